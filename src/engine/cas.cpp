@@ -1,0 +1,159 @@
+#include "engine/cas.h"
+
+#include <cmath>
+#include <string>
+
+#include "engine/chyba.h"
+#include "engine/stav.h"
+#include "score/ctenar.h"
+
+namespace skladba {
+
+double logspec(double a, double b) { return std::log(b) / std::log(a); }
+
+double alogspec(double a, double b) { return std::exp(std::log(a) * b); }
+
+void chybaPrilisDlouha() {
+    chybaPartitury("piece too long: it would pass sample " + std::to_string(nejdelsiskladba) +
+                   " (about 6 h 45 min), the most the mix file can hold");
+}
+
+namespace {
+
+// tempo / divisor; a divisor that is not positive (never produced by a
+// score, but cheap to rule out) gives notes of length 0.
+int64_t dilTempa(int64_t divisor) { return divisor > 0 ? stav.tempo / divisor : 0; }
+
+}  // namespace
+
+int64_t delkahodnoty() { return dilTempa(stav.hodnota); }
+
+namespace {
+
+// Charges n steps of tempo-curve arithmetic to the run's budget.
+void zauctujKroky(int64_t n) {
+    stav.krokykrivky += static_cast<uint64_t>(n);
+    if (stav.krokykrivky > meze.krokykrivky) {
+        chybaPartitury("tempo curve too long to compute: the score asks for more than " +
+                       std::to_string(meze.krokykrivky) + " curve steps");
+    }
+}
+
+// Real length of n nominal samples going forward under the curve: each
+// nominal sample counts rittempo real ones, and the step grows after it.
+double delkaVpred(int64_t n) {
+    zauctujKroky(n);
+    double s = 0.0;
+    double r = stav.rittempo;
+    const double d = stav.delta;
+    for (int64_t i = 0; i < n; ++i) {
+        s = s + r;
+        r = r * d;
+    }
+    stav.rittempo = r;
+    return s;
+}
+
+// The same steps retraced backwards: divide first, then add, so that a step
+// back undoes a forward step of the same length.
+double delkaZpet(int64_t m) {
+    zauctujKroky(m);
+    double s = 0.0;
+    double r = stav.rittempo;
+    const double d = stav.delta;
+    for (int64_t i = 0; i < m; ++i) {
+        r = r / d;
+        s = s + r;
+    }
+    stav.rittempo = r;
+    return s;
+}
+
+}  // namespace
+
+void krokvpred() {
+    const int64_t n = delkahodnoty();
+    int64_t krok = n;
+    if (stav.ritard != 0.0) {
+        double s = delkaVpred(n);
+        if (!(s <= static_cast<double>(nejdelsiskladba))) chybaPrilisDlouha();
+        krok = static_cast<int64_t>(std::round(s));
+    }
+    if (krok > nejdelsiskladba - stav.momcas) chybaPrilisDlouha();
+    stav.momcas += krok;
+}
+
+void vratcas(int64_t m) {
+    int64_t krok = m;
+    if (stav.ritard != 0.0) krok = static_cast<int64_t>(std::round(delkaZpet(m)));
+    stav.momcas = krok >= stav.momcas ? 0 : stav.momcas - krok;
+}
+
+void prikazTempo() {
+    const int n = naCele(dejcislo());
+    if (n <= 0) chybaPartitury("tempo must be a positive number of quarter notes per minute");
+    stav.tempo = n;
+    stav.tempo = (zaklad * 60 / stav.tempo) * 4;
+    stav.puvodnitempo = stav.tempo;
+}
+
+namespace {
+
+[[noreturn]] void neplatnaKrivka(const std::string& why) {
+    chybaPartitury("invalid tempo curve: " + why);
+}
+
+}  // namespace
+
+void prikazKrivka() {
+    const double x = dejcislo();
+    stav.ritard = x;
+    if (x == 0.0) {
+        stav.tempo = stav.puvodnitempo;
+        stav.rittempo = 1.0;
+        return;
+    }
+    if (!(x > -100.0)) neplatnaKrivka("the change must be more than -100 percent");
+    // The tempo reached so far becomes the base of the new curve.
+    const int w = naCele(stav.tempo * stav.rittempo);
+    if (w < 1) neplatnaKrivka("the tempo reached so far is below one sample per whole note");
+    stav.tempo = w;
+    const double target = w + w * x / 100;
+    // (target / w) raised to 1 / w, computed in this order so that every
+    // machine gets the same bits.
+    stav.delta = logspec(target, w);
+    stav.delta = 1 - stav.delta;
+    stav.delta = stav.delta / w;
+    stav.delta = alogspec(target, stav.delta);
+    if (!(std::isfinite(stav.delta) && stav.delta > 0.0)) {
+        neplatnaKrivka("the change per sample does not come out as a finite positive number");
+    }
+    stav.rittempo = 1.0;
+}
+
+void prikazZpet() {
+    stav.synchro = stav.synchropom;   // from the first step back on, starts are jittered
+    stav.znak = dejznak();
+    const bool pul = stav.znak == '.';
+    if (pul) {
+        vratcas(dilTempa(stav.hodnota * 2));
+    } else {
+        vratznak();
+    }
+    int64_t pocet = 1;
+    if (jeCislice(stav.znak)) pocet = naCele(dejcislo());
+    const int64_t m = delkahodnoty();
+    if (pocet <= 0 || m == 0) return;   // nothing to unwind
+
+    if (stav.ritard == 0.0) {
+        vratcas(pocet * m);   // no curve: one subtraction, whatever the count
+        return;
+    }
+    if (pocet > nejdelsiskladba / m) {
+        chybaPartitury("step back too long under a tempo curve: it would unwind more than " +
+                       std::to_string(nejdelsiskladba) + " samples");
+    }
+    for (int64_t i = 0; i < pocet; ++i) vratcas(m);
+}
+
+}  // namespace skladba

@@ -1,0 +1,29 @@
+// The two ways a run can fail. Both are thrown up to the run sequence, which
+// cleans up and turns them into a message and an exit status; nothing below
+// it prints or exits.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace skladba {
+
+// Something in the score itself is wrong. Reported as
+// "aktualni.txt:LINE:COLUMN: what", located at the command being carried out.
+struct ChybaPartitury : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A file could not be opened, read or written, or the run was otherwise
+// prevented. The message is complete as it stands.
+struct ChybaSouboru : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void chybaPartitury(const std::string& what);
+[[noreturn]] void chybaSouboru(const std::string& what);
+// "<action> <path>: <system reason>" from the current errno.
+[[noreturn]] void chybaSouboruErrno(const std::string& action, const char* path);
+
+}  // namespace skladba

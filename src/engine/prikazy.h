@@ -1,0 +1,12 @@
+// The command table: one entry per command character of the score language.
+#pragma once
+
+namespace skladba {
+
+using Prikaz = void (*)();
+
+// The command for a byte, or nullptr when the byte has no meaning (spaces,
+// line breaks, bar lines and everything else without an entry is ignored).
+Prikaz prikazPro(char znak);
+
+}  // namespace skladba

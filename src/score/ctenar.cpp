@@ -1,0 +1,122 @@
+#include "score/ctenar.h"
+
+#include "engine/stav.h"
+
+namespace skladba {
+
+Partitura isoubor;
+
+bool Partitura::otevri(const char* path) {
+    file_ = platform::openForReading(path);
+    zacatek_ = 0;
+    delka_ = 0;
+    index_ = 0;
+    eof_ = false;
+    return file_.isOpen();
+}
+
+void Partitura::zavri() { file_.close(); }
+
+int Partitura::cti() {
+    if (index_ == delka_) {
+        zacatek_ += delka_;
+        index_ = 0;
+        ssize_t n = file_.isOpen() ? platform::readFully(file_.fd(), okno_, kOkno, zacatek_) : -1;
+        delka_ = n > 0 ? static_cast<int>(n) : 0;
+        if (delka_ == 0) {
+            // A read error ends the score just like its real end does.
+            eof_ = true;
+            return -1;
+        }
+    }
+    return okno_[index_++];
+}
+
+void Partitura::zpet() {
+    if (pozice() == 0) return;
+    eof_ = false;
+    if (index_ > 0) {
+        --index_;
+    } else {
+        zacatek_ -= 1;   // the byte before the window: reload from there
+        delka_ = 0;
+    }
+}
+
+void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const {
+    radek = 1;
+    sloupec = 1;
+    unsigned char buf[kOkno];
+    for (int64_t at = 0; at < offset;) {
+        int64_t want = offset - at < kOkno ? offset - at : kOkno;
+        ssize_t n = platform::readFully(file_.fd(), buf, static_cast<size_t>(want), at);
+        if (n <= 0) return;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] == '\n') {
+                ++radek;
+                sloupec = 1;
+            } else if (buf[i] != 0) {
+                ++sloupec;
+            }
+        }
+        at += n;
+    }
+}
+
+char dejznak() {
+    for (;;) {
+        if (isoubor.konec()) return konecsouboru;
+        int b = isoubor.cti();
+        if (b < 0) return konecsouboru;
+        if (b != 0) return static_cast<char>(b);
+    }
+}
+
+void vratznak() {
+    if (stav.znak == konecsouboru) return;
+    isoubor.zpet();
+}
+
+int dejsurovyznak() {
+    if (isoubor.konec()) return -1;
+    return isoubor.cti();
+}
+
+namespace {
+
+// Past this the decimal scale would overflow a double; further digits after
+// the separator change the value by less than a double can hold anyway.
+constexpr double kNejvetsiMeritko = 1e300;
+
+}  // namespace
+
+double dejcislo() {
+    double value = 0.0;
+    bool positive = true;
+    double scale = 0.0;   // 0: no separator seen; else 10^(digits after it)
+
+    stav.znak = dejznak();
+    if (stav.znak == '-') {
+        positive = false;
+    } else {
+        vratznak();
+    }
+    for (;;) {
+        stav.znak = dejznak();
+        if (stav.znak == '.' || stav.znak == ',') {
+            scale = 1.0;   // a second separator starts the fraction anew
+            stav.znak = dejznak();
+        }
+        if (!jeCislice(stav.znak)) break;
+        if (scale < kNejvetsiMeritko) {
+            value = value * 10 + (stav.znak - 48);
+            scale = scale * 10;
+        }
+    }
+    if (stav.znak != konecsouboru) vratznak();
+    if (!positive) value = -value;
+    if (scale != 0.0) value = value / scale;
+    return value;
+}
+
+}  // namespace skladba

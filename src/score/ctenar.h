@@ -1,0 +1,56 @@
+// The score reader: the only code that touches the score stream. Commands ask
+// it for the next significant byte (dejznak), put the last byte back
+// (vratznak), read a raw byte (dejsurovyznak) or a decimal number (dejcislo).
+//
+// Zero bytes are skipped before every character, which is what lets one
+// reader take a score saved as 8-bit text or as UTF-16LE: in UTF-16LE every
+// ASCII character is its byte followed by a zero byte.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/system.h"
+
+namespace skladba {
+
+// The score stream: a read position, an end-of-file indicator that is set by
+// a read that finds no more bytes and cleared by any seek, and a window of
+// the file buffered in memory (the score is never held whole).
+class Partitura {
+public:
+    bool otevri(const char* path);   // false with errno set
+    void zavri();
+    bool jeOtevrena() const { return file_.isOpen(); }
+
+    int cti();                       // next raw byte 0..255, or -1 at the end
+    bool konec() const { return eof_; }
+    int64_t pozice() const { return zacatek_ + index_; }
+    void zpet();                     // seek one byte back (no-op at 0)
+
+    // Line and column of a byte offset: lines counted by line feeds, columns
+    // by non-zero bytes since the last line feed, both from 1.
+    void umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const;
+
+private:
+    static constexpr int kOkno = 1 << 16;
+
+    platform::File file_;
+    unsigned char okno_[kOkno];
+    int64_t zacatek_ = 0;   // file offset of okno_[0]
+    int delka_ = 0;         // valid bytes in okno_
+    int index_ = 0;         // read position within okno_
+    bool eof_ = false;
+};
+
+extern Partitura isoubor;
+
+char dejznak();
+void vratznak();
+double dejcislo();
+// One byte exactly as it stands in the file, zero bytes included; -1 (and
+// the end-of-file indicator set) when the score has ended.
+int dejsurovyznak();
+
+inline bool jeCislice(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace skladba

@@ -1,0 +1,52 @@
+#include "synth/rejstrik.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "engine/chyba.h"
+#include "engine/stav.h"
+#include "platform/system.h"
+#include "score/ctenar.h"
+#include "synth/vzorky.h"
+
+namespace skladba {
+
+bool nactirejstrik() {
+    platform::File rejstrik = platform::openForReading(stav.rejstrjmeno);
+    if (!rejstrik.isOpen()) return false;
+    const int64_t size = platform::fileSize(rejstrik.fd());
+    if (size < 0) return false;
+    // Whole samples only: an odd trailing byte must not half-overwrite one.
+    int64_t want = static_cast<int64_t>(sizeof rejstrpole);
+    if (size < want) want = size & ~int64_t{1};
+    const ssize_t bytes = platform::readFully(rejstrik.fd(), rejstrpole, static_cast<size_t>(want), 0);
+    if (bytes < 0) return false;
+    zLittleEndian(rejstrpole, static_cast<size_t>(bytes) / 2);
+    return true;
+}
+
+namespace {
+
+std::string popisZnaku(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x21 && b < 0x7F) return std::string("\"") + c + "\"";
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", b);
+    return buf;
+}
+
+}  // namespace
+
+void prikazRejstrik() {
+    stav.reg = dejznak();
+    if (stav.reg == konecsouboru) chybaPartitury("\"R\" needs a register character after it");
+    stav.rejstrjmeno[16] = stav.reg;
+    if (!nactirejstrik()) {
+        const int err = errno;
+        chybaPartitury("cannot load register " + popisZnaku(stav.reg) + " from " +
+                       stav.rejstrjmeno + ": " + platform::errorText(err));
+    }
+}
+
+}  // namespace skladba

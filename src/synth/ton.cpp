@@ -1,0 +1,136 @@
+#include "synth/ton.h"
+
+#include <string>
+
+#include "engine/cas.h"
+#include "engine/chyba.h"
+#include "engine/stav.h"
+#include "synth/mix.h"
+
+namespace skladba {
+
+void zvysoktavu() {
+    if (stav.oktava < 60) stav.oktava += 12;
+}
+
+void snizoktavu() {
+    if (stav.oktava > 0) stav.oktava -= 12;
+}
+
+int nahodne() {
+    stav.nahoda = stav.nahoda * 214013u + 2531011u;
+    return static_cast<int>((stav.nahoda >> 16) & 0x7FFF);
+}
+
+namespace {
+
+// Semitones above the octave base, counting "c" as 1; 0 is the rest.
+int cislopismene(char letter) {
+    switch (letter) {
+        case 'c': return 1;
+        case 'd': return 3;
+        case 'e': return 5;
+        case 'f': return 6;
+        case 'g': return 8;
+        case 'a': return 10;
+        case 'h': return 12;
+        default: return 0;
+    }
+}
+
+// Without an explicit octave, a step to a letter that lies nearer across the
+// octave boundary moves the octave with it.
+void relativnioktava() {
+    const char z = stav.znak;
+    switch (stav.minton) {
+        case 'a':
+            if (z == 'c') zvysoktavu();
+            break;
+        case 'h':
+            if (z == 'c' || z == 'd') zvysoktavu();
+            break;
+        case 'd':
+            if (z == 'h') snizoktavu();
+            break;
+        case 'c':
+            if (z == 'h' || z == 'a') snizoktavu();
+            break;
+        default:
+            break;
+    }
+}
+
+// Random start offset once polyphony has been used, so that voices written
+// over one another do not start with machine precision.
+int64_t startjitter() {
+    if (stav.synchro < 1) return 0;
+    const int r = nahodne();
+    const int span = synchrotempo * 2 / stav.synchro;
+    const int half = synchrotempo / stav.synchro;
+    if (span == 0) return 0;   // a setting this large leaves no jitter at all
+    int64_t j = r % span - half;
+    if (stav.hodnota > 4) j = j * 4 / stav.hodnota;   // short notes: proportionally less
+    return j;
+}
+
+template <bool kFullVolume>
+bool pridej(const int16_t* __restrict segment, int sila, int32_t* __restrict block, uint32_t& peak) {
+    uint32_t overflow = 0;
+    uint32_t top = peak;
+    for (int i = 0; i < delkatonu; ++i) {
+        const int32_t add = kFullVolume ? segment[i] : segment[i] * sila / 100;
+        // Wrapping unsigned add; a signed overflow shows as a sign change that
+        // neither operand had.
+        const uint32_t a = static_cast<uint32_t>(block[i]);
+        const uint32_t b = static_cast<uint32_t>(add);
+        const uint32_t sum = a + b;
+        overflow |= ~(a ^ b) & (a ^ sum);
+        const int32_t s = static_cast<int32_t>(sum);
+        const uint32_t magnitude = s < 0 ? 0u - sum : sum;
+        top = magnitude > top ? magnitude : top;
+        block[i] = s;
+    }
+    peak = top;
+    return (overflow >> 31) == 0;
+}
+
+}  // namespace
+
+bool pridejsegment(const int16_t* segment, int sila, int32_t* block, uint32_t& peak) {
+    // (x * 100) / 100 is x: full volume, the common case, needs no division.
+    if (sila == 100) return pridej<true>(segment, sila, block, peak);
+    return pridej<false>(segment, sila, block, peak);
+}
+
+void ulozton() {
+    if (stav.zmenaoktavy == 0) relativnioktava();
+    const int letter = cislopismene(stav.znak);
+    const int64_t k = letter > 0
+        ? int64_t{stav.oktava} + letter + stav.posuvky + stav.transpose - 1
+        : 0;
+    if (k < 0 || k >= pocetsegmentu) {
+        chybaPartitury("note out of the register's range: segment index " + std::to_string(k) +
+                       " (the register holds 0 to " + std::to_string(pocetsegmentu - 1) + ")");
+    }
+
+    const int64_t j = startjitter();
+    const int64_t start = (j < 0 ? -j : j) < stav.momcas ? stav.momcas + j : stav.momcas;
+    if (start + delkatonu > nejdelsiskladba) chybaPrilisDlouha();
+
+    ctimix(start, pole4);
+    uint32_t peak = 0;
+    if (!pridejsegment(rejstrpole + k * delkatonu, stav.sila, pole4, peak)) {
+        chybaPartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
+    }
+    if (peak > stav.maximum) stav.maximum = peak;
+    zapismix(start, pole4);
+    overmix(start, pole4);
+    if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
+
+    krokvpred();
+    stav.posuvky = 0;
+    stav.zmenaoktavy = 0;
+    if (k > 0) stav.minton = stav.znak;
+}
+
+}  // namespace skladba

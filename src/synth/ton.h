@@ -1,0 +1,26 @@
+// The note renderer: one note or rest mixed into the mix file.
+#pragma once
+
+#include <cstdint>
+
+namespace skladba {
+
+// Renders the note or rest named by znak ("a", "c".."h", or "p"): picks its
+// segment and start sample, adds the segment scaled by the volume to the
+// sums in the mix file, writes them back and verifies them, then moves the
+// time cursor on by one note value.
+void ulozton();
+
+void zvysoktavu();   // octave up, at most to 60
+void snizoktavu();   // octave down, at least to 0
+
+// The start-jitter generator: a fixed linear congruential sequence from
+// state 1, so every run on every machine draws the same numbers (0..32767).
+int nahodne();
+
+// Adds segment samples scaled by sila percent to the block, tracking the
+// largest absolute sum. Returns false (block then unspecified) when a sum
+// would leave the signed 32-bit range.
+bool pridejsegment(const int16_t* segment, int sila, int32_t* block, uint32_t& peak);
+
+}  // namespace skladba

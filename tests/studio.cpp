@@ -1,0 +1,120 @@
+#include "studio.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "engine/stav.h"
+
+namespace skladba::test {
+
+namespace fs = std::filesystem;
+
+std::string registr(int segments, int16_t (*fill)(int k, int i)) {
+    std::string bytes(static_cast<size_t>(segments) * delkatonu * 2, '\0');
+    size_t at = 0;
+    for (int k = 0; k < segments; ++k) {
+        for (int i = 0; i < delkatonu; ++i) {
+            const auto v = static_cast<uint16_t>(fill(k, i));
+            bytes[at++] = static_cast<char>(v & 0xFF);
+            bytes[at++] = static_cast<char>(v >> 8);
+        }
+    }
+    return bytes;
+}
+
+const std::string& impulsniRegistr() {
+    static const std::string bytes = registr(pocetsegmentu, [](int k, int i) -> int16_t {
+        return i == 0 ? static_cast<int16_t>(vyskaKliku(k)) : 0;
+    });
+    return bytes;
+}
+
+namespace {
+
+const std::string& sablonaHlavicky() {
+    static const std::string header = [] {
+        std::string h = "RIFF....WAVEfmt ";
+        const unsigned char fmt[] = {16, 0, 0, 0, 1, 0, 1, 0, 0x22, 0x56, 0, 0,
+                                     0x44, 0xAC, 0, 0, 2, 0, 16, 0};
+        h.append(reinterpret_cast<const char*>(fmt), sizeof fmt);
+        return h + "data";
+    }();
+    return header;
+}
+
+// The impulse register is written once per test process and linked in.
+const std::string& sdilenyRegistr() {
+    static const std::string path = [] {
+        std::string p = (fs::temp_directory_path() / ("skladba-reg-" + std::to_string(::getpid()))).string();
+        std::ofstream(p, std::ios::binary) << impulsniRegistr();
+        std::atexit([] { fs::remove(sdilenyRegistr()); });
+        return p;
+    }();
+    return path;
+}
+
+}  // namespace
+
+Studio::Studio() {
+    std::string tmpl = (fs::temp_directory_path() / "skladba-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = tmpl;
+    fs::create_directory(dir_ + "/rejstriky");
+    soubor("rejstriky/wavhlavicka.nes", sablonaHlavicky());
+    fs::create_symlink(sdilenyRegistr(), dir_ + "/rejstriky/rejstr1.nes");
+    previous_ = fs::current_path().string();
+    fs::current_path(dir_);
+}
+
+Studio::~Studio() {
+    fs::current_path(previous_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+}
+
+void Studio::soubor(const std::string& name, const std::string& bytes) const {
+    std::ofstream(dir_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool Studio::existuje(const std::string& name) const { return fs::exists(dir_ + "/" + name); }
+
+std::string Studio::obsah(const std::string& name) const {
+    std::ifstream in(dir_ + "/" + name, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+Vysledek Studio::hraj(const std::string& score) {
+    soubor("aktualni.txt", score);
+    return spust();
+}
+
+std::vector<int16_t> Studio::vzorky() const {
+    const std::string wav = obsah("aktualni.wav");
+    std::vector<int16_t> samples;
+    for (size_t at = 44; at + 1 < wav.size(); at += 2) {
+        samples.push_back(static_cast<int16_t>(static_cast<uint8_t>(wav[at]) |
+                                               static_cast<uint8_t>(wav[at + 1]) << 8));
+    }
+    return samples;
+}
+
+std::vector<Studio::Nota> Studio::noty() const {
+    std::vector<Nota> notes;
+    const std::vector<int16_t> samples = vzorky();
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] == 0) continue;
+        // Undo the output scaling; the click heights are 100 apart, so
+        // rounding recovers the segment exactly.
+        const double height = samples[i] * stav.maximum / maxsignal;
+        notes.push_back({static_cast<int64_t>(i), static_cast<int>(height / 100 + 0.5) - 1});
+    }
+    return notes;
+}
+
+}  // namespace skladba::test

@@ -1,0 +1,56 @@
+// A scratch working directory for running scores in process: the header
+// template, an impulse register and whatever score a test writes. Each note
+// of the impulse register is one click at its start whose height names the
+// segment, so a test can read back where every note started and which
+// segment it played.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/beh.h"
+
+namespace skladba::test {
+
+// Height of the click that segment k of the impulse register starts with.
+inline int vyskaKliku(int k) { return 100 * (k + 1); }
+
+class Studio {
+public:
+    Studio();
+    ~Studio();
+    Studio(const Studio&) = delete;
+    Studio& operator=(const Studio&) = delete;
+
+    const std::string& cesta() const { return dir_; }
+    void soubor(const std::string& name, const std::string& bytes) const;
+    bool existuje(const std::string& name) const;
+    std::string obsah(const std::string& name) const;
+
+    // Writes aktualni.txt and runs it in process.
+    Vysledek hraj(const std::string& score);
+
+    // The samples of aktualni.wav.
+    std::vector<int16_t> vzorky() const;
+
+    struct Nota {
+        int64_t start;
+        int segment;
+    };
+    // Every click in the WAV, decoded with the run's peak (clicks that fall on
+    // the same sample cannot be told apart; tests avoid them).
+    std::vector<Nota> noty() const;
+
+private:
+    std::string dir_;
+    std::string previous_;
+};
+
+// Register file bytes: segment k is `fill(k, i)` for sample i (only the first
+// `segments` segments are written).
+std::string registr(int segments, int16_t (*fill)(int k, int i));
+// The impulse register described above.
+const std::string& impulsniRegistr();
+
+}  // namespace skladba::test

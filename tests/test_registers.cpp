@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "registers/timbres.h"
+
+namespace reg = skladba::registers;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<int16_t> render(reg::Timbre timbre, int index) {
+    std::vector<int16_t> samples(reg::kSegmentLength);
+    reg::renderSegment(timbre, index, samples.data());
+    return samples;
+}
+
+std::vector<double> slice(const std::vector<int16_t>& x, int start, int length) {
+    return std::vector<double>(x.begin() + start, x.begin() + start + length);
+}
+
+double correlation(const std::vector<double>& x, int lag, int length) {
+    double xy = 0.0, xx = 0.0, yy = 0.0;
+    for (int n = 0; n < length; ++n) {
+        xy += x[n] * x[n + lag];
+        xx += x[n] * x[n];
+        yy += x[n + lag] * x[n + lag];
+    }
+    return xx > 0.0 && yy > 0.0 ? xy / std::sqrt(xx * yy) : 0.0;
+}
+
+// Coarse pitch from normalised autocorrelation, taking the first peak that
+// comes within 90% of the best one. That finds the true period even when a
+// harmonic is strong, and never settles on a multiple of it, so a tone an
+// octave off cannot slip through.
+double autocorrelationPitch(const std::vector<double>& x, int window) {
+    const int minLag = reg::kSampleRate / 4000;
+    const int maxLag = reg::kSampleRate / 50;
+    std::vector<double> r(maxLag + 2, 0.0);
+    for (int lag = minLag - 1; lag <= maxLag + 1; ++lag) r[lag] = correlation(x, lag, window);
+    const double best = *std::max_element(r.begin() + minLag, r.begin() + maxLag + 1);
+    for (int lag = minLag; lag <= maxLag; ++lag) {
+        if (r[lag] < 0.9 * best || r[lag] < r[lag - 1] || r[lag] < r[lag + 1]) continue;
+        const double curvature = r[lag - 1] - 2.0 * r[lag] + r[lag + 1];
+        const double shift = curvature != 0.0 ? 0.5 * (r[lag - 1] - r[lag + 1]) / curvature : 0.0;
+        return reg::kSampleRate / (lag + shift);
+    }
+    return 0.0;
+}
+
+double hannMagnitude(const std::vector<double>& x, int length, double frequency) {
+    const double w = 2.0 * kPi * frequency / reg::kSampleRate;
+    const double stepCos = std::cos(w), stepSin = std::sin(w);
+    double re = 0.0, im = 0.0, c = 1.0, s = 0.0;
+    for (int n = 0; n < length; ++n) {
+        const double window = 0.5 - 0.5 * std::cos(2.0 * kPi * n / (length - 1));
+        re += window * x[n] * c;
+        im -= window * x[n] * s;
+        const double next = c * stepCos - s * stepSin;
+        s = s * stepCos + c * stepSin;
+        c = next;
+    }
+    return std::hypot(re, im);
+}
+
+// Fundamental frequency of a segment, measured from 0.25 s on, past every
+// attack. The autocorrelation estimate is refined by scanning a Hann-windowed
+// DFT within 3% of it for the spectral peak.
+double measurePitch(const std::vector<int16_t>& segment) {
+    constexpr int kStart = reg::kSampleRate / 4;
+    constexpr int kWindow = 8192;
+    const std::vector<double> x = slice(segment, kStart, kWindow + reg::kSampleRate / 50 + 2);
+    const double coarse = autocorrelationPitch(x, 4096);
+    if (coarse <= 0.0) return 0.0;
+
+    constexpr int kSteps = 120;  // 0.05% apart
+    std::vector<double> magnitude(kSteps + 1);
+    int peak = 0;
+    for (int i = 0; i <= kSteps; ++i) {
+        magnitude[i] = hannMagnitude(x, kWindow, coarse * (0.97 + 0.06 * i / kSteps));
+        if (magnitude[i] > magnitude[peak]) peak = i;
+    }
+    double offset = 0.0;
+    if (peak > 0 && peak < kSteps) {
+        const double a = magnitude[peak - 1], b = magnitude[peak], c = magnitude[peak + 1];
+        offset = 0.5 * (a - c) / (a - 2.0 * b + c);
+    }
+    return coarse * (0.97 + 0.06 * (peak + offset) / kSteps);
+}
+
+std::vector<unsigned char> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string errorText(int code) { return std::strerror(code); }
+
+}  // namespace
+
+TEST(RegisterNames, ParseKnownTimbresAndRejectOthers) {
+    for (reg::Timbre timbre : reg::kTimbres) {
+        reg::Timbre parsed = timbre == reg::Timbre::organ ? reg::Timbre::piano : reg::Timbre::organ;
+        ASSERT_TRUE(reg::parseTimbre(reg::timbreName(timbre), parsed));
+        EXPECT_EQ(parsed, timbre);
+    }
+    reg::Timbre untouched = reg::Timbre::flute;
+    for (const char* bad : {"", "Organ", "organs", "harp", "string "}) {
+        EXPECT_FALSE(reg::parseTimbre(bad, untouched)) << bad;
+    }
+    EXPECT_EQ(untouched, reg::Timbre::flute);
+}
+
+TEST(RegisterPitchTable, FollowsEqualTemperament) {
+    EXPECT_DOUBLE_EQ(reg::segmentFrequency(33), 440.0);
+    EXPECT_DOUBLE_EQ(reg::segmentFrequency(21), 220.0);
+    EXPECT_DOUBLE_EQ(reg::segmentFrequency(45), 880.0);
+    EXPECT_DOUBLE_EQ(reg::segmentFrequency(9), 110.0);
+    EXPECT_NEAR(reg::segmentFrequency(24), 261.6255653, 1e-6);
+    EXPECT_NEAR(reg::segmentFrequency(1), 440.0 * std::pow(2.0, -32.0 / 12.0), 1e-9);
+    EXPECT_NEAR(reg::segmentFrequency(68), 440.0 * std::pow(2.0, 35.0 / 12.0), 1e-9);
+    for (int k = 2; k < reg::kSegments; ++k) {
+        EXPECT_NEAR(reg::segmentFrequency(k) / reg::segmentFrequency(k - 1), std::pow(2.0, 1.0 / 12.0), 1e-12)
+            << "segment " << k;
+    }
+}
+
+class EachTimbre : public ::testing::TestWithParam<reg::Timbre> {};
+
+TEST_P(EachTimbre, SegmentZeroIsSilent) {
+    const std::vector<int16_t> silence = render(GetParam(), 0);
+    EXPECT_TRUE(std::all_of(silence.begin(), silence.end(), [](int16_t s) { return s == 0; }));
+}
+
+TEST_P(EachTimbre, EveryToneStartsAndEndsQuietlyAtTheExpectedLevel) {
+    for (int k = 1; k < reg::kSegments; ++k) {
+        SCOPED_TRACE("segment " + std::to_string(k));
+        const std::vector<int16_t> x = render(GetParam(), k);
+        EXPECT_LE(std::abs(x.front()), 16);
+        EXPECT_LE(std::abs(x.back()), 16);
+        // A click would put a large value into the first half millisecond.
+        double onset = 0.0;
+        for (int n = 0; n < 11; ++n) onset += std::abs(x[n]);
+        EXPECT_LE(onset / 11, 400.0);
+
+        int peak = 0;
+        for (int16_t s : x) peak = std::max(peak, std::abs(static_cast<int>(s)));
+        EXPECT_GE(peak, 3500);
+        EXPECT_LE(peak, 4100);
+    }
+}
+
+TEST_P(EachTimbre, RenderingIsRepeatable) {
+    EXPECT_EQ(render(GetParam(), 40), render(GetParam(), 40));
+}
+
+INSTANTIATE_TEST_SUITE_P(Registers, EachTimbre, ::testing::ValuesIn(reg::kTimbres),
+                         [](const auto& info) { return std::string(reg::timbreName(info.param)); });
+
+// Tuning is checked at both ends of the range: a plucked string's loop delay
+// gets short at the top, where a rounded delay would be far out of tune.
+class Tuning : public ::testing::TestWithParam<std::tuple<reg::Timbre, int>> {};
+
+TEST_P(Tuning, FundamentalWithinHalfPercent) {
+    const auto [timbre, index] = GetParam();
+    const double expected = 440.0 * std::pow(2.0, (index - 33) / 12.0);
+    const double measured = measurePitch(render(timbre, index));
+    EXPECT_NEAR(measured, expected, expected * 0.005);
+}
+
+INSTANTIATE_TEST_SUITE_P(Registers, Tuning,
+                         ::testing::Combine(::testing::ValuesIn(reg::kTimbres),
+                                            ::testing::Values(1, 24, 33, 60, 68)),
+                         [](const auto& info) {
+                             return std::string(reg::timbreName(std::get<0>(info.param))) + "_segment" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+TEST(RegisterFile, HoldsEverySegmentLittleEndian) {
+    const std::string path = ::testing::TempDir() + "skladba_register_test.nes";
+    std::string error;
+    ASSERT_TRUE(reg::writeRegisterFile(reg::Timbre::string, path, error)) << error;
+    const std::vector<unsigned char> bytes = readFile(path);
+    std::remove(path.c_str());
+    ASSERT_EQ(bytes.size(), 12171600u);
+
+    const auto sampleAt = [&](int index, int n) {
+        const std::size_t at = 2 * (static_cast<std::size_t>(index) * reg::kSegmentLength + n);
+        return static_cast<int16_t>(static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
+    };
+    for (int n = 0; n < reg::kSegmentLength; ++n) ASSERT_EQ(sampleAt(0, n), 0) << "sample " << n;
+    for (int index : {1, 33, 68}) {
+        const std::vector<int16_t> expected = render(reg::Timbre::string, index);
+        for (int n = 0; n < reg::kSegmentLength; n += 7) {
+            ASSERT_EQ(sampleAt(index, n), expected[n]) << "segment " << index << " sample " << n;
+        }
+    }
+}
+
+TEST(RegisterFile, ReportsPathAndReasonOnFailure) {
+    const std::string missing = ::testing::TempDir() + "no-such-dir/r.nes";
+    std::string error;
+    EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, missing, error));
+    EXPECT_EQ(error, "cannot write " + missing + ": " + errorText(ENOENT));
+
+    // A device that accepts the open but not the data: the failure surfaces
+    // on write or close and must still be reported, and the device left alone.
+    std::ifstream full("/dev/full");
+    if (!full) GTEST_SKIP() << "/dev/full not available";
+    error.clear();
+    EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, "/dev/full", error));
+    EXPECT_EQ(error, "cannot write /dev/full: " + errorText(ENOSPC));
+}
