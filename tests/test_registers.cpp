@@ -40,21 +40,39 @@ double correlation(const std::vector<double>& x, int lag, int length) {
     return xx > 0.0 && yy > 0.0 ? xy / std::sqrt(xx * yy) : 0.0;
 }
 
+struct Peak {
+    double lag;
+    double height;
+};
+
+// Local maxima of the autocorrelation, each refined by a parabola through
+// its neighbours. At periods of a few samples the true peak falls between
+// integer lags, and its sampled height alone would understate it.
+std::vector<Peak> autocorrelationPeaks(const std::vector<double>& x, int window, int minLag, int maxLag) {
+    std::vector<double> r(maxLag + 2, 0.0);
+    for (int lag = minLag - 1; lag <= maxLag + 1; ++lag) r[lag] = correlation(x, lag, window);
+    std::vector<Peak> peaks;
+    for (int lag = minLag; lag <= maxLag; ++lag) {
+        const double a = r[lag - 1], b = r[lag], c = r[lag + 1];
+        if (b <= 0.0 || b < a || b < c) continue;
+        const double curvature = a - 2.0 * b + c;
+        const double shift = curvature != 0.0 ? 0.5 * (a - c) / curvature : 0.0;
+        peaks.push_back({lag + shift, b - 0.25 * (a - c) * shift});
+    }
+    return peaks;
+}
+
 // Coarse pitch from normalised autocorrelation, taking the first peak that
 // comes within 90% of the best one. That finds the true period even when a
 // harmonic is strong, and never settles on a multiple of it, so a tone an
 // octave off cannot slip through.
 double autocorrelationPitch(const std::vector<double>& x, int window) {
-    const int minLag = reg::kSampleRate / 4000;
-    const int maxLag = reg::kSampleRate / 50;
-    std::vector<double> r(maxLag + 2, 0.0);
-    for (int lag = minLag - 1; lag <= maxLag + 1; ++lag) r[lag] = correlation(x, lag, window);
-    const double best = *std::max_element(r.begin() + minLag, r.begin() + maxLag + 1);
-    for (int lag = minLag; lag <= maxLag; ++lag) {
-        if (r[lag] < 0.9 * best || r[lag] < r[lag - 1] || r[lag] < r[lag + 1]) continue;
-        const double curvature = r[lag - 1] - 2.0 * r[lag] + r[lag + 1];
-        const double shift = curvature != 0.0 ? 0.5 * (r[lag - 1] - r[lag + 1]) / curvature : 0.0;
-        return reg::kSampleRate / (lag + shift);
+    const std::vector<Peak> peaks =
+        autocorrelationPeaks(x, window, reg::kSampleRate / 4000, reg::kSampleRate / 50);
+    double best = 0.0;
+    for (const Peak& p : peaks) best = std::max(best, p.height);
+    for (const Peak& p : peaks) {
+        if (p.height >= 0.9 * best) return reg::kSampleRate / p.lag;
     }
     return 0.0;
 }

@@ -1,0 +1,202 @@
+// The note renderer: where each note starts, which segment it plays, the
+// jitter, the mix file and its failures.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/stav.h"
+#include "platform/system.h"
+#include "studio.h"
+#include "synth/ton.h"
+
+namespace skladba {
+namespace {
+
+using test::Studio;
+
+std::vector<int> segmenty(const Studio& studio) {
+    std::vector<int> out;
+    for (const auto& n : studio.noty()) out.push_back(n.segment);
+    return out;
+}
+
+TEST(Render, CdefStartsEachNoteOneValueLater) {
+    Studio studio;
+    ASSERT_EQ(studio.hraj("cdef").status, 0);
+    const auto notes = studio.noty();
+    ASSERT_EQ(notes.size(), 4u);
+    EXPECT_EQ(notes[0].start, 0);
+    EXPECT_EQ(notes[1].start, 11025);
+    EXPECT_EQ(notes[2].start, 22050);
+    EXPECT_EQ(notes[3].start, 33075);
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{24, 26, 28, 29}));
+    EXPECT_EQ(studio.vzorky().size(), 33075u + 88200u);
+    EXPECT_EQ(stav.konecmixu, 33075 + 88200);
+}
+
+TEST(Render, RelativeOctaveRule) {
+    Studio studio;
+    studio.hraj("ac");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{33, 36}));
+    studio.hraj("ca");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{24, 21}));
+    studio.hraj("cg");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{24, 31}));
+    studio.hraj("hd");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{35, 38}));
+    studio.hraj("dh");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{26, 23}));
+    // An explicit octave suppresses the rule for one note only.
+    studio.hraj("co2hc");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{24, 47, 48}));
+    // The octave stays within 0 to 60.
+    studio.hraj("o3ao4pc");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{57, 0, 60}));
+    studio.hraj("ovdh");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{2, 11}));
+}
+
+TEST(Render, RestsPlaySegmentZeroAndKeepTheLastLetter) {
+    Studio studio;
+    studio.hraj("apc");
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{33, 0, 36}));
+    EXPECT_EQ(studio.noty()[2].start, 22050);
+}
+
+TEST(Render, NoJitterBeforeTheFirstStepBack) {
+    Studio studio;
+    studio.hraj("S2cccc");
+    const auto notes = studio.noty();
+    EXPECT_EQ(notes[3].start, 33075);
+    EXPECT_EQ(stav.nahoda, 1u);   // nothing drawn
+}
+
+TEST(Render, GeneratorSequenceFromStateOne) {
+    resetEngineState();
+    std::vector<int> draws;
+    for (int i = 0; i < 5; ++i) draws.push_back(nahodne());
+    EXPECT_EQ(draws, (std::vector<int>{41, 18467, 6334, 26500, 19169}));
+}
+
+std::vector<int64_t> starty(const Studio& studio) {
+    std::vector<int64_t> out;
+    for (const auto& n : studio.noty()) out.push_back(n.start);
+    return out;
+}
+
+// The clicks come out in time order, so the voice after "-" is sorted in.
+TEST(Render, JitterFollowsTheGeneratorAndTheSetting) {
+    Studio studio;
+    // Setting 50: span 1764, half 882; the first draws are 41 and 18467.
+    studio.hraj("cccc-cc");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 22050, 33075 + 41 % 1764 - 882, 33075,
+                                                    44100 + 18467 % 1764 - 882}));
+    // Setting 2: span 44100, half 22050.
+    studio.hraj("S2cccc-cc");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 33075 + 41 - 22050, 22050, 33075,
+                                                    44100 + 18467 - 22050}));
+    // A jitter that could reach the beginning of the piece is dropped.
+    studio.hraj("S2 1c4-3d");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025}));
+    // Eighths get half the jitter.
+    studio.hraj("cccc- 8c");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 22050, 33075 + (41 % 1764 - 882) * 4 / 8, 33075}));
+}
+
+TEST(Render, HugeJitterSettingStillDraws) {
+    Studio studio;
+    studio.hraj("S100000 1c 4-3 c S50 c");
+    // Span 0 gives no jitter but uses up the first draw, so the last note gets the second.
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 22050 + 18467 % 1764 - 882}));
+}
+
+TEST(Render, NotesOutsideTheRegisterAreScoreErrors) {
+    Studio studio;
+    Vysledek r = studio.hraj("o4a");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.zprava, "aktualni.txt:1:3: note out of the register's range: segment index 69 "
+                        "(the register holds 0 to 68)");
+    r = studio.hraj("ov<c");
+    EXPECT_NE(r.zprava.find("1:4: note out of the register's range: segment index -1"), std::string::npos);
+    r = studio.hraj("T99999999999c");
+    EXPECT_NE(r.zprava.find("segment index 2147483671"), std::string::npos) << r.zprava;
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+TEST(Render, SumsThatWouldOverflowAreRefused) {
+    std::vector<int16_t> segment(delkatonu, 0);
+    std::vector<int32_t> block(delkatonu, 0);
+    segment[7] = 20;
+    block[7] = 2147483647 - 19;
+    uint32_t peak = 0;
+    EXPECT_FALSE(pridejsegment(segment.data(), 100, block.data(), peak));
+    block[7] = -2147483647 - 1 + 5;
+    segment[7] = -5;
+    peak = 0;
+    EXPECT_TRUE(pridejsegment(segment.data(), 100, block.data(), peak));
+    EXPECT_EQ(peak, 2147483648u);
+    segment[7] = -32768;
+    block[7] = 0;
+    EXPECT_TRUE(pridejsegment(segment.data(), 99, block.data(), peak));
+    EXPECT_EQ(block[7], -32440);   // -3244032 / 100, truncated toward zero
+}
+
+// Mix I/O faults, injected through the I/O hooks.
+class MixFaults : public ::testing::Test {
+protected:
+    void TearDown() override { platform::resetIoHooks(); }
+    static inline int writes = 0;
+    static inline int failFirst = 0;
+};
+
+TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
+    writes = 0;
+    failFirst = 2;
+    platform::ioHooks().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        if (++writes <= failFirst) return ::pwrite(fd, buf, n / 2, off);
+        return ::pwrite(fd, buf, n, off);
+    };
+    Studio studio;
+    const Vysledek r = studio.hraj("c");
+    EXPECT_EQ(r.status, 0) << r.zprava;
+    EXPECT_EQ(stav.chyby, 2);
+    platform::resetIoHooks();
+    const auto with_retries = studio.obsah("aktualni.wav");
+    studio.hraj("c");
+    EXPECT_EQ(studio.obsah("aktualni.wav"), with_retries);
+}
+
+TEST_F(MixFaults, PersistentWriteFailureStopsTheRun) {
+    Studio studio;
+    studio.soubor("aktualni.wav", "previous");
+    platform::ioHooks().pwrite = [](int, const void*, size_t, off_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    };
+    const Vysledek r = studio.hraj("cde");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: No space left on device");
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+    EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
+}
+
+TEST_F(MixFaults, ReadBackMismatchIsReportedAndFailsTheRun) {
+    platform::ioHooks().pread = [](int fd, void* buf, size_t n, off_t off) -> ssize_t {
+        ssize_t got = ::pread(fd, buf, n, off);
+        if (buf == testpole && got >= 8) testpole[1] += 7;   // corrupt the read-back only
+        return got;
+    };
+    Studio studio;
+    ::testing::internal::CaptureStdout();
+    const Vysledek r = studio.hraj("pc");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "\n problem 0 7 1\n problem 0 7 11026");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.zprava.find("did not read back as written (2 sums differed)"), std::string::npos);
+    EXPECT_TRUE(studio.existuje("aktualni.wav"));
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+}  // namespace
+}  // namespace skladba
