@@ -1,0 +1,200 @@
+// The program as a user runs it: exit statuses, messages, the files it
+// leaves behind, the lock on the mix file and interruption.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "studio.h"
+
+namespace skladba {
+namespace {
+
+using test::Studio;
+
+struct Beh {
+    int status = -1;   // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Starts the program in dir with stdin from /dev/null; stdout and stderr go
+// to files in dir.
+pid_t spustProgram(const std::string& dir, const std::vector<std::string>& args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) ::_exit(120);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> argv{const_cast<char*>(SKLADBA_BINARY)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(SKLADBA_BINARY, argv.data());
+        ::_exit(121);
+    }
+    return pid;
+}
+
+Beh dokonci(const Studio& studio, pid_t pid) {
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    Beh r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    r.out = studio.obsah(".out");
+    r.err = studio.obsah(".err");
+    return r;
+}
+
+Beh program(Studio& studio, const std::string& score, std::vector<std::string> args = {}) {
+    studio.soubor("aktualni.txt", score);
+    return dokonci(studio, spustProgram(studio.cesta(), args));
+}
+
+TEST(Program, RendersSilentlyAndCleansUp) {
+    Studio studio;
+    const Beh r = program(studio, "cdef");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    const std::string wav = studio.obsah("aktualni.wav");
+    // The header as a player reads it: PCM, mono, 22050 Hz, 16 bits.
+    ASSERT_GE(wav.size(), 44u);
+    auto le = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(wav[at + i]);
+        return v;
+    };
+    EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8), "RIFFWAVEfmt ");
+    EXPECT_EQ(le(20, 2), 1u);
+    EXPECT_EQ(le(22, 2), 1u);
+    EXPECT_EQ(le(24, 4), 22050u);
+    EXPECT_EQ(le(34, 2), 16u);
+    EXPECT_EQ(wav.substr(36, 4), "data");
+    EXPECT_EQ(le(40, 4) / 2, 33075u + 88200u);   // samples: the last note's start plus four seconds
+    EXPECT_EQ(wav.size(), 44 + le(40, 4));
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+struct ChybejiciSoubor {
+    const char* remove;     // file to take away (or make short)
+    const char* expected;   // what standard error says
+};
+
+class MissingFiles : public ::testing::TestWithParam<ChybejiciSoubor> {};
+
+TEST_P(MissingFiles, AreReportedBeforeAnyRendering) {
+    Studio studio;
+    studio.soubor("aktualni.wav", "previous");
+    studio.soubor("aktualni.txt", "cdef");
+    const std::string what = GetParam().remove;
+    if (what == "short template") {
+        studio.soubor("rejstriky/wavhlavicka.nes", "RIFF");
+    } else {
+        ::unlink((studio.cesta() + "/" + what).c_str());
+    }
+    const Beh r = dokonci(studio, spustProgram(studio.cesta(), {}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("skladba: ") + GetParam().expected + "\n");
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+    EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartUp, MissingFiles,
+    ::testing::Values(
+        ChybejiciSoubor{"aktualni.txt", "cannot open the score aktualni.txt: No such file or directory"},
+        ChybejiciSoubor{"rejstriky/rejstr1.nes",
+                        "cannot load the register rejstriky/rejstr1.nes: No such file or directory"},
+        ChybejiciSoubor{"rejstriky/wavhlavicka.nes",
+                        "cannot open the WAV header template rejstriky/wavhlavicka.nes: No such file or directory"},
+        ChybejiciSoubor{"short template",
+                        "the WAV header template rejstriky/wavhlavicka.nes is shorter than 40 bytes"}));
+
+TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
+    Studio studio;
+    Beh r = program(studio, "c\nd R9 e");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: aktualni.txt:2:3: cannot load register \"9\" from "
+                     "rejstriky/rejstr9.nes: No such file or directory\n");
+    r = program(studio, "cdR");
+    EXPECT_EQ(r.err, "skladba: aktualni.txt:1:3: \"R\" needs a register character after it\n");
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+TEST(Program, RegisterChangeAffectsLaterNotesOnly) {
+    Studio studio;
+    // Register 2 is just segment 0 and 1 (silence then a click of 7): the
+    // rest of the wavetable keeps register 1.
+    studio.soubor("rejstriky/rejstr2.nes", test::registr(2, [](int k, int i) -> int16_t {
+        return k == 1 && i == 0 ? 7 : 0;
+    }));
+    ASSERT_EQ(program(studio, "ovd R2 ovd ovc o1c").status, 0);
+    const auto notes = [&] {
+        studio.hraj("ovd R2 ovd ovc o1c");
+        return studio.noty();
+    }();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].segment, 2);    // before "R2"
+    EXPECT_EQ(notes[1].segment, 2);    // segment 2 was not in register 2: kept
+    EXPECT_EQ(notes[2].segment, 24);   // and "ovc" (segment 0) is silent in both
+    EXPECT_EQ(notes[2].start, 33075);
+}
+
+TEST(Program, CommandLine) {
+    Studio studio;
+    Beh r = program(studio, "", {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: skladba"), std::string::npos);
+    r = program(studio, "", {"-h"});
+    EXPECT_EQ(r.status, 0);
+    r = program(studio, "", {"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("skladba ", 0), 0u);
+    r = program(studio, "", {"myscore.txt"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unexpected argument 'myscore.txt'"), std::string::npos);
+    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    EXPECT_FALSE(studio.existuje("aktualni.wav"));
+}
+
+TEST(Program, SecondRunInTheSameDirectoryIsRefused) {
+    Studio studio;
+    const int fd = ::open((studio.cesta() + "/_.tmp").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(::write(fd, "busy", 4), 4);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    const Beh r = program(studio, "cdef");
+    ::close(fd);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("another skladba run is using the mix file _.tmp"), std::string::npos) << r.err;
+    EXPECT_EQ(studio.obsah("_.tmp"), "busy");   // the other run's mix is untouched
+    EXPECT_FALSE(studio.existuje("aktualni.wav"));
+}
+
+TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        Studio studio;
+        studio.soubor("aktualni.wav", "previous");
+        std::string score;
+        for (int i = 0; i < 40000; ++i) score += "cdefgfed-7";
+        studio.soubor("aktualni.txt", score);
+        const pid_t pid = spustProgram(studio.cesta(), {});
+        for (int i = 0; i < 500 && !studio.existuje("_.tmp"); ++i) ::usleep(2000);
+        ::usleep(50000);
+        ::kill(pid, sig);
+        const Beh r = dokonci(studio, pid);
+        EXPECT_EQ(r.status, 128 + sig) << r.err;
+        EXPECT_FALSE(studio.existuje("_.tmp"));
+        EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
+        EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
+    }
+}
+
+}  // namespace
+}  // namespace skladba
