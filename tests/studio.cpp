@@ -46,15 +46,23 @@ const std::string& sablonaHlavicky() {
     return header;
 }
 
-// The impulse register is written once per test process and linked in.
+// The impulse register is written once per test process and linked in;
+// removed again when the process ends.
+struct SdilenyRegistr {
+    std::string path;
+    SdilenyRegistr() {
+        path = (fs::temp_directory_path() / ("skladba-reg-" + std::to_string(::getpid()))).string();
+        std::ofstream(path, std::ios::binary) << impulsniRegistr();
+    }
+    ~SdilenyRegistr() {
+        std::error_code ec;
+        fs::remove(path, ec);
+    }
+};
+
 const std::string& sdilenyRegistr() {
-    static const std::string path = [] {
-        std::string p = (fs::temp_directory_path() / ("skladba-reg-" + std::to_string(::getpid()))).string();
-        std::ofstream(p, std::ios::binary) << impulsniRegistr();
-        std::atexit([] { fs::remove(sdilenyRegistr()); });
-        return p;
-    }();
-    return path;
+    static const SdilenyRegistr shared;
+    return shared.path;
 }
 
 }  // namespace

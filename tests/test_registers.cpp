@@ -85,7 +85,9 @@ double measurePitch(const std::vector<int16_t>& segment) {
     if (coarse <= 0.0) return 0.0;
 
     std::vector<double> windowed(kWindow);
-    for (int n = 0; n < kWindow; ++n) windowed[n] = x[n] * (0.5 - 0.5 * std::cos(2.0 * kPi * n / (kWindow - 1)));
+    for (int n = 0; n < kWindow; ++n) {
+        windowed[n] = x[n] * (0.5 - 0.5 * std::cos(2.0 * kPi * n / (kWindow - 1)));
+    }
     const auto frequencyAt = [&](double step) { return coarse * (0.97 + 0.06 * step / kSteps); };
     std::vector<double> magnitude(kSteps + 1);
     int peak = 0;
@@ -164,7 +166,8 @@ TEST_P(Tuning, FundamentalWithinHalfPercent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Registers, Tuning,
-                         ::testing::Combine(::testing::ValuesIn(reg::kTimbres), ::testing::Values(1, 24, 33, 60, 68)),
+                         ::testing::Combine(::testing::ValuesIn(reg::kTimbres),
+                                            ::testing::Values(1, 24, 33, 60, 68)),
                          [](const auto& info) {
                              return std::string(reg::timbreName(std::get<0>(info.param))) + "_segment" +
                                     std::to_string(std::get<1>(info.param));
