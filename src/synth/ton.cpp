@@ -9,6 +9,8 @@
 
 namespace skladba {
 
+SledovaniNoty sledovaniNoty = nullptr;
+
 void zvysoktavu() {
     if (stav.oktava < 60) stav.oktava += 12;
 }
@@ -117,6 +119,7 @@ void ulozton() {
     const int64_t start = (j < 0 ? -j : j) < stav.momcas ? stav.momcas + j : stav.momcas;
     if (start + delkatonu > nejdelsiskladba) chybaPrilisDlouha();
 
+    if (sledovaniNoty) sledovaniNoty(start, k, stav.sila);
     ctimix(start, pole4);
     uint32_t peak = 0;
     if (!pridejsegment(rejstrpole + k * delkatonu, stav.sila, pole4, peak)) {

@@ -14,6 +14,12 @@ void ulozton();
 void zvysoktavu();   // octave up, at most to 60
 void snizoktavu();   // octave down, at least to 0
 
+// Called, when set, for every note and rest as it is mixed: its start
+// sample, segment index and volume. For tools that replay or analyse a
+// score (the benchmark's in-memory reference); the renderer never needs it.
+using SledovaniNoty = void (*)(int64_t start, int64_t segment, int sila);
+extern SledovaniNoty sledovaniNoty;
+
 // The start-jitter generator: a fixed linear congruential sequence from
 // state 1, so every run on every machine draws the same numbers (0..32767).
 int nahodne();
