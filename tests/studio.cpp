@@ -125,4 +125,16 @@ std::vector<Studio::Nota> Studio::noty() const {
     return notes;
 }
 
+std::vector<int> segmenty(const Studio& studio) {
+    std::vector<int> out;
+    for (const auto& n : studio.noty()) out.push_back(n.segment);
+    return out;
+}
+
+std::vector<int64_t> starty(const Studio& studio) {
+    std::vector<int64_t> out;
+    for (const auto& n : studio.noty()) out.push_back(n.start);
+    return out;
+}
+
 }  // namespace skladba::test

@@ -47,6 +47,10 @@ private:
     std::string previous_;
 };
 
+// The segments and start samples of every click, in time order.
+std::vector<int> segmenty(const Studio& studio);
+std::vector<int64_t> starty(const Studio& studio);
+
 // Register file bytes: segment k is `fill(k, i)` for sample i (only the first
 // `segments` segments are written).
 std::string registr(int segments, int16_t (*fill)(int k, int i));

@@ -8,13 +8,8 @@
 namespace skladba {
 namespace {
 
+using test::segmenty;
 using test::Studio;
-
-std::vector<int> segmenty(const Studio& studio) {
-    std::vector<int> out;
-    for (const auto& n : studio.noty()) out.push_back(n.segment);
-    return out;
-}
 
 std::string utf16(const std::string& ascii) {
     std::string out;

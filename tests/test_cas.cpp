@@ -9,13 +9,8 @@
 namespace skladba {
 namespace {
 
+using test::starty;
 using test::Studio;
-
-std::vector<int64_t> starty(const Studio& studio) {
-    std::vector<int64_t> out;
-    for (const auto& n : studio.noty()) out.push_back(n.start);
-    return out;
-}
 
 TEST(Tempo, DefaultsAndTheTempoCommand) {
     Studio studio;

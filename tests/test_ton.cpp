@@ -13,13 +13,9 @@
 namespace skladba {
 namespace {
 
+using test::segmenty;
+using test::starty;
 using test::Studio;
-
-std::vector<int> segmenty(const Studio& studio) {
-    std::vector<int> out;
-    for (const auto& n : studio.noty()) out.push_back(n.segment);
-    return out;
-}
 
 TEST(Render, CdefStartsEachNoteOneValueLater) {
     Studio studio;
@@ -77,12 +73,6 @@ TEST(Render, GeneratorSequenceFromStateOne) {
     std::vector<int> draws;
     for (int i = 0; i < 5; ++i) draws.push_back(nahodne());
     EXPECT_EQ(draws, (std::vector<int>{41, 18467, 6334, 26500, 19169}));
-}
-
-std::vector<int64_t> starty(const Studio& studio) {
-    std::vector<int64_t> out;
-    for (const auto& n : studio.noty()) out.push_back(n.start);
-    return out;
 }
 
 // The clicks come out in time order, so the voice after "-" is sorted in.

@@ -141,20 +141,31 @@ bool sameFile(int fd, const char* path) {
 
 bool stdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
+namespace {
+
+// The terminal settings in force before waitForKey changed them, so that an
+// interruption during the wait can put them back.
+termios savedTerminal {};
+volatile std::sig_atomic_t terminalChanged = 0;
+
+}  // namespace
+
 void waitForKey() {
-    termios saved {};
-    bool raw = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (raw) {
-        termios t = saved;
+    if (::tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
+        termios t = savedTerminal;
         t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
+        terminalChanged = 1;
         ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
     }
     char c;
     while (::read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
     }
-    if (raw) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    if (terminalChanged) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+        terminalChanged = 0;
+    }
 }
 
 namespace {
@@ -163,6 +174,7 @@ volatile std::sig_atomic_t scratchMarked[2] = {0, 0};
 const char* volatile scratchPath[2] = {nullptr, nullptr};
 
 void removeScratchAndExit(int sig) {
+    if (terminalChanged) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     for (int i = 0; i < 2; ++i) {
         if (scratchMarked[i] && scratchPath[i]) ::unlink(scratchPath[i]);
     }
@@ -185,8 +197,10 @@ void installInterruptHandlers() {
     sigemptyset(&sa.sa_mask);
     sigaddset(&sa.sa_mask, SIGINT);
     sigaddset(&sa.sa_mask, SIGTERM);
+    sigaddset(&sa.sa_mask, SIGHUP);
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);   // the terminal went away
 }
 
 }  // namespace skladba::platform

@@ -80,7 +80,8 @@ void waitForKey();
 enum class Scratch { mix, wav };
 void markScratch(Scratch which, const char* path);
 void unmarkScratch(Scratch which);
-// SIGINT and SIGTERM remove the marked files and exit with 128 + signal.
+// SIGINT, SIGTERM and SIGHUP remove the marked files, restore the terminal
+// if a key wait had changed it, and exit with 128 + signal.
 void installInterruptHandlers();
 
 }  // namespace skladba::platform

@@ -1,5 +1,6 @@
 #include "score/ctenar.h"
 
+#include "engine/chyba.h"
 #include "engine/stav.h"
 
 namespace skladba {
@@ -7,6 +8,7 @@ namespace skladba {
 Partitura isoubor;
 
 bool Partitura::otevri(const char* path) {
+    cesta_ = path;
     file_ = platform::openForReading(path);
     zacatek_ = 0;
     delka_ = 0;
@@ -21,10 +23,12 @@ int Partitura::cti() {
     if (index_ == delka_) {
         zacatek_ += delka_;
         index_ = 0;
-        ssize_t n = file_.isOpen() ? platform::readFully(file_.fd(), okno_, kOkno, zacatek_) : -1;
-        delka_ = n > 0 ? static_cast<int>(n) : 0;
+        const ssize_t n = platform::readFully(file_.fd(), okno_, kOkno, zacatek_);
+        // A score that cannot be read (a directory, a failing disk) must not
+        // pass for a shorter one: that would render a wrong piece as success.
+        if (n < 0) chybaSouboruErrno("cannot read the score", cesta_);
+        delka_ = static_cast<int>(n);
         if (delka_ == 0) {
-            // A read error ends the score just like its real end does.
             eof_ = true;
             return -1;
         }

@@ -34,6 +34,7 @@ public:
 private:
     static constexpr int kOkno = 1 << 16;
 
+    const char* cesta_ = "";
     platform::File file_;
     unsigned char okno_[kOkno];
     int64_t zacatek_ = 0;   // file offset of okno_[0]

@@ -1,0 +1,128 @@
+// Large and odd scores: each renders or stops with a clear error, never
+// crashes, never leaves the mix file, and never grows memory with its size.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/stav.h"
+#include "studio.h"
+
+namespace skladba {
+namespace {
+
+using test::Studio;
+
+// Runs the program binary over the score and returns its exit status and
+// peak resident memory in kilobytes.
+std::pair<int, long> programSPameti(const Studio& studio) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(studio.cesta().c_str()) != 0) ::_exit(120);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(SKLADBA_BINARY, SKLADBA_BINARY, static_cast<char*>(nullptr));
+        ::_exit(121);
+    }
+    int status = 0;
+    rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+void ocekavejCistyKonec(const Studio& studio, const Vysledek& r) {
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+    if (r.status != 0) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.zprava.rfind("aktualni.txt:", 0), 0u) << r.zprava;
+    }
+}
+
+TEST(LargeInput, TenMegabytesOfRandomBytes) {
+    std::mt19937 rng(2026);
+    std::string score(10 << 20, '\0');
+    for (char& c : score) c = static_cast<char>(rng());
+    Studio studio;
+    ocekavejCistyKonec(studio, studio.hraj(score));
+    // Memory does not follow the score's size: the reader holds a small window.
+    const auto [status, rss_kb] = programSPameti(studio);
+    EXPECT_TRUE(status == 0 || status == 1);
+    EXPECT_LT(rss_kb, 40 * 1024);
+}
+
+TEST(LargeInput, OneEnormousComment) {
+    std::string score = "c(";
+    score.append(10 << 20, 'x');
+    score += "(nested)d";
+    Studio studio;
+    EXPECT_EQ(studio.hraj(score).status, 0);
+    EXPECT_EQ(studio.noty().size(), 1u);
+    EXPECT_EQ(studio.hraj(score + ")e").status, 0);
+    EXPECT_EQ(studio.noty().size(), 2u);
+}
+
+TEST(LargeInput, FourHundredDigitNumbers) {
+    const std::string digits(400, '7');
+    Studio studio;
+    EXPECT_EQ(studio.hraj("s" + digits + "c").status, 0);
+    EXPECT_EQ(stav.sila, 100);
+    EXPECT_EQ(studio.hraj("t" + digits + "cd").status, 0);   // notes of length 0
+    EXPECT_EQ(stav.momcas, 0);
+    EXPECT_EQ(studio.hraj("cde-" + digits + "f").status, 0);
+    EXPECT_EQ(studio.noty().front().start, 0);
+    EXPECT_EQ(studio.hraj(digits + "c.d").status, 0);
+    EXPECT_EQ(studio.hraj("c." + digits + "," + digits + "d").status, 0);
+    Vysledek r = studio.hraj("r" + digits);
+    EXPECT_NE(r.zprava.find("1:1: invalid tempo curve"), std::string::npos) << r.zprava;
+    r = studio.hraj("T" + digits + "c");
+    EXPECT_NE(r.zprava.find("out of the register's range"), std::string::npos) << r.zprava;
+    ocekavejCistyKonec(studio, r);
+}
+
+TEST(OddInput, Utf16WithEveryCzechLetter) {
+    // Every non-ASCII Czech letter, lower and upper case, after a byte-order
+    // mark. Only c-caron and e-caron are accidentals; the low bytes of the
+    // others read as whatever character they are (U+0161 plays an "a").
+    const char16_t letters[] = u"áčďéěíňóřšťúůýž ÁČĎÉĚÍŇÓŘŠŤÚŮÝŽ cdef";
+    std::string score = "\xFF\xFE";
+    for (char16_t u : letters) {
+        if (u == 0) break;
+        score += static_cast<char>(u & 0xFF);
+        score += static_cast<char>(u >> 8);
+    }
+    Studio studio;
+    const Vysledek r = studio.hraj(score);
+    EXPECT_EQ(r.status, 0) << r.zprava;
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+    EXPECT_GE(studio.noty().size(), 4u);
+}
+
+TEST(OddInput, ScoreThatCannotBeReadIsNotAnEmptyPiece) {
+    Studio studio;
+    ASSERT_EQ(::mkdir((studio.cesta() + "/aktualni.txt").c_str(), 0755), 0);
+    const Vysledek r = spust();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.zprava, "cannot read the score aktualni.txt: Is a directory");
+    EXPECT_FALSE(studio.existuje("aktualni.wav"));
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+TEST(OddInput, TempoCurveWorkIsBounded) {
+    Studio studio;
+    const uint64_t saved = meze.krokykrivky;
+    meze.krokykrivky = 1000000;
+    // An accelerando packs ever more nominal samples into each note.
+    const Vysledek r = studio.hraj("t1 r-99 1" + std::string(50, 'c'));
+    meze.krokykrivky = saved;
+    EXPECT_NE(r.zprava.find("tempo curve too long to compute"), std::string::npos) << r.zprava;
+    ocekavejCistyKonec(studio, r);
+}
+
+}  // namespace
+}  // namespace skladba
