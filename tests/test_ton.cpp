@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #include "engine/stav.h"
 #include "platform/system.h"
 #include "studio.h"
+#include "synth/jadro.h"
 #include "synth/ton.h"
 
 namespace skladba {
@@ -114,22 +116,49 @@ TEST(Render, NotesOutsideTheRegisterAreScoreErrors) {
     EXPECT_FALSE(studio.existuje("_.tmp"));
 }
 
-TEST(Render, SumsThatWouldOverflowAreRefused) {
+TEST(Kernel, EveryBuildAddsTheSameBits) {
+    std::mt19937 rng(7);
+    std::vector<int16_t> segment(delkatonu);
+    std::vector<int32_t> start(delkatonu);
+    for (auto& v : segment) v = static_cast<int16_t>(rng());
+    for (auto& v : start) v = static_cast<int32_t>(rng() % 2000000000) - 1000000000;
+    segment[0] = -32768;
+    for (int sila : {1, 3, 10, 31, 95, 99, 100}) {
+        // Reference: the arithmetic written out one sample at a time.
+        std::vector<int32_t> expected = start;
+        uint32_t expected_peak = 0;
+        for (int i = 0; i < delkatonu; ++i) {
+            expected[i] += segment[i] * sila / 100;
+            expected_peak = std::max(expected_peak, static_cast<uint32_t>(std::abs(int64_t{expected[i]})));
+        }
+        std::vector<int32_t> plain = start;
+        EXPECT_EQ(jadro::pridejZakladni(segment.data(), sila, plain.data()), expected_peak);
+        EXPECT_EQ(plain, expected) << sila;
+        if (jadro::avx2Dostupne()) {
+            std::vector<int32_t> wide = start;
+            EXPECT_EQ(jadro::pridejAvx2(segment.data(), sila, wide.data()), expected_peak);
+            EXPECT_EQ(wide, expected) << sila;
+        }
+        std::vector<int32_t> checked = start;
+        uint32_t peak = 0;
+        EXPECT_TRUE(jadro::pridejKontrolovane(segment.data(), sila, checked.data(), peak));
+        EXPECT_EQ(checked, expected);
+        EXPECT_EQ(peak, expected_peak);
+    }
+}
+
+TEST(Kernel, CheckedAddRefusesSumsOutsideTheRange) {
     std::vector<int16_t> segment(delkatonu, 0);
     std::vector<int32_t> block(delkatonu, 0);
+    uint32_t peak = 0;
     segment[7] = 20;
     block[7] = 2147483647 - 19;
-    uint32_t peak = 0;
-    EXPECT_FALSE(pridejsegment(segment.data(), 100, block.data(), peak));
-    block[7] = -2147483647 - 1 + 5;
+    EXPECT_FALSE(jadro::pridejKontrolovane(segment.data(), 100, block.data(), peak));
     segment[7] = -5;
+    block[7] = -2147483647 - 1 + 5;
     peak = 0;
-    EXPECT_TRUE(pridejsegment(segment.data(), 100, block.data(), peak));
+    EXPECT_TRUE(jadro::pridejKontrolovane(segment.data(), 100, block.data(), peak));
     EXPECT_EQ(peak, 2147483648u);
-    segment[7] = -32768;
-    block[7] = 0;
-    EXPECT_TRUE(pridejsegment(segment.data(), 99, block.data(), peak));
-    EXPECT_EQ(block[7], -32440);   // -3244032 / 100, truncated toward zero
 }
 
 // Mix I/O faults, injected through the I/O hooks.

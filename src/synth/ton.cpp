@@ -5,6 +5,7 @@
 #include "engine/cas.h"
 #include "engine/chyba.h"
 #include "engine/stav.h"
+#include "synth/jadro.h"
 #include "synth/mix.h"
 
 namespace skladba {
@@ -75,34 +76,24 @@ int64_t startjitter() {
     return j;
 }
 
-template <bool kFullVolume>
-bool pridej(const int16_t* __restrict segment, int sila, int32_t* __restrict block, uint32_t& peak) {
-    uint32_t overflow = 0;
-    uint32_t top = peak;
-    for (int i = 0; i < delkatonu; ++i) {
-        const int32_t add = kFullVolume ? segment[i] : segment[i] * sila / 100;
-        // Wrapping unsigned add; a signed overflow shows as a sign change that
-        // neither operand had.
-        const uint32_t a = static_cast<uint32_t>(block[i]);
-        const uint32_t b = static_cast<uint32_t>(add);
-        const uint32_t sum = a + b;
-        overflow |= ~(a ^ b) & (a ^ sum);
-        const int32_t s = static_cast<int32_t>(sum);
-        const uint32_t magnitude = s < 0 ? 0u - sum : sum;
-        top = magnitude > top ? magnitude : top;
-        block[i] = s;
+// Adds segment k to the block read from the mix; a score error when a sum
+// would leave the 32-bit range.
+void pridejsegment(int64_t k) {
+    const int16_t* segment = rejstrpole + k * delkatonu;
+    // Every sum in the mix file was counted into maximum and a segment adds at
+    // most 32768 to it, so below this bound no sum can overflow and the fast
+    // kernel needs no checks.
+    constexpr double kBezpecneMaximum = 2147483647.0 - 32768.0;
+    uint32_t peak = 0;
+    if (stav.maximum <= kBezpecneMaximum) {
+        peak = jadro::nejlepsi()(segment, stav.sila, pole4);
+    } else if (!jadro::pridejKontrolovane(segment, stav.sila, pole4, peak)) {
+        chybaPartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
     }
-    peak = top;
-    return (overflow >> 31) == 0;
+    if (peak > stav.maximum) stav.maximum = peak;
 }
 
 }  // namespace
-
-bool pridejsegment(const int16_t* segment, int sila, int32_t* block, uint32_t& peak) {
-    // (x * 100) / 100 is x: full volume, the common case, needs no division.
-    if (sila == 100) return pridej<true>(segment, sila, block, peak);
-    return pridej<false>(segment, sila, block, peak);
-}
 
 void ulozton() {
     if (stav.zmenaoktavy == 0) relativnioktava();
@@ -121,11 +112,7 @@ void ulozton() {
 
     if (sledovaniNoty) sledovaniNoty(start, k, stav.sila);
     ctimix(start, pole4);
-    uint32_t peak = 0;
-    if (!pridejsegment(rejstrpole + k * delkatonu, stav.sila, pole4, peak)) {
-        chybaPartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
-    }
-    if (peak > stav.maximum) stav.maximum = peak;
+    pridejsegment(k);
     zapismix(start, pole4);
     overmix(start, pole4);
     if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;

@@ -24,9 +24,4 @@ extern SledovaniNoty sledovaniNoty;
 // state 1, so every run on every machine draws the same numbers (0..32767).
 int nahodne();
 
-// Adds segment samples scaled by sila percent to the block, tracking the
-// largest absolute sum. Returns false (block then unspecified) when a sum
-// would leave the signed 32-bit range.
-bool pridejsegment(const int16_t* segment, int sila, int32_t* block, uint32_t& peak);
-
 }  // namespace skladba

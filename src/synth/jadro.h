@@ -1,0 +1,28 @@
+// The add kernel of the renderer: a segment scaled by the volume added to a
+// block of mix sums, with the peak of the results. It is the program's hot
+// loop, so it comes in a portable build and, where the processor has it, an
+// AVX2 build chosen at run time; both give the same bits.
+#pragma once
+
+#include <cstdint>
+
+namespace skladba::jadro {
+
+// block[i] += segment[i] * sila / 100 (product in 32 bits, quotient
+// truncated toward zero) for one segment's worth of samples; returns the
+// largest |block[i]| afterwards. The caller guarantees no sum can leave the
+// 32-bit range.
+using Pridej = uint32_t (*)(const int16_t* segment, int sila, int32_t* block);
+
+uint32_t pridejZakladni(const int16_t* segment, int sila, int32_t* block);
+uint32_t pridejAvx2(const int16_t* segment, int sila, int32_t* block);   // only where avx2Dostupne()
+bool avx2Dostupne();
+
+// The fastest kernel this processor runs.
+Pridej nejlepsi();
+
+// The same add with every sum checked: false when one would leave the 32-bit
+// range (block is then partly updated).
+bool pridejKontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak);
+
+}  // namespace skladba::jadro
