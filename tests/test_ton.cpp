@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <random>
 
 #include "engine/stav.h"
@@ -207,9 +209,16 @@ TEST_F(MixFaults, ReadBackMismatchIsReportedAndFailsTheRun) {
         return got;
     };
     Studio studio;
+    // Standard input is not a terminal here, so no key wait may block the run.
+    const int saved_stdin = ::dup(0);
+    const int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    ::close(null);
     ::testing::internal::CaptureStdout();
     const Vysledek r = studio.hraj("pc");
     const std::string out = ::testing::internal::GetCapturedStdout();
+    ::dup2(saved_stdin, 0);
+    ::close(saved_stdin);
     EXPECT_EQ(out, "\n problem 0 7 1\n problem 0 7 11026");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.zprava.find("did not read back as written (2 sums differed)"), std::string::npos);
