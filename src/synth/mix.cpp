@@ -95,7 +95,7 @@ void overmix(int64_t start, const int32_t* block) {
     for (int i = 0; i < delkatonu; ++i) {
         if (testpole[i] == block[i]) continue;
         ++stav.nesouhlasy;
-        std::printf("\n problem %d %d %lld", block[i], testpole[i], static_cast<long long>(start + i));
+        std::printf("\n problem %d %d %lld", block[i], testpole[i], static_cast<long long>(start) + i);
         std::fflush(stdout);
         if (interactive) platform::waitForKey();
     }
