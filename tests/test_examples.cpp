@@ -1,0 +1,266 @@
+// Every score in examples/ as a musician renders it: the real program, run
+// with no arguments in a working directory of its own that holds the score
+// as aktualni.txt and a link to the registers of this build.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string obsah(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void zapis(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The example scores, sorted by name.
+std::vector<std::string> priklady() {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(SKLADBA_EXAMPLES, ec)) {
+        if (entry.is_regular_file() && entry.path().extension() == ".txt") {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string priklad(const std::string& name) { return obsah(fs::path(SKLADBA_EXAMPLES) / name); }
+
+bool jeUtf16(const std::string& score) {
+    return score.size() >= 2 && score[0] == '\xFF' && score[1] == '\xFE';
+}
+
+std::vector<std::string> prikladyUtf16() {
+    std::vector<std::string> names;
+    for (const auto& name : priklady()) {
+        if (jeUtf16(priklad(name))) names.push_back(name);
+    }
+    return names;
+}
+
+struct Beh {
+    int status = -1;                  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+    std::set<std::string> soubory;    // what the working directory holds afterwards
+    std::string wav;                  // aktualni.wav, if any
+};
+
+// A scratch directory: work/ is the program's working directory; its
+// standard output and error are kept beside it, so that work/ holds only
+// what the program itself leaves there.
+class Pracoviste {
+public:
+    Pracoviste() {
+        std::string pattern = (fs::temp_directory_path() / "skladba-example-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        root_ = pattern;
+        fs::create_directory(work());
+        fs::create_directory_symlink(SKLADBA_REGISTERS, work() / "rejstriky");
+    }
+    ~Pracoviste() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);   // removes the link, not the registers
+    }
+    Pracoviste(const Pracoviste&) = delete;
+    Pracoviste& operator=(const Pracoviste&) = delete;
+
+    fs::path work() const { return root_ / "work"; }
+
+    Beh hraj(const std::string& score) const {
+        zapis(work() / "aktualni.txt", score);
+        const std::string dir = work().string();
+        const std::string out = (root_ / "out").string();
+        const std::string err = (root_ / "err").string();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir.c_str()) != 0) ::_exit(120);
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || o < 0 || e < 0) ::_exit(121);
+            ::dup2(in, 0);
+            ::dup2(o, 1);
+            ::dup2(e, 2);
+            ::execl(SKLADBA_BINARY, SKLADBA_BINARY, static_cast<char*>(nullptr));
+            ::_exit(122);
+        }
+        Beh r;
+        int raw = 0;
+        if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        r.out = obsah(out);
+        r.err = obsah(err);
+        for (const auto& entry : fs::directory_iterator(work())) {
+            r.soubory.insert(entry.path().filename().string());
+        }
+        r.wav = obsah(work() / "aktualni.wav");
+        return r;
+    }
+
+private:
+    fs::path root_;
+};
+
+uint32_t le(const std::string& bytes, size_t at, int width) {
+    uint32_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(bytes[at + i]);
+    return v;
+}
+
+// A playable 16-bit mono 22050 Hz PCM file whose header agrees with its
+// length, at least one four-second note long, and scaled to the program's
+// output peak: no sample beyond 32752, and loud. (The loudest sample may
+// fall short of 32752: the scale comes from the largest sum the mix held at
+// any moment, and a later voice can bring that sum back down.)
+void zkontrolujWav(const std::string& wav) {
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(le(wav, 16, 4), 16u);       // fmt chunk size
+    EXPECT_EQ(le(wav, 20, 2), 1u);        // PCM
+    EXPECT_EQ(le(wav, 22, 2), 1u);        // mono
+    EXPECT_EQ(le(wav, 24, 4), 22050u);    // samples per second
+    EXPECT_EQ(le(wav, 28, 4), 44100u);    // bytes per second
+    EXPECT_EQ(le(wav, 32, 2), 2u);        // bytes per sample
+    EXPECT_EQ(le(wav, 34, 2), 16u);       // bits per sample
+    EXPECT_EQ(wav.substr(36, 4), "data");
+    const uint32_t dataBytes = le(wav, 40, 4);
+    EXPECT_EQ(dataBytes, wav.size() - 44);
+    EXPECT_EQ(le(wav, 4, 4), wav.size() - 8);
+
+    const size_t samples = (wav.size() - 44) / 2;
+    EXPECT_GE(samples, 88200u);
+    int peak = 0;
+    for (size_t i = 0; i < samples; ++i) {
+        const int s = static_cast<int16_t>(le(wav, 44 + 2 * i, 2));
+        peak = std::max(peak, s < 0 ? -s : s);
+    }
+    EXPECT_GE(peak, 32752 / 4);
+    EXPECT_LE(peak, 32752);
+}
+
+// The same score in Windows-1250: the byte-order mark dropped, c-caron and
+// e-caron as their 1250 bytes, every other code unit ASCII. Returns false
+// (with a reason) for a code unit that has no such twin.
+bool naWindows1250(const std::string& utf16, std::string& out, std::string& why) {
+    out.clear();
+    if (!jeUtf16(utf16) || utf16.size() % 2 != 0) {
+        why = "not UTF-16LE with a byte-order mark and whole code units";
+        return false;
+    }
+    for (size_t at = 2; at < utf16.size(); at += 2) {
+        const uint32_t unit = le(utf16, at, 2);
+        if (unit == 0x010D) {
+            out += '\xE8';
+        } else if (unit == 0x011B) {
+            out += '\xEC';
+        } else if (unit >= 0x01 && unit < 0x80) {
+            out += static_cast<char>(unit);
+        } else {
+            std::ostringstream s;
+            s << "code unit U+" << std::hex << unit << " at byte " << std::dec << at
+              << " reads differently in the two encodings";
+            why = s.str();
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(Examples, AreShippedInBothEncodings) {
+    const auto all = priklady();
+    EXPECT_TRUE(std::find(all.begin(), all.end(), "stupnice.txt") != all.end())
+        << "the build copies examples/stupnice.txt into its working directory";
+    EXPECT_GE(all.size(), 4u);
+    EXPECT_FALSE(prikladyUtf16().empty());
+}
+
+// The manual lists the examples: every file there, and nothing that is not.
+TEST(Examples, MatchTheListInTheReadme) {
+    const std::string readme = obsah(fs::path(SKLADBA_EXAMPLES).parent_path() / "README.md");
+    ASSERT_FALSE(readme.empty());
+    const auto all = priklady();
+    for (const auto& name : all) {
+        EXPECT_TRUE(readme.find("examples/" + name) != std::string::npos)
+            << "examples/" << name << " is not listed in README.md";
+    }
+    const std::regex mention(R"(examples/([A-Za-z0-9_.-]+\.txt))");
+    for (std::sregex_iterator it(readme.begin(), readme.end(), mention), end; it != end; ++it) {
+        const std::string name = (*it)[1];
+        EXPECT_TRUE(std::find(all.begin(), all.end(), name) != all.end())
+            << "README.md names examples/" << name << ", which does not exist";
+    }
+}
+
+class Example : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Example, RendersSilentlyToACompleteWav) {
+    Pracoviste p;
+    const Beh r = p.hraj(priklad(GetParam()));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+    // No _.tmp, no aktualni.wav.part: only the score, the WAV and the link.
+    EXPECT_EQ(r.soubory, (std::set<std::string>{"aktualni.txt", "aktualni.wav", "rejstriky"}));
+    zkontrolujWav(r.wav);
+}
+
+std::string jmenoTestu(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name;
+    for (char c : fs::path(info.param).stem().string()) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scores, Example, ::testing::ValuesIn(priklady()), jmenoTestu);
+
+class Utf16Example : public ::testing::TestWithParam<std::string> {};
+
+// Outside the byte-order mark, only ASCII, c-caron and e-caron may appear,
+// and the score must sound exactly like its Windows-1250 twin, down to the
+// start jitter of every note.
+TEST_P(Utf16Example, RendersLikeItsWindows1250Twin) {
+    const std::string utf16 = priklad(GetParam());
+    std::string w1250;
+    std::string why;
+    ASSERT_TRUE(naWindows1250(utf16, w1250, why)) << why;
+    EXPECT_NE(w1250.find_first_of("\xE8\xEC"), std::string::npos)
+        << "the score uses neither c-caron nor e-caron";
+
+    Pracoviste a;
+    Pracoviste b;
+    const Beh first = a.hraj(utf16);
+    const Beh twin = b.hraj(w1250);
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_EQ(twin.status, 0) << twin.err;
+    ASSERT_GT(first.wav.size(), 44u);
+    EXPECT_TRUE(first.wav == twin.wav) << "the two encodings render differently";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scores, Utf16Example, ::testing::ValuesIn(prikladyUtf16()), jmenoTestu);
+
+}  // namespace
