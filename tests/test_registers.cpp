@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -147,6 +148,16 @@ TEST_P(EachTimbre, EveryToneStartsAndEndsQuietlyAtTheExpectedLevel) {
         for (int16_t s : x) peak = std::max(peak, std::abs(s));
         EXPECT_GE(peak, 3500);
         EXPECT_LE(peak, 4100);
+    }
+}
+
+TEST_P(EachTimbre, NoToneCarriesAnOffset) {
+    // A constant offset thumps when the note ends and eats headroom.
+    for (int k = 1; k < reg::kSegments; ++k) {
+        const std::vector<int16_t> x = render(GetParam(), k);
+        const auto lastSecond = x.end() - reg::kSampleRate;
+        const double mean = std::accumulate(lastSecond, x.end(), 0.0) / reg::kSampleRate;
+        EXPECT_LT(std::abs(mean), 30.0) << "segment " << k;
     }
 }
 

@@ -187,6 +187,22 @@ void pluck(double* x, int length, uint64_t seed) {
 // allpass supplying the fractional rest of the period. The allpass is
 // designed for its exact phase delay at the fundamental, which keeps even
 // the top notes (period under 7 samples) in tune.
+// High notes need a lossless loop (gain 1), and a lossless loop keeps
+// whatever offset the pluck left for the whole segment: a thump at the end
+// and wasted headroom. A one-pole high-pass at about 17 Hz removes it
+// without touching any pitch the register holds (the lowest is 69 Hz).
+void removeDc(std::vector<double>& signal) {
+    constexpr double kPole = 0.995;
+    double previousIn = 0.0;
+    double previousOut = 0.0;
+    for (double& x : signal) {
+        const double y = x - previousIn + kPole * previousOut;
+        previousIn = x;
+        previousOut = y;
+        x = y;
+    }
+}
+
 std::vector<double> renderString(double frequency, int index) {
     const double period = kSampleRate / frequency;
     const int delay = static_cast<int>(period - 1.5);
@@ -223,6 +239,7 @@ std::vector<double> renderString(double frequency, int index) {
         lastOut = value;
         out[n] = value;
     }
+    removeDc(out);
     return out;
 }
 
