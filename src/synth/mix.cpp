@@ -38,7 +38,12 @@ void otevrimix() {
             chybaSouboruErrno("cannot lock the mix file", kMixSoubor);
         }
         if (!platform::sameFile(f.fd(), kMixSoubor)) continue;
-        if (!platform::truncateFile(f.fd())) chybaSouboruErrno("cannot empty the mix file", kMixSoubor);
+        // Only a file left by an interrupted run needs emptying. Truncating a
+        // new, empty one is not free: ext4 then flushes the whole mix to disk
+        // when the file is closed, long after it was deleted.
+        if (platform::fileSize(f.fd()) != 0 && !platform::truncateFile(f.fd())) {
+            chybaSouboruErrno("cannot empty the mix file", kMixSoubor);
+        }
         osoubor = std::move(f);
         platform::markScratch(platform::Scratch::mix, kMixSoubor);
         return;
