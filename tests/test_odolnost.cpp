@@ -53,7 +53,13 @@ TEST(LargeInput, TenMegabytesOfRandomBytes) {
     // Memory does not follow the score's size: the reader holds a small window.
     const auto [status, rss_kb] = programSPameti(studio);
     EXPECT_TRUE(status == 0 || status == 1);
+#ifndef SKLADBA_SANITIZED
+    // Sanitizer runtimes reserve and touch their own shadow memory, so the
+    // figure only means something in a plain build.
     EXPECT_LT(rss_kb, 40 * 1024);
+#else
+    (void)rss_kb;
+#endif
 }
 
 TEST(LargeInput, OneEnormousComment) {
