@@ -83,6 +83,14 @@ TEST(StepBack, RetracesTheCurve) {
     EXPECT_NEAR(stav.rittempo, rit_after_one, 1e-12);
 }
 
+TEST(StepBack, UnwindingAnAccelerandoFarStopsAtTheStart) {
+    // Each unwound step of a steep accelerando is longer than the last; the
+    // sum passes every integer and must clamp, not wrap.
+    Studio studio;
+    EXPECT_EQ(studio.hraj("r-90cdef-99r0c").status, 0);
+    EXPECT_EQ(stav.momcas, 11025);
+}
+
 TEST(StepBack, TurnsOnTheJitter) {
     Studio studio;
     studio.hraj("c");

@@ -84,9 +84,16 @@ void krokvpred() {
 }
 
 void vratcas(int64_t m) {
-    int64_t krok = m;
-    if (stav.ritard != 0.0) krok = static_cast<int64_t>(std::round(delkaZpet(m)));
-    stav.momcas = krok >= stav.momcas ? 0 : stav.momcas - krok;
+    if (stav.ritard == 0.0) {
+        stav.momcas = m >= stav.momcas ? 0 : stav.momcas - m;
+        return;
+    }
+    // Unwinding an accelerando makes each step longer; the sum may exceed
+    // any integer, so it is compared with the cursor before converting.
+    const double krok = std::round(delkaZpet(m));
+    stav.momcas = !(krok < static_cast<double>(stav.momcas))
+                      ? 0
+                      : stav.momcas - static_cast<int64_t>(krok);
 }
 
 void prikazTempo() {
