@@ -104,6 +104,10 @@ TEST_F(Ctenar, LongFractionsKeepTheirValue) {
     EXPECT_EQ(cislo("." + std::string(400, '0') + "1").first, 0.0);
     EXPECT_TRUE(std::isinf(cislo(std::string(400, '9')).first));
     EXPECT_TRUE(std::isinf(cislo(std::string(400, '9') + "." + std::string(400, '9')).first));
+    // A large whole part followed by a long fraction stays near its value.
+    const auto [v, next] = cislo("1" + std::string(300, '0') + "." + std::string(300, '0') + "c");
+    EXPECT_NEAR(v / 1e300, 1.0, 1e-12);
+    EXPECT_EQ(next, 'c');
 }
 
 TEST(NaCele, TruncatesAndSaturates) {

@@ -88,9 +88,14 @@ int dejsurovyznak() {
 
 namespace {
 
-// Past this the decimal scale would overflow a double; further digits after
-// the separator change the value by less than a double can hold anyway.
-constexpr double kNejvetsiMeritko = 1e300;
+// Digits after the separator stop counting once the scale or the value
+// reaches this: one more would overflow a double (inf / inf is no number),
+// and it would change the quotient by less than a double can hold anyway.
+constexpr double kMezZlomku = 1e300;
+
+bool zlomekPrijmeCislici(double value, double scale) {
+    return scale == 0.0 || (scale < kMezZlomku && value < kMezZlomku);
+}
 
 }  // namespace
 
@@ -112,7 +117,7 @@ double dejcislo() {
             stav.znak = dejznak();
         }
         if (!jeCislice(stav.znak)) break;
-        if (scale < kNejvetsiMeritko) {
+        if (zlomekPrijmeCislici(value, scale)) {
             value = value * 10 + (stav.znak - 48);
             scale = scale * 10;
         }
