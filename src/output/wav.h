@@ -20,9 +20,14 @@ void nactihlavicku();
 void zapiswav(int64_t mixBytes);
 
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
-// quotient first, truncated toward zero.
+// quotient first, truncated toward zero. No sum of an intact mix exceeds
+// maximum, so the clamp changes nothing there; it only keeps a mix altered
+// behind the program's back from producing an unrepresentable sample.
 inline int16_t vzorekWav(int32_t sum, double scale) {
-    return static_cast<int16_t>(static_cast<int32_t>(sum * scale));
+    double p = sum * scale;
+    p = p < -32768.0 ? -32768.0 : p;
+    p = p > 32767.0 ? 32767.0 : p;
+    return static_cast<int16_t>(static_cast<int32_t>(p));
 }
 
 }  // namespace skladba
