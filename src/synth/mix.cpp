@@ -16,8 +16,6 @@ namespace {
 platform::File osoubor;
 
 constexpr size_t kBlokBajtu = sizeof(int32_t) * delkatonu;
-// A write that keeps failing (a full disk) ends the run after this many tries.
-constexpr int kPokusuZapisu = 8;
 
 off_t bajtVzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
@@ -38,6 +36,8 @@ void otevrimix() {
             chybaSouboruErrno("cannot lock the mix file", kMixSoubor);
         }
         if (!platform::sameFile(f.fd(), kMixSoubor)) continue;
+        // From here on an interruption removes the file.
+        platform::markScratch(platform::Scratch::mix, kMixSoubor);
         // Only a file left by an interrupted run needs emptying. Truncating a
         // new, empty one is not free: ext4 then flushes the whole mix to disk
         // when the file is closed, long after it was deleted.
@@ -45,7 +45,6 @@ void otevrimix() {
             chybaSouboruErrno("cannot empty the mix file", kMixSoubor);
         }
         osoubor = std::move(f);
-        platform::markScratch(platform::Scratch::mix, kMixSoubor);
         return;
     }
     chybaSouboru("cannot create the mix file _.tmp: it keeps being replaced by another process");
@@ -72,7 +71,7 @@ void zapismix(int64_t start, const int32_t* block) {
         data = testpole;
     }
     int err = 0;
-    for (int attempt = 0; attempt < kPokusuZapisu; ++attempt) {
+    for (int attempt = 0; attempt < platform::kWriteAttempts; ++attempt) {
         ++stav.chyby;
         const ssize_t n = platform::writeOnce(osoubor.fd(), data, kBlokBajtu, bajtVzorku(start));
         if (n == static_cast<ssize_t>(kBlokBajtu)) {
