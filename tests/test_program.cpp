@@ -2,6 +2,8 @@
 // leaves behind, the lock on the mix file and interruption.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -126,6 +128,17 @@ TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
     r = program(studio, "cdR");
     EXPECT_EQ(r.err, "skladba: aktualni.txt:1:3: \"R\" needs a register character after it\n");
     EXPECT_FALSE(studio.existuje("_.tmp"));
+    // Any byte may name a register; the message shows unprintable ones escaped.
+    r = program(studio, "cR\x1b");
+    EXPECT_EQ(r.err, "skladba: aktualni.txt:1:2: cannot load register 0x1B from "
+                     "rejstriky/rejstr\\x1B.nes: No such file or directory\n");
+    // A named pipe has no size and cannot be read by position: a clear
+    // error at once, not a wait for a writer or a silently unchanged register.
+    ASSERT_EQ(::mkfifo((studio.cesta() + "/rejstriky/rejstr5.nes").c_str(), 0644), 0);
+    r = program(studio, "cR5d");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: aktualni.txt:1:2: cannot load register \"5\" from "
+                     "rejstriky/rejstr5.nes: Illegal seek\n");
 }
 
 TEST(Program, RegisterChangeAffectsLaterNotesOnly) {

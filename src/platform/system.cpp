@@ -23,10 +23,6 @@ ssize_t systemPwrite(int fd, const void* buf, size_t count, off_t offset) {
 
 IoHooks hooks{systemPread, systemPwrite};
 
-// A write that keeps coming back short is given up after this many tries, so
-// a full disk ends the run instead of spinning forever.
-constexpr int kWriteAttempts = 8;
-
 }  // namespace
 
 IoHooks& ioHooks() { return hooks; }
@@ -55,7 +51,9 @@ void File::close() {
     }
 }
 
-File openForReading(const char* path) { return File(::open(path, O_RDONLY | O_CLOEXEC)); }
+File openForReading(const char* path) {
+    return File(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+}
 
 File openForUpdate(const char* path) {
     return File(::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666));
@@ -107,6 +105,11 @@ int64_t fileSize(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
+}
+
+bool isRegularFile(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool truncateFile(int fd) { return ::ftruncate(fd, 0) == 0; }

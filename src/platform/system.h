@@ -40,7 +40,9 @@ private:
     int fd_ = -1;
 };
 
-// Open for reading; on failure the File is closed and errno says why.
+// Open for reading; on failure the File is closed and errno says why. Never
+// blocks: a named pipe opens at once (and then fails to read positionally)
+// instead of waiting for a writer.
 File openForReading(const char* path);
 // Open (creating if needed) for reading and writing without truncating.
 File openForUpdate(const char* path);
@@ -50,6 +52,10 @@ File createForWriting(const char* path);
 // Reads up to count bytes at offset, retrying interrupted and partial reads
 // until count bytes are in or the file ends. Returns the bytes read, or -1.
 ssize_t readFully(int fd, void* buf, size_t count, off_t offset);
+// A write that keeps failing or coming back short is given up after this
+// many tries, so a full disk ends the run instead of spinning forever.
+constexpr int kWriteAttempts = 8;
+
 // One positional write through the hooks; returns what the call returned.
 ssize_t writeOnce(int fd, const void* buf, size_t count, off_t offset);
 // Writes all bytes, retrying partial writes a bounded number of times.
@@ -57,6 +63,7 @@ ssize_t writeOnce(int fd, const void* buf, size_t count, off_t offset);
 bool writeFully(int fd, const void* buf, size_t count, off_t offset);
 
 int64_t fileSize(int fd);                      // -1 on failure
+bool isRegularFile(int fd);                     // false also on failure
 bool truncateFile(int fd);                      // to length 0
 bool syncFile(int fd);
 bool renameFile(const char* from, const char* to);
