@@ -14,8 +14,10 @@ double logspec(double a, double b) { return std::log(b) / std::log(a); }
 double alogspec(double a, double b) { return std::exp(std::log(a) * b); }
 
 void chybaPrilisDlouha() {
-    chybaPartitury("piece too long: it would pass sample " + std::to_string(nejdelsiskladba) +
-                   " (about 6 h 45 min), the most the mix file can hold");
+    const int64_t minuty = meze.skladba / zaklad / 60;
+    chybaPartitury("piece too long: it would pass sample " + std::to_string(meze.skladba) +
+                   " (about " + std::to_string(minuty / 60) + " h " + std::to_string(minuty % 60) +
+                   " min), the most the mix file can hold");
 }
 
 namespace {
@@ -76,10 +78,10 @@ void krokvpred() {
     int64_t krok = n;
     if (stav.ritard != 0.0) {
         double s = delkaVpred(n);
-        if (!(s <= static_cast<double>(nejdelsiskladba))) chybaPrilisDlouha();
+        if (!(s <= static_cast<double>(meze.skladba))) chybaPrilisDlouha();
         krok = static_cast<int64_t>(std::round(s));
     }
-    if (krok > nejdelsiskladba - stav.momcas) chybaPrilisDlouha();
+    if (krok > meze.skladba - stav.momcas) chybaPrilisDlouha();
     stav.momcas += krok;
 }
 
@@ -156,9 +158,9 @@ void prikazZpet() {
         vratcas(pocet * m);   // no curve: one subtraction, whatever the count
         return;
     }
-    if (pocet > nejdelsiskladba / m) {
+    if (pocet > meze.skladba / m) {
         chybaPartitury("step back too long under a tempo curve: it would unwind more than " +
-                       std::to_string(nejdelsiskladba) + " samples");
+                       std::to_string(meze.skladba) + " samples");
     }
     for (int64_t i = 0; i < pocet; ++i) vratcas(m);
 }

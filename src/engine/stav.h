@@ -64,6 +64,9 @@ struct Meze {
     // into a short piece; past this budget the score is refused instead of
     // keeping the machine busy for minutes.
     uint64_t krokykrivky = uint64_t{1} << 36;
+    // Samples a piece may reach: the mix file's limit. A caller may lower it
+    // so that the longest piece is quick to write and convert.
+    int64_t skladba = nejdelsiskladba;
 };
 extern Meze meze;
 

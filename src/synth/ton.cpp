@@ -108,7 +108,7 @@ void ulozton() {
 
     const int64_t j = startjitter();
     const int64_t start = (j < 0 ? -j : j) < stav.momcas ? stav.momcas + j : stav.momcas;
-    if (start + delkatonu > nejdelsiskladba) chybaPrilisDlouha();
+    if (start + delkatonu > meze.skladba) chybaPrilisDlouha();
 
     if (sledovaniNoty) sledovaniNoty(start, k, stav.sila);
     ctimix(start, pole4);
