@@ -40,6 +40,7 @@
 
 #include "engine/beh.h"
 #include "engine/stav.h"
+#include "platform/system.h"
 #include "synth/ton.h"
 
 #ifndef SKLADBA_WORKDIR
@@ -310,17 +311,11 @@ Score generateScore(double minutes) {
 // ---------------------------------------------------------------- files
 
 void writeFile(const std::string& path, const void* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) die("cannot create %s: %s", path.c_str(), std::strerror(errno));
-    const auto* p = static_cast<const unsigned char*>(data);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, p + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) die("cannot write %s: %s", path.c_str(), std::strerror(errno));
-        done += static_cast<size_t>(n);
+    skladba::platform::File f = skladba::platform::createForWriting(path.c_str());
+    if (!f.isOpen()) die("cannot create %s: %s", path.c_str(), std::strerror(errno));
+    if (!skladba::platform::writeFully(f.fd(), data, size, 0)) {
+        die("cannot write %s: %s", path.c_str(), std::strerror(errno));
     }
-    if (::close(fd) != 0) die("cannot close %s: %s", path.c_str(), std::strerror(errno));
 }
 
 int64_t copyFile(const std::string& from, const std::string& to) {

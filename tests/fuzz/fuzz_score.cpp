@@ -38,6 +38,7 @@
 
 #include "engine/beh.h"
 #include "engine/stav.h"
+#include "platform/system.h"
 #include "output/wav.h"
 #include "synth/mix.h"
 #include "synth/ton.h"
@@ -88,17 +89,11 @@ std::string hex(const uint8_t* data, size_t size) {
 // --- files -----------------------------------------------------------------
 
 void writeFile(const std::string& path, const void* bytes, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) fail("cannot create %s: %s", path.c_str(), std::strerror(errno));
-    const auto* p = static_cast<const char*>(bytes);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, p + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail("cannot write %s: %s", path.c_str(), std::strerror(errno));
-        done += static_cast<size_t>(n);
+    skladba::platform::File f = skladba::platform::createForWriting(path.c_str());
+    if (!f.isOpen()) fail("cannot create %s: %s", path.c_str(), std::strerror(errno));
+    if (!skladba::platform::writeFully(f.fd(), bytes, size, 0)) {
+        fail("cannot write %s: %s", path.c_str(), std::strerror(errno));
     }
-    ::close(fd);
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
