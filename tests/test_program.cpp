@@ -127,6 +127,12 @@ TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
                      "rejstriky/rejstr9.nes: No such file or directory\n");
     r = program(studio, "cdR");
     EXPECT_EQ(r.err, "skladba: aktualni.txt:1:3: \"R\" needs a register character after it\n");
+    // Inside the score, 0xFF is a register character like any other.
+    r = program(studio, "cR\xFF" "d");
+    EXPECT_EQ(r.err, "skladba: aktualni.txt:1:2: cannot load register 0xFF from "
+                     "rejstriky/rejstr\\xFF.nes: No such file or directory\n");
+    studio.soubor("rejstriky/rejstr\xFF.nes", studio.obsah("rejstriky/rejstr1.nes"));
+    EXPECT_EQ(program(studio, "cR\xFF" "d").status, 0);
     EXPECT_FALSE(studio.existuje("_.tmp"));
     // Any byte may name a register; the message shows unprintable ones escaped.
     r = program(studio, "cR\x1b");

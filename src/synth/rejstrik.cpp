@@ -61,10 +61,14 @@ std::string popisCesty(const char* cesta) {
 
 void prikazRejstrik() {
     stav.reg = dejznak();
-    if (stav.reg == konecsouboru) chybaPartitury("\"R\" needs a register character after it");
+    // A 0xFF byte inside the score names a register like any other byte;
+    // only at the end of the score is there no character at all.
     stav.rejstrjmeno[16] = stav.reg;
     if (!nactirejstrik()) {
         const int err = errno;
+        if (stav.reg == konecsouboru && isoubor.konec()) {
+            chybaPartitury("\"R\" needs a register character after it");
+        }
         chybaPartitury("cannot load register " + popisZnaku(stav.reg) + " from " +
                        popisCesty(stav.rejstrjmeno) + ": " + platform::errorText(err));
     }
