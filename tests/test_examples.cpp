@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -242,6 +244,49 @@ std::string jmenoTestu(const ::testing::TestParamInfo<std::string>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scores, Example, ::testing::ValuesIn(priklady()), jmenoTestu);
+
+// 64-bit FNV-1a: enough to notice any change of a file's bytes.
+std::string otisk(const std::string& bytes) {
+    uint64_t h = 0xcbf29ce484222325u;
+    for (char c : bytes) {
+        h ^= static_cast<uint8_t>(c);
+        h *= 0x100000001b3u;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return text;
+}
+
+// The recorded digest and size of each example's WAV, by file name.
+std::map<std::string, std::string> zaznamenaneOtisky() {
+    std::map<std::string, std::string> out;
+    std::istringstream lines(obsah(SKLADBA_DIGESTS));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t space = line.find(' ');
+        out[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return out;
+}
+
+class GoldenExample : public ::testing::TestWithParam<std::string> {};
+
+// The output is pinned byte for byte: any change to how a score renders
+// shows here first.
+TEST_P(GoldenExample, RendersToTheRecordedBytes) {
+    const auto recorded = zaznamenaneOtisky();
+    Pracoviste p;
+    const Beh r = p.hraj(priklad(GetParam()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string actual = otisk(r.wav) + " " + std::to_string(r.wav.size());
+    const auto it = recorded.find(GetParam());
+    ASSERT_NE(it, recorded.end()) << "no digest recorded for " << GetParam() << "; add the line\n"
+                                  << GetParam() << " " << actual << "\nto " << SKLADBA_DIGESTS;
+    EXPECT_EQ(actual, it->second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scores, GoldenExample, ::testing::ValuesIn(priklady()), jmenoTestu);
 
 class Utf16Example : public ::testing::TestWithParam<std::string> {};
 
