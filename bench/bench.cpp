@@ -38,10 +38,11 @@
 #include <string>
 #include <vector>
 
+#include "base/format.h"
+#include "base/stav.h"
 #include "engine/beh.h"
-#include "engine/stav.h"
+#include "engine/ton.h"
 #include "platform/system.h"
-#include "synth/ton.h"
 
 #ifndef SKLADBA_WORKDIR
 #error "SKLADBA_WORKDIR must name the build's working directory (with rejstriky/)"
@@ -52,17 +53,13 @@
 
 namespace {
 
-// The renderer's constants, restated here so that the lower bound is written
-// independently of the engine; the asserts catch the two drifting apart.
-constexpr int kRate = 22050;                 // samples per second
-constexpr int kSegment = kRate * 4;          // samples in one segment
-constexpr int kSegments = 69;                // segments in a register
-constexpr float kMaxSignal = 32752.0f;       // the peak becomes this output value
-constexpr int kHeaderTemplate = 40;          // bytes of the header template used
-constexpr int kHeader = 44;                  // bytes of the WAV header written
-static_assert(kSegment == skladba::delkatonu, "segment length differs from the engine's");
-static_assert(kSegments == skladba::pocetsegmentu, "register size differs from the engine's");
-static_assert(kRate == skladba::zaklad, "sample rate differs from the engine's");
+// The formats' constants, under the short names this file uses.
+constexpr int kRate = skladba::zaklad;                        // samples per second
+constexpr int kSegment = skladba::delkatonu;                  // samples in one segment
+constexpr int kSegments = skladba::pocetsegmentu;             // segments in a register
+constexpr float kMaxSignal = skladba::maxsignal;              // the peak becomes this output value
+constexpr int kHeaderTemplate = skladba::sablonabajtu;        // bytes of the header template used
+constexpr int kHeader = skladba::delkahlavicky;               // bytes of the WAV header written
 
 using Clock = std::chrono::steady_clock;
 
@@ -311,9 +308,9 @@ Score generateScore(double minutes) {
 // ---------------------------------------------------------------- files
 
 void writeFile(const std::string& path, const void* data, size_t size) {
-    skladba::platform::File f = skladba::platform::createForWriting(path.c_str());
-    if (!f.isOpen()) die("cannot create %s: %s", path.c_str(), std::strerror(errno));
-    if (!skladba::platform::writeFully(f.fd(), data, size, 0)) {
+    skladba::platform::Soubor f = skladba::platform::vytvorprozapis(path.c_str());
+    if (!f.otevren()) die("cannot create %s: %s", path.c_str(), std::strerror(errno));
+    if (!skladba::platform::zapisvse(f.fd(), data, size, 0)) {
         die("cannot write %s: %s", path.c_str(), std::strerror(errno));
     }
 }
@@ -786,11 +783,11 @@ int main(int argc, char** argv) {
     std::vector<Note> notes;
     notes.reserve(static_cast<size_t>(score.notes) + 16);
     recorded = &notes;
-    skladba::sledovaniNoty = recordNote;
+    skladba::sledovaninoty = recordNote;
     const Clock::time_point tr = Clock::now();
     const skladba::Vysledek inProcess = skladba::spust();
     const double recordSeconds = secondsSince(tr);
-    skladba::sledovaniNoty = nullptr;
+    skladba::sledovaninoty = nullptr;
     if (inProcess.status != 0) die("the score did not render in process: %s", inProcess.zprava.c_str());
     const double enginePeak = skladba::stav.maximum;
 

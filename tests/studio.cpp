@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <unistd.h>
 
-#include "engine/stav.h"
+#include "base/stav.h"
 
 namespace skladba::test {
 

@@ -2,7 +2,7 @@
 // encodings, transposition, volume, jitter setting and comments.
 #include <gtest/gtest.h>
 
-#include "engine/stav.h"
+#include "base/stav.h"
 #include "studio.h"
 
 namespace skladba {

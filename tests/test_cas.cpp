@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "engine/stav.h"
+#include "base/stav.h"
 #include "studio.h"
 
 namespace skladba {

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/stav.h"
+#include "base/stav.h"
 #include "studio.h"
 
 namespace skladba {

@@ -8,11 +8,12 @@
 #include <unistd.h>
 #include <random>
 
-#include "engine/stav.h"
+#include "base/stav.h"
 #include "platform/system.h"
 #include "studio.h"
 #include "synth/jadro.h"
-#include "synth/ton.h"
+#include "synth/mix.h"
+#include "engine/ton.h"
 
 namespace skladba {
 namespace {
@@ -73,7 +74,7 @@ TEST(Render, NoJitterBeforeTheFirstStepBack) {
 }
 
 TEST(Render, GeneratorSequenceFromStateOne) {
-    resetEngineState();
+    vynulujstav();
     std::vector<int> draws;
     for (int i = 0; i < 5; ++i) draws.push_back(nahodne());
     EXPECT_EQ(draws, (std::vector<int>{41, 18467, 6334, 26500, 19169}));
@@ -134,16 +135,16 @@ TEST(Kernel, EveryBuildAddsTheSameBits) {
             expected_peak = std::max(expected_peak, static_cast<uint32_t>(std::abs(int64_t{expected[i]})));
         }
         std::vector<int32_t> plain = start;
-        EXPECT_EQ(jadro::pridejZakladni(segment.data(), sila, plain.data()), expected_peak);
+        EXPECT_EQ(jadro::pridejzakladni(segment.data(), sila, plain.data()), expected_peak);
         EXPECT_EQ(plain, expected) << sila;
-        if (jadro::avx2Dostupne()) {
+        if (jadro::avx2dostupne()) {
             std::vector<int32_t> wide = start;
-            EXPECT_EQ(jadro::pridejAvx2(segment.data(), sila, wide.data()), expected_peak);
+            EXPECT_EQ(jadro::pridejavx2(segment.data(), sila, wide.data()), expected_peak);
             EXPECT_EQ(wide, expected) << sila;
         }
         std::vector<int32_t> checked = start;
         uint32_t peak = 0;
-        EXPECT_TRUE(jadro::pridejKontrolovane(segment.data(), sila, checked.data(), peak));
+        EXPECT_TRUE(jadro::pridejkontrolovane(segment.data(), sila, checked.data(), peak));
         EXPECT_EQ(checked, expected);
         EXPECT_EQ(peak, expected_peak);
     }
@@ -155,18 +156,18 @@ TEST(Kernel, CheckedAddRefusesSumsOutsideTheRange) {
     uint32_t peak = 0;
     segment[7] = 20;
     block[7] = 2147483647 - 19;
-    EXPECT_FALSE(jadro::pridejKontrolovane(segment.data(), 100, block.data(), peak));
+    EXPECT_FALSE(jadro::pridejkontrolovane(segment.data(), 100, block.data(), peak));
     segment[7] = -5;
     block[7] = -2147483647 - 1 + 5;
     peak = 0;
-    EXPECT_TRUE(jadro::pridejKontrolovane(segment.data(), 100, block.data(), peak));
+    EXPECT_TRUE(jadro::pridejkontrolovane(segment.data(), 100, block.data(), peak));
     EXPECT_EQ(peak, 2147483648u);
 }
 
 // Mix I/O faults, injected through the I/O hooks.
 class MixFaults : public ::testing::Test {
 protected:
-    void TearDown() override { platform::resetIoHooks(); }
+    void TearDown() override { platform::obnovvolani(); }
     static inline int writes = 0;
     static inline int failFirst = 0;
 };
@@ -174,7 +175,7 @@ protected:
 TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
     writes = 0;
     failFirst = 2;
-    platform::ioHooks().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
         if (++writes <= failFirst) return ::pwrite(fd, buf, n / 2, off);
         return ::pwrite(fd, buf, n, off);
     };
@@ -182,7 +183,7 @@ TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
     const Vysledek r = studio.hraj("c");
     EXPECT_EQ(r.status, 0) << r.zprava;
     EXPECT_EQ(stav.chyby, 2);
-    platform::resetIoHooks();
+    platform::obnovvolani();
     const auto with_retries = studio.obsah("aktualni.wav");
     studio.hraj("c");
     EXPECT_EQ(studio.obsah("aktualni.wav"), with_retries);
@@ -191,7 +192,7 @@ TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
 TEST_F(MixFaults, PersistentWriteFailureStopsTheRun) {
     Studio studio;
     studio.soubor("aktualni.wav", "previous");
-    platform::ioHooks().pwrite = [](int, const void*, size_t, off_t) -> ssize_t {
+    platform::volani().pwrite = [](int, const void*, size_t, off_t) -> ssize_t {
         errno = ENOSPC;
         return -1;
     };
@@ -203,7 +204,7 @@ TEST_F(MixFaults, PersistentWriteFailureStopsTheRun) {
 }
 
 TEST_F(MixFaults, ReadBackMismatchIsReportedAndFailsTheRun) {
-    platform::ioHooks().pread = [](int fd, void* buf, size_t n, off_t off) -> ssize_t {
+    platform::volani().pread = [](int fd, void* buf, size_t n, off_t off) -> ssize_t {
         ssize_t got = ::pread(fd, buf, n, off);
         if (buf == testpole && got >= 8) testpole[1] += 7;   // corrupt the read-back only
         return got;

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/stav.h"
+#include "base/stav.h"
 #include "output/wav.h"
 #include "platform/system.h"
 #include "studio.h"
@@ -77,9 +77,9 @@ TEST(Wav, ScalingStaysWithinTheOutputRange) {
     for (int32_t peak : {1, 3, 32751, 65504, 99999, 2147483647}) {
         const double scale = static_cast<double>(maxsignal) / peak;
         // The quotient may round just below exact: the peak is 32752 or 32751.
-        EXPECT_GE(vzorekWav(peak, scale), 32751) << peak;
-        EXPECT_LE(vzorekWav(peak, scale), 32752) << peak;
-        EXPECT_EQ(vzorekWav(-peak, scale), -vzorekWav(peak, scale)) << peak;
+        EXPECT_GE(vzorekwav(peak, scale), 32751) << peak;
+        EXPECT_LE(vzorekwav(peak, scale), 32752) << peak;
+        EXPECT_EQ(vzorekwav(-peak, scale), -vzorekwav(peak, scale)) << peak;
     }
 }
 
@@ -87,13 +87,13 @@ TEST(Wav, FailedWriteKeepsThePreviousFile) {
     Studio studio;
     studio.soubor("aktualni.wav", "previous");
     // Mix writes (352800 bytes each) go through; the WAV's do not.
-    platform::ioHooks().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
         if (n == 4 * static_cast<size_t>(delkatonu)) return ::pwrite(fd, buf, n, off);
         errno = ENOSPC;
         return -1;
     };
     const Vysledek r = studio.hraj("cde");
-    platform::resetIoHooks();
+    platform::obnovvolani();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.zprava, "cannot write aktualni.wav: No space left on device");
     EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    skladba::platform::installInterruptHandlers();
+    skladba::platform::nastavpreruseni();
     const skladba::Vysledek result = skladba::spust();
     if (result.status != 0) std::fprintf(stderr, "skladba: %s\n", result.zprava.c_str());
     return result.status;

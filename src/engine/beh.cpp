@@ -1,11 +1,13 @@
 #include "engine/beh.h"
 
-#include <cerrno>
+#include <cstdio>
+#include <string>
 
-#include "engine/chyba.h"
+#include "base/chyba.h"
+#include "base/stav.h"
 #include "engine/prikazy.h"
-#include "engine/stav.h"
 #include "output/wav.h"
+#include "platform/system.h"
 #include "score/ctenar.h"
 #include "synth/mix.h"
 #include "synth/rejstrik.h"
@@ -14,35 +16,46 @@ namespace skladba {
 
 namespace {
 
+constexpr const char* slozkarejstriku = "rejstriky";
+
+// A sum that did not read back as written: one line on standard output, and
+// on a terminal a wait for a key so that the line can be read.
+void hlasnesouhlas(int32_t zapsano, int32_t precteno, int64_t vzorek) {
+    std::printf("\n problem %d %d %lld", zapsano, precteno, static_cast<long long>(vzorek));
+    std::fflush(stdout);
+    if (platform::vstupjeterminal()) platform::cekejnaklavesu();
+}
+
 void spustsekvenci() {
     stav.tempo = (zaklad * 60 / stav.tempo) * 4;
     stav.puvodnitempo = stav.tempo;
-    if (!isoubor.otevri(kPartitura)) chybaSouboruErrno("cannot open the score", kPartitura);
+    if (!isoubor.otevri(vychozipartitura)) chybasouboruerrno("cannot open the score", vychozipartitura);
     otevrimix();
-    if (!nactirejstrik()) chybaSouboruErrno("cannot load the register", stav.rejstrjmeno);
-    nactihlavicku();
+    nastavslozkurejstriku(slozkarejstriku);
+    if (!nactirejstrik(stav.reg)) chybasouboruerrno("cannot load the register", rejstrjmeno(stav.reg));
+    nactihlavicku(std::string(slozkarejstriku) + "/" + sablonahlavicky);
 }
 
 void prikazovasmycka() {
     do {
         stav.znak = dejznak();
         stav.pozicepovelu = isoubor.pozice() - 1;
-        if (Prikaz prikaz = prikazPro(stav.znak)) prikaz();
+        if (Prikaz prikaz = prikazpro(stav.znak)) prikaz();
     } while (!isoubor.konec());
 }
 
 void dokonceni() {
-    const int64_t mixBytes = delkamixu();
+    const int64_t mixbajtu = delkamixu();
     isoubor.zavri();
-    zapiswav(mixBytes);
+    zapiswav(mixbajtu);
     smazmix();
 }
 
-std::string umistenaChyba(const ChybaPartitury& e) {
+std::string umistenachyba(const ChybaPartitury& e) {
     int64_t radek = 0;
     int64_t sloupec = 0;
     isoubor.umisteni(stav.pozicepovelu, radek, sloupec);
-    return std::string(kPartitura) + ":" + std::to_string(radek) + ":" + std::to_string(sloupec) +
+    return std::string(vychozipartitura) + ":" + std::to_string(radek) + ":" + std::to_string(sloupec) +
            ": " + e.what();
 }
 
@@ -51,20 +64,23 @@ struct Uklid {
     ~Uklid() {
         smazmix();
         isoubor.zavri();
+        hlaseninesouhlasu = nullptr;
     }
 };
 
 }  // namespace
 
 Vysledek spust() {
-    resetEngineState();
+    vynulujstav();
+    vynulujrejstrik();
+    hlaseninesouhlasu = hlasnesouhlas;
     Uklid uklid;
     try {
         spustsekvenci();
         prikazovasmycka();
         dokonceni();
     } catch (const ChybaPartitury& e) {
-        return {1, umistenaChyba(e)};
+        return {1, umistenachyba(e)};
     } catch (const ChybaSouboru& e) {
         return {1, e.what()};
     }

@@ -6,7 +6,7 @@
 
 namespace skladba {
 
-constexpr const char* kPartitura = "aktualni.txt";
+constexpr const char* vychozipartitura = "aktualni.txt";
 
 struct Vysledek {
     int status = 0;        // the process exit status: 0 success, 1 failure

@@ -22,10 +22,10 @@ void krokvpred();
 void vratcas(int64_t m);
 
 // The score error for a piece that would outgrow the mix file.
-[[noreturn]] void chybaPrilisDlouha();
+[[noreturn]] void chybaprilisdlouha();
 
-void prikazTempo();        // "t"
-void prikazKrivka();       // "r"
-void prikazZpet();         // "-"
+void prikaztempo();        // "t"
+void prikazkrivka();       // "r"
+void prikazzpet();         // "-"
 
 }  // namespace skladba

@@ -4,8 +4,7 @@
 
 #include "engine/atributy.h"
 #include "engine/cas.h"
-#include "synth/rejstrik.h"
-#include "synth/ton.h"
+#include "engine/ton.h"
 
 namespace skladba {
 
@@ -16,40 +15,55 @@ struct Polozka {
     Prikaz prikaz;
 };
 
-// The whole language, one line per command character.
-constexpr Polozka kPrikazy[] = {
-    {'c', ulozton}, {'d', ulozton}, {'e', ulozton}, {'f', ulozton},   // notes
-    {'g', ulozton}, {'a', ulozton}, {'h', ulozton},
-    {'p', ulozton},                                                   // rest
-    {'.', prikazTecka},                                               // dot: rest of half the value
-    {'1', prikazHodnota}, {'2', prikazHodnota}, {'3', prikazHodnota}, // note value
-    {'4', prikazHodnota}, {'5', prikazHodnota}, {'6', prikazHodnota},
-    {'7', prikazHodnota}, {'8', prikazHodnota}, {'9', prikazHodnota},
-    {'o', prikazOktava},                                              // octave
-    {'>', prikazKrizek}, {0xE8, prikazKrizek},                        // sharp (c-caron, Windows-1250)
-    {'<', prikazBecko}, {0xEC, prikazBecko},                          // flat (e-caron, Windows-1250)
-    {0x0D, prikazKrizekUtf16},                                        // c-caron in UTF-16LE
-    {0x1B, prikazBeckoUtf16},                                         // e-caron in UTF-16LE
-    {'T', prikazTranspozice},                                         // transposition
-    {'s', prikazSila},                                                // volume
-    {'S', prikazSynchro},                                             // start jitter
-    {'(', prikazKomentar},                                            // comment
-    {'R', prikazRejstrik},                                            // register
-    {'t', prikazTempo},                                               // tempo
-    {'r', prikazKrivka},                                              // tempo curve
-    {'-', prikazZpet},                                                // step back
+// The whole language, one line per command character: the character, its
+// handler, what it does and the file in engine/ that holds the handler.
+// Every byte not listed is ignored.
+constexpr Polozka prikazy[] = {
+    {'c', ulozton},             // note c                                  ton.cpp
+    {'d', ulozton},             // note d                                  ton.cpp
+    {'e', ulozton},             // note e                                  ton.cpp
+    {'f', ulozton},             // note f                                  ton.cpp
+    {'g', ulozton},             // note g                                  ton.cpp
+    {'a', ulozton},             // note a                                  ton.cpp
+    {'h', ulozton},             // note h (B natural)                      ton.cpp
+    {'p', ulozton},             // rest                                    ton.cpp
+    {'.', prikaztecka},         // dot: a rest of half the value           atributy.cpp
+    {'1', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'2', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'3', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'4', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'5', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'6', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'7', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'8', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'9', prikazhodnota},       // note value from the number here         atributy.cpp
+    {'o', prikazoktava},        // octave: o + v m 1 2 3 4                 atributy.cpp
+    {'>', prikazkrizek},        // sharp                                   atributy.cpp
+    {0xE8, prikazkrizek},       // sharp: c-caron in Windows-1250          atributy.cpp
+    {'<', prikazbecko},         // flat                                    atributy.cpp
+    {0xEC, prikazbecko},        // flat: e-caron in Windows-1250           atributy.cpp
+    {0x0D, prikazkrizekutf16},  // sharp: c-caron in UTF-16LE (or a CR)    atributy.cpp
+    {0x1B, prikazbeckoutf16},   // flat: e-caron in UTF-16LE               atributy.cpp
+    {'T', prikaztranspozice},   // transposition                           atributy.cpp
+    {'s', prikazsila},          // volume                                  atributy.cpp
+    {'S', prikazsynchro},       // start jitter                            atributy.cpp
+    {'(', prikazkomentar},      // comment, to the matching )              atributy.cpp
+    {'R', prikazrejstrik},      // register                                atributy.cpp
+    {'t', prikaztempo},         // tempo                                   cas.cpp
+    {'r', prikazkrivka},        // tempo curve                             cas.cpp
+    {'-', prikazzpet},          // step back                               cas.cpp
 };
 
-std::array<Prikaz, 256> sestavTabulku() {
+std::array<Prikaz, 256> sestavtabulku() {
     std::array<Prikaz, 256> table{};
-    for (const Polozka& p : kPrikazy) table[p.znak] = p.prikaz;
+    for (const Polozka& p : prikazy) table[p.znak] = p.prikaz;
     return table;
 }
 
-const std::array<Prikaz, 256> kTabulka = sestavTabulku();
+const std::array<Prikaz, 256> tabulka = sestavtabulku();
 
 }  // namespace
 
-Prikaz prikazPro(char znak) { return kTabulka[static_cast<unsigned char>(znak)]; }
+Prikaz prikazpro(char znak) { return tabulka[static_cast<unsigned char>(znak)]; }
 
 }  // namespace skladba

@@ -7,6 +7,6 @@ using Prikaz = void (*)();
 
 // The command for a byte, or nullptr when the byte has no meaning (spaces,
 // line breaks, bar lines and everything else without an entry is ignored).
-Prikaz prikazPro(char znak);
+Prikaz prikazpro(char znak);
 
 }  // namespace skladba

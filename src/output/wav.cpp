@@ -3,17 +3,20 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/chyba.h"
-#include "engine/stav.h"
+#include "base/chyba.h"
+#include "base/stav.h"
+#include "base/vzorky.h"
 #include "platform/system.h"
 #include "synth/mix.h"
-#include "synth/vzorky.h"
 
 namespace skladba {
 
+int16_t pole2[delkatonu];
+
 namespace {
 
-constexpr int kDelkaHlavicky = 44;
+// The header template: bytes 0-3 and 8-39 are copied into every WAV.
+unsigned char hlavicka[sablonabajtu];
 
 void zapis32(unsigned char* at, int32_t value) {
     const auto v = static_cast<uint32_t>(value);
@@ -26,12 +29,12 @@ void zapis32(unsigned char* at, int32_t value) {
 // Template bytes 0-3 ("RIFF") and 8-39 (format and "data") as they stand;
 // the two sizes follow from the mix length: every 4-byte sum becomes a
 // 2-byte sample.
-void sestavhlavicku(unsigned char* out, int64_t mixBytes) {
-    const auto dataBytes = static_cast<int32_t>(mixBytes / 2);
-    std::memcpy(out, stav.hlavicka, 4);
-    zapis32(out + 4, dataBytes + 36);
-    std::memcpy(out + 8, stav.hlavicka + 8, 32);
-    zapis32(out + 40, dataBytes);
+void sestavhlavicku(unsigned char* out, int64_t mixbajtu) {
+    const auto databajtu = static_cast<int32_t>(mixbajtu / 2);
+    std::memcpy(out, hlavicka, 4);
+    zapis32(out + 4, databajtu + 36);   // RIFF chunk size
+    std::memcpy(out + 8, hlavicka + 8, 32);
+    zapis32(out + 40, databajtu);       // data chunk size
 }
 
 void prevedblok(int count, double scale) {
@@ -39,55 +42,53 @@ void prevedblok(int count, double scale) {
         std::memset(pole2, 0, sizeof(int16_t) * count);
         return;
     }
-    for (int i = 0; i < count; ++i) pole2[i] = vzorekWav(pole4[i], scale);
+    for (int i = 0; i < count; ++i) pole2[i] = vzorekwav(pole4[i], scale);
 }
 
-[[noreturn]] void chybaZapisu() {
+[[noreturn]] void chybazapisu() {
     const int err = errno;
-    platform::removeFile(kWavRozpracovany);
-    platform::unmarkScratch(platform::Scratch::wav);
-    errno = err;
-    chybaSouboruErrno("cannot write", kWavSoubor);
+    platform::smaz(wavrozpracovany);
+    platform::odznacdocasny(platform::Docasny::wav);
+    chybasouboru("cannot write", wavsoubor, err);
 }
 
 }  // namespace
 
-void nactihlavicku() {
-    platform::File f = platform::openForReading(kSablonaHlavicky);
-    if (!f.isOpen()) chybaSouboruErrno("cannot open the WAV header template", kSablonaHlavicky);
-    const ssize_t n = platform::readFully(f.fd(), stav.hlavicka, sizeof stav.hlavicka, 0);
-    if (n < 0) chybaSouboruErrno("cannot read the WAV header template", kSablonaHlavicky);
-    if (n < static_cast<ssize_t>(sizeof stav.hlavicka)) {
-        chybaSouboru(std::string("the WAV header template ") + kSablonaHlavicky +
-                     " is shorter than 40 bytes");
+void nactihlavicku(const std::string& cesta) {
+    platform::Soubor f = platform::otevriprocteni(cesta.c_str());
+    if (!f.otevren()) chybasouboruerrno("cannot open the WAV header template", cesta);
+    const ssize_t n = platform::ctivse(f.fd(), hlavicka, sizeof hlavicka, 0);
+    if (n < 0) chybasouboruerrno("cannot read the WAV header template", cesta);
+    if (n < static_cast<ssize_t>(sizeof hlavicka)) {
+        chybasouboru("the WAV header template " + cesta + " is shorter than 40 bytes");
     }
 }
 
-void zapiswav(int64_t mixBytes) {
-    platform::markScratch(platform::Scratch::wav, kWavRozpracovany);
-    platform::File wav = platform::createForWriting(kWavRozpracovany);
-    if (!wav.isOpen()) chybaZapisu();
+void zapiswav(int64_t mixbajtu) {
+    platform::oznacdocasny(platform::Docasny::wav, wavrozpracovany);
+    platform::Soubor wav = platform::vytvorprozapis(wavrozpracovany);
+    if (!wav.otevren()) chybazapisu();
 
-    unsigned char hlavicka[kDelkaHlavicky];
-    sestavhlavicku(hlavicka, mixBytes);
-    if (!platform::writeFully(wav.fd(), hlavicka, sizeof hlavicka, 0)) chybaZapisu();
+    unsigned char vystup[delkahlavicky];
+    sestavhlavicku(vystup, mixbajtu);
+    if (!platform::zapisvse(wav.fd(), vystup, sizeof vystup, 0)) chybazapisu();
 
     const double scale = static_cast<double>(maxsignal) / stav.maximum;
-    off_t out = kDelkaHlavicky;
-    for (int64_t sample = 0; sample * 4 < mixBytes; sample += delkatonu) {
+    off_t out = delkahlavicky;
+    for (int64_t sample = 0; sample * 4 < mixbajtu; sample += delkatonu) {
         ctimix(sample, pole4);
-        const int64_t left = mixBytes / 4 - sample;
+        const int64_t left = mixbajtu / 4 - sample;
         const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
         prevedblok(count, scale);
-        doLittleEndian(pole2, static_cast<size_t>(count));
-        if (!platform::writeFully(wav.fd(), pole2, sizeof(int16_t) * count, out)) chybaZapisu();
+        dolittleendian(pole2, static_cast<size_t>(count));
+        if (!platform::zapisvse(wav.fd(), pole2, sizeof(int16_t) * count, out)) chybazapisu();
         out += static_cast<off_t>(sizeof(int16_t)) * count;
     }
     // On disk before it replaces the previous aktualni.wav.
-    if (!platform::syncFile(wav.fd())) chybaZapisu();
-    wav.close();
-    if (!platform::renameFile(kWavRozpracovany, kWavSoubor)) chybaZapisu();
-    platform::unmarkScratch(platform::Scratch::wav);
+    if (!platform::synchronizuj(wav.fd())) chybazapisu();
+    wav.zavri();
+    if (!platform::prejmenuj(wavrozpracovany, wavsoubor)) chybazapisu();
+    platform::odznacdocasny(platform::Docasny::wav);
 }
 
 }  // namespace skladba

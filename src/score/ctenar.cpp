@@ -1,32 +1,45 @@
 #include "score/ctenar.h"
 
-#include "engine/chyba.h"
-#include "engine/stav.h"
+#include "base/chyba.h"
 
 namespace skladba {
 
 Partitura isoubor;
 
+namespace {
+
+// The last byte handed out (the end marker after the end): what vratznak
+// decides on.
+char posledniznak = 0;
+
+char podej(char c) {
+    posledniznak = c;
+    return c;
+}
+
+}  // namespace
+
 bool Partitura::otevri(const char* path) {
     cesta_ = path;
-    file_ = platform::openForReading(path);
+    file_ = platform::otevriprocteni(path);
     zacatek_ = 0;
     delka_ = 0;
     index_ = 0;
     eof_ = false;
-    return file_.isOpen();
+    posledniznak = 0;
+    return file_.otevren();
 }
 
-void Partitura::zavri() { file_.close(); }
+void Partitura::zavri() { file_.zavri(); }
 
 int Partitura::cti() {
     if (index_ == delka_) {
         zacatek_ += delka_;
         index_ = 0;
-        const ssize_t n = platform::readFully(file_.fd(), okno_, kOkno, zacatek_);
+        const ssize_t n = platform::ctivse(file_.fd(), okno_, delkaokna, zacatek_);
         // A score that cannot be read (a directory, a failing disk) must not
         // pass for a shorter one: that would render a wrong piece as success.
-        if (n < 0) chybaSouboruErrno("cannot read the score", cesta_);
+        if (n < 0) chybasouboruerrno("cannot read the score", cesta_);
         delka_ = static_cast<int>(n);
         if (delka_ == 0) {
             eof_ = true;
@@ -50,10 +63,10 @@ void Partitura::zpet() {
 void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const {
     radek = 1;
     sloupec = 1;
-    unsigned char buf[kOkno];
+    unsigned char buf[delkaokna];
     for (int64_t at = 0; at < offset;) {
-        int64_t want = offset - at < kOkno ? offset - at : kOkno;
-        ssize_t n = platform::readFully(file_.fd(), buf, static_cast<size_t>(want), at);
+        int64_t want = offset - at < delkaokna ? offset - at : delkaokna;
+        ssize_t n = platform::ctivse(file_.fd(), buf, static_cast<size_t>(want), at);
         if (n <= 0) return;
         for (ssize_t i = 0; i < n; ++i) {
             if (buf[i] == '\n') {
@@ -69,21 +82,26 @@ void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const
 
 char dejznak() {
     for (;;) {
-        if (isoubor.konec()) return konecsouboru;
+        if (isoubor.konec()) return podej(konecsouboru);
         int b = isoubor.cti();
-        if (b < 0) return konecsouboru;
-        if (b != 0) return static_cast<char>(b);
+        if (b < 0) return podej(konecsouboru);
+        if (b != 0) return podej(static_cast<char>(b));
     }
 }
 
 void vratznak() {
-    if (stav.znak == konecsouboru) return;
+    if (posledniznak == konecsouboru) return;
     isoubor.zpet();
 }
 
 int dejsurovyznak() {
-    if (isoubor.konec()) return -1;
-    return isoubor.cti();
+    if (isoubor.konec()) {
+        podej(konecsouboru);
+        return -1;
+    }
+    const int b = isoubor.cti();
+    podej(b < 0 ? konecsouboru : static_cast<char>(b));
+    return b;
 }
 
 namespace {
@@ -91,10 +109,10 @@ namespace {
 // Digits after the separator stop counting once the scale or the value
 // reaches this: one more would overflow a double (inf / inf is no number),
 // and it would change the quotient by less than a double can hold anyway.
-constexpr double kMezZlomku = 1e300;
+constexpr double mezzlomku = 1e300;
 
-bool zlomekPrijmeCislici(double value, double scale) {
-    return scale == 0.0 || (scale < kMezZlomku && value < kMezZlomku);
+bool zlomekprijmecislici(double value, double scale) {
+    return scale == 0.0 || (scale < mezzlomku && value < mezzlomku);
 }
 
 }  // namespace
@@ -104,25 +122,25 @@ double dejcislo() {
     bool positive = true;
     double scale = 0.0;   // 0: no separator seen; else 10^(digits after it)
 
-    stav.znak = dejznak();
-    if (stav.znak == '-') {
+    char znak = dejznak();
+    if (znak == '-') {
         positive = false;
     } else {
         vratznak();
     }
     for (;;) {
-        stav.znak = dejznak();
-        if (stav.znak == '.' || stav.znak == ',') {
+        znak = dejznak();
+        if (znak == '.' || znak == ',') {
             scale = 1.0;   // a second separator starts the fraction anew
-            stav.znak = dejznak();
+            znak = dejznak();
         }
-        if (!jeCislice(stav.znak)) break;
-        if (zlomekPrijmeCislici(value, scale)) {
-            value = value * 10 + (stav.znak - 48);
+        if (!jecislice(znak)) break;
+        if (zlomekprijmecislici(value, scale)) {
+            value = value * 10 + (znak - 48);
             scale = scale * 10;
         }
     }
-    if (stav.znak != konecsouboru) vratznak();
+    if (znak != konecsouboru) vratznak();
     if (!positive) value = -value;
     if (scale != 0.0) value = value / scale;
     return value;

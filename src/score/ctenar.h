@@ -13,6 +13,10 @@
 
 namespace skladba {
 
+// What dejznak returns at the end of the score. A 0xFF byte inside the score
+// reads the same.
+constexpr char konecsouboru = '\xFF';
+
 // The score stream: a read position, an end-of-file indicator that is set by
 // a read that finds no more bytes and cleared by any seek, and a window of
 // the file buffered in memory (the score is never held whole).
@@ -20,7 +24,7 @@ class Partitura {
 public:
     bool otevri(const char* path);   // false with errno set
     void zavri();
-    bool jeOtevrena() const { return file_.isOpen(); }
+    bool jeotevrena() const { return file_.otevren(); }
 
     int cti();                       // next raw byte 0..255, or -1 at the end
     bool konec() const { return eof_; }
@@ -32,11 +36,11 @@ public:
     void umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const;
 
 private:
-    static constexpr int kOkno = 1 << 16;
+    static constexpr int delkaokna = 1 << 16;
 
     const char* cesta_ = "";
-    platform::File file_;
-    unsigned char okno_[kOkno];
+    platform::Soubor file_;
+    unsigned char okno_[delkaokna];
     int64_t zacatek_ = 0;   // file offset of okno_[0]
     int delka_ = 0;         // valid bytes in okno_
     int index_ = 0;         // read position within okno_
@@ -46,12 +50,13 @@ private:
 extern Partitura isoubor;
 
 char dejznak();
+// Puts the last byte handed out back (nothing after the end marker).
 void vratznak();
 double dejcislo();
 // One byte exactly as it stands in the file, zero bytes included; -1 (and
 // the end-of-file indicator set) when the score has ended.
 int dejsurovyznak();
 
-inline bool jeCislice(char c) { return c >= '0' && c <= '9'; }
+inline bool jecislice(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace skladba

@@ -1,6 +1,6 @@
 #include "synth/jadro.h"
 
-#include "engine/stav.h"
+#include "base/format.h"
 
 namespace skladba::jadro {
 
@@ -9,13 +9,13 @@ namespace {
 // Written so the compiler vectorises it: no branches but selects, the sum in
 // wrapping unsigned arithmetic (a corrupted mix file must not make it
 // undefined), the magnitude as unsigned so that -2^31 is 2^31.
-template <bool kFullVolume>
-[[gnu::always_inline]] inline uint32_t pridejJadro(const int16_t* __restrict segment, int sila,
+template <bool plnahlasitost>
+[[gnu::always_inline]] inline uint32_t pridejjadro(const int16_t* __restrict segment, int sila,
                                                    int32_t* __restrict block) {
     uint32_t top = 0;
     for (int i = 0; i < delkatonu; ++i) {
         // (x * 100) / 100 is x: full volume, the common case, needs no division.
-        const int32_t add = kFullVolume ? segment[i] : segment[i] * sila / 100;
+        const int32_t add = plnahlasitost ? segment[i] : segment[i] * sila / 100;
         const uint32_t sum = static_cast<uint32_t>(block[i]) + static_cast<uint32_t>(add);
         block[i] = static_cast<int32_t>(sum);
         const uint32_t magnitude = static_cast<int32_t>(sum) < 0 ? 0u - sum : sum;
@@ -26,30 +26,30 @@ template <bool kFullVolume>
 
 }  // namespace
 
-uint32_t pridejZakladni(const int16_t* segment, int sila, int32_t* block) {
-    return sila == 100 ? pridejJadro<true>(segment, sila, block) : pridejJadro<false>(segment, sila, block);
+uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block) {
+    return sila == 100 ? pridejjadro<true>(segment, sila, block) : pridejjadro<false>(segment, sila, block);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target("avx2")]] uint32_t pridejAvx2(const int16_t* segment, int sila, int32_t* block) {
-    return sila == 100 ? pridejJadro<true>(segment, sila, block) : pridejJadro<false>(segment, sila, block);
+[[gnu::target("avx2")]] uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block) {
+    return sila == 100 ? pridejjadro<true>(segment, sila, block) : pridejjadro<false>(segment, sila, block);
 }
 
-bool avx2Dostupne() { return __builtin_cpu_supports("avx2"); }
+bool avx2dostupne() { return __builtin_cpu_supports("avx2"); }
 #else
-uint32_t pridejAvx2(const int16_t* segment, int sila, int32_t* block) {
-    return pridejZakladni(segment, sila, block);
+uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block) {
+    return pridejzakladni(segment, sila, block);
 }
 
-bool avx2Dostupne() { return false; }
+bool avx2dostupne() { return false; }
 #endif
 
 Pridej nejlepsi() {
-    static const Pridej best = avx2Dostupne() ? pridejAvx2 : pridejZakladni;
+    static const Pridej best = avx2dostupne() ? pridejavx2 : pridejzakladni;
     return best;
 }
 
-bool pridejKontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak) {
+bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak) {
     uint32_t overflow = 0;
     uint32_t top = peak;
     for (int i = 0; i < delkatonu; ++i) {

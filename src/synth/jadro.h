@@ -14,15 +14,15 @@ namespace skladba::jadro {
 // 32-bit range.
 using Pridej = uint32_t (*)(const int16_t* segment, int sila, int32_t* block);
 
-uint32_t pridejZakladni(const int16_t* segment, int sila, int32_t* block);
-uint32_t pridejAvx2(const int16_t* segment, int sila, int32_t* block);   // only where avx2Dostupne()
-bool avx2Dostupne();
+uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block);
+uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block);   // only where avx2dostupne()
+bool avx2dostupne();
 
 // The fastest kernel this processor runs.
 Pridej nejlepsi();
 
 // The same add with every sum checked: false when one would leave the 32-bit
 // range (block is then partly updated).
-bool pridejKontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak);
+bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak);
 
 }  // namespace skladba::jadro

@@ -1,23 +1,28 @@
 #include "synth/mix.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "engine/chyba.h"
-#include "engine/stav.h"
+#include "base/chyba.h"
+#include "base/stav.h"
+#include "base/vzorky.h"
 #include "platform/system.h"
-#include "synth/vzorky.h"
+#include "synth/jadro.h"
+#include "synth/rejstrik.h"
 
 namespace skladba {
 
+int32_t pole4[delkatonu];
+int32_t testpole[delkatonu];
+HlaseniNesouhlasu hlaseninesouhlasu = nullptr;
+
 namespace {
 
-platform::File osoubor;
+platform::Soubor osoubor;
 
-constexpr size_t kBlokBajtu = sizeof(int32_t) * delkatonu;
+constexpr size_t bajtubloku = sizeof(int32_t) * delkatonu;
 
-off_t bajtVzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
+off_t bajtvzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
 }  // namespace
 
@@ -26,96 +31,118 @@ void otevrimix() {
     // removed the file: take the lock, then make sure the path still names
     // the file we locked.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        platform::File f = platform::openForUpdate(kMixSoubor);
-        if (!f.isOpen()) chybaSouboruErrno("cannot create the mix file", kMixSoubor);
-        if (!platform::lockExclusive(f.fd())) {
+        platform::Soubor f = platform::otevriprozapis(mixsoubor);
+        if (!f.otevren()) chybasouboruerrno("cannot create the mix file", mixsoubor);
+        if (!platform::zamkni(f.fd())) {
             if (errno == EWOULDBLOCK) {
-                chybaSouboru("another skladba run is using the mix file _.tmp in this directory; "
+                chybasouboru("another skladba run is using the mix file _.tmp in this directory; "
                              "wait for it to finish");
             }
-            chybaSouboruErrno("cannot lock the mix file", kMixSoubor);
+            chybasouboruerrno("cannot lock the mix file", mixsoubor);
         }
-        if (!platform::sameFile(f.fd(), kMixSoubor)) continue;
+        if (!platform::tentyzsoubor(f.fd(), mixsoubor)) continue;
         // From here on an interruption removes the file.
-        platform::markScratch(platform::Scratch::mix, kMixSoubor);
+        platform::oznacdocasny(platform::Docasny::mix, mixsoubor);
         // Only a file left by an interrupted run needs emptying. Truncating a
         // new, empty one is not free: ext4 then flushes the whole mix to disk
         // when the file is closed, long after it was deleted.
-        if (platform::fileSize(f.fd()) != 0 && !platform::truncateFile(f.fd())) {
-            chybaSouboruErrno("cannot empty the mix file", kMixSoubor);
+        if (platform::velikost(f.fd()) != 0 && !platform::zkrat(f.fd())) {
+            chybasouboruerrno("cannot empty the mix file", mixsoubor);
         }
         osoubor = std::move(f);
         return;
     }
-    chybaSouboru("cannot create the mix file _.tmp: it keeps being replaced by another process");
+    chybasouboru("cannot create the mix file _.tmp: it keeps being replaced by another process");
 }
 
-bool mixOtevren() { return osoubor.isOpen(); }
-int mixDeskriptor() { return osoubor.fd(); }
-
 void ctimix(int64_t start, int32_t* block) {
-    const ssize_t n = platform::readFully(osoubor.fd(), block, kBlokBajtu, bajtVzorku(start));
-    if (n < 0) chybaSouboruErrno("cannot read the mix file", kMixSoubor);
+    const ssize_t n = platform::ctivse(osoubor.fd(), block, bajtubloku, bajtvzorku(start));
+    if (n < 0) chybasouboruerrno("cannot read the mix file", mixsoubor);
     const size_t sums = static_cast<size_t>(n) / 4;
-    zLittleEndian(block, sums);
+    zlittleendian(block, sums);
     std::memset(block + sums, 0, (delkatonu - sums) * 4);
+}
+
+namespace {
+
+// Adds segment k to the block read from the mix; a score error when a sum
+// would leave the 32-bit range.
+void pridejsegment(int64_t k, int sila) {
+    const int16_t* segment = rejstrpole + k * delkatonu;
+    // Every sum in the mix file was counted into maximum and a segment adds at
+    // most 32768 to it, so below this bound no sum can overflow and the fast
+    // kernel needs no checks.
+    constexpr double bezpecnemaximum = 2147483647.0 - 32768.0;
+    uint32_t peak = 0;
+    if (stav.maximum <= bezpecnemaximum) {
+        peak = jadro::nejlepsi()(segment, sila, pole4);
+    } else if (!jadro::pridejkontrolovane(segment, sila, pole4, peak)) {
+        chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
+    }
+    if (peak > stav.maximum) stav.maximum = peak;
 }
 
 void zapismix(int64_t start, const int32_t* block) {
     // The block goes to the file little-endian; on a little-endian machine
     // that is the block itself.
     const int32_t* data = block;
-    if constexpr (!kLittleEndianHost) {
-        std::memcpy(testpole, block, kBlokBajtu);
-        doLittleEndian(testpole, delkatonu);
+    if constexpr (!littleendianstroj) {
+        std::memcpy(testpole, block, bajtubloku);
+        dolittleendian(testpole, delkatonu);
         data = testpole;
     }
     int err = 0;
-    for (int attempt = 0; attempt < platform::kWriteAttempts; ++attempt) {
+    for (int attempt = 0; attempt < platform::pokusyzapisu; ++attempt) {
         ++stav.chyby;
-        const ssize_t n = platform::writeOnce(osoubor.fd(), data, kBlokBajtu, bajtVzorku(start));
-        if (n == static_cast<ssize_t>(kBlokBajtu)) {
+        const ssize_t n = platform::zapisjednou(osoubor.fd(), data, bajtubloku, bajtvzorku(start));
+        if (n == static_cast<ssize_t>(bajtubloku)) {
             --stav.chyby;
             return;
         }
         err = n < 0 ? errno : 0;
     }
     if (err == 0) {
-        chybaSouboru("cannot write the mix file _.tmp: the system keeps writing only part of each block");
+        chybasouboru("cannot write the mix file _.tmp: the system keeps writing only part of each block");
     }
-    errno = err;
-    chybaSouboruErrno("cannot write the mix file", kMixSoubor);
+    chybasouboru("cannot write the mix file", mixsoubor, err);
 }
 
 void overmix(int64_t start, const int32_t* block) {
-    const ssize_t n = platform::readFully(osoubor.fd(), testpole, kBlokBajtu, bajtVzorku(start));
-    if (n < 0) chybaSouboruErrno("cannot read back the mix file", kMixSoubor);
+    const ssize_t n = platform::ctivse(osoubor.fd(), testpole, bajtubloku, bajtvzorku(start));
+    if (n < 0) chybasouboruerrno("cannot read back the mix file", mixsoubor);
     const size_t sums = static_cast<size_t>(n) / 4;
-    zLittleEndian(testpole, sums);
+    zlittleendian(testpole, sums);
     std::memset(testpole + sums, 0, (delkatonu - sums) * 4);
-    if (std::memcmp(testpole, block, kBlokBajtu) == 0) return;
+    if (std::memcmp(testpole, block, bajtubloku) == 0) return;
 
-    const bool interactive = platform::stdinIsTerminal();
     for (int i = 0; i < delkatonu; ++i) {
         if (testpole[i] == block[i]) continue;
         ++stav.nesouhlasy;
-        std::printf("\n problem %d %d %lld", block[i], testpole[i], static_cast<long long>(start) + i);
-        std::fflush(stdout);
-        if (interactive) platform::waitForKey();
+        if (hlaseninesouhlasu) hlaseninesouhlasu(block[i], testpole[i], start + i);
     }
 }
 
+}  // namespace
+
+void mixuj(int64_t start, int64_t k, int sila) {
+    ctimix(start, pole4);
+    pridejsegment(k, sila);
+    zapismix(start, pole4);
+    overmix(start, pole4);
+    if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
+}
+
 int64_t delkamixu() {
-    const int64_t size = platform::fileSize(osoubor.fd());
-    if (size < 0) chybaSouboruErrno("cannot measure the mix file", kMixSoubor);
+    const int64_t size = platform::velikost(osoubor.fd());
+    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixsoubor);
     return size;
 }
 
 void smazmix() {
-    if (!osoubor.isOpen()) return;
-    platform::removeFile(kMixSoubor);
-    platform::unmarkScratch(platform::Scratch::mix);
-    osoubor.close();
+    if (!osoubor.otevren()) return;
+    platform::smaz(mixsoubor);
+    platform::odznacdocasny(platform::Docasny::mix);
+    osoubor.zavri();
 }
 
 }  // namespace skladba

@@ -1,29 +1,42 @@
-// The mix file "_.tmp": one signed 32-bit little-endian sum per sample, the
-// sum for sample i at byte 4 * i, no header. Held on disk so that the length
-// of a piece does not depend on memory; locked for the whole run so that two
-// runs in one directory cannot corrupt each other.
+// The mix: one signed 32-bit sum per sample, held in the mix file (format in
+// base/format.h) so that the length of a piece does not depend on memory. The
+// file is locked for the whole run so that two runs cannot corrupt each other.
+//
+// The synthesis has one entry point for the engine, mixuj(): a segment of the
+// loaded register, scaled by a volume, added into the mix at a start sample.
 #pragma once
 
 #include <cstdint>
 
+#include "base/format.h"
+
 namespace skladba {
 
-constexpr const char* kMixSoubor = "_.tmp";
+// The mix block of the renderer and the input block of the WAV writer, and
+// the read-back block of the verification.
+extern int32_t pole4[delkatonu];
+extern int32_t testpole[delkatonu];
+
+constexpr const char* mixsoubor = "_.tmp";
 
 // Creates the mix file empty and takes its lock. A ChybaSouboru when it
 // cannot be created or another run holds it.
 void otevrimix();
-bool mixOtevren();
-int mixDeskriptor();
+
+// Adds segment k of the wavetable, each sample times sila / 100, to the
+// delkatonu sums from sample start on; tracks the peak in maximum; writes the
+// sums back and verifies them. A score error when a sum would leave the
+// 32-bit range.
+void mixuj(int64_t start, int64_t k, int sila);
+
+// Called for every sum that did not read back as written: the sum written,
+// the sum read and its sample. The run sequence reports them.
+using HlaseniNesouhlasu = void (*)(int32_t zapsano, int32_t precteno, int64_t vzorek);
+extern HlaseniNesouhlasu hlaseninesouhlasu;
 
 // Reads delkatonu sums starting at sample start into block; where the file
 // ends (or has a gap) the sums are 0.
 void ctimix(int64_t start, int32_t* block);
-// Writes delkatonu sums at sample start, repeating a short write from the
-// same position a bounded number of times (each repetition counted in chyby).
-void zapismix(int64_t start, const int32_t* block);
-// Reads the block back into testpole and reports every sum that differs.
-void overmix(int64_t start, const int32_t* block);
 
 int64_t delkamixu();   // bytes
 // Removes the mix file (while still holding its lock), then closes it.

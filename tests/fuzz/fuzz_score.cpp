@@ -37,11 +37,12 @@
 #include <vector>
 
 #include "engine/beh.h"
-#include "engine/stav.h"
+#include "base/stav.h"
 #include "platform/system.h"
 #include "output/wav.h"
 #include "synth/mix.h"
-#include "synth/ton.h"
+#include "synth/rejstrik.h"
+#include "engine/ton.h"
 
 namespace {
 
@@ -89,9 +90,9 @@ std::string hex(const uint8_t* data, size_t size) {
 // --- files -----------------------------------------------------------------
 
 void writeFile(const std::string& path, const void* bytes, size_t size) {
-    skladba::platform::File f = skladba::platform::createForWriting(path.c_str());
-    if (!f.isOpen()) fail("cannot create %s: %s", path.c_str(), std::strerror(errno));
-    if (!skladba::platform::writeFully(f.fd(), bytes, size, 0)) {
+    skladba::platform::Soubor f = skladba::platform::vytvorprozapis(path.c_str());
+    if (!f.otevren()) fail("cannot create %s: %s", path.c_str(), std::strerror(errno));
+    if (!skladba::platform::zapisvse(f.fd(), bytes, size, 0)) {
         fail("cannot write %s: %s", path.c_str(), std::strerror(errno));
     }
 }
@@ -353,7 +354,7 @@ uint64_t fnv1a(const std::string& s) { return fnv1a(s.data(), s.size()); }
 // Line and column of a score error must name a place in the score: the line
 // exists, and the column is at most one past its last non-zero byte.
 void checkLocation(const std::string& message, const std::string& score) {
-    const std::string prefix = std::string(skladba::kPartitura) + ":";
+    const std::string prefix = std::string(skladba::vychozipartitura) + ":";
     const char* p = message.c_str() + prefix.size();
     char* end = nullptr;
     errno = 0;
@@ -383,7 +384,7 @@ void checkLocation(const std::string& message, const std::string& score) {
 
 // Streams aktualni.wav through the checks and a digest.
 void checkWav(const Workshop& w, Outcome& out) {
-    const int fd = ::open(skladba::kWavSoubor, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(skladba::wavsoubor, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("status 0 but no aktualni.wav: %s", std::strerror(errno));
     struct Closer {
         int fd;
@@ -455,35 +456,35 @@ void checkWav(const Workshop& w, Outcome& out) {
     out.wavBytes = static_cast<int64_t>(size);
 }
 
-void placeSentinel() { writeFile(skladba::kWavSoubor, kSentinel, sizeof kSentinel - 1); }
+void placeSentinel() { writeFile(skladba::wavsoubor, kSentinel, sizeof kSentinel - 1); }
 
 Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
-    writeFile(skladba::kPartitura, score);
+    writeFile(skladba::vychozipartitura, score);
     placeSentinel();
     skladba::meze.krokykrivky = kCurveBudget;
     skladba::meze.skladba = kPieceSamples;
     g_model.start(model);
-    skladba::sledovaniNoty = observeNote;
+    skladba::sledovaninoty = observeNote;
     const skladba::Vysledek r = skladba::spust();
-    skladba::sledovaniNoty = nullptr;
+    skladba::sledovaninoty = nullptr;
 
     Outcome out{r.status, r.zprava};
-    if (exists(skladba::kMixSoubor)) fail("_.tmp left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
-    if (exists(skladba::kWavRozpracovany)) fail("aktualni.wav.part left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
+    if (exists(skladba::mixsoubor)) fail("_.tmp left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
+    if (exists(skladba::wavrozpracovany)) fail("aktualni.wav.part left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
     std::string now;
-    if (!readFile(skladba::kPartitura, now) || now != score) fail("the score changed during the run");
+    if (!readFile(skladba::vychozipartitura, now) || now != score) fail("the score changed during the run");
 
     if (r.status == 0) {
         if (!r.zprava.empty()) fail("status 0 with a message: \"%s\"", r.zprava.c_str());
         checkWav(w, out);
     } else if (r.status == 1) {
         if (r.zprava.empty()) fail("status 1 without a message");
-        const std::string prefix = std::string(skladba::kPartitura) + ":";
+        const std::string prefix = std::string(skladba::vychozipartitura) + ":";
         if (r.zprava.compare(0, prefix.size(), prefix) == 0) checkLocation(r.zprava, score);
         // Only a mix that did not read back as written still makes a WAV.
         if (skladba::stav.nesouhlasy == 0) {
             std::string wav;
-            if (!readFile(skladba::kWavSoubor, wav)) fail("failed run removed aktualni.wav: \"%s\"", r.zprava.c_str());
+            if (!readFile(skladba::wavsoubor, wav)) fail("failed run removed aktualni.wav: \"%s\"", r.zprava.c_str());
             if (wav != kSentinel) fail("failed run replaced aktualni.wav: \"%s\"", r.zprava.c_str());
         }
         if (std::getenv("FUZZ_SCORE_VERBOSE")) std::fprintf(stderr, "fuzz_score: %s\n", r.zprava.c_str());

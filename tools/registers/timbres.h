@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/format.h"
+
 namespace skladba::registers {
 
 enum class Timbre { organ, flute, string, piano };
@@ -19,18 +21,17 @@ enum class Timbre { organ, flute, string, piano };
 inline constexpr Timbre kTimbres[] = {Timbre::organ, Timbre::flute, Timbre::string,
                                       Timbre::piano};
 
-inline constexpr int kSegments = 69;
-inline constexpr int kSegmentLength = 88200;
-inline constexpr int kSampleRate = 22050;
-inline constexpr int kReferenceIndex = 33;  // A 440 Hz
+inline constexpr int kSegments = pocetsegmentu;
+inline constexpr int kSegmentLength = delkatonu;
+inline constexpr int kSampleRate = zaklad;
+inline constexpr int kReferenceIndex = indexa440;  // A 440 Hz
 inline constexpr double kReferenceFrequency = 440.0;
 
 // Every tone segment is scaled so its largest sample is exactly this, which
 // keeps an eight-note chord inside the 16-bit range.
 inline constexpr int kPeakLevel = 4000;
 
-inline constexpr std::size_t kFileBytes =
-    static_cast<std::size_t>(kSegments) * kSegmentLength * 2;
+inline constexpr std::size_t kFileBytes = static_cast<std::size_t>(bajturejstriku);
 
 // Accepts the lower-case names "organ", "flute", "string" and "piano".
 bool parseTimbre(std::string_view name, Timbre& timbre);

@@ -1,16 +1,15 @@
-#include "synth/ton.h"
+#include "engine/ton.h"
 
 #include <string>
 
+#include "base/chyba.h"
+#include "base/stav.h"
 #include "engine/cas.h"
-#include "engine/chyba.h"
-#include "engine/stav.h"
-#include "synth/jadro.h"
 #include "synth/mix.h"
 
 namespace skladba {
 
-SledovaniNoty sledovaniNoty = nullptr;
+SledovaniNoty sledovaninoty = nullptr;
 
 void zvysoktavu() {
     if (stav.oktava < 60) stav.oktava += 12;
@@ -76,23 +75,6 @@ int64_t startjitter() {
     return j;
 }
 
-// Adds segment k to the block read from the mix; a score error when a sum
-// would leave the 32-bit range.
-void pridejsegment(int64_t k) {
-    const int16_t* segment = rejstrpole + k * delkatonu;
-    // Every sum in the mix file was counted into maximum and a segment adds at
-    // most 32768 to it, so below this bound no sum can overflow and the fast
-    // kernel needs no checks.
-    constexpr double kBezpecneMaximum = 2147483647.0 - 32768.0;
-    uint32_t peak = 0;
-    if (stav.maximum <= kBezpecneMaximum) {
-        peak = jadro::nejlepsi()(segment, stav.sila, pole4);
-    } else if (!jadro::pridejKontrolovane(segment, stav.sila, pole4, peak)) {
-        chybaPartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
-    }
-    if (peak > stav.maximum) stav.maximum = peak;
-}
-
 }  // namespace
 
 void ulozton() {
@@ -102,20 +84,16 @@ void ulozton() {
         ? int64_t{stav.oktava} + letter + stav.posuvky + stav.transpose - 1
         : 0;
     if (k < 0 || k >= pocetsegmentu) {
-        chybaPartitury("note out of the register's range: segment index " + std::to_string(k) +
+        chybapartitury("note out of the register's range: segment index " + std::to_string(k) +
                        " (the register holds 0 to " + std::to_string(pocetsegmentu - 1) + ")");
     }
 
     const int64_t j = startjitter();
     const int64_t start = (j < 0 ? -j : j) < stav.momcas ? stav.momcas + j : stav.momcas;
-    if (start + delkatonu > meze.skladba) chybaPrilisDlouha();
+    if (start + delkatonu > meze.skladba) chybaprilisdlouha();
 
-    if (sledovaniNoty) sledovaniNoty(start, k, stav.sila);
-    ctimix(start, pole4);
-    pridejsegment(k);
-    zapismix(start, pole4);
-    overmix(start, pole4);
-    if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
+    if (sledovaninoty) sledovaninoty(start, k, stav.sila);
+    mixuj(start, k, stav.sila);
 
     krokvpred();
     stav.posuvky = 0;

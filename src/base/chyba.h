@@ -3,14 +3,13 @@
 // it prints or exits.
 #pragma once
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
 namespace skladba {
 
 // Something in the score itself is wrong. Reported as
-// "aktualni.txt:LINE:COLUMN: what", located at the command being carried out.
+// "SCORE:LINE:COLUMN: what", located at the command being carried out.
 struct ChybaPartitury : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -21,9 +20,14 @@ struct ChybaSouboru : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-[[noreturn]] void chybaPartitury(const std::string& what);
-[[noreturn]] void chybaSouboru(const std::string& what);
-// "<action> <path>: <system reason>" from the current errno.
-[[noreturn]] void chybaSouboruErrno(const std::string& action, const char* path);
+[[noreturn]] void chybapartitury(const std::string& what);
+[[noreturn]] void chybasouboru(const std::string& what);
+// "<action> <path>: <system reason>" for the error number err.
+[[noreturn]] void chybasouboru(const std::string& action, const std::string& path, int err);
+// The same for the current errno.
+[[noreturn]] void chybasouboruerrno(const std::string& action, const std::string& path);
+
+// The system's text for an error number ("No such file or directory").
+std::string popischyby(int err);
 
 }  // namespace skladba

@@ -1,14 +1,15 @@
-// The note renderer: one note or rest mixed into the mix file.
+// The note command: one note or rest of the score, from its letter to the
+// segment it plays, its start sample and the step of the time cursor.
 #pragma once
 
 #include <cstdint>
 
 namespace skladba {
 
-// Renders the note or rest named by znak ("a", "c".."h", or "p"): picks its
-// segment and start sample, adds the segment scaled by the volume to the
-// sums in the mix file, writes them back and verifies them, then moves the
-// time cursor on by one note value.
+// Renders the note or rest named by znak ("a", "c".."h", or "p"): applies the
+// relative octave rule, works out the segment index, picks the start sample
+// (jittered once polyphony has been used), mixes the segment there at the
+// current volume, then moves the time cursor on by one note value.
 void ulozton();
 
 void zvysoktavu();   // octave up, at most to 60
@@ -18,7 +19,7 @@ void snizoktavu();   // octave down, at least to 0
 // sample, segment index and volume. For tools that replay or analyse a
 // score (the benchmark's in-memory reference); the renderer never needs it.
 using SledovaniNoty = void (*)(int64_t start, int64_t segment, int sila);
-extern SledovaniNoty sledovaniNoty;
+extern SledovaniNoty sledovaninoty;
 
 // The start-jitter generator: a fixed linear congruential sequence from
 // state 1, so every run on every machine draws the same numbers (0..32767).

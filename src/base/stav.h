@@ -1,22 +1,17 @@
-// The engine state: every variable through which the reader, the commands,
-// the renderer and the WAV writer talk to each other. It is one process-wide
-// set, as the run is one pass over one score; resetEngineState() makes a
-// fresh one so that tests and the fuzz target can run many scores in turn.
+// The engine state: every variable through which the reader's callers, the
+// commands, the note renderer and the WAV writer talk to each other. It is one
+// process-wide set, as a run is one pass over one score; vynulujstav() makes a
+// fresh one so that watch mode, the tests and the fuzz target can run many
+// scores in turn.
 #pragma once
 
 #include <cstdint>
 
+#include "base/format.h"
+
 namespace skladba {
 
-constexpr int zaklad = 22050;                  // samples per second
-constexpr float maxsignal = 32752.0f;          // the mix peak becomes this output value
-constexpr char konecsouboru = '\xFF';          // what the reader returns at the end of the score
-constexpr int delkatonu = zaklad * 4;          // samples in one segment (four seconds)
 constexpr int synchrotempo = zaklad * 2;       // scale of the start jitter
-constexpr int pocetsegmentu = 69;              // segments in a register
-// The mix file is addressed with signed 32-bit byte offsets in its format,
-// so no sample may lie at or past 2^31 / 4.
-constexpr int64_t nejdelsiskladba = 536870912;
 
 struct Stav {
     int tempo = 120;             // whole-note length in samples once converted
@@ -28,7 +23,6 @@ struct Stav {
     char reg = '1';              // current register character
     int synchropom = 50;         // jitter setting of the last "S"
     int sila = 100;              // volume in percent
-    char rejstrjmeno[22] = "rejstriky/rejstr1.nes";
     int chyby = 0;               // repeated writes to the mix file
     int64_t momcas = 0;          // time cursor: start sample of the next note
     int zmenaoktavy = 0;         // 1 when the next note's octave was set explicitly
@@ -40,7 +34,6 @@ struct Stav {
     int64_t neprekladej = 0;     // comment nesting depth
     char znak = 0;               // the current character
     double maximum = 0.0;        // largest absolute value any mix sum has held
-    unsigned char hlavicka[40] = {};  // the WAV header template
 
     uint32_t nahoda = 1;         // state of the start-jitter generator
     int64_t pozicepovelu = 0;    // byte offset of the command being carried out
@@ -50,12 +43,6 @@ struct Stav {
 };
 
 extern Stav stav;
-
-// The fixed block buffers and the wavetable: allocated once, never during a run.
-extern int16_t rejstrpole[pocetsegmentu * delkatonu];
-extern int32_t pole4[delkatonu];
-extern int32_t testpole[delkatonu];
-extern int16_t pole2[delkatonu];
 
 // Limits a caller may tighten (the fuzz target does, to keep each input fast).
 struct Meze {
@@ -70,11 +57,13 @@ struct Meze {
 };
 extern Meze meze;
 
-void resetEngineState();
+// A fresh engine state for the next run. The wavetable and the block
+// buffers belong to the code that fills them, which resets them itself.
+void vynulujstav();
 
 // Integer from a score number: truncated toward zero and saturated to the
 // 32-bit range, so an enormous number means "as large as possible", not a
 // wrapped negative one. Not-a-number reads as 0.
-int naCele(double x);
+int nacele(double x);
 
 }  // namespace skladba
