@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/stav.h"
+#include "wavdata.h"
 
 namespace skladba::test {
 
@@ -26,14 +27,10 @@ std::string registr(int segments, int16_t (*fill)(int k, int i)) {
     return bytes;
 }
 
-const std::string& impulsniRegistr() {
-    static const std::string bytes = registr(pocetsegmentu, [](int k, int i) -> int16_t {
-        return i == 0 ? static_cast<int16_t>(vyskaKliku(k)) : 0;
-    });
-    return bytes;
-}
-
 namespace {
+
+int16_t klik(int k, int i) { return i == 0 ? static_cast<int16_t>(vyskaKliku(k)) : 0; }
+int16_t klikBezPauzy(int k, int i) { return k > 0 ? klik(k, i) : 0; }
 
 const std::string& sablonaHlavicky() {
     static const std::string header = [] {
@@ -46,24 +43,21 @@ const std::string& sablonaHlavicky() {
     return header;
 }
 
-// The impulse register is written once per test process and linked in;
-// removed again when the process ends.
+// The impulse registers are written once per test process and linked in;
+// removed again when the process ends. Their bytes are not kept: a test
+// process that stays small measures the memory of the programs it starts
+// (a child's peak starts at its parent's size).
 struct SdilenyRegistr {
     std::string path;
-    SdilenyRegistr() {
-        path = (fs::temp_directory_path() / ("skladba-reg-" + std::to_string(::getpid()))).string();
-        std::ofstream(path, std::ios::binary) << impulsniRegistr();
+    SdilenyRegistr(const char* name, int16_t (*fill)(int k, int i)) {
+        path = (fs::temp_directory_path() / ("skladba-" + std::string(name) + "-" + std::to_string(::getpid()))).string();
+        std::ofstream(path, std::ios::binary) << registr(pocetsegmentu, fill);
     }
     ~SdilenyRegistr() {
         std::error_code ec;
         fs::remove(path, ec);
     }
 };
-
-const std::string& sdilenyRegistr() {
-    static const SdilenyRegistr shared;
-    return shared.path;
-}
 
 }  // namespace
 
@@ -73,7 +67,10 @@ Studio::Studio() {
     dir_ = tmpl;
     fs::create_directory(dir_ + "/rejstriky");
     soubor("rejstriky/wavhlavicka.nes", sablonaHlavicky());
-    fs::create_symlink(sdilenyRegistr(), dir_ + "/rejstriky/rejstr1.nes");
+    static const SdilenyRegistr kliky("reg", klik);
+    static const SdilenyRegistr tichepauzy("reg0", klikBezPauzy);
+    fs::create_symlink(kliky.path, dir_ + "/rejstriky/rejstr1.nes");
+    fs::create_symlink(tichepauzy.path, dir_ + "/rejstriky/rejstr0.nes");
     previous_ = fs::current_path().string();
     fs::current_path(dir_);
 }
@@ -85,6 +82,9 @@ Studio::~Studio() {
 }
 
 void Studio::soubor(const std::string& name, const std::string& bytes) const {
+    // Replaces a linked register instead of writing into the shared file.
+    std::error_code ec;
+    fs::remove(dir_ + "/" + name, ec);
     std::ofstream(dir_ + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
 }
 
@@ -102,15 +102,7 @@ Vysledek Studio::hraj(const std::string& score) {
     return spust();
 }
 
-std::vector<int16_t> Studio::vzorky() const {
-    const std::string wav = obsah("aktualni.wav");
-    std::vector<int16_t> samples;
-    for (size_t at = 44; at + 1 < wav.size(); at += 2) {
-        samples.push_back(static_cast<int16_t>(static_cast<uint8_t>(wav[at]) |
-                                               static_cast<uint8_t>(wav[at + 1]) << 8));
-    }
-    return samples;
-}
+std::vector<int16_t> Studio::vzorky() const { return vzorkywav(obsah("aktualni.wav")); }
 
 std::vector<Studio::Nota> Studio::noty() const {
     std::vector<Nota> notes;
@@ -123,6 +115,22 @@ std::vector<Studio::Nota> Studio::noty() const {
         notes.push_back({static_cast<int64_t>(i), static_cast<int>(height / 100 + 0.5) - 1});
     }
     return notes;
+}
+
+int64_t Studio::kurzor(const std::string& score) {
+    constexpr int sonda = 67;   // o4 g
+    if (hraj("R0 S0 " + score + " s100 o4g").status != 0) return -1;
+    for (const Nota& n : noty()) {
+        if (n.segment == sonda) return n.start;
+    }
+    return -1;
+}
+
+int Studio::hlasitost(const std::string& setting) {
+    if (hraj("c " + setting + " c").status != 0) return -1;
+    const std::vector<int16_t> samples = vzorky();
+    // The first click is the peak and comes out as maxsignal.
+    return static_cast<int>(samples[11025] * 100.0 / samples[0] + 0.5);
 }
 
 std::vector<int> segmenty(const Studio& studio) {

@@ -2,7 +2,9 @@
 // template, an impulse register and whatever score a test writes. Each note
 // of the impulse register is one click at its start whose height names the
 // segment, so a test can read back where every note started and which
-// segment it played.
+// segment it played. Register 1 (the default) clicks for rests too;
+// register 0 ("R0") is the same with silent rests, so that rests can hold
+// time without leaving a click.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +44,15 @@ public:
     // the same sample cannot be told apart; tests avoid them).
     std::vector<Nota> noty() const;
 
+    // Where the time cursor stands at the end of score: the start of a probe
+    // note (o4 g at full volume) played after it, from register 0 and with no
+    // jitter, so that rests leave no click. -1 when the probe cannot be told
+    // apart.
+    int64_t kurzor(const std::string& score);
+    // The volume percent a setting such as "s50" gives: a note played after
+    // it measured against one at full volume before it.
+    int hlasitost(const std::string& setting);
+
 private:
     std::string dir_;
     std::string previous_;
@@ -54,7 +65,5 @@ std::vector<int64_t> starty(const Studio& studio);
 // Register file bytes: segment k is `fill(k, i)` for sample i (only the first
 // `segments` segments are written).
 std::string registr(int segments, int16_t (*fill)(int k, int i));
-// The impulse register described above.
-const std::string& impulsniRegistr();
 
 }  // namespace skladba::test

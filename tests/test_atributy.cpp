@@ -2,13 +2,13 @@
 // encodings, transposition, volume, jitter setting and comments.
 #include <gtest/gtest.h>
 
-#include "base/stav.h"
 #include "studio.h"
 
 namespace skladba {
 namespace {
 
 using test::segmenty;
+using test::starty;
 using test::Studio;
 
 std::string utf16(const std::string& ascii) {
@@ -22,31 +22,20 @@ std::string utf16(const std::string& ascii) {
 
 TEST(NoteValue, DigitsDotsAndTheirLengths) {
     Studio studio;
-    studio.hraj("16c");
-    EXPECT_EQ(stav.momcas, 2756);
-    studio.hraj("4.c");   // the separator belongs to the number
-    EXPECT_EQ(stav.momcas, 11025);
-    studio.hraj("c.d");
-    EXPECT_EQ(studio.noty().back().start, 11025 + 5512);
-    studio.hraj("c..d");   // each dot adds half of the current value again
-    EXPECT_EQ(studio.noty().back().start, 11025 + 5512 + 5512);
-    EXPECT_EQ(stav.hodnota, 4);
-}
-
-TEST(NoteValue, HugeValuesHaveLengthZero) {
-    Studio studio;
-    ASSERT_EQ(studio.hraj("99999999999c.d").status, 0);
-    EXPECT_EQ(stav.hodnota, 2147483647);
-    EXPECT_EQ(stav.momcas, 0);
+    EXPECT_EQ(studio.kurzor("16c"), 2756);
+    EXPECT_EQ(studio.kurzor("4.c"), 11025);   // the separator belongs to the number
+    EXPECT_EQ(studio.kurzor("c."), 11025 + 5512);
+    // Each dot adds half of the current value again, and the value stays.
+    EXPECT_EQ(studio.kurzor("c..c"), 11025 + 5512 + 5512 + 11025);
+    // A value too large to be anything else has length 0, dotted or not.
+    EXPECT_EQ(studio.kurzor("99999999999p."), 0);
 }
 
 TEST(Octave, ExplicitAndInvalidOctaves) {
     Studio studio;
     studio.hraj("acoxc");   // "ox" is no octave: the rule applies to the "c"
     EXPECT_EQ(segmenty(studio), (std::vector<int>{33, 36, 36}));
-    studio.hraj("o5c");     // the "5" goes back to the loop as a note value
-    EXPECT_EQ(stav.hodnota, 5);
-    EXPECT_EQ(stav.momcas, 8820);
+    EXPECT_EQ(studio.kurzor("o5p"), 8820);   // the "5" goes back to the loop as a note value
     studio.hraj("o2oxc");   // the invalid "ox" clears the flag set by "o2"
     EXPECT_EQ(segmenty(studio), (std::vector<int>{36}));
     studio.hraj("omc" "o3c");
@@ -120,27 +109,27 @@ TEST(Volume, LogarithmicScale) {
         {"s0", 1},  {"s1", 1},   {"s10", 1},   {"s25", 3},  {"s50", 10},
         {"s75", 31}, {"s99", 95}, {"s100", 100}, {"s150", 100}, {"s-5", 1},
         {"s99999999999", 100}};
-    for (const auto& [score, sila] : table) {
-        studio.hraj(score);
-        EXPECT_EQ(stav.sila, sila) << score;
+    for (const auto& [setting, sila] : table) {
+        EXPECT_EQ(studio.hlasitost(setting), sila) << setting;
     }
-    studio.hraj("s 80");   // no number: volume 1, then a note value of 80
-    EXPECT_EQ(stav.sila, 1);
-    EXPECT_EQ(stav.hodnota, 80);
+    // No number: volume 1, then a note value of 80.
+    EXPECT_EQ(studio.hlasitost("s 80"), 1);
+    EXPECT_EQ(studio.kurzor("s 80 c"), 44100 / 80);
 }
 
+// "S" while the jitter is off waits for the next "-"; while it is on, it
+// acts at once. The first draw is 41: setting S gives 41 % (88200 / S) - 44100 / S.
 TEST(Jitter, SettingTakesEffectWithTheNextStepBackOrAtOnce) {
     Studio studio;
-    studio.hraj("S7");
-    EXPECT_EQ(stav.synchro, 0);
-    studio.hraj("S7c-");
-    EXPECT_EQ(stav.synchro, 7);
-    studio.hraj("c-S9");
-    EXPECT_EQ(stav.synchro, 9);
-    studio.hraj("c-S0c-c-");   // off, and "-" leaves it off
-    EXPECT_EQ(stav.synchro, 0);
-    studio.hraj("c-S0c-S5c-");
-    EXPECT_EQ(stav.synchro, 5);
+    studio.hraj("S7 cc-c");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025 + 41 - 6300, 11025}));
+    studio.hraj("cc-S9c");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025 + 41 - 4900, 11025}));
+    // S0 switches it off at once, a "-" leaves it off, and a later S5 waits for the next "-".
+    studio.hraj("R0 cc-S0 p c- p c");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 22050, 33075}));
+    studio.hraj("R0 cc-S0 p S5 c-c");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 22050 + 41 - 8820, 22050}));
 }
 
 TEST(Comments, NestAndSkipEverything) {

@@ -1,9 +1,7 @@
 // Note values, the time cursor, tempo and tempo curves.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "base/stav.h"
+#include "base/format.h"
 #include "studio.h"
 
 namespace skladba {
@@ -14,62 +12,42 @@ using test::Studio;
 
 TEST(Tempo, DefaultsAndTheTempoCommand) {
     Studio studio;
-    ASSERT_EQ(studio.hraj("c").status, 0);
-    EXPECT_EQ(stav.tempo, 44100);
-    EXPECT_EQ(stav.momcas, 11025);
-    studio.hraj("8c");
-    EXPECT_EQ(stav.momcas, 5512);
-    studio.hraj("t100");
-    EXPECT_EQ(stav.tempo, 52920);
-    EXPECT_EQ(stav.puvodnitempo, 52920);
-    studio.hraj("t7");
-    EXPECT_EQ(stav.tempo, 756000);
-    studio.hraj("t2000000c");   // faster than one sample per whole note: notes of length 0
-    EXPECT_EQ(stav.tempo, 0);
-    EXPECT_EQ(stav.momcas, 0);
+    EXPECT_EQ(studio.kurzor("c"), 11025);
+    EXPECT_EQ(studio.kurzor("8c"), 5512);
+    EXPECT_EQ(studio.kurzor("t100 c"), 52920 / 4);
+    EXPECT_EQ(studio.kurzor("t7 c"), 756000 / 4);
+    // Faster than one sample per whole note: notes of length 0.
+    EXPECT_EQ(studio.kurzor("t2000000 p"), 0);
 }
 
 TEST(Tempo, CurveOfTenPercentOverOneWholeNote) {
     Studio studio;
     ASSERT_EQ(studio.hraj("r10cccc").status, 0);
-    EXPECT_NEAR(stav.delta, std::pow(1.1, 1.0 / 44100), 1e-15);
     EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11157, 11157 + 11426, 11157 + 11426 + 11702}));
-    EXPECT_EQ(stav.momcas, 46269);
-    EXPECT_NEAR(stav.rittempo, 1.1, 1e-9);
-
-    studio.hraj("r10ccccr0c");
-    EXPECT_EQ(stav.tempo, 44100);
-    EXPECT_EQ(stav.rittempo, 1.0);
-    EXPECT_EQ(stav.momcas, 46269 + 11025);
-
-    studio.hraj("r10ccccr-");   // "r-" reads as -0, the same as r0
-    EXPECT_EQ(stav.tempo, 44100);
+    EXPECT_EQ(studio.kurzor("r10cccc"), 46269);
+    // "r0" returns to the tempo of the last "t" at once; "r-" reads as -0, the same.
+    EXPECT_EQ(studio.kurzor("r10cccc r0 c"), 46269 + 11025);
+    EXPECT_EQ(studio.kurzor("r10cccc r- c"), 46269 + 11025);
 }
 
 TEST(Tempo, SecondCurveStartsFromTheSpeedReached) {
     Studio studio;
-    studio.hraj("r10cccc");
-    const double reached = stav.rittempo;
-    studio.hraj("r10ccccr-5");
-    EXPECT_EQ(stav.tempo, static_cast<int>(44100 * reached));
-    EXPECT_EQ(stav.rittempo, 1.0);
-    EXPECT_EQ(stav.puvodnitempo, 44100);
+    const int64_t lastBefore = studio.kurzor("r10cccc") - studio.kurzor("r10ccc");
+    const int64_t firstAfter = studio.kurzor("r10cccc r-5 c") - studio.kurzor("r10cccc");
+    // Not the 11025 of a fresh start: the new curve begins at the speed reached.
+    EXPECT_NEAR(static_cast<double>(firstAfter), static_cast<double>(lastBefore), 0.01 * lastBefore);
+    // And "r0" still returns to the tempo of the last "t".
+    EXPECT_EQ(studio.kurzor("r10cccc r-5 cc r0 c") - studio.kurzor("r10cccc r-5 cc"), 11025);
 }
 
 TEST(StepBack, CountsHalvesAndTheClampAtZero) {
     Studio studio;
-    studio.hraj("cccc-");
-    EXPECT_EQ(stav.momcas, 33075);
-    studio.hraj("cccc-3");
-    EXPECT_EQ(stav.momcas, 11025);
-    studio.hraj("cccc-0");
-    EXPECT_EQ(stav.momcas, 44100);
-    studio.hraj("cc-.");   // half a value first, then a whole one
-    EXPECT_EQ(stav.momcas, 22050 - 5512 - 11025);
-    studio.hraj("8c4-");   // 5512 back by 11025 stops at the start
-    EXPECT_EQ(stav.momcas, 0);
-    studio.hraj("c-99999999999");   // any count, at once
-    EXPECT_EQ(stav.momcas, 0);
+    EXPECT_EQ(studio.kurzor("pppp-"), 33075);
+    EXPECT_EQ(studio.kurzor("pppp-3"), 11025);
+    EXPECT_EQ(studio.kurzor("pppp-0"), 44100);
+    EXPECT_EQ(studio.kurzor("cp-."), 22050 - 5512 - 11025);   // half a value first, then a whole one
+    EXPECT_EQ(studio.kurzor("8p4-"), 0);                      // 5512 back by 11025 stops at the start
+    EXPECT_EQ(studio.kurzor("p-99999999999"), 0);             // any count, at once
 }
 
 // A voice written back over a steep ritardando must land on the very sample
@@ -93,16 +71,7 @@ TEST(StepBack, UnwindingAnAccelerandoFarStopsAtTheStart) {
     // Each unwound step of a steep accelerando is longer than the last; the
     // sum passes every integer and must clamp, not wrap.
     Studio studio;
-    EXPECT_EQ(studio.hraj("r-90cdef-99r0c").status, 0);
-    EXPECT_EQ(stav.momcas, 11025);
-}
-
-TEST(StepBack, TurnsOnTheJitter) {
-    Studio studio;
-    studio.hraj("c");
-    EXPECT_EQ(stav.synchro, 0);
-    studio.hraj("c-");
-    EXPECT_EQ(stav.synchro, 50);
+    EXPECT_EQ(studio.kurzor("r-90cdef-99r0c"), 11025);
 }
 
 struct ChybnaPartitura {

@@ -8,31 +8,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "proces.h"
+#include "wavdata.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string obsah(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using skladba::test::le;
 
-void zapis(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+std::string obsah(const fs::path& path) { return skladba::test::precti(path.string()); }
 
 // The example scores, sorted by name.
 std::vector<std::string> priklady() {
@@ -61,17 +55,12 @@ std::vector<std::string> prikladyUtf16() {
     return names;
 }
 
-struct Beh {
-    int status = -1;                  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
+struct Beh : skladba::test::Beh {
     std::set<std::string> soubory;    // what the working directory holds afterwards
     std::string wav;                  // aktualni.wav, if any
 };
 
-// A scratch directory: work/ is the program's working directory; its
-// standard output and error are kept beside it, so that work/ holds only
-// what the program itself leaves there.
+// A scratch directory: work/ is the program's working directory.
 class Pracoviste {
 public:
     Pracoviste() {
@@ -91,29 +80,9 @@ public:
     fs::path work() const { return root_ / "work"; }
 
     Beh hraj(const std::string& score) const {
-        zapis(work() / "aktualni.txt", score);
-        const std::string dir = work().string();
-        const std::string out = (root_ / "out").string();
-        const std::string err = (root_ / "err").string();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(dir.c_str()) != 0) ::_exit(120);
-            const int in = ::open("/dev/null", O_RDONLY);
-            const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || o < 0 || e < 0) ::_exit(121);
-            ::dup2(in, 0);
-            ::dup2(o, 1);
-            ::dup2(e, 2);
-            ::execl(SKLADBA_BINARY, SKLADBA_BINARY, static_cast<char*>(nullptr));
-            ::_exit(122);
-        }
+        skladba::test::zapis((work() / "aktualni.txt").string(), score);
         Beh r;
-        int raw = 0;
-        if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        r.out = obsah(out);
-        r.err = obsah(err);
+        static_cast<skladba::test::Beh&>(r) = skladba::test::skladba(work().string());
         for (const auto& entry : fs::directory_iterator(work())) {
             r.soubory.insert(entry.path().filename().string());
         }
@@ -124,12 +93,6 @@ public:
 private:
     fs::path root_;
 };
-
-uint32_t le(const std::string& bytes, size_t at, int width) {
-    uint32_t v = 0;
-    for (int i = width - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(bytes[at + i]);
-    return v;
-}
 
 // A playable 16-bit mono 22050 Hz PCM file whose header agrees with its
 // length, at least one four-second note long, and scaled to the program's

@@ -10,53 +10,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "proces.h"
 #include "studio.h"
+#include "wavdata.h"
 
 namespace skladba {
 namespace {
 
 using test::Studio;
 
-struct Beh {
-    int status = -1;   // exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
+using test::Beh;
 
-// Starts the program in dir with stdin from /dev/null; stdout and stderr go
-// to files in dir.
-pid_t spustProgram(const std::string& dir, const std::vector<std::string>& args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::chdir(dir.c_str()) != 0) ::_exit(120);
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        std::vector<char*> argv{const_cast<char*>(SKLADBA_BINARY)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(SKLADBA_BINARY, argv.data());
-        ::_exit(121);
-    }
-    return pid;
-}
-
-Beh dokonci(const Studio& studio, pid_t pid) {
-    int raw = 0;
-    ::waitpid(pid, &raw, 0);
-    Beh r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    r.out = studio.obsah(".out");
-    r.err = studio.obsah(".err");
-    return r;
-}
-
-Beh program(Studio& studio, const std::string& score, std::vector<std::string> args = {}) {
+Beh program(Studio& studio, const std::string& score, const std::vector<std::string>& args = {}) {
     studio.soubor("aktualni.txt", score);
-    return dokonci(studio, spustProgram(studio.cesta(), args));
+    return test::skladba(studio.cesta(), args);
 }
 
 TEST(Program, RendersSilentlyAndCleansUp) {
@@ -68,19 +35,14 @@ TEST(Program, RendersSilentlyAndCleansUp) {
     const std::string wav = studio.obsah("aktualni.wav");
     // The header as a player reads it: PCM, mono, 22050 Hz, 16 bits.
     ASSERT_GE(wav.size(), 44u);
-    auto le = [&](size_t at, int n) {
-        uint32_t v = 0;
-        for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(wav[at + i]);
-        return v;
-    };
     EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8), "RIFFWAVEfmt ");
-    EXPECT_EQ(le(20, 2), 1u);
-    EXPECT_EQ(le(22, 2), 1u);
-    EXPECT_EQ(le(24, 4), 22050u);
-    EXPECT_EQ(le(34, 2), 16u);
+    EXPECT_EQ(test::le(wav, 20, 2), 1u);
+    EXPECT_EQ(test::le(wav, 22, 2), 1u);
+    EXPECT_EQ(test::le(wav, 24, 4), 22050u);
+    EXPECT_EQ(test::le(wav, 34, 2), 16u);
     EXPECT_EQ(wav.substr(36, 4), "data");
-    EXPECT_EQ(le(40, 4) / 2, 33075u + 88200u);   // samples: the last note's start plus four seconds
-    EXPECT_EQ(wav.size(), 44 + le(40, 4));
+    EXPECT_EQ(test::le(wav, 40, 4) / 2, 33075u + 88200u);   // samples: the last note's start plus four seconds
+    EXPECT_EQ(wav.size(), 44 + test::le(wav, 40, 4));
     EXPECT_FALSE(studio.existuje("_.tmp"));
 }
 
@@ -101,7 +63,7 @@ TEST_P(MissingFiles, AreReportedBeforeAnyRendering) {
     } else {
         ::unlink((studio.cesta() + "/" + what).c_str());
     }
-    const Beh r = dokonci(studio, spustProgram(studio.cesta(), {}));
+    const Beh r = test::skladba(studio.cesta());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("skladba: ") + GetParam().expected + "\n");
     EXPECT_FALSE(studio.existuje("_.tmp"));
@@ -203,11 +165,11 @@ TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
         std::string score;
         for (int i = 0; i < 40000; ++i) score += "cdefgfed-7";
         studio.soubor("aktualni.txt", score);
-        const pid_t pid = spustProgram(studio.cesta(), {});
+        test::Proces run(test::vslozce(studio.cesta()));
         for (int i = 0; i < 500 && !studio.existuje("_.tmp"); ++i) ::usleep(2000);
         ::usleep(50000);
-        ::kill(pid, sig);
-        const Beh r = dokonci(studio, pid);
+        run.signal(sig);
+        const Beh r = run.dokonci();
         EXPECT_EQ(r.status, 128 + sig) << r.err;
         EXPECT_FALSE(studio.existuje("_.tmp"));
         EXPECT_FALSE(studio.existuje("aktualni.wav.part"));

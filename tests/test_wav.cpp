@@ -9,17 +9,14 @@
 #include "output/wav.h"
 #include "platform/system.h"
 #include "studio.h"
+#include "wavdata.h"
 
 namespace skladba {
 namespace {
 
 using test::Studio;
 
-uint32_t le32(const std::string& bytes, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(bytes[at + i]);
-    return v;
-}
+uint32_t le32(const std::string& bytes, size_t at) { return test::le(bytes, at, 4); }
 
 TEST(Wav, EmptyScoreGivesTheBareHeader) {
     Studio studio;
@@ -55,7 +52,6 @@ TEST(Wav, PeakScalesToExactly32752AndTruncates) {
         return k == 0 ? c[i] : k == 2 ? d[i] : 0;   // "c" and "d" at octave 0
     }));
     ASSERT_EQ(studio.hraj("R2 ov S0 c-d").status, 0);
-    EXPECT_EQ(stav.maximum, 65504.0);
     const auto samples = studio.vzorky();
     EXPECT_EQ(samples[0], 32752);
     EXPECT_EQ(samples[1], 500);
@@ -67,7 +63,6 @@ TEST(Wav, SilentMixGivesZeroSamples) {
     studio.soubor("rejstriky/rejstr0.nes", "");   // an empty register leaves silence
     studio.soubor("rejstriky/rejstr1.nes", "");
     ASSERT_EQ(studio.hraj("cde").status, 0);
-    EXPECT_EQ(stav.maximum, 0.0);
     const auto samples = studio.vzorky();
     EXPECT_EQ(samples.size(), 22050u + 88200u);
     for (int16_t s : samples) ASSERT_EQ(s, 0);
