@@ -21,22 +21,22 @@ char podej(char c) {
 
 bool Partitura::otevri(const char* path) {
     cesta_ = path;
-    file_ = platform::otevriprocteni(path);
+    soubor_ = platform::otevriprocteni(path);
     zacatek_ = 0;
     delka_ = 0;
     index_ = 0;
     eof_ = false;
     posledniznak = 0;
-    return file_.otevren();
+    return soubor_.otevren();
 }
 
-void Partitura::zavri() { file_.zavri(); }
+void Partitura::zavri() { soubor_.zavri(); }
 
 int Partitura::cti() {
     if (index_ == delka_) {
         zacatek_ += delka_;
         index_ = 0;
-        const ssize_t n = platform::ctivse(file_.fd(), okno_, delkaokna, zacatek_);
+        const ssize_t n = platform::ctivse(soubor_.fd(), okno_, delkaokna, zacatek_);
         // A score that cannot be read (a directory, a failing disk) must not
         // pass for a shorter one: that would render a wrong piece as success.
         if (n < 0) chybasouboruerrno("cannot read the score", cesta_);
@@ -66,7 +66,7 @@ void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const
     unsigned char buf[delkaokna];
     for (int64_t at = 0; at < offset;) {
         int64_t want = offset - at < delkaokna ? offset - at : delkaokna;
-        ssize_t n = platform::ctivse(file_.fd(), buf, static_cast<size_t>(want), at);
+        ssize_t n = platform::ctivse(soubor_.fd(), buf, static_cast<size_t>(want), at);
         if (n <= 0) return;
         for (ssize_t i = 0; i < n; ++i) {
             if (buf[i] == '\n') {

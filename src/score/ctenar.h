@@ -24,7 +24,7 @@ class Partitura {
 public:
     bool otevri(const char* path);   // false with errno set
     void zavri();
-    bool jeotevrena() const { return file_.otevren(); }
+    bool jeotevrena() const { return soubor_.otevren(); }
 
     int cti();                       // next raw byte 0..255, or -1 at the end
     bool konec() const { return eof_; }
@@ -39,7 +39,7 @@ private:
     static constexpr int delkaokna = 1 << 16;
 
     const char* cesta_ = "";
-    platform::Soubor file_;
+    platform::Soubor soubor_;
     unsigned char okno_[delkaokna];
     int64_t zacatek_ = 0;   // file offset of okno_[0]
     int delka_ = 0;         // valid bytes in okno_
