@@ -15,7 +15,7 @@ protected:
     void cti(const std::string& bytes) {
         vynulujstav();
         studio.soubor("score", bytes);
-        ASSERT_TRUE(isoubor.otevri("score"));
+        ASSERT_TRUE(isoubor.otevri("score", "score"));
     }
     void TearDown() override { isoubor.zavri(); }
 

@@ -1,7 +1,10 @@
-// skladba: renders the score aktualni.txt to aktualni.wav.
+// skladba: renders a score to a WAV.
 #include <cstdio>
-#include <cstring>
+#include <string>
 
+#include "app/volby.h"
+#include "base/chyba.h"
+#include "base/format.h"
 #include "engine/beh.h"
 #include "platform/system.h"
 
@@ -11,34 +14,111 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: skladba [--help | --version]\n"
-    "\n"
-    "Renders the score aktualni.txt in the current directory to aktualni.wav\n"
-    "(16-bit mono PCM, 22050 Hz), playing notes from the register files in\n"
-    "rejstriky/ (rejstr1.nes by default; the header template is\n"
-    "rejstriky/wavhlavicka.nes). Prints nothing on success.\n"
-    "\n"
-    "The score language is described in the README, section \"The score language\".\n";
+using namespace skladba;
+
+constexpr int stavchyba = 1;
+constexpr int stavpouziti = 2;
+
+int chybapouziti(const std::string& zprava) {
+    std::fprintf(stderr, "skladba: %s\n\n%s", zprava.c_str(), napoveda);
+    return stavpouziti;
+}
+
+void ohlas(const Vysledek& r) {
+    if (r.status != 0) std::fprintf(stderr, "skladba: %s\n", r.zprava.c_str());
+}
+
+// m:ss.s
+std::string delka(int64_t vzorku) {
+    const double sekund = static_cast<double>(vzorku) / zaklad;
+    const int minut = static_cast<int>(sekund / 60);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d:%04.1f", minut, sekund - 60.0 * minut);
+    return buf;
+}
+
+// Renders, then again every time the score is saved (also when an editor
+// replaces it by renaming), until interrupted. A render that fails keeps the
+// previous WAV; each render reports one line.
+[[noreturn]] void hlidej(Nastaveni nastaveni) {
+    nastaveni.uspechjekonecny = false;
+    const Cesty& c = nastaveni.cesty;
+    platform::Otisk posledni = platform::otisk(c.partitura.c_str());
+    for (;;) {
+        const double zacatek = platform::ted();
+        const Vysledek r = spust(nastaveni);
+        if (r.status == 0) {
+            std::fprintf(stderr, "%s: %s, %lld note%s, rendered in %.2f s\n", c.vystup.c_str(),
+                         delka(r.vzorku).c_str(), static_cast<long long>(r.noty), r.noty == 1 ? "" : "s",
+                         platform::ted() - zacatek);
+        } else {
+            ohlas(r);
+        }
+        std::fflush(stderr);
+        bool hlasenochybeni = false;
+        for (;;) {
+            platform::spi(100);
+            platform::Otisk ted = platform::otisk(c.partitura.c_str());
+            if (!ted.existuje) {
+                if (!hlasenochybeni) {
+                    std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n",
+                                 c.jmenopartitury.c_str());
+                    hlasenochybeni = true;
+                }
+                posledni = ted;
+                continue;
+            }
+            if (ted == posledni) continue;
+            // Editors may write in several steps: wait until it holds still.
+            do {
+                posledni = ted;
+                platform::spi(50);
+                ted = platform::otisk(c.partitura.c_str());
+            } while (ted != posledni && ted.existuje);
+            break;
+        }
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+    Volby volby;
+    std::string chyba;
+    if (!rozeberargumenty(argc, argv, volby, chyba)) return chybapouziti(chyba);
+    if (volby.napoveda) {
+        std::fputs(napoveda, stdout);
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (volby.verze) {
         std::puts("skladba " SKLADBA_VERSION);
         return 0;
     }
-    if (argc > 1) {
-        std::fprintf(stderr, "skladba: unexpected argument '%s'\n%s", argv[1], kUsage);
-        return 2;
+    const bool spartiturou = !volby.partitury.empty();
+    if (volby.hlidat) {
+        if (!spartiturou) return chybapouziti("--watch needs a score file to watch");
+        if (volby.partitury[0] == "-") return chybapouziti("--watch cannot watch standard input");
+        if (volby.vystup == "-") return chybapouziti("--watch cannot write to standard output");
     }
 
-    skladba::platform::nastavpreruseni();
-    const skladba::Vysledek result = skladba::spust();
-    if (result.status != 0) std::fprintf(stderr, "skladba: %s\n", result.zprava.c_str());
-    return result.status;
+    platform::nastavpreruseni();
+    Nastaveni nastaveni;
+    try {
+        nastaveni.cesty = urcicesty(volby);
+    } catch (const ChybaSouboru& e) {
+        std::fprintf(stderr, "skladba: %s\n", e.what());
+        return stavchyba;
+    }
+    if (nastaveni.cesty.vystup == "-" && platform::vystupjeterminal()) {
+        return chybapouziti("refusing to write a WAV to the terminal: redirect standard output, "
+                            "or name a file with -o");
+    }
+    // A progress line only where a score was named: a run without arguments
+    // prints nothing, as it always has.
+    nastaveni.postup = spartiturou;
+    if (volby.hlidat) hlidej(nastaveni);
+
+    const Vysledek r = spust(nastaveni);
+    ohlas(r);
+    return r.status;
 }

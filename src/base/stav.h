@@ -40,6 +40,7 @@ struct Stav {
     int64_t konecmixu = 0;       // samples: end of the segment that ends last
     uint64_t krokykrivky = 0;    // tempo-curve steps computed so far
     int nesouhlasy = 0;          // mix sums that did not read back as written
+    int64_t pocetnot = 0;        // notes mixed so far (rests and dots not counted)
 };
 
 extern Stav stav;

@@ -1,21 +1,42 @@
 // The run sequence: start-up, the command loop over the whole score, and the
-// finish that turns the mix into aktualni.wav. Works in the current directory.
+// finish that turns the mix into the WAV.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace skladba {
 
-constexpr const char* vychozipartitura = "aktualni.txt";
+// The files of one run, chosen by the command line. The defaults are those of
+// a run without arguments, in the current directory.
+struct Cesty {
+    std::string partitura = "aktualni.txt";        // "-": standard input
+    std::string jmenopartitury = "aktualni.txt";   // how messages name the score
+    std::string vystup = "aktualni.wav";           // "-": standard output
+    std::string mix = "_.tmp";
+    std::string rejstriky = "rejstriky";           // registers and the header template
+};
+
+struct Nastaveni {
+    Cesty cesty;
+    // A progress line on standard error while a long render runs (only when
+    // it is a terminal).
+    bool postup = false;
+    // Once the WAV is in place an interruption no longer fails the run. Watch
+    // mode, which renders again and again until interrupted, turns this off.
+    bool uspechjekonecny = true;
+};
 
 struct Vysledek {
     int status = 0;        // the process exit status: 0 success, 1 failure
     std::string zprava;    // what went wrong, without the program name
+    int64_t vzorku = 0;    // samples of the WAV written
+    int64_t noty = 0;      // notes mixed (rests and dots not counted)
 };
 
 // Runs one score from a fresh engine state. Never exits the process and
-// never leaves "_.tmp" behind; "aktualni.wav" is replaced only on success
-// (or after a verification mismatch, which still reports failure).
-Vysledek spust();
+// never leaves the mix file behind; the WAV is replaced only on success (or
+// after a verification mismatch, which still reports failure).
+Vysledek spust(const Nastaveni& nastaveni = Nastaveni{});
 
 }  // namespace skladba

@@ -98,7 +98,10 @@ void ulozton() {
     krokvpred();
     stav.posuvky = 0;
     stav.zmenaoktavy = 0;
-    if (k > 0) stav.minton = stav.znak;
+    if (k > 0) {
+        stav.minton = stav.znak;
+        ++stav.pocetnot;
+    }
 }
 
 }  // namespace skladba

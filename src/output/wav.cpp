@@ -45,11 +45,43 @@ void prevedblok(int count, double scale) {
     for (int i = 0; i < count; ++i) pole2[i] = vzorekwav(pole4[i], scale);
 }
 
-[[noreturn]] void chybazapisu() {
+std::string rozpracovany;   // the WAV's temporary name while it is written
+
+[[noreturn]] void chybazapisu(const std::string& vystup) {
     const int err = errno;
-    platform::smaz(wavrozpracovany);
-    platform::odznacdocasny(platform::Docasny::wav);
-    chybasouboru("cannot write", wavsoubor, err);
+    if (!rozpracovany.empty()) {
+        platform::smaz(rozpracovany.c_str());
+        platform::odznacdocasny(platform::Docasny::wav);
+    }
+    if (vystup == "-") chybasouboru("cannot write the WAV to standard output: " + popischyby(err));
+    chybasouboru("cannot write", vystup, err);
+}
+
+// Where the WAV goes: a file written by position, or a stream.
+struct Cil {
+    int fd;
+    bool proud;
+    bool zapis(const void* data, size_t bytes, off_t at) const {
+        return proud ? platform::zapisproud(fd, data, bytes) : platform::zapisvse(fd, data, bytes, at);
+    }
+};
+
+void zapisdata(const Cil& cil, int64_t mixbajtu, const std::string& vystup) {
+    unsigned char hlavicka44[delkahlavicky];
+    sestavhlavicku(hlavicka44, mixbajtu);
+    if (!cil.zapis(hlavicka44, sizeof hlavicka44, 0)) chybazapisu(vystup);
+
+    const double scale = static_cast<double>(maxsignal) / stav.maximum;
+    off_t out = delkahlavicky;
+    for (int64_t sample = 0; sample * 4 < mixbajtu; sample += delkatonu) {
+        ctimix(sample, pole4);
+        const int64_t left = mixbajtu / 4 - sample;
+        const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
+        prevedblok(count, scale);
+        dolittleendian(pole2, static_cast<size_t>(count));
+        if (!cil.zapis(pole2, sizeof(int16_t) * count, out)) chybazapisu(vystup);
+        out += static_cast<off_t>(sizeof(int16_t)) * count;
+    }
 }
 
 }  // namespace
@@ -64,31 +96,46 @@ void nactihlavicku(const std::string& cesta) {
     }
 }
 
-void zapiswav(int64_t mixbajtu) {
-    platform::oznacdocasny(platform::Docasny::wav, wavrozpracovany);
-    platform::Soubor wav = platform::vytvorprozapis(wavrozpracovany);
-    if (!wav.otevren()) chybazapisu();
-
-    unsigned char vystup[delkahlavicky];
-    sestavhlavicku(vystup, mixbajtu);
-    if (!platform::zapisvse(wav.fd(), vystup, sizeof vystup, 0)) chybazapisu();
-
-    const double scale = static_cast<double>(maxsignal) / stav.maximum;
-    off_t out = delkahlavicky;
-    for (int64_t sample = 0; sample * 4 < mixbajtu; sample += delkatonu) {
-        ctimix(sample, pole4);
-        const int64_t left = mixbajtu / 4 - sample;
-        const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
-        prevedblok(count, scale);
-        dolittleendian(pole2, static_cast<size_t>(count));
-        if (!platform::zapisvse(wav.fd(), pole2, sizeof(int16_t) * count, out)) chybazapisu();
-        out += static_cast<off_t>(sizeof(int16_t)) * count;
+void pripravvystup(const std::string& vystup) {
+    if (vystup == "-") return;
+    switch (platform::druh(vystup.c_str())) {
+        case platform::Druh::odkaz:
+            chybasouboru("refusing to write " + vystup +
+                         ": it is a symbolic link (remove it or name another output)");
+        case platform::Druh::slozka:
+            chybasouboru("cannot write", vystup, EISDIR);
+        case platform::Druh::jiny:
+            chybasouboru("refusing to write " + vystup + ": it is not a regular file");
+        default:
+            break;
     }
-    // On disk before it replaces the previous aktualni.wav.
-    if (!platform::synchronizuj(wav.fd())) chybazapisu();
+}
+
+void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny) {
+    rozpracovany.clear();
+    if (vystup == "-") {
+        zapisdata(Cil{1, true}, mixbajtu, vystup);
+        return;
+    }
+    rozpracovany = vystup + ".part";
+    platform::oznacdocasny(platform::Docasny::wav, rozpracovany);
+    platform::Soubor wav = platform::vytvornovy(rozpracovany.c_str());
+    if (!wav.otevren()) chybazapisu(vystup);
+    zapisdata(Cil{wav.fd(), false}, mixbajtu, vystup);
+    // On disk before it replaces the previous WAV.
+    if (!platform::synchronizuj(wav.fd())) chybazapisu(vystup);
     wav.zavri();
-    if (!platform::prejmenuj(wavrozpracovany, wavsoubor)) chybazapisu();
+    // The rename makes the run a success; a signal must not fall between it
+    // and the mark that says so.
+    platform::zadrzpreruseni();
+    if (!platform::prejmenuj(rozpracovany.c_str(), vystup.c_str())) {
+        platform::pustpreruseni();
+        chybazapisu(vystup);
+    }
     platform::odznacdocasny(platform::Docasny::wav);
+    if (uspechjekonecny) platform::oznacuspech();
+    platform::pustpreruseni();
+    rozpracovany.clear();
 }
 
 }  // namespace skladba

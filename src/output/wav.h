@@ -12,17 +12,21 @@ namespace skladba {
 // The output block of the conversion.
 extern int16_t pole2[delkatonu];
 
-constexpr const char* wavsoubor = "aktualni.wav";
-// The WAV is written under this name and renamed only once complete, so a
-// failed or interrupted run never leaves a half-written aktualni.wav.
-constexpr const char* wavrozpracovany = "aktualni.wav.part";
-
 // Reads the header template at cesta (a ChybaSouboru when it is missing or
 // short). Done at start-up, so a missing template costs no render.
 void nactihlavicku(const std::string& cesta);
 
-// Writes aktualni.wav from the mix file of mixbajtu bytes.
-void zapiswav(int64_t mixbajtu);
+// Refuses, before anything is rendered, an output that is a symbolic link or
+// not a regular file: the program never writes through a link or into a
+// pipe or device under the name it was given ("-" is standard output).
+void pripravvystup(const std::string& vystup);
+
+// Writes the WAV from the mix file of mixbajtu bytes to vystup ("-":
+// standard output). A file is written as vystup + ".part" and renamed to
+// vystup only once complete, so a failed or interrupted run never leaves a
+// half-written WAV and keeps the previous one. With uspechjekonecny, an
+// interruption after the rename ends the process with status 0.
+void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny);
 
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
 // quotient first, truncated toward zero. No sum of an intact mix exceeds

@@ -1,13 +1,17 @@
 #include "platform/system.h"
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace skladba::platform {
@@ -22,12 +26,14 @@ ssize_t systemovypwrite(int fd, const void* buf, size_t count, off_t offset) {
     return ::pwrite(fd, buf, count, offset);
 }
 
-Volani volanisystemu{systemovypread, systemovypwrite};
+ssize_t systemovywrite(int fd, const void* buf, size_t count) { return ::write(fd, buf, count); }
+
+Volani volanisystemu{systemovypread, systemovypwrite, systemovywrite};
 
 }  // namespace
 
 Volani& volani() { return volanisystemu; }
-void obnovvolani() { volanisystemu = Volani{systemovypread, systemovypwrite}; }
+void obnovvolani() { volanisystemu = Volani{systemovypread, systemovypwrite, systemovywrite}; }
 
 Soubor& Soubor::operator=(Soubor&& other) noexcept {
     if (this != &other) {
@@ -56,12 +62,108 @@ Soubor otevriprocteni(const char* path) {
     return Soubor(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
 }
 
-Soubor otevriprozapis(const char* path) {
-    return Soubor(::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+Soubor standardnivstup() { return Soubor(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)); }
+
+void nastavblokujici(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 Soubor vytvorprozapis(const char* path) {
     return Soubor(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+Druh druh(const char* path) {
+    struct stat st {};
+    if (::lstat(path, &st) != 0) return Druh::zadny;
+    if (S_ISREG(st.st_mode)) return Druh::obycejny;
+    if (S_ISLNK(st.st_mode)) return Druh::odkaz;
+    if (S_ISDIR(st.st_mode)) return Druh::slozka;
+    return Druh::jiny;
+}
+
+namespace {
+
+// Removes whatever stands under one of the program's own temporary names, so
+// that a fresh file can be created there. A folder is left alone (EISDIR).
+bool uvolnijmeno(const char* path) {
+    const Druh d = druh(path);
+    if (d == Druh::zadny) return true;
+    if (d == Druh::slozka) {
+        errno = EISDIR;
+        return false;
+    }
+    return ::unlink(path) == 0 || errno == ENOENT;
+}
+
+constexpr int pokusyojmeno = 8;
+
+}  // namespace
+
+Soubor otevrizamceny(const char* path) {
+    for (int attempt = 0; attempt < pokusyojmeno; ++attempt) {
+        // O_NOFOLLOW: a link under the name fails here instead of being
+        // followed; O_NONBLOCK: a pipe under it cannot make the open wait.
+        Soubor f(::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        if (!f.otevren()) {
+            if (errno != ELOOP && errno != ENXIO) return f;
+            if (!uvolnijmeno(path)) return Soubor();
+            continue;
+        }
+        struct stat st {};
+        if (::fstat(f.fd(), &st) != 0) return Soubor();
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return Soubor();
+        }
+        if (!S_ISREG(st.st_mode)) {
+            f.zavri();
+            if (!uvolnijmeno(path)) return Soubor();
+            continue;
+        }
+        if (!zamkni(f.fd())) return Soubor();
+        // Another name for the same file: it is someone else's, never ours.
+        if (st.st_nlink > 1 || !tentyzsoubor(f.fd(), path)) {
+            struct stat now {};
+            if (::lstat(path, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+                if (::unlink(path) != 0 && errno != ENOENT) return Soubor();
+            }
+            continue;
+        }
+        return f;
+    }
+    errno = EBUSY;
+    return Soubor();
+}
+
+Soubor vytvornovy(const char* path) {
+    for (int attempt = 0; attempt < pokusyojmeno; ++attempt) {
+        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        if (f.otevren() || errno != EEXIST) return f;
+        if (!uvolnijmeno(path)) return Soubor();
+    }
+    errno = EBUSY;
+    return Soubor();
+}
+
+bool jeslozka(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool lzezapsatdo(const char* folder) {
+    struct stat st {};
+    if (::stat(folder, &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return ::access(folder, W_OK | X_OK) == 0;
+}
+
+bool tentyz(const char* a, const char* b) {
+    struct stat x {}, y {};
+    return ::stat(a, &x) == 0 && ::stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
 ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) {
@@ -69,6 +171,21 @@ ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) {
     size_t done = 0;
     while (done < count) {
         ssize_t n = volanisystemu.pread(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t ctiproud(int fd, void* buf, size_t count) {
+    auto* bytes = static_cast<char*>(buf);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(fd, bytes + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -102,6 +219,20 @@ bool zapisvse(int fd, const void* buf, size_t count, off_t offset) {
     return true;
 }
 
+bool zapisproud(int fd, const void* buf, size_t count) {
+    const auto* bytes = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = volanisystemu.write(fd, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int64_t velikost(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return -1;
@@ -114,6 +245,7 @@ bool jeobycejny(int fd) {
 }
 
 bool zkrat(int fd) { return ::ftruncate(fd, 0) == 0; }
+bool prodluz(int fd, int64_t bytes) { return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0; }
 bool synchronizuj(int fd) { return ::fsync(fd) == 0; }
 bool prejmenuj(const char* from, const char* to) { return ::rename(from, to) == 0; }
 void smaz(const char* path) { ::unlink(path); }
@@ -132,7 +264,51 @@ bool tentyzsoubor(int fd, const char* path) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+std::string cestaprogramu() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "";
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+long cisloprocesu() { return static_cast<long>(::getpid()); }
+
+std::string promenna(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
 bool vstupjeterminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool vystupjeterminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool chybjeterminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+double ted() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void spi(int milisekund) {
+    timespec t{milisekund / 1000, (milisekund % 1000) * 1000000L};
+    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+bool Otisk::operator==(const Otisk& o) const {
+    return existuje == o.existuje && zarizeni == o.zarizeni && inode == o.inode && velikost == o.velikost &&
+           zmeneno == o.zmeneno && zmenenostav == o.zmenenostav;
+}
+
+Otisk otisk(const char* path) {
+    Otisk o;
+    struct stat st {};
+    if (::stat(path, &st) != 0) return o;
+    o.existuje = true;
+    o.zarizeni = st.st_dev;
+    o.inode = st.st_ino;
+    o.velikost = st.st_size;
+    o.zmeneno = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    o.zmenenostav = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    return o;
+}
 
 namespace {
 
@@ -163,22 +339,38 @@ void cekejnaklavesu() {
 
 namespace {
 
-volatile std::sig_atomic_t docasnyoznacen[2] = {0, 0};
-const char* volatile docasnacesta[2] = {nullptr, nullptr};
+constexpr int pocetdocasnych = 4;
+// Paths are copied here, so that the signal handler reads only memory that
+// never moves.
+char docasnacesta[pocetdocasnych][PATH_MAX];
+volatile std::sig_atomic_t docasnyoznacen[pocetdocasnych] = {};
+volatile std::sig_atomic_t uspech = 0;
 
 void smazdocasneaskonci(int sig) {
     if (terminalzmenen) ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
-    for (int i = 0; i < 2; ++i) {
-        if (docasnyoznacen[i] && docasnacesta[i]) ::unlink(docasnacesta[i]);
+    for (int i = 0; i < pocetdocasnych; ++i) {
+        if (docasnyoznacen[i]) ::unlink(docasnacesta[i]);
     }
-    ::_exit(128 + sig);
+    ::_exit(uspech ? 0 : 128 + sig);
+}
+
+const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+sigset_t mnozinapreruseni() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : preruseni) sigaddset(&set, sig);
+    return set;
 }
 
 }  // namespace
 
-void oznacdocasny(Docasny which, const char* path) {
-    int i = static_cast<int>(which);
-    docasnacesta[i] = path;
+void oznacdocasny(Docasny which, const std::string& path) {
+    const int i = static_cast<int>(which);
+    docasnyoznacen[i] = 0;
+    const size_t n = path.size() < PATH_MAX - 1 ? path.size() : PATH_MAX - 1;
+    std::memcpy(docasnacesta[i], path.data(), n);
+    docasnacesta[i][n] = '\0';
     docasnyoznacen[i] = 1;
 }
 
@@ -187,13 +379,25 @@ void odznacdocasny(Docasny which) { docasnyoznacen[static_cast<int>(which)] = 0;
 void nastavpreruseni() {
     struct sigaction sa {};
     sa.sa_handler = smazdocasneaskonci;
-    sigemptyset(&sa.sa_mask);
-    sigaddset(&sa.sa_mask, SIGINT);
-    sigaddset(&sa.sa_mask, SIGTERM);
-    sigaddset(&sa.sa_mask, SIGHUP);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);   // the terminal went away
+    sa.sa_mask = mnozinapreruseni();
+    for (int sig : preruseni) ::sigaction(sig, &sa, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
 }
+
+void zadrzpreruseni() {
+    const sigset_t set = mnozinapreruseni();
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void pustpreruseni() {
+    const sigset_t set = mnozinapreruseni();
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void oznacuspech() { uspech = 1; }
 
 }  // namespace skladba::platform

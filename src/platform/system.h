@@ -1,20 +1,23 @@
-// Thin layer over the operating system: files, positional I/O, the lock on the
-// mix file, the console key wait and the clean-up paths used on interruption.
+// Thin layer over the operating system: files, positional and streamed I/O,
+// links and special files, the lock on the mix file, the console, signals and
+// the clean-up paths used on interruption, and watching a file for changes.
 // Everything above this layer is plain portable C++.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 namespace skladba::platform {
 
-// The raw positional I/O calls, replaceable so that tests can inject short
-// writes, failing writes and corrupted read-backs. Everything that reads or
-// writes the mix file or the WAV goes through these.
+// The raw I/O calls, replaceable so that tests can inject short writes,
+// failing writes and corrupted read-backs. Everything that reads or writes
+// the mix file or the WAV goes through these.
 struct Volani {
     ssize_t (*pread)(int fd, void* buf, size_t count, off_t offset);
     ssize_t (*pwrite)(int fd, const void* buf, size_t count, off_t offset);
+    ssize_t (*write)(int fd, const void* buf, size_t count);
 };
 Volani& volani();
 void obnovvolani();
@@ -40,17 +43,46 @@ private:
 };
 
 // Open for reading; on failure the Soubor is closed and errno says why. Never
-// blocks: a named pipe opens at once (and then fails to read positionally)
-// instead of waiting for a writer.
+// blocks: a named pipe opens at once instead of waiting for a writer, and
+// reads from it find its end when no writer is there.
 Soubor otevriprocteni(const char* path);
-// Open (creating if needed) for reading and writing without truncating.
-Soubor otevriprozapis(const char* path);
-// Create or truncate for writing.
+// A descriptor of its own for standard input.
+Soubor standardnivstup();
+// Lets reads from a descriptor opened without blocking wait for data again.
+void nastavblokujici(int fd);
+
+// A scratch file of this program's own (the mix), opened for reading and
+// writing and locked: created when missing; a symbolic link, a pipe, a
+// device or a file with other hard links standing under the name is removed
+// as a name first, so that nothing it points to is ever opened or written. A
+// regular file left by an interrupted run is taken over as it is. On failure
+// the Soubor is closed and errno says why: EWOULDBLOCK when another process
+// holds the lock, EBUSY when the name keeps being replaced under our hands.
+Soubor otevrizamceny(const char* path);
+// Create or truncate for writing, following links: for files of a test or
+// benchmark in a folder of its own, never for the program's outputs.
 Soubor vytvorprozapis(const char* path);
+// A new file for writing under a temporary name of this program's own:
+// whatever stands under the name (a file of an interrupted run, a link, a
+// pipe) is removed as a name first, and the file is created exclusively, so
+// no write ever goes through a link or into a special file.
+Soubor vytvornovy(const char* path);
+
+// What a path names, not following a link at its end.
+enum class Druh { zadny, obycejny, odkaz, slozka, jiny };
+Druh druh(const char* path);
+// A folder, following links (a linked folder is a folder).
+bool jeslozka(const char* path);
+// Whether this process may create files in the folder; false with errno set.
+bool lzezapsatdo(const char* folder);
+// True when both paths name the same existing file.
+bool tentyz(const char* a, const char* b);
 
 // Reads up to count bytes at offset, retrying interrupted and partial reads
 // until count bytes are in or the file ends. Returns the bytes read, or -1.
 ssize_t ctivse(int fd, void* buf, size_t count, off_t offset);
+// The same from the current position of a pipe or terminal.
+ssize_t ctiproud(int fd, void* buf, size_t count);
 // A write that keeps failing or coming back short is given up after this
 // many tries, so a full disk ends the run instead of spinning forever.
 constexpr int pokusyzapisu = 8;
@@ -60,10 +92,13 @@ ssize_t zapisjednou(int fd, const void* buf, size_t count, off_t offset);
 // Writes all bytes, retrying partial writes a bounded number of times.
 // Returns false with errno set (EIO when the device just kept writing short).
 bool zapisvse(int fd, const void* buf, size_t count, off_t offset);
+// The same at the current position of a pipe or terminal.
+bool zapisproud(int fd, const void* buf, size_t count);
 
 int64_t velikost(int fd);                      // -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
 bool zkrat(int fd);                            // to length 0
+bool prodluz(int fd, int64_t bytes);           // to this length, the new part reading as zeros
 bool synchronizuj(int fd);
 bool prejmenuj(const char* from, const char* to);
 void smaz(const char* path);
@@ -75,18 +110,49 @@ bool zamkni(int fd);
 // between opening and locking).
 bool tentyzsoubor(int fd, const char* path);
 
-// Console: true when standard input is an interactive terminal.
+// The absolute path of the running program, empty when it cannot be found.
+std::string cestaprogramu();
+// This process's number, for names no other process uses.
+long cisloprocesu();
+// The value of an environment variable, empty when it is not set.
+std::string promenna(const char* name);
+
+// Console: whether standard input, output and error are terminals.
 bool vstupjeterminal();
+bool vystupjeterminal();
+bool chybjeterminal();
 // Blocks for one key press without echo (only meaningful on a terminal).
 void cekejnaklavesu();
 
-// Files the process must remove if it is interrupted. The paths must be
-// string literals (they are read from a signal handler).
-enum class Docasny { mix, wav };
-void oznacdocasny(Docasny which, const char* path);
+// Seconds since some fixed moment, for measuring how long things take.
+double ted();
+void spi(int milisekund);
+
+// What is known of a file without reading it: enough to notice that it was
+// written, replaced by a rename, removed or brought back.
+struct Otisk {
+    bool existuje = false;
+    uint64_t zarizeni = 0, inode = 0;
+    int64_t velikost = 0, zmeneno = 0, zmenenostav = 0;   // nanoseconds
+    bool operator==(const Otisk& o) const;
+    bool operator!=(const Otisk& o) const { return !(*this == o); }
+};
+Otisk otisk(const char* path);
+
+// Files the process must remove if it is interrupted.
+enum class Docasny { mix, wav, midi, obraz };
+void oznacdocasny(Docasny which, const std::string& path);
 void odznacdocasny(Docasny which);
-// SIGINT, SIGTERM and SIGHUP remove the marked files, restore the terminal
-// if a key wait had changed it, and exit with 128 + signal.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the marked files, restore the
+// terminal if a key wait had changed it, and exit with 128 + signal. SIGPIPE
+// and SIGXFSZ are ignored, so that the write that met a closed pipe or the
+// file-size limit fails and reports why.
 void nastavpreruseni();
+// Holds those signals back while a run makes its result final.
+void zadrzpreruseni();
+void pustpreruseni();
+// From now on an interruption ends the process with status 0: the result is
+// in place, and a signal that arrives now cannot make it a failure.
+void oznacuspech();
 
 }  // namespace skladba::platform

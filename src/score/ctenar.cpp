@@ -1,5 +1,7 @@
 #include "score/ctenar.h"
 
+#include <string>
+
 #include "base/chyba.h"
 
 namespace skladba {
@@ -19,34 +21,77 @@ char podej(char c) {
 
 }  // namespace
 
-bool Partitura::otevri(const char* path) {
-    cesta_ = path;
-    soubor_ = platform::otevriprocteni(path);
+bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
+    jmeno_ = jmeno;
+    soubor_ = path == "-" ? platform::standardnivstup() : platform::otevriprocteni(path.c_str());
+    vpameti_ = false;
+    pamet_.clear();
+    data_ = okno_;
     zacatek_ = 0;
     delka_ = 0;
     index_ = 0;
+    velikost_ = 0;
     eof_ = false;
     posledniznak = 0;
-    return soubor_.otevren();
+    if (!soubor_.otevren()) return false;
+    if (platform::jeobycejny(soubor_.fd())) {
+        velikost_ = platform::velikost(soubor_.fd());
+    } else {
+        nactipamet();
+    }
+    return true;
 }
 
-void Partitura::zavri() { soubor_.zavri(); }
+// A pipe, terminal or device cannot be read by position, and line and column
+// must still be found after an error: such a score is read whole.
+void Partitura::nactipamet() {
+    // Opened without blocking; reading waits for the writer like any reader.
+    platform::nastavblokujici(soubor_.fd());
+    for (;;) {
+        const size_t mame = pamet_.size();
+        if (static_cast<int64_t>(mame) > nejvetsiproud) {
+            chybasouboru("the score " + jmeno_ + " is larger than " + std::to_string(nejvetsiproud >> 20) +
+                         " MiB, the most read from a pipe, a terminal or a device");
+        }
+        pamet_.resize(mame + delkaokna);
+        const ssize_t n = platform::ctiproud(soubor_.fd(), pamet_.data() + mame, delkaokna);
+        if (n < 0) chybasouboruerrno("cannot read the score", jmeno_);
+        pamet_.resize(mame + static_cast<size_t>(n));
+        if (n == 0) break;
+    }
+    soubor_.zavri();
+    vpameti_ = true;
+    data_ = pamet_.data();
+    delka_ = static_cast<int64_t>(pamet_.size());
+    velikost_ = delka_;
+}
+
+void Partitura::zavri() {
+    soubor_.zavri();
+    vpameti_ = false;
+    pamet_ = std::vector<unsigned char>();
+    data_ = okno_;
+}
 
 int Partitura::cti() {
     if (index_ == delka_) {
+        if (vpameti_) {
+            eof_ = true;
+            return -1;
+        }
         zacatek_ += delka_;
         index_ = 0;
         const ssize_t n = platform::ctivse(soubor_.fd(), okno_, delkaokna, zacatek_);
         // A score that cannot be read (a directory, a failing disk) must not
         // pass for a shorter one: that would render a wrong piece as success.
-        if (n < 0) chybasouboruerrno("cannot read the score", cesta_);
-        delka_ = static_cast<int>(n);
+        if (n < 0) chybasouboruerrno("cannot read the score", jmeno_);
+        delka_ = n;
         if (delka_ == 0) {
             eof_ = true;
             return -1;
         }
     }
-    return okno_[index_++];
+    return data_[index_++];
 }
 
 void Partitura::zpet() {
@@ -63,6 +108,17 @@ void Partitura::zpet() {
 void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const {
     radek = 1;
     sloupec = 1;
+    if (vpameti_) {
+        for (int64_t at = 0; at < offset && at < delka_; ++at) {
+            if (data_[at] == '\n') {
+                ++radek;
+                sloupec = 1;
+            } else if (data_[at] != 0) {
+                ++sloupec;
+            }
+        }
+        return;
+    }
     unsigned char buf[delkaokna];
     for (int64_t at = 0; at < offset;) {
         int64_t want = offset - at < delkaokna ? offset - at : delkaokna;

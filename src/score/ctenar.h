@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -17,18 +19,28 @@ namespace skladba {
 // reads the same.
 constexpr char konecsouboru = '\xFF';
 
+// The most read from a score that is not a regular file (a pipe, a terminal,
+// a device), which is held in memory whole: an endless stream such as
+// /dev/zero is refused at this size instead of being read for ever.
+constexpr int64_t nejvetsiproud = int64_t{64} << 20;
+
 // The score stream: a read position, an end-of-file indicator that is set by
 // a read that finds no more bytes and cleared by any seek, and a window of
-// the file buffered in memory (the score is never held whole).
+// the file buffered in memory (a regular file is never held whole).
 class Partitura {
 public:
-    bool otevri(const char* path);   // false with errno set
+    // Opens the score at path, "-" meaning standard input; jmeno is how
+    // messages name it. False with errno set when it cannot be opened; a
+    // ChybaSouboru when a score that is not a regular file cannot be read or
+    // is too large.
+    bool otevri(const std::string& path, const std::string& jmeno);
     void zavri();
-    bool jeotevrena() const { return soubor_.otevren(); }
+    bool jeotevrena() const { return soubor_.otevren() || vpameti_; }
 
     int cti();                       // next raw byte 0..255, or -1 at the end
     bool konec() const { return eof_; }
     int64_t pozice() const { return zacatek_ + index_; }
+    int64_t velikost() const { return velikost_; }
     void zpet();                     // seek one byte back (no-op at 0)
 
     // Line and column of a byte offset: lines counted by line feeds, columns
@@ -38,12 +50,18 @@ public:
 private:
     static constexpr int delkaokna = 1 << 16;
 
-    const char* cesta_ = "";
+    void nactipamet();
+
+    std::string jmeno_;
     platform::Soubor soubor_;
+    bool vpameti_ = false;              // the whole score is in pamet_
+    std::vector<unsigned char> pamet_;
     unsigned char okno_[delkaokna];
-    int64_t zacatek_ = 0;   // file offset of okno_[0]
-    int delka_ = 0;         // valid bytes in okno_
-    int index_ = 0;         // read position within okno_
+    const unsigned char* data_ = okno_; // okno_, or pamet_ when held whole
+    int64_t zacatek_ = 0;   // file offset of data_[0]
+    int64_t delka_ = 0;     // valid bytes in data_
+    int64_t index_ = 0;     // read position within data_
+    int64_t velikost_ = 0;  // bytes in the score
     bool eof_ = false;
 };
 

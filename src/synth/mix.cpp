@@ -19,6 +19,7 @@ HlaseniNesouhlasu hlaseninesouhlasu = nullptr;
 namespace {
 
 platform::Soubor osoubor;
+std::string mixcesta;
 
 constexpr size_t bajtubloku = sizeof(int32_t) * delkatonu;
 
@@ -26,38 +27,34 @@ off_t bajtvzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
 }  // namespace
 
-void otevrimix() {
-    // Another run may be between opening and locking, or may have just
-    // removed the file: take the lock, then make sure the path still names
-    // the file we locked.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        platform::Soubor f = platform::otevriprozapis(mixsoubor);
-        if (!f.otevren()) chybasouboruerrno("cannot create the mix file", mixsoubor);
-        if (!platform::zamkni(f.fd())) {
-            if (errno == EWOULDBLOCK) {
-                chybasouboru("another skladba run is using the mix file _.tmp in this directory; "
-                             "wait for it to finish");
-            }
-            chybasouboruerrno("cannot lock the mix file", mixsoubor);
+void otevrimix(const std::string& cesta) {
+    mixcesta = cesta;
+    platform::Soubor f = platform::otevrizamceny(cesta.c_str());
+    if (!f.otevren()) {
+        if (errno == EWOULDBLOCK) {
+            const bool tady = cesta.find('/') == std::string::npos;
+            chybasouboru("another skladba run is using the mix file " + cesta + (tady ? " in this directory" : "") +
+                         "; wait for it to finish");
         }
-        if (!platform::tentyzsoubor(f.fd(), mixsoubor)) continue;
-        // From here on an interruption removes the file.
-        platform::oznacdocasny(platform::Docasny::mix, mixsoubor);
-        // Only a file left by an interrupted run needs emptying. Truncating a
-        // new, empty one is not free: ext4 then flushes the whole mix to disk
-        // when the file is closed, long after it was deleted.
-        if (platform::velikost(f.fd()) != 0 && !platform::zkrat(f.fd())) {
-            chybasouboruerrno("cannot empty the mix file", mixsoubor);
+        if (errno == EBUSY) {
+            chybasouboru("cannot create the mix file " + cesta + ": it keeps being replaced by another process");
         }
-        osoubor = std::move(f);
-        return;
+        chybasouboruerrno("cannot create the mix file", cesta);
     }
-    chybasouboru("cannot create the mix file _.tmp: it keeps being replaced by another process");
+    // From here on an interruption removes the file.
+    platform::oznacdocasny(platform::Docasny::mix, cesta);
+    // Only a file left by an interrupted run needs emptying. Truncating a
+    // new, empty one is not free: ext4 then flushes the whole mix to disk
+    // when the file is closed, long after it was deleted.
+    if (platform::velikost(f.fd()) != 0 && !platform::zkrat(f.fd())) {
+        chybasouboruerrno("cannot empty the mix file", cesta);
+    }
+    osoubor = std::move(f);
 }
 
 void ctimix(int64_t start, int32_t* block) {
     const ssize_t n = platform::ctivse(osoubor.fd(), block, bajtubloku, bajtvzorku(start));
-    if (n < 0) chybasouboruerrno("cannot read the mix file", mixsoubor);
+    if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta);
     const size_t sums = static_cast<size_t>(n) / 4;
     zlittleendian(block, sums);
     std::memset(block + sums, 0, (delkatonu - sums) * 4);
@@ -68,7 +65,7 @@ namespace {
 // Adds segment k to the block read from the mix; a score error when a sum
 // would leave the 32-bit range.
 void pridejsegment(int64_t k, int sila) {
-    const int16_t* segment = rejstrpole + k * delkatonu;
+    const int16_t* segment = segmentrejstriku(k);
     // Every sum in the mix file was counted into maximum and a segment adds at
     // most 32768 to it, so below this bound no sum can overflow and the fast
     // kernel needs no checks.
@@ -92,9 +89,10 @@ void zapismix(int64_t start, const int32_t* block) {
         data = testpole;
     }
     int err = 0;
+    ssize_t n = 0;
     for (int attempt = 0; attempt < platform::pokusyzapisu; ++attempt) {
         ++stav.chyby;
-        const ssize_t n = platform::zapisjednou(osoubor.fd(), data, bajtubloku, bajtvzorku(start));
+        n = platform::zapisjednou(osoubor.fd(), data, bajtubloku, bajtvzorku(start));
         if (n == static_cast<ssize_t>(bajtubloku)) {
             --stav.chyby;
             return;
@@ -102,14 +100,21 @@ void zapismix(int64_t start, const int32_t* block) {
         err = n < 0 ? errno : 0;
     }
     if (err == 0) {
-        chybasouboru("cannot write the mix file _.tmp: the system keeps writing only part of each block");
+        // A short write does not say why; writing the rest does (a full
+        // disk, a file-size limit).
+        const ssize_t rest = platform::zapisjednou(osoubor.fd(), reinterpret_cast<const char*>(data) + n,
+                                                   bajtubloku - static_cast<size_t>(n), bajtvzorku(start) + n);
+        if (rest < 0) err = errno;
     }
-    chybasouboru("cannot write the mix file", mixsoubor, err);
+    if (err == 0) {
+        chybasouboru("cannot write the mix file " + mixcesta + ": the system keeps writing only part of each block");
+    }
+    chybasouboru("cannot write the mix file", mixcesta, err);
 }
 
 void overmix(int64_t start, const int32_t* block) {
     const ssize_t n = platform::ctivse(osoubor.fd(), testpole, bajtubloku, bajtvzorku(start));
-    if (n < 0) chybasouboruerrno("cannot read back the mix file", mixsoubor);
+    if (n < 0) chybasouboruerrno("cannot read back the mix file", mixcesta);
     const size_t sums = static_cast<size_t>(n) / 4;
     zlittleendian(testpole, sums);
     std::memset(testpole + sums, 0, (delkatonu - sums) * 4);
@@ -125,6 +130,13 @@ void overmix(int64_t start, const int32_t* block) {
 }  // namespace
 
 void mixuj(int64_t start, int64_t k, int sila) {
+    // A segment that adds nothing at this volume (a rest, a silent note)
+    // changes no sum and no peak: it only makes the mix longer.
+    segmentrejstriku(k);
+    if (int64_t{vrcholsegmentu(k)} * sila < 100) {
+        if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
+        return;
+    }
     ctimix(start, pole4);
     pridejsegment(k, sila);
     zapismix(start, pole4);
@@ -133,14 +145,22 @@ void mixuj(int64_t start, int64_t k, int sila) {
 }
 
 int64_t delkamixu() {
-    const int64_t size = platform::velikost(osoubor.fd());
-    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixsoubor);
+    int64_t size = platform::velikost(osoubor.fd());
+    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta);
+    // Silent notes at the end were never written: the mix still runs to the
+    // end of the segment that ends last, and reads as zeros there.
+    if (size < stav.konecmixu * 4) {
+        if (!platform::prodluz(osoubor.fd(), stav.konecmixu * 4)) {
+            chybasouboruerrno("cannot extend the mix file", mixcesta);
+        }
+        size = stav.konecmixu * 4;
+    }
     return size;
 }
 
 void smazmix() {
     if (!osoubor.otevren()) return;
-    platform::smaz(mixsoubor);
+    platform::smaz(mixcesta.c_str());
     platform::odznacdocasny(platform::Docasny::mix);
     osoubor.zavri();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/format.h"
 
@@ -17,11 +18,11 @@ namespace skladba {
 extern int32_t pole4[delkatonu];
 extern int32_t testpole[delkatonu];
 
-constexpr const char* mixsoubor = "_.tmp";
-
-// Creates the mix file empty and takes its lock. A ChybaSouboru when it
-// cannot be created or another run holds it.
-void otevrimix();
+// Creates the mix file at cesta empty and takes its lock: never through a
+// link or into a special file (those are removed as names first), and a file
+// left by an interrupted run is emptied. A ChybaSouboru when it cannot be
+// created or another run holds it.
+void otevrimix(const std::string& cesta);
 
 // Adds segment k of the wavetable, each sample times sila / 100, to the
 // delkatonu sums from sample start on; tracks the peak in maximum; writes the

@@ -1,7 +1,9 @@
 #include "synth/rejstrik.h"
 
 #include <cstring>
+#include <memory>
 
+#include "base/chyba.h"
 #include "base/vzorky.h"
 #include "platform/system.h"
 
@@ -11,7 +13,56 @@ int16_t rejstrpole[pocetsegmentu * delkatonu];
 
 namespace {
 
+constexpr int64_t bajtusegmentu = int64_t{delkatonu} * 2;
+
 std::string slozkarejstriku = "rejstriky";
+
+// An open register file that some segments are still to be read from.
+struct Zdroj {
+    platform::Soubor soubor;
+    std::string cesta;
+};
+
+// What each segment of the wavetable holds: its samples are current in
+// rejstrpole, or all zero and not yet written there, or still to be read
+// from a register file.
+struct Segment {
+    bool aktualni = false;
+    std::shared_ptr<Zdroj> zdroj;   // null with !aktualni: silence
+    int32_t vrchol = 0;             // largest |sample|, once current
+};
+
+Segment segmenty[pocetsegmentu];
+
+int16_t* data(int64_t k) { return rejstrpole + k * delkatonu; }
+
+void zmervrchol(int64_t k) {
+    const int16_t* s = data(k);
+    int32_t top = 0;
+    for (int i = 0; i < delkatonu; ++i) {
+        const int32_t v = s[i] < 0 ? -int32_t{s[i]} : s[i];
+        top = v > top ? v : top;
+    }
+    segmenty[k].vrchol = top;
+}
+
+// Reads up to bytes of a register file at offset into segment k's samples.
+ssize_t ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset) {
+    const ssize_t n = platform::ctivse(z.soubor.fd(), data(k), static_cast<size_t>(bytes), offset);
+    if (n > 0) zlittleendian(data(k), static_cast<size_t>(n) / 2);
+    return n;
+}
+
+// A file that cannot be read by position (a pipe, a device) is read at once
+// for as much as the wavetable holds.
+bool nactinajednou(platform::Soubor& f) {
+    for (int64_t k = 0; k < pocetsegmentu; ++k) segmentrejstriku(k);
+    const ssize_t bytes = platform::ctivse(f.fd(), rejstrpole, sizeof rejstrpole, 0);
+    if (bytes < 0) return false;
+    zlittleendian(rejstrpole, static_cast<size_t>(bytes) / 2);
+    for (int64_t k = 0; k < pocetsegmentu; ++k) zmervrchol(k);
+    return true;
+}
 
 }  // namespace
 
@@ -21,25 +72,51 @@ std::string rejstrjmeno(char reg) {
     return slozkarejstriku + "/" + predponarejstriku + reg + priponarejstriku;
 }
 
-void vynulujrejstrik() { std::memset(rejstrpole, 0, sizeof rejstrpole); }
+void vynulujrejstrik() {
+    for (Segment& s : segmenty) s = Segment{};
+}
 
 bool nactirejstrik(char reg) {
     const std::string cesta = rejstrjmeno(reg);
-    platform::Soubor rejstrik = platform::otevriprocteni(cesta.c_str());
-    if (!rejstrik.otevren()) return false;
+    platform::Soubor f = platform::otevriprocteni(cesta.c_str());
+    if (!f.otevren()) return false;
+    if (!platform::jeobycejny(f.fd())) return nactinajednou(f);
+    const int64_t size = platform::velikost(f.fd());
+    if (size < 0) return false;
     // Whole samples only: an odd trailing byte must not half-overwrite one.
-    // Only a regular file has a size to go by; anything else is read for as
-    // much as the wavetable holds and fails if it cannot be read that way.
-    int64_t want = static_cast<int64_t>(sizeof rejstrpole);
-    if (platform::jeobycejny(rejstrik.fd())) {
-        const int64_t size = platform::velikost(rejstrik.fd());
-        if (size < 0) return false;
-        if (size < want) want = size & ~int64_t{1};
+    const int64_t usable = (size < bajturejstriku ? size : bajturejstriku) & ~int64_t{1};
+    const int64_t cele = usable / bajtusegmentu;
+    const int64_t zbytek = usable % bajtusegmentu;
+    auto zdroj = std::make_shared<Zdroj>(Zdroj{std::move(f), cesta});
+    // A segment the file holds only the start of is overlaid at once on
+    // what it held before.
+    if (zbytek > 0) {
+        segmentrejstriku(cele);
+        if (ctidosegmentu(*zdroj, cele, zbytek, cele * bajtusegmentu) < 0) return false;
+        zmervrchol(cele);
     }
-    const ssize_t bytes = platform::ctivse(rejstrik.fd(), rejstrpole, static_cast<size_t>(want), 0);
-    if (bytes < 0) return false;
-    zlittleendian(rejstrpole, static_cast<size_t>(bytes) / 2);
+    for (int64_t k = 0; k < cele; ++k) segmenty[k] = Segment{false, zdroj, 0};
     return true;
 }
+
+const int16_t* segmentrejstriku(int64_t k) {
+    Segment& s = segmenty[k];
+    if (s.aktualni) return data(k);
+    if (!s.zdroj) {
+        std::memset(data(k), 0, bajtusegmentu);
+        s.vrchol = 0;
+    } else {
+        const ssize_t n = ctidosegmentu(*s.zdroj, k, bajtusegmentu, k * bajtusegmentu);
+        if (n < 0) chybasouboruerrno("cannot read the register", s.zdroj->cesta);
+        // A file cut short since it was loaded keeps silence where it ended.
+        std::memset(reinterpret_cast<char*>(data(k)) + n, 0, static_cast<size_t>(bajtusegmentu - n));
+        zmervrchol(k);
+        s.zdroj.reset();
+    }
+    s.aktualni = true;
+    return data(k);
+}
+
+int32_t vrcholsegmentu(int64_t k) { return segmenty[k].vrchol; }
 
 }  // namespace skladba

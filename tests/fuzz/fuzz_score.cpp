@@ -60,6 +60,12 @@ constexpr int64_t kPieceSamples = int64_t{1} << 24;
 constexpr int64_t kModelSamples = int64_t{1} << 22;
 constexpr size_t kReaderWindow = size_t{1} << 16;
 
+// The files of a run without arguments.
+constexpr const char* kScore = "aktualni.txt";
+constexpr const char* kWav = "aktualni.wav";
+constexpr const char* kWavPart = "aktualni.wav.part";
+constexpr const char* kMix = "_.tmp";
+
 const char kSentinel[] = "previous aktualni.wav: a failed run must leave this as it is\n";
 
 std::string g_input_hex;   // for the failure report
@@ -312,7 +318,7 @@ void observeNote(int64_t start, int64_t segment, int sila) {
     }
     const auto end = static_cast<size_t>(start + delkatonu);
     if (g_model.sums.size() < end) g_model.sums.resize(end, 0);
-    const int16_t* seg = skladba::rejstrpole + segment * delkatonu;
+    const int16_t* seg = skladba::segmentrejstriku(segment);
     int64_t* at = g_model.sums.data() + start;
     for (int i = 0; i < delkatonu; ++i) {
         // A voice is its sample scaled by the volume percent, truncated.
@@ -354,7 +360,7 @@ uint64_t fnv1a(const std::string& s) { return fnv1a(s.data(), s.size()); }
 // Line and column of a score error must name a place in the score: the line
 // exists, and the column is at most one past its last non-zero byte.
 void checkLocation(const std::string& message, const std::string& score) {
-    const std::string prefix = std::string(skladba::vychozipartitura) + ":";
+    const std::string prefix = std::string(kScore) + ":";
     const char* p = message.c_str() + prefix.size();
     char* end = nullptr;
     errno = 0;
@@ -384,7 +390,7 @@ void checkLocation(const std::string& message, const std::string& score) {
 
 // Streams aktualni.wav through the checks and a digest.
 void checkWav(const Workshop& w, Outcome& out) {
-    const int fd = ::open(skladba::wavsoubor, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(kWav, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("status 0 but no aktualni.wav: %s", std::strerror(errno));
     struct Closer {
         int fd;
@@ -456,10 +462,10 @@ void checkWav(const Workshop& w, Outcome& out) {
     out.wavBytes = static_cast<int64_t>(size);
 }
 
-void placeSentinel() { writeFile(skladba::wavsoubor, kSentinel, sizeof kSentinel - 1); }
+void placeSentinel() { writeFile(kWav, kSentinel, sizeof kSentinel - 1); }
 
 Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
-    writeFile(skladba::vychozipartitura, score);
+    writeFile(kScore, score);
     placeSentinel();
     skladba::meze.krokykrivky = kCurveBudget;
     skladba::meze.skladba = kPieceSamples;
@@ -469,22 +475,22 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     skladba::sledovaninoty = nullptr;
 
     Outcome out{r.status, r.zprava};
-    if (exists(skladba::mixsoubor)) fail("_.tmp left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
-    if (exists(skladba::wavrozpracovany)) fail("aktualni.wav.part left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
+    if (exists(kMix)) fail("_.tmp left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
+    if (exists(kWavPart)) fail("aktualni.wav.part left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
     std::string now;
-    if (!readFile(skladba::vychozipartitura, now) || now != score) fail("the score changed during the run");
+    if (!readFile(kScore, now) || now != score) fail("the score changed during the run");
 
     if (r.status == 0) {
         if (!r.zprava.empty()) fail("status 0 with a message: \"%s\"", r.zprava.c_str());
         checkWav(w, out);
     } else if (r.status == 1) {
         if (r.zprava.empty()) fail("status 1 without a message");
-        const std::string prefix = std::string(skladba::vychozipartitura) + ":";
+        const std::string prefix = std::string(kScore) + ":";
         if (r.zprava.compare(0, prefix.size(), prefix) == 0) checkLocation(r.zprava, score);
         // Only a mix that did not read back as written still makes a WAV.
         if (skladba::stav.nesouhlasy == 0) {
             std::string wav;
-            if (!readFile(skladba::wavsoubor, wav)) fail("failed run removed aktualni.wav: \"%s\"", r.zprava.c_str());
+            if (!readFile(kWav, wav)) fail("failed run removed aktualni.wav: \"%s\"", r.zprava.c_str());
             if (wav != kSentinel) fail("failed run replaced aktualni.wav: \"%s\"", r.zprava.c_str());
         }
         if (std::getenv("FUZZ_SCORE_VERBOSE")) std::fprintf(stderr, "fuzz_score: %s\n", r.zprava.c_str());

@@ -1,0 +1,238 @@
+#include "app/volby.h"
+
+#include <cerrno>
+
+#include "base/chyba.h"
+#include "platform/system.h"
+
+namespace skladba {
+
+const char napoveda[] =
+    "usage: skladba [OPTION]... [SCORE]\n"
+    "\n"
+    "Renders SCORE, a text of one-character commands, to a 16-bit mono PCM WAV\n"
+    "(22050 Hz) with the same name and the extension .wav (songs/kanon.txt gives\n"
+    "songs/kanon.wav). A SCORE of - is read from standard input, and its WAV goes\n"
+    "to standard output unless -o names a file. Without SCORE, renders aktualni.txt\n"
+    "in the current directory to aktualni.wav. Prints nothing on success.\n"
+    "\n"
+    "  -o, --output FILE     write the WAV to FILE (- for standard output)\n"
+    "      --registers DIR   take the registers and the header template from DIR\n"
+    "      --watch           render again every time SCORE is saved, until Ctrl-C\n"
+    "  -h, --help            show this help and exit\n"
+    "      --version         show the version and exit\n"
+    "\n"
+    "Registers (rejstrN.nes) are taken from the first folder that exists of:\n"
+    "--registers DIR; rejstriky/ beside SCORE (the current directory without SCORE\n"
+    "or for standard input); the folder named by SKLADBA_REJSTRIKY; the installed\n"
+    "share/skladba/rejstriky.\n"
+    "\n"
+    "Exit status: 0 the WAV was written; 1 an error in the score or with a file;\n"
+    "2 wrong arguments; 128 + N interrupted by signal N (130 for Ctrl-C).\n"
+    "The score language is described in the README and in skladba(1).\n";
+
+namespace {
+
+struct Moznost {
+    const char* dlouha;   // without the leading "--"
+    char kratka;          // 0 when there is none
+    bool hodnota;         // takes a value
+};
+
+const Moznost moznosti[] = {
+    {"output", 'o', true}, {"registers", 0, true}, {"watch", 0, false},
+    {"help", 'h', false},  {"version", 0, false},
+};
+
+void nastav(Volby& v, const std::string& dlouha, const std::string& hodnota) {
+    if (dlouha == "output") v.vystup = hodnota;
+    if (dlouha == "registers") v.rejstriky = hodnota;
+    if (dlouha == "watch") v.hlidat = true;
+    if (dlouha == "help") v.napoveda = true;
+    if (dlouha == "version") v.verze = true;
+}
+
+const Moznost* najdidlouhou(const std::string& name) {
+    for (const Moznost& m : moznosti) {
+        if (name == m.dlouha) return &m;
+    }
+    return nullptr;
+}
+
+const Moznost* najdikratkou(char c) {
+    for (const Moznost& m : moznosti) {
+        if (m.kratka != 0 && m.kratka == c) return &m;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
+    bool konecvoleb = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (konecvoleb || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+            v.partitury.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            konecvoleb = true;
+            continue;
+        }
+        const Moznost* m = nullptr;
+        std::string hodnota;
+        bool mahodnotu = false;
+        if (arg[1] == '-') {
+            const size_t rovno = arg.find('=');
+            const std::string name = arg.substr(2, rovno == std::string::npos ? std::string::npos : rovno - 2);
+            m = najdidlouhou(name);
+            if (!m) {
+                chyba = "unknown option '" + arg + "'";
+                return false;
+            }
+            if (rovno != std::string::npos) {
+                if (!m->hodnota) {
+                    chyba = "option '--" + name + "' takes no value";
+                    return false;
+                }
+                hodnota = arg.substr(rovno + 1);
+                mahodnotu = true;
+            }
+        } else {
+            m = najdikratkou(arg[1]);
+            if (!m) {
+                chyba = "unknown option '" + arg + "'";
+                return false;
+            }
+            if (arg.size() > 2) {
+                if (!m->hodnota) {
+                    chyba = "unknown option '" + arg + "'";
+                    return false;
+                }
+                hodnota = arg.substr(2);
+                mahodnotu = true;
+            }
+        }
+        if (m->hodnota && !mahodnotu) {
+            if (i + 1 == argc) {
+                chyba = "option '" + arg + "' needs a value";
+                return false;
+            }
+            hodnota = argv[++i];
+        }
+        nastav(v, m->dlouha, hodnota);
+    }
+    if (v.partitury.size() > 1) {
+        chyba = "more than one score given ('" + v.partitury[0] + "', '" + v.partitury[1] +
+                "'); render them one at a time";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The folder part of a path, with its slash ("" for a bare name).
+std::string slozkacesty(const std::string& cesta) {
+    const size_t lomitko = cesta.rfind('/');
+    return lomitko == std::string::npos ? "" : cesta.substr(0, lomitko + 1);
+}
+
+std::string jmenocesty(const std::string& cesta) {
+    const size_t lomitko = cesta.rfind('/');
+    return lomitko == std::string::npos ? cesta : cesta.substr(lomitko + 1);
+}
+
+// kanon.txt gives kanon.wav; a name without an extension gets .wav appended.
+std::string wavpro(const std::string& partitura) {
+    const std::string jmeno = jmenocesty(partitura);
+    const size_t tecka = jmeno.rfind('.');
+    if (tecka == std::string::npos || tecka == 0) return partitura + ".wav";
+    return partitura.substr(0, partitura.size() - (jmeno.size() - tecka)) + ".wav";
+}
+
+// The mix file lives beside the WAV, on the same file system, and its name
+// follows from the WAV's, so that two runs writing one WAV lock each other
+// out. For aktualni.wav it is _.tmp, as in a run without arguments.
+std::string mixpro(const std::string& vystup) {
+    if (vystup == "-") return "skladba-" + std::to_string(platform::cisloprocesu()) + ".mix";
+    if (jmenocesty(vystup) == "aktualni.wav") return slozkacesty(vystup) + "_.tmp";
+    return vystup + ".mix";
+}
+
+void overslozkuvystupu(const std::string& vystup) {
+    if (vystup == "-") return;
+    std::string slozka = slozkacesty(vystup);
+    if (slozka.size() > 1) slozka.pop_back();   // "songs/" names the folder songs
+    if (slozka.empty()) slozka = ".";
+    if (platform::lzezapsatdo(slozka.c_str())) return;
+    const int err = errno;
+    if (err == ENOENT) chybasouboru("cannot write " + vystup + ": there is no folder " + slozka);
+    chybasouboru("cannot write " + vystup + " in " + slozka, "", err);
+}
+
+// The register folder: the first that exists of --registers, rejstriky/
+// beside the score, $SKLADBA_REJSTRIKY and the installed one.
+std::string slozkarejstriku(const Volby& v, const std::string& vedle, bool spartiturou) {
+    if (!v.rejstriky.empty()) {
+        if (!platform::jeslozka(v.rejstriky.c_str())) {
+            const bool existuje = platform::druh(v.rejstriky.c_str()) != platform::Druh::zadny;
+            chybasouboru("cannot use the registers in", v.rejstriky, existuje ? ENOTDIR : ENOENT);
+        }
+        return v.rejstriky;
+    }
+    std::vector<std::string> zkousene;
+    const std::string uskladby = vedle + "rejstriky";
+    zkousene.push_back(uskladby);
+    if (platform::jeslozka(uskladby.c_str())) return uskladby;
+    const std::string zprostredi = platform::promenna("SKLADBA_REJSTRIKY");
+    if (!zprostredi.empty()) {
+        zkousene.push_back(zprostredi + " (SKLADBA_REJSTRIKY)");
+        if (platform::jeslozka(zprostredi.c_str())) return zprostredi;
+    }
+    const std::string program = platform::cestaprogramu();
+    if (!program.empty()) {
+        // <prefix>/bin/skladba: the data are in <prefix>/share/skladba.
+        std::string bin = slozkacesty(program);
+        if (!bin.empty()) bin.pop_back();
+        const std::string nainstalovane = slozkacesty(bin) + "share/skladba/rejstriky";
+        zkousene.push_back(nainstalovane);
+        if (platform::jeslozka(nainstalovane.c_str())) return nainstalovane;
+    }
+    // Without a score the run goes on and reports the missing register
+    // under its usual path, as it always has.
+    if (!spartiturou) return uskladby;
+    std::string seznam;
+    for (const std::string& z : zkousene) seznam += (seznam.empty() ? "" : ", ") + z;
+    chybasouboru("cannot find the registers: none of these folders exists: " + seznam +
+                 " (name one with --registers DIR)");
+}
+
+}  // namespace
+
+Cesty urcicesty(const Volby& v) {
+    Cesty c;
+    const bool spartiturou = !v.partitury.empty();
+    if (spartiturou) {
+        c.partitura = v.partitury[0];
+        const bool stdin = c.partitura == "-";
+        c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
+        c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
+        c.mix = mixpro(c.vystup);
+        if (c.vystup != "-" && (c.vystup == c.partitura || platform::tentyz(c.vystup.c_str(), c.partitura.c_str()))) {
+            chybasouboru("refusing to write " + c.vystup + ": it is the score itself (name another output with -o)");
+        }
+        overslozkuvystupu(c.vystup);
+        c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);
+    } else {
+        if (!v.vystup.empty()) {
+            c.vystup = v.vystup;
+            c.mix = mixpro(c.vystup);
+        }
+        c.rejstriky = slozkarejstriku(v, "", false);
+    }
+    return c;
+}
+
+}  // namespace skladba

@@ -1,0 +1,33 @@
+// The command line: options as GNU tools take them (before or after the
+// score, "--" ends them, "--name=value" or "--name value", "-o value" or
+// "-ovalue"), and the files of the run that follow from them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/beh.h"
+
+namespace skladba {
+
+struct Volby {
+    std::vector<std::string> partitury;   // the score (at most one is allowed)
+    std::string vystup;                   // -o, --output; empty: the default
+    std::string rejstriky;                // --registers
+    bool hlidat = false;                  // --watch
+    bool napoveda = false;                // --help
+    bool verze = false;                   // --version
+};
+
+// Reads the arguments; false with a message for a usage error.
+bool rozeberargumenty(int argc, char** argv, Volby& volby, std::string& chyba);
+
+extern const char napoveda[];
+
+// The files of the run the options ask for: the score and how messages name
+// it, the WAV, the mix file beside it and the register folder. A ChybaSouboru
+// (exit status 1) for a choice that cannot work: an output that would replace
+// the score, a folder that is missing or cannot be written, no registers.
+Cesty urcicesty(const Volby& volby);
+
+}  // namespace skladba
