@@ -140,13 +140,13 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
     return true;
 }
 
-bool parseNumber(const std::string& text, double low, double high, double& value) {
+[[maybe_unused]] bool parseNumber(const std::string& text, double low, double high, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end != nullptr && *end == '\0' && value >= low && value <= high;
 }
 
-int writeLeveled(reg::RegisterOutput& output, const reg::Segments& segments, std::string& error) {
+[[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const reg::Segments& segments, std::string& error) {
     reg::LevelReport report;
     const std::vector<int16_t> samples = reg::levelRegister(segments, report);
     if (!output.commit(samples, error)) return failure(error);
