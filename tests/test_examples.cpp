@@ -225,6 +225,12 @@ class Example : public ::testing::TestWithParam<std::string> {};
 TEST_P(Example, RendersSilentlyToACompleteWav) {
     Pracoviste p;
     const Beh r = p.hraj(priklad(GetParam()));
+    // A build without libfluidsynth or a SoundFont makes no registers 5 to 9;
+    // an example that plays them cannot be heard there.
+    const std::string skipped = SKLADBA_SKIPPED_REGISTERS;
+    if (r.status != 0 && !skipped.empty() && r.err.find("cannot load register") != std::string::npos) {
+        GTEST_SKIP() << "examples/" << GetParam() << " needs a register this build did not make: " << skipped;
+    }
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "");
