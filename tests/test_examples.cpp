@@ -190,6 +190,12 @@ class Example : public ::testing::TestWithParam<std::string> {};
 TEST_P(Example, RendersSilentlyToACompleteWav) {
     Pracoviste p;
     const Beh r = p.hraj(priklad(GetParam()));
+    // A build without libfluidsynth or a SoundFont makes no registers 5 to 9;
+    // an example that plays them cannot be heard there.
+    const std::string skipped = SKLADBA_SKIPPED_REGISTERS;
+    if (r.status != 0 && !skipped.empty() && r.err.find("cannot load register") != std::string::npos) {
+        GTEST_SKIP() << "examples/" << GetParam() << " needs a register this build did not make: " << skipped;
+    }
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "");
@@ -239,11 +245,14 @@ class GoldenExample : public ::testing::TestWithParam<std::string> {};
 // shows here first.
 TEST_P(GoldenExample, RendersToTheRecordedBytes) {
     const auto recorded = zaznamenaneOtisky();
+    const auto it = recorded.find(GetParam());
+    if (it != recorded.end() && it->second == "-") {
+        GTEST_SKIP() << "not pinned: its registers come from the installed SoundFont";
+    }
     Pracoviste p;
     const Beh r = p.hraj(priklad(GetParam()));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string actual = otisk(r.wav) + " " + std::to_string(r.wav.size());
-    const auto it = recorded.find(GetParam());
     ASSERT_NE(it, recorded.end()) << "no digest recorded for " << GetParam() << "; add the line\n"
                                   << GetParam() << " " << actual << "\nto " << SKLADBA_DIGESTS;
     EXPECT_EQ(actual, it->second);

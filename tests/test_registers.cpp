@@ -12,11 +12,53 @@
 #include <tuple>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "registers/level.h"
+#include "registers/pitch.h"
 #include "registers/timbres.h"
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+#include "registers/soundfont.h"
+#endif
+#ifdef SKLADBA_HAVE_SAMPLES
+#include <sndfile.h>
+
+#include "registers/sample.h"
+#endif
 
 namespace reg = skladba::registers;
 
 namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A fresh directory, removed with all it holds.
+struct Scratch {
+    Scratch() {
+        std::string pattern = ::testing::TempDir() + "skladba-registers-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(path)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::string path;
+};
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -77,9 +119,11 @@ double hannMagnitude(const std::vector<double>& windowed, double frequency) {
 
 // Fundamental of a segment, measured from 0.25 s on, past every attack: the
 // autocorrelation estimate, refined to the peak of a Hann-windowed DFT
-// scanned within 3% of it.
-double measurePitch(const std::vector<int16_t>& segment) {
-    constexpr int kWindow = 8192, kSteps = 120;
+// scanned within 3% of it. A sampled instrument's pitch wavers (vibrato, the
+// beating of a piano's unison strings), so its registers are measured over
+// three seconds, the length of a held note.
+double measurePitch(const std::vector<int16_t>& segment, int kWindow = 8192) {
+    constexpr int kSteps = 120;
     const auto start = segment.begin() + reg::kSampleRate / 4;
     const std::vector<double> x(start, start + kWindow);
     const double coarse = autocorrelationPitch(x, 4096);
@@ -99,6 +143,49 @@ double measurePitch(const std::vector<int16_t>& segment) {
     if (peak == 0 || peak == kSteps) return frequencyAt(peak);
     const double a = magnitude[peak - 1], b = magnitude[peak], c = magnitude[peak + 1];
     return frequencyAt(peak + 0.5 * (a - c) / (a - 2.0 * b + c));
+}
+
+std::vector<int16_t> segmentOf(const std::vector<int16_t>& samples, int k) {
+    const auto start = samples.begin() + static_cast<std::ptrdiff_t>(k) * reg::kSegmentLength;
+    return std::vector<int16_t>(start, start + reg::kSegmentLength);
+}
+
+// The checks every register the tool makes must pass, whatever its source:
+// segment 0 silent; every other one sounding, rising from 0 in its first
+// 2 ms no faster than over 1 ms (no click) and falling to 0 in its last
+// 10 ms; the middle octave at the common loudness; nothing past the ceiling.
+void expectSoundRegister(const std::vector<int16_t>& samples) {
+    ASSERT_EQ(samples.size(), static_cast<std::size_t>(reg::kSegments) * reg::kSegmentLength);
+    const std::vector<int16_t> rest = segmentOf(samples, 0);
+    EXPECT_TRUE(std::all_of(rest.begin(), rest.end(), [](int16_t s) { return s == 0; }));
+    constexpr int kOnset = reg::kSampleRate * 2 / 1000, kEnd = reg::kSampleRate / 100;
+    double sumOfSquares = 0.0;
+    for (int k = 1; k < reg::kSegments; ++k) {
+        SCOPED_TRACE("segment " + std::to_string(k));
+        const std::vector<int16_t> x = segmentOf(samples, k);
+        int peak = 0;
+        for (int16_t s : x) peak = std::max(peak, std::abs(s));
+        EXPECT_GT(peak, 0);
+        EXPECT_LE(peak, reg::kCeiling);
+        for (int n = 0; n < kOnset; ++n) {
+            ASSERT_LE(std::abs(x[n]), 1 + peak * 2.0 * (n + 1) / kOnset) << "sample " << n;
+        }
+        for (int m = 0; m < kEnd; ++m) {
+            ASSERT_LE(std::abs(x[reg::kSegmentLength - 1 - m]), 1 + peak * 2.0 * (m + 1) / kEnd) << m << " before the end";
+        }
+        if (k < reg::kLoudnessFirst || k > reg::kLoudnessLast) continue;
+        for (int n = 0; n < reg::kLoudnessWindow; ++n) sumOfSquares += static_cast<double>(x[n]) * x[n];
+    }
+    const double rms = std::sqrt(sumOfSquares / (12.0 * reg::kLoudnessWindow));
+    EXPECT_NEAR(rms, reg::kLoudnessRms, 0.01 * reg::kLoudnessRms);
+}
+
+// Segments 21, 33 and 45: 220, 440 and 880 Hz within half a percent.
+[[maybe_unused]] void expectInTune(const std::vector<int16_t>& samples) {
+    for (int k : {21, 33, 45}) {
+        const double expected = reg::segmentFrequency(k);
+        EXPECT_NEAR(measurePitch(segmentOf(samples, k), 1 << 16), expected, 0.005 * expected) << "segment " << k;
+    }
 }
 
 }  // namespace
@@ -134,21 +221,13 @@ TEST_P(EachTimbre, SegmentZeroIsSilent) {
     EXPECT_TRUE(std::all_of(silence.begin(), silence.end(), [](int16_t s) { return s == 0; }));
 }
 
-TEST_P(EachTimbre, EveryToneStartsAndEndsQuietlyAtTheExpectedLevel) {
-    for (int k = 1; k < reg::kSegments; ++k) {
-        SCOPED_TRACE("segment " + std::to_string(k));
+TEST_P(EachTimbre, MeetsTheSoundChecksAtTheCommonLevel) {
+    std::vector<int16_t> samples;
+    for (int k = 0; k < reg::kSegments; ++k) {
         const std::vector<int16_t> x = render(GetParam(), k);
-        EXPECT_LE(std::abs(x.front()), 16);
-        EXPECT_LE(std::abs(x.back()), 16);
-        // A click would put a large value into the first half millisecond.
-        int onset = 0;
-        for (int n = 0; n < 11; ++n) onset += std::abs(x[n]);
-        EXPECT_LE(onset / 11, 400);
-        int peak = 0;
-        for (int16_t s : x) peak = std::max(peak, std::abs(s));
-        EXPECT_GE(peak, 3500);
-        EXPECT_LE(peak, 4100);
+        samples.insert(samples.end(), x.begin(), x.end());
     }
+    expectSoundRegister(samples);
 }
 
 TEST_P(EachTimbre, NoToneCarriesAnOffset) {
@@ -209,10 +288,231 @@ TEST(RegisterFile, ReportsPathAndReasonOnFailure) {
     EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, missing, error));
     EXPECT_EQ(error, "cannot write " + missing + ": " + std::strerror(ENOENT));
 
-    // The open succeeds but the data does not fit: the failure surfaces on
-    // write or close and must still be reported, and the device left alone.
+    // Neither a device nor a symbolic link is written through or replaced.
+    const Scratch dir;
+    const std::string target = dir.path + "/target", link = dir.path + "/link.nes";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, link, error));
+    EXPECT_EQ(error, "cannot write " + link + ": it is a symbolic link, not a regular file");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"link.nes"});
     if (!std::ifstream("/dev/full")) GTEST_SKIP() << "/dev/full not available";
     EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, "/dev/full", error));
-    EXPECT_EQ(error, std::string("cannot write /dev/full: ") + std::strerror(ENOSPC));
+    EXPECT_EQ(error, "cannot write /dev/full: not a regular file");
     EXPECT_TRUE(std::ifstream("/dev/full"));
+}
+
+// A write that fails half way (here: past the file size limit) leaves
+// neither the register nor its temporary file, and an old register whole.
+TEST(RegisterFile, AFailedWriteLeavesTheOldFileAlone) {
+    const Scratch dir;
+    const std::string path = dir.path + "/r.nes";
+    std::ofstream(path) << "old";
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1 << 20;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    const bool written = reg::writeRegisterFile(reg::Timbre::organ, path, error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, "cannot write " + path + ": " + std::strerror(EFBIG));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"r.nes"});
+    EXPECT_EQ(readAll(path), "old");
+}
+
+TEST(Pitch, ReadsNoteNamesAndFrequenciesWithinTheRange) {
+    const std::pair<const char*, double> good[] = {
+        {"a4", 440.0},   {"A4", 440.0},       {"a3", 220.0},       {"C#3", 138.5913},   {"ebb2", 73.4162},
+        {"h3", 246.9417}, {"bb3", 233.0819},  {"c-1", 0.0},        {"440", 440.0},      {"261.63Hz", 261.63},
+        {"c2", 65.4064}, {"g#7", 3322.4376},
+    };
+    for (const auto& [text, expected] : good) {
+        double f = 0.0;
+        std::string error;
+        if (expected == 0.0) {  // c-1 reads, but is far below the register
+            EXPECT_FALSE(reg::parsePitch(text, f, error)) << text;
+            EXPECT_NE(error.find("outside the register's range"), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(reg::parsePitch(text, f, error)) << text << ": " << error;
+        EXPECT_NEAR(f, expected, 1e-3) << text;
+    }
+    for (const char* bad : {"", "x4", "a", "c#b4", "4a", "a4x", "a44 ", "1.2.3", "hz", "c9", "b1", "20"}) {
+        double f = 0.0;
+        std::string error;
+        EXPECT_FALSE(reg::parsePitch(bad, f, error)) << bad;
+        EXPECT_NE(error.find(std::string("'") + bad + "'"), std::string::npos) << error;
+    }
+}
+
+TEST(Pitch, EachSegmentTakesTheNearestZoneAndTiesTheHigher) {
+    const std::vector<double> zones = {880.0, 220.0};  // a5 (segment 45), a3 (segment 21)
+    for (int k = 1; k < reg::kSegments; ++k) {
+        EXPECT_EQ(reg::nearestZone(zones, k), k >= 33 ? 0 : 1) << "segment " << k;
+    }
+    EXPECT_EQ(reg::nearestZone({300.0}, 68), 0);
+}
+
+// Runs skladba-registers with `args` (a shell word list).
+struct ToolRun {
+    int status = -1;
+    std::string err;
+};
+
+ToolRun runTool(const std::string& args) {
+    const std::string err = ::testing::TempDir() + "skladba-registers-stderr";
+    const std::string command = std::string("'") + SKLADBA_REGISTERS_BINARY + "' " + args + " >/dev/null 2>'" + err + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(err)};
+}
+
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+TEST(SoundFontRegister, IsInTuneAndPassesTheSoundChecks) {
+    if (std::string(SKLADBA_TEST_SOUNDFONT).empty()) GTEST_SKIP() << "TimGM6mb.sf2 is not installed (timgm6mb-soundfont)";
+    reg::SoundFontOptions options;
+    options.soundfont = SKLADBA_TEST_SOUNDFONT;
+    options.preset = "0:0";
+    reg::Segments segments;
+    reg::Preset chosen;
+    std::vector<int> silent;
+    std::string error;
+    ASSERT_TRUE(reg::renderSoundFont(options, segments, chosen, silent, error)) << error;
+    reg::LevelReport report;
+    const std::vector<int16_t> samples = reg::levelRegister(segments, report);
+    expectSoundRegister(samples);
+    expectInTune(samples);
+}
+
+TEST(SoundFontRegister, PresetIsChosenByNumberOrByOneName) {
+    const std::vector<reg::Preset> presets = {
+        {0, 0, "Grand Piano"}, {0, 1, "Bright Grand Piano"}, {0, 19, "Church Organ"}, {8, 19, "Church Organ 2"}};
+    reg::Preset chosen;
+    std::string error;
+    ASSERT_TRUE(reg::choosePreset(presets, "8:19", chosen, error)) << error;
+    EXPECT_EQ(chosen.name, "Church Organ 2");
+    ASSERT_TRUE(reg::choosePreset(presets, "BRIGHT", chosen, error)) << error;
+    EXPECT_EQ(chosen.program, 1);
+    ASSERT_TRUE(reg::choosePreset(presets, "church organ", chosen, error)) << error;  // whole name wins
+    EXPECT_EQ(chosen.bank, 0);
+    EXPECT_FALSE(reg::choosePreset(presets, "piano", chosen, error));
+    EXPECT_EQ(error, "the preset name 'piano' is ambiguous; it matches:\n  0:0 Grand Piano\n  0:1 Bright Grand Piano");
+    EXPECT_FALSE(reg::choosePreset(presets, "0:2", chosen, error));
+    EXPECT_FALSE(reg::choosePreset(presets, "harp", chosen, error));
+}
+#else
+TEST(SoundFontRegister, IsInTuneAndPassesTheSoundChecks) { GTEST_SKIP() << "built without libfluidsynth"; }
+TEST(SoundFontRegister, PresetIsChosenByNumberOrByOneName) { GTEST_SKIP() << "built without libfluidsynth"; }
+#endif
+
+#ifdef SKLADBA_HAVE_SAMPLES
+// A plucked-sounding note: `frequency` with two harmonics, dying away,
+// after `lead` seconds of silence, as 24-bit stereo FLAC at 44.1 kHz.
+std::string writeRecording(const std::string& path, double frequency, double seconds, double lead = 0.0,
+                           double amplitude = 0.5) {
+    constexpr int kRate = 44100;
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return path;
+    const auto frames = static_cast<std::size_t>(seconds * kRate);
+    std::vector<double> x(2 * frames, 0.0);
+    for (std::size_t n = static_cast<std::size_t>(lead * kRate); n < frames; ++n) {
+        const double t = static_cast<double>(n) / kRate - lead;
+        double v = 0.0;
+        for (int h = 1; h <= 3; ++h) v += std::sin(2.0 * kPi * h * frequency * t) / h;
+        x[2 * n] = x[2 * n + 1] = amplitude * 0.5 * v * std::exp(-1.5 * t);
+    }
+    sf_writef_double(file, x.data(), static_cast<sf_count_t>(frames));
+    sf_close(file);
+    return path;
+}
+
+// An a4 recording with a third of a second of silence before it, and an a3
+// zone for the lower segments.
+TEST(SampleRegister, TwoZonesAreInTuneAndPassTheSoundChecks) {
+    const Scratch dir;
+    const std::vector<reg::Zone> zones = {{writeRecording(dir.path + "/a4.flac", 440.0, 3.0, 0.3), "a4"},
+                                          {writeRecording(dir.path + "/a3.flac", 220.0, 3.0), "220"}};
+    reg::Segments segments;
+    std::vector<reg::ZoneReport> reports;
+    std::string error;
+    ASSERT_TRUE(reg::renderSamples(zones, segments, reports, error)) << error;
+    EXPECT_EQ(reports[1].first, 1);  // a3 serves up to the midpoint, where a4 takes over
+    EXPECT_EQ(reports[1].last, 26);
+    EXPECT_EQ(reports[0].first, 27);
+    EXPECT_EQ(reports[0].last, 68);
+    reg::LevelReport report;
+    const std::vector<int16_t> samples = reg::levelRegister(segments, report);
+    expectSoundRegister(samples);
+    expectInTune(samples);
+    // The leading silence is dropped: the note starts with its segment.
+    const std::vector<int16_t> a = segmentOf(samples, 33);
+    EXPECT_LT(std::max_element(a.begin(), a.end()) - a.begin(), reg::kSampleRate / 20);
+}
+
+TEST(SampleRegister, AutoFindsTheFundamental) {
+    const Scratch dir;
+    const std::vector<reg::Zone> zones = {{writeRecording(dir.path + "/tone.flac", 440.0, 2.0, 0.1), "auto"}};
+    reg::Segments segments;
+    std::vector<reg::ZoneReport> reports;
+    std::string error;
+    ASSERT_TRUE(reg::renderSamples(zones, segments, reports, error)) << error;
+    EXPECT_TRUE(reports[0].estimated);
+    EXPECT_NEAR(reports[0].frequency, 440.0, 0.44);
+}
+#else
+TEST(SampleRegister, TwoZonesAreInTuneAndPassTheSoundChecks) { GTEST_SKIP() << "built without libsndfile or libsoxr"; }
+TEST(SampleRegister, AutoFindsTheFundamental) { GTEST_SKIP() << "built without libsndfile or libsoxr"; }
+#endif
+
+// Bad input: a clear message naming the file and the reason, status 1
+// (2 for usage), and no register, partial or temporary, left behind.
+TEST(RegisterTool, RefusesBadInputAndLeavesNoFile) {
+    const Scratch dir;
+    const std::string out = dir.path + "/r.nes";
+    std::ofstream(dir.path + "/junk.bin") << std::string(4000, 'x');
+    struct Case {
+        std::string args;
+        std::string message;
+        int status;
+    };
+    std::vector<Case> cases = {{"organ", "missing FILE", 2}, {"harp " + out, "unknown timbre 'harp'", 2}};
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+    const std::string sf = SKLADBA_TEST_SOUNDFONT;
+    cases.push_back({"soundfont " + dir.path + "/junk.bin 0:0 " + out, dir.path + "/junk.bin: not a SoundFont file", 1});
+    if (!sf.empty()) {
+        cases.push_back({"soundfont " + sf + " 0:200 " + out, sf + ": no preset 0:200", 1});
+        cases.push_back({"soundfont " + sf + " 7:0 " + out, sf + ": no preset 7:0", 1});
+        cases.push_back({"soundfont " + sf + " piano " + out, "ambiguous; it matches:\n  0:0 Piano 1\n", 1});
+        cases.push_back({"soundfont --velocity 0 " + sf + " 0:0 " + out, "--velocity needs a whole number", 2});
+    }
+#endif
+#ifdef SKLADBA_HAVE_SAMPLES
+    const std::string tone = writeRecording(dir.path + "/tone.flac", 440.0, 1.0);
+    cases.push_back({"sample " + dir.path + "/junk.bin a4 " + out, dir.path + "/junk.bin: not an audio file", 1});
+    cases.push_back({"sample " + writeRecording(dir.path + "/silent.flac", 440.0, 1.0, 0.0, 0.0) + " a4 " + out,
+                     "silent.flac: the recording is silent", 1});
+    cases.push_back({"sample " + writeRecording(dir.path + "/short.flac", 440.0, 0.03) + " a4 " + out,
+                     "short.flac: the recording is 30 ms long, shorter than 50 ms", 1});
+    cases.push_back({"sample " + writeRecording(dir.path + "/long.flac", 440.0, 601.0, 601.0) + " a4 " + out,
+                     "long.flac: the recording is 10.0 minutes long, longer than ten minutes", 1});
+    cases.push_back({"sample " + tone + " x4 " + out, tone + ": cannot read the pitch 'x4'", 1});
+    cases.push_back({"sample " + tone + " c9 " + out, tone + ": the pitch 'c9' lies outside the register's range", 1});
+    cases.push_back({"sample " + tone + " a4 --zone " + tone + "=20 " + out, tone + ": the pitch '20' lies outside", 1});
+    cases.push_back({"sample " + tone + " a4 " + dir.path + "/none/r.nes",
+                     "cannot write " + dir.path + "/none/r.nes: No such file or directory", 1});
+#endif
+    const std::vector<std::string> before = dir.names();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const ToolRun run = runTool(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(dir.names(), before);
+    }
 }

@@ -1,71 +1,289 @@
 // skladba-registers: writes a register file, the pre-rendered note segments
-// skladba mixes to play a score.
+// skladba mixes to play a score: synthesised, played from a SoundFont, or
+// made from recordings of single notes.
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "registers/level.h"
+#include "registers/pitch.h"
+#include "registers/register_file.h"
 #include "registers/timbres.h"
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+#include "registers/soundfont.h"
+#endif
+#ifdef SKLADBA_HAVE_SAMPLES
+#include "registers/sample.h"
+#endif
 
 namespace {
 
 namespace reg = skladba::registers;
 
-constexpr int kExitWriteFailed = 1;
+constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 void printUsage(std::FILE* stream) {
-    std::fprintf(stream, "usage: skladba-registers TIMBRE FILE\n\n");
-    std::fprintf(stream, "Writes the register for TIMBRE to FILE. Timbres:\n");
-    std::fprintf(stream, "  organ   steady harmonics\n");
-    std::fprintf(stream, "  flute   near-sine with breath noise\n");
-    std::fprintf(stream, "  string  plucked string\n");
-    std::fprintf(stream, "  piano   struck, decaying, slightly inharmonic\n\n");
     std::fprintf(stream,
+                 "usage: skladba-registers TIMBRE FILE\n"
+                 "       skladba-registers soundfont [OPTIONS] SF2 PRESET FILE\n"
+                 "       skladba-registers soundfont SF2 --list\n"
+                 "       skladba-registers sample [--zone AUDIO=PITCH]... AUDIO PITCH FILE\n\n"
+                 "Writes a register to FILE.\n\n"
+                 "TIMBRE synthesises one:\n"
+                 "  organ   steady harmonics\n"
+                 "  flute   near-sine with breath noise\n"
+                 "  string  plucked string\n"
+                 "  piano   struck, decaying, slightly inharmonic\n\n"
+                 "soundfont plays segment k as MIDI key k+36 of a SoundFont preset. PRESET is\n"
+                 "BANK:PROGRAM (0:0) or a part of a preset name (piano); --list lists them.\n"
+                 "  --velocity N     strike the keys at velocity N, 1-127 (default 100)\n"
+                 "  --hold SECONDS   release each key after SECONDS, up to 4 (default 3)\n"
+                 "  --reverb         add the SoundFont synthesizer's reverb (default off)\n"
+                 "  --chorus         add its chorus (default off)\n"
+                 "  --no-tune        keep the SoundFont's own tuning; by default each note is\n"
+                 "                   measured and retuned to its segment's equal-tempered pitch\n\n"
+                 "sample plays a recording of one note (WAV, FLAC, OGG, AIFF...) at every\n"
+                 "pitch. PITCH is a note name (a4, C#3, eb2; a4 is 440 Hz), a frequency in\n"
+                 "Hz (440), or auto to estimate it. Each --zone adds a recording that serves\n"
+                 "the segments nearest its own pitch.\n\n"
+                 "Every register is leveled alike: the first second of its middle octave\n"
+                 "(segments 24-35) together has an RMS of %.0f (%.1f dBFS), and no segment\n"
+                 "peaks above %.0f.\n\n"
                  "Format: no header; signed 16-bit little-endian mono at %d Hz;\n"
                  "%d segments of %d samples (4 s), %zu bytes in all. Segment k\n"
-                 "sounds 440 * 2^((k-33)/12) Hz; segment 0 is silence.\n",
-                 reg::kSampleRate, reg::kSegments, reg::kSegmentLength, reg::kFileBytes);
+                 "sounds 440 * 2^((k-33)/12) Hz; segment 0 is silence.\n\n"
+                 "Sources in this build:\n"
+                 "  organ flute string piano  built in\n",
+                 reg::kLoudnessRms, 20.0 * std::log10(reg::kLoudnessRms / 32768.0), reg::kCeiling, reg::kSampleRate,
+                 reg::kSegments, reg::kSegmentLength, reg::kFileBytes);
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+    std::fprintf(stream, "  soundfont                 %s\n", reg::fluidSynthVersion().c_str());
+#else
+    std::fprintf(stream, "  soundfont                 not built: libfluidsynth was not found\n");
+#endif
+#ifdef SKLADBA_HAVE_SAMPLES
+    std::fprintf(stream, "  sample                    %s\n", reg::sampleLibraryVersions().c_str());
+#else
+    std::fprintf(stream, "  sample                    not built: libsndfile or libsoxr was not found\n");
+#endif
 }
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "skladba-registers: %s\n", message.c_str());
-    printUsage(stderr);
+    std::fprintf(stderr, "Try 'skladba-registers --help'.\n");
     return kExitUsage;
 }
+
+int failure(const std::string& message) {
+    std::fprintf(stderr, "skladba-registers: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+// The command line split into words and options. An option's value may be
+// given as --name=value or as the next argument.
+struct Arguments {
+    std::vector<std::string> words;
+    std::vector<std::pair<std::string, std::string>> options;
+    bool help = false;
+};
+
+bool takesValue(std::string_view name) { return name == "--velocity" || name == "--hold" || name == "--zone"; }
+
+bool isFlag(std::string_view name) {
+    return name == "--reverb" || name == "--chorus" || name == "--no-tune" || name == "--list";
+}
+
+bool split(int argc, char** argv, Arguments& args, std::string& error) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            args.words.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            args.help = true;
+        } else {
+            const auto equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (isFlag(name) && equals == std::string::npos) {
+                args.options.emplace_back(name, "");
+            } else if (takesValue(name) && equals != std::string::npos) {
+                args.options.emplace_back(name, arg.substr(equals + 1));
+            } else if (takesValue(name) && i + 1 < argc) {
+                args.options.emplace_back(name, argv[++i]);
+            } else {
+                error = takesValue(name) ? "option '" + name + "' needs a value" : "unknown option '" + arg + "'";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Refuses options the chosen source does not have.
+bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> allowed, const char* source,
+                 std::string& error) {
+    for (const auto& [name, value] : args.options) {
+        bool known = false;
+        for (std::string_view a : allowed) known = known || name == a;
+        if (!known) {
+            error = "option '" + name + "' does not apply to " + source;
+            return false;
+        }
+    }
+    return true;
+}
+
+[[maybe_unused]] bool parseNumber(const std::string& text, double low, double high, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end != nullptr && *end == '\0' && value >= low && value <= high;
+}
+
+[[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const reg::Segments& segments, std::string& error) {
+    reg::LevelReport report;
+    const std::vector<int16_t> samples = reg::levelRegister(segments, report);
+    if (!output.commit(samples, error)) return failure(error);
+    if (report.lowered > 0) {
+        std::printf("%d loud segments were lowered to peak at %.0f\n", report.lowered, reg::kCeiling);
+    }
+    return 0;
+}
+
+int runTimbre(const Arguments& args) {
+    std::string error;
+    if (!onlyOptions(args, {}, "a synthesised timbre", error)) return usageError(error);
+    if (args.words.size() != 2) return usageError(args.words.size() < 2 ? "missing FILE" : "too many arguments");
+    reg::Timbre timbre{};
+    if (!reg::parseTimbre(args.words[0], timbre)) return usageError("unknown timbre '" + args.words[0] + "'");
+    if (!reg::writeRegisterFile(timbre, args.words[1], error)) return failure(error);
+    return 0;
+}
+
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+int runSoundFont(const Arguments& args) {
+    std::string error;
+    if (!onlyOptions(args, {"--velocity", "--hold", "--reverb", "--chorus", "--no-tune", "--list"}, "soundfont", error)) {
+        return usageError(error);
+    }
+    bool list = false;
+    reg::SoundFontOptions options;
+    for (const auto& [name, value] : args.options) {
+        double number = 0.0;
+        if (name == "--list") {
+            list = true;
+        } else if (name == "--reverb") {
+            options.reverb = true;
+        } else if (name == "--chorus") {
+            options.chorus = true;
+        } else if (name == "--no-tune") {
+            options.tune = false;
+        } else if (name == "--velocity") {
+            if (!parseNumber(value, 1, 127, number) || number != static_cast<int>(number)) {
+                return usageError("--velocity needs a whole number from 1 to 127, not '" + value + "'");
+            }
+            options.velocity = static_cast<int>(number);
+        } else if (name == "--hold") {
+            if (!parseNumber(value, 0.001, 4.0, number)) {
+                return usageError("--hold needs a number of seconds above 0 and up to 4, not '" + value + "'");
+            }
+            options.holdSeconds = number;
+        }
+    }
+    if (list) {
+        if (args.words.size() != 2 || args.options.size() != 1) return usageError("--list takes only SF2");
+        std::vector<reg::Preset> presets;
+        if (!reg::listPresets(args.words[1], presets, error)) return failure(error);
+        for (const reg::Preset& p : presets) std::printf("%3d:%-3d %s\n", p.bank, p.program, p.name.c_str());
+        return 0;
+    }
+    if (args.words.size() != 4) {
+        return usageError(args.words.size() < 4 ? "soundfont needs SF2, PRESET and FILE" : "too many arguments");
+    }
+    options.soundfont = args.words[1];
+    options.preset = args.words[2];
+    reg::RegisterOutput output;
+    if (!output.open(args.words[3], error)) return failure(error);
+    reg::Segments segments;
+    reg::Preset chosen;
+    std::vector<int> silent;
+    if (!reg::renderSoundFont(options, segments, chosen, silent, error)) return failure(error);
+    if (!silent.empty()) {
+        std::string keys;
+        for (int k : silent) keys += " " + std::to_string(k);
+        std::printf("%s: preset %d:%d %s has no sound for segments%s; they are played from the nearest key it has, retuned\n", options.soundfont.c_str(),
+                    chosen.bank, chosen.program, chosen.name.c_str(), keys.c_str());
+    }
+    return writeLeveled(output, segments, error);
+}
+#endif
+
+#ifdef SKLADBA_HAVE_SAMPLES
+int runSample(const Arguments& args) {
+    std::string error;
+    if (!onlyOptions(args, {"--zone"}, "sample", error)) return usageError(error);
+    if (args.words.size() != 4) {
+        return usageError(args.words.size() < 4 ? "sample needs AUDIO, PITCH and FILE" : "too many arguments");
+    }
+    std::vector<reg::Zone> zones{{args.words[1], args.words[2]}};
+    for (const auto& [name, value] : args.options) {
+        const auto equals = value.rfind('=');
+        if (equals == std::string::npos || equals == 0 || equals + 1 == value.size()) {
+            return usageError("--zone needs AUDIO=PITCH, not '" + value + "'");
+        }
+        zones.push_back({value.substr(0, equals), value.substr(equals + 1)});
+    }
+    reg::RegisterOutput output;
+    if (!output.open(args.words[3], error)) return failure(error);
+    reg::Segments segments;
+    std::vector<reg::ZoneReport> reports;
+    if (!reg::renderSamples(zones, segments, reports, error)) return failure(error);
+    for (std::size_t z = 0; z < zones.size(); ++z) {
+        const reg::ZoneReport& r = reports[z];
+        if (r.estimated) {
+            std::printf("%s: fundamental %.2f Hz (%s)\n", zones[z].audio.c_str(), r.frequency,
+                        reg::describePitch(r.frequency).c_str());
+        }
+        if (zones.size() > 1 && r.last < r.first) {
+            std::printf("%s: serves no segment; other recordings are nearer every pitch\n", zones[z].audio.c_str());
+        }
+    }
+    return writeLeveled(output, segments, error);
+}
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string positional[2];
-    int count = 0;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-            printUsage(stdout);
-            return 0;
-        }
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option '" + std::string(arg) + "'");
-        }
-        if (count == 2) return usageError("too many arguments");
-        positional[count++] = std::string(arg);
-    }
-    if (count < 2) return usageError(count == 0 ? "missing TIMBRE and FILE" : "missing FILE");
-
-    reg::Timbre timbre{};
-    if (!reg::parseTimbre(positional[0], timbre)) {
-        return usageError("unknown timbre '" + positional[0] + "'");
-    }
+    Arguments args;
     std::string error;
-    if (!reg::writeRegisterFile(timbre, positional[1], error)) {
-        std::fprintf(stderr, "skladba-registers: %s\n", error.c_str());
-        return kExitWriteFailed;
+    if (!split(argc, argv, args, error)) return usageError(error);
+    if (args.help) {
+        printUsage(stdout);
+        return 0;
     }
-    return 0;
+    if (args.words.empty()) return usageError("missing TIMBRE and FILE");
+    reg::removeTemporaryOnSignals();
+    const std::string& source = args.words[0];
+    if (source == "soundfont") {
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+        return runSoundFont(args);
+#else
+        return failure("this build has no soundfont source: libfluidsynth was not found when it was built");
+#endif
+    }
+    if (source == "sample") {
+#ifdef SKLADBA_HAVE_SAMPLES
+        return runSample(args);
+#else
+        return failure("this build has no sample source: libsndfile or libsoxr was not found when it was built");
+#endif
+    }
+    return runTimbre(args);
 }

@@ -1,12 +1,12 @@
 #include "registers/timbres.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <vector>
+
+#include "registers/level.h"
+#include "registers/register_file.h"
 
 namespace skladba::registers {
 namespace {
@@ -272,8 +272,6 @@ int attackSamples(Timbre timbre) {
     return 0;
 }
 
-double smoothstep(double t) { return t * t * (3.0 - 2.0 * t); }
-
 // Fade in from exactly 0 and out to exactly 0, so a segment neither starts
 // nor stops with a click, wherever the mixer places it.
 void shapeEdges(std::vector<double>& x, int attack) {
@@ -282,12 +280,13 @@ void shapeEdges(std::vector<double>& x, int attack) {
     for (int n = 0; n < kRelease; ++n) x[last - n] *= smoothstep(static_cast<double>(n) / kRelease);
 }
 
-// Scales the loudest sample to kPeakLevel and rounds half away from zero.
-void toPcm(const std::vector<double>& x, int16_t* out) {
+// Scales the loudest sample to 1, so that every pitch of a timbre peaks alike.
+void normalisePeak(std::vector<double>& x) {
     double peak = 0.0;
     for (double v : x) peak = std::max(peak, std::fabs(v));
-    const double scale = peak > 0.0 ? kPeakLevel / peak : 0.0;
-    for (int n = 0; n < kSegmentLength; ++n) out[n] = static_cast<int16_t>(std::lround(x[n] * scale));
+    if (peak > 0.0) {
+        for (double& v : x) v /= peak;
+    }
 }
 
 std::vector<double> renderTone(Timbre timbre, int index) {
@@ -301,42 +300,24 @@ std::vector<double> renderTone(Timbre timbre, int index) {
     return std::vector<double>(kSegmentLength, 0.0);
 }
 
-std::string writeError(const std::string& path, int code) {
-    return "cannot write " + path + ": " + std::strerror(code);
+// The tone of one segment, shaped and peak-normalised, before the level.
+std::vector<double> shapedTone(Timbre timbre, int index) {
+    std::vector<double> tone = renderTone(timbre, index);
+    shapeEdges(tone, attackSamples(timbre));
+    normalisePeak(tone);
+    return tone;
 }
 
-// A half-written register must not pass for a good one on the next build.
-// Only regular files are removed: never a device such as /dev/full.
-void discardPartial(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
-}
-
-// Every segment as little-endian bytes, independent of the host byte order.
-std::vector<unsigned char> encodeRegister(Timbre timbre) {
-    std::vector<unsigned char> bytes(kFileBytes);
-    std::vector<int16_t> segment(kSegmentLength);
-    std::size_t pos = 0;
-    for (int index = 0; index < kSegments; ++index) {
-        renderSegment(timbre, index, segment.data());
-        for (int16_t sample : segment) {
-            const auto word = static_cast<uint16_t>(sample);
-            bytes[pos++] = static_cast<unsigned char>(word & 0xFFu);
-            bytes[pos++] = static_cast<unsigned char>(word >> 8);
-        }
+// The gain the loudness rule gives each timbre, measured once.
+double registerGain(Timbre timbre) {
+    static std::array<double, std::size(kTimbres)> gains{};
+    double& gain = gains[static_cast<std::size_t>(timbre)];
+    if (gain == 0.0) {
+        LoudnessMeter meter;
+        for (int k = kLoudnessFirst; k <= kLoudnessLast; ++k) meter.add(shapedTone(timbre, k).data());
+        gain = loudnessGain(meter.rms());
     }
-    return bytes;
-}
-
-// Writes and closes `file`; returns 0 or the errno of the first failure.
-// A short write that leaves errno unset is reported as EIO.
-int writeAndClose(std::FILE* file, const std::vector<unsigned char>& bytes) {
-    int failure = 0;
-    errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) failure = errno != 0 ? errno : EIO;
-    errno = 0;
-    if (std::fclose(file) != 0 && failure == 0) failure = errno != 0 ? errno : EIO;
-    return failure;
+    return gain;
 }
 
 }  // namespace
@@ -375,24 +356,17 @@ void renderSegment(Timbre timbre, int index, int16_t* out) {
         std::fill(out, out + kSegmentLength, int16_t{0});
         return;
     }
-    std::vector<double> tone = renderTone(timbre, index);
-    shapeEdges(tone, attackSamples(timbre));
-    toPcm(tone, out);
+    quantise(shapedTone(timbre, index).data(), registerGain(timbre), out);
 }
 
 bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& error) {
-    // Open before rendering, so a bad path fails at once.
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        error = writeError(path, errno != 0 ? errno : EIO);
-        return false;
+    RegisterOutput output;
+    if (!output.open(path, error)) return false;  // before rendering: a bad path fails at once
+    std::vector<int16_t> samples(static_cast<std::size_t>(kSegments) * kSegmentLength);
+    for (int index = 0; index < kSegments; ++index) {
+        renderSegment(timbre, index, &samples[static_cast<std::size_t>(index) * kSegmentLength]);
     }
-    const int failure = writeAndClose(file, encodeRegister(timbre));
-    if (failure == 0) return true;
-    discardPartial(path);
-    error = writeError(path, failure);
-    return false;
+    return output.commit(samples, error);
 }
 
 }  // namespace skladba::registers

@@ -27,10 +27,6 @@ inline constexpr int kSampleRate = zaklad;
 inline constexpr int kReferenceIndex = indexa440;  // A 440 Hz
 inline constexpr double kReferenceFrequency = 440.0;
 
-// Every tone segment is scaled so its largest sample is exactly this, which
-// keeps an eight-note chord inside the 16-bit range.
-inline constexpr int kPeakLevel = 4000;
-
 inline constexpr std::size_t kFileBytes = static_cast<std::size_t>(bajturejstriku);
 
 // Accepts the lower-case names "organ", "flute", "string" and "piano".
@@ -40,12 +36,13 @@ const char* timbreName(Timbre timbre);
 // Equal-tempered pitch of segment `index` (1..68): 440 * 2^((index-33)/12).
 double segmentFrequency(int index);
 
-// Writes kSegmentLength samples for segment `index` (0..68) to `out`.
-// Segment 0 is all zeros. The result is bit-identical on every run.
+// Writes kSegmentLength samples for segment `index` (0..68) to `out`, at
+// the level of the loudness rule (level.h) applied to the whole register.
+// Segment 0 is all zeros. The result is bit-identical on every machine.
 void renderSegment(Timbre timbre, int index, int16_t* out);
 
-// Renders all segments and writes them to `path` in one write. On failure
-// returns false with `error` set to "cannot write PATH: reason".
+// Renders all segments and writes them to `path` (see register_file.h). On
+// failure returns false with `error` set to "cannot write PATH: reason".
 bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& error);
 
 }  // namespace skladba::registers

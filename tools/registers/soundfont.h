@@ -1,0 +1,59 @@
+// Registers played from a SoundFont by FluidSynth.
+//
+// Segment k is MIDI key k + 36 (segment 33, key 69, is A 440), struck at the
+// chosen velocity, held, released, and left to die away; the segment starts
+// with a 2 ms fade-in and ends with a 30 ms fade-out, and segment 0 is
+// silent. Each note is played on a freshly reset synthesizer, so no tail of
+// one note (or its reverb) reaches the next.
+//
+// SoundFonts are often tuned a few cents off, and their ensembles spread
+// around the pitch; a register must be in tune with the others it plays
+// with. So each note is measured (refinePitch, its fundamental from 0.1 s
+// on) and, when more than half a cent off, played again on a key retuned by
+// the difference.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registers/level.h"
+
+namespace skladba::registers {
+
+struct Preset {
+    int bank = 0;
+    int program = 0;
+    std::string name;
+};
+
+inline constexpr double kDefaultHoldSeconds = 3.0;
+
+struct SoundFontOptions {
+    std::string soundfont;   // path of the .sf2 file
+    std::string preset;      // "BANK:PROGRAM" or a part of a preset name
+    int velocity = 100;      // 1..127
+    bool reverb = false;
+    bool chorus = false;
+    double holdSeconds = kDefaultHoldSeconds;  // key down this long, then released
+    bool tune = true;  // retune each key to its segment's pitch
+};
+
+// The presets of `soundfont`, by bank and program. Errors read "FILE: why".
+bool listPresets(const std::string& soundfont, std::vector<Preset>& presets, std::string& error);
+
+// Picks the preset named by `spec`: "BANK:PROGRAM", or a case-insensitive
+// part of one preset's name (a name equal to the whole of one preset's name
+// wins over names that merely contain it). An unknown or ambiguous spec
+// fails with `error` naming the candidates.
+bool choosePreset(const std::vector<Preset>& presets, std::string_view spec, Preset& chosen, std::string& error);
+
+// Plays every segment. `chosen` receives the preset used and `silentSegments`
+// the segments whose keys the preset makes no sound for; they are played
+// from the nearest key it does sound, retuned.
+bool renderSoundFont(const SoundFontOptions& options, Segments& segments, Preset& chosen,
+                     std::vector<int>& silentSegments, std::string& error);
+
+std::string fluidSynthVersion();
+
+}  // namespace skladba::registers
