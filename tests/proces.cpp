@@ -59,6 +59,10 @@ Proces::Proces(const Prikaz& prikaz) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
     }
+    if (prikaz.limitsouboru > 0) {
+        const rlimit limit{static_cast<rlim_t>(prikaz.limitsouboru), static_cast<rlim_t>(prikaz.limitsouboru)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -24,6 +24,7 @@ struct Prikaz {
     std::vector<std::string> argumenty;    // after the program name
     std::string vstup;                     // standard input; /dev/null when empty
     std::vector<std::pair<std::string, std::string>> prostredi;   // set (empty value: unset)
+    long limitsouboru = 0;                 // largest file it may write, bytes (0: no limit)
     std::string program = SKLADBA_BINARY;
 };
 

@@ -60,6 +60,8 @@ TEST_P(MissingFiles, AreReportedBeforeAnyRendering) {
     const std::string what = GetParam().remove;
     if (what == "short template") {
         studio.soubor("rejstriky/wavhlavicka.nes", "RIFF");
+    } else if (what == "zero template") {
+        studio.soubor("rejstriky/wavhlavicka.nes", std::string(40, '\0'));
     } else {
         ::unlink((studio.cesta() + "/" + what).c_str());
     }
@@ -79,7 +81,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChybejiciSoubor{"rejstriky/wavhlavicka.nes",
                         "cannot open the WAV header template rejstriky/wavhlavicka.nes: No such file or directory"},
         ChybejiciSoubor{"short template",
-                        "the WAV header template rejstriky/wavhlavicka.nes is shorter than 40 bytes"}));
+                        "the WAV header template rejstriky/wavhlavicka.nes is shorter than 40 bytes"},
+        ChybejiciSoubor{"zero template", "the WAV header template rejstriky/wavhlavicka.nes is not a "
+                                         "RIFF/WAVE PCM header: \"RIFF\" is missing at byte 0"}));
 
 TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
     Studio studio;
@@ -162,7 +166,7 @@ TEST(Program, SecondRunInTheSameDirectoryIsRefused) {
 }
 
 TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
-    for (int sig : {SIGINT, SIGTERM}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         Studio studio;
         studio.soubor("aktualni.wav", "previous");
         std::string score;

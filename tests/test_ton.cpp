@@ -204,6 +204,37 @@ TEST_F(MixFaults, PersistentWriteFailureStopsTheRun) {
     EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
 }
 
+// A full disk takes what fits, then refuses the rest: the message gives the
+// system's reason, not just "short".
+TEST_F(MixFaults, FullDiskIsReportedAsSuch) {
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        constexpr off_t kapacita = 500000;
+        if (off >= kapacita) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return ::pwrite(fd, buf, std::min<off_t>(static_cast<off_t>(n), kapacita - off), off);
+    };
+    Studio studio;
+    const Vysledek r = studio.hraj("cdefgah");
+    EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: No space left on device");
+}
+
+// Rests and silent notes add nothing, so they cost no mix I/O at all.
+TEST_F(MixFaults, SilentNotesDoNoMixIo) {
+    writes = 0;
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        if (n == sizeof(int32_t) * delkatonu) ++writes;
+        return ::pwrite(fd, buf, n, off);
+    };
+    Studio studio;
+    ASSERT_EQ(studio.hraj("R0 1 pppp p. ").status, 0);
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(studio.vzorky().size(), 220500u + 88200u);   // the piece still ends where the dot ends
+    ASSERT_EQ(studio.hraj("R0 1 pp c").status, 0);
+    EXPECT_EQ(writes, 1);
+}
+
 TEST_F(MixFaults, ReadBackMismatchIsReportedAndFailsTheRun) {
     platform::volani().pread = [](int fd, void* buf, size_t n, off_t off) -> ssize_t {
         ssize_t got = ::pread(fd, buf, n, off);

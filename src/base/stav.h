@@ -48,10 +48,12 @@ extern Stav stav;
 // Limits a caller may tighten (the fuzz target does, to keep each input fast).
 struct Meze {
     // Tempo-curve steps one run may compute. A curve costs one step per
-    // nominal sample, and an accelerando can pack very many nominal samples
-    // into a short piece; past this budget the score is refused instead of
-    // keeping the machine busy for minutes.
-    uint64_t krokykrivky = uint64_t{1} << 36;
+    // nominal sample, and an accelerando or a long step back can ask for very
+    // many from a short score; past this budget the score is refused instead
+    // of keeping the machine busy. At about 0.3 billion steps a second this
+    // is some 15 seconds; the longest piece the mix holds, written as four
+    // voices entirely under a curve, needs about 3.8 billion.
+    uint64_t krokykrivky = uint64_t{1} << 32;
     // Samples a piece may reach: the mix file's limit. A caller may lower it
     // so that the longest piece is quick to write and convert.
     int64_t skladba = nejdelsiskladba;

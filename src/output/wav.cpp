@@ -94,6 +94,14 @@ void nactihlavicku(const std::string& cesta) {
     if (n < static_cast<ssize_t>(sizeof hlavicka)) {
         chybasouboru("the WAV header template " + cesta + " is shorter than 40 bytes");
     }
+    // Its other fields are copied as they stand, but a file without these
+    // tags is no WAV header, and the output would be no WAV.
+    for (const ZnackaHlavicky& z : znackyhlavicky) {
+        if (std::memcmp(hlavicka + z.kde, z.text, 4) != 0) {
+            chybasouboru("the WAV header template " + cesta + " is not a RIFF/WAVE PCM header: \"" +
+                         z.text + "\" is missing at byte " + std::to_string(z.kde));
+        }
+    }
 }
 
 void pripravvystup(const std::string& vystup) {

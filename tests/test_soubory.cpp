@@ -1,0 +1,233 @@
+// The program with score files, as a musician and a script use it: output
+// names, the register folder, pipes, watch mode; and as an attacker meets
+// it: links and special files planted under its names, endless input,
+// signals at the last moment, failing writes.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/system.h"
+#include "proces.h"
+#include "studio.h"
+
+namespace skladba {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Beh;
+using test::Studio;
+
+const std::string skladba = "c d e f - g\n";
+
+// A folder a score run can use: the header template and the default
+// register linked from the studio's.
+void slozkarejstriku(const Studio& studio, const std::string& slozka) {
+    fs::create_directories(studio.cesta() + "/" + slozka);
+    for (const char* soubor : {"wavhlavicka.nes", "rejstr1.nes"}) {
+        fs::copy(studio.cesta() + "/rejstriky/" + soubor, studio.cesta() + "/" + slozka + "/" + soubor,
+                 fs::copy_options::copy_symlinks);
+    }
+}
+
+TEST(ScoreFile, RendersBesideItselfLikeTheRunWithoutArguments) {
+    Studio studio;
+    studio.soubor("aktualni.txt", skladba);
+    ASSERT_EQ(test::skladba(studio.cesta()).status, 0);
+    slozkarejstriku(studio, "songs/rejstriky");
+    studio.soubor("songs/kanon.txt", skladba);
+    studio.soubor("songs/bez-pripony", skladba);
+    Beh r = test::skladba(studio.cesta(), {"songs/kanon.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(studio.obsah("songs/kanon.wav"), studio.obsah("aktualni.wav"));
+    r = test::skladba(studio.cesta(), {"--output=elsewhere.wav", "songs/bez-pripony"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(studio.obsah("elsewhere.wav"), studio.obsah("aktualni.wav"));
+    r = test::skladba(studio.cesta(), {"songs/bez-pripony", "-o", "-"});
+    EXPECT_EQ(r.out, studio.obsah("aktualni.wav"));
+    r = test::skladba(studio.cesta(), {"-", "--registers", "songs/rejstriky"}, skladba);
+    EXPECT_EQ(r.out, studio.obsah("aktualni.wav"));
+    // Nothing else is left: no mix file, no temporary WAV.
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(studio.cesta() + "/songs")) left.insert(e.path().filename());
+    EXPECT_EQ(left, (std::set<std::string>{"bez-pripony", "kanon.txt", "kanon.wav", "rejstriky"}));
+    EXPECT_FALSE(studio.existuje("songs/bez-pripony.wav"));
+}
+
+TEST(ScoreFile, ErrorsNameTheScoreAndKeepThePreviousWav) {
+    Studio studio;
+    slozkarejstriku(studio, "songs/rejstriky");
+    studio.soubor("songs/kanon.wav", "previous");
+    studio.soubor("songs/kanon.txt", "c\nd t0");
+    Beh r = test::skladba(studio.cesta(), {"songs/kanon.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: songs/kanon.txt:2:3: tempo must be a positive number of quarter notes per minute\n");
+    EXPECT_EQ(studio.obsah("songs/kanon.wav"), "previous");
+    r = test::skladba(studio.cesta(), {"-", "-o", "x.wav"}, "c t0");
+    EXPECT_EQ(r.err, "skladba: <stdin>:1:3: tempo must be a positive number of quarter notes per minute\n");
+    // Output refused before anything is rendered.
+    r = test::skladba(studio.cesta(), {"songs/kanon.txt", "-o", "songs/kanon.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("it is the score itself"), std::string::npos) << r.err;
+    EXPECT_EQ(studio.obsah("songs/kanon.txt"), "c\nd t0");
+    r = test::skladba(studio.cesta(), {"songs/kanon.txt", "-o", "no/such/folder.wav"});
+    EXPECT_EQ(r.err, "skladba: cannot write no/such/folder.wav: there is no folder no/such\n");
+    r = test::skladba(studio.cesta(), {"songs/missing.txt"});
+    EXPECT_EQ(r.err, "skladba: cannot open the score songs/missing.txt: No such file or directory\n");
+}
+
+// The first folder that exists is used whole, even when it lacks the
+// register a score asks for; the error names the path tried.
+TEST(ScoreFile, RegisterFolderLookupOrder) {
+    Studio studio;
+    slozkarejstriku(studio, "songs/rejstriky");
+    slozkarejstriku(studio, "env");
+    slozkarejstriku(studio, "option");
+    fs::copy(studio.cesta() + "/rejstriky/rejstr1.nes", studio.cesta() + "/env/rejstr5.nes",
+             fs::copy_options::copy_symlinks);
+    studio.soubor("songs/kanon.txt", "c R5 d");
+    test::Prikaz p = test::vslozce(studio.cesta(), {"songs/kanon.txt", "--registers", "option"});
+    p.prostredi = {{"SKLADBA_REJSTRIKY", studio.cesta() + "/env"}};
+    EXPECT_NE(test::spust(p).err.find("from option/rejstr5.nes: No such file"), std::string::npos);
+    p.argumenty = {"songs/kanon.txt"};
+    EXPECT_NE(test::spust(p).err.find("from songs/rejstriky/rejstr5.nes: No such file"), std::string::npos);
+    fs::remove_all(studio.cesta() + "/songs/rejstriky");
+    EXPECT_EQ(test::spust(p).status, 0);   // the environment's folder has register 5
+    p.prostredi = {{"SKLADBA_REJSTRIKY", ""}};
+    const Beh r = test::spust(p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot find the registers: none of these folders exists: songs/rejstriky"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(test::skladba(studio.cesta(), {"--registers", "songs/kanon.txt", "songs/kanon.txt"}).err,
+              "skladba: cannot use the registers in songs/kanon.txt: Not a directory\n");
+}
+
+TEST(ScoreFile, StandardOutputIsNeverATerminalAndWatchNeedsAFile) {
+    Studio studio;
+    studio.soubor("k.txt", skladba);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--watch"}, {"--watch", "-"}, {"--watch", "k.txt", "-o", "-"}}) {
+        EXPECT_EQ(test::skladba(studio.cesta(), args).status, 2);
+    }
+    // Under `script`, standard output is a terminal.
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+    test::Prikaz p = test::vslozce(studio.cesta());
+    p.program = "/bin/sh";
+    p.argumenty = {"-c", "script -qec '" SKLADBA_BINARY " k.txt -o -' /dev/null"};
+    const Beh r = test::spust(p);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("refusing to write a WAV to the terminal"), std::string::npos) << r.out;
+}
+
+TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {
+    Studio studio;
+    studio.soubor("w.txt", "c");
+    test::Proces watch(test::vslozce(studio.cesta(), {"--watch", "w.txt"}));
+    for (int i = 0; i < 300 && !studio.existuje("w.wav"); ++i) ::usleep(10000);
+    const std::string prvni = studio.obsah("w.wav");
+    ASSERT_FALSE(prvni.empty());
+    // An editor that saves by renaming a new file over the old one.
+    studio.soubor("w.new", "cdef");
+    ::rename((studio.cesta() + "/w.new").c_str(), (studio.cesta() + "/w.txt").c_str());
+    for (int i = 0; i < 300 && studio.obsah("w.wav") == prvni; ++i) ::usleep(10000);
+    const std::string druhy = studio.obsah("w.wav");
+    EXPECT_NE(druhy, prvni);
+    studio.soubor("w.txt", "c t0");
+    ::usleep(600000);
+    watch.signal(SIGINT);
+    const Beh r = watch.dokonci();
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(studio.obsah("w.wav"), druhy);   // the failing save kept the previous WAV
+    EXPECT_NE(r.err.find("w.wav: 0:04.0, 1 note, rendered in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("w.wav: 0:05.5, 4 notes, rendered in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("skladba: w.txt:1:3: tempo must be"), std::string::npos) << r.err;
+    EXPECT_FALSE(studio.existuje("w.wav.mix"));
+    EXPECT_FALSE(studio.existuje("w.wav.part"));
+}
+
+// A link or a second hard link planted under a name of the program's own
+// scratch files never gets written through: the name is replaced, and the
+// file it pointed to stays as it was.
+TEST(Attack, PlantedLinksUnderScratchNamesLeaveTheirTargetsAlone) {
+    for (const char* jmeno : {"_.tmp", "aktualni.wav.part"}) {
+        for (bool tvrdy : {false, true}) {
+            Studio studio;
+            studio.soubor("aktualni.txt", skladba);
+            const std::string cil = studio.cesta() + "/target";
+            studio.soubor("target", "someone else's file");
+            const std::string odkaz = studio.cesta() + "/" + jmeno;
+            ASSERT_EQ(tvrdy ? ::link(cil.c_str(), odkaz.c_str()) : ::symlink(cil.c_str(), odkaz.c_str()), 0);
+            const Beh r = test::skladba(studio.cesta());
+            EXPECT_EQ(r.status, 0) << jmeno << " " << r.err;
+            EXPECT_EQ(studio.obsah("target"), "someone else's file") << jmeno << (tvrdy ? " hard" : " symbolic");
+            EXPECT_EQ(platform::druh(odkaz.c_str()), platform::Druh::zadny);
+            EXPECT_EQ(platform::druh((studio.cesta() + "/aktualni.wav").c_str()), platform::Druh::obycejny);
+        }
+    }
+}
+
+TEST(Attack, SpecialFilesNeverMakeARunWait) {
+    Studio studio;
+    studio.soubor("aktualni.txt", skladba);
+    ASSERT_EQ(::mkfifo((studio.cesta() + "/aktualni.wav.part").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((studio.cesta() + "/_.tmp").c_str(), 0644), 0);
+    EXPECT_EQ(test::skladba(studio.cesta()).status, 0);
+    // A link as the output itself is refused, its target untouched.
+    studio.soubor("target", "keep");
+    ASSERT_EQ(::symlink("target", (studio.cesta() + "/linked.wav").c_str()), 0);
+    Beh r = test::skladba(studio.cesta(), {"aktualni.txt", "-o", "linked.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("refusing to write linked.wav: it is a symbolic link"), std::string::npos) << r.err;
+    EXPECT_EQ(studio.obsah("target"), "keep");
+    // An endless score is read up to a limit, then refused.
+    r = test::skladba(studio.cesta(), {"/dev/zero", "-o", "zero.wav", "--registers", "rejstriky"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the score /dev/zero is larger than 64 MiB"), std::string::npos) << r.err;
+    EXPECT_FALSE(studio.existuje("zero.wav.mix"));
+}
+
+// Exit status 0 exactly when the new WAV replaced the old one, wherever in
+// the run the signal falls.
+TEST(Attack, TheExitStatusTellsTheTruthWhateverTheSignalsTiming) {
+    Studio studio;
+    studio.soubor("aktualni.txt", std::string(200, 'c'));
+    ASSERT_EQ(test::skladba(studio.cesta()).status, 0);
+    const std::string novy = studio.obsah("aktualni.wav");
+    for (int zpozdeni = 0; zpozdeni < 60; ++zpozdeni) {
+        studio.soubor("aktualni.wav", "previous");
+        test::Proces run(test::vslozce(studio.cesta()));
+        ::usleep(static_cast<useconds_t>(500 * zpozdeni));
+        run.signal(zpozdeni % 2 ? SIGINT : SIGQUIT);
+        const Beh r = run.dokonci();
+        const std::string wav = studio.obsah("aktualni.wav");
+        if (r.status == 0) {
+            EXPECT_EQ(wav, novy) << zpozdeni;
+        } else {
+            EXPECT_TRUE(r.status == 130 || r.status == 131) << r.status;
+            EXPECT_EQ(wav, "previous") << zpozdeni;
+        }
+        EXPECT_FALSE(studio.existuje("_.tmp"));
+        EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
+    }
+}
+
+TEST(Attack, WritesThatFailSayWhy) {
+    Studio studio;
+    studio.soubor("aktualni.txt", std::string(20, 'c'));
+    studio.soubor("aktualni.wav", "previous");
+    test::Prikaz p = test::vslozce(studio.cesta());
+    p.limitsouboru = 1 << 20;   // the mix outgrows it
+    const Beh r = test::spust(p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: cannot write the mix file _.tmp: File too large\n");
+    EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
+    EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+}  // namespace
+}  // namespace skladba
