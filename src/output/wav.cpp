@@ -50,8 +50,10 @@ std::string rozpracovany;   // the WAV's temporary name while it is written
 [[noreturn]] void chybazapisu(const std::string& vystup) {
     const int err = errno;
     if (!rozpracovany.empty()) {
+        platform::zadrzpreruseni();
         platform::smaz(rozpracovany.c_str());
         platform::odznacdocasny(platform::Docasny::wav);
+        platform::pustpreruseni();
     }
     if (vystup == "-") chybasouboru("cannot write the WAV to standard output: " + popischyby(err));
     chybasouboru("cannot write", vystup, err);

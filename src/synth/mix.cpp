@@ -29,7 +29,15 @@ off_t bajtvzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
 void otevrimix(const std::string& cesta) {
     mixcesta = cesta;
+    // Signals wait while the file is created and locked, so that an
+    // interruption either finds it marked for removal or never created; a
+    // file that another run holds is never marked.
+    platform::zadrzpreruseni();
     platform::Soubor f = platform::otevrizamceny(cesta.c_str());
+    const int err = errno;
+    if (f.otevren()) platform::oznacdocasny(platform::Docasny::mix, cesta);
+    platform::pustpreruseni();
+    errno = err;
     if (!f.otevren()) {
         if (errno == EWOULDBLOCK) {
             const bool tady = cesta.find('/') == std::string::npos;
@@ -41,8 +49,6 @@ void otevrimix(const std::string& cesta) {
         }
         chybasouboruerrno("cannot create the mix file", cesta);
     }
-    // From here on an interruption removes the file.
-    platform::oznacdocasny(platform::Docasny::mix, cesta);
     // Only a file left by an interrupted run needs emptying. Truncating a
     // new, empty one is not free: ext4 then flushes the whole mix to disk
     // when the file is closed, long after it was deleted.
@@ -160,8 +166,12 @@ int64_t delkamixu() {
 
 void smazmix() {
     if (!osoubor.otevren()) return;
+    // Removed and unmarked as one step: a signal in between must not remove
+    // a file of the same name that another run has made since.
+    platform::zadrzpreruseni();
     platform::smaz(mixcesta.c_str());
     platform::odznacdocasny(platform::Docasny::mix);
+    platform::pustpreruseni();
     osoubor.zavri();
 }
 
