@@ -172,6 +172,23 @@ void overslozkuvystupu(const std::string& vystup) {
     chybasouboru("cannot write " + vystup + " in " + slozka, "", err);
 }
 
+#ifndef SKLADBA_REGISTERS_FROM_BIN
+#define SKLADBA_REGISTERS_FROM_BIN "../share/skladba/rejstriky"
+#endif
+
+// The installed registers, relative to the installed program: climbing out
+// of its folder by name, so that the message shows a plain path.
+std::string slozkarejstrikuinstalace(const std::string& program) {
+    std::string slozka = slozkacesty(program);
+    std::string zbytek = SKLADBA_REGISTERS_FROM_BIN;
+    while (zbytek.compare(0, 3, "../") == 0 && slozka.size() > 1) {
+        slozka.pop_back();
+        slozka = slozkacesty(slozka);
+        zbytek.erase(0, 3);
+    }
+    return slozka + zbytek;
+}
+
 // The register folder: the first that exists of --registers, rejstriky/
 // beside the score, $SKLADBA_REJSTRIKY and the installed one.
 std::string slozkarejstriku(const Volby& v, const std::string& vedle, bool spartiturou) {
@@ -193,10 +210,7 @@ std::string slozkarejstriku(const Volby& v, const std::string& vedle, bool spart
     }
     const std::string program = platform::cestaprogramu();
     if (!program.empty()) {
-        // <prefix>/bin/skladba: the data are in <prefix>/share/skladba.
-        std::string bin = slozkacesty(program);
-        if (!bin.empty()) bin.pop_back();
-        const std::string nainstalovane = slozkacesty(bin) + "share/skladba/rejstriky";
+        const std::string nainstalovane = slozkarejstrikuinstalace(program);
         zkousene.push_back(nainstalovane);
         if (platform::jeslozka(nainstalovane.c_str())) return nainstalovane;
     }
