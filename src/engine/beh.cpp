@@ -45,6 +45,7 @@ void prikazovasmycka() {
 }
 
 void dokonceni() {
+    dopismix();
     const int64_t mixbajtu = delkamixu();
     isoubor.zavri();
     zapiswav(mixbajtu);
@@ -73,6 +74,7 @@ struct Uklid {
 Vysledek spust() {
     vynulujstav();
     vynulujrejstrik();
+    vynulujmix();
     hlaseninesouhlasu = hlasnesouhlas;
     Uklid uklid;
     try {
