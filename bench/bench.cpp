@@ -93,11 +93,13 @@ struct Options {
     std::string parent;       // where the temporary directory goes
     bool keep = false;        // leave the temporary directory behind
     std::string writeScore;   // write the score there and stop
+    bool jumps = true;        // also measure the scores that jump around in time
+    std::string score;        // measure this score instead of the generated piece
 };
 
 const char kUsage[] =
     "usage: skladba-bench [--minutes N] [--runs N] [--dir PATH] [--keep]\n"
-    "                     [--write-score FILE]\n"
+    "                     [--no-jumps] [--score FILE] [--write-score FILE]\n"
     "\n"
     "  --minutes N        generate a piece of about N minutes (default: 4 sections\n"
     "                     of 4 voices x 250 notes, about 8.5 minutes)\n"
@@ -105,6 +107,8 @@ const char kUsage[] =
     "  --dir PATH         make the temporary directory under PATH (default $TMPDIR\n"
     "                     or /tmp)\n"
     "  --keep             keep the temporary directory (score, registers, WAVs)\n"
+    "  --no-jumps         leave out the three scores that jump around in time\n"
+    "  --score FILE       measure the score in FILE instead of the generated piece\n"
     "  --write-score FILE write the generated score to FILE and exit\n";
 
 Options parseOptions(int argc, char** argv) {
@@ -119,7 +123,7 @@ Options parseOptions(int argc, char** argv) {
         };
         if (a == "--minutes") {
             o.minutes = std::atof(value().c_str());
-            if (!(o.minutes > 0.0 && o.minutes <= 300.0)) die("--minutes must be in (0, 300]");
+            if (!(o.minutes > 0.0 && o.minutes <= 400.0)) die("--minutes must be in (0, 400]");
         } else if (a == "--runs") {
             o.runs = std::atoi(value().c_str());
             if (o.runs < 1 || o.runs > 1000) die("--runs must be 1 to 1000");
@@ -127,6 +131,10 @@ Options parseOptions(int argc, char** argv) {
             o.parent = value();
         } else if (a == "--keep") {
             o.keep = true;
+        } else if (a == "--score") {
+            o.score = value();
+        } else if (a == "--no-jumps") {
+            o.jumps = false;
         } else if (a == "--write-score") {
             o.writeScore = value();
         } else if (a == "--help" || a == "-h") {
@@ -305,6 +313,120 @@ Score generateScore(double minutes) {
     return sc;
 }
 
+// ---------------------------------------------------------------- scores that jump
+
+// Three scores of 4,000 notes that send the time cursor back far more than the
+// generated piece does, so that the mix keeps returning to time it has left:
+// a whole voice then "-1000" back to write the next, chords written note by
+// note, and a canon. All at t105, whose sixteenth is a whole number of
+// samples (3150), so that every step back lands exactly.
+struct JumpyScore {
+    const char* name;
+    std::string text;
+};
+
+std::string randomPitch(Rng& rng) {
+    static const char kLetters[] = "cdefgah";
+    std::string t = "o";
+    t += static_cast<char>('1' + rng.below(3));
+    if (rng.below(10) == 0) t += '>';
+    t += kLetters[rng.below(7)];
+    return t;
+}
+
+// Four voices of 1,000 eighths over the same five minutes, one after another:
+// each is written whole, then "-1000" goes back to its start.
+std::string voiceAfterVoice(Rng& rng) {
+    std::string t = "t105 S40 8";
+    for (int v = 0; v < 4; ++v) {
+        t += "\nR" + std::to_string(v + 1) + " s" + std::to_string(100 - 5 * v);
+        for (int i = 0; i < 1000; ++i) {
+            t += i % 16 == 0 ? "\n " : " ";
+            t += rng.below(12) == 0 ? std::string("p") : randomPitch(rng);
+        }
+        if (v < 3) t += "\n-1000";
+    }
+    return t + "\n";
+}
+
+// 1,000 chords of four notes, each chord written note by note as
+// "c - e - g - c": a step back after every note but the chord's last.
+std::string chordsNoteByNote(Rng& rng) {
+    static const int kValues[] = {8, 4, 4, 2};
+    std::string t = "t105 S60";
+    for (int c = 0; c < 1000; ++c) {
+        t += c % 8 == 0 ? "\n" : "  ";
+        t += std::to_string(kValues[rng.below(4)]);
+        for (int n = 0; n < 4; ++n) {
+            t += n == 0 ? " " : " - ";
+            t += randomPitch(rng);
+        }
+    }
+    return t + "\n";
+}
+
+// A canon: one melody of 1,000 notes of mixed values in four voices, each
+// entering two bars after the one before, each in its own register. Each
+// voice is written whole; then the cursor goes back to where the next enters.
+std::string canon(Rng& rng) {
+    static const int kValues[] = {16, 8, 8, 4, 4, 2};
+    std::string melody;
+    int64_t sixteenths = 0;
+    int value = 0;
+    for (int i = 0; i < 1000; ++i) {
+        melody += i % 16 == 0 ? "\n " : " ";
+        const int val = kValues[rng.below(6)];
+        if (val != value) {
+            melody += std::to_string(val);
+            value = val;
+        }
+        melody += rng.below(12) == 0 ? std::string("p") : randomPitch(rng);
+        sixteenths += 16 / val;
+    }
+    std::string t = "t105 S40";
+    for (int v = 0; v < 4; ++v) {
+        t += "\nR" + std::to_string(v + 1) + melody;
+        if (v < 3) t += "\n16 -" + std::to_string(sixteenths - 32);
+    }
+    return t + "\n";
+}
+
+// Four voices written phrase by phrase, as under a changing tempo: sixteen
+// bars of each voice, then "1 -16" back to write the next over them, then the
+// next phrase. 1,000 notes a voice of mixed values filling each phrase.
+std::string phraseByPhrase(Rng& rng) {
+    static const int kValues[] = {16, 8, 8, 4, 4, 2};
+    std::string t = "t105 S40";
+    for (int notes = 0; notes < 1000;) {
+        for (int v = 0; v < 4; ++v) {
+            t += "\nR" + std::to_string(v + 1);
+            int left = 256;   // sixteenths in sixteen bars
+            int count = 0;
+            while (left > 0) {
+                int val = kValues[rng.below(6)];
+                while (16 / val > left) val *= 2;
+                t += (count % 16 == 0 ? "\n " : " ") + std::to_string(val);
+                t += rng.below(12) == 0 ? std::string("p") : randomPitch(rng);
+                left -= 16 / val;
+                ++count;
+            }
+            if (v == 0) notes += count;
+            if (v < 3) t += "\n1 -16";
+        }
+    }
+    return t + "\n";
+}
+
+std::vector<JumpyScore> jumpyScores() {
+    Rng rng(20250101);
+    std::vector<JumpyScore> scores;
+    scores.push_back({"voice after voice", voiceAfterVoice(rng)});
+    scores.push_back({"chords note by note", chordsNoteByNote(rng)});
+    scores.push_back({"canon in four", canon(rng)});
+    scores.push_back({"phrase by phrase", phraseByPhrase(rng)});
+    return scores;
+}
+
 // ---------------------------------------------------------------- files
 
 void writeFile(const std::string& path, const void* data, size_t size) {
@@ -359,6 +481,12 @@ int64_t readInto(const std::string& path, void* data, size_t size) {
     return static_cast<int64_t>(done);
 }
 
+int64_t fileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) die("cannot open %s: %s", path.c_str(), std::strerror(errno));
+    return static_cast<int64_t>(st.st_size);
+}
+
 void removeTree(const std::string& dir) {
     for (const char* f : {"aktualni.txt", "aktualni.wav", "aktualni.wav.part", "_.tmp", "bound.wav"})
         ::unlink((dir + "/" + f).c_str());
@@ -379,6 +507,24 @@ long selfRssKiB() {
     }
     std::fclose(f);
     return kib;
+}
+
+// Bytes this process has read and written through system calls so far
+// (rchar + wchar of /proc/self/io), or -1.
+int64_t selfIoBytes() {
+    FILE* f = std::fopen("/proc/self/io", "r");
+    if (!f) return -1;
+    char line[256];
+    int64_t bytes = 0;
+    int found = 0;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::strncmp(line, "rchar:", 6) == 0 || std::strncmp(line, "wchar:", 6) == 0) {
+            bytes += std::strtoll(line + 6, nullptr, 10);
+            ++found;
+        }
+    }
+    std::fclose(f);
+    return found == 2 ? bytes : -1;
 }
 
 // ---------------------------------------------------------------- launcher
@@ -584,13 +730,14 @@ const char* addKind() { return "baseline"; }
 void loadRegister(char reg, int16_t* table) {
     const std::string path = std::string("rejstriky/rejstr") + reg + ".nes";
     const size_t want = sizeof(int16_t) * kSegments * kSegment;
-    int64_t got = readInto(path, table, want);
-    got &= ~int64_t{1};
+    const int64_t got = readInto(path, table, want) & ~int64_t{1};
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     for (int64_t i = 0; i < got / 2; ++i) {
         const auto v = static_cast<uint16_t>(table[i]);
         table[i] = static_cast<int16_t>(static_cast<uint16_t>((v >> 8) | (v << 8)));
     }
+#else
+    (void)got;
 #endif
 }
 
@@ -737,6 +884,91 @@ std::string minutesText(double samples) {
     return buf;
 }
 
+// One score measured: rendered once in process to record its notes, then the
+// program and the bound timed on it, and their WAVs and peaks compared.
+struct Measured {
+    std::vector<Note> notes;
+    int64_t samples = 0;
+    double recordSeconds = 0;
+    int64_t ioBytes = -1;   // read and written through the kernel by the recording run
+    std::vector<Run> runs;
+    std::vector<BoundPhases> bounds;
+    double program = 0, programMin = 0, programMax = 0, bound = 0;
+    long rssKiB = 0;
+    double enginePeak = 0;
+    bool peakSame = false;
+    int64_t wavDifference = -1, wavProgram = 0, wavBound = 0;
+};
+
+template <typename T, typename F>
+double medianOf(const std::vector<T>& v, F field) {
+    std::vector<double> x;
+    for (const auto& e : v) x.push_back(static_cast<double>(e.*field));
+    return median(x);
+}
+
+// Measures the score text in the current directory, the launcher's.
+Measured measure(const std::string& text, int64_t expectedNotes, int runs, Launcher& launcher) {
+    Measured m;
+    writeFile("aktualni.txt", text.data(), text.size());
+
+    // The recording run, in process and untimed; it also warms the page cache.
+    m.notes.reserve(static_cast<size_t>(expectedNotes) + 16);
+    recorded = &m.notes;
+    skladba::sledovaninoty = recordNote;
+    const int64_t io0 = selfIoBytes();
+    const Clock::time_point tr = Clock::now();
+    const skladba::Vysledek inProcess = skladba::spust();
+    m.recordSeconds = secondsSince(tr);
+    const int64_t io1 = selfIoBytes();
+    if (io0 >= 0 && io1 >= 0) m.ioBytes = io1 - io0;
+    skladba::sledovaninoty = nullptr;
+    if (inProcess.status != 0) die("the score did not render in process: %s", inProcess.zprava.c_str());
+    m.enginePeak = skladba::stav.maximum;
+    for (const Note& n : m.notes) m.samples = std::max(m.samples, n.start + kSegment);
+
+    for (int i = 0; i < runs; ++i) {
+        const Run r = launcher.run(SKLADBA_PROGRAM);
+        if (!(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0))
+            die("the program failed on run %d: %s", i + 1, describeStatus(r.status).c_str());
+        m.runs.push_back(r);
+    }
+    for (int i = 0; i < runs; ++i) m.bounds.push_back(runBound(m.notes, "bound.wav"));
+
+    m.program = medianOf(m.runs, &Run::seconds);
+    m.programMin = m.programMax = m.runs[0].seconds;
+    for (const Run& r : m.runs) {
+        m.programMin = std::min(m.programMin, r.seconds);
+        m.programMax = std::max(m.programMax, r.seconds);
+        m.rssKiB = std::max(m.rssKiB, r.maxrssKiB);
+    }
+    m.bound = medianOf(m.bounds, &BoundPhases::total);
+    const BoundPhases& last = m.bounds.back();
+    m.peakSame = !last.overflow && static_cast<double>(last.peak) == m.enginePeak;
+    m.wavDifference = firstDifference("aktualni.wav", "bound.wav", m.wavProgram, m.wavBound);
+    return m;
+}
+
+// Prints the failed checks of m; true when there were none.
+bool reportChecks(const Measured& m, const char* name) {
+    bool ok = true;
+    const BoundPhases& last = m.bounds.back();
+    if (last.overflow) {
+        std::printf("FAILURE (%s): the bound's mix overflowed 32 bits, yet the program rendered it\n", name);
+        ok = false;
+    } else if (!m.peakSame) {
+        std::printf("FAILURE (%s): peak differs: engine %.0f, bound %u\n", name, m.enginePeak, last.peak);
+        ok = false;
+    }
+    if (m.wavDifference >= 0) {
+        std::printf("FAILURE (%s): the WAVs differ from byte %lld (program %lld bytes, bound %lld bytes)\n",
+                    name, static_cast<long long>(m.wavDifference), static_cast<long long>(m.wavProgram),
+                    static_cast<long long>(m.wavBound));
+        ok = false;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -774,117 +1006,87 @@ int main(int argc, char** argv) {
                         static_cast<long long>(size));
         }
     }
-
-    const Score score = generateScore(opt.minutes);
-    writeFile(dir + "/aktualni.txt", score.text.data(), score.text.size());
-
-    // The recording run, in process and untimed; it also warms the page cache.
+    Score score;
+    if (opt.score.empty()) {
+        score = generateScore(opt.minutes);
+    } else {
+        const int64_t size = fileSize(opt.score);
+        score.text.resize(static_cast<size_t>(size));
+        if (readInto(opt.score, score.text.data(), score.text.size()) != size) die("cannot read %s", opt.score.c_str());
+    }
     if (::chdir(dir.c_str()) != 0) die("cannot enter %s: %s", dir.c_str(), std::strerror(errno));
-    std::vector<Note> notes;
-    notes.reserve(static_cast<size_t>(score.notes) + 16);
-    recorded = &notes;
-    skladba::sledovaninoty = recordNote;
-    const Clock::time_point tr = Clock::now();
-    const skladba::Vysledek inProcess = skladba::spust();
-    const double recordSeconds = secondsSince(tr);
-    skladba::sledovaninoty = nullptr;
-    if (inProcess.status != 0) die("the score did not render in process: %s", inProcess.zprava.c_str());
-    const double enginePeak = skladba::stav.maximum;
 
-    int64_t samples = 0;
-    for (const Note& n : notes) samples = std::max(samples, n.start + kSegment);
+    const Run floor = launcher.run("/bin/true");
+    const Measured m = measure(score.text, score.notes, opt.runs, launcher);
 
     std::printf("skladba-bench\n");
     std::printf("  program                %s\n", program.c_str());
     std::printf("  directory              %s\n", dir.c_str());
-    std::printf("  score                  %d sections x %d voices, %zu bytes, %d register changes,"
-                " %d with a tempo curve\n",
-                score.sections, kVoices, score.text.size(), score.registerChanges, score.curveSections);
-    std::printf("  notes mixed            %zu (rests and dots included; %lld generated)\n", notes.size(),
-                static_cast<long long>(score.notes));
+    if (opt.score.empty()) {
+        std::printf("  score                  %d sections x %d voices, %zu bytes, %d register changes,"
+                    " %d with a tempo curve\n",
+                    score.sections, kVoices, score.text.size(), score.registerChanges, score.curveSections);
+        std::printf("  notes mixed            %zu (rests and dots included; %lld generated)\n", m.notes.size(),
+                    static_cast<long long>(score.notes));
+    } else {
+        std::printf("  score                  %s, %zu bytes\n", opt.score.c_str(), score.text.size());
+        std::printf("  notes mixed            %zu (rests and dots included)\n", m.notes.size());
+    }
     std::printf("  samples of mix         %lld (%s at %d Hz; mix file %.1f MiB, WAV %.1f MiB)\n",
-                static_cast<long long>(samples), minutesText(static_cast<double>(samples)).c_str(), kRate,
-                samples * 4.0 / 1048576.0, (samples * 2.0 + kHeader) / 1048576.0);
-    std::printf("  in-process run         %.3f s (recording, not timed below)\n", recordSeconds);
-    std::fflush(stdout);
-
-    // The program, timed.
-    const Run floor = launcher.run("/bin/true");
-    std::vector<Run> runs;
-    for (int i = 0; i < opt.runs; ++i) {
-        const Run r = launcher.run(program);
-        if (!(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0))
-            die("the program failed on run %d: %s", i + 1, describeStatus(r.status).c_str());
-        runs.push_back(r);
-    }
-    launcher.stop();
-
-    // The bound, timed.
-    std::vector<BoundPhases> bounds;
-    for (int i = 0; i < opt.runs; ++i) bounds.push_back(runBound(notes, "bound.wav"));
-
-    auto med = [](const auto& v, auto field) {
-        std::vector<double> x;
-        for (const auto& e : v) x.push_back(static_cast<double>(e.*field));
-        return median(x);
-    };
-    const double progMedian = med(runs, &Run::seconds);
-    double progMin = runs[0].seconds, progMax = runs[0].seconds;
-    long rssMax = 0;
-    for (const Run& r : runs) {
-        progMin = std::min(progMin, r.seconds);
-        progMax = std::max(progMax, r.seconds);
-        rssMax = std::max(rssMax, r.maxrssKiB);
-    }
-    const double boundMedian = med(bounds, &BoundPhases::total);
+                static_cast<long long>(m.samples), minutesText(static_cast<double>(m.samples)).c_str(), kRate,
+                m.samples * 4.0 / 1048576.0, (m.samples * 2.0 + kHeader) / 1048576.0);
+    std::printf("  in-process run         %.3f s (recording, not timed below)\n", m.recordSeconds);
+    std::printf("  kernel I/O             %.0f MiB read and written by that run, %.1f times the mix file\n",
+                m.ioBytes / 1048576.0, m.ioBytes / (m.samples * 4.0));
 
     std::printf("\nprogram, %d runs\n", opt.runs);
-    std::printf("  median time            %.3f s (min %.3f, max %.3f)\n", progMedian, progMin, progMax);
-    std::printf("  user / system          %.3f s / %.3f s (medians)\n", med(runs, &Run::user),
-                med(runs, &Run::sys));
+    std::printf("  median time            %.3f s (min %.3f, max %.3f)\n", m.program, m.programMin, m.programMax);
+    std::printf("  user / system          %.3f s / %.3f s (medians)\n", medianOf(m.runs, &Run::user),
+                medianOf(m.runs, &Run::sys));
     std::printf("  page faults            %.0f minor, %.0f major; context switches %.0f voluntary,"
                 " %.0f involuntary (medians)\n",
-                med(runs, &Run::minflt), med(runs, &Run::majflt), med(runs, &Run::nvcsw),
-                med(runs, &Run::nivcsw));
-    std::printf("  notes per second       %.0f\n", static_cast<double>(notes.size()) / progMedian);
+                medianOf(m.runs, &Run::minflt), medianOf(m.runs, &Run::majflt), medianOf(m.runs, &Run::nvcsw),
+                medianOf(m.runs, &Run::nivcsw));
+    std::printf("  notes per second       %.0f\n", static_cast<double>(m.notes.size()) / m.program);
     std::printf("  peak RSS               %.1f MiB (largest of the runs; the launcher's own floor,"
                 " /bin/true, is %.1f MiB; bench was %.1f MiB when it forked)\n",
-                rssMax / 1024.0, floor.maxrssKiB / 1024.0, launcherRss / 1024.0);
+                m.rssKiB / 1024.0, floor.maxrssKiB / 1024.0, launcherRss / 1024.0);
 
     std::printf("\nin-memory bound, %d runs\n", opt.runs);
-    std::printf("  median time            %.3f s (add loop: %s)\n", boundMedian, addKind());
+    std::printf("  median time            %.3f s (add loop: %s)\n", m.bound, addKind());
     std::printf("  phases (medians)       registers %.3f, mix %.3f, convert %.3f, write %.3f,"
                 " fsync %.3f s\n",
-                med(bounds, &BoundPhases::registers), med(bounds, &BoundPhases::mix),
-                med(bounds, &BoundPhases::convert), med(bounds, &BoundPhases::write),
-                med(bounds, &BoundPhases::sync));
+                medianOf(m.bounds, &BoundPhases::registers), medianOf(m.bounds, &BoundPhases::mix),
+                medianOf(m.bounds, &BoundPhases::convert), medianOf(m.bounds, &BoundPhases::write),
+                medianOf(m.bounds, &BoundPhases::sync));
 
-    std::printf("\nratio program / bound    %.2f\n", progMedian / boundMedian);
+    std::printf("\nratio program / bound    %.2f\n", m.program / m.bound);
 
-    bool ok = true;
-    const BoundPhases& last = bounds.back();
-    if (last.overflow) {
-        std::printf("FAILURE: the bound's mix overflowed 32 bits, yet the program rendered it\n");
-        ok = false;
-    }
-    if (static_cast<double>(last.peak) != enginePeak) {
-        std::printf("FAILURE: peak differs: engine %.0f, bound %u\n", enginePeak, last.peak);
-        ok = false;
-    } else {
-        std::printf("peak                     %u, the same in the engine and the bound\n", last.peak);
-    }
-    int64_t sizeProgram = 0, sizeBound = 0;
-    const int64_t diff = firstDifference("aktualni.wav", "bound.wav", sizeProgram, sizeBound);
-    if (diff < 0) {
+    bool ok = reportChecks(m, "main score");
+    if (m.peakSame) std::printf("peak                     %u, the same in the engine and the bound\n",
+                                m.bounds.back().peak);
+    if (m.wavDifference < 0) {
         std::printf("WAV check                identical: the bound's WAV equals the program's byte for"
                     " byte (%lld bytes)\n",
-                    static_cast<long long>(sizeProgram));
-    } else {
-        std::printf("FAILURE: the WAVs differ from byte %lld (program %lld bytes, bound %lld bytes)\n",
-                    static_cast<long long>(diff), static_cast<long long>(sizeProgram),
-                    static_cast<long long>(sizeBound));
-        ok = false;
+                    static_cast<long long>(m.wavProgram));
     }
+    std::fflush(stdout);
+
+    if (opt.jumps) {
+        std::printf("\nscores that jump around in time, %d runs each (medians)\n", opt.runs);
+        std::printf("  %-20s %6s  %-13s %9s %9s %6s %9s %9s  %s\n", "score", "notes", "length", "program",
+                    "bound", "ratio", "peak RSS", "I/O", "WAV");
+        for (const JumpyScore& j : jumpyScores()) {
+            const Measured jm = measure(j.text, 4100, opt.runs, launcher);
+            std::printf("  %-20s %6zu  %-13s %7.3f s %7.3f s %6.2f %5.1f MiB %7.1f x  %s\n", j.name,
+                        jm.notes.size(), minutesText(static_cast<double>(jm.samples)).c_str(), jm.program, jm.bound,
+                        jm.program / jm.bound, jm.rssKiB / 1024.0, jm.ioBytes / (jm.samples * 4.0),
+                        jm.wavDifference < 0 ? "identical" : "DIFFERENT");
+            std::fflush(stdout);
+            ok = reportChecks(jm, j.name) && ok;
+        }
+    }
+    launcher.stop();
 
     if (::chdir("/") != 0) die("cannot leave %s", dir.c_str());
     if (opt.keep) {

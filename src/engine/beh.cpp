@@ -84,6 +84,7 @@ void prikazovasmycka() {
 }
 
 void dokonceni() {
+    dopismix();
     const int64_t mixbajtu = delkamixu();
     isoubor.zavri();
     postup.smaz();
@@ -116,6 +117,7 @@ Vysledek spust(const Nastaveni& n) {
     nastaveni = &n;
     vynulujstav();
     vynulujrejstrik();
+    vynulujmix();
     hlaseninesouhlasu = hlasnesouhlas;
     postup = Postup{};
     postup.zapnuty = n.postup && platform::chybjeterminal();
@@ -125,8 +127,8 @@ Vysledek spust(const Nastaveni& n) {
     try {
         spustsekvenci();
         prikazovasmycka();
-        r.vzorku = delkamixu() / 4;
         dokonceni();
+        r.vzorku = stav.konecmixu;
     } catch (const ChybaPartitury& e) {
         return {1, umistenachyba(e)};
     } catch (const ChybaSouboru& e) {

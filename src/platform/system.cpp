@@ -245,7 +245,7 @@ bool jeobycejny(int fd) {
 }
 
 bool zkrat(int fd) { return ::ftruncate(fd, 0) == 0; }
-bool prodluz(int fd, int64_t bytes) { return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0; }
+bool nastavvelikost(int fd, int64_t bytes) { return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0; }
 bool synchronizuj(int fd) { return ::fsync(fd) == 0; }
 bool prejmenuj(const char* from, const char* to) { return ::rename(from, to) == 0; }
 void smaz(const char* path) { ::unlink(path); }

@@ -98,7 +98,7 @@ bool zapisproud(int fd, const void* buf, size_t count);
 int64_t velikost(int fd);                      // -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
 bool zkrat(int fd);                            // to length 0
-bool prodluz(int fd, int64_t bytes);           // to this length, the new part reading as zeros
+bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
 bool prejmenuj(const char* from, const char* to);
 void smaz(const char* path);

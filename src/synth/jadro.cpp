@@ -1,7 +1,5 @@
 #include "synth/jadro.h"
 
-#include "base/format.h"
-
 namespace skladba::jadro {
 
 namespace {
@@ -11,9 +9,9 @@ namespace {
 // undefined), the magnitude as unsigned so that -2^31 is 2^31.
 template <bool plnahlasitost>
 [[gnu::always_inline]] inline uint32_t pridejjadro(const int16_t* __restrict segment, int sila,
-                                                   int32_t* __restrict block) {
+                                                   int32_t* __restrict block, int count) {
     uint32_t top = 0;
-    for (int i = 0; i < delkatonu; ++i) {
+    for (int i = 0; i < count; ++i) {
         // (x * 100) / 100 is x: full volume, the common case, needs no division.
         const int32_t add = plnahlasitost ? segment[i] : segment[i] * sila / 100;
         const uint32_t sum = static_cast<uint32_t>(block[i]) + static_cast<uint32_t>(add);
@@ -26,19 +24,21 @@ template <bool plnahlasitost>
 
 }  // namespace
 
-uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block) {
-    return sila == 100 ? pridejjadro<true>(segment, sila, block) : pridejjadro<false>(segment, sila, block);
+uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block, int count) {
+    return sila == 100 ? pridejjadro<true>(segment, sila, block, count)
+                       : pridejjadro<false>(segment, sila, block, count);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target("avx2")]] uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block) {
-    return sila == 100 ? pridejjadro<true>(segment, sila, block) : pridejjadro<false>(segment, sila, block);
+[[gnu::target("avx2")]] uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block, int count) {
+    return sila == 100 ? pridejjadro<true>(segment, sila, block, count)
+                       : pridejjadro<false>(segment, sila, block, count);
 }
 
 bool avx2dostupne() { return __builtin_cpu_supports("avx2"); }
 #else
-uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block) {
-    return pridejzakladni(segment, sila, block);
+uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block, int count) {
+    return pridejzakladni(segment, sila, block, count);
 }
 
 bool avx2dostupne() { return false; }
@@ -49,10 +49,10 @@ Pridej nejlepsi() {
     return best;
 }
 
-bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak) {
+bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, int count, uint32_t& peak) {
     uint32_t overflow = 0;
     uint32_t top = peak;
-    for (int i = 0; i < delkatonu; ++i) {
+    for (int i = 0; i < count; ++i) {
         const int32_t add = segment[i] * sila / 100;
         // A signed overflow shows as a sign change that neither operand had.
         const uint32_t a = static_cast<uint32_t>(block[i]);

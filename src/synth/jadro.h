@@ -9,20 +9,21 @@
 namespace skladba::jadro {
 
 // block[i] += segment[i] * sila / 100 (product in 32 bits, quotient
-// truncated toward zero) for one segment's worth of samples; returns the
-// largest |block[i]| afterwards. The caller guarantees no sum can leave the
-// 32-bit range.
-using Pridej = uint32_t (*)(const int16_t* segment, int sila, int32_t* block);
+// truncated toward zero) for i below count (at most a segment's delkatonu);
+// returns the largest |block[i]| afterwards. The caller guarantees no sum can
+// leave the 32-bit range.
+using Pridej = uint32_t (*)(const int16_t* segment, int sila, int32_t* block, int count);
 
-uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block);
-uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block);   // only where avx2dostupne()
+uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block, int count);
+uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block, int count);   // only where avx2dostupne()
 bool avx2dostupne();
 
 // The fastest kernel this processor runs.
 Pridej nejlepsi();
 
 // The same add with every sum checked: false when one would leave the 32-bit
-// range (block is then partly updated).
-bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, uint32_t& peak);
+// range (block is then partly updated). peak is raised to the largest
+// |block[i]| afterwards.
+bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, int count, uint32_t& peak);
 
 }  // namespace skladba::jadro

@@ -1,5 +1,6 @@
 #include "synth/mix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,38 +69,64 @@ void ctimix(int64_t start, int32_t* block) {
 
 namespace {
 
-// Adds segment k to the block read from the mix; a score error when a sum
-// would leave the 32-bit range.
-void pridejsegment(int64_t k, int sila) {
-    const int16_t* segment = segmentrejstriku(k);
-    // Every sum in the mix file was counted into maximum and a segment adds at
-    // most 32768 to it, so below this bound no sum can overflow and the fast
-    // kernel needs no checks.
-    constexpr double bezpecnemaximum = 2147483647.0 - 32768.0;
-    uint32_t peak = 0;
-    if (stav.maximum <= bezpecnemaximum) {
-        peak = jadro::nejlepsi()(segment, sila, pole4);
-    } else if (!jadro::pridejkontrolovane(segment, sila, pole4, peak)) {
-        chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
-    }
-    if (peak > stav.maximum) stav.maximum = peak;
-}
+// The cache of mix blocks. Notes add into blocks held here; a block goes to
+// the mix file only when it leaves the cache, the least recently used one
+// when a note needs room, or all of them, in file order, at the end of the
+// run. Leaving, it is written and read back to verify what was written. So a
+// sum crosses the kernel about three times for every pass of the score over
+// it (read in, written, read back) instead of three times for every note that
+// sounds over it, and the memory stays the same whatever the piece.
+//
+// Block j holds the sums of samples j * vzorkubloku to (j + 1) * vzorkubloku.
+// A segment starting at any sample covers parts of three or four blocks.
+// Small blocks keep a note that misses the cache (a score jumping back by more
+// than the cache holds) from reading and writing much more than its own four
+// seconds; 128 KiB is large enough for the system calls to cost nothing next
+// to the copying. 32 blocks (4 MiB) hold the 4 seconds a note spans with
+// room for voices written over one another phrase by phrase, in phrases of up
+// to about 40 seconds; a smaller cache makes such a score stream through the
+// file once per voice. Beyond that a larger cache buys little until it holds a
+// whole voice, and every block is resident memory: 4 MiB keeps a run near
+// 19 MiB, whatever the piece.
+constexpr int vzorkubloku = 32768;
+constexpr int pocetbloku = 32;
+static_assert(vzorkubloku <= delkatonu, "a block is verified through testpole");
 
-void zapismix(int64_t start, const int32_t* block) {
-    // The block goes to the file little-endian; on a little-endian machine
-    // that is the block itself.
+struct Blok {
+    int64_t cislo = -1;     // which block of the mix it holds; -1: none
+    uint64_t pouzit = 0;    // when a note last added to it
+    // The sums notes have added to: [zmenaod, zmenado) within the block. Only
+    // these are written back, so that the file never grows past the end of
+    // the segment that ends last.
+    int zmenaod = vzorkubloku;
+    int zmenado = 0;
+};
+
+alignas(64) int32_t sumybloku[pocetbloku][vzorkubloku];
+Blok bloky[pocetbloku];
+uint64_t hodiny = 0;   // counts block uses, for the least recently used
+
+int32_t* sumy(const Blok& b) { return sumybloku[&b - bloky]; }
+
+// Writes count sums to the mix file at sample start, the whole extent again
+// when the system writes only part of it; a file error after pokusyzapisu
+// attempts.
+void zapismix(int64_t start, const int32_t* block, int count) {
+    const size_t bytes = sizeof(int32_t) * static_cast<size_t>(count);
+    // The sums go to the file little-endian; on a little-endian machine that
+    // is the block itself.
     const int32_t* data = block;
     if constexpr (!littleendianstroj) {
-        std::memcpy(testpole, block, bajtubloku);
-        dolittleendian(testpole, delkatonu);
+        std::memcpy(testpole, block, bytes);
+        dolittleendian(testpole, static_cast<size_t>(count));
         data = testpole;
     }
     int err = 0;
     ssize_t n = 0;
     for (int attempt = 0; attempt < platform::pokusyzapisu; ++attempt) {
         ++stav.chyby;
-        n = platform::zapisjednou(osoubor.fd(), data, bajtubloku, bajtvzorku(start));
-        if (n == static_cast<ssize_t>(bajtubloku)) {
+        n = platform::zapisjednou(osoubor.fd(), data, bytes, bajtvzorku(start));
+        if (n == static_cast<ssize_t>(bytes)) {
             --stav.chyby;
             return;
         }
@@ -109,7 +136,7 @@ void zapismix(int64_t start, const int32_t* block) {
         // A short write does not say why; writing the rest does (a full
         // disk, a file-size limit).
         const ssize_t rest = platform::zapisjednou(osoubor.fd(), reinterpret_cast<const char*>(data) + n,
-                                                   bajtubloku - static_cast<size_t>(n), bajtvzorku(start) + n);
+                                                   bytes - static_cast<size_t>(n), bajtvzorku(start) + n);
         if (rest < 0) err = errno;
     }
     if (err == 0) {
@@ -118,49 +145,134 @@ void zapismix(int64_t start, const int32_t* block) {
     chybasouboru("cannot write the mix file", mixcesta, err);
 }
 
-void overmix(int64_t start, const int32_t* block) {
-    const ssize_t n = platform::ctivse(osoubor.fd(), testpole, bajtubloku, bajtvzorku(start));
+// Reads the count sums just written at sample start back into testpole and
+// reports every one that differs from block.
+void overmix(int64_t start, const int32_t* block, int count) {
+    const size_t bytes = sizeof(int32_t) * static_cast<size_t>(count);
+    const ssize_t n = platform::ctivse(osoubor.fd(), testpole, bytes, bajtvzorku(start));
     if (n < 0) chybasouboruerrno("cannot read back the mix file", mixcesta);
     const size_t sums = static_cast<size_t>(n) / 4;
     zlittleendian(testpole, sums);
-    std::memset(testpole + sums, 0, (delkatonu - sums) * 4);
-    if (std::memcmp(testpole, block, bajtubloku) == 0) return;
+    std::memset(testpole + sums, 0, bytes - sums * 4);
+    if (std::memcmp(testpole, block, bytes) == 0) return;
 
-    for (int i = 0; i < delkatonu; ++i) {
+    for (int i = 0; i < count; ++i) {
         if (testpole[i] == block[i]) continue;
         ++stav.nesouhlasy;
         if (hlaseninesouhlasu) hlaseninesouhlasu(block[i], testpole[i], start + i);
     }
 }
 
+// The block leaves the cache: the sums notes added to are written to the
+// file and verified. Whatever the file then holds is what a later note
+// reads, also after a mismatch.
+void vyrad(Blok& b) {
+    if (b.zmenaod < b.zmenado) {
+        const int64_t start = b.cislo * vzorkubloku + b.zmenaod;
+        const int count = b.zmenado - b.zmenaod;
+        zapismix(start, sumy(b) + b.zmenaod, count);
+        overmix(start, sumy(b) + b.zmenaod, count);
+    }
+    b = Blok{};
+}
+
+// The cached block number cislo, read from the mix file into the cache if it
+// is not there (the least recently used block leaving to make room). Where
+// the file ends, or has a gap, its sums are 0.
+Blok& blok(int64_t cislo) {
+    ++hodiny;
+    Blok* volny = nullptr;
+    Blok* nejstarsi = nullptr;
+    for (Blok& b : bloky) {
+        if (b.cislo == cislo) {
+            b.pouzit = hodiny;
+            return b;
+        }
+        if (b.cislo < 0) {
+            if (!volny) volny = &b;
+        } else if (!nejstarsi || b.pouzit < nejstarsi->pouzit) {
+            nejstarsi = &b;
+        }
+    }
+    Blok& b = volny ? *volny : *nejstarsi;
+    if (!volny) vyrad(b);
+
+    int32_t* data = sumy(b);
+    const ssize_t n = platform::ctivse(osoubor.fd(), data, sizeof sumybloku[0], bajtvzorku(cislo * vzorkubloku));
+    if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta);
+    const size_t sums = static_cast<size_t>(n) / 4;
+    zlittleendian(data, sums);
+    std::memset(data + sums, 0, (vzorkubloku - sums) * 4);
+    b.cislo = cislo;
+    b.pouzit = hodiny;
+    return b;
+}
+
+// Adds segment k, each sample times sila / 100, into the cached blocks from
+// sample start on; a score error when a sum would leave the 32-bit range.
+void pridejsegment(int64_t start, int64_t k, int sila) {
+    const int16_t* segment = segmentrejstriku(k);
+    // Every sum in the mix was counted into maximum and a segment adds at
+    // most 32768 to it, so below this bound no sum can overflow and the fast
+    // kernel needs no checks.
+    constexpr double bezpecnemaximum = 2147483647.0 - 32768.0;
+    const bool bezpecne = stav.maximum <= bezpecnemaximum;
+    const jadro::Pridej pridej = jadro::nejlepsi();
+    uint32_t peak = 0;
+    for (int hotovo = 0; hotovo < delkatonu;) {
+        const int64_t vzorek = start + hotovo;
+        Blok& b = blok(vzorek / vzorkubloku);
+        const int od = static_cast<int>(vzorek % vzorkubloku);
+        const int count = std::min(vzorkubloku - od, delkatonu - hotovo);
+        int32_t* block = sumy(b) + od;
+        if (bezpecne) {
+            peak = std::max(peak, pridej(segment + hotovo, sila, block, count));
+        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, count, peak)) {
+            chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
+        }
+        b.zmenaod = std::min(b.zmenaod, od);
+        b.zmenado = std::max(b.zmenado, od + count);
+        hotovo += count;
+    }
+    if (peak > stav.maximum) stav.maximum = peak;
+}
+
 }  // namespace
 
 void mixuj(int64_t start, int64_t k, int sila) {
     // A segment that adds nothing at this volume (a rest, a silent note)
-    // changes no sum and no peak: it only makes the mix longer.
+    // changes no sum and no peak: it only makes the mix longer, which the
+    // final flush makes of the file.
     segmentrejstriku(k);
-    if (int64_t{vrcholsegmentu(k)} * sila < 100) {
-        if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
-        return;
-    }
-    ctimix(start, pole4);
-    pridejsegment(k, sila);
-    zapismix(start, pole4);
-    overmix(start, pole4);
+    if (int64_t{vrcholsegmentu(k)} * sila >= 100) pridejsegment(start, k, sila);
     if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
 }
 
-int64_t delkamixu() {
-    int64_t size = platform::velikost(osoubor.fd());
-    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta);
-    // Silent notes at the end were never written: the mix still runs to the
-    // end of the segment that ends last, and reads as zeros there.
-    if (size < stav.konecmixu * 4) {
-        if (!platform::prodluz(osoubor.fd(), stav.konecmixu * 4)) {
-            chybasouboruerrno("cannot extend the mix file", mixcesta);
-        }
-        size = stav.konecmixu * 4;
+void dopismix() {
+    Blok* poradi[pocetbloku];
+    int count = 0;
+    for (Blok& b : bloky) {
+        if (b.cislo >= 0) poradi[count++] = &b;
     }
+    std::sort(poradi, poradi + count, [](const Blok* a, const Blok* b) { return a->cislo < b->cislo; });
+    for (int i = 0; i < count; ++i) vyrad(*poradi[i]);
+
+    // The mix ends where the segment that ends last ends, also when the last
+    // sums were never written (they read as 0).
+    const int64_t bajtu = bajtvzorku(stav.konecmixu);
+    if (delkamixu() < bajtu && !platform::nastavvelikost(osoubor.fd(), bajtu)) {
+        chybasouboruerrno("cannot extend the mix file", mixcesta);
+    }
+}
+
+void vynulujmix() {
+    for (Blok& b : bloky) b = Blok{};
+    hodiny = 0;
+}
+
+int64_t delkamixu() {
+    const int64_t size = platform::velikost(osoubor.fd());
+    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta);
     return size;
 }
 
