@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/format.h"
 #include "platform/system.h"
 #include "proces.h"
 #include "studio.h"
+#include "wavdata.h"
 
 namespace skladba {
 namespace {
@@ -227,6 +229,30 @@ TEST(Attack, WritesThatFailSayWhy) {
     EXPECT_EQ(r.err, "skladba: cannot write the mix file _.tmp: File too large\n");
     EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
     EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+// --release: a note sounds for its value (dots included), fades out over the
+// release and stops; without it every note rings for its whole segment.
+TEST(Release, NotesStopAfterTheirValueAndAFade) {
+    Studio studio;
+    studio.soubor("rejstriky/rejstr7.nes", test::registr(pocetsegmentu, [](int k, int) -> int16_t {
+        return k > 0 ? 1000 : 0;   // a steady tone: the envelope shows as it is
+    }));
+    auto vzorky = [&](const std::string& score, std::vector<std::string> args) {
+        studio.soubor("r.txt", "R7 " + score);
+        args.push_back("r.txt");
+        EXPECT_EQ(test::skladba(studio.cesta(), args).status, 0);
+        return test::vzorkywav(studio.obsah("r.wav"));
+    };
+    EXPECT_EQ(vzorky("c", {}).size(), 88200u);
+    for (const auto& [score, delka] : {std::pair<std::string, size_t>{"c", 11025}, {"c.", 11025 + 5512}}) {
+        const auto s = vzorky(score, {"--release", "100"});
+        ASSERT_EQ(s.size(), delka + 2205) << score;   // the piece ends where the fade ends
+        EXPECT_EQ(s[delka - 1], 32752) << score;      // full until the value (and its dot) ends
+        for (size_t i = delka + 1; i < s.size(); ++i) ASSERT_LE(s[i], s[i - 1]) << score << " " << i;
+        EXPECT_LT(s.back(), 40) << score;
+    }
+    EXPECT_EQ(test::skladba(studio.cesta(), {"r.txt", "--release", "4"}).status, 2);
 }
 
 }  // namespace

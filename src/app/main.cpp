@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
     // A progress line only where a score was named: a run without arguments
     // prints nothing, as it always has.
     nastaveni.postup = spartiturou;
+    if (volby.sdozvukem) nastaveni.dozvukms = std::stoi(volby.dozvuk);
     if (volby.hlidat) hlidej(nastaveni);
 
     const Vysledek r = spust(nastaveni);

@@ -19,6 +19,9 @@ const char napoveda[] =
     "  -o, --output FILE     write the WAV to FILE (- for standard output)\n"
     "      --registers DIR   take the registers and the header template from DIR\n"
     "      --watch           render again every time SCORE is saved, until Ctrl-C\n"
+    "      --release MS      let each note sound for its value, then fade out over\n"
+    "                        MS milliseconds (at least 5) instead of ringing for\n"
+    "                        the four seconds of its recording\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -40,7 +43,7 @@ struct Moznost {
 };
 
 const Moznost moznosti[] = {
-    {"output", 'o', true}, {"registers", 0, true}, {"watch", 0, false},
+    {"output", 'o', true}, {"registers", 0, true}, {"watch", 0, false}, {"release", 0, true},
     {"help", 'h', false},  {"version", 0, false},
 };
 
@@ -48,6 +51,10 @@ void nastav(Volby& v, const std::string& dlouha, const std::string& hodnota) {
     if (dlouha == "output") v.vystup = hodnota;
     if (dlouha == "registers") v.rejstriky = hodnota;
     if (dlouha == "watch") v.hlidat = true;
+    if (dlouha == "release") {
+        v.dozvuk = hodnota;
+        v.sdozvukem = true;
+    }
     if (dlouha == "help") v.napoveda = true;
     if (dlouha == "version") v.verze = true;
 }
@@ -122,6 +129,15 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
             hodnota = argv[++i];
         }
         nastav(v, m->dlouha, hodnota);
+    }
+    if (v.sdozvukem) {
+        // Whole milliseconds from 5 (shorter fades click) to ten seconds.
+        const std::string& d = v.dozvuk;
+        const bool cislo = !d.empty() && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
+        if (!cislo || std::stoi(d) < 5 || std::stoi(d) > 10000) {
+            chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + d + "'";
+            return false;
+        }
     }
     if (v.partitury.size() > 1) {
         chyba = "more than one score given ('" + v.partitury[0] + "', '" + v.partitury[1] +

@@ -15,6 +15,8 @@ struct Volby {
     std::string vystup;                   // -o, --output; empty: the default
     std::string rejstriky;                // --registers
     bool hlidat = false;                  // --watch
+    std::string dozvuk;                   // --release MS, as written
+    bool sdozvukem = false;               // --release was given
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
 };

@@ -41,6 +41,21 @@ struct Stav {
     uint64_t krokykrivky = 0;    // tempo-curve steps computed so far
     int nesouhlasy = 0;          // mix sums that did not read back as written
     int64_t pocetnot = 0;        // notes mixed so far (rests and dots not counted)
+
+    // With a release (--release), in samples: each note sounds for its own
+    // value and the dots after it, then fades out over this many samples.
+    // 0: every note rings for its whole segment.
+    int64_t dozvuk = 0;
+    // The note that, with a release, waits to be mixed until it is known how
+    // long it sounds.
+    struct OdlozenaNota {
+        bool je = false;
+        int64_t start = 0;
+        int64_t segment = 0;
+        int sila = 0;
+        int64_t delka = 0;
+        int64_t kurzor = 0;      // the time cursor where it (and its dots) ended
+    } odlozena;
 };
 
 extern Stav stav;

@@ -22,7 +22,7 @@ void prikazhodnota() {
 void prikaztecka() {
     stav.hodnota = stav.hodnota * 2;
     stav.znak = 'p';
-    ulozton();
+    uloztecku();
     stav.hodnota = stav.hodnota / 2;
 }
 
@@ -125,6 +125,7 @@ std::string popiscesty(const std::string& cesta) {
 }  // namespace
 
 void prikazrejstrik() {
+    doznej();   // a note waiting for its release keeps the register it was written with
     stav.reg = dejznak();
     // A 0xFF byte inside the score names a register like any other byte;
     // only at the end of the score is there no character at all.

@@ -6,6 +6,7 @@
 #include "base/chyba.h"
 #include "base/stav.h"
 #include "engine/prikazy.h"
+#include "engine/ton.h"
 #include "output/wav.h"
 #include "platform/system.h"
 #include "score/ctenar.h"
@@ -84,6 +85,7 @@ void prikazovasmycka() {
 }
 
 void dokonceni() {
+    doznej();
     dopismix();
     const int64_t mixbajtu = delkamixu();
     isoubor.zavri();
@@ -116,6 +118,7 @@ struct Uklid {
 Vysledek spust(const Nastaveni& n) {
     nastaveni = &n;
     vynulujstav();
+    stav.dozvuk = int64_t{n.dozvukms} * zaklad / 1000;
     vynulujrejstrik();
     vynulujmix();
     hlaseninesouhlasu = hlasnesouhlas;

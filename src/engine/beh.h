@@ -25,6 +25,9 @@ struct Nastaveni {
     // Once the WAV is in place an interruption no longer fails the run. Watch
     // mode, which renders again and again until interrupted, turns this off.
     bool uspechjekonecny = true;
+    // --release: each note sounds for its value, then fades out over this
+    // many milliseconds (at least 5). 0: notes ring for their whole segment.
+    int dozvukms = 0;
 };
 
 struct Vysledek {

@@ -77,7 +77,13 @@ int64_t startjitter() {
 
 }  // namespace
 
-void ulozton() {
+namespace {
+
+// Without a release a note is mixed at once for its whole segment. With one,
+// it is held back until the next note, register change or the end of the
+// score shows how long it sounds: its own step and those of the dots right
+// after it.
+void uloz(bool tecka) {
     if (stav.zmenaoktavy == 0) relativnioktava();
     const int letter = cislopismene(stav.znak);
     const int64_t k = letter > 0
@@ -93,15 +99,43 @@ void ulozton() {
     if (start + delkatonu > meze.skladba) chybaprilisdlouha();
 
     if (sledovaninoty) sledovaninoty(start, k, stav.sila);
-    mixuj(start, k, stav.sila);
+    const int64_t pred = stav.momcas;
+    if (stav.dozvuk == 0) mixuj(start, k, stav.sila);
 
     krokvpred();
+    if (stav.dozvuk > 0) {
+        const int64_t krok = stav.momcas - pred;
+        if (tecka) {
+            // A dot right after the note lengthens it; after a step back it
+            // lengthens nothing.
+            if (stav.odlozena.je && stav.odlozena.kurzor == pred) {
+                stav.odlozena.delka += krok;
+                stav.odlozena.kurzor = stav.momcas;
+            }
+            mixuj(start, k, stav.sila, krok, stav.dozvuk);
+        } else {
+            doznej();
+            stav.odlozena = {true, start, k, stav.sila, krok, stav.momcas};
+        }
+    }
     stav.posuvky = 0;
     stav.zmenaoktavy = 0;
     if (k > 0) {
         stav.minton = stav.znak;
         ++stav.pocetnot;
     }
+}
+
+}  // namespace
+
+void ulozton() { uloz(false); }
+void uloztecku() { uloz(true); }
+
+void doznej() {
+    if (!stav.odlozena.je) return;
+    const Stav::OdlozenaNota n = stav.odlozena;
+    stav.odlozena.je = false;
+    mixuj(n.start, n.segment, n.sila, n.delka, stav.dozvuk);
 }
 
 }  // namespace skladba

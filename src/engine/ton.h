@@ -11,6 +11,12 @@ namespace skladba {
 // (jittered once polyphony has been used), mixes the segment there at the
 // current volume, then moves the time cursor on by one note value.
 void ulozton();
+// The dot: a rest of the current value, which is double the note's (the
+// caller doubles it), that also lengthens a note waiting for its release.
+void uloztecku();
+// Mixes the note that waits for its release, if any: called where a note
+// can no longer be lengthened (a register change, the end of the score).
+void doznej();
 
 void zvysoktavu();   // octave up, at most to 60
 void snizoktavu();   // octave down, at least to 0

@@ -208,10 +208,10 @@ Blok& blok(int64_t cislo) {
     return b;
 }
 
-// Adds segment k, each sample times sila / 100, into the cached blocks from
-// sample start on; a score error when a sum would leave the 32-bit range.
-void pridejsegment(int64_t start, int64_t k, int sila) {
-    const int16_t* segment = segmentrejstriku(k);
+// Adds count samples of segment, each times sila / 100, into the cached
+// blocks from sample start on; a score error when a sum would leave the
+// 32-bit range.
+void pridejsegment(int64_t start, const int16_t* segment, int count, int sila) {
     // Every sum in the mix was counted into maximum and a segment adds at
     // most 32768 to it, so below this bound no sum can overflow and the fast
     // kernel needs no checks.
@@ -219,33 +219,55 @@ void pridejsegment(int64_t start, int64_t k, int sila) {
     const bool bezpecne = stav.maximum <= bezpecnemaximum;
     const jadro::Pridej pridej = jadro::nejlepsi();
     uint32_t peak = 0;
-    for (int hotovo = 0; hotovo < delkatonu;) {
+    for (int hotovo = 0; hotovo < count;) {
         const int64_t vzorek = start + hotovo;
         Blok& b = blok(vzorek / vzorkubloku);
         const int od = static_cast<int>(vzorek % vzorkubloku);
-        const int count = std::min(vzorkubloku - od, delkatonu - hotovo);
+        const int kus = std::min(vzorkubloku - od, count - hotovo);
         int32_t* block = sumy(b) + od;
         if (bezpecne) {
-            peak = std::max(peak, pridej(segment + hotovo, sila, block, count));
-        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, count, peak)) {
+            peak = std::max(peak, pridej(segment + hotovo, sila, block, kus));
+        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, kus, peak)) {
             chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
         }
         b.zmenaod = std::min(b.zmenaod, od);
-        b.zmenado = std::max(b.zmenado, od + count);
-        hotovo += count;
+        b.zmenado = std::max(b.zmenado, od + kus);
+        hotovo += kus;
     }
     if (peak > stav.maximum) stav.maximum = peak;
 }
 
+// A segment cut short: its first delka samples as they are, then a fade to
+// silence over dozvuk samples along 1 - (3x^2 - 2x^3), which starts and ends
+// flat, so neither end clicks. Only + - * / go into it, so every machine
+// makes the same samples.
+alignas(64) int16_t zkraceny[delkatonu];
+
+int zkratsegment(const int16_t* segment, int64_t delka, int64_t dozvuk) {
+    const int64_t konec = std::min<int64_t>(delka + dozvuk, delkatonu);
+    const int64_t plny = std::min<int64_t>(delka, delkatonu);
+    std::memcpy(zkraceny, segment, sizeof(int16_t) * static_cast<size_t>(plny));
+    for (int64_t i = plny; i < konec; ++i) {
+        const double x = static_cast<double>(i - delka) / static_cast<double>(dozvuk);
+        const double zisk = 1.0 - x * x * (3.0 - 2.0 * x);
+        zkraceny[i] = static_cast<int16_t>(segment[i] * zisk);
+    }
+    return static_cast<int>(konec);
+}
+
 }  // namespace
 
-void mixuj(int64_t start, int64_t k, int sila) {
+void mixuj(int64_t start, int64_t k, int sila, int64_t delka, int64_t dozvuk) {
+    const int16_t* segment = segmentrejstriku(k);
+    const bool cely = dozvuk <= 0 || delka + dozvuk >= delkatonu;
+    const int count = cely ? delkatonu : static_cast<int>(delka + dozvuk);
     // A segment that adds nothing at this volume (a rest, a silent note)
     // changes no sum and no peak: it only makes the mix longer, which the
     // final flush makes of the file.
-    segmentrejstriku(k);
-    if (int64_t{vrcholsegmentu(k)} * sila >= 100) pridejsegment(start, k, sila);
-    if (start + delkatonu > stav.konecmixu) stav.konecmixu = start + delkatonu;
+    if (int64_t{vrcholsegmentu(k)} * sila >= 100) {
+        pridejsegment(start, cely ? segment : zkraceny, cely ? count : zkratsegment(segment, delka, dozvuk), sila);
+    }
+    if (start + count > stav.konecmixu) stav.konecmixu = start + count;
 }
 
 void dopismix() {

@@ -32,7 +32,11 @@ void otevrimix(const std::string& cesta);
 // delkatonu sums from sample start on; tracks the peak in maximum and the end
 // of the mix in konecmixu. A score error when a sum would leave the 32-bit
 // range; a file error when a block leaving the cache cannot be written.
-void mixuj(int64_t start, int64_t k, int sila);
+//
+// With a release (dozvuk above 0) the note is cut instead: it sounds for its
+// first delka samples, then fades to silence over dozvuk samples and stops
+// there (at the end of its segment at the latest).
+void mixuj(int64_t start, int64_t k, int sila, int64_t delka = delkatonu, int64_t dozvuk = 0);
 
 // Writes and verifies every block still in the cache, in file order, and
 // makes the file konecmixu sums long. Called once, after the last note and
