@@ -166,11 +166,18 @@ bool tentyz(const char* a, const char* b) {
     return ::stat(a, &x) == 0 && ::stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
-ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) {
+namespace {
+
+// Reads until count bytes are in or the file ends, retrying interrupted and
+// partial reads: by position from offset, or from the current position of a
+// pipe or terminal when offset is negative.
+ssize_t ctidokonce(int fd, void* buf, size_t count, off_t offset) {
     auto* bytes = static_cast<char*>(buf);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = volanisystemu.pread(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
+        const ssize_t n = offset < 0 ? ::read(fd, bytes + done, count - done)
+                                     : volanisystemu.pread(fd, bytes + done, count - done,
+                                                           offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -181,20 +188,10 @@ ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) {
     return static_cast<ssize_t>(done);
 }
 
-ssize_t ctiproud(int fd, void* buf, size_t count) {
-    auto* bytes = static_cast<char*>(buf);
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::read(fd, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
+}  // namespace
+
+ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) { return ctidokonce(fd, buf, count, offset); }
+ssize_t ctiproud(int fd, void* buf, size_t count) { return ctidokonce(fd, buf, count, -1); }
 
 ssize_t zapisjednou(int fd, const void* buf, size_t count, off_t offset) {
     ssize_t n;
