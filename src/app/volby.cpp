@@ -185,7 +185,17 @@ void overslozkuvystupu(const std::string& vystup) {
     if (platform::lzezapsatdo(slozka.c_str())) return;
     const int err = errno;
     if (err == ENOENT) chybasouboru("cannot write " + vystup + ": there is no folder " + slozka);
-    chybasouboru("cannot write " + vystup + " in " + slozka, "", err);
+    chybasouboru("cannot write " + vystup + ": " + popischyby(err) + " (in the folder " + slozka + ")");
+}
+
+// An output chosen on the command line: never the score itself, and in a
+// folder that exists and can be written.
+void overvystup(const Cesty& c) {
+    if (c.vystup == "-") return;
+    if (c.vystup == c.partitura || platform::tentyz(c.vystup.c_str(), c.partitura.c_str())) {
+        chybasouboru("refusing to write " + c.vystup + ": it is the score itself (name another output with -o)");
+    }
+    overslozkuvystupu(c.vystup);
 }
 
 #ifndef SKLADBA_REGISTERS_FROM_BIN
@@ -250,15 +260,13 @@ Cesty urcicesty(const Volby& v) {
         c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
         c.mix = mixpro(c.vystup);
-        if (c.vystup != "-" && (c.vystup == c.partitura || platform::tentyz(c.vystup.c_str(), c.partitura.c_str()))) {
-            chybasouboru("refusing to write " + c.vystup + ": it is the score itself (name another output with -o)");
-        }
-        overslozkuvystupu(c.vystup);
+        overvystup(c);
         c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);
     } else {
         if (!v.vystup.empty()) {
             c.vystup = v.vystup;
             c.mix = mixpro(c.vystup);
+            overvystup(c);
         }
         c.rejstriky = slozkarejstriku(v, "", false);
     }
