@@ -14,11 +14,17 @@ const char napoveda[] =
     "(22050 Hz) with the same name and the extension .wav (songs/kanon.txt gives\n"
     "songs/kanon.wav). A SCORE of - is read from standard input, and its WAV goes\n"
     "to standard output unless -o names a file. Without SCORE, renders aktualni.txt\n"
-    "in the current directory to aktualni.wav. Prints nothing on success.\n"
+    "in the current directory to aktualni.wav. Prints nothing on success, except\n"
+    "warnings about likely misreadings of SCORE on standard error.\n"
     "\n"
     "  -o, --output FILE     write the WAV to FILE (- for standard output)\n"
     "      --registers DIR   take the registers and the header template from DIR\n"
     "      --watch           render again every time SCORE is saved, until Ctrl-C\n"
+    "      --check           read SCORE without rendering: print its warnings and a\n"
+    "                        summary (duration, notes, range, where each voice ends)\n"
+    "  -q, --quiet           print no warnings about the score while rendering\n"
+    "      --midi FILE       also write the notes as a Standard MIDI File\n"
+    "      --piano-roll FILE also draw the render as an SVG piano roll\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -37,20 +43,21 @@ struct Moznost {
     const char* dlouha;   // without the leading "--"
     char kratka;          // 0 when there is none
     bool hodnota;         // takes a value
+    void (*nastav)(Volby&, const std::string& hodnota);
 };
 
+// One line per option.
 const Moznost moznosti[] = {
-    {"output", 'o', true}, {"registers", 0, true}, {"watch", 0, false},
-    {"help", 'h', false},  {"version", 0, false},
+    {"output", 'o', true, [](Volby& v, const std::string& h) { v.vystup = h; }},
+    {"registers", 0, true, [](Volby& v, const std::string& h) { v.rejstriky = h; }},
+    {"watch", 0, false, [](Volby& v, const std::string&) { v.hlidat = true; }},
+    {"check", 0, false, [](Volby& v, const std::string&) { v.kontrola = true; }},
+    {"quiet", 'q', false, [](Volby& v, const std::string&) { v.tichy = true; }},
+    {"midi", 0, true, [](Volby& v, const std::string& h) { v.midi = h; }},
+    {"piano-roll", 0, true, [](Volby& v, const std::string& h) { v.obraz = h; }},
+    {"help", 'h', false, [](Volby& v, const std::string&) { v.napoveda = true; }},
+    {"version", 0, false, [](Volby& v, const std::string&) { v.verze = true; }},
 };
-
-void nastav(Volby& v, const std::string& dlouha, const std::string& hodnota) {
-    if (dlouha == "output") v.vystup = hodnota;
-    if (dlouha == "registers") v.rejstriky = hodnota;
-    if (dlouha == "watch") v.hlidat = true;
-    if (dlouha == "help") v.napoveda = true;
-    if (dlouha == "version") v.verze = true;
-}
 
 const Moznost* najdidlouhou(const std::string& name) {
     for (const Moznost& m : moznosti) {
@@ -121,7 +128,7 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
             }
             hodnota = argv[++i];
         }
-        nastav(v, m->dlouha, hodnota);
+        m->nastav(v, hodnota);
     }
     if (v.partitury.size() > 1) {
         chyba = "more than one score given ('" + v.partitury[0] + "', '" + v.partitury[1] +
@@ -234,10 +241,13 @@ Cesty urcicesty(const Volby& v) {
         c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
         c.mix = mixpro(c.vystup);
-        if (c.vystup != "-" && (c.vystup == c.partitura || platform::tentyz(c.vystup.c_str(), c.partitura.c_str()))) {
-            chybasouboru("refusing to write " + c.vystup + ": it is the score itself (name another output with -o)");
+        // A check writes nothing, so its output needs no folder.
+        if (!v.kontrola) {
+            if (c.vystup != "-" && (c.vystup == c.partitura || platform::tentyz(c.vystup.c_str(), c.partitura.c_str()))) {
+                chybasouboru("refusing to write " + c.vystup + ": it is the score itself (name another output with -o)");
+            }
+            overslozkuvystupu(c.vystup);
         }
-        overslozkuvystupu(c.vystup);
         c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);
     } else {
         if (!v.vystup.empty()) {

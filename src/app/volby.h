@@ -15,6 +15,10 @@ struct Volby {
     std::string vystup;                   // -o, --output; empty: the default
     std::string rejstriky;                // --registers
     bool hlidat = false;                  // --watch
+    bool kontrola = false;                // --check
+    bool tichy = false;                   // -q, --quiet
+    std::string midi;                     // --midi
+    std::string obraz;                    // --piano-roll
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
 };

@@ -22,7 +22,7 @@ void prikazhodnota() {
 void prikaztecka() {
     stav.hodnota = stav.hodnota * 2;
     stav.znak = 'p';
-    ulozton();
+    uloztecku();
     stav.hodnota = stav.hodnota / 2;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace skladba {
 
@@ -25,6 +26,12 @@ struct Nastaveni {
     // Once the WAV is in place an interruption no longer fails the run. Watch
     // mode, which renders again and again until interrupted, turns this off.
     bool uspechjekonecny = true;
+    // Look for likely misreadings of the score (Vysledek::varovani).
+    bool varovani = false;
+    // Read the score without rendering: no mix file and no WAV, but the
+    // registers are loaded, so that a missing one is the usual error. The
+    // warnings and a summary come back in Vysledek.
+    bool kontrola = false;
 };
 
 struct Vysledek {
@@ -32,6 +39,11 @@ struct Vysledek {
     std::string zprava;    // what went wrong, without the program name
     int64_t vzorku = 0;    // samples of the WAV written
     int64_t noty = 0;      // notes mixed (rests and dots not counted)
+    // "SCORE:LINE:COLUMN: warning: ..." lines, in the order of the score,
+    // also when the run failed.
+    std::vector<std::string> varovani;
+    // The check's summary: duration, notes, range, one line per voice.
+    std::vector<std::string> souhrn;
 };
 
 // Runs one score from a fresh engine state. Never exits the process and

@@ -5,11 +5,14 @@
 #include "base/chyba.h"
 #include "base/stav.h"
 #include "engine/cas.h"
+#include "engine/pozorovatel.h"
 #include "synth/mix.h"
 
 namespace skladba {
 
 SledovaniNoty sledovaninoty = nullptr;
+bool mixovat = true;
+Pozorovatel* pozorovatel = nullptr;
 
 void zvysoktavu() {
     if (stav.oktava < 60) stav.oktava += 12;
@@ -77,7 +80,9 @@ int64_t startjitter() {
 
 }  // namespace
 
-void ulozton() {
+namespace {
+
+void uloz(bool tecka) {
     if (stav.zmenaoktavy == 0) relativnioktava();
     const int letter = cislopismene(stav.znak);
     const int64_t k = letter > 0
@@ -93,9 +98,27 @@ void ulozton() {
     if (start + delkatonu > meze.skladba) chybaprilisdlouha();
 
     if (sledovaninoty) sledovaninoty(start, k, stav.sila);
-    mixuj(start, k, stav.sila);
+    if (mixovat) mixuj(start, k, stav.sila);
 
+    const int64_t kurzor = stav.momcas;
     krokvpred();
+    if (pozorovatel) {
+        UlozenaNota u;
+        u.nota.start = start;
+        u.nota.krok = stav.momcas - kurzor;
+        u.nota.segment = static_cast<uint8_t>(k);
+        u.nota.sila = static_cast<uint8_t>(stav.sila);
+        u.nota.reg = stav.reg;
+        u.nota.posunuta = stav.synchro >= 1;
+        u.kurzor = kurzor;
+        u.hodnota = stav.hodnota;
+        u.celatempa = stav.tempo;
+        u.krivka = stav.ritard != 0.0;
+        u.tecka = tecka;
+        u.pismeno = letter > 0;
+        u.pozice = stav.pozicepovelu;
+        pozorovatel->nota(u);
+    }
     stav.posuvky = 0;
     stav.zmenaoktavy = 0;
     if (k > 0) {
@@ -103,5 +126,10 @@ void ulozton() {
         ++stav.pocetnot;
     }
 }
+
+}  // namespace
+
+void ulozton() { uloz(false); }
+void uloztecku() { uloz(true); }
 
 }  // namespace skladba

@@ -11,6 +11,8 @@ namespace skladba {
 // (jittered once polyphony has been used), mixes the segment there at the
 // current volume, then moves the time cursor on by one note value.
 void ulozton();
+// The rest of a dot ("."): the same as a rest, reported as a dot.
+void uloztecku();
 
 void zvysoktavu();   // octave up, at most to 60
 void snizoktavu();   // octave down, at least to 0
@@ -20,6 +22,10 @@ void snizoktavu();   // octave down, at least to 0
 // score (the benchmark's in-memory reference); the renderer never needs it.
 using SledovaniNoty = void (*)(int64_t start, int64_t segment, int sila);
 extern SledovaniNoty sledovaninoty;
+
+// When false, notes are placed, checked and reported but not mixed: the
+// check of a score renders nothing.
+extern bool mixovat;
 
 // The start-jitter generator: a fixed linear congruential sequence from
 // state 1, so every run on every machine draws the same numbers (0..32767).
