@@ -179,6 +179,22 @@ void overslozkuvystupu(const std::string& vystup) {
     chybasouboru("cannot write " + vystup + " in " + slozka, "", err);
 }
 
+// A MIDI file or piano roll goes beside the WAV, never in the place of the
+// score, the WAV or the other one.
+void overpribuzny(const std::string& cesta, const Cesty& c, const std::string& jiny) {
+    if (cesta.empty()) return;
+    const auto totez = [&](const std::string& jina) {
+        return jina != "-" && (cesta == jina || platform::tentyz(cesta.c_str(), jina.c_str()));
+    };
+    if (cesta == "-") chybasouboru("cannot write " + cesta + ": the MIDI file and the piano roll need a file name");
+    if (totez(c.partitura)) chybasouboru("refusing to write " + cesta + ": it is the score itself");
+    if (totez(c.vystup)) chybasouboru("refusing to write " + cesta + ": it is the WAV itself");
+    if (!jiny.empty() && totez(jiny)) {
+        chybasouboru("refusing to write " + cesta + " twice: name one file for --midi and another for --piano-roll");
+    }
+    overslozkuvystupu(cesta);
+}
+
 #ifndef SKLADBA_REGISTERS_FROM_BIN
 #define SKLADBA_REGISTERS_FROM_BIN "../share/skladba/rejstriky"
 #endif
@@ -256,6 +272,10 @@ Cesty urcicesty(const Volby& v) {
         }
         c.rejstriky = slozkarejstriku(v, "", false);
     }
+    c.midi = v.midi;
+    c.obraz = v.obraz;
+    overpribuzny(c.midi, c, c.obraz);
+    overpribuzny(c.obraz, c, "");
     return c;
 }
 

@@ -26,4 +26,13 @@ struct Varovani {
     std::string text;
 };
 
+// A segment in the score's own names: its octave and its letter with a
+// sharp or flat before it ("o1 c", "om >f", "ov <h").
+inline std::string jmenotonu(int segment) {
+    static const char* const oktavy[] = {"ov", "om", "o1", "o2", "o3", "o4"};
+    static const char* const tony[] = {"c", ">c", "d", ">d", "e", "f", ">f", "g", ">g", "a", "<h", "h"};
+    if (segment < 0 || segment >= 72) return "?";
+    return std::string(oktavy[segment / 12]) + " " + tony[segment % 12];
+}
+
 }  // namespace skladba

@@ -10,6 +10,10 @@
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
+#include "output/midi.h"
+#include "output/obalka.h"
+#include "output/obraz.h"
+#include "output/rozpracovany.h"
 #include "output/wav.h"
 #include "platform/system.h"
 #include "score/ctenar.h"
@@ -68,14 +72,47 @@ Postup postup;
 // of one mistake says it a hundred times and counts the rest.
 constexpr size_t nejvicvarovani = 100;
 
+// The observer of a run: keeps the sounding notes for the MIDI file and the
+// piano roll, with whether they were all placed at one tempo, and passes
+// everything on to the overview when there is one.
+class Sber : public Pozorovatel {
+public:
+    Prehled* prehled = nullptr;
+    bool sbirat = false;
+    std::vector<Nota> noty;
+    // The whole-note length every note and rest was placed at; -1 before the
+    // first, 0 once there were two or a tempo curve.
+    int64_t celatempa = -1;
+
+    void nota(const UlozenaNota& u) override {
+        if (prehled) prehled->nota(u);
+        if (!sbirat) return;
+        if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
+            celatempa = 0;
+        } else if (celatempa < 0) {
+            celatempa = u.celatempa;
+        }
+        if (u.nota.segment > 0) noty.push_back(u.nota);
+    }
+    void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
+        if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
+    }
+    void takt(int64_t pozice) override {
+        if (prehled) prehled->takt(pozice);
+    }
+};
+
 // What the run found in the score besides errors.
 struct Nalezy {
     std::vector<Varovani> pismo;     // from the lexical check
     int64_t dalsichpismo = 0;
     std::unique_ptr<Prehled> prehled;
+    Sber sber;
 };
 
 Nalezy nalezy;
+// The waveform under the piano roll.
+Obalka obalka;
 
 void spustsekvenci() {
     const Cesty& cesty = nastaveni->cesty;
@@ -90,6 +127,8 @@ void spustsekvenci() {
     if (!nastaveni->kontrola) {
         otevrimix(cesty.mix);
         pripravvystup(cesty.vystup);
+        if (!cesty.midi.empty()) pripravvystup(cesty.midi);
+        if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
     }
     nastavslozkurejstriku(cesty.rejstriky);
     if (!nactirejstrik(stav.reg)) chybasouboruerrno("cannot load the register", rejstrjmeno(stav.reg));
@@ -110,7 +149,29 @@ void dokonceni() {
     const int64_t mixbajtu = delkamixu();
     isoubor.zavri();
     postup.smaz();
-    zapiswav(mixbajtu, nastaveni->cesty.vystup, nastaveni->uspechjekonecny);
+    const Cesty& c = nastaveni->cesty;
+    std::unique_ptr<Rozpracovany> midi, obraz;
+    Souputnici souputnici;
+    if (!c.midi.empty() || !c.obraz.empty()) {
+        souputnici.zapis = [&] {
+            const Sber& sber = nalezy.sber;
+            if (!c.midi.empty()) {
+                midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
+                midi->pis(bajtymidi(sber.noty, std::max<int64_t>(0, sber.celatempa), c.jmenopartitury, '1'));
+                midi->dokonci();
+            }
+            if (!c.obraz.empty()) {
+                obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
+                kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
+                obraz->dokonci();
+            }
+        };
+        souputnici.prejmenuj = [&] {
+            if (midi) midi->prejmenuj();
+            if (obraz) obraz->prejmenuj();
+        };
+    }
+    zapiswav(mixbajtu, c.vystup, nastaveni->uspechjekonecny, souputnici);
     smazmix();
 }
 
@@ -191,8 +252,12 @@ struct Uklid {
         isoubor.zavri();
         hlaseninesouhlasu = nullptr;
         pozorovatel = nullptr;
+        obalkawav = nullptr;
         mixovat = true;
-        nalezy = Nalezy{};
+        nalezy.pismo.clear();
+        nalezy.dalsichpismo = 0;
+        nalezy.prehled.reset();
+        nalezy.sber = Sber{};
     }
 };
 
@@ -208,10 +273,11 @@ Vysledek spust(const Nastaveni& n) {
     postup.zacatek = platform::ted();
     Uklid uklid;
     Vysledek r;
-    if (n.varovani || n.kontrola) {
-        nalezy.prehled = std::make_unique<Prehled>(n.kontrola, nejvicvarovani);
-        pozorovatel = nalezy.prehled.get();
-    }
+    if (n.varovani || n.kontrola) nalezy.prehled = std::make_unique<Prehled>(n.kontrola, nejvicvarovani);
+    nalezy.sber.prehled = nalezy.prehled.get();
+    nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty());
+    if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
+    if (!n.cesty.obraz.empty()) obalkawav = &obalka;
     mixovat = !n.kontrola;
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.

@@ -16,6 +16,8 @@ struct Cesty {
     std::string vystup = "aktualni.wav";           // "-": standard output
     std::string mix = "_.tmp";
     std::string rejstriky = "rejstriky";           // registers and the header template
+    std::string midi;                              // the MIDI file, if one is wanted
+    std::string obraz;                             // the piano roll (SVG), if one is wanted
 };
 
 struct Nastaveni {

@@ -26,13 +26,6 @@ std::string zlomek(double x) {
 
 }  // namespace
 
-std::string jmenotonu(int segment) {
-    static const char* const oktavy[] = {"ov", "om", "o1", "o2", "o3", "o4"};
-    static const char* const tony[] = {"c", ">c", "d", ">d", "e", "f", ">f", "g", ">g", "a", "<h", "h"};
-    if (segment < 0 || segment >= pocetsegmentu) return "?";
-    return std::string(oktavy[segment / 12]) + " " + tony[segment % 12];
-}
-
 std::string vcelych(double celych) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%.3f", celych);

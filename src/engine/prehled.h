@@ -63,8 +63,6 @@ private:
     double prvnitakt_ = 0, predchozitakt_ = 0;
 };
 
-// A segment in the score's own names: "o1 c", "om >f", "ov <h".
-std::string jmenotonu(int segment);
 // Whole notes as a short decimal: "16", "2.5", "10.333".
 std::string vcelych(double celych);
 
