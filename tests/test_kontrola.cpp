@@ -50,7 +50,7 @@ TEST(Check, WarnsOfEachMisreadingWithItsPlaceAndAdvice) {
         {"navyk.txt:8:4:", "the lowest note that sounds is ov >c"},
         {"navyk.txt:9:1:", "saved as UTF-8 is ignored (a score is Windows-1250 or UTF-16LE text): write >"},
         {"navyk.txt:10:4:", "write - 4c"},
-        {"navyk.txt:11:3:", "\";\" is no command and is ignored"},
+        {"navyk.txt:11:3:", "\";\" is not a command and is ignored"},
         {"navyk.txt:12:21:", "this bar lasts 3/4 of a whole note, the bar before it in this voice 1"},
         {"navyk.txt:12:31:", "this bar lasts 1 of a whole note, the bar before it in this voice 3/4"},
     };

@@ -33,7 +33,8 @@ const char napoveda[] =
     "or for standard input); the folder named by SKLADBA_REJSTRIKY; the installed\n"
     "share/skladba/rejstriky.\n"
     "\n"
-    "Exit status: 0 the WAV was written; 1 an error in the score or with a file;\n"
+    "Exit status: 0 the WAV was written (with --check: the score would render);\n"
+    "1 an error in the score or with a file;\n"
     "2 wrong arguments; 128 + N interrupted by signal N (130 for Ctrl-C).\n"
     "The score language is described in the README and in skladba(1).\n";
 

@@ -205,7 +205,7 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
                   y(n.segment) + 0.5, sirkanoty, radek - 1));
         if (popisky) {
             cil.pis("><title>" + ton(n.segment) + ", " + cas(static_cast<double>(n.start) / zaklad, true) + ", " +
-                    jmenorejstriku(n.reg) + f(" s%d%%</title></rect>\n", n.sila));
+                    jmenorejstriku(n.reg) + f(", volume %d%%</title></rect>\n", n.sila));
         } else {
             cil.pis("/>\n");
         }

@@ -146,12 +146,12 @@ void Kontrola::konecslova() {
     if (nehudba_ && delkaslova_ == 1) {
         const int b = static_cast<unsigned char>(slovo_[0]);
         if (b == 'b') {
-            varuj(zacatekslova_, "\"b\" is no note and is ignored: B flat is <h, B natural h");
+            varuj(zacatekslova_, "\"b\" is not a note and is ignored: B flat is <h, B natural h");
         } else if (b >= 'A' && b <= 'H') {
-            varuj(zacatekslova_, "\"" + s + "\" is no command and is ignored: notes are lower case (" +
+            varuj(zacatekslova_, "\"" + s + "\" is not a command and is ignored: notes are lower case (" +
                                      (b == 'B' ? std::string("h") : znak(b - 'A' + 'a')) + ")");
         } else {
-            varuj(zacatekslova_, "\"" + s + "\" is no command and is ignored");
+            varuj(zacatekslova_, "\"" + s + "\" is not a command and is ignored");
         }
     } else if (nehudba_) {
         const std::string posuvka = posuvkaslova(slovo_);
@@ -260,7 +260,7 @@ void Kontrola::oktava(int64_t pozice) {
     pismeno('o', pozice, true);
     konecslova();
     if (jecislo(n)) {
-        varuj(pozice, "o" + znak(n) + " is no octave: the octaves are ov, om, o1, o2, o3 and o4, so o is ignored and " +
+        varuj(pozice, "o" + znak(n) + " is not an octave: the octaves are ov, om, o1, o2, o3 and o4, so o is ignored and " +
                           znak(n) + " starts a note value");
         return;
     }
@@ -283,7 +283,7 @@ void Kontrola::utf8(int b, int64_t pozice) {
     for (int i = 0; i < navic; ++i) {
         const int n = in_.surovy();
         if (n < 0x80 || n > 0xBF) {
-            varuj(pozice, "byte " + bajt(b) + " is no command and is ignored");
+            varuj(pozice, "byte " + bajt(b) + " is not a command and is ignored");
             return;
         }
         in_.vezmi();
@@ -317,9 +317,9 @@ void Kontrola::ostatni(int b, int64_t pozice) {
         varuj(pozice - 1, "a character outside ASCII is read here as its low byte and " + bajt(b) +
                               ": in a UTF-16LE score write only ASCII, \xC4\x8D and \xC4\x9B, even in comments");
     } else if (b >= 0x21 && b < 0x7F) {
-        varuj(pozice, "\"" + znak(b) + "\" is no command and is ignored");
+        varuj(pozice, "\"" + znak(b) + "\" is not a command and is ignored");
     } else {
-        varuj(pozice, "byte " + bajt(b) + " is no command and is ignored");
+        varuj(pozice, "byte " + bajt(b) + " is not a command and is ignored");
     }
 }
 
@@ -405,7 +405,7 @@ void Kontrola::projdi() {
                 if (in_.surovy() == 0x01) in_.vezmi();
                 break;
             case '#':
-                varuj(pozice, std::string("\"#\" is no sharp and is ignored: a sharp comes before its note, ") +
+                varuj(pozice, std::string("\"#\" is not a sharp and is ignored: a sharp comes before its note, ") +
                                   (predchozi != 0 && predchozi != 'p' ? ">" + znak(predchozi) : ">c"));
                 break;
             case '>': case '<': case 0xE8: case 0xEC: case '.': case '|':
