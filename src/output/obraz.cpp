@@ -53,7 +53,7 @@ std::string xml(const std::string& s) {
             continue;
         }
         const int navic = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : -1;
-        bool platny = navic > 0 && i + navic < s.size() + 0;
+        bool platny = navic > 0 && i + static_cast<size_t>(navic) < s.size();
         for (int k = 1; platny && k <= navic; ++k) {
             const auto c = static_cast<unsigned char>(s[i + k]);
             platny = c >= 0x80 && c <= 0xBF;
