@@ -200,7 +200,10 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
     for (const Nota& n : noty) {
         const size_t r = static_cast<size_t>(std::find(rejstriky.begin(), rejstriky.end(), n.reg) - rejstriky.begin());
         const int v = (rychlostmidi(n.sila) + 15) / 16;
-        const double sirkanoty = std::max(1.0, x(n.start + n.krok) - x(n.start));
+        // A pixel of air at the end, so that repeated notes of one pitch
+        // stay apart where there is room for it.
+        const double delka = x(n.start + n.krok) - x(n.start);
+        const double sirkanoty = std::max(1.0, delka > 3 ? delka - 1 : delka);
         cil.pis(f("<rect class=\"r%zu v%d\" x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\"", r, v, x(n.start),
                   y(n.segment) + 0.5, sirkanoty, radek - 1));
         if (popisky) {
