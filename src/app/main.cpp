@@ -24,7 +24,14 @@ int chybapouziti(const std::string& zprava) {
     return stavpouziti;
 }
 
-void ohlas(const Vysledek& r) {
+// Warnings first, then the check's summary or the error. A check prints
+// what it was asked for on standard output; a render keeps standard output
+// for the WAV and puts its warnings on standard error.
+void ohlas(const Vysledek& r, bool kontrola) {
+    std::FILE* kam = kontrola ? stdout : stderr;
+    for (const std::string& v : r.varovani) std::fprintf(kam, "%s\n", v.c_str());
+    for (const std::string& s : r.souhrn) std::fprintf(kam, "%s\n", s.c_str());
+    std::fflush(kam);
     if (r.status != 0) std::fprintf(stderr, "skladba: %s\n", r.zprava.c_str());
 }
 
@@ -47,12 +54,15 @@ std::string delka(int64_t vzorku) {
     for (;;) {
         const double zacatek = platform::ted();
         const Vysledek r = spust(nastaveni);
-        if (r.status == 0) {
+        if (nastaveni.kontrola) {
+            ohlas(r, true);
+        } else if (r.status == 0) {
+            ohlas(r, false);
             std::fprintf(stderr, "%s: %s, %lld note%s, rendered in %.2f s\n", c.vystup.c_str(),
                          delka(r.vzorku).c_str(), static_cast<long long>(r.noty), r.noty == 1 ? "" : "s",
                          platform::ted() - zacatek);
         } else {
-            ohlas(r);
+            ohlas(r, false);
         }
         std::fflush(stderr);
         bool hlasenochybeni = false;
@@ -95,6 +105,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     const bool spartiturou = !volby.partitury.empty();
+    if (volby.kontrola && (!volby.midi.empty() || !volby.obraz.empty())) {
+        return chybapouziti("--check renders nothing: leave out --midi and --piano-roll");
+    }
     if (volby.hlidat) {
         if (!spartiturou) return chybapouziti("--watch needs a score file to watch");
         if (volby.partitury[0] == "-") return chybapouziti("--watch cannot watch standard input");
@@ -109,7 +122,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "skladba: %s\n", e.what());
         return stavchyba;
     }
-    if (nastaveni.cesty.vystup == "-" && platform::vystupjeterminal()) {
+    nastaveni.kontrola = volby.kontrola;
+    // Warnings only where a score was named: a run without arguments prints
+    // nothing, as it always has.
+    nastaveni.varovani = spartiturou && !volby.tichy;
+    if (nastaveni.cesty.vystup == "-" && platform::vystupjeterminal() && !volby.kontrola) {
         return chybapouziti("refusing to write a WAV to the terminal: redirect standard output, "
                             "or name a file with -o");
     }
@@ -120,6 +137,6 @@ int main(int argc, char** argv) {
     if (volby.hlidat) hlidej(nastaveni);
 
     const Vysledek r = spust(nastaveni);
-    ohlas(r);
+    ohlas(r, nastaveni.kontrola);
     return r.status;
 }

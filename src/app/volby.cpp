@@ -14,7 +14,8 @@ const char napoveda[] =
     "(22050 Hz) with the same name and the extension .wav (songs/kanon.txt gives\n"
     "songs/kanon.wav). A SCORE of - is read from standard input, and its WAV goes\n"
     "to standard output unless -o names a file. Without SCORE, renders aktualni.txt\n"
-    "in the current directory to aktualni.wav. Prints nothing on success.\n"
+    "in the current directory to aktualni.wav. Prints nothing on success, except\n"
+    "warnings about likely misreadings of SCORE on standard error.\n"
     "\n"
     "  -o, --output FILE     write the WAV to FILE (- for standard output)\n"
     "      --registers DIR   take the registers and the header template from DIR\n"
@@ -22,6 +23,11 @@ const char napoveda[] =
     "      --release MS      let each note sound for its value, then fade out over\n"
     "                        MS milliseconds (at least 5) instead of ringing for\n"
     "                        the four seconds of its recording\n"
+    "      --check           read SCORE without rendering: print its warnings and a\n"
+    "                        summary (duration, notes, range, where each voice ends)\n"
+    "  -q, --quiet           print no warnings about the score while rendering\n"
+    "      --midi FILE       also write the notes as a Standard MIDI File\n"
+    "      --piano-roll FILE also draw the render as an SVG piano roll\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -30,7 +36,8 @@ const char napoveda[] =
     "or for standard input); the folder named by SKLADBA_REJSTRIKY; the installed\n"
     "share/skladba/rejstriky.\n"
     "\n"
-    "Exit status: 0 the WAV was written; 1 an error in the score or with a file;\n"
+    "Exit status: 0 the WAV was written (with --check: the score would render);\n"
+    "1 an error in the score or with a file;\n"
     "2 wrong arguments; 128 + N interrupted by signal N (130 for Ctrl-C).\n"
     "The score language is described in the README and in skladba(1).\n";
 
@@ -40,24 +47,22 @@ struct Moznost {
     const char* dlouha;   // without the leading "--"
     char kratka;          // 0 when there is none
     bool hodnota;         // takes a value
+    void (*nastav)(Volby&, const std::string& hodnota);
 };
 
+// One line per option.
 const Moznost moznosti[] = {
-    {"output", 'o', true}, {"registers", 0, true}, {"watch", 0, false}, {"release", 0, true},
-    {"help", 'h', false},  {"version", 0, false},
+    {"output", 'o', true, [](Volby& v, const std::string& h) { v.vystup = h; }},
+    {"registers", 0, true, [](Volby& v, const std::string& h) { v.rejstriky = h; }},
+    {"watch", 0, false, [](Volby& v, const std::string&) { v.hlidat = true; }},
+    {"release", 0, true, [](Volby& v, const std::string& h) { v.dozvuk = h; v.sdozvukem = true; }},
+    {"check", 0, false, [](Volby& v, const std::string&) { v.kontrola = true; }},
+    {"quiet", 'q', false, [](Volby& v, const std::string&) { v.tichy = true; }},
+    {"midi", 0, true, [](Volby& v, const std::string& h) { v.midi = h; }},
+    {"piano-roll", 0, true, [](Volby& v, const std::string& h) { v.obraz = h; }},
+    {"help", 'h', false, [](Volby& v, const std::string&) { v.napoveda = true; }},
+    {"version", 0, false, [](Volby& v, const std::string&) { v.verze = true; }},
 };
-
-void nastav(Volby& v, const std::string& dlouha, const std::string& hodnota) {
-    if (dlouha == "output") v.vystup = hodnota;
-    if (dlouha == "registers") v.rejstriky = hodnota;
-    if (dlouha == "watch") v.hlidat = true;
-    if (dlouha == "release") {
-        v.dozvuk = hodnota;
-        v.sdozvukem = true;
-    }
-    if (dlouha == "help") v.napoveda = true;
-    if (dlouha == "version") v.verze = true;
-}
 
 const Moznost* najdidlouhou(const std::string& name) {
     for (const Moznost& m : moznosti) {
@@ -128,7 +133,7 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
             }
             hodnota = argv[++i];
         }
-        nastav(v, m->dlouha, hodnota);
+        m->nastav(v, hodnota);
     }
     if (v.sdozvukem) {
         // Whole milliseconds from 5 (shorter fades click) to ten seconds.
@@ -198,6 +203,22 @@ void overvystup(const Cesty& c) {
     overslozkuvystupu(c.vystup);
 }
 
+// A MIDI file or piano roll goes beside the WAV, never in the place of the
+// score, the WAV or the other one.
+void overpribuzny(const std::string& cesta, const Cesty& c, const std::string& jiny) {
+    if (cesta.empty()) return;
+    const auto totez = [&](const std::string& jina) {
+        return jina != "-" && (cesta == jina || platform::tentyz(cesta.c_str(), jina.c_str()));
+    };
+    if (cesta == "-") chybasouboru("cannot write " + cesta + ": the MIDI file and the piano roll need a file name");
+    if (totez(c.partitura)) chybasouboru("refusing to write " + cesta + ": it is the score itself");
+    if (totez(c.vystup)) chybasouboru("refusing to write " + cesta + ": it is the WAV itself");
+    if (!jiny.empty() && totez(jiny)) {
+        chybasouboru("refusing to write " + cesta + " twice: name one file for --midi and another for --piano-roll");
+    }
+    overslozkuvystupu(cesta);
+}
+
 #ifndef SKLADBA_REGISTERS_FROM_BIN
 #define SKLADBA_REGISTERS_FROM_BIN "../share/skladba/rejstriky"
 #endif
@@ -260,16 +281,21 @@ Cesty urcicesty(const Volby& v) {
         c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
         c.mix = mixpro(c.vystup);
-        overvystup(c);
+        // A check writes nothing, so its output needs no folder.
+        if (!v.kontrola) overvystup(c);
         c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);
     } else {
         if (!v.vystup.empty()) {
             c.vystup = v.vystup;
             c.mix = mixpro(c.vystup);
-            overvystup(c);
+            if (!v.kontrola) overvystup(c);
         }
         c.rejstriky = slozkarejstriku(v, "", false);
     }
+    c.midi = v.midi;
+    c.obraz = v.obraz;
+    overpribuzny(c.midi, c, c.obraz);
+    overpribuzny(c.obraz, c, "");
     return c;
 }
 

@@ -17,6 +17,10 @@ struct Volby {
     bool hlidat = false;                  // --watch
     std::string dozvuk;                   // --release MS, as written
     bool sdozvukem = false;               // --release was given
+    bool kontrola = false;                // --check
+    bool tichy = false;                   // -q, --quiet
+    std::string midi;                     // --midi
+    std::string obraz;                    // --piano-roll
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
 };

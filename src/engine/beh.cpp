@@ -1,15 +1,23 @@
 #include "engine/beh.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "base/chyba.h"
 #include "base/stav.h"
+#include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
+#include "output/midi.h"
+#include "output/obalka.h"
+#include "output/obraz.h"
+#include "output/rozpracovany.h"
 #include "output/wav.h"
 #include "platform/system.h"
 #include "score/ctenar.h"
+#include "score/kontrola.h"
 #include "synth/mix.h"
 #include "synth/rejstrik.h"
 
@@ -60,6 +68,52 @@ struct Postup {
 
 Postup postup;
 
+// Warnings kept of each kind (the lexical ones, the engine's); a score full
+// of one mistake says it a hundred times and counts the rest.
+constexpr size_t nejvicvarovani = 100;
+
+// The observer of a run: keeps the sounding notes for the MIDI file and the
+// piano roll, with whether they were all placed at one tempo, and passes
+// everything on to the overview when there is one.
+class Sber : public Pozorovatel {
+public:
+    Prehled* prehled = nullptr;
+    bool sbirat = false;
+    std::vector<Nota> noty;
+    // The whole-note length every note and rest was placed at; -1 before the
+    // first, 0 once there were two or a tempo curve.
+    int64_t celatempa = -1;
+
+    void nota(const UlozenaNota& u) override {
+        if (prehled) prehled->nota(u);
+        if (!sbirat) return;
+        if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
+            celatempa = 0;
+        } else if (celatempa < 0) {
+            celatempa = u.celatempa;
+        }
+        if (u.nota.segment > 0) noty.push_back(u.nota);
+    }
+    void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
+        if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
+    }
+    void takt(int64_t pozice) override {
+        if (prehled) prehled->takt(pozice);
+    }
+};
+
+// What the run found in the score besides errors.
+struct Nalezy {
+    std::vector<Varovani> pismo;     // from the lexical check
+    int64_t dalsichpismo = 0;
+    std::unique_ptr<Prehled> prehled;
+    Sber sber;
+};
+
+Nalezy nalezy;
+// The waveform under the piano roll.
+Obalka obalka;
+
 void spustsekvenci() {
     const Cesty& cesty = nastaveni->cesty;
     stav.tempo = (zaklad * 60 / stav.tempo) * 4;
@@ -67,8 +121,15 @@ void spustsekvenci() {
     if (!isoubor.otevri(cesty.partitura, cesty.jmenopartitury)) {
         chybasouboruerrno("cannot open the score", cesty.jmenopartitury);
     }
-    otevrimix(cesty.mix);
-    pripravvystup(cesty.vystup);
+    if (nastaveni->varovani || nastaveni->kontrola) {
+        nalezy.pismo = zkontrolujpismo(nejvicvarovani, nalezy.dalsichpismo);
+    }
+    if (!nastaveni->kontrola) {
+        otevrimix(cesty.mix);
+        pripravvystup(cesty.vystup);
+        if (!cesty.midi.empty()) pripravvystup(cesty.midi);
+        if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
+    }
     nastavslozkurejstriku(cesty.rejstriky);
     if (!nactirejstrik(stav.reg)) chybasouboruerrno("cannot load the register", rejstrjmeno(stav.reg));
     nactihlavicku(cesty.rejstriky + "/" + sablonahlavicky);
@@ -90,8 +151,90 @@ void dokonceni() {
     const int64_t mixbajtu = delkamixu();
     isoubor.zavri();
     postup.smaz();
-    zapiswav(mixbajtu, nastaveni->cesty.vystup, nastaveni->uspechjekonecny);
+    const Cesty& c = nastaveni->cesty;
+    std::unique_ptr<Rozpracovany> midi, obraz;
+    Souputnici souputnici;
+    if (!c.midi.empty() || !c.obraz.empty()) {
+        souputnici.zapis = [&] {
+            const Sber& sber = nalezy.sber;
+            if (!c.midi.empty()) {
+                midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
+                midi->pis(bajtymidi(sber.noty, std::max<int64_t>(0, sber.celatempa), c.jmenopartitury, '1'));
+                midi->dokonci();
+            }
+            if (!c.obraz.empty()) {
+                obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
+                kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
+                obraz->dokonci();
+            }
+        };
+        souputnici.prejmenuj = [&] {
+            if (midi) midi->prejmenuj();
+            if (obraz) obraz->prejmenuj();
+        };
+    }
+    zapiswav(mixbajtu, c.vystup, nastaveni->uspechjekonecny, souputnici);
     smazmix();
+}
+
+// m:ss.s, or m:ss.ss with two decimals.
+std::string cas(int64_t vzorku, int desetin = 1) {
+    const double sekund = static_cast<double>(vzorku) / zaklad;
+    const int minut = static_cast<int>(sekund / 60);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, desetin == 1 ? "%d:%04.1f" : "%d:%05.2f", minut, sekund - 60.0 * minut);
+    return buf;
+}
+
+// The warnings of both checks in the order of the score, each with its
+// line and column; the score must still be open.
+std::vector<std::string> naformatujvarovani() {
+    std::vector<Varovani> vse = nalezy.pismo;
+    int64_t dalsich = nalezy.dalsichpismo;
+    if (nalezy.prehled) {
+        vse.insert(vse.end(), nalezy.prehled->varovani.begin(), nalezy.prehled->varovani.end());
+        dalsich += nalezy.prehled->dalsichvarovani;
+    }
+    std::stable_sort(vse.begin(), vse.end(), [](const Varovani& a, const Varovani& b) { return a.pozice < b.pozice; });
+    std::vector<int64_t> pozice;
+    for (const Varovani& v : vse) pozice.push_back(v.pozice);
+    const std::vector<Partitura::Misto> mista = isoubor.umisteni(pozice);
+    std::vector<std::string> radky;
+    const std::string& jmeno = nastaveni->cesty.jmenopartitury;
+    for (size_t i = 0; i < vse.size(); ++i) {
+        radky.push_back(jmeno + ":" + std::to_string(mista[i].radek) + ":" + std::to_string(mista[i].sloupec) +
+                        ": warning: " + vse[i].text);
+    }
+    if (dalsich > 0) {
+        radky.push_back(jmeno + ": and " + std::to_string(dalsich) + " more warning" + (dalsich == 1 ? "" : "s"));
+    }
+    return radky;
+}
+
+// The check's summary: the piece, then one line per voice.
+std::vector<std::string> naformatujsouhrn() {
+    const Prehled& p = *nalezy.prehled;
+    std::vector<std::string> radky;
+    std::string o = nastaveni->cesty.jmenopartitury + ": " + cas(p.konec) + ", ";
+    if (p.noty == 0) {
+        o += "no notes";
+    } else {
+        o += std::to_string(p.noty) + (p.noty == 1 ? " note" : " notes") + ", range " + jmenotonu(p.nejnizsi) +
+             " to " + jmenotonu(p.nejvyssi);
+    }
+    const size_t hlasu = p.hlasy.size() + static_cast<size_t>(p.dalsichhlasu);
+    radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
+    std::vector<int64_t> pozice;
+    for (const Prehled::Hlas& h : p.hlasy) pozice.push_back(h.prvni);
+    const std::vector<Partitura::Misto> mista = isoubor.umisteni(pozice);
+    for (size_t i = 0; i < p.hlasy.size(); ++i) {
+        const Prehled::Hlas& h = p.hlasy[i];
+        radky.push_back("  voice " + std::to_string(i + 1) + ", line " + std::to_string(mista[i].radek) +
+                        ": whole notes " + vcelych(h.zacatek) + " to " + vcelych(h.konec) + ", " +
+                        cas(h.zacatekvzorku, 2) + " to " + cas(h.konecvzorku, 2));
+    }
+    if (p.dalsichhlasu > 0) radky.push_back("  and " + std::to_string(p.dalsichhlasu) + " more voices");
+    return radky;
 }
 
 std::string umistenachyba(const ChybaPartitury& e) {
@@ -110,6 +253,13 @@ struct Uklid {
         smazmix();
         isoubor.zavri();
         hlaseninesouhlasu = nullptr;
+        pozorovatel = nullptr;
+        obalkawav = nullptr;
+        mixovat = true;
+        nalezy.pismo.clear();
+        nalezy.dalsichpismo = 0;
+        nalezy.prehled.reset();
+        nalezy.sber = Sber{};
     }
 };
 
@@ -123,19 +273,43 @@ Vysledek spust(const Nastaveni& n) {
     vynulujmix();
     hlaseninesouhlasu = hlasnesouhlas;
     postup = Postup{};
-    postup.zapnuty = n.postup && platform::chybjeterminal();
+    postup.zapnuty = n.postup && platform::chybjeterminal() && !n.kontrola;
     postup.zacatek = platform::ted();
     Uklid uklid;
     Vysledek r;
+    if (n.varovani || n.kontrola) nalezy.prehled = std::make_unique<Prehled>(n.kontrola, nejvicvarovani);
+    nalezy.sber.prehled = nalezy.prehled.get();
+    nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty());
+    if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
+    if (!n.cesty.obraz.empty()) obalkawav = &obalka;
+    mixovat = !n.kontrola;
+    // Warnings are placed while the score is still open, also when the run
+    // stops at an error.
+    auto varovani = [&] {
+        if ((n.varovani || n.kontrola) && isoubor.jeotevrena()) r.varovani = naformatujvarovani();
+    };
     try {
         spustsekvenci();
         prikazovasmycka();
+        if (nalezy.prehled) nalezy.prehled->dokonci();
+        varovani();
+        if (n.kontrola) {
+            r.souhrn = naformatujsouhrn();
+            r.noty = stav.pocetnot;
+            return r;
+        }
         dokonceni();
         r.vzorku = stav.konecmixu;
     } catch (const ChybaPartitury& e) {
-        return {1, umistenachyba(e)};
+        varovani();
+        r.status = 1;
+        r.zprava = umistenachyba(e);
+        return r;
     } catch (const ChybaSouboru& e) {
-        return {1, e.what()};
+        varovani();
+        r.status = 1;
+        r.zprava = e.what();
+        return r;
     }
     r.noty = stav.pocetnot;
     if (stav.nesouhlasy > 0) {

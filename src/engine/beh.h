@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace skladba {
 
@@ -15,6 +16,8 @@ struct Cesty {
     std::string vystup = "aktualni.wav";           // "-": standard output
     std::string mix = "_.tmp";
     std::string rejstriky = "rejstriky";           // registers and the header template
+    std::string midi;                              // the MIDI file, if one is wanted
+    std::string obraz;                             // the piano roll (SVG), if one is wanted
 };
 
 struct Nastaveni {
@@ -28,6 +31,12 @@ struct Nastaveni {
     // --release: each note sounds for its value, then fades out over this
     // many milliseconds (at least 5). 0: notes ring for their whole segment.
     int dozvukms = 0;
+    // Look for likely misreadings of the score (Vysledek::varovani).
+    bool varovani = false;
+    // Read the score without rendering: no mix file and no WAV, but the
+    // registers are loaded, so that a missing one is the usual error. The
+    // warnings and a summary come back in Vysledek.
+    bool kontrola = false;
 };
 
 struct Vysledek {
@@ -35,6 +44,11 @@ struct Vysledek {
     std::string zprava;    // what went wrong, without the program name
     int64_t vzorku = 0;    // samples of the WAV written
     int64_t noty = 0;      // notes mixed (rests and dots not counted)
+    // "SCORE:LINE:COLUMN: warning: ..." lines, in the order of the score,
+    // also when the run failed.
+    std::vector<std::string> varovani;
+    // The check's summary: duration, notes, range, one line per voice.
+    std::vector<std::string> souhrn;
 };
 
 // Runs one score from a fresh engine state. Never exits the process and

@@ -5,6 +5,7 @@
 
 #include "base/chyba.h"
 #include "base/stav.h"
+#include "engine/pozorovatel.h"
 #include "score/ctenar.h"
 
 namespace skladba {
@@ -152,17 +153,25 @@ void prikazzpet() {
     int64_t pocet = 1;
     if (jecislice(stav.znak)) pocet = nacele(dejcislo());
     const int64_t m = delkahodnoty();
-    if (pocet <= 0 || m == 0) return;   // nothing to unwind
+    if (pocet > 0 && m > 0) {
+        if (stav.ritard == 0.0) {
+            vratcas(pocet * m);   // no curve: one subtraction, whatever the count
+        } else {
+            if (pocet > meze.skladba / m) {
+                chybapartitury("step back too long under a tempo curve: it would unwind more than " +
+                               std::to_string(meze.skladba) + " samples");
+            }
+            for (int64_t i = 0; i < pocet; ++i) vratcas(m);
+        }
+    }
+    if (pozorovatel) {
+        const double hodnot = (pul ? 0.5 : 0.0) + (pocet > 0 && m > 0 ? static_cast<double>(pocet) : 0.0);
+        pozorovatel->zpet(hodnot, stav.hodnota, stav.momcas, stav.pozicepovelu);
+    }
+}
 
-    if (stav.ritard == 0.0) {
-        vratcas(pocet * m);   // no curve: one subtraction, whatever the count
-        return;
-    }
-    if (pocet > meze.skladba / m) {
-        chybapartitury("step back too long under a tempo curve: it would unwind more than " +
-                       std::to_string(meze.skladba) + " samples");
-    }
-    for (int64_t i = 0; i < pocet; ++i) vratcas(m);
+void prikaztakt() {
+    if (pozorovatel) pozorovatel->takt(stav.pozicepovelu);
 }
 
 }  // namespace skladba

@@ -1,6 +1,6 @@
 // Time in samples: note value lengths under a constant tempo or a tempo
 // curve, the forward step of every note, the step back of "-", and the
-// commands "t", "r" and "-".
+// commands "t", "r", "-" and the bar line.
 #pragma once
 
 #include <cstdint>
@@ -27,5 +27,6 @@ void vratcas(int64_t m);
 void prikaztempo();        // "t"
 void prikazkrivka();       // "r"
 void prikazzpet();         // "-"
+void prikaztakt();         // "|": only for the eye; an observer compares bar lengths
 
 }  // namespace skladba

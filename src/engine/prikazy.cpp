@@ -52,6 +52,7 @@ constexpr Polozka prikazy[] = {
     {'t', prikaztempo},         // tempo                                   cas.cpp
     {'r', prikazkrivka},        // tempo curve                             cas.cpp
     {'-', prikazzpet},          // step back                               cas.cpp
+    {'|', prikaztakt},          // bar line: changes nothing in the sound  cas.cpp
 };
 
 std::array<Prikaz, 256> sestavtabulku() {

@@ -6,7 +6,8 @@ namespace skladba {
 using Prikaz = void (*)();
 
 // The command for a byte, or nullptr when the byte has no meaning (spaces,
-// line breaks, bar lines and everything else without an entry is ignored).
+// line breaks and everything else without an entry is ignored; a bar line
+// only tells an observer where it stands).
 Prikaz prikazpro(char znak);
 
 }  // namespace skladba

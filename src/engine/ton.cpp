@@ -5,11 +5,14 @@
 #include "base/chyba.h"
 #include "base/stav.h"
 #include "engine/cas.h"
+#include "engine/pozorovatel.h"
 #include "synth/mix.h"
 
 namespace skladba {
 
 SledovaniNoty sledovaninoty = nullptr;
+bool mixovat = true;
+Pozorovatel* pozorovatel = nullptr;
 
 void zvysoktavu() {
     if (stav.oktava < 60) stav.oktava += 12;
@@ -75,10 +78,6 @@ int64_t startjitter() {
     return j;
 }
 
-}  // namespace
-
-namespace {
-
 // Without a release a note is mixed at once for its whole segment. With one,
 // it is held back until the next note, register change or the end of the
 // score shows how long it sounds: its own step and those of the dots right
@@ -99,16 +98,16 @@ void uloz(bool tecka) {
     if (start + delkatonu > meze.skladba) chybaprilisdlouha();
 
     if (sledovaninoty) sledovaninoty(start, k, stav.sila);
-    const int64_t pred = stav.momcas;
-    if (stav.dozvuk == 0) mixuj(start, k, stav.sila);
+    if (mixovat && stav.dozvuk == 0) mixuj(start, k, stav.sila);
 
+    const int64_t kurzor = stav.momcas;
     krokvpred();
-    if (stav.dozvuk > 0) {
-        const int64_t krok = stav.momcas - pred;
+    if (mixovat && stav.dozvuk > 0) {
+        const int64_t krok = stav.momcas - kurzor;
         if (tecka) {
             // A dot right after the note lengthens it; after a step back it
             // lengthens nothing.
-            if (stav.odlozena.je && stav.odlozena.kurzor == pred) {
+            if (stav.odlozena.je && stav.odlozena.kurzor == kurzor) {
                 stav.odlozena.delka += krok;
                 stav.odlozena.kurzor = stav.momcas;
             }
@@ -117,6 +116,23 @@ void uloz(bool tecka) {
             doznej();
             stav.odlozena = {true, start, k, stav.sila, krok, stav.momcas};
         }
+    }
+    if (pozorovatel) {
+        UlozenaNota u;
+        u.nota.start = start;
+        u.nota.krok = stav.momcas - kurzor;
+        u.nota.segment = static_cast<uint8_t>(k);
+        u.nota.sila = static_cast<uint8_t>(stav.sila);
+        u.nota.reg = stav.reg;
+        u.nota.posunuta = stav.synchro >= 1;
+        u.kurzor = kurzor;
+        u.hodnota = stav.hodnota;
+        u.celatempa = stav.tempo;
+        u.krivka = stav.ritard != 0.0;
+        u.tecka = tecka;
+        u.pismeno = letter > 0;
+        u.pozice = stav.pozicepovelu;
+        pozorovatel->nota(u);
     }
     stav.posuvky = 0;
     stav.zmenaoktavy = 0;

@@ -11,8 +11,9 @@ namespace skladba {
 // (jittered once polyphony has been used), mixes the segment there at the
 // current volume, then moves the time cursor on by one note value.
 void ulozton();
-// The dot: a rest of the current value, which is double the note's (the
-// caller doubles it), that also lengthens a note waiting for its release.
+// The dot ("."): a rest of the current value, which is double the note's
+// (the caller doubles it), reported as a dot; with a release it also
+// lengthens the note that waits for its release.
 void uloztecku();
 // Mixes the note that waits for its release, if any: called where a note
 // can no longer be lengthened (a register change, the end of the score).
@@ -26,6 +27,10 @@ void snizoktavu();   // octave down, at least to 0
 // score (the benchmark's in-memory reference); the renderer never needs it.
 using SledovaniNoty = void (*)(int64_t start, int64_t segment, int sila);
 extern SledovaniNoty sledovaninoty;
+
+// When false, notes are placed, checked and reported but not mixed: the
+// check of a score renders nothing.
+extern bool mixovat;
 
 // The start-jitter generator: a fixed linear congruential sequence from
 // state 1, so every run on every machine draws the same numbers (0..32767).

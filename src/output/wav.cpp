@@ -12,6 +12,7 @@
 namespace skladba {
 
 int16_t pole2[delkatonu];
+Obalka* obalkawav = nullptr;
 
 namespace {
 
@@ -74,12 +75,14 @@ void zapisdata(const Cil& cil, int64_t mixbajtu, const std::string& vystup) {
     if (!cil.zapis(hlavicka44, sizeof hlavicka44, 0)) chybazapisu(vystup);
 
     const double scale = static_cast<double>(maxsignal) / stav.maximum;
+    if (obalkawav) obalkawav->zacni(mixbajtu / 4);
     off_t out = delkahlavicky;
     for (int64_t sample = 0; sample * 4 < mixbajtu; sample += delkatonu) {
         ctimix(sample, pole4);
         const int64_t left = mixbajtu / 4 - sample;
         const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
         prevedblok(count, scale);
+        if (obalkawav) obalkawav->pridej(sample, pole2, count);
         dolittleendian(pole2, static_cast<size_t>(count));
         if (!cil.zapis(pole2, sizeof(int16_t) * count, out)) chybazapisu(vystup);
         out += static_cast<off_t>(sizeof(int16_t)) * count;
@@ -121,10 +124,40 @@ void pripravvystup(const std::string& vystup) {
     }
 }
 
-void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny) {
+namespace {
+
+// Removes the WAV's temporary file after a companion failed.
+void zahodwav() {
+    if (rozpracovany.empty()) return;
+    platform::zadrzpreruseni();
+    platform::smaz(rozpracovany.c_str());
+    platform::odznacdocasny(platform::Docasny::wav);
+    platform::pustpreruseni();
+    rozpracovany.clear();
+}
+
+void zapissouputniky(const Souputnici& souputnici) {
+    if (!souputnici.zapis) return;
+    try {
+        souputnici.zapis();
+    } catch (...) {
+        zahodwav();
+        throw;
+    }
+}
+
+}  // namespace
+
+void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici) {
     rozpracovany.clear();
     if (vystup == "-") {
         zapisdata(Cil{1, true}, mixbajtu, vystup);
+        zapissouputniky(souputnici);
+        if (souputnici.prejmenuj) {
+            platform::zadrzpreruseni();
+            souputnici.prejmenuj();
+            platform::pustpreruseni();
+        }
         return;
     }
     rozpracovany = vystup + ".part";
@@ -135,9 +168,19 @@ void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny)
     // On disk before it replaces the previous WAV.
     if (!platform::synchronizuj(wav.fd())) chybazapisu(vystup);
     wav.zavri();
+    zapissouputniky(souputnici);
     // The rename makes the run a success; a signal must not fall between it
     // and the mark that says so.
     platform::zadrzpreruseni();
+    if (souputnici.prejmenuj) {
+        try {
+            souputnici.prejmenuj();
+        } catch (...) {
+            platform::pustpreruseni();
+            zahodwav();
+            throw;
+        }
+    }
     if (!platform::prejmenuj(rozpracovany.c_str(), vystup.c_str())) {
         platform::pustpreruseni();
         chybazapisu(vystup);

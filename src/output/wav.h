@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/format.h"
+#include "output/obalka.h"
 
 namespace skladba {
 
@@ -21,12 +23,25 @@ void nactihlavicku(const std::string& cesta);
 // pipe or device under the name it was given ("-" is standard output).
 void pripravvystup(const std::string& vystup);
 
+// When set, sees every block of samples as it goes into the WAV.
+extern Obalka* obalkawav;
+
+// Files made with the WAV (the MIDI file, the piano roll). zapis is called
+// once the WAV's samples are all written and writes them whole under their
+// temporary names; prejmenuj puts them in place, just before the WAV takes
+// its own name, with signals held back, so that the three change together.
+struct Souputnici {
+    std::function<void()> zapis;
+    std::function<void()> prejmenuj;
+};
+
 // Writes the WAV from the mix file of mixbajtu bytes to vystup ("-":
 // standard output). A file is written as vystup + ".part" and renamed to
 // vystup only once complete, so a failed or interrupted run never leaves a
 // half-written WAV and keeps the previous one. With uspechjekonecny, an
 // interruption after the rename ends the process with status 0.
-void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny);
+void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny,
+              const Souputnici& souputnici = Souputnici{});
 
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
 // quotient first, truncated toward zero. No sum of an intact mix exceeds

@@ -1,5 +1,6 @@
 #include "score/ctenar.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/chyba.h"
@@ -105,35 +106,56 @@ void Partitura::zpet() {
     }
 }
 
-void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const {
-    radek = 1;
-    sloupec = 1;
-    if (vpameti_) {
-        for (int64_t at = 0; at < offset && at < delka_; ++at) {
-            if (data_[at] == '\n') {
-                ++radek;
-                sloupec = 1;
-            } else if (data_[at] != 0) {
-                ++sloupec;
-            }
-        }
-        return;
-    }
+void Partitura::pretoc() {
+    index_ = 0;
+    eof_ = false;
+    posledniznak = 0;
+    if (vpameti_) return;
+    zacatek_ = 0;
+    delka_ = 0;
+}
+
+std::vector<Partitura::Misto> Partitura::umisteni(std::vector<int64_t> offsets) const {
+    std::vector<size_t> poradi(offsets.size());
+    for (size_t i = 0; i < poradi.size(); ++i) poradi[i] = i;
+    std::sort(poradi.begin(), poradi.end(), [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
+    std::vector<Misto> mista(offsets.size());
+    Misto ted;
+    int64_t at = 0;
     unsigned char buf[delkaokna];
-    for (int64_t at = 0; at < offset;) {
-        int64_t want = offset - at < delkaokna ? offset - at : delkaokna;
-        ssize_t n = platform::ctivse(soubor_.fd(), buf, static_cast<size_t>(want), at);
-        if (n <= 0) return;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buf[i] == '\n') {
-                ++radek;
-                sloupec = 1;
-            } else if (buf[i] != 0) {
-                ++sloupec;
+    for (size_t i : poradi) {
+        // Count the bytes from where the last offset left off up to this one.
+        while (at < offsets[i]) {
+            const int64_t want = std::min<int64_t>(offsets[i] - at, delkaokna);
+            const unsigned char* data = nullptr;
+            int64_t n = 0;
+            if (vpameti_) {
+                data = data_ + std::min(at, delka_);
+                n = std::min(want, delka_ - std::min(at, delka_));
+            } else {
+                data = buf;
+                n = platform::ctivse(soubor_.fd(), buf, static_cast<size_t>(want), at);
             }
+            if (n <= 0) break;
+            for (int64_t j = 0; j < n; ++j) {
+                if (data[j] == '\n') {
+                    ++ted.radek;
+                    ted.sloupec = 1;
+                } else if (data[j] != 0) {
+                    ++ted.sloupec;
+                }
+            }
+            at += n;
         }
-        at += n;
+        mista[i] = ted;
     }
+    return mista;
+}
+
+void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const {
+    const Misto m = umisteni(std::vector<int64_t>{offset})[0];
+    radek = m.radek;
+    sloupec = m.sloupec;
 }
 
 char dejznak() {

@@ -42,10 +42,16 @@ public:
     int64_t pozice() const { return zacatek_ + index_; }
     int64_t velikost() const { return velikost_; }
     void zpet();                     // seek one byte back (no-op at 0)
+    void pretoc();                   // back to the first byte, for a second pass
 
     // Line and column of a byte offset: lines counted by line feeds, columns
     // by non-zero bytes since the last line feed, both from 1.
     void umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const;
+    // The same for many offsets in one pass over the score.
+    struct Misto {
+        int64_t radek = 1, sloupec = 1;
+    };
+    std::vector<Misto> umisteni(std::vector<int64_t> offsets) const;
 
 private:
     static constexpr int delkaokna = 1 << 16;

@@ -10,6 +10,8 @@
 //    segment mixed), no sample past the output peak, and (for pieces up to
 //    about three minutes) every sample equal to an in-memory mix of the
 //    notes reported;
+//  * every warning about the score (the lexical check and the engine's
+//    overview run on every input) is located at a place that exists;
 //  * status 1: a non-empty message; a score error is located as
 //    "aktualni.txt:LINE:COLUMN: " at a place that exists in the score; the
 //    previous aktualni.wav is left as it was;
@@ -471,10 +473,16 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     skladba::meze.skladba = kPieceSamples;
     g_model.start(model);
     skladba::sledovaninoty = observeNote;
-    const skladba::Vysledek r = skladba::spust();
+    skladba::Nastaveni nastaveni;
+    nastaveni.varovani = true;
+    const skladba::Vysledek r = skladba::spust(nastaveni);
     skladba::sledovaninoty = nullptr;
 
     Outcome out{r.status, r.zprava};
+    for (const std::string& v : r.varovani) {
+        // All but the count of warnings left out carry a place.
+        if (v.find(": warning: ") != std::string::npos) checkLocation(v, score);
+    }
     if (exists(kMix)) fail("_.tmp left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
     if (exists(kWavPart)) fail("aktualni.wav.part left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
     std::string now;

@@ -1,0 +1,235 @@
+#include "output/obraz.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+#include "base/format.h"
+#include "output/midi.h"
+
+namespace skladba {
+
+namespace {
+
+constexpr double vlevo = 64;       // room for the pitch labels
+constexpr double vpravo = 24;
+constexpr double nahore = 64;      // title and legend
+constexpr double radek = 8;        // pixels per semitone
+constexpr double vlna = 72;        // height of the waveform
+constexpr double pixelusekundu = 40;
+constexpr double nejmensisirka = 640;
+constexpr double nejvetsisirka = 16000;
+// Notes beyond this many carry no tooltip, to keep a long piece small.
+constexpr size_t nejvicpopisku = 4000;
+
+const char* const barvy[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
+                             "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"};
+constexpr int pocetbarev = sizeof barvy / sizeof barvy[0];
+
+std::string f(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string f(const char* fmt, ...) {
+    char buf[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+// Text for XML: markup characters escaped, control bytes and bytes that are
+// not UTF-8 replaced, since a file name may hold any byte.
+std::string xml(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            if (b == '&') out += "&amp;";
+            else if (b == '<') out += "&lt;";
+            else if (b == '>') out += "&gt;";
+            else if (b == '"') out += "&quot;";
+            else if (b < 0x20) out += '?';
+            else out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        const int navic = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : -1;
+        bool platny = navic > 0 && i + static_cast<size_t>(navic) < s.size();
+        for (int k = 1; platny && k <= navic; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            platny = c >= 0x80 && c <= 0xBF;
+        }
+        if (platny) {
+            out.append(s, i, static_cast<size_t>(navic) + 1);
+            i += static_cast<size_t>(navic) + 1;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string cas(double sekund, bool setiny) {
+    const int minut = static_cast<int>(sekund / 60);
+    return setiny ? f("%d:%05.2f", minut, sekund - 60.0 * minut) : f("%d:%02d", minut, static_cast<int>(sekund) % 60);
+}
+
+std::string jmenorejstriku(char reg) {
+    const auto b = static_cast<unsigned char>(reg);
+    if (b > 0x20 && b < 0x7F && b != '<' && b != '&' && b != '>' && b != '"') return std::string("R") + reg;
+    return f("R 0x%02X", b);
+}
+
+// A segment in the score's own names, for XML.
+std::string ton(int segment) { return xml(jmenotonu(segment)); }
+
+bool cerna(int segment) {
+    const int t = segment % 12;
+    return t == 1 || t == 3 || t == 6 || t == 8 || t == 10;
+}
+
+}  // namespace
+
+void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis) {
+    const double sekund = std::max(1.0, static_cast<double>(popis.vzorku) / zaklad);
+    const double sirka = std::clamp(sekund * pixelusekundu, nejmensisirka, nejvetsisirka);
+    const double naxsekundu = sirka / sekund;
+    auto x = [&](int64_t vzorek) { return vlevo + static_cast<double>(vzorek) / zaklad * naxsekundu; };
+
+    int nejnizsi = pocetsegmentu, nejvyssi = 0;
+    std::vector<char> rejstriky;
+    for (const Nota& n : noty) {
+        nejnizsi = std::min<int>(nejnizsi, n.segment);
+        nejvyssi = std::max<int>(nejvyssi, n.segment);
+        if (std::find(rejstriky.begin(), rejstriky.end(), n.reg) == rejstriky.end()) rejstriky.push_back(n.reg);
+    }
+    if (noty.empty()) {
+        nejnizsi = 24;   // an empty octave from middle C
+        nejvyssi = 35;
+    }
+    // A little room above and below, whole semitones within the register.
+    const int dolni = std::max(1, nejnizsi - 2);
+    const int horni = std::min(pocetsegmentu - 1, nejvyssi + 2);
+    auto y = [&](int segment) { return nahore + (horni - segment) * radek; };
+    const double dole = y(dolni - 1);
+    const double vlnanahore = dole + 16;
+    const double stred = vlnanahore + vlna / 2;
+    const double vyska = vlnanahore + vlna + 28;
+    const double celasirka = vlevo + sirka + vpravo;
+    const std::string nadpis = cas(static_cast<double>(popis.vzorku) / zaklad, true) + ", " + std::to_string(noty.size()) +
+                               (noty.size() == 1 ? " note" : " notes");
+
+    cil.pis(f("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+              "font-family=\"sans-serif\" font-size=\"11\">\n",
+              celasirka, vyska, celasirka, vyska));
+    cil.pis("<title>" + xml(popis.nazev) + ": " + nadpis + "</title>\n<style>\n");
+    for (size_t i = 0; i < rejstriky.size(); ++i) cil.pis(f(".r%zu{fill:%s}\n", i, barvy[i % pocetbarev]));
+    for (int v = 1; v <= 8; ++v) cil.pis(f(".v%d{fill-opacity:%.1f}\n", v, 0.2 + 0.1 * v));
+    cil.pis(".t{fill-opacity:.13}\ntext{fill:#333}\n</style>\n");
+    cil.pis(f("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", celasirka, vyska));
+    cil.pis(f("<text x=\"%.0f\" y=\"26\" font-size=\"16\"><tspan font-weight=\"bold\">", vlevo) + xml(popis.nazev) +
+            "</tspan>  " + nadpis + "</text>\n");
+
+    // The legend: one swatch per register.
+    for (size_t i = 0; i < rejstriky.size(); ++i) {
+        const double lx = vlevo + 72.0 * static_cast<double>(i);
+        cil.pis(f("<rect class=\"r%zu\" x=\"%.0f\" y=\"38\" width=\"12\" height=\"12\"/>"
+                  "<text x=\"%.0f\" y=\"48\">",
+                  i, lx, lx + 16) +
+                jmenorejstriku(rejstriky[i]) + "</text>\n");
+    }
+
+    // The keyboard: black keys shaded, a line and a label at every c.
+    cil.pis("<g id=\"keys\">\n<path fill=\"#f2f2f2\" d=\"");
+    for (int s = dolni; s <= horni; ++s) {
+        if (cerna(s)) cil.pis(f("M%.0f %.0fh%.1fv%.0fh-%.1fz", vlevo, y(s), sirka, radek, sirka));
+    }
+    cil.pis("\"/>\n<path stroke=\"#c8c8c8\" d=\"");
+    for (int s = dolni; s <= horni; ++s) {
+        if (s % 12 == 0) cil.pis(f("M%.0f %.0fh%.1f", vlevo, y(s) + radek, sirka));
+    }
+    cil.pis("\"/>\n");
+    for (int s = dolni; s <= horni; ++s) {
+        if (s % 12 == 0) cil.pis(f("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">", vlevo - 6, y(s) + radek) +
+                                 ton(s) + "</text>\n");
+    }
+    cil.pis(f("<rect x=\"%.0f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" fill=\"none\" stroke=\"#999\"/>\n</g>\n",
+              vlevo, nahore, sirka, dole - nahore));
+
+    // Time: a line and a label every so many seconds, at least 70 pixels apart.
+    static const int kroky[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    int krok = 3600;
+    for (int k : kroky) {
+        if (k * naxsekundu >= 70) {
+            krok = k;
+            break;
+        }
+    }
+    cil.pis("<g id=\"time\">\n<path stroke=\"#e4e4e4\" d=\"");
+    for (int s = krok; s < sekund; s += krok) cil.pis(f("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
+    cil.pis("\"/>\n");
+    for (int s = 0; s <= sekund; s += krok) {
+        cil.pis(f("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">", vlevo + s * naxsekundu, vyska - 8) +
+                cas(s, false) + "</text>\n");
+    }
+    cil.pis("</g>\n");
+
+    if (noty.empty()) {
+        cil.pis(f("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">no notes</text>\n",
+                  vlevo + sirka / 2, (nahore + dole) / 2 + 5));
+    }
+
+    // Tails: the rest of each note's four seconds, one path per register, so
+    // that tails that overlap do not darken one another.
+    cil.pis("<g id=\"tails\">\n");
+    for (size_t i = 0; i < rejstriky.size(); ++i) {
+        cil.pis(f("<path class=\"r%zu t\" d=\"", i));
+        for (const Nota& n : noty) {
+            if (n.reg != rejstriky[i] || n.krok >= delkatonu) continue;
+            const double x0 = x(n.start + std::max<int64_t>(n.krok, 0));
+            cil.pis(f("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + delkatonu) - x0, radek,
+                      x(n.start + delkatonu) - x0));
+        }
+        cil.pis("\"/>\n");
+    }
+    cil.pis("</g>\n");
+
+    // The notes: one bar each, from its start for its value.
+    cil.pis("<g id=\"notes\">\n");
+    const bool popisky = noty.size() <= nejvicpopisku;
+    for (const Nota& n : noty) {
+        const size_t r = static_cast<size_t>(std::find(rejstriky.begin(), rejstriky.end(), n.reg) - rejstriky.begin());
+        const int v = (rychlostmidi(n.sila) + 15) / 16;
+        // A pixel of air at the end, so that repeated notes of one pitch
+        // stay apart where there is room for it.
+        const double delka = x(n.start + n.krok) - x(n.start);
+        const double sirkanoty = std::max(1.0, delka > 3 ? delka - 1 : delka);
+        cil.pis(f("<rect class=\"r%zu v%d\" x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\"", r, v, x(n.start),
+                  y(n.segment) + 0.5, sirkanoty, radek - 1));
+        if (popisky) {
+            cil.pis("><title>" + ton(n.segment) + ", " + cas(static_cast<double>(n.start) / zaklad, true) + ", " +
+                    jmenorejstriku(n.reg) + f(", volume %d%%</title></rect>\n", n.sila));
+        } else {
+            cil.pis("/>\n");
+        }
+    }
+    cil.pis("</g>\n");
+
+    // The waveform: highest samples left to right, lowest back.
+    cil.pis("<g id=\"waveform\">\n");
+    cil.pis(f("<path stroke=\"#ddd\" d=\"M%.0f %.1fh%.1f\"/>\n", vlevo, stred, sirka));
+    if (obalka.celkem() > 0) {
+        // Column s, centred in the samples it gathers.
+        const double delka = x(obalka.celkem()) - vlevo;
+        auto sx = [&](int s) { return vlevo + (s + 0.5) / Obalka::sloupcu * delka; };
+        const int sloupcu = Obalka::sloupcu;
+        const double meritko = vlna / 2 / 32768.0;
+        cil.pis("<path fill=\"#555\" d=\"M");
+        for (int s = 0; s < sloupcu; ++s) cil.pis(f("%.1f %.1f ", sx(s), stred - obalka.max(s) * meritko));
+        for (int s = sloupcu - 1; s >= 0; --s) cil.pis(f("%.1f %.1f ", sx(s), stred - obalka.min(s) * meritko + 0.5));
+        cil.pis("z\"/>\n");
+    }
+    cil.pis("</g>\n</svg>\n");
+}
+
+}  // namespace skladba

@@ -1,0 +1,30 @@
+// The piano roll: an SVG picture of a render that a browser opens. Time in
+// seconds runs across, pitch up, labelled with the score's octave names; one
+// bar per note from its start for its value, a faint tail for the rest of
+// its four seconds, a colour per register (with a legend) and opacity by
+// volume; under it the waveform envelope of the WAV on the same time axis.
+//
+// Size: 40 pixels a second up to 16000 pixels across, then the piece is
+// squeezed into that width; notes share their style through classes and
+// the tails of a register form one path, so an hour of music (some 30,000
+// notes) stays near 2 MB.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/nota.h"
+#include "output/obalka.h"
+#include "output/rozpracovany.h"
+
+namespace skladba {
+
+struct PopisObrazu {
+    std::string nazev;     // the score's name, as the title
+    int64_t vzorku = 0;    // the WAV's length
+};
+
+void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis);
+
+}  // namespace skladba

@@ -1,0 +1,74 @@
+#include "output/rozpracovany.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "base/chyba.h"
+
+namespace skladba {
+
+namespace {
+
+constexpr size_t velikostbufferu = 1 << 16;
+
+}  // namespace
+
+Rozpracovany::Rozpracovany(std::string cil, platform::Docasny znacka)
+    : cil_(std::move(cil)), docasny_(cil_ + ".part"), znacka_(znacka) {
+    // Marked before it exists, with signals held, so that an interruption
+    // finds it either marked or not yet made.
+    platform::zadrzpreruseni();
+    platform::oznacdocasny(znacka_, docasny_);
+    soubor_ = platform::vytvornovy(docasny_.c_str());
+    const int err = errno;
+    if (!soubor_.otevren()) platform::odznacdocasny(znacka_);
+    platform::pustpreruseni();
+    if (!soubor_.otevren()) chybasouboru("cannot write", cil_, err);
+    buf_.reserve(velikostbufferu);
+}
+
+Rozpracovany::~Rozpracovany() {
+    if (hotovo_) return;
+    soubor_.zavri();
+    platform::zadrzpreruseni();
+    platform::smaz(docasny_.c_str());
+    platform::odznacdocasny(znacka_);
+    platform::pustpreruseni();
+}
+
+void Rozpracovany::chyba() {
+    const int err = errno;
+    chybasouboru("cannot write", cil_, err);
+}
+
+void Rozpracovany::vyprazdni() {
+    if (buf_.empty()) return;
+    if (!platform::zapisvse(soubor_.fd(), buf_.data(), buf_.size(), zapsano_)) chyba();
+    zapsano_ += static_cast<off_t>(buf_.size());
+    buf_.clear();
+}
+
+void Rozpracovany::pis(const void* data, size_t bajtu) {
+    const char* p = static_cast<const char*>(data);
+    if (buf_.size() + bajtu > velikostbufferu) vyprazdni();
+    if (bajtu >= velikostbufferu) {
+        if (!platform::zapisvse(soubor_.fd(), p, bajtu, zapsano_)) chyba();
+        zapsano_ += static_cast<off_t>(bajtu);
+        return;
+    }
+    buf_.append(p, bajtu);
+}
+
+void Rozpracovany::dokonci() {
+    vyprazdni();
+    if (!platform::synchronizuj(soubor_.fd())) chyba();
+    soubor_.zavri();
+}
+
+void Rozpracovany::prejmenuj() {
+    if (!platform::prejmenuj(docasny_.c_str(), cil_.c_str())) chyba();
+    platform::odznacdocasny(znacka_);
+    hotovo_ = true;
+}
+
+}  // namespace skladba
