@@ -164,7 +164,7 @@ void dokonceni() {
             }
             if (!c.obraz.empty()) {
                 obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
-                kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
+                kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4, stav.dozvuk});
                 obraz->dokonci();
             }
         };

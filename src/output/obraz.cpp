@@ -179,16 +179,19 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
                   vlevo + sirka / 2, (nahore + dole) / 2 + 5));
     }
 
-    // Tails: the rest of each note's four seconds, one path per register, so
-    // that tails that overlap do not darken one another.
+    // Tails: the rest of each note's four seconds (with a release, its fade),
+    // one path per register, so that tails that overlap do not darken one
+    // another.
     cil.pis("<g id=\"tails\">\n");
     for (size_t i = 0; i < rejstriky.size(); ++i) {
         cil.pis(f("<path class=\"r%zu t\" d=\"", i));
         for (const Nota& n : noty) {
             if (n.reg != rejstriky[i] || n.krok >= delkatonu) continue;
-            const double x0 = x(n.start + std::max<int64_t>(n.krok, 0));
-            cil.pis(f("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + delkatonu) - x0, radek,
-                      x(n.start + delkatonu) - x0));
+            const int64_t hodnota = std::max<int64_t>(n.krok, 0);
+            const int64_t konec = popis.dozvuk > 0 ? std::min<int64_t>(hodnota + popis.dozvuk, delkatonu) : delkatonu;
+            const double x0 = x(n.start + hodnota);
+            cil.pis(f("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + konec) - x0, radek,
+                      x(n.start + konec) - x0));
         }
         cil.pis("\"/>\n");
     }

@@ -23,6 +23,7 @@ namespace skladba {
 struct PopisObrazu {
     std::string nazev;     // the score's name, as the title
     int64_t vzorku = 0;    // the WAV's length
+    int64_t dozvuk = 0;    // with --release, the fade after each note's value (samples)
 };
 
 void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis);
