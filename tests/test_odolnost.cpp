@@ -110,5 +110,24 @@ TEST(OddInput, TempoCurveWorkIsBounded) {
     ocekavejCistyKonec(studio, r);
 }
 
+// Voices that jump back and forth further than the mix cache holds make
+// every note write, read back and read whole blocks; that work is bounded
+// too, while notes stacked in one place cost no file traffic at all.
+TEST(OddInput, MixTrafficIsBounded) {
+    Studio studio;
+    const uint64_t saved = meze.prenosmixu;
+    meze.prenosmixu = uint64_t{64} << 20;
+    std::string skoky = "t1 1 ";
+    for (int i = 0; i < 10; ++i) skoky += "cccccccccccc-12 ";
+    const Vysledek r = studio.hraj(skoky);
+    std::string akord400 = "1 ";
+    for (int i = 0; i < 400; ++i) akord400 += "c-";
+    const Vysledek akord = studio.hraj(akord400);
+    meze.prenosmixu = saved;
+    EXPECT_NE(r.zprava.find("score too costly to mix"), std::string::npos) << r.zprava;
+    ocekavejCistyKonec(studio, r);
+    EXPECT_EQ(akord.status, 0) << akord.zprava;
+}
+
 }  // namespace
 }  // namespace skladba

@@ -103,7 +103,7 @@ TEST(ScoreFile, RegisterFolderLookupOrder) {
     p.prostredi = {{"SKLADBA_REJSTRIKY", ""}};
     const Beh r = test::spust(p);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot find the registers: none of these folders exists: songs/rejstriky"),
+    EXPECT_NE(r.err.find("cannot find the registers: none of these is a folder: songs/rejstriky"),
               std::string::npos) << r.err;
     EXPECT_EQ(test::skladba(studio.cesta(), {"--registers", "songs/kanon.txt", "songs/kanon.txt"}).err,
               "skladba: cannot use the registers in songs/kanon.txt: Not a directory\n");
@@ -216,6 +216,45 @@ TEST(Attack, TheExitStatusTellsTheTruthWhateverTheSignalsTiming) {
         EXPECT_FALSE(studio.existuje("_.tmp"));
         EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
     }
+}
+
+// Names of the run's own temporary files are never taken for a score or an
+// output, so a run can neither empty a score nor rename over another run's.
+TEST(Attack, TemporaryNamesAreNeverScoresOrOutputs) {
+    Studio studio;
+    studio.soubor("y.wav.mix", skladba);
+    Beh r = test::skladba(studio.cesta(), {"y.wav.mix", "-o", "y.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the run would use its name, y.wav.mix, for a temporary file"), std::string::npos) << r.err;
+    EXPECT_EQ(studio.obsah("y.wav.mix"), skladba);
+    studio.soubor("k.txt", skladba);
+    for (const char* jmeno : {"x.wav.part", "x.wav.mix", "_.tmp"}) {
+        r = test::skladba(studio.cesta(), {"k.txt", "-o", jmeno});
+        EXPECT_EQ(r.status, 1) << jmeno;
+        EXPECT_NE(r.err.find("are skladba's own temporary files"), std::string::npos) << r.err;
+    }
+}
+
+// Another program that swaps the temporary WAV for a link while it is being
+// written does not get its link (or file) renamed into place.
+TEST(Attack, ASwappedTemporaryWavIsNeverPutInPlace) {
+    Studio studio;
+    studio.soubor("aktualni.wav", "previous");
+    studio.soubor("victim", "keep");
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        if (off == 0 && platform::tentyzsoubor(fd, "aktualni.wav.part")) {
+            ::rename("aktualni.wav.part", "moved-away");
+            ::symlink("victim", "aktualni.wav.part");
+        }
+        return ::pwrite(fd, buf, n, off);
+    };
+    const Vysledek r = studio.hraj(skladba);
+    platform::obnovvolani();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.zprava.find("another program replaced its temporary file"), std::string::npos) << r.zprava;
+    EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
+    EXPECT_EQ(studio.obsah("victim"), "keep");
+    EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
 }
 
 TEST(Attack, WritesThatFailSayWhy) {

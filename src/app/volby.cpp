@@ -133,6 +133,10 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
             }
             hodnota = argv[++i];
         }
+        if (m->hodnota && hodnota.empty()) {
+            chyba = std::string("option '--") + m->dlouha + "' needs a value that is not empty";
+            return false;
+        }
         m->nastav(v, hodnota);
     }
     if (v.sdozvukem) {
@@ -193,30 +197,63 @@ void overslozkuvystupu(const std::string& vystup) {
     chybasouboru("cannot write " + vystup + ": " + popischyby(err) + " (in the folder " + slozka + ")");
 }
 
-// An output chosen on the command line: never the score itself, and in a
-// folder that exists and can be written.
-void overvystup(const Cesty& c) {
-    if (c.vystup == "-") return;
-    if (c.vystup == c.partitura || platform::tentyz(c.vystup.c_str(), c.partitura.c_str())) {
-        chybasouboru("refusing to write " + c.vystup + ": it is the score itself (name another output with -o)");
-    }
-    overslozkuvystupu(c.vystup);
+bool totez(const std::string& a, const std::string& b) {
+    return a != "-" && b != "-" && (a == b || platform::tentyz(a.c_str(), b.c_str()));
 }
 
-// A MIDI file or piano roll goes beside the WAV, never in the place of the
-// score, the WAV or the other one.
-void overpribuzny(const std::string& cesta, const Cesty& c, const std::string& jiny) {
-    if (cesta.empty()) return;
-    const auto totez = [&](const std::string& jina) {
-        return jina != "-" && (cesta == jina || platform::tentyz(cesta.c_str(), jina.c_str()));
-    };
-    if (cesta == "-") chybasouboru("cannot write " + cesta + ": the MIDI file and the piano roll need a file name");
-    if (totez(c.partitura)) chybasouboru("refusing to write " + cesta + ": it is the score itself");
-    if (totez(c.vystup)) chybasouboru("refusing to write " + cesta + ": it is the WAV itself");
-    if (!jiny.empty() && totez(jiny)) {
-        chybasouboru("refusing to write " + cesta + " twice: name one file for --midi and another for --piano-roll");
+bool konci(const std::string& s, const std::string& pripona) {
+    return s.size() >= pripona.size() && s.compare(s.size() - pripona.size(), pripona.size(), pripona) == 0;
+}
+
+// A file the run writes (the WAV, the MIDI file, the piano roll), checked
+// before anything is rendered: never the score itself, never a name of the
+// kind skladba gives its own temporary files (another run's could stand
+// there), short enough to take the ".part" of its temporary name, and in a
+// folder that exists and can be written.
+void overzapisovany(const std::string& cesta, const Cesty& c) {
+    if (cesta == "-") return;
+    if (totez(cesta, c.partitura)) {
+        chybasouboru("refusing to write " + cesta + ": it is the score itself" +
+                     (cesta == c.vystup ? " (name another output with -o)" : ""));
+    }
+    if (konci(cesta, ".part") || konci(cesta, ".mix") || jmenocesty(cesta) == "_.tmp") {
+        chybasouboru("refusing to write " + cesta + ": names ending in .part or .mix, and _.tmp, are "
+                     "skladba's own temporary files");
+    }
+    if (jmenocesty(cesta).size() + std::string(".part").size() > platform::nejdelsijmeno) {
+        chybasouboru("cannot write", cesta, ENAMETOOLONG);
     }
     overslozkuvystupu(cesta);
+}
+
+// The files of the run: the outputs as above, the MIDI file and the piano
+// roll neither the WAV nor each other, and the score none of the run's
+// temporary files, which the run empties and removes.
+void overcesty(const Cesty& c) {
+    const std::vector<std::string> vystupy = {c.vystup, c.midi, c.obraz};
+    for (const std::string& v : vystupy) {
+        if (!v.empty()) overzapisovany(v, c);
+    }
+    for (const std::string& pribuzny : {c.midi, c.obraz}) {
+        if (pribuzny == "-") chybasouboru("cannot write -: the MIDI file and the piano roll need a file name");
+        if (!pribuzny.empty() && totez(pribuzny, c.vystup)) {
+            chybasouboru("refusing to write " + pribuzny + ": it is the WAV itself");
+        }
+    }
+    if (!c.midi.empty() && totez(c.midi, c.obraz)) {
+        chybasouboru("refusing to write " + c.midi + " twice: name one file for --midi and another for --piano-roll");
+    }
+    std::vector<std::string> docasne = {c.mix};
+    for (const std::string& v : vystupy) {
+        if (!v.empty() && v != "-") docasne.push_back(v + ".part");
+    }
+    for (const std::string& d : docasne) {
+        if (totez(d, c.partitura)) {
+            chybasouboru("refusing to render " + c.jmenopartitury + ": the run would use its name, " + d +
+                         ", for a temporary file; rename the score or choose another output");
+        }
+    }
+    if (jmenocesty(c.mix).size() > platform::nejdelsijmeno) chybasouboru("cannot write", c.vystup, ENAMETOOLONG);
 }
 
 #ifndef SKLADBA_REGISTERS_FROM_BIN
@@ -266,7 +303,7 @@ std::string slozkarejstriku(const Volby& v, const std::string& vedle, bool spart
     if (!spartiturou) return uskladby;
     std::string seznam;
     for (const std::string& z : zkousene) seznam += (seznam.empty() ? "" : ", ") + z;
-    chybasouboru("cannot find the registers: none of these folders exists: " + seznam +
+    chybasouboru("cannot find the registers: none of these is a folder: " + seznam +
                  " (name one with --registers DIR)");
 }
 
@@ -281,21 +318,18 @@ Cesty urcicesty(const Volby& v) {
         c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
         c.mix = mixpro(c.vystup);
-        // A check writes nothing, so its output needs no folder.
-        if (!v.kontrola) overvystup(c);
         c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);
     } else {
         if (!v.vystup.empty()) {
             c.vystup = v.vystup;
             c.mix = mixpro(c.vystup);
-            if (!v.kontrola) overvystup(c);
         }
         c.rejstriky = slozkarejstriku(v, "", false);
     }
     c.midi = v.midi;
     c.obraz = v.obraz;
-    overpribuzny(c.midi, c, c.obraz);
-    overpribuzny(c.obraz, c, "");
+    // A check writes nothing; a run without a score or -o writes as it always has.
+    if (!v.kontrola && (spartiturou || !v.vystup.empty() || !c.midi.empty() || !c.obraz.empty())) overcesty(c);
     return c;
 }
 

@@ -41,6 +41,7 @@ struct Stav {
     uint64_t krokykrivky = 0;    // tempo-curve steps computed so far
     int nesouhlasy = 0;          // mix sums that did not read back as written
     int64_t pocetnot = 0;        // notes mixed so far (rests and dots not counted)
+    uint64_t prenosmixu = 0;     // bytes moved between the mix cache and the mix file
 
     // With a release (--release), in samples: each note sounds for its own
     // value and the dots after it, then fades out over this many samples.
@@ -72,6 +73,12 @@ struct Meze {
     // Samples a piece may reach: the mix file's limit. A caller may lower it
     // so that the longest piece is quick to write and convert.
     int64_t skladba = nejdelsiskladba;
+    // Bytes the notes may move between the mix cache and the mix file. An
+    // ordinary piece moves about 13 times its mix file, a six-hour one some
+    // 28 GiB; a short score whose voices jump back and forth beyond the cache
+    // can ask for terabytes, at about 13 GiB a second. This stops it within
+    // some 20 seconds and leaves every piece the mix can hold well inside.
+    uint64_t prenosmixu = uint64_t{1} << 38;
 };
 extern Meze meze;
 

@@ -24,6 +24,7 @@ Rozpracovany::Rozpracovany(std::string cil, platform::Docasny znacka)
     if (!soubor_.otevren()) platform::odznacdocasny(znacka_);
     platform::pustpreruseni();
     if (!soubor_.otevren()) chybasouboru("cannot write", cil_, err);
+    totoznost_ = platform::totoznost(soubor_.fd());
     buf_.reserve(velikostbufferu);
 }
 
@@ -66,7 +67,19 @@ void Rozpracovany::dokonci() {
 }
 
 void Rozpracovany::prejmenuj() {
-    if (!platform::prejmenuj(docasny_.c_str(), cil_.c_str())) chyba();
+    switch (platform::prejmenujsvuj(docasny_.c_str(), cil_.c_str(), totoznost_)) {
+        case platform::Prejmenovani::hotovo:
+            break;
+        case platform::Prejmenovani::nahrazenpred:
+            chybasouboru("cannot write " + cil_ + ": another program replaced its temporary file " + docasny_ +
+                         " while it was written");
+        case platform::Prejmenovani::nahrazenpo:
+            hotovo_ = true;
+            platform::odznacdocasny(znacka_);
+            chybasouboru("cannot write " + cil_ + ": another program replaced it as it was put in place");
+        case platform::Prejmenovani::chyba:
+            chyba();
+    }
     platform::odznacdocasny(znacka_);
     hotovo_ = true;
 }

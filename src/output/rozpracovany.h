@@ -36,6 +36,7 @@ private:
     std::string cil_, docasny_;
     platform::Docasny znacka_;
     platform::Soubor soubor_;
+    platform::Totoznost totoznost_;   // the temporary file as created
     std::string buf_;
     off_t zapsano_ = 0;
     bool hotovo_ = false;

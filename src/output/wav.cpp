@@ -164,6 +164,7 @@ void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny,
     platform::oznacdocasny(platform::Docasny::wav, rozpracovany);
     platform::Soubor wav = platform::vytvornovy(rozpracovany.c_str());
     if (!wav.otevren()) chybazapisu(vystup);
+    const platform::Totoznost nas = platform::totoznost(wav.fd());
     zapisdata(Cil{wav.fd(), false}, mixbajtu, vystup);
     // On disk before it replaces the previous WAV.
     if (!platform::synchronizuj(wav.fd())) chybazapisu(vystup);
@@ -181,8 +182,19 @@ void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny,
             throw;
         }
     }
-    if (!platform::prejmenuj(rozpracovany.c_str(), vystup.c_str())) {
+    const platform::Prejmenovani p = platform::prejmenujsvuj(rozpracovany.c_str(), vystup.c_str(), nas);
+    if (p != platform::Prejmenovani::hotovo) {
         platform::pustpreruseni();
+        if (p == platform::Prejmenovani::nahrazenpred) {
+            zahodwav();
+            chybasouboru("cannot write " + vystup + ": another program replaced its temporary file " + vystup +
+                         ".part while it was written; " + vystup + " is left as it was");
+        }
+        if (p == platform::Prejmenovani::nahrazenpo) {
+            rozpracovany.clear();
+            platform::odznacdocasny(platform::Docasny::wav);
+            chybasouboru("cannot write " + vystup + ": another program replaced it as it was put in place");
+        }
         chybazapisu(vystup);
     }
     platform::odznacdocasny(platform::Docasny::wav);

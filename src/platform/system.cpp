@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -59,10 +60,18 @@ void Soubor::zavri() {
 }
 
 Soubor otevriprocteni(const char* path) {
-    return Soubor(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return Soubor(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
 }
 
 Soubor standardnivstup() { return Soubor(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)); }
+
+void cekejnapisatele(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    }
+}
 
 void nastavblokujici(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
@@ -101,35 +110,41 @@ constexpr int pokusyojmeno = 8;
 }  // namespace
 
 Soubor otevrizamceny(const char* path) {
+    constexpr int priznaky = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     for (int attempt = 0; attempt < pokusyojmeno; ++attempt) {
-        // O_NOFOLLOW: a link under the name fails here instead of being
-        // followed; O_NONBLOCK: a pipe under it cannot make the open wait.
-        Soubor f(::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        // A fresh file: O_EXCL never opens anything that already stands there.
+        Soubor f(::open(path, priznaky | O_CREAT | O_EXCL, 0666));
         if (!f.otevren()) {
-            if (errno != ELOOP && errno != ENXIO) return f;
-            if (!uvolnijmeno(path)) return Soubor();
-            continue;
-        }
-        struct stat st {};
-        if (::fstat(f.fd(), &st) != 0) return Soubor();
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            return Soubor();
-        }
-        if (!S_ISREG(st.st_mode)) {
-            f.zavri();
-            if (!uvolnijmeno(path)) return Soubor();
-            continue;
+            if (errno != EEXIST) return f;
+            // Something stands there: a file an interrupted run left, another
+            // run's locked mix, or something planted. Only a regular file is
+            // ever opened; anything else loses its name unopened.
+            struct stat st {};
+            if (::lstat(path, &st) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                errno = EISDIR;
+                return Soubor();
+            }
+            if (!S_ISREG(st.st_mode)) {
+                if (!uvolnijmeno(path)) return Soubor();
+                continue;
+            }
+            f = Soubor(::open(path, priznaky));
+            struct stat otevreny {};
+            if (!f.otevren() || ::fstat(f.fd(), &otevreny) != 0 || otevreny.st_dev != st.st_dev ||
+                otevreny.st_ino != st.st_ino) {
+                continue;   // replaced or removed in between: look again
+            }
         }
         if (!zamkni(f.fd())) return Soubor();
+        struct stat st {};
+        if (::fstat(f.fd(), &st) != 0) return Soubor();
         // Another name for the same file: it is someone else's, never ours.
-        if (st.st_nlink > 1 || !tentyzsoubor(f.fd(), path)) {
-            struct stat now {};
-            if (::lstat(path, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
-                if (::unlink(path) != 0 && errno != ENOENT) return Soubor();
-            }
+        if (st.st_nlink > 1 && tentyzsoubor(f.fd(), path)) {
+            if (::unlink(path) != 0 && errno != ENOENT) return Soubor();
             continue;
         }
+        if (!tentyzsoubor(f.fd(), path)) continue;
         return f;
     }
     errno = EBUSY;
@@ -138,7 +153,7 @@ Soubor otevrizamceny(const char* path) {
 
 Soubor vytvornovy(const char* path) {
     for (int attempt = 0; attempt < pokusyojmeno; ++attempt) {
-        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
         if (f.otevren() || errno != EEXIST) return f;
         if (!uvolnijmeno(path)) return Soubor();
     }
@@ -257,8 +272,29 @@ bool zamkni(int fd) {
 
 bool tentyzsoubor(int fd, const char* path) {
     struct stat a {}, b {};
-    if (::fstat(fd, &a) != 0 || ::stat(path, &b) != 0) return false;
+    if (::fstat(fd, &a) != 0 || ::lstat(path, &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+Totoznost totoznost(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+namespace {
+
+bool jmenuje(const char* path, const Totoznost& t) {
+    struct stat st {};
+    return ::lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == t.zarizeni && st.st_ino == t.inode;
+}
+
+}  // namespace
+
+Prejmenovani prejmenujsvuj(const char* from, const char* to, const Totoznost& soubor) {
+    if (!jmenuje(from, soubor)) return Prejmenovani::nahrazenpred;
+    if (::rename(from, to) != 0) return Prejmenovani::chyba;
+    return jmenuje(to, soubor) ? Prejmenovani::hotovo : Prejmenovani::nahrazenpo;
 }
 
 std::string cestaprogramu() {

@@ -48,6 +48,10 @@ private:
 Soubor otevriprocteni(const char* path);
 // A descriptor of its own for standard input.
 Soubor standardnivstup();
+// A named pipe opened without blocking reads as ended while no one has opened
+// it for writing yet: this waits, as any reader of a pipe does, until a
+// writer has written to it or gone. Other files return at once.
+void cekejnapisatele(int fd);
 // Lets reads from a descriptor opened without blocking wait for data again.
 void nastavblokujici(int fd);
 
@@ -101,17 +105,30 @@ bool zkrat(int fd);                            // to length 0
 bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
 bool prejmenuj(const char* from, const char* to);
+
+// Which file a descriptor is open on.
+struct Totoznost {
+    uint64_t zarizeni = 0, inode = 0;
+};
+Totoznost totoznost(int fd);
+// Renames a temporary file of this program's into place, by name, only
+// while from still names the very file it wrote (not a link, not another
+// file put in its place), and checks afterwards that to names it.
+enum class Prejmenovani { hotovo, nahrazenpred, nahrazenpo, chyba };   // chyba: errno says why
+Prejmenovani prejmenujsvuj(const char* from, const char* to, const Totoznost& soubor);
 void smaz(const char* path);
 
 // An exclusive, non-blocking lock held until the descriptor is closed.
 // Returns false with errno EWOULDBLOCK when another process holds it.
 bool zamkni(int fd);
-// True when fd still names the file at path (it was not replaced or removed
-// between opening and locking).
+// True when path names the file open as fd, not following a link at its end
+// (it was not replaced or removed since it was opened).
 bool tentyzsoubor(int fd, const char* path);
 
 // The absolute path of the running program, empty when it cannot be found.
 std::string cestaprogramu();
+// The longest name of a file in a folder.
+constexpr size_t nejdelsijmeno = 255;
 // This process's number, for names no other process uses.
 long cisloprocesu();
 // The value of an environment variable, empty when it is not set.

@@ -47,6 +47,7 @@ bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
 // must still be found after an error: such a score is read whole.
 void Partitura::nactipamet() {
     // Opened without blocking; reading waits for the writer like any reader.
+    platform::cekejnapisatele(soubor_.fd());
     platform::nastavblokujici(soubor_.fd());
     for (;;) {
         const size_t mame = pamet_.size();

@@ -195,6 +195,16 @@ Blok& blok(int64_t cislo) {
         }
     }
     Blok& b = volny ? *volny : *nejstarsi;
+    // A block that leaves is written and read back, a block that comes in is
+    // read: a score whose voices keep jumping further than the cache holds
+    // pays this for every note, and is stopped when it adds up beyond reason.
+    stav.prenosmixu += sizeof sumybloku[0] * (volny ? 1 : 3);
+    if (stav.prenosmixu > meze.prenosmixu) {
+        const uint64_t mib = meze.prenosmixu >> 20;
+        chybapartitury("score too costly to mix: its notes would move more than " +
+                       (mib % 1024 == 0 ? std::to_string(mib / 1024) + " GiB" : std::to_string(mib) + " MiB") +
+                       " through the mix file (voices jump back and forth further than the mix cache holds)");
+    }
     if (!volny) vyrad(b);
 
     int32_t* data = sumy(b);

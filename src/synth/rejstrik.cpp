@@ -53,8 +53,9 @@ ssize_t ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset) 
     return n;
 }
 
-// A file that cannot be read by position (a pipe, a device) is read at once
-// for as much as the wavetable holds.
+// A file that is not a regular file (a device, a pipe) has no size to go by:
+// it is read at once, by position, for as much as the wavetable holds; a
+// pipe, which cannot be read by position, fails with the system's reason.
 bool nactinajednou(platform::Soubor& f) {
     for (int64_t k = 0; k < pocetsegmentu; ++k) segmentrejstriku(k);
     const ssize_t bytes = platform::ctivse(f.fd(), rejstrpole, sizeof rejstrpole, 0);
