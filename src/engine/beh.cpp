@@ -155,22 +155,22 @@ void dokonceni() {
     std::unique_ptr<Rozpracovany> midi, obraz;
     Souputnici souputnici;
     if (!c.midi.empty() || !c.obraz.empty()) {
-        souputnici.zapis = [&] {
+        souputnici = [&] {
             const Sber& sber = nalezy.sber;
+            std::vector<Rozpracovany*> hotove;
             if (!c.midi.empty()) {
                 midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
                 midi->pis(bajtymidi(sber.noty, std::max<int64_t>(0, sber.celatempa), c.jmenopartitury, '1'));
                 midi->dokonci();
+                hotove.push_back(midi.get());
             }
             if (!c.obraz.empty()) {
                 obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
                 kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4, stav.dozvuk});
                 obraz->dokonci();
+                hotove.push_back(obraz.get());
             }
-        };
-        souputnici.prejmenuj = [&] {
-            if (midi) midi->prejmenuj();
-            if (obraz) obraz->prejmenuj();
+            return hotove;
         };
     }
     zapiswav(mixbajtu, c.vystup, nastaveni->uspechjekonecny, souputnici);

@@ -91,6 +91,24 @@ std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasM
     std::stable_sort(udalosti.begin(), udalosti.end(), [](const Udalost& a, const Udalost& b) {
         return a.tik != b.tik ? a.tik < b.tik : a.zapnuti < b.zapnuti;
     });
+    // Two voices may hold one key at once (a unison, a canon); a player
+    // releases the key at the first note off it gets. So a key struck again
+    // while it sounds is released just before, and of notes that overlap
+    // only the last release is written.
+    int zni[128] = {};
+    std::vector<Udalost> vysledne;
+    vysledne.reserve(udalosti.size() + 8);
+    for (const Udalost& u : udalosti) {
+        int& z = zni[u.klavesa];
+        if (u.zapnuti) {
+            if (z > 0) vysledne.push_back({u.tik, 0, u.klavesa, 64});
+            ++z;
+            vysledne.push_back(u);
+        } else if (--z == 0) {
+            vysledne.push_back(u);
+        }
+    }
+    udalosti.swap(vysledne);
     std::string out;
     pistext(out, 0x03, jmenorejstriku(reg));
     int64_t tik = 0;

@@ -30,14 +30,13 @@ Rozpracovany::Rozpracovany(std::string cil, platform::Docasny znacka)
 
 Rozpracovany::~Rozpracovany() {
     if (hotovo_) return;
-    soubor_.zavri();
     platform::zadrzpreruseni();
-    platform::smaz(docasny_.c_str());
+    platform::smazsvuj(docasny_.c_str(), totoznost_);
     platform::odznacdocasny(znacka_);
     platform::pustpreruseni();
 }
 
-void Rozpracovany::chyba() {
+void Rozpracovany::chyba() const {
     const int err = errno;
     chybasouboru("cannot write", cil_, err);
 }
@@ -63,7 +62,23 @@ void Rozpracovany::pis(const void* data, size_t bajtu) {
 void Rozpracovany::dokonci() {
     vyprazdni();
     if (!platform::synchronizuj(soubor_.fd())) chyba();
-    soubor_.zavri();
+}
+
+std::string Rozpracovany::prekazka() const {
+    if (!platform::tentyzsoubor(soubor_.fd(), docasny_.c_str())) {
+        return "cannot write " + cil_ + ": another program replaced its temporary file " + docasny_ +
+               " while it was written";
+    }
+    switch (platform::druh(cil_.c_str())) {
+        case platform::Druh::odkaz:
+            return "refusing to write " + cil_ + ": it has become a symbolic link";
+        case platform::Druh::slozka:
+            return "cannot write " + cil_ + ": " + popischyby(EISDIR);
+        case platform::Druh::jiny:
+            return "refusing to write " + cil_ + ": it has become a file that is not a regular one";
+        default:
+            return "";
+    }
 }
 
 void Rozpracovany::prejmenuj() {

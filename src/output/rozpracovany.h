@@ -1,7 +1,7 @@
 // A file written beside its final name, as NAME.part, and put in place by a
 // rename only when it is complete: a failed or interrupted run never leaves
-// half a file and keeps the previous one. Used for the MIDI file and the
-// piano roll; the WAV has its own writer, which can also stream.
+// half a file and keeps the previous one. The WAV, the MIDI file and the
+// piano roll are all written this way.
 #pragma once
 
 #include <cstddef>
@@ -19,18 +19,29 @@ public:
     Rozpracovany(std::string cil, platform::Docasny znacka);
     Rozpracovany(const Rozpracovany&) = delete;
     Rozpracovany& operator=(const Rozpracovany&) = delete;
-    // Removes the temporary file unless it was put in place.
+    // Removes the temporary file unless it was put in place, and only while
+    // the name is still this file.
     ~Rozpracovany();
 
-    void pis(const void* data, size_t bajtu);   // buffered
+    const std::string& cil() const { return cil_; }
+    int fd() const { return soubor_.fd(); }   // for writing by position
+
+    void pis(const void* data, size_t bajtu);   // buffered, from the start
     void pis(const std::string& text) { pis(text.data(), text.size()); }
-    // Writes what is buffered, on disk, and closes it.
+    // Writes what is buffered and puts it on disk; the file stays open, so
+    // that no other file can take its place unnoticed.
     void dokonci();
-    // Renames it to its final name. The caller holds signals back.
+    // Why it cannot be put in place, or empty: its temporary name no longer
+    // names it, or its final name is a link, a folder or a special file.
+    std::string prekazka() const;
+    // Renames it to its final name; a ChybaSouboru when that fails. The
+    // caller holds signals back.
     void prejmenuj();
 
+    // "cannot write CIL: " and the reason of the last failed call.
+    [[noreturn]] void chyba() const;
+
 private:
-    [[noreturn]] void chyba();
     void vyprazdni();
 
     std::string cil_, docasny_;

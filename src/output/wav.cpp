@@ -46,33 +46,26 @@ void prevedblok(int count, double scale) {
     for (int i = 0; i < count; ++i) pole2[i] = vzorekwav(pole4[i], scale);
 }
 
-std::string rozpracovany;   // the WAV's temporary name while it is written
-
-[[noreturn]] void chybazapisu(const std::string& vystup) {
-    const int err = errno;
-    if (!rozpracovany.empty()) {
-        platform::zadrzpreruseni();
-        platform::smaz(rozpracovany.c_str());
-        platform::odznacdocasny(platform::Docasny::wav);
-        platform::pustpreruseni();
-    }
-    if (vystup == "-") chybasouboru("cannot write the WAV to standard output: " + popischyby(err));
-    chybasouboru("cannot write", vystup, err);
+[[noreturn]] void chybaproudu() {
+    chybasouboru("cannot write the WAV to standard output: " + popischyby(errno));
 }
 
-// Where the WAV goes: a file written by position, or a stream.
+// Where the WAV goes: a temporary file written by position, or a stream.
 struct Cil {
-    int fd;
-    bool proud;
-    bool zapis(const void* data, size_t bytes, off_t at) const {
-        return proud ? platform::zapisproud(fd, data, bytes) : platform::zapisvse(fd, data, bytes, at);
+    Rozpracovany* soubor;   // null: standard output
+    void zapis(const void* data, size_t bytes, off_t at) const {
+        if (!soubor) {
+            if (!platform::zapisproud(1, data, bytes)) chybaproudu();
+        } else if (!platform::zapisvse(soubor->fd(), data, bytes, at)) {
+            soubor->chyba();
+        }
     }
 };
 
-void zapisdata(const Cil& cil, int64_t mixbajtu, const std::string& vystup) {
+void zapisdata(const Cil& cil, int64_t mixbajtu) {
     unsigned char hlavicka44[delkahlavicky];
     sestavhlavicku(hlavicka44, mixbajtu);
-    if (!cil.zapis(hlavicka44, sizeof hlavicka44, 0)) chybazapisu(vystup);
+    cil.zapis(hlavicka44, sizeof hlavicka44, 0);
 
     const double scale = static_cast<double>(maxsignal) / stav.maximum;
     if (obalkawav) obalkawav->zacni(mixbajtu / 4);
@@ -84,7 +77,7 @@ void zapisdata(const Cil& cil, int64_t mixbajtu, const std::string& vystup) {
         prevedblok(count, scale);
         if (obalkawav) obalkawav->pridej(sample, pole2, count);
         dolittleendian(pole2, static_cast<size_t>(count));
-        if (!cil.zapis(pole2, sizeof(int16_t) * count, out)) chybazapisu(vystup);
+        cil.zapis(pole2, sizeof(int16_t) * count, out);
         out += static_cast<off_t>(sizeof(int16_t)) * count;
     }
 }
@@ -124,83 +117,56 @@ void pripravvystup(const std::string& vystup) {
     }
 }
 
-namespace {
-
-// Removes the WAV's temporary file after a companion failed.
-void zahodwav() {
-    if (rozpracovany.empty()) return;
-    platform::zadrzpreruseni();
-    platform::smaz(rozpracovany.c_str());
-    platform::odznacdocasny(platform::Docasny::wav);
-    platform::pustpreruseni();
-    rozpracovany.clear();
-}
-
-void zapissouputniky(const Souputnici& souputnici) {
-    if (!souputnici.zapis) return;
-    try {
-        souputnici.zapis();
-    } catch (...) {
-        zahodwav();
-        throw;
-    }
-}
-
-}  // namespace
-
 void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici) {
-    rozpracovany.clear();
     if (vystup == "-") {
-        zapisdata(Cil{1, true}, mixbajtu, vystup);
-        zapissouputniky(souputnici);
-        if (souputnici.prejmenuj) {
-            platform::zadrzpreruseni();
-            souputnici.prejmenuj();
-            platform::pustpreruseni();
-        }
-        return;
-    }
-    rozpracovany = vystup + ".part";
-    platform::oznacdocasny(platform::Docasny::wav, rozpracovany);
-    platform::Soubor wav = platform::vytvornovy(rozpracovany.c_str());
-    if (!wav.otevren()) chybazapisu(vystup);
-    const platform::Totoznost nas = platform::totoznost(wav.fd());
-    zapisdata(Cil{wav.fd(), false}, mixbajtu, vystup);
-    // On disk before it replaces the previous WAV.
-    if (!platform::synchronizuj(wav.fd())) chybazapisu(vystup);
-    wav.zavri();
-    zapissouputniky(souputnici);
-    // The rename makes the run a success; a signal must not fall between it
-    // and the mark that says so.
-    platform::zadrzpreruseni();
-    if (souputnici.prejmenuj) {
+        zapisdata(Cil{nullptr}, mixbajtu);
+        const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
+        platform::zadrzpreruseni();
         try {
-            souputnici.prejmenuj();
+            for (Rozpracovany* r : dalsi) r->prejmenuj();
         } catch (...) {
             platform::pustpreruseni();
-            zahodwav();
             throw;
         }
-    }
-    const platform::Prejmenovani p = platform::prejmenujsvuj(rozpracovany.c_str(), vystup.c_str(), nas);
-    if (p != platform::Prejmenovani::hotovo) {
         platform::pustpreruseni();
-        if (p == platform::Prejmenovani::nahrazenpred) {
-            zahodwav();
-            chybasouboru("cannot write " + vystup + ": another program replaced its temporary file " + vystup +
-                         ".part while it was written; " + vystup + " is left as it was");
-        }
-        if (p == platform::Prejmenovani::nahrazenpo) {
-            rozpracovany.clear();
-            platform::odznacdocasny(platform::Docasny::wav);
-            chybasouboru("cannot write " + vystup + ": another program replaced it as it was put in place");
-        }
-        chybazapisu(vystup);
+        return;
     }
-    platform::odznacdocasny(platform::Docasny::wav);
+    Rozpracovany wav(vystup, platform::Docasny::wav);
+    zapisdata(Cil{&wav}, mixbajtu);
+    wav.dokonci();   // on disk before it replaces the previous WAV
+    const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
+
+    // The WAV's rename makes the run a success: a signal must not fall
+    // between it and the mark that says so. Everything that could stop a
+    // rename is looked at first, so that the files change together or not
+    // at all.
+    platform::zadrzpreruseni();
+    std::string prekazka = wav.prekazka();
+    for (Rozpracovany* r : dalsi) {
+        if (prekazka.empty()) prekazka = r->prekazka();
+    }
+    if (!prekazka.empty()) {
+        platform::pustpreruseni();
+        chybasouboru(prekazka);
+    }
+    try {
+        wav.prejmenuj();
+    } catch (...) {
+        platform::pustpreruseni();
+        throw;
+    }
     if (uspechjekonecny) platform::oznacuspech();
+    // What fails now fails after the WAV is in place: the run says so.
+    std::string chyba;
+    for (Rozpracovany* r : dalsi) {
+        try {
+            r->prejmenuj();
+        } catch (const ChybaSouboru& e) {
+            if (chyba.empty()) chyba = std::string(e.what()) + " (" + vystup + " was written)";
+        }
+    }
     platform::pustpreruseni();
-    rozpracovany.clear();
+    if (!chyba.empty()) chybasouboru(chyba);
 }
 
 }  // namespace skladba

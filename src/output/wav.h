@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "output/obalka.h"
+#include "output/rozpracovany.h"
 
 namespace skladba {
 
@@ -26,14 +28,11 @@ void pripravvystup(const std::string& vystup);
 // When set, sees every block of samples as it goes into the WAV.
 extern Obalka* obalkawav;
 
-// Files made with the WAV (the MIDI file, the piano roll). zapis is called
-// once the WAV's samples are all written and writes them whole under their
-// temporary names; prejmenuj puts them in place, just before the WAV takes
-// its own name, with signals held back, so that the three change together.
-struct Souputnici {
-    std::function<void()> zapis;
-    std::function<void()> prejmenuj;
-};
+// The files put in place together with the WAV (the MIDI file, the piano
+// roll): written by this callback once the WAV is complete, and returned
+// finished, still under their temporary names. They are renamed right after
+// the WAV, and only when every one of them and the WAV can be.
+using Souputnici = std::function<std::vector<Rozpracovany*>()>;
 
 // Writes the WAV from the mix file of mixbajtu bytes to vystup ("-":
 // standard output). A file is written as vystup + ".part" and renamed to
@@ -41,7 +40,7 @@ struct Souputnici {
 // half-written WAV and keeps the previous one. With uspechjekonecny, an
 // interruption after the rename ends the process with status 0.
 void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny,
-              const Souputnici& souputnici = Souputnici{});
+              const Souputnici& souputnici = nullptr);
 
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
 // quotient first, truncated toward zero. No sum of an intact mix exceeds

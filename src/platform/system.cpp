@@ -291,6 +291,10 @@ bool jmenuje(const char* path, const Totoznost& t) {
 
 }  // namespace
 
+void smazsvuj(const char* path, const Totoznost& soubor) {
+    if (jmenuje(path, soubor)) ::unlink(path);
+}
+
 Prejmenovani prejmenujsvuj(const char* from, const char* to, const Totoznost& soubor) {
     if (!jmenuje(from, soubor)) return Prejmenovani::nahrazenpred;
     if (::rename(from, to) != 0) return Prejmenovani::chyba;

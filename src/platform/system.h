@@ -116,6 +116,9 @@ Totoznost totoznost(int fd);
 // file put in its place), and checks afterwards that to names it.
 enum class Prejmenovani { hotovo, nahrazenpred, nahrazenpo, chyba };   // chyba: errno says why
 Prejmenovani prejmenujsvuj(const char* from, const char* to, const Totoznost& soubor);
+// Removes a temporary file of this program's by name, only while the name
+// still names that very file.
+void smazsvuj(const char* path, const Totoznost& soubor);
 void smaz(const char* path);
 
 // An exclusive, non-blocking lock held until the descriptor is closed.

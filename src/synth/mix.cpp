@@ -269,7 +269,11 @@ int zkratsegment(const int16_t* segment, int64_t delka, int64_t dozvuk) {
 
 void mixuj(int64_t start, int64_t k, int sila, int64_t delka, int64_t dozvuk) {
     const int16_t* segment = segmentrejstriku(k);
-    const bool cely = dozvuk <= 0 || delka + dozvuk >= delkatonu;
+    // A note as long as its segment rings to the segment's own end; one that
+    // ends earlier fades out, over a shorter fade where the segment ends
+    // before the full one would.
+    const bool cely = dozvuk <= 0 || delka >= delkatonu;
+    if (!cely) dozvuk = std::min<int64_t>(dozvuk, delkatonu - delka);
     const int count = cely ? delkatonu : static_cast<int>(delka + dozvuk);
     // A segment that adds nothing at this volume (a rest, a silent note)
     // changes no sum and no peak: it only makes the mix longer, which the
