@@ -292,6 +292,14 @@ TEST(Release, NotesStopAfterTheirValueAndAFade) {
         for (size_t i = delka + 1; i < s.size(); ++i) ASSERT_LE(s[i], s[i - 1]) << score << " " << i;
         EXPECT_LT(s.back(), 40) << score;
     }
+    // A note that reaches the end of its segment fades out inside it.
+    const auto dlouha = vzorky("t64 1 c", {"--release", "500"});
+    ASSERT_EQ(dlouha.size(), 88200u);
+    EXPECT_LT(dlouha.back(), 40);
+    // A note waiting for its release keeps the register it was written with.
+    const auto zmena = vzorky("c R1 d", {"--release", "100"});
+    EXPECT_GT(zmena[100], 0);
+    EXPECT_EQ(zmena[100], zmena[11000]);
     EXPECT_EQ(test::skladba(studio.cesta(), {"r.txt", "--release", "4"}).status, 2);
 }
 

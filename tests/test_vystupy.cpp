@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <set>
 #include <tuple>
 
 #include "base/stav.h"
+#include "platform/system.h"
 #include "engine/beh.h"
 #include "proces.h"
 #include "studio.h"
@@ -130,6 +132,36 @@ TEST(Midi, HoldsEveryNoteAsWritten) {
     EXPECT_EQ(kanaly.count(9), 0u);
 }
 
+// Two voices in unison: a player releases a key at the first note off it
+// gets, so the key is released just before it is struck again.
+TEST(Midi, UnisonVoicesReleaseBeforeTheyStrikeAgain) {
+    Studio studio;
+    studio.soubor("kus.txt", "S0 2 c - 4 p c");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid"}).status, 0);
+    const Midi m = prectimidi(studio.obsah("kus.mid"));
+    EXPECT_EQ(m.noty, (std::vector<MidiNota>{{1, 0, 60, 127, 0, 960}, {1, 0, 60, 127, 960, 960}}));
+}
+
+// The MIDI file changes with the WAV or not at all: when the WAV cannot be
+// put in place, the previous MIDI file stays.
+TEST(Midi, KeptWhenTheWavCannotBePutInPlace) {
+    Studio studio;
+    studio.soubor("kus.mid", "previous");
+    studio.soubor("aktualni.txt", "cde");
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        if (off == 0 && platform::tentyzsoubor(fd, "aktualni.wav.part")) ::mkdir("aktualni.wav", 0755);
+        return ::pwrite(fd, buf, n, off);
+    };
+    Nastaveni n;
+    n.cesty.midi = "kus.mid";
+    const Vysledek r = spust(n);
+    platform::obnovvolani();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(studio.obsah("kus.mid"), "previous");
+    EXPECT_FALSE(studio.existuje("kus.mid.part"));
+    EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
+}
+
 // A jittered canon, at one tempo and under a tempo curve: every note's tick,
 // played at the file's own tempo, is within one tick of the sample where the
 // note starts in the WAV.
@@ -173,6 +205,10 @@ TEST(PianoRoll, ParsesAndHoldsOneBarPerNote) {
     studio.soubor("prazdny.txt", "( nothing yet )");
     r = test::skladba(studio.cesta(), {"prazdny.txt", "--piano-roll", "prazdny.svg", "--midi", "prazdny.mid"});
     ASSERT_EQ(r.status, 0) << r.err;
+    // A score's name may hold any byte; the title must still be XML.
+    const std::string divne = "a<&>\xED\xA0\x80\xEF\xBF\xBE.txt";
+    studio.soubor(divne, "c");
+    ASSERT_EQ(test::skladba(studio.cesta(), {divne, "--piano-roll", "divne.svg"}).status, 0);
     EXPECT_NE(studio.obsah("prazdny.svg").find(">no notes<"), std::string::npos);
     const Midi m = prectimidi(studio.obsah("prazdny.mid"));
     EXPECT_EQ(m.jmena.size(), 2u);
@@ -187,10 +223,10 @@ TEST(PianoRoll, ParsesAndHoldsOneBarPerNote) {
                    "  s = E.parse(f).getroot(); n = '{http://www.w3.org/2000/svg}'\n"
                    "  g = [e for e in s.iter(n + 'g') if e.get('id') == 'notes'][0]\n"
                    "  print(len(g.findall(n + 'rect')), s.find(n + 'title').text)\n",
-                   "kus.svg", "prazdny.svg"};
+                   "kus.svg", "prazdny.svg", "divne.svg"};
     r = test::spust(p);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "5 kus.txt: 0:07.00, 5 notes\n0 prazdny.txt: 0:00.00, 0 notes\n");
+    EXPECT_EQ(r.out.substr(0, 66), "5 kus.txt: 0:07.00, 5 notes\n0 prazdny.txt: 0:00.00, 0 notes\n1 a<&>");
 }
 
 // Outputs that cannot work are refused before anything is rendered; a score

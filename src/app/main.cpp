@@ -5,6 +5,7 @@
 #include "app/volby.h"
 #include "base/chyba.h"
 #include "base/format.h"
+#include "base/nota.h"
 #include "engine/beh.h"
 #include "platform/system.h"
 
@@ -35,15 +36,6 @@ void ohlas(const Vysledek& r, bool kontrola) {
     if (r.status != 0) std::fprintf(stderr, "skladba: %s\n", r.zprava.c_str());
 }
 
-// m:ss.s
-std::string delka(int64_t vzorku) {
-    const double sekund = static_cast<double>(vzorku) / zaklad;
-    const int minut = static_cast<int>(sekund / 60);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d:%04.1f", minut, sekund - 60.0 * minut);
-    return buf;
-}
-
 // Renders, then again every time the score is saved (also when an editor
 // replaces it by renaming), until interrupted. A render that fails keeps the
 // previous WAV; each render reports one line.
@@ -59,7 +51,7 @@ std::string delka(int64_t vzorku) {
         } else if (r.status == 0) {
             ohlas(r, false);
             std::fprintf(stderr, "%s: %s, %lld note%s, rendered in %.2f s\n", c.vystup.c_str(),
-                         delka(r.vzorku).c_str(), static_cast<long long>(r.noty), r.noty == 1 ? "" : "s",
+                         popiscasu(static_cast<double>(r.vzorku) / zaklad).c_str(), static_cast<long long>(r.noty), r.noty == 1 ? "" : "s",
                          platform::ted() - zacatek);
         } else {
             ohlas(r, false);

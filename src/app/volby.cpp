@@ -21,7 +21,7 @@ const char napoveda[] =
     "      --registers DIR   take the registers and the header template from DIR\n"
     "      --watch           render again every time SCORE is saved, until Ctrl-C\n"
     "      --release MS      let each note sound for its value, then fade out over\n"
-    "                        MS milliseconds (at least 5) instead of ringing for\n"
+    "                        MS milliseconds (5 to 10000) instead of ringing for\n"
     "                        the four seconds of its recording\n"
     "      --check           read SCORE without rendering: print its warnings and a\n"
     "                        summary (duration, notes, range, where each voice ends)\n"

@@ -13,6 +13,7 @@ namespace skladba {
 struct Nota {
     int64_t start = 0;      // start sample, jitter included
     int64_t krok = 0;       // samples the time cursor moved on: the value as rendered
+    int64_t zni = 0;        // with a release, what it sounds for: its value and the dots right after it
     uint8_t segment = 0;    // segment index, 1 to pocetsegmentu - 1
     uint8_t sila = 0;       // volume in percent, 1 to 100
     char reg = '1';         // register character
@@ -34,5 +35,17 @@ inline std::string jmenotonu(int segment) {
     if (segment < 0 || segment >= 72) return "?";
     return std::string(oktavy[segment / 12]) + " " + tony[segment % 12];
 }
+
+// How messages, tracks and legends name a register: "R4", or "R 0x1B" for a
+// byte that does not print.
+inline std::string jmenorejstriku(char reg) {
+    const auto b = static_cast<unsigned char>(reg);
+    if (b > 0x20 && b < 0x7F) return std::string("R") + reg;
+    static const char hex[] = "0123456789ABCDEF";
+    return std::string("R 0x") + hex[b >> 4] + hex[b & 15];
+}
+
+// A length of time for people: m:ss.s, or m:ss.ss with two decimals.
+std::string popiscasu(double sekund, int desetin = 1);
 
 }  // namespace skladba

@@ -75,7 +75,7 @@ struct Meze {
     int64_t skladba = nejdelsiskladba;
     // Bytes the notes may move between the mix cache and the mix file. An
     // ordinary piece moves about 13 times its mix file, a six-hour one some
-    // 28 GiB; a short score whose voices jump back and forth beyond the cache
+    // 24 GiB; a short score whose voices jump back and forth beyond the cache
     // can ask for terabytes, at about 13 GiB a second. This stops it within
     // some 20 seconds and leaves every piece the mix can hold well inside.
     uint64_t prenosmixu = uint64_t{1} << 38;

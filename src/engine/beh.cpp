@@ -92,7 +92,17 @@ public:
         } else if (celatempa < 0) {
             celatempa = u.celatempa;
         }
-        if (u.nota.segment > 0) noty.push_back(u.nota);
+        // A dot right after a note lengthens the sound of the note, as the
+        // renderer does with a release.
+        if (u.tecka && !noty.empty() && u.kurzor == konecposledni_) {
+            noty.back().zni += u.nota.krok;
+            konecposledni_ += u.nota.krok;
+        } else if (u.nota.segment > 0) {
+            noty.push_back(u.nota);
+            konecposledni_ = u.kurzor + u.nota.krok;
+        } else {
+            konecposledni_ = -1;
+        }
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
@@ -100,6 +110,9 @@ public:
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
     }
+
+private:
+    int64_t konecposledni_ = -1;   // where the cursor stood after the last note kept and its dots
 };
 
 // What the run found in the score besides errors.
@@ -177,15 +190,6 @@ void dokonceni() {
     smazmix();
 }
 
-// m:ss.s, or m:ss.ss with two decimals.
-std::string cas(int64_t vzorku, int desetin = 1) {
-    const double sekund = static_cast<double>(vzorku) / zaklad;
-    const int minut = static_cast<int>(sekund / 60);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, desetin == 1 ? "%d:%04.1f" : "%d:%05.2f", minut, sekund - 60.0 * minut);
-    return buf;
-}
-
 // The warnings of both checks in the order of the score, each with its
 // line and column; the score must still be open.
 std::vector<std::string> naformatujvarovani() {
@@ -215,7 +219,7 @@ std::vector<std::string> naformatujvarovani() {
 std::vector<std::string> naformatujsouhrn() {
     const Prehled& p = *nalezy.prehled;
     std::vector<std::string> radky;
-    std::string o = nastaveni->cesty.jmenopartitury + ": " + cas(p.konec) + ", ";
+    std::string o = nastaveni->cesty.jmenopartitury + ": " + popiscasu(static_cast<double>(p.konec) / zaklad) + ", ";
     if (p.noty == 0) {
         o += "no notes";
     } else {
@@ -231,7 +235,8 @@ std::vector<std::string> naformatujsouhrn() {
         const Prehled::Hlas& h = p.hlasy[i];
         radky.push_back("  voice " + std::to_string(i + 1) + ", line " + std::to_string(mista[i].radek) +
                         ": whole notes " + vcelych(h.zacatek) + " to " + vcelych(h.konec) + ", " +
-                        cas(h.zacatekvzorku, 2) + " to " + cas(h.konecvzorku, 2));
+                        popiscasu(static_cast<double>(h.zacatekvzorku) / zaklad, 2) + " to " +
+                        popiscasu(static_cast<double>(h.konecvzorku) / zaklad, 2));
     }
     if (p.dalsichhlasu > 0) radky.push_back("  and " + std::to_string(p.dalsichhlasu) + " more voices");
     return radky;

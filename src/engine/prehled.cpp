@@ -1,9 +1,11 @@
 #include "engine/prehled.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "base/format.h"
+#include "base/stav.h"
 
 namespace skladba {
 
@@ -48,7 +50,10 @@ void Prehled::nota(const UlozenaNota& u) {
         varuj(u.pozice, "this note falls on segment 0, the register's silence, and plays nothing (ov c, or a "
                         "note transposed down to it): the lowest note that sounds is ov >c");
     }
-    const int64_t konecnoty = u.nota.start + delkatonu;
+    // Each note rings for its segment, or with a release for its value and
+    // the fade (a dotted note's dot ends with it).
+    const int64_t zni = stav.dozvuk > 0 ? std::min<int64_t>(u.nota.krok + stav.dozvuk, delkatonu) : delkatonu;
+    const int64_t konecnoty = u.nota.start + zni;
     if (konecnoty > konec) konec = konecnoty;
     if (u.nota.segment > 0) {
         ++noty;

@@ -121,6 +121,7 @@ void uloz(bool tecka) {
         UlozenaNota u;
         u.nota.start = start;
         u.nota.krok = stav.momcas - kurzor;
+        u.nota.zni = u.nota.krok;
         u.nota.segment = static_cast<uint8_t>(k);
         u.nota.sila = static_cast<uint8_t>(stav.sila);
         u.nota.reg = stav.reg;

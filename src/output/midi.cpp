@@ -62,13 +62,6 @@ struct Udalost {
     uint8_t rychlost;
 };
 
-std::string jmenorejstriku(char reg) {
-    const auto b = static_cast<unsigned char>(reg);
-    if (b > 0x20 && b < 0x7F) return std::string("R") + reg;
-    static const char hex[] = "0123456789ABCDEF";
-    return std::string("R 0x") + hex[b >> 4] + hex[b & 15];
-}
-
 // Channels in order of use, leaving out channel 10 (index 9), which
 // General MIDI keeps for percussion; after the fifteenth they repeat.
 int kanal(size_t stopa) {

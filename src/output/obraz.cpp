@@ -26,8 +26,8 @@ const char* const barvy[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0
                              "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"};
 constexpr int pocetbarev = sizeof barvy / sizeof barvy[0];
 
-std::string f(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string f(const char* fmt, ...) {
+std::string formatuj(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string formatuj(const char* fmt, ...) {
     char buf[256];
     va_list ap;
     va_start(ap, fmt);
@@ -38,7 +38,7 @@ std::string f(const char* fmt, ...) {
 
 // Text for XML: markup characters escaped, control bytes and bytes that are
 // not UTF-8 replaced, since a file name may hold any byte.
-std::string xml(const std::string& s) {
+std::string proxml(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
@@ -59,6 +59,15 @@ std::string xml(const std::string& s) {
             platny = c >= 0x80 && c <= 0xBF;
         }
         if (platny) {
+            // Only characters XML allows: no overlong forms, no surrogates,
+            // nothing past U+10FFFF, no U+FFFE or U+FFFF.
+            uint32_t znak = b & (0x7F >> (navic + 1));
+            for (int k = 1; k <= navic; ++k) znak = znak << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            const uint32_t nejmensi[] = {0, 0x80, 0x800, 0x10000};
+            platny = znak >= nejmensi[navic] && znak <= 0x10FFFF && !(znak >= 0xD800 && znak <= 0xDFFF) &&
+                     znak != 0xFFFE && znak != 0xFFFF;
+        }
+        if (platny) {
             out.append(s, i, static_cast<size_t>(navic) + 1);
             i += static_cast<size_t>(navic) + 1;
         } else {
@@ -71,17 +80,11 @@ std::string xml(const std::string& s) {
 
 std::string cas(double sekund, bool setiny) {
     const int minut = static_cast<int>(sekund / 60);
-    return setiny ? f("%d:%05.2f", minut, sekund - 60.0 * minut) : f("%d:%02d", minut, static_cast<int>(sekund) % 60);
-}
-
-std::string jmenorejstriku(char reg) {
-    const auto b = static_cast<unsigned char>(reg);
-    if (b > 0x20 && b < 0x7F && b != '<' && b != '&' && b != '>' && b != '"') return std::string("R") + reg;
-    return f("R 0x%02X", b);
+    return setiny ? popiscasu(sekund, 2) : formatuj("%d:%02d", minut, static_cast<int>(sekund) % 60);
 }
 
 // A segment in the score's own names, for XML.
-std::string ton(int segment) { return xml(jmenotonu(segment)); }
+std::string ton(int segment) { return proxml(jmenotonu(segment)); }
 
 bool cerna(int segment) {
     const int t = segment % 12;
@@ -119,41 +122,41 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
     const std::string nadpis = cas(static_cast<double>(popis.vzorku) / zaklad, true) + ", " + std::to_string(noty.size()) +
                                (noty.size() == 1 ? " note" : " notes");
 
-    cil.pis(f("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+    cil.pis(formatuj("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
               "font-family=\"sans-serif\" font-size=\"11\">\n",
               celasirka, vyska, celasirka, vyska));
-    cil.pis("<title>" + xml(popis.nazev) + ": " + nadpis + "</title>\n<style>\n");
-    for (size_t i = 0; i < rejstriky.size(); ++i) cil.pis(f(".r%zu{fill:%s}\n", i, barvy[i % pocetbarev]));
-    for (int v = 1; v <= 8; ++v) cil.pis(f(".v%d{fill-opacity:%.1f}\n", v, 0.2 + 0.1 * v));
+    cil.pis("<title>" + proxml(popis.nazev) + ": " + nadpis + "</title>\n<style>\n");
+    for (size_t i = 0; i < rejstriky.size(); ++i) cil.pis(formatuj(".r%zu{fill:%s}\n", i, barvy[i % pocetbarev]));
+    for (int v = 1; v <= 8; ++v) cil.pis(formatuj(".v%d{fill-opacity:%.1f}\n", v, 0.2 + 0.1 * v));
     cil.pis(".t{fill-opacity:.13}\ntext{fill:#333}\n</style>\n");
-    cil.pis(f("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", celasirka, vyska));
-    cil.pis(f("<text x=\"%.0f\" y=\"26\" font-size=\"16\"><tspan font-weight=\"bold\">", vlevo) + xml(popis.nazev) +
+    cil.pis(formatuj("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", celasirka, vyska));
+    cil.pis(formatuj("<text x=\"%.0f\" y=\"26\" font-size=\"16\"><tspan font-weight=\"bold\">", vlevo) + proxml(popis.nazev) +
             "</tspan>  " + nadpis + "</text>\n");
 
     // The legend: one swatch per register.
     for (size_t i = 0; i < rejstriky.size(); ++i) {
         const double lx = vlevo + 72.0 * static_cast<double>(i);
-        cil.pis(f("<rect class=\"r%zu\" x=\"%.0f\" y=\"38\" width=\"12\" height=\"12\"/>"
+        cil.pis(formatuj("<rect class=\"r%zu\" x=\"%.0f\" y=\"38\" width=\"12\" height=\"12\"/>"
                   "<text x=\"%.0f\" y=\"48\">",
                   i, lx, lx + 16) +
-                jmenorejstriku(rejstriky[i]) + "</text>\n");
+                proxml(jmenorejstriku(rejstriky[i])) + "</text>\n");
     }
 
     // The keyboard: black keys shaded, a line and a label at every c.
     cil.pis("<g id=\"keys\">\n<path fill=\"#f2f2f2\" d=\"");
     for (int s = dolni; s <= horni; ++s) {
-        if (cerna(s)) cil.pis(f("M%.0f %.0fh%.1fv%.0fh-%.1fz", vlevo, y(s), sirka, radek, sirka));
+        if (cerna(s)) cil.pis(formatuj("M%.0f %.0fh%.1fv%.0fh-%.1fz", vlevo, y(s), sirka, radek, sirka));
     }
     cil.pis("\"/>\n<path stroke=\"#c8c8c8\" d=\"");
     for (int s = dolni; s <= horni; ++s) {
-        if (s % 12 == 0) cil.pis(f("M%.0f %.0fh%.1f", vlevo, y(s) + radek, sirka));
+        if (s % 12 == 0) cil.pis(formatuj("M%.0f %.0fh%.1f", vlevo, y(s) + radek, sirka));
     }
     cil.pis("\"/>\n");
     for (int s = dolni; s <= horni; ++s) {
-        if (s % 12 == 0) cil.pis(f("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">", vlevo - 6, y(s) + radek) +
+        if (s % 12 == 0) cil.pis(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">", vlevo - 6, y(s) + radek) +
                                  ton(s) + "</text>\n");
     }
-    cil.pis(f("<rect x=\"%.0f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" fill=\"none\" stroke=\"#999\"/>\n</g>\n",
+    cil.pis(formatuj("<rect x=\"%.0f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" fill=\"none\" stroke=\"#999\"/>\n</g>\n",
               vlevo, nahore, sirka, dole - nahore));
 
     // Time: a line and a label every so many seconds, at least 70 pixels apart.
@@ -166,16 +169,16 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
         }
     }
     cil.pis("<g id=\"time\">\n<path stroke=\"#e4e4e4\" d=\"");
-    for (int s = krok; s < sekund; s += krok) cil.pis(f("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
+    for (int s = krok; s < sekund; s += krok) cil.pis(formatuj("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
     cil.pis("\"/>\n");
     for (int s = 0; s <= sekund; s += krok) {
-        cil.pis(f("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">", vlevo + s * naxsekundu, vyska - 8) +
+        cil.pis(formatuj("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">", vlevo + s * naxsekundu, vyska - 8) +
                 cas(s, false) + "</text>\n");
     }
     cil.pis("</g>\n");
 
     if (noty.empty()) {
-        cil.pis(f("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">no notes</text>\n",
+        cil.pis(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">no notes</text>\n",
                   vlevo + sirka / 2, (nahore + dole) / 2 + 5));
     }
 
@@ -184,13 +187,14 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
     // another.
     cil.pis("<g id=\"tails\">\n");
     for (size_t i = 0; i < rejstriky.size(); ++i) {
-        cil.pis(f("<path class=\"r%zu t\" d=\"", i));
+        cil.pis(formatuj("<path class=\"r%zu t\" d=\"", i));
         for (const Nota& n : noty) {
             if (n.reg != rejstriky[i] || n.krok >= delkatonu) continue;
             const int64_t hodnota = std::max<int64_t>(n.krok, 0);
-            const int64_t konec = popis.dozvuk > 0 ? std::min<int64_t>(hodnota + popis.dozvuk, delkatonu) : delkatonu;
+            const int64_t konec =
+                popis.dozvuk > 0 ? std::min<int64_t>(std::max(n.zni, hodnota) + popis.dozvuk, delkatonu) : delkatonu;
             const double x0 = x(n.start + hodnota);
-            cil.pis(f("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + konec) - x0, radek,
+            cil.pis(formatuj("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + konec) - x0, radek,
                       x(n.start + konec) - x0));
         }
         cil.pis("\"/>\n");
@@ -207,11 +211,11 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
         // stay apart where there is room for it.
         const double delka = x(n.start + n.krok) - x(n.start);
         const double sirkanoty = std::max(1.0, delka > 3 ? delka - 1 : delka);
-        cil.pis(f("<rect class=\"r%zu v%d\" x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\"", r, v, x(n.start),
+        cil.pis(formatuj("<rect class=\"r%zu v%d\" x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\"", r, v, x(n.start),
                   y(n.segment) + 0.5, sirkanoty, radek - 1));
         if (popisky) {
             cil.pis("><title>" + ton(n.segment) + ", " + cas(static_cast<double>(n.start) / zaklad, true) + ", " +
-                    jmenorejstriku(n.reg) + f(", volume %d%%</title></rect>\n", n.sila));
+                    proxml(jmenorejstriku(n.reg)) + formatuj(", volume %d%%</title></rect>\n", n.sila));
         } else {
             cil.pis("/>\n");
         }
@@ -220,7 +224,7 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
 
     // The waveform: highest samples left to right, lowest back.
     cil.pis("<g id=\"waveform\">\n");
-    cil.pis(f("<path stroke=\"#ddd\" d=\"M%.0f %.1fh%.1f\"/>\n", vlevo, stred, sirka));
+    cil.pis(formatuj("<path stroke=\"#ddd\" d=\"M%.0f %.1fh%.1f\"/>\n", vlevo, stred, sirka));
     if (obalka.celkem() > 0) {
         // Column s, centred in the samples it gathers.
         const double delka = x(obalka.celkem()) - vlevo;
@@ -228,8 +232,8 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
         const int sloupcu = Obalka::sloupcu;
         const double meritko = vlna / 2 / 32768.0;
         cil.pis("<path fill=\"#555\" d=\"M");
-        for (int s = 0; s < sloupcu; ++s) cil.pis(f("%.1f %.1f ", sx(s), stred - obalka.max(s) * meritko));
-        for (int s = sloupcu - 1; s >= 0; --s) cil.pis(f("%.1f %.1f ", sx(s), stred - obalka.min(s) * meritko + 0.5));
+        for (int s = 0; s < sloupcu; ++s) cil.pis(formatuj("%.1f %.1f ", sx(s), stred - obalka.max(s) * meritko));
+        for (int s = sloupcu - 1; s >= 0; --s) cil.pis(formatuj("%.1f %.1f ", sx(s), stred - obalka.min(s) * meritko + 0.5));
         cil.pis("z\"/>\n");
     }
     cil.pis("</g>\n</svg>\n");

@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -405,9 +406,13 @@ sigset_t mnozinapreruseni() {
 void oznacdocasny(Docasny which, const std::string& path) {
     const int i = static_cast<int>(which);
     docasnyoznacen[i] = 0;
+    // The fences keep the compiler from moving the copy across the flag:
+    // the handler must never see the flag with half a path.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     const size_t n = path.size() < PATH_MAX - 1 ? path.size() : PATH_MAX - 1;
     std::memcpy(docasnacesta[i], path.data(), n);
     docasnacesta[i][n] = '\0';
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     docasnyoznacen[i] = 1;
 }
 

@@ -181,40 +181,40 @@ bool listPresets(const std::string& soundfont, std::vector<Preset>& presets, std
     return true;
 }
 
-bool choosePreset(const std::vector<Preset>& presets, std::string_view spec, Preset& chosen, std::string& error) {
-    const auto colon = spec.find(':');
+bool choosePreset(const std::vector<Preset>& presets, std::string_view preset, Preset& chosen, std::string& error) {
+    const auto colon = preset.find(':');
     int bank = 0, program = 0;
-    if (colon != std::string_view::npos && parseNumber(spec.substr(0, colon), bank) &&
-        parseNumber(spec.substr(colon + 1), program)) {
+    if (colon != std::string_view::npos && parseNumber(preset.substr(0, colon), bank) &&
+        parseNumber(preset.substr(colon + 1), program)) {
         for (const Preset& p : presets) {
             if (p.bank == bank && p.program == program) {
                 chosen = p;
                 return true;
             }
         }
-        error = "no preset " + std::string(spec) + " (bank " + std::to_string(bank) + ", program " +
+        error = "no preset " + std::string(preset) + " (bank " + std::to_string(bank) + ", program " +
                 std::to_string(program) + "); --list shows the presets";
         return false;
     }
-    const std::string wanted = lower(spec);
+    const std::string needle = lower(preset);
     std::vector<const Preset*> matches;
     for (const Preset& p : presets) {
         const std::string name = lower(p.name);
-        if (name == wanted && !wanted.empty()) {
+        if (name == needle && !needle.empty()) {
             chosen = p;
             return true;
         }
-        if (!wanted.empty() && name.find(wanted) != std::string::npos) matches.push_back(&p);
+        if (!needle.empty() && name.find(needle) != std::string::npos) matches.push_back(&p);
     }
     if (matches.size() == 1) {
         chosen = *matches[0];
         return true;
     }
     if (matches.empty()) {
-        error = "no preset named '" + std::string(spec) + "'; --list shows the presets";
+        error = "no preset named '" + std::string(preset) + "'; --list shows the presets";
         return false;
     }
-    error = "the preset name '" + std::string(spec) + "' is ambiguous; it matches:";
+    error = "the preset name '" + std::string(preset) + "' is ambiguous; it matches:";
     for (const Preset* p : matches) error += "\n  " + presetLine(*p);
     return false;
 }

@@ -42,11 +42,11 @@ struct SoundFontOptions {
 // The presets of `soundfont`, by bank and program. Errors read "FILE: why".
 bool listPresets(const std::string& soundfont, std::vector<Preset>& presets, std::string& error);
 
-// Picks the preset named by `spec`: "BANK:PROGRAM", or a case-insensitive
+// Picks the preset named by `preset`: "BANK:PROGRAM", or a case-insensitive
 // part of one preset's name (a name equal to the whole of one preset's name
-// wins over names that merely contain it). An unknown or ambiguous spec
+// wins over names that merely contain it). An unknown or ambiguous name
 // fails with `error` naming the candidates.
-bool choosePreset(const std::vector<Preset>& presets, std::string_view spec, Preset& chosen, std::string& error);
+bool choosePreset(const std::vector<Preset>& presets, std::string_view preset, Preset& chosen, std::string& error);
 
 // Plays every segment. `chosen` receives the preset used and `silentSegments`
 // the segments whose keys the preset makes no sound for; they are played
