@@ -144,7 +144,8 @@ TEST(Program, CommandLine) {
     EXPECT_EQ(r.out.rfind("skladba ", 0), 0u);
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--frobnicate"},
                                                   std::vector<std::string>{"a.txt", "b.txt"},
-                                                  std::vector<std::string>{"a.txt", "-o"}}) {
+                                                  std::vector<std::string>{"a.txt", "-o"},
+                                                  std::vector<std::string>{"a.txt", "-o", ""}}) {
         r = program(studio, "", wrong);
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;

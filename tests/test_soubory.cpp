@@ -186,6 +186,15 @@ TEST(Attack, SpecialFilesNeverMakeARunWait) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("refusing to write linked.wav: it is a symbolic link"), std::string::npos) << r.err;
     EXPECT_EQ(studio.obsah("target"), "keep");
+    // A score that is a named pipe waits for its writer, as any reader does.
+    ASSERT_EQ(::mkfifo((studio.cesta() + "/pipe.txt").c_str(), 0644), 0);
+    {
+        test::Proces run(test::vslozce(studio.cesta(), {"pipe.txt", "-o", "pipe.wav"}));
+        ::usleep(200000);
+        test::zapis(studio.cesta() + "/pipe.txt", skladba);
+        EXPECT_EQ(run.dokonci().status, 0);
+        EXPECT_EQ(studio.obsah("pipe.wav"), studio.obsah("aktualni.wav"));
+    }
     // An endless score is read up to a limit, then refused.
     r = test::skladba(studio.cesta(), {"/dev/zero", "-o", "zero.wav", "--registers", "rejstriky"});
     EXPECT_EQ(r.status, 1);
@@ -233,6 +242,9 @@ TEST(Attack, TemporaryNamesAreNeverScoresOrOutputs) {
         EXPECT_EQ(r.status, 1) << jmeno;
         EXPECT_NE(r.err.find("are skladba's own temporary files"), std::string::npos) << r.err;
     }
+    // A name that has no room for ".part" is refused before the render, not after.
+    r = test::skladba(studio.cesta(), {"k.txt", "-o", std::string(250, 'n') + ".wav"});
+    EXPECT_NE(r.err.find("File name too long"), std::string::npos) << r.err;
 }
 
 // Another program that swaps the temporary WAV for a link while it is being

@@ -21,6 +21,7 @@ namespace {
 
 platform::Soubor osoubor;
 std::string mixcesta;
+platform::Totoznost mixtotoznost;   // the mix file as opened, removed by name only while it is still that
 
 constexpr size_t bajtubloku = sizeof(int32_t) * delkatonu;
 
@@ -50,13 +51,14 @@ void otevrimix(const std::string& cesta) {
         }
         chybasouboruerrno("cannot create the mix file", cesta);
     }
+    mixtotoznost = platform::totoznost(f.fd());
+    osoubor = std::move(f);   // from here on the run's clean-up removes it
     // Only a file left by an interrupted run needs emptying. Truncating a
     // new, empty one is not free: ext4 then flushes the whole mix to disk
     // when the file is closed, long after it was deleted.
-    if (platform::velikost(f.fd()) != 0 && !platform::zkrat(f.fd())) {
+    if (platform::velikost(osoubor.fd()) != 0 && !platform::zkrat(osoubor.fd())) {
         chybasouboruerrno("cannot empty the mix file", cesta);
     }
-    osoubor = std::move(f);
 }
 
 void ctimix(int64_t start, int32_t* block) {
@@ -317,7 +319,7 @@ void smazmix() {
     // Removed and unmarked as one step: a signal in between must not remove
     // a file of the same name that another run has made since.
     platform::zadrzpreruseni();
-    platform::smaz(mixcesta.c_str());
+    platform::smazsvuj(mixcesta.c_str(), mixtotoznost);
     platform::odznacdocasny(platform::Docasny::mix);
     platform::pustpreruseni();
     osoubor.zavri();
