@@ -257,11 +257,8 @@ bool jeobycejny(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool zkrat(int fd) { return ::ftruncate(fd, 0) == 0; }
 bool nastavvelikost(int fd, int64_t bytes) { return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0; }
 bool synchronizuj(int fd) { return ::fsync(fd) == 0; }
-bool prejmenuj(const char* from, const char* to) { return ::rename(from, to) == 0; }
-void smaz(const char* path) { ::unlink(path); }
 
 bool zamkni(int fd) {
     int r;

@@ -101,10 +101,8 @@ bool zapisproud(int fd, const void* buf, size_t count);
 
 int64_t velikost(int fd);                      // -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
-bool zkrat(int fd);                            // to length 0
 bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
-bool prejmenuj(const char* from, const char* to);
 
 // Which file a descriptor is open on.
 struct Totoznost {
@@ -119,7 +117,6 @@ Prejmenovani prejmenujsvuj(const char* from, const char* to, const Totoznost& so
 // Removes a temporary file of this program's by name, only while the name
 // still names that very file.
 void smazsvuj(const char* path, const Totoznost& soubor);
-void smaz(const char* path);
 
 // An exclusive, non-blocking lock held until the descriptor is closed.
 // Returns false with errno EWOULDBLOCK when another process holds it.

@@ -56,7 +56,7 @@ void otevrimix(const std::string& cesta) {
     // Only a file left by an interrupted run needs emptying. Truncating a
     // new, empty one is not free: ext4 then flushes the whole mix to disk
     // when the file is closed, long after it was deleted.
-    if (platform::velikost(osoubor.fd()) != 0 && !platform::zkrat(osoubor.fd())) {
+    if (platform::velikost(osoubor.fd()) != 0 && !platform::nastavvelikost(osoubor.fd(), 0)) {
         chybasouboruerrno("cannot empty the mix file", cesta);
     }
 }
