@@ -658,8 +658,8 @@ struct Note {
 
 std::vector<Note>* recorded = nullptr;
 
-void recordNote(int64_t start, int64_t segment, int sila) {
-    recorded->push_back({start, static_cast<int32_t>(segment), sila, skladba::stav.reg});
+void recordNote(const skladba::SledovanaNota& n) {
+    recorded->push_back({n.start, static_cast<int32_t>(n.segment), n.sila, n.reg});
 }
 
 // ---------------------------------------------------------------- bound
@@ -915,16 +915,16 @@ Measured measure(const std::string& text, int64_t expectedNotes, int runs, Launc
     // The recording run, in process and untimed; it also warms the page cache.
     m.notes.reserve(static_cast<size_t>(expectedNotes) + 16);
     recorded = &m.notes;
-    skladba::sledovaninoty = recordNote;
+    skladba::Nastaveni nastaveni;
+    nastaveni.sledovaninoty = recordNote;
     const int64_t io0 = selfIoBytes();
     const Clock::time_point tr = Clock::now();
-    const skladba::Vysledek inProcess = skladba::spust();
+    const skladba::Vysledek inProcess = skladba::spust(nastaveni);
     m.recordSeconds = secondsSince(tr);
     const int64_t io1 = selfIoBytes();
     if (io0 >= 0 && io1 >= 0) m.ioBytes = io1 - io0;
-    skladba::sledovaninoty = nullptr;
     if (inProcess.status != 0) die("the score did not render in process: %s", inProcess.zprava.c_str());
-    m.enginePeak = skladba::stav.maximum;
+    m.enginePeak = inProcess.stav.maximum;
     for (const Note& n : m.notes) m.samples = std::max(m.samples, n.start + kSegment);
 
     for (int i = 0; i < runs; ++i) {

@@ -7,7 +7,6 @@
 #include <stdexcept>
 #include <unistd.h>
 
-#include "base/stav.h"
 #include "wavdata.h"
 
 namespace skladba::test {
@@ -97,9 +96,17 @@ std::string Studio::obsah(const std::string& name) const {
     return out.str();
 }
 
-Vysledek Studio::hraj(const std::string& score) {
+Vysledek Studio::hraj(const std::string& score, const Meze& meze) {
     soubor("aktualni.txt", score);
-    return spust();
+    Nastaveni n;
+    n.meze = meze;
+    return spust(n);
+}
+
+Vysledek Studio::spust(const Nastaveni& n) {
+    Vysledek r = skladba::spust(n);
+    maximum_ = r.stav.maximum;
+    return r;
 }
 
 std::vector<int16_t> Studio::vzorky() const { return vzorkywav(obsah("aktualni.wav")); }
@@ -111,7 +118,7 @@ std::vector<Studio::Nota> Studio::noty() const {
         if (samples[i] == 0) continue;
         // Undo the output scaling; the click heights are 100 apart, so
         // rounding recovers the segment exactly.
-        const double height = samples[i] * stav.maximum / maxsignal;
+        const double height = samples[i] * maximum_ / maxsignal;
         notes.push_back({static_cast<int64_t>(i), static_cast<int>(height / 100 + 0.5) - 1});
     }
     return notes;

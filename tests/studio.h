@@ -30,8 +30,10 @@ public:
     bool existuje(const std::string& name) const;
     std::string obsah(const std::string& name) const;
 
-    // Writes aktualni.txt and runs it in process.
-    Vysledek hraj(const std::string& score);
+    // Writes aktualni.txt and runs it in process; noty() reads its WAV.
+    Vysledek hraj(const std::string& score, const Meze& meze = Meze{});
+    // Runs with these settings in process; noty() reads its WAV.
+    Vysledek spust(const Nastaveni& n);
 
     // The samples of aktualni.wav.
     std::vector<int16_t> vzorky() const;
@@ -56,6 +58,7 @@ public:
 private:
     std::string dir_;
     std::string previous_;
+    double maximum_ = 0;   // the peak of the last run, which scaled its WAV
 };
 
 // The segments and start samples of every click, in time order.

@@ -101,11 +101,10 @@ TEST(OddInput, ScoreThatCannotBeReadIsNotAnEmptyPiece) {
 
 TEST(OddInput, TempoCurveWorkIsBounded) {
     Studio studio;
-    const uint64_t saved = meze.krokykrivky;
+    Meze meze;
     meze.krokykrivky = 1000000;
     // An accelerando packs ever more nominal samples into each note.
-    const Vysledek r = studio.hraj("t1 r-99 1" + std::string(50, 'c'));
-    meze.krokykrivky = saved;
+    const Vysledek r = studio.hraj("t1 r-99 1" + std::string(50, 'c'), meze);
     EXPECT_NE(r.zprava.find("tempo curve too long to compute"), std::string::npos) << r.zprava;
     ocekavejCistyKonec(studio, r);
 }
@@ -115,15 +114,14 @@ TEST(OddInput, TempoCurveWorkIsBounded) {
 // too, while notes stacked in one place cost no file traffic at all.
 TEST(OddInput, MixTrafficIsBounded) {
     Studio studio;
-    const uint64_t saved = meze.prenosmixu;
+    Meze meze;
     meze.prenosmixu = uint64_t{64} << 20;
     std::string skoky = "t1 1 ";
     for (int i = 0; i < 10; ++i) skoky += "cccccccccccc-12 ";
-    const Vysledek r = studio.hraj(skoky);
+    const Vysledek r = studio.hraj(skoky, meze);
     std::string akord400 = "1 ";
     for (int i = 0; i < 400; ++i) akord400 += "c-";
-    const Vysledek akord = studio.hraj(akord400);
-    meze.prenosmixu = saved;
+    const Vysledek akord = studio.hraj(akord400, meze);
     EXPECT_NE(r.zprava.find("score too costly to mix"), std::string::npos) << r.zprava;
     ocekavejCistyKonec(studio, r);
     EXPECT_EQ(akord.status, 0) << akord.zprava;

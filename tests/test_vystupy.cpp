@@ -172,7 +172,7 @@ TEST(Midi, StartsAreExactUnderJitter) {
         Nastaveni n;
         n.cesty.midi = "kanon.mid";
         studio.soubor("aktualni.txt", "R0 t90 " + krivka + " 4 o1 " + hlas + " 1 -3 4 o2 " + hlas + " 1 -3 4 om " + hlas);
-        ASSERT_EQ(spust(n).status, 0);
+        ASSERT_EQ(studio.spust(n).status, 0);
         const std::vector<Studio::Nota> kliky = studio.noty();
         const Midi m = prectimidi(studio.obsah("kanon.mid"));
         ASSERT_EQ(m.noty.size(), 42u);

@@ -298,6 +298,9 @@ std::string slozkarejstriku(const Volby& v, const std::string& vedle, bool spart
         zkousene.push_back(nainstalovane);
         if (platform::jeslozka(nainstalovane.c_str())) return nainstalovane;
     }
+    // A check renders nothing and needs no registers: without them it reads
+    // the score all the same.
+    if (v.kontrola) return "";
     // Without a score the run goes on and reports the missing register
     // under its usual path, as it always has.
     if (!spartiturou) return uskladby;

@@ -8,16 +8,24 @@
 
 namespace skladba {
 
-// One sounding note: what the MIDI file and the piano roll draw. Rests, dots
-// and notes on the silent segment 0 are not kept.
+// A note, rest or dot as it was mixed, with how long it sounds: what the
+// mix, the check's summary, the MIDI file and the piano roll all take from
+// one place.
 struct Nota {
     int64_t start = 0;      // start sample, jitter included
     int64_t krok = 0;       // samples the time cursor moved on: the value as rendered
-    int64_t zni = 0;        // with a release, what it sounds for: its value and the dots right after it
-    uint8_t segment = 0;    // segment index, 1 to pocetsegmentu - 1
+    int64_t delka = 0;      // its value and the dots written right after it
+    // Samples it sounds from its start: its whole segment, or with a release
+    // its length and then the fade, within the segment. The fade begins at
+    // utlum; a note that rings to the end of its segment has utlum == zni.
+    int64_t zni = 0;
+    int64_t utlum = 0;
+    int64_t pozice = 0;     // byte offset of its command in the score
+    uint8_t segment = 0;    // segment index, 0 (a rest, a dot, the silent note) to pocetsegmentu - 1
     uint8_t sila = 0;       // volume in percent, 1 to 100
     char reg = '1';         // register character
     bool posunuta = false;  // its start was jittered
+    bool tecka = false;     // a dot
 };
 
 // A likely misreading of the score: where it is (a byte offset) and what to

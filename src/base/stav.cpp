@@ -5,11 +5,6 @@
 
 namespace skladba {
 
-Stav stav;
-Meze meze;
-
-void vynulujstav() { stav = Stav{}; }
-
 int nacele(double x) {
     if (std::isnan(x)) return 0;
     if (x >= 2147483647.0) return std::numeric_limits<int>::max();

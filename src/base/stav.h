@@ -1,8 +1,7 @@
 // The engine state: every variable through which the reader's callers, the
-// commands, the note renderer and the WAV writer talk to each other. It is one
-// process-wide set, as a run is one pass over one score; vynulujstav() makes a
-// fresh one so that watch mode, the tests and the fuzz target can run many
-// scores in turn.
+// commands, the note renderer and the WAV writer talk to each other. A run
+// holds one in its context (engine/kontext.h), so each run starts from a fresh
+// one and two runs never share it.
 #pragma once
 
 #include <cstdint>
@@ -47,19 +46,7 @@ struct Stav {
     // value and the dots after it, then fades out over this many samples.
     // 0: every note rings for its whole segment.
     int64_t dozvuk = 0;
-    // The note that, with a release, waits to be mixed until it is known how
-    // long it sounds.
-    struct OdlozenaNota {
-        bool je = false;
-        int64_t start = 0;
-        int64_t segment = 0;
-        int sila = 0;
-        int64_t delka = 0;
-        int64_t kurzor = 0;      // the time cursor where it (and its dots) ended
-    } odlozena;
 };
-
-extern Stav stav;
 
 // Limits a caller may tighten (the fuzz target does, to keep each input fast).
 struct Meze {
@@ -80,11 +67,6 @@ struct Meze {
     // some 20 seconds and leaves every piece the mix can hold well inside.
     uint64_t prenosmixu = uint64_t{1} << 38;
 };
-extern Meze meze;
-
-// A fresh engine state for the next run. The wavetable and the block
-// buffers belong to the code that fills them, which resets them itself.
-void vynulujstav();
 
 // Integer from a score number: truncated toward zero and saturated to the
 // 32-bit range, so an enormous number means "as large as possible", not a

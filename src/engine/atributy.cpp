@@ -9,91 +9,65 @@
 #include "base/stav.h"
 #include "engine/cas.h"
 #include "engine/ton.h"
-#include "score/ctenar.h"
-#include "synth/rejstrik.h"
 
 namespace skladba {
 
-void prikazhodnota() {
-    vratznak();   // the digit that chose this command is the number's first digit
-    stav.hodnota = nacele(dejcislo());
+void prikazhodnota(Kontext& k, const Parametr& a) { k.stav.hodnota = nacele(a.cislo); }
+
+void prikaztecka(Kontext& k, const Parametr&) {
+    Stav& s = k.stav;
+    s.hodnota = s.hodnota * 2;
+    s.znak = 'p';
+    uloztecku(k);
+    s.hodnota = s.hodnota / 2;
 }
 
-void prikaztecka() {
-    stav.hodnota = stav.hodnota * 2;
-    stav.znak = 'p';
-    uloztecku();
-    stav.hodnota = stav.hodnota / 2;
-}
-
-void prikazoktava() {
-    stav.zmenaoktavy = 1;
-    stav.znak = dejznak();
-    switch (stav.znak) {
-        case 'v': stav.oktava = 0; break;
-        case 'm': stav.oktava = 12; break;
-        case '1': stav.oktava = 24; break;
-        case '2': stav.oktava = 36; break;
-        case '3': stav.oktava = 48; break;
-        case '4': stav.oktava = 60; break;
-        default:
-            // Not an octave: leave the character to the command loop.
-            vratznak();
-            stav.zmenaoktavy = 0;
-    }
+void prikazoktava(Kontext& k, const Parametr& a) {
+    // Not an octave: the character was left to the command loop, and the
+    // note after it follows the octave rule.
+    k.stav.zmenaoktavy = a.je ? 1 : 0;
+    if (a.je) k.stav.oktava = a.oktava;
 }
 
 namespace {
 
 // Accidentals accumulate; saturate so a score of millions of them stays sane.
-void posun(int semitones) {
-    if (semitones > 0 && stav.posuvky < INT_MAX) ++stav.posuvky;
-    if (semitones < 0 && stav.posuvky > INT_MIN) --stav.posuvky;
-}
-
-// A UTF-16LE c-caron or e-caron is its low byte then 0x01. The second byte is
-// read raw, since a zero byte there must not be skipped.
-void posunutf16(int semitones) {
-    int b = dejsurovyznak();
-    if (b < 0) return;   // the score ended: nothing to put back
-    stav.znak = static_cast<char>(b);
-    if (b == 0x01) {
-        posun(semitones);
-    } else {
-        vratznak();
-    }
+void posun(Stav& s, int semitones) {
+    if (semitones > 0 && s.posuvky < INT_MAX) ++s.posuvky;
+    if (semitones < 0 && s.posuvky > INT_MIN) --s.posuvky;
 }
 
 }  // namespace
 
-void prikazkrizek() { posun(+1); }
-void prikazbecko() { posun(-1); }
-void prikazkrizekutf16() { posunutf16(+1); }
-void prikazbeckoutf16() { posunutf16(-1); }
+void prikazkrizek(Kontext& k, const Parametr&) { posun(k.stav, +1); }
+void prikazbecko(Kontext& k, const Parametr&) { posun(k.stav, -1); }
+// A UTF-16LE c-caron or e-caron is its low byte then 0x01.
+void prikazkrizekutf16(Kontext& k, const Parametr& a) {
+    if (a.je) posun(k.stav, +1);
+}
+void prikazbeckoutf16(Kontext& k, const Parametr& a) {
+    if (a.je) posun(k.stav, -1);
+}
 
-void prikaztranspozice() { stav.transpose = nacele(dejcislo()); }
+void prikaztranspozice(Kontext& k, const Parametr& a) { k.stav.transpose = nacele(a.cislo); }
 
-void prikazsila() {
-    int v = nacele(dejcislo());
+void prikazsila(Kontext& k, const Parametr& a) {
+    int v = nacele(a.cislo);
     if (v > 100) v = 100;
     if (v < 0) v = 0;
     // Logarithmic: 100 raised to v/100, so s50 is a tenth of full volume.
-    stav.sila = static_cast<int>(alogspec(100.0, v * 0.01));
+    k.stav.sila = static_cast<int>(alogspec(100.0, v * 0.01));
 }
 
-void prikazsynchro() {
-    stav.synchropom = nacele(dejcislo());
-    if (stav.synchro >= 1) stav.synchro = stav.synchropom;
+void prikazsynchro(Kontext& k, const Parametr& a) {
+    Stav& s = k.stav;
+    s.synchropom = nacele(a.cislo);
+    if (s.synchro >= 1) s.synchro = s.synchropom;
 }
 
-void prikazkomentar() {
-    ++stav.neprekladej;
-    do {
-        stav.znak = dejznak();
-        if (stav.znak == '(') ++stav.neprekladej;
-        if (stav.znak == ')') --stav.neprekladej;
-    } while (stav.neprekladej != 0 && stav.znak != konecsouboru);
-}
+// The comment was read whole as the command's argument, nesting counted in
+// neprekladej.
+void prikazkomentar(Kontext&, const Parametr&) {}
 
 namespace {
 
@@ -124,18 +98,14 @@ std::string popiscesty(const std::string& cesta) {
 
 }  // namespace
 
-void prikazrejstrik() {
-    doznej();   // a note waiting for its release keeps the register it was written with
-    stav.reg = dejznak();
-    // A 0xFF byte inside the score names a register like any other byte;
-    // only at the end of the score is there no character at all.
-    if (!nactirejstrik(stav.reg)) {
+void prikazrejstrik(Kontext& k, const Parametr& a) {
+    doznej(k);   // a note waiting for its release keeps the register it was written with
+    k.stav.reg = a.znak;
+    if (!k.rejstriky.nactirejstrik(k.stav.reg)) {
         const int err = errno;
-        if (stav.reg == konecsouboru && isoubor.konec()) {
-            chybapartitury("\"R\" needs a register character after it");
-        }
-        chybapartitury("cannot load register " + popisznaku(stav.reg) + " from " +
-                       popiscesty(rejstrjmeno(stav.reg)) + ": " + popischyby(err));
+        if (!a.je) chybapartitury("\"R\" needs a register character after it");
+        chybapartitury("cannot load register " + popisznaku(k.stav.reg) + " from " +
+                       popiscesty(k.rejstriky.rejstrjmeno(k.stav.reg)) + ": " + popischyby(err));
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/chyba.h"
 #include "base/stav.h"
+#include "engine/kontext.h"
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
@@ -25,84 +26,38 @@ namespace skladba {
 
 namespace {
 
-const Nastaveni* nastaveni = nullptr;
-
-// A sum that did not read back as written: one line on standard output (on
-// standard error when the WAV itself goes to standard output), and on a
-// terminal a wait for a key so that the line can be read.
-void hlasnesouhlas(int32_t zapsano, int32_t precteno, int64_t vzorek) {
-    std::FILE* kam = nastaveni->cesty.vystup == "-" ? stderr : stdout;
-    std::fprintf(kam, "\n problem %d %d %lld", zapsano, precteno, static_cast<long long>(vzorek));
-    std::fflush(kam);
-    if (platform::vstupjeterminal()) platform::cekejnaklavesu();
-}
-
-// The progress line of a long render: shown from half a second on, at most
-// ten times a second, on standard error when it is a terminal.
-struct Postup {
-    bool zapnuty = false;
-    bool ukazany = false;
-    double zacatek = 0;
-    double posledni = 0;
-
-    void mozna() {
-        const double t = platform::ted();
-        if (t - zacatek < 0.5 || t - posledni < 0.1) return;
-        posledni = t;
-        ukazany = true;
-        const int64_t celkem = isoubor.velikost();
-        const int procent = celkem > 0 ? static_cast<int>(100 * isoubor.pozice() / celkem) : 0;
-        const int64_t sekund = stav.konecmixu / zaklad;
-        std::fprintf(stderr, "\r%s: %3d%% of the score, %lld notes, %lld:%02lld so far\033[K",
-                     nastaveni->cesty.jmenopartitury.c_str(), procent, static_cast<long long>(stav.pocetnot),
-                     static_cast<long long>(sekund / 60), static_cast<long long>(sekund % 60));
-        std::fflush(stderr);
-    }
-    void smaz() {
-        if (!ukazany) return;
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-        ukazany = false;
-    }
-};
-
-Postup postup;
-
 // Warnings kept of each kind (the lexical ones, the engine's); a score full
 // of one mistake says it a hundred times and counts the rest.
 constexpr size_t nejvicvarovani = 100;
 
 // The observer of a run: keeps the sounding notes for the MIDI file and the
-// piano roll, with whether they were all placed at one tempo, and passes
-// everything on to the overview when there is one.
+// piano roll, with whether they were all placed at one tempo, passes every
+// command read to whoever follows them, and everything else on to the
+// overview when there is one.
 class Sber : public Pozorovatel {
 public:
     Prehled* prehled = nullptr;
     bool sbirat = false;
+    std::function<void(int64_t, int64_t)> sledovaniprikazu;
     std::vector<Nota> noty;
     // The whole-note length every note and rest was placed at; -1 before the
     // first, 0 once there were two or a tempo curve.
     int64_t celatempa = -1;
 
+    void prikaz(int64_t pozice, int64_t po) override {
+        if (sledovaniprikazu) sledovaniprikazu(pozice, po);
+    }
     void nota(const UlozenaNota& u) override {
         if (prehled) prehled->nota(u);
-        if (!sbirat) return;
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
             celatempa = 0;
         } else if (celatempa < 0) {
             celatempa = u.celatempa;
         }
-        // A dot right after a note lengthens the sound of the note, as the
-        // renderer does with a release.
-        if (u.tecka && !noty.empty() && u.kurzor == konecposledni_) {
-            noty.back().zni += u.nota.krok;
-            konecposledni_ += u.nota.krok;
-        } else if (u.nota.segment > 0) {
-            noty.push_back(u.nota);
-            konecposledni_ = u.kurzor + u.nota.krok;
-        } else {
-            konecposledni_ = -1;
-        }
+    }
+    void hotova(const Nota& n) override {
+        if (prehled) prehled->hotova(n);
+        if (sbirat && n.segment > 0) noty.push_back(n);
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
@@ -110,101 +65,173 @@ public:
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
     }
+};
+
+// One run: its context, the settings it follows and what it finds.
+class Beh {
+public:
+    explicit Beh(const Nastaveni& n) : n_(n), kontext_(std::make_unique<Kontext>(n.meze)), k_(*kontext_) {}
+    ~Beh() { smazpostup(); }
+
+    Vysledek spust();
 
 private:
-    int64_t konecposledni_ = -1;   // where the cursor stood after the last note kept and its dots
+    void spustsekvenci();
+    void prikazovasmycka();
+    void dokonceni();
+    void ohlasnesouhlasy();
+    std::vector<std::string> naformatujvarovani();
+    std::vector<std::string> naformatujsouhrn();
+    std::string umistenachyba(const ChybaPartitury& e);
+    void moznapostup();
+    void smazpostup();
+
+    const Nastaveni& n_;
+    std::unique_ptr<Kontext> kontext_;   // large: the mix cache and the wavetable
+    Kontext& k_;
+    Hlavicka hlavicka_;
+    // What the run found in the score besides errors.
+    std::vector<Varovani> pismo_;     // from the lexical check
+    int64_t dalsichpismo_ = 0;
+    std::unique_ptr<Prehled> prehled_;
+    Sber sber_;
+    std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
+    // The progress line of a long render: shown from half a second on, at
+    // most ten times a second, on standard error when it is a terminal.
+    bool postup_ = false;
+    bool postupukazany_ = false;
+    double zacatek_ = 0;
+    double posledni_ = 0;
 };
 
-// What the run found in the score besides errors.
-struct Nalezy {
-    std::vector<Varovani> pismo;     // from the lexical check
-    int64_t dalsichpismo = 0;
-    std::unique_ptr<Prehled> prehled;
-    Sber sber;
-};
+void Beh::moznapostup() {
+    const double t = platform::ted();
+    if (t - zacatek_ < 0.5 || t - posledni_ < 0.1) return;
+    posledni_ = t;
+    postupukazany_ = true;
+    const int64_t celkem = k_.isoubor.velikost();
+    const int procent = celkem > 0 ? static_cast<int>(100 * k_.isoubor.pozice() / celkem) : 0;
+    const int64_t sekund = k_.stav.konecmixu / zaklad;
+    std::fprintf(stderr, "\r%s: %3d%% of the score, %lld notes, %lld:%02lld so far\033[K",
+                 n_.cesty.jmenopartitury.c_str(), procent, static_cast<long long>(k_.stav.pocetnot),
+                 static_cast<long long>(sekund / 60), static_cast<long long>(sekund % 60));
+    std::fflush(stderr);
+}
 
-Nalezy nalezy;
-// The waveform under the piano roll.
-Obalka obalka;
+void Beh::smazpostup() {
+    if (!postupukazany_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    postupukazany_ = false;
+}
 
-void spustsekvenci() {
-    const Cesty& cesty = nastaveni->cesty;
-    stav.tempo = (zaklad * 60 / stav.tempo) * 4;
-    stav.puvodnitempo = stav.tempo;
-    if (!isoubor.otevri(cesty.partitura, cesty.jmenopartitury)) {
+// Sums that did not read back as written: one line each on standard output
+// (on standard error when the WAV itself goes to standard output), and on a
+// terminal a wait for a key so that the line can be read.
+void Beh::ohlasnesouhlasy() {
+    std::vector<Nesouhlas>& nesouhlasy = k_.mix.nesouhlasy();
+    if (nesouhlasy.empty()) return;
+    std::FILE* kam = n_.cesty.vystup == "-" ? stderr : stdout;
+    for (const Nesouhlas& x : nesouhlasy) {
+        std::fprintf(kam, "\n problem %d %d %lld", x.zapsano, x.precteno, static_cast<long long>(x.vzorek));
+        std::fflush(kam);
+        if (platform::vstupjeterminal()) platform::cekejnaklavesu();
+    }
+    nesouhlasy.clear();
+}
+
+void Beh::spustsekvenci() {
+    const Cesty& cesty = n_.cesty;
+    Stav& s = k_.stav;
+    s.tempo = (zaklad * 60 / s.tempo) * 4;
+    s.puvodnitempo = s.tempo;
+    if (!k_.isoubor.otevri(cesty.partitura, cesty.jmenopartitury)) {
         chybasouboruerrno("cannot open the score", cesty.jmenopartitury);
     }
-    if (nastaveni->varovani || nastaveni->kontrola) {
-        nalezy.pismo = zkontrolujpismo(nejvicvarovani, nalezy.dalsichpismo);
+    if (n_.varovani || n_.kontrola) {
+        pismo_ = zkontrolujpismo(k_.isoubor, syntaxe(), nejvicvarovani, dalsichpismo_);
     }
-    if (!nastaveni->kontrola) {
-        otevrimix(cesty.mix);
+    if (!n_.kontrola) {
+        k_.mix.otevri(cesty.mix);
         pripravvystup(cesty.vystup);
         if (!cesty.midi.empty()) pripravvystup(cesty.midi);
         if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
     }
-    nastavslozkurejstriku(cesty.rejstriky);
-    if (!nactirejstrik(stav.reg)) chybasouboruerrno("cannot load the register", rejstrjmeno(stav.reg));
-    nactihlavicku(cesty.rejstriky + "/" + sablonahlavicky);
+    // A check renders nothing: it loads the registers only where they are
+    // (to report one that is missing), and needs no header template.
+    k_.rejstriky.nastavslozku(cesty.rejstriky);
+    if (!k_.rejstriky.nactirejstrik(s.reg)) {
+        chybasouboruerrno("cannot load the register", k_.rejstriky.rejstrjmeno(s.reg));
+    }
+    if (!n_.kontrola) hlavicka_ = nactihlavicku(cesty.rejstriky + "/" + sablonahlavicky);
 }
 
-void prikazovasmycka() {
+void Beh::prikazovasmycka() {
     uint32_t kroky = 0;
+    Partitura& p = k_.isoubor;
+    Stav& s = k_.stav;
     do {
-        stav.znak = dejznak();
-        stav.pozicepovelu = isoubor.pozice() - 1;
-        if (Prikaz prikaz = prikazpro(stav.znak)) prikaz();
-        if (postup.zapnuty && (++kroky & 255) == 0) postup.mozna();
-    } while (!isoubor.konec());
+        s.znak = dejznak(p);
+        s.pozicepovelu = p.pozice() - 1;
+        const Polozka& polozka = polozkapro(s.znak);
+        if (polozka.prikaz) {
+            const Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
+            polozka.prikaz(k_, a);
+            ohlasnesouhlasy();
+        }
+        if (postup_ && (++kroky & 255) == 0) moznapostup();
+    } while (!p.konec());
+    doznej(k_);
 }
 
-void dokonceni() {
-    doznej();
-    dopismix();
-    const int64_t mixbajtu = delkamixu();
-    isoubor.zavri();
-    postup.smaz();
-    const Cesty& c = nastaveni->cesty;
+void Beh::dokonceni() {
+    k_.mix.dopismix();
+    ohlasnesouhlasy();
+    const int64_t mixbajtu = k_.mix.delkamixu();
+    k_.isoubor.zavri();
+    smazpostup();
+    const Cesty& c = n_.cesty;
     std::unique_ptr<Rozpracovany> midi, obraz;
     Souputnici souputnici;
     if (!c.midi.empty() || !c.obraz.empty()) {
         souputnici = [&] {
-            const Sber& sber = nalezy.sber;
             std::vector<Rozpracovany*> hotove;
             if (!c.midi.empty()) {
                 midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
-                midi->pis(bajtymidi(sber.noty, std::max<int64_t>(0, sber.celatempa), c.jmenopartitury, '1'));
+                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), c.jmenopartitury, '1'));
                 midi->dokonci();
                 hotove.push_back(midi.get());
             }
             if (!c.obraz.empty()) {
                 obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
-                kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4, stav.dozvuk});
+                kresliobraz(*obraz, sber_.noty, *obalka_, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
                 obraz->dokonci();
                 hotove.push_back(obraz.get());
             }
             return hotove;
         };
     }
-    zapiswav(mixbajtu, c.vystup, nastaveni->uspechjekonecny, souputnici);
-    smazmix();
+    zapiswav(ZdrojWav{k_.mix, mixbajtu, k_.stav.maximum, hlavicka_, obalka_.get()}, c.vystup, n_.uspechjekonecny,
+             souputnici);
+    k_.mix.smazmix();
 }
 
 // The warnings of both checks in the order of the score, each with its
 // line and column; the score must still be open.
-std::vector<std::string> naformatujvarovani() {
-    std::vector<Varovani> vse = nalezy.pismo;
-    int64_t dalsich = nalezy.dalsichpismo;
-    if (nalezy.prehled) {
-        vse.insert(vse.end(), nalezy.prehled->varovani.begin(), nalezy.prehled->varovani.end());
-        dalsich += nalezy.prehled->dalsichvarovani;
+std::vector<std::string> Beh::naformatujvarovani() {
+    std::vector<Varovani> vse = pismo_;
+    int64_t dalsich = dalsichpismo_;
+    if (prehled_) {
+        vse.insert(vse.end(), prehled_->varovani.begin(), prehled_->varovani.end());
+        dalsich += prehled_->dalsichvarovani;
     }
     std::stable_sort(vse.begin(), vse.end(), [](const Varovani& a, const Varovani& b) { return a.pozice < b.pozice; });
     std::vector<int64_t> pozice;
     for (const Varovani& v : vse) pozice.push_back(v.pozice);
-    const std::vector<Partitura::Misto> mista = isoubor.umisteni(pozice);
+    const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
     std::vector<std::string> radky;
-    const std::string& jmeno = nastaveni->cesty.jmenopartitury;
+    const std::string& jmeno = n_.cesty.jmenopartitury;
     for (size_t i = 0; i < vse.size(); ++i) {
         radky.push_back(jmeno + ":" + std::to_string(mista[i].radek) + ":" + std::to_string(mista[i].sloupec) +
                         ": warning: " + vse[i].text);
@@ -216,10 +243,10 @@ std::vector<std::string> naformatujvarovani() {
 }
 
 // The check's summary: the piece, then one line per voice.
-std::vector<std::string> naformatujsouhrn() {
-    const Prehled& p = *nalezy.prehled;
+std::vector<std::string> Beh::naformatujsouhrn() {
+    const Prehled& p = *prehled_;
     std::vector<std::string> radky;
-    std::string o = nastaveni->cesty.jmenopartitury + ": " + popiscasu(static_cast<double>(p.konec) / zaklad) + ", ";
+    std::string o = n_.cesty.jmenopartitury + ": " + popiscasu(static_cast<double>(p.konec) / zaklad) + ", ";
     if (p.noty == 0) {
         o += "no notes";
     } else {
@@ -230,7 +257,7 @@ std::vector<std::string> naformatujsouhrn() {
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
     std::vector<int64_t> pozice;
     for (const Prehled::Hlas& h : p.hlasy) pozice.push_back(h.prvni);
-    const std::vector<Partitura::Misto> mista = isoubor.umisteni(pozice);
+    const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
     for (size_t i = 0; i < p.hlasy.size(); ++i) {
         const Prehled::Hlas& h = p.hlasy[i];
         radky.push_back("  voice " + std::to_string(i + 1) + ", line " + std::to_string(mista[i].radek) +
@@ -242,88 +269,66 @@ std::vector<std::string> naformatujsouhrn() {
     return radky;
 }
 
-std::string umistenachyba(const ChybaPartitury& e) {
+std::string Beh::umistenachyba(const ChybaPartitury& e) {
     int64_t radek = 0;
     int64_t sloupec = 0;
-    isoubor.umisteni(stav.pozicepovelu, radek, sloupec);
-    return nastaveni->cesty.jmenopartitury + ":" + std::to_string(radek) + ":" + std::to_string(sloupec) +
-           ": " + e.what();
+    k_.isoubor.umisteni(k_.stav.pozicepovelu, radek, sloupec);
+    return n_.cesty.jmenopartitury + ":" + std::to_string(radek) + ":" + std::to_string(sloupec) + ": " + e.what();
 }
 
-// Whatever way the run ends, the mix file goes, the score is closed and the
-// progress line is erased.
-struct Uklid {
-    ~Uklid() {
-        postup.smaz();
-        smazmix();
-        isoubor.zavri();
-        hlaseninesouhlasu = nullptr;
-        pozorovatel = nullptr;
-        obalkawav = nullptr;
-        mixovat = true;
-        nalezy.pismo.clear();
-        nalezy.dalsichpismo = 0;
-        nalezy.prehled.reset();
-        nalezy.sber = Sber{};
-    }
-};
-
-}  // namespace
-
-Vysledek spust(const Nastaveni& n) {
-    nastaveni = &n;
-    vynulujstav();
-    stav.dozvuk = int64_t{n.dozvukms} * zaklad / 1000;
-    vynulujrejstrik();
-    vynulujmix();
-    hlaseninesouhlasu = hlasnesouhlas;
-    postup = Postup{};
-    postup.zapnuty = n.postup && platform::chybjeterminal() && !n.kontrola;
-    postup.zacatek = platform::ted();
-    Uklid uklid;
+Vysledek Beh::spust() {
+    k_.stav.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
+    k_.sledovaninoty = n_.sledovaninoty;
+    k_.mixovat = !n_.kontrola;
+    postup_ = n_.postup && platform::chybjeterminal() && !n_.kontrola;
+    zacatek_ = platform::ted();
     Vysledek r;
-    if (n.varovani || n.kontrola) nalezy.prehled = std::make_unique<Prehled>(n.kontrola, nejvicvarovani);
-    nalezy.sber.prehled = nalezy.prehled.get();
-    nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty());
-    if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
-    if (!n.cesty.obraz.empty()) obalkawav = &obalka;
-    mixovat = !n.kontrola;
+    if (n_.varovani || n_.kontrola) prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    sber_.prehled = prehled_.get();
+    sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty());
+    sber_.sledovaniprikazu = n_.sledovaniprikazu;
+    if (prehled_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
+    if (!n_.cesty.obraz.empty()) obalka_ = std::make_unique<Obalka>();
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {
-        if ((n.varovani || n.kontrola) && isoubor.jeotevrena()) r.varovani = naformatujvarovani();
+        if ((n_.varovani || n_.kontrola) && k_.isoubor.jeotevrena()) r.varovani = naformatujvarovani();
+    };
+    auto konec = [&](int status, std::string zprava) {
+        r.status = status;
+        r.zprava = std::move(zprava);
+        r.noty = k_.stav.pocetnot;
+        r.stav = k_.stav;
+        return r;
     };
     try {
         spustsekvenci();
         prikazovasmycka();
-        if (nalezy.prehled) nalezy.prehled->dokonci();
+        if (prehled_) prehled_->dokonci();
         varovani();
-        if (n.kontrola) {
+        if (n_.kontrola) {
             r.souhrn = naformatujsouhrn();
-            r.noty = stav.pocetnot;
-            return r;
+            return konec(0, "");
         }
         dokonceni();
-        r.vzorku = stav.konecmixu;
+        r.vzorku = k_.stav.konecmixu;
     } catch (const ChybaPartitury& e) {
         varovani();
-        r.status = 1;
-        r.zprava = umistenachyba(e);
-        return r;
+        return konec(1, umistenachyba(e));
     } catch (const ChybaSouboru& e) {
         varovani();
-        r.status = 1;
-        r.zprava = e.what();
-        return r;
+        return konec(1, e.what());
     }
-    r.noty = stav.pocetnot;
-    if (stav.nesouhlasy > 0) {
-        const std::string wav = n.cesty.vystup == "-" ? "the WAV on standard output" : n.cesty.vystup;
-        r.status = 1;
-        r.zprava = "the mix file did not read back as written (" + std::to_string(stav.nesouhlasy) +
-                   " sums differed); " + wav + " was made from what the file held";
+    if (k_.stav.nesouhlasy > 0) {
+        const std::string wav = n_.cesty.vystup == "-" ? "the WAV on standard output" : n_.cesty.vystup;
+        return konec(1, "the mix file did not read back as written (" + std::to_string(k_.stav.nesouhlasy) +
+                            " sums differed); " + wav + " was made from what the file held");
     }
-    return r;
+    return konec(0, "");
 }
+
+}  // namespace
+
+Vysledek spust(const Nastaveni& n) { return Beh(n).spust(); }
 
 }  // namespace skladba

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/stav.h"
+#include "engine/kontext.h"
+
 namespace skladba {
 
 // The files of one run, chosen by the command line. The defaults are those of
@@ -33,10 +36,19 @@ struct Nastaveni {
     int dozvukms = 0;
     // Look for likely misreadings of the score (Vysledek::varovani).
     bool varovani = false;
-    // Read the score without rendering: no mix file and no WAV, but the
-    // registers are loaded, so that a missing one is the usual error. The
-    // warnings and a summary come back in Vysledek.
+    // Read the score without rendering: no mix file and no WAV. The
+    // registers are loaded when their folder is known (Cesty::rejstriky not
+    // empty), so that a missing one is the usual error; without it the check
+    // needs none. The warnings and a summary come back in Vysledek.
     bool kontrola = false;
+    // Limits of the run (a caller may tighten them, as the fuzz target does).
+    Meze meze;
+    // For tools that follow every note as it is placed.
+    SledovaniNoty sledovaninoty;
+    // Called for every command read, with where it stands and where its
+    // argument ends: for the test that holds the engine and the check of a
+    // score to one reading of the language.
+    std::function<void(int64_t pozice, int64_t po)> sledovaniprikazu;
 };
 
 struct Vysledek {
@@ -49,11 +61,15 @@ struct Vysledek {
     std::vector<std::string> varovani;
     // The check's summary: duration, notes, range, one line per voice.
     std::vector<std::string> souhrn;
+    // The engine state as the run left it (the peak, the end of the mix, the
+    // counters), for tools and tests.
+    Stav stav;
 };
 
-// Runs one score from a fresh engine state. Never exits the process and
-// never leaves the mix file behind; the WAV is replaced only on success (or
-// after a verification mismatch, which still reports failure).
+// Runs one score in a context of its own. Never exits the process and never
+// leaves the mix file behind; the WAV is replaced only on success (or after
+// a verification mismatch, which still reports failure). Runs one after
+// another in one process share nothing.
 Vysledek spust(const Nastaveni& nastaveni = Nastaveni{});
 
 }  // namespace skladba

@@ -1,12 +1,11 @@
 #include "engine/cas.h"
 
+#include <cfloat>
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "base/chyba.h"
-#include "base/stav.h"
-#include "engine/pozorovatel.h"
-#include "score/ctenar.h"
 
 namespace skladba {
 
@@ -14,7 +13,7 @@ double logspec(double a, double b) { return std::log(b) / std::log(a); }
 
 double alogspec(double a, double b) { return std::exp(std::log(a) * b); }
 
-void chybaprilisdlouha() {
+void chybaprilisdlouha(const Meze& meze) {
     const int64_t minuty = meze.skladba / zaklad / 60;
     chybapartitury("piece too long: it would pass sample " + std::to_string(meze.skladba) +
                    " (about " + std::to_string(minuty / 60) + " h " + std::to_string(minuty % 60) +
@@ -25,86 +24,112 @@ namespace {
 
 // tempo / divisor; a divisor that is not positive (never produced by a
 // score, but cheap to rule out) gives notes of length 0.
-int64_t diltempa(int64_t divisor) { return divisor > 0 ? stav.tempo / divisor : 0; }
+int64_t diltempa(const Stav& s, int64_t divisor) { return divisor > 0 ? s.tempo / divisor : 0; }
 
 }  // namespace
 
-int64_t delkahodnoty() { return diltempa(stav.hodnota); }
+int64_t delkahodnoty(const Stav& s) { return diltempa(s, s.hodnota); }
 
 namespace {
 
 // Charges n steps of tempo-curve arithmetic to the run's budget.
-void zauctujkroky(int64_t n) {
-    stav.krokykrivky += static_cast<uint64_t>(n);
-    if (stav.krokykrivky > meze.krokykrivky) {
+void zauctujkroky(Kontext& k, int64_t n) {
+    k.stav.krokykrivky += static_cast<uint64_t>(n);
+    if (k.stav.krokykrivky > k.meze.krokykrivky) {
         chybapartitury("tempo curve too long to compute: the score asks for more than " +
-                       std::to_string(meze.krokykrivky) + " curve steps");
+                       std::to_string(k.meze.krokykrivky) + " curve steps");
+    }
+}
+
+// Steps of the curve computed between two looks at the step's size.
+constexpr int64_t krokudavky = 4096;
+
+// A curve whose step has shrunk out of the normal range of doubles is
+// refused: the step has long stopped moving the cursor by a sample, and
+// arithmetic on subnormal numbers is a hundred times slower, so such a
+// score would keep the machine busy for minutes. The step only ever moves
+// one way within a loop, so a look after every batch of steps sees it.
+void overkrok(double r) {
+    if (!(r >= DBL_MIN)) {
+        chybapartitury("tempo curve too steep: its step has shrunk below any length a note can have "
+                       "(end the curve with r0 sooner, or make it gentler)");
     }
 }
 
 // Real length of n nominal samples going forward under the curve: each
 // nominal sample counts rittempo real ones, and the step grows after it.
-double delkavpred(int64_t n) {
-    zauctujkroky(n);
+double delkavpred(Kontext& k, int64_t n) {
+    zauctujkroky(k, n);
     double s = 0.0;
-    double r = stav.rittempo;
-    const double d = stav.delta;
-    for (int64_t i = 0; i < n; ++i) {
-        s = s + r;
-        r = r * d;
+    double r = k.stav.rittempo;
+    const double d = k.stav.delta;
+    for (int64_t hotovo = 0; hotovo < n;) {
+        const int64_t konec = std::min(n, hotovo + krokudavky);
+        for (int64_t i = hotovo; i < konec; ++i) {
+            s = s + r;
+            r = r * d;
+        }
+        hotovo = konec;
+        overkrok(r);
     }
-    stav.rittempo = r;
+    k.stav.rittempo = r;
     return s;
 }
 
 // The same steps retraced backwards: divide first, then add, so that a step
 // back undoes a forward step of the same length.
-double delkazpet(int64_t m) {
-    zauctujkroky(m);
+double delkazpet(Kontext& k, int64_t m) {
+    zauctujkroky(k, m);
     double s = 0.0;
-    double r = stav.rittempo;
-    const double d = stav.delta;
-    for (int64_t i = 0; i < m; ++i) {
-        r = r / d;
-        s = s + r;
+    double r = k.stav.rittempo;
+    const double d = k.stav.delta;
+    for (int64_t hotovo = 0; hotovo < m;) {
+        const int64_t konec = std::min(m, hotovo + krokudavky);
+        for (int64_t i = hotovo; i < konec; ++i) {
+            r = r / d;
+            s = s + r;
+        }
+        hotovo = konec;
+        overkrok(r);
     }
-    stav.rittempo = r;
+    k.stav.rittempo = r;
     return s;
 }
 
 }  // namespace
 
-void krokvpred() {
-    const int64_t n = delkahodnoty();
+void krokvpred(Kontext& k) {
+    Stav& st = k.stav;
+    const int64_t n = delkahodnoty(st);
     int64_t krok = n;
-    if (stav.ritard != 0.0) {
-        double s = delkavpred(n);
-        if (!(s <= static_cast<double>(meze.skladba))) chybaprilisdlouha();
+    if (st.ritard != 0.0) {
+        double s = delkavpred(k, n);
+        if (!(s <= static_cast<double>(k.meze.skladba))) chybaprilisdlouha(k.meze);
         krok = static_cast<int64_t>(std::round(s));
     }
-    if (krok > meze.skladba - stav.momcas) chybaprilisdlouha();
-    stav.momcas += krok;
+    if (krok > k.meze.skladba - st.momcas) chybaprilisdlouha(k.meze);
+    st.momcas += krok;
 }
 
-void vratcas(int64_t m) {
-    if (stav.ritard == 0.0) {
-        stav.momcas = m >= stav.momcas ? 0 : stav.momcas - m;
+void vratcas(Kontext& k, int64_t m) {
+    Stav& st = k.stav;
+    if (st.ritard == 0.0) {
+        st.momcas = m >= st.momcas ? 0 : st.momcas - m;
         return;
     }
     // Unwinding an accelerando makes each step longer; the sum may exceed
     // any integer, so it is compared with the cursor before converting.
-    const double krok = std::round(delkazpet(m));
-    stav.momcas = !(krok < static_cast<double>(stav.momcas))
-                      ? 0
-                      : stav.momcas - static_cast<int64_t>(krok);
+    const double krok = std::round(delkazpet(k, m));
+    st.momcas = !(krok < static_cast<double>(st.momcas)) ? 0 : st.momcas - static_cast<int64_t>(krok);
 }
 
-void prikaztempo() {
-    const int n = nacele(dejcislo());
+void prikaztempo(Kontext& k, const Parametr& a) {
+    Stav& st = k.stav;
+    const int n = nacele(a.cislo);
     if (n <= 0) chybapartitury("tempo must be a positive number of quarter notes per minute");
-    stav.tempo = n;
-    stav.tempo = (zaklad * 60 / stav.tempo) * 4;
-    stav.puvodnitempo = stav.tempo;
+    st.tempo = n;
+    st.tempo = (zaklad * 60 / st.tempo) * 4;
+    st.puvodnitempo = st.tempo;
 }
 
 namespace {
@@ -115,63 +140,58 @@ namespace {
 
 }  // namespace
 
-void prikazkrivka() {
-    const double x = dejcislo();
-    stav.ritard = x;
+void prikazkrivka(Kontext& k, const Parametr& a) {
+    Stav& st = k.stav;
+    const double x = a.cislo;
+    st.ritard = x;
     if (x == 0.0) {
-        stav.tempo = stav.puvodnitempo;
-        stav.rittempo = 1.0;
+        st.tempo = st.puvodnitempo;
+        st.rittempo = 1.0;
         return;
     }
     if (!(x > -100.0)) neplatnakrivka("the change must be more than -100 percent");
     // The tempo reached so far becomes the base of the new curve.
-    const int w = nacele(stav.tempo * stav.rittempo);
+    const int w = nacele(st.tempo * st.rittempo);
     if (w < 1) neplatnakrivka("the tempo reached so far is below one sample per whole note");
-    stav.tempo = w;
+    st.tempo = w;
     const double target = w + w * x / 100;
     // (target / w) raised to 1 / w, computed in this order so that every
     // machine gets the same bits.
-    stav.delta = logspec(target, w);
-    stav.delta = 1 - stav.delta;
-    stav.delta = stav.delta / w;
-    stav.delta = alogspec(target, stav.delta);
-    if (!(std::isfinite(stav.delta) && stav.delta > 0.0)) {
+    st.delta = logspec(target, w);
+    st.delta = 1 - st.delta;
+    st.delta = st.delta / w;
+    st.delta = alogspec(target, st.delta);
+    if (!(std::isfinite(st.delta) && st.delta > 0.0)) {
         neplatnakrivka("the change per sample does not come out as a finite positive number");
     }
-    stav.rittempo = 1.0;
+    st.rittempo = 1.0;
 }
 
-void prikazzpet() {
-    stav.synchro = stav.synchropom;   // from the first step back on, starts are jittered
-    stav.znak = dejznak();
-    const bool pul = stav.znak == '.';
-    if (pul) {
-        vratcas(diltempa(stav.hodnota * 2));
-    } else {
-        vratznak();
-    }
-    int64_t pocet = 1;
-    if (jecislice(stav.znak)) pocet = nacele(dejcislo());
-    const int64_t m = delkahodnoty();
+void prikazzpet(Kontext& k, const Parametr& a) {
+    Stav& st = k.stav;
+    st.synchro = st.synchropom;   // from the first step back on, starts are jittered
+    if (a.pul) vratcas(k, diltempa(st, st.hodnota * 2));
+    const int64_t pocet = a.je ? nacele(a.cislo) : 1;
+    const int64_t m = delkahodnoty(st);
     if (pocet > 0 && m > 0) {
-        if (stav.ritard == 0.0) {
-            vratcas(pocet * m);   // no curve: one subtraction, whatever the count
+        if (st.ritard == 0.0) {
+            vratcas(k, pocet * m);   // no curve: one subtraction, whatever the count
         } else {
-            if (pocet > meze.skladba / m) {
+            if (pocet > k.meze.skladba / m) {
                 chybapartitury("step back too long under a tempo curve: it would unwind more than " +
-                               std::to_string(meze.skladba) + " samples");
+                               std::to_string(k.meze.skladba) + " samples");
             }
-            for (int64_t i = 0; i < pocet; ++i) vratcas(m);
+            for (int64_t i = 0; i < pocet; ++i) vratcas(k, m);
         }
     }
-    if (pozorovatel) {
-        const double hodnot = (pul ? 0.5 : 0.0) + (pocet > 0 && m > 0 ? static_cast<double>(pocet) : 0.0);
-        pozorovatel->zpet(hodnot, stav.hodnota, stav.momcas, stav.pozicepovelu);
+    if (k.pozorovatel) {
+        const double hodnot = (a.pul ? 0.5 : 0.0) + (pocet > 0 && m > 0 ? static_cast<double>(pocet) : 0.0);
+        k.pozorovatel->zpet(hodnot, st.hodnota, st.momcas, st.pozicepovelu);
     }
 }
 
-void prikaztakt() {
-    if (pozorovatel) pozorovatel->takt(stav.pozicepovelu);
+void prikaztakt(Kontext& k, const Parametr&) {
+    if (k.pozorovatel) k.pozorovatel->takt(k.stav.pozicepovelu);
 }
 
 }  // namespace skladba

@@ -1,8 +1,8 @@
-// What the commands tell an observer as they carry out the score: every note
-// and rest placed, every step back and every bar line. The renderer itself
-// needs none of it; the run sequence sets an observer when the score is
-// checked or a MIDI file or piano roll is asked for, and nothing is kept
-// otherwise.
+// What the commands tell an observer as they carry out the score: every
+// command read, every note and rest placed and then how long it sounds,
+// every step back and every bar line. The renderer itself needs none of it;
+// the run sequence sets an observer when the score is checked or a MIDI file
+// or piano roll is asked for, and nothing is kept otherwise.
 #pragma once
 
 #include <cstdint>
@@ -13,20 +13,25 @@ namespace skladba {
 
 // A note, rest or dot as the note command placed it.
 struct UlozenaNota {
-    Nota nota;               // segment 0 for a rest or a dot
+    Nota nota;               // segment 0 for a rest or a dot; how long it sounds is not known yet
     int64_t kurzor = 0;      // the cursor before it: its start without jitter
     int64_t hodnota = 0;     // the value's divisor as placed (a dot's: twice the value)
     int64_t celatempa = 0;   // whole-note length in samples at the time (under a curve, its base)
     bool krivka = false;     // placed under a tempo curve
-    bool tecka = false;      // a dot: the rest after a note
     bool pismeno = false;    // a note letter (not a rest), whatever segment it reached
-    int64_t pozice = 0;      // byte offset of its command in the score
 };
 
 class Pozorovatel {
 public:
     virtual ~Pozorovatel() = default;
+    // A command character at byte pozice whose argument ends before po.
+    virtual void prikaz(int64_t pozice, int64_t po) { (void)pozice, (void)po; }
+    // Placed: in the order of the score, as each note, rest or dot is read.
     virtual void nota(const UlozenaNota&) {}
+    // Complete: a note, rest or dot once its dots are read and it is known
+    // how long it sounds (a dot at once, a note or rest when the next note
+    // or rest, a register change or the end of the score comes).
+    virtual void hotova(const Nota&) {}
     // A step back of hodnot note values (1, N, or 1.5 for "-.") of the value
     // 1/hodnota; kurzor is where the time cursor stands after it.
     virtual void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) {
@@ -35,8 +40,5 @@ public:
     // A bar line "|" outside a comment.
     virtual void takt(int64_t pozice) { (void)pozice; }
 };
-
-// The observer of this run, or nullptr.
-extern Pozorovatel* pozorovatel;
 
 }  // namespace skladba

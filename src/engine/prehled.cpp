@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "base/format.h"
-#include "base/stav.h"
 
 namespace skladba {
 
@@ -47,26 +46,25 @@ void Prehled::varuj(int64_t pozice, const std::string& text) {
 
 void Prehled::nota(const UlozenaNota& u) {
     if (u.pismeno && u.nota.segment == 0) {
-        varuj(u.pozice, "this note falls on segment 0, the register's silence, and plays nothing (ov c, or a "
-                        "note transposed down to it): the lowest note that sounds is ov >c");
-    }
-    // Each note rings for its segment, or with a release for its value and
-    // the fade (a dotted note's dot ends with it).
-    const int64_t zni = stav.dozvuk > 0 ? std::min<int64_t>(u.nota.krok + stav.dozvuk, delkatonu) : delkatonu;
-    const int64_t konecnoty = u.nota.start + zni;
-    if (konecnoty > konec) konec = konecnoty;
-    if (u.nota.segment > 0) {
-        ++noty;
-        if (nejnizsi < 0 || u.nota.segment < nejnizsi) nejnizsi = u.nota.segment;
-        if (u.nota.segment > nejvyssi) nejvyssi = u.nota.segment;
+        varuj(u.nota.pozice, "this note falls on segment 0, the register's silence, and plays nothing (ov c, or a "
+                             "note transposed down to it): the lowest note that sounds is ov >c");
     }
     if (!hlasmanoty_) {
         hlasmanoty_ = true;
-        hlas_.prvni = u.pozice;
+        hlas_.prvni = u.nota.pozice;
     }
-    if (!u.tecka) zacatekposledni_ = celych_;
+    if (!u.nota.tecka) zacatekposledni_ = celych_;
     if (u.hodnota > 0) celych_ += 1.0 / static_cast<double>(u.hodnota);
     kurzor_ = u.kurzor + u.nota.krok;
+}
+
+void Prehled::hotova(const Nota& n) {
+    if (n.start + n.zni > konec) konec = n.start + n.zni;
+    if (n.segment > 0) {
+        ++noty;
+        if (nejnizsi < 0 || n.segment < nejnizsi) nejnizsi = n.segment;
+        if (n.segment > nejvyssi) nejvyssi = n.segment;
+    }
 }
 
 void Prehled::novyhlas(double celych, int64_t kurzor) {

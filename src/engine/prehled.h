@@ -27,6 +27,7 @@ public:
     Prehled(bool souhrn, size_t nejvicvarovani) : souhrn_(souhrn), nejvic_(nejvicvarovani) {}
 
     void nota(const UlozenaNota& u) override;
+    void hotova(const Nota& n) override;
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override;
     void takt(int64_t pozice) override;
 

@@ -1,64 +1,49 @@
 #include "engine/ton.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/chyba.h"
-#include "base/stav.h"
 #include "engine/cas.h"
-#include "engine/pozorovatel.h"
-#include "synth/mix.h"
 
 namespace skladba {
 
-SledovaniNoty sledovaninoty = nullptr;
-bool mixovat = true;
-Pozorovatel* pozorovatel = nullptr;
-
-void zvysoktavu() {
-    if (stav.oktava < 60) stav.oktava += 12;
+void zvysoktavu(Stav& s) {
+    if (s.oktava < 60) s.oktava += 12;
 }
 
-void snizoktavu() {
-    if (stav.oktava > 0) stav.oktava -= 12;
+void snizoktavu(Stav& s) {
+    if (s.oktava > 0) s.oktava -= 12;
 }
 
-int nahodne() {
-    stav.nahoda = stav.nahoda * 214013u + 2531011u;
-    return static_cast<int>((stav.nahoda >> 16) & 0x7FFF);
+int nahodne(Stav& s) {
+    s.nahoda = s.nahoda * 214013u + 2531011u;
+    return static_cast<int>((s.nahoda >> 16) & 0x7FFF);
+}
+
+Zneni zneni(int64_t delka, int64_t dozvuk) {
+    if (dozvuk <= 0 || delka >= delkatonu) return {delkatonu, delkatonu};
+    return {delka, std::min<int64_t>(delka + dozvuk, delkatonu)};
 }
 
 namespace {
 
-// Semitones above the octave base, counting "c" as 1; 0 is the rest.
-int cislopismene(char letter) {
-    switch (letter) {
-        case 'c': return 1;
-        case 'd': return 3;
-        case 'e': return 5;
-        case 'f': return 6;
-        case 'g': return 8;
-        case 'a': return 10;
-        case 'h': return 12;
-        default: return 0;
-    }
-}
-
 // Without an explicit octave, a step to a letter that lies nearer across the
 // octave boundary moves the octave with it.
-void relativnioktava() {
-    const char z = stav.znak;
-    switch (stav.minton) {
+void relativnioktava(Stav& s) {
+    const char z = s.znak;
+    switch (s.minton) {
         case 'a':
-            if (z == 'c') zvysoktavu();
+            if (z == 'c') zvysoktavu(s);
             break;
         case 'h':
-            if (z == 'c' || z == 'd') zvysoktavu();
+            if (z == 'c' || z == 'd') zvysoktavu(s);
             break;
         case 'd':
-            if (z == 'h') snizoktavu();
+            if (z == 'h') snizoktavu(s);
             break;
         case 'c':
-            if (z == 'h' || z == 'a') snizoktavu();
+            if (z == 'h' || z == 'a') snizoktavu(s);
             break;
         default:
             break;
@@ -67,92 +52,102 @@ void relativnioktava() {
 
 // Random start offset once polyphony has been used, so that voices written
 // over one another do not start with machine precision.
-int64_t startjitter() {
-    if (stav.synchro < 1) return 0;
-    const int r = nahodne();
-    const int span = synchrotempo * 2 / stav.synchro;
-    const int half = synchrotempo / stav.synchro;
+int64_t startjitter(Stav& s) {
+    if (s.synchro < 1) return 0;
+    const int r = nahodne(s);
+    const int span = synchrotempo * 2 / s.synchro;
+    const int half = synchrotempo / s.synchro;
     if (span == 0) return 0;   // a setting this large leaves no jitter at all
     int64_t j = r % span - half;
-    if (stav.hodnota > 4) j = j * 4 / stav.hodnota;   // short notes: proportionally less
+    if (s.hodnota > 4) j = j * 4 / s.hodnota;   // short notes: proportionally less
     return j;
+}
+
+// A note whose length is known: how long it sounds follows, and with a
+// release it is mixed now, cut to that.
+void dokonci(Kontext& k, Nota& n) {
+    const Zneni z = zneni(n.delka, k.stav.dozvuk);
+    n.utlum = z.utlum;
+    n.zni = z.zni;
+    if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(k.rejstriky, n.start, n.segment, n.sila, n.utlum, n.zni);
+    if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
 
 // Without a release a note is mixed at once for its whole segment. With one,
 // it is held back until the next note, register change or the end of the
 // score shows how long it sounds: its own step and those of the dots right
-// after it.
-void uloz(bool tecka) {
-    if (stav.zmenaoktavy == 0) relativnioktava();
-    const int letter = cislopismene(stav.znak);
-    const int64_t k = letter > 0
-        ? int64_t{stav.oktava} + letter + stav.posuvky + stav.transpose - 1
-        : 0;
-    if (k < 0 || k >= pocetsegmentu) {
-        chybapartitury("note out of the register's range: segment index " + std::to_string(k) +
+// after it. Either way it is complete, for whoever watches, only then.
+void uloz(Kontext& k, bool tecka) {
+    Stav& s = k.stav;
+    if (s.zmenaoktavy == 0) relativnioktava(s);
+    const int letter = cislopismene(s.znak);
+    const int64_t seg = letter > 0 ? int64_t{s.oktava} + letter + s.posuvky + s.transpose - 1 : 0;
+    if (seg < 0 || seg >= pocetsegmentu) {
+        chybapartitury("note out of the register's range: segment index " + std::to_string(seg) +
                        " (the register holds 0 to " + std::to_string(pocetsegmentu - 1) + ")");
     }
 
-    const int64_t j = startjitter();
-    const int64_t start = (j < 0 ? -j : j) < stav.momcas ? stav.momcas + j : stav.momcas;
-    if (start + delkatonu > meze.skladba) chybaprilisdlouha();
+    const int64_t j = startjitter(s);
+    const int64_t start = (j < 0 ? -j : j) < s.momcas ? s.momcas + j : s.momcas;
+    if (start + delkatonu > k.meze.skladba) chybaprilisdlouha(k.meze);
 
-    if (sledovaninoty) sledovaninoty(start, k, stav.sila);
-    if (mixovat && stav.dozvuk == 0) mixuj(start, k, stav.sila);
+    if (k.sledovaninoty) k.sledovaninoty({start, seg, s.sila, s.reg, k.rejstriky.segment(seg)});
+    if (k.mixovat && s.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, s.sila);
 
-    const int64_t kurzor = stav.momcas;
-    krokvpred();
-    if (mixovat && stav.dozvuk > 0) {
-        const int64_t krok = stav.momcas - kurzor;
-        if (tecka) {
-            // A dot right after the note lengthens it; after a step back it
-            // lengthens nothing.
-            if (stav.odlozena.je && stav.odlozena.kurzor == kurzor) {
-                stav.odlozena.delka += krok;
-                stav.odlozena.kurzor = stav.momcas;
-            }
-            mixuj(start, k, stav.sila, krok, stav.dozvuk);
-        } else {
-            doznej();
-            stav.odlozena = {true, start, k, stav.sila, krok, stav.momcas};
+    const int64_t kurzor = s.momcas;
+    krokvpred(k);
+    Nota n;
+    n.start = start;
+    n.krok = s.momcas - kurzor;
+    n.delka = n.krok;
+    n.pozice = s.pozicepovelu;
+    n.segment = static_cast<uint8_t>(seg);
+    n.sila = static_cast<uint8_t>(s.sila);
+    n.reg = s.reg;
+    n.posunuta = s.synchro >= 1;
+    n.tecka = tecka;
+    if (tecka) {
+        // A dot right after a note lengthens it; after a step back it
+        // lengthens nothing.
+        if (k.odlozena.je && k.odlozena.kurzor == kurzor) {
+            k.odlozena.nota.delka += n.krok;
+            k.odlozena.kurzor = s.momcas;
         }
+    } else {
+        doznej(k);
     }
-    if (pozorovatel) {
+    if (k.pozorovatel) {
         UlozenaNota u;
-        u.nota.start = start;
-        u.nota.krok = stav.momcas - kurzor;
-        u.nota.zni = u.nota.krok;
-        u.nota.segment = static_cast<uint8_t>(k);
-        u.nota.sila = static_cast<uint8_t>(stav.sila);
-        u.nota.reg = stav.reg;
-        u.nota.posunuta = stav.synchro >= 1;
+        u.nota = n;
         u.kurzor = kurzor;
-        u.hodnota = stav.hodnota;
-        u.celatempa = stav.tempo;
-        u.krivka = stav.ritard != 0.0;
-        u.tecka = tecka;
+        u.hodnota = s.hodnota;
+        u.celatempa = s.tempo;
+        u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
-        u.pozice = stav.pozicepovelu;
-        pozorovatel->nota(u);
+        k.pozorovatel->nota(u);
     }
-    stav.posuvky = 0;
-    stav.zmenaoktavy = 0;
-    if (k > 0) {
-        stav.minton = stav.znak;
-        ++stav.pocetnot;
+    if (tecka) {
+        dokonci(k, n);
+    } else {
+        k.odlozena = {true, n, s.momcas};
+    }
+    s.posuvky = 0;
+    s.zmenaoktavy = 0;
+    if (seg > 0) {
+        s.minton = s.znak;
+        ++s.pocetnot;
     }
 }
 
 }  // namespace
 
-void ulozton() { uloz(false); }
-void uloztecku() { uloz(true); }
+void ulozton(Kontext& k, const Parametr&) { uloz(k, false); }
+void uloztecku(Kontext& k) { uloz(k, true); }
 
-void doznej() {
-    if (!stav.odlozena.je) return;
-    const Stav::OdlozenaNota n = stav.odlozena;
-    stav.odlozena.je = false;
-    mixuj(n.start, n.segment, n.sila, n.delka, stav.dozvuk);
+void doznej(Kontext& k) {
+    if (!k.odlozena.je) return;
+    k.odlozena.je = false;
+    dokonci(k, k.odlozena.nota);
 }
 
 }  // namespace skladba

@@ -1,8 +1,13 @@
 // The note command: one note or rest of the score, from its letter to the
-// segment it plays, its start sample and the step of the time cursor.
+// segment it plays, its start sample, how long it sounds and the step of the
+// time cursor.
 #pragma once
 
 #include <cstdint>
+
+#include "base/stav.h"
+#include "engine/kontext.h"
+#include "score/jazyk.h"
 
 namespace skladba {
 
@@ -10,30 +15,31 @@ namespace skladba {
 // relative octave rule, works out the segment index, picks the start sample
 // (jittered once polyphony has been used), mixes the segment there at the
 // current volume, then moves the time cursor on by one note value.
-void ulozton();
+void ulozton(Kontext& k, const Parametr& = {});
 // The dot ("."): a rest of the current value, which is double the note's
-// (the caller doubles it), reported as a dot; with a release it also
-// lengthens the note that waits for its release.
-void uloztecku();
-// Mixes the note that waits for its release, if any: called where a note
-// can no longer be lengthened (a register change, the end of the score).
-void doznej();
+// (the caller doubles it); it also lengthens the note or rest right before it.
+void uloztecku(Kontext& k);
+// Completes the note or rest that waits for the dots after it, if any:
+// called where it can no longer be lengthened (a register change, the end
+// of the score).
+void doznej(Kontext& k);
 
-void zvysoktavu();   // octave up, at most to 60
-void snizoktavu();   // octave down, at least to 0
+// How long a note sounds, given its length (its value and the dots right
+// after it): its whole segment, or with a release (dozvuk samples of fade)
+// its length and the fade, within the segment. The one place this is worked
+// out; the mix, the check, the MIDI file and the piano roll take it from the
+// note.
+struct Zneni {
+    int64_t utlum = 0;   // where the fade begins
+    int64_t zni = 0;     // where the sound ends
+};
+Zneni zneni(int64_t delka, int64_t dozvuk);
 
-// Called, when set, for every note and rest as it is mixed: its start
-// sample, segment index and volume. For tools that replay or analyse a
-// score (the benchmark's in-memory reference); the renderer never needs it.
-using SledovaniNoty = void (*)(int64_t start, int64_t segment, int sila);
-extern SledovaniNoty sledovaninoty;
-
-// When false, notes are placed, checked and reported but not mixed: the
-// check of a score renders nothing.
-extern bool mixovat;
+void zvysoktavu(Stav& s);   // octave up, at most to 60
+void snizoktavu(Stav& s);   // octave down, at least to 0
 
 // The start-jitter generator: a fixed linear congruential sequence from
 // state 1, so every run on every machine draws the same numbers (0..32767).
-int nahodne();
+int nahodne(Stav& s);
 
 }  // namespace skladba

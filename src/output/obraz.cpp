@@ -182,17 +182,17 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
                   vlevo + sirka / 2, (nahore + dole) / 2 + 5));
     }
 
-    // Tails: the rest of each note's four seconds (with a release, its fade),
-    // one path per register, so that tails that overlap do not darken one
+    // Tails: from the end of each note's value to where it stops sounding
+    // (the rest of its four seconds; with a release, its dots and fade), one
+    // path per register, so that tails that overlap do not darken one
     // another.
     cil.pis("<g id=\"tails\">\n");
     for (size_t i = 0; i < rejstriky.size(); ++i) {
         cil.pis(formatuj("<path class=\"r%zu t\" d=\"", i));
         for (const Nota& n : noty) {
-            if (n.reg != rejstriky[i] || n.krok >= delkatonu) continue;
             const int64_t hodnota = std::max<int64_t>(n.krok, 0);
-            const int64_t konec =
-                popis.dozvuk > 0 ? std::min<int64_t>(std::max(n.zni, hodnota) + popis.dozvuk, delkatonu) : delkatonu;
+            if (n.reg != rejstriky[i] || hodnota >= n.zni) continue;
+            const int64_t konec = n.zni;
             const double x0 = x(n.start + hodnota);
             cil.pis(formatuj("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + konec) - x0, radek,
                       x(n.start + konec) - x0));

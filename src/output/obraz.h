@@ -4,6 +4,9 @@
 // its four seconds, a colour per register (with a legend) and opacity by
 // volume; under it the waveform envelope of the WAV on the same time axis.
 //
+// A note's bar shows its value; its tail, how much longer it sounds (the
+// rest of its segment, or with a release its dots and fade).
+//
 // Size: 40 pixels a second up to 16000 pixels across, then the piece is
 // squeezed into that width; notes share their style through classes and
 // the tails of a register form one path, so an hour of music (some 25,000
@@ -23,7 +26,6 @@ namespace skladba {
 struct PopisObrazu {
     std::string nazev;     // the score's name, as the title
     int64_t vzorku = 0;    // the WAV's length
-    int64_t dozvuk = 0;    // with --release, the fade after each note's value (samples)
 };
 
 void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis);

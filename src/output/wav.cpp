@@ -2,22 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "base/chyba.h"
-#include "base/stav.h"
 #include "base/vzorky.h"
 #include "platform/system.h"
-#include "synth/mix.h"
 
 namespace skladba {
 
-int16_t pole2[delkatonu];
-Obalka* obalkawav = nullptr;
-
 namespace {
-
-// The header template: bytes 0-3 and 8-39 are copied into every WAV.
-unsigned char hlavicka[sablonabajtu];
 
 void zapis32(unsigned char* at, int32_t value) {
     const auto v = static_cast<uint32_t>(value);
@@ -30,19 +23,20 @@ void zapis32(unsigned char* at, int32_t value) {
 // Template bytes 0-3 ("RIFF") and 8-39 (format and "data") as they stand;
 // the two sizes follow from the mix length: every 4-byte sum becomes a
 // 2-byte sample.
-void sestavhlavicku(unsigned char* out, int64_t mixbajtu) {
+void sestavhlavicku(unsigned char* out, const Hlavicka& hlavicka, int64_t mixbajtu) {
     const auto databajtu = static_cast<int32_t>(mixbajtu / 2);
-    std::memcpy(out, hlavicka, 4);
+    std::memcpy(out, hlavicka.bajty, 4);
     zapis32(out + 4, databajtu + 36);   // RIFF chunk size
-    std::memcpy(out + 8, hlavicka + 8, 32);
+    std::memcpy(out + 8, hlavicka.bajty + 8, 32);
     zapis32(out + 40, databajtu);       // data chunk size
 }
 
-void prevedblok(int count, double scale) {
-    if (stav.maximum == 0.0) {
+void prevedblok(const int32_t* pole4, int16_t* pole2, int count, double maximum) {
+    if (maximum == 0.0) {
         std::memset(pole2, 0, sizeof(int16_t) * count);
         return;
     }
+    const double scale = static_cast<double>(maxsignal) / maximum;
     for (int i = 0; i < count; ++i) pole2[i] = vzorekwav(pole4[i], scale);
 }
 
@@ -62,20 +56,22 @@ struct Cil {
     }
 };
 
-void zapisdata(const Cil& cil, int64_t mixbajtu) {
+void zapisdata(const Cil& cil, const ZdrojWav& z) {
     unsigned char hlavicka44[delkahlavicky];
-    sestavhlavicku(hlavicka44, mixbajtu);
+    sestavhlavicku(hlavicka44, z.hlavicka, z.mixbajtu);
     cil.zapis(hlavicka44, sizeof hlavicka44, 0);
 
-    const double scale = static_cast<double>(maxsignal) / stav.maximum;
-    if (obalkawav) obalkawav->zacni(mixbajtu / 4);
+    int32_t* pole4 = z.mix.pole4();
+    std::vector<int16_t> blok(delkatonu);   // the output block
+    int16_t* pole2 = blok.data();
+    if (z.obalka) z.obalka->zacni(z.mixbajtu / 4);
     off_t out = delkahlavicky;
-    for (int64_t sample = 0; sample * 4 < mixbajtu; sample += delkatonu) {
-        ctimix(sample, pole4);
-        const int64_t left = mixbajtu / 4 - sample;
+    for (int64_t sample = 0; sample * 4 < z.mixbajtu; sample += delkatonu) {
+        z.mix.ctimix(sample, pole4);
+        const int64_t left = z.mixbajtu / 4 - sample;
         const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
-        prevedblok(count, scale);
-        if (obalkawav) obalkawav->pridej(sample, pole2, count);
+        prevedblok(pole4, pole2, count, z.maximum);
+        if (z.obalka) z.obalka->pridej(sample, pole2, count);
         dolittleendian(pole2, static_cast<size_t>(count));
         cil.zapis(pole2, sizeof(int16_t) * count, out);
         out += static_cast<off_t>(sizeof(int16_t)) * count;
@@ -84,12 +80,14 @@ void zapisdata(const Cil& cil, int64_t mixbajtu) {
 
 }  // namespace
 
-void nactihlavicku(const std::string& cesta) {
+Hlavicka nactihlavicku(const std::string& cesta) {
+    Hlavicka h;
+    unsigned char* hlavicka = h.bajty;
     platform::Soubor f = platform::otevriprocteni(cesta.c_str());
     if (!f.otevren()) chybasouboruerrno("cannot open the WAV header template", cesta);
-    const ssize_t n = platform::ctivse(f.fd(), hlavicka, sizeof hlavicka, 0);
+    const ssize_t n = platform::ctivse(f.fd(), hlavicka, sablonabajtu, 0);
     if (n < 0) chybasouboruerrno("cannot read the WAV header template", cesta);
-    if (n < static_cast<ssize_t>(sizeof hlavicka)) {
+    if (n < static_cast<ssize_t>(sablonabajtu)) {
         chybasouboru("the WAV header template " + cesta + " is shorter than 40 bytes");
     }
     // Its other fields are copied as they stand, but a file without these
@@ -100,6 +98,7 @@ void nactihlavicku(const std::string& cesta) {
                          z.text + "\" is missing at byte " + std::to_string(z.kde));
         }
     }
+    return h;
 }
 
 void pripravvystup(const std::string& vystup) {
@@ -117,9 +116,9 @@ void pripravvystup(const std::string& vystup) {
     }
 }
 
-void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici) {
+void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici) {
     if (vystup == "-") {
-        zapisdata(Cil{nullptr}, mixbajtu);
+        zapisdata(Cil{nullptr}, zdroj);
         const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
         platform::zadrzpreruseni();
         try {
@@ -132,7 +131,7 @@ void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny,
         return;
     }
     Rozpracovany wav(vystup, platform::Docasny::wav);
-    zapisdata(Cil{&wav}, mixbajtu);
+    zapisdata(Cil{&wav}, zdroj);
     wav.dokonci();   // on disk before it replaces the previous WAV
     const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
 

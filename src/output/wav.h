@@ -10,23 +10,23 @@
 #include "base/format.h"
 #include "output/obalka.h"
 #include "output/rozpracovany.h"
+#include "synth/mix.h"
 
 namespace skladba {
 
-// The output block of the conversion.
-extern int16_t pole2[delkatonu];
+// The header template: bytes 0-3 and 8-39 are copied into every WAV.
+struct Hlavicka {
+    unsigned char bajty[sablonabajtu] = {};
+};
 
 // Reads the header template at cesta (a ChybaSouboru when it is missing or
 // short). Done at start-up, so a missing template costs no render.
-void nactihlavicku(const std::string& cesta);
+Hlavicka nactihlavicku(const std::string& cesta);
 
 // Refuses, before anything is rendered, an output that is a symbolic link or
 // not a regular file: the program never writes through a link or into a
 // pipe or device under the name it was given ("-" is standard output).
 void pripravvystup(const std::string& vystup);
-
-// When set, sees every block of samples as it goes into the WAV.
-extern Obalka* obalkawav;
 
 // The files put in place together with the WAV (the MIDI file, the piano
 // roll): written by this callback once the WAV is complete, and returned
@@ -34,12 +34,23 @@ extern Obalka* obalkawav;
 // the WAV, and only when every one of them and the WAV can be.
 using Souputnici = std::function<std::vector<Rozpracovany*>()>;
 
-// Writes the WAV from the mix file of mixbajtu bytes to vystup ("-":
-// standard output). A file is written as vystup + ".part" and renamed to
-// vystup only once complete, so a failed or interrupted run never leaves a
-// half-written WAV and keeps the previous one. With uspechjekonecny, an
-// interruption after the rename ends the process with status 0.
-void zapiswav(int64_t mixbajtu, const std::string& vystup, bool uspechjekonecny,
+// What the WAV is made of: the mix, its length in bytes and the largest
+// absolute sum it held, and the header template; obalka, when set, sees
+// every block of samples as it goes into the WAV.
+struct ZdrojWav {
+    Mix& mix;
+    int64_t mixbajtu = 0;
+    double maximum = 0.0;
+    const Hlavicka& hlavicka;
+    Obalka* obalka = nullptr;
+};
+
+// Writes the WAV to vystup ("-": standard output). A file is written as
+// vystup + ".part" and renamed to vystup only once complete, so a failed or
+// interrupted run never leaves a half-written WAV and keeps the previous
+// one. With uspechjekonecny, an interruption after the rename ends the
+// process with status 0.
+void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny,
               const Souputnici& souputnici = nullptr);
 
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the

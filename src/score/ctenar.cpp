@@ -7,21 +7,6 @@
 
 namespace skladba {
 
-Partitura isoubor;
-
-namespace {
-
-// The last byte handed out (the end marker after the end): what vratznak
-// decides on.
-char posledniznak = 0;
-
-char podej(char c) {
-    posledniznak = c;
-    return c;
-}
-
-}  // namespace
-
 bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
     jmeno_ = jmeno;
     soubor_ = path == "-" ? platform::standardnivstup() : platform::otevriprocteni(path.c_str());
@@ -33,7 +18,7 @@ bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
     index_ = 0;
     velikost_ = 0;
     eof_ = false;
-    posledniznak = 0;
+    posledniznak_ = 0;
     if (!soubor_.otevren()) return false;
     if (platform::jeobycejny(soubor_.fd())) {
         velikost_ = platform::velikost(soubor_.fd());
@@ -107,13 +92,22 @@ void Partitura::zpet() {
     }
 }
 
-void Partitura::pretoc() {
-    index_ = 0;
-    eof_ = false;
-    posledniznak = 0;
-    if (vpameti_) return;
-    zacatek_ = 0;
+void Partitura::pretoc() { vrat(Znacka{}); }
+
+void Partitura::vrat(const Znacka& z) {
+    eof_ = z.konec;
+    posledniznak_ = z.posledni;
+    if (vpameti_) {
+        index_ = z.pozice;
+        return;
+    }
+    if (z.pozice >= zacatek_ && z.pozice <= zacatek_ + delka_) {
+        index_ = z.pozice - zacatek_;   // inside the window
+        return;
+    }
+    zacatek_ = z.pozice;   // elsewhere: the window is read from there
     delka_ = 0;
+    index_ = 0;
 }
 
 std::vector<Partitura::Misto> Partitura::umisteni(std::vector<int64_t> offsets) const {
@@ -159,27 +153,27 @@ void Partitura::umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const
     sloupec = m.sloupec;
 }
 
-char dejznak() {
+char dejznak(Partitura& p) {
     for (;;) {
-        if (isoubor.konec()) return podej(konecsouboru);
-        int b = isoubor.cti();
-        if (b < 0) return podej(konecsouboru);
-        if (b != 0) return podej(static_cast<char>(b));
+        if (p.konec()) return p.podej(konecsouboru);
+        int b = p.cti();
+        if (b < 0) return p.podej(konecsouboru);
+        if (b != 0) return p.podej(static_cast<char>(b));
     }
 }
 
-void vratznak() {
-    if (posledniznak == konecsouboru) return;
-    isoubor.zpet();
+void vratznak(Partitura& p) {
+    if (p.posledniznak() == konecsouboru) return;
+    p.zpet();
 }
 
-int dejsurovyznak() {
-    if (isoubor.konec()) {
-        podej(konecsouboru);
+int dejsurovyznak(Partitura& p) {
+    if (p.konec()) {
+        p.podej(konecsouboru);
         return -1;
     }
-    const int b = isoubor.cti();
-    podej(b < 0 ? konecsouboru : static_cast<char>(b));
+    const int b = p.cti();
+    p.podej(b < 0 ? konecsouboru : static_cast<char>(b));
     return b;
 }
 
@@ -196,30 +190,36 @@ bool zlomekprijmecislici(double value, double scale) {
 
 }  // namespace
 
-double dejcislo() {
+double dejcislo(Partitura& p, ZapsaneCislo* zapsane) {
     double value = 0.0;
     bool positive = true;
     double scale = 0.0;   // 0: no separator seen; else 10^(digits after it)
+    ZapsaneCislo z;
 
-    char znak = dejznak();
+    char znak = dejznak(p);
     if (znak == '-') {
         positive = false;
+        z.minus = true;
     } else {
-        vratznak();
+        vratznak(p);
     }
     for (;;) {
-        znak = dejznak();
+        znak = dejznak(p);
         if (znak == '.' || znak == ',') {
+            z.oddelovac = p.pozice() - 1;
             scale = 1.0;   // a second separator starts the fraction anew
-            znak = dejznak();
+            znak = dejznak(p);
         }
         if (!jecislice(znak)) break;
+        z.cifry = true;
+        z.oddelovac = -1;
         if (zlomekprijmecislici(value, scale)) {
             value = value * 10 + (znak - 48);
             scale = scale * 10;
         }
     }
-    if (znak != konecsouboru) vratznak();
+    if (zapsane) *zapsane = z;
+    if (znak != konecsouboru) vratznak(p);
     if (!positive) value = -value;
     if (scale != 0.0) value = value / scale;
     return value;

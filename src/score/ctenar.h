@@ -44,6 +44,25 @@ public:
     void zpet();                     // seek one byte back (no-op at 0)
     void pretoc();                   // back to the first byte, for a second pass
 
+    // Where the reader stands: its position, its end-of-file indicator and
+    // the last byte it handed out. A reader that looks ahead keeps one and
+    // returns to it.
+    struct Znacka {
+        int64_t pozice = 0;
+        bool konec = false;
+        char posledni = 0;
+    };
+    Znacka znacka() const { return {pozice(), eof_, posledniznak_}; }
+    void vrat(const Znacka& z);
+
+    // The last byte handed out by dejznak or dejsurovyznak (the end marker
+    // after the end): what vratznak decides on.
+    char posledniznak() const { return posledniznak_; }
+    char podej(char c) {
+        posledniznak_ = c;
+        return c;
+    }
+
     // Line and column of a byte offset: lines counted by line feeds, columns
     // by non-zero bytes since the last line feed, both from 1.
     void umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const;
@@ -69,17 +88,30 @@ private:
     int64_t index_ = 0;     // read position within data_
     int64_t velikost_ = 0;  // bytes in the score
     bool eof_ = false;
+    char posledniznak_ = 0;
 };
 
-extern Partitura isoubor;
-
-char dejznak();
+// The next significant byte: zero bytes are skipped; the end marker at the end.
+char dejznak(Partitura& p);
 // Puts the last byte handed out back (nothing after the end marker).
-void vratznak();
-double dejcislo();
+void vratznak(Partitura& p);
+
+// What a number was written as, for a reader that looks at the text (the
+// check of a score): whether it had digits, and where a separator written
+// after its digits was swallowed.
+struct ZapsaneCislo {
+    bool minus = false;         // it began with "-"
+    bool cifry = false;         // at least one digit
+    int64_t oddelovac = -1;     // offset of a "." or "," it ended with, or -1
+    // Whether anything of a number stood there: a minus, a separator or digits.
+    bool zapsano() const { return minus || cifry || oddelovac >= 0; }
+};
+// A decimal number: an optional leading minus, digits, "." or "," as the
+// separator; the byte that ends it is put back. Without digits it is 0.
+double dejcislo(Partitura& p, ZapsaneCislo* zapsane = nullptr);
 // One byte exactly as it stands in the file, zero bytes included; -1 (and
 // the end-of-file indicator set) when the score has ended.
-int dejsurovyznak();
+int dejsurovyznak(Partitura& p);
 
 inline bool jecislice(char c) { return c >= '0' && c <= '9'; }
 

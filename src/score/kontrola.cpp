@@ -4,6 +4,7 @@
 #include <string>
 
 #include "score/ctenar.h"
+#include "score/jazyk.h"
 
 namespace skladba {
 
@@ -12,61 +13,61 @@ namespace {
 constexpr int konec = -1;
 
 bool jepismeno(int b) { return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z'); }
-bool jenota(int b) { return b == 'c' || b == 'd' || b == 'e' || b == 'f' || b == 'g' || b == 'a' || b == 'h'; }
 bool jemezera(int b) { return b == ' ' || b == '\t'; }
 bool jecislo(int b) { return b >= '0' && b <= '9'; }
-bool jeoddelovac(int b) { return b == '.' || b == ','; }
 
-// Letters that are commands of their own: in a word they do something.
-bool jeprikaz(int b) {
-    return jenota(b) || b == 'p' || b == 'o' || b == 's' || b == 't' || b == 'r' || b == 'T' || b == 'S' ||
-           b == 'R';
-}
-
-// The score's bytes as the reader hands them out: zero bytes skipped, each
-// with its offset, one byte of lookahead.
+// The score's bytes as the reader hands them out (dejznak: zero bytes
+// skipped), each with its offset, and a look at the next one without
+// taking it.
 class Bajty {
 public:
-    int nahled() {
-        if (!mam_) {
-            int b = 0;
-            do {
-                b = isoubor.cti();
-            } while (b == 0);
-            nahled_ = b;
-            nahledpozice_ = isoubor.pozice() - 1;
-            mam_ = true;
-        }
-        return nahled_;
-    }
+    explicit Bajty(Partitura& p) : p_(p) {}
+
     int dalsi() {
-        const int b = nahled();
-        mam_ = false;
-        pozice_ = nahledpozice_;
+        const char c = dejznak(p_);
+        if (c == konecsouboru && p_.konec()) return konec;
+        pozice_ = p_.pozice() - 1;
+        return static_cast<unsigned char>(c);
+    }
+    int nahled() {
+        const Partitura::Znacka z = p_.znacka();
+        const int64_t pozice = pozice_;
+        const int b = dalsi();
+        p_.vrat(z);
+        pozice_ = pozice;
         return b;
     }
     // The next byte exactly as it stands, a zero byte included (as the
-    // accidentals of UTF-16LE read it); put back unless it is kept.
+    // accidentals of UTF-16LE read it); taken only when vezmi says so.
     int surovy() {
-        if (mam_) return nahled_;
-        const int b = isoubor.cti();
-        nahled_ = b;
-        nahledpozice_ = isoubor.pozice() - 1;
-        mam_ = b != 0;   // a zero byte put back is skipped anyway
+        zpet_ = p_.znacka();
+        const int b = dejsurovyznak(p_);
+        if (b >= 0) pozice_ = p_.pozice() - 1;
         return b;
     }
-    void vezmi() {
-        mam_ = false;
-        pozice_ = nahledpozice_;
+    void vrat() { p_.vrat(zpet_); }
+    // The argument of a command, read as the engine reads it.
+    Parametr parametr(Argument a, int64_t& hloubka) { return ctiparametr(p_, a, hloubka); }
+    // The text of bytes [od, po) as the reader sees it, at most nejvic bytes.
+    std::string text(int64_t od, int64_t po, size_t nejvic) {
+        const Partitura::Znacka z = p_.znacka();
+        p_.vrat({od, false, 0});
+        std::string t;
+        while (p_.pozice() < po && t.size() < nejvic) {
+            const char c = dejznak(p_);
+            if (c == konecsouboru && p_.konec()) break;
+            t += c;
+        }
+        p_.vrat(z);
+        return t;
     }
     int64_t pozice() const { return pozice_; }
-    int64_t pozicenahledu() const { return nahledpozice_; }
+    Partitura& partitura() { return p_; }
 
 private:
-    bool mam_ = false;
-    int nahled_ = 0;
-    int64_t nahledpozice_ = 0;
+    Partitura& p_;
     int64_t pozice_ = 0;
+    Partitura::Znacka zpet_;
 };
 
 std::string bajt(int b) {
@@ -79,7 +80,8 @@ std::string znak(int b) { return std::string(1, static_cast<char>(b)); }
 
 class Kontrola {
 public:
-    Kontrola(size_t nejvic) : nejvic_(nejvic) {}
+    Kontrola(Partitura& p, const Syntaxe& syntaxe, size_t nejvic, std::vector<Povel>* povely)
+        : nejvic_(nejvic), syntaxe_(syntaxe), in_(p), povely_(povely) {}
 
     void projdi();
     std::vector<Varovani> seznam;
@@ -102,24 +104,31 @@ private:
         if (slovo_.size() < 40) slovo_ += static_cast<char>(b);
         ++delkaslova_;
         if (!hudba) nehudba_ = true;
-        if (jeprikaz(b) && prikazyslova_.find(static_cast<char>(b)) == std::string::npos) {
+        if (syntaxe_.jeprikaz(b) && prikazyslova_.find(static_cast<char>(b)) == std::string::npos) {
             prikazyslova_ += static_cast<char>(b);
         }
     }
     void konecslova();
 
-    void komentar();
-    // Reads the rest of a number as the reader does: digits, and a "." or
-    // "," before more digits (one written after the number is swallowed).
-    // Returns the offset of a swallowed separator at the end, or -1.
-    int64_t zbytekcisla();
+    // The argument of the command b at pozice, read as the engine reads it.
+    Parametr parametr(int b, int64_t pozice) {
+        const Parametr a = in_.parametr(syntaxe_.argument[b], hloubka_);
+        if (povely_) povely_->push_back({pozice, a.po});
+        return a;
+    }
+    void komentar(int64_t pozice);
+    void hodnota(int b, int64_t pozice, int predchozi);
     void prikazscislem(int b, int64_t pozice);
     void oktava(int64_t pozice);
+    void rejstrik(int64_t pozice);
+    void zpet(int64_t pozice);
     void ostatni(int b, int64_t pozice);
     void utf8(int b, int64_t pozice);
 
     size_t nejvic_;
+    const Syntaxe& syntaxe_;
     Bajty in_;
+    std::vector<Povel>* povely_;
     int64_t hloubka_ = 0;     // comment nesting, kept across comments like the engine's
     bool utf16_ = false;
     int predchozi_ = 0;       // the note letter directly before this byte, or 0
@@ -132,7 +141,7 @@ private:
 
 // German and English names of sharps and flats: "fis", "es", "as", "eb".
 std::string posuvkaslova(const std::string& s) {
-    if (s.size() < 2 || !jenota(s[0])) return "";
+    if (s.size() < 2 || !jepismenonoty(s[0])) return "";
     const std::string zbytek = s.substr(1);
     const std::string nota = s.substr(0, 1);
     if (zbytek == "is") return "for " + nota + " sharp write >" + nota;
@@ -173,44 +182,36 @@ void Kontrola::konecslova() {
     nehudba_ = false;
 }
 
-void Kontrola::komentar() {
-    ++hloubka_;
-    for (;;) {
-        const int b = in_.dalsi();
-        if (b == konec) return;
-        if (b == '(') ++hloubka_;
-        if (b == ')') --hloubka_;
-        if (b == 0xFF) {
-            varuj(in_.pozice(), "byte 0xFF (\"\xCB\x99\" in Windows-1250) ends a comment here and upsets the "
-                                "comments after it: leave it out");
-            return;
-        }
-        if (hloubka_ == 0) return;
+void Kontrola::komentar(int64_t pozice) {
+    const Parametr a = parametr('(', pozice);
+    // A comment stops at a 0xFF byte as if the score ended there, and the
+    // nesting it leaves open swallows the comments after it.
+    if (hloubka_ != 0 && !in_.partitura().konec()) {
+        varuj(a.po - 1, "byte 0xFF (\"\xCB\x99\" in Windows-1250) ends a comment here and upsets the "
+                        "comments after it: leave it out");
     }
 }
 
-int64_t Kontrola::zbytekcisla() {
-    for (;;) {
-        const int b = in_.nahled();
-        if (jecislo(b)) {
-            in_.dalsi();
-            continue;
-        }
-        if (!jeoddelovac(b)) return -1;
-        in_.dalsi();
-        const int64_t oddelovac = in_.pozice();
-        if (!jecislo(in_.nahled())) return oddelovac;
+void Kontrola::hodnota(int b, int64_t pozice, int predchozi) {
+    if (predchozi != 0) {
+        varuj(pozice, "the value " + znak(b) + " after the " + (predchozi == 'p' ? "rest" : "note") + " " +
+                          znak(predchozi) + " applies to the notes after it, not to " + znak(predchozi) +
+                          ": write the value before its note, " + znak(b) + znak(predchozi));
+    }
+    const Parametr a = parametr(b, pozice);
+    if (a.zapsane.oddelovac >= 0) {
+        varuj(a.zapsane.oddelovac,
+              "a dot written directly after a number is part of the number: write the dot after the note (4c.)");
     }
 }
 
 void Kontrola::prikazscislem(int b, int64_t pozice) {
-    int n = in_.nahled();
-    if (n == '-' || jecislo(n) || jeoddelovac(n)) {
-        pismeno(b, pozice, true);
-        if (n == '-') in_.dalsi();
-        zbytekcisla();
+    const Parametr a = parametr(b, pozice);
+    if (a.zapsane.zapsano()) {
+        pismeno(b, pozice, true);   // its number (or a minus or separator) follows at once
         return;
     }
+    int n = in_.nahled();
     // Left without its number, a command in a word ("es", "Andante") makes
     // the word no music; the word's warning says what to write.
     const bool veslove = !slovo_.empty();
@@ -245,14 +246,13 @@ void Kontrola::prikazscislem(int b, int64_t pozice) {
 }
 
 void Kontrola::oktava(int64_t pozice) {
-    int n = in_.nahled();
-    const bool znakoktavy = n == 'v' || n == 'm' || (n >= '1' && n <= '4');
-    if (znakoktavy) {
+    const Parametr a = parametr('o', pozice);
+    if (a.je) {
         pismeno('o', pozice, true);
-        in_.dalsi();
-        if (jepismeno(n)) pismeno(n, in_.pozice(), true);
+        if (jepismeno(a.znak)) pismeno(a.znak, a.po - 1, true);
         return;
     }
+    int n = in_.nahled();
     if (jepismeno(n)) {
         pismeno('o', pozice, false);   // "o" before a letter that is no octave does nothing
         return;
@@ -269,9 +269,33 @@ void Kontrola::oktava(int64_t pozice) {
         in_.dalsi();
         n = in_.nahled();
     }
-    if (n == 'v' || n == 'm' || (n >= '1' && n <= '4')) {
+    if (n >= 0 && oktavapro(static_cast<char>(n)) >= 0) {
         varuj(pozice, "a space between o and its octave: \"o " + znak(n) + "\" is read as nothing and then " +
                           (jecislo(n) ? "a note value" : "\"" + znak(n) + "\"") + "; write o" + znak(n));
+    }
+}
+
+void Kontrola::rejstrik(int64_t pozice) {
+    pismeno('R', pozice, true);
+    const Parametr a = parametr('R', pozice);
+    if (!a.je) return;
+    const int n = static_cast<unsigned char>(a.znak);
+    if (jepismeno(n)) {
+        pismeno(n, a.po - 1, true);
+    } else if (jemezera(n) || n == '\n' || n == '\r') {
+        konecslova();
+        varuj(pozice, "a space after R is taken as the register character: write the register right after it, as R4");
+    }
+}
+
+void Kontrola::zpet(int64_t pozice) {
+    const Parametr a = parametr('-', pozice);
+    if (!a.je) return;
+    const std::string pocet = in_.text(a.od, a.po, 12);
+    const int po = in_.nahled();
+    if (jepismenonoty(po) || po == 'p') {
+        varuj(a.od, "-" + pocet + znak(po) + " steps back " + pocet + " values and then plays " + znak(po) + "; if " +
+                        pocet + " is meant as the value of " + znak(po) + ", write - " + pocet + znak(po));
     }
 }
 
@@ -283,10 +307,10 @@ void Kontrola::utf8(int b, int64_t pozice) {
     for (int i = 0; i < navic; ++i) {
         const int n = in_.surovy();
         if (n < 0x80 || n > 0xBF) {
+            in_.vrat();
             varuj(pozice, "byte " + bajt(b) + " is not a command and is ignored");
             return;
         }
-        in_.vezmi();
         bajty += static_cast<char>(n);
         kod = kod << 6 | static_cast<uint32_t>(n & 0x3F);
     }
@@ -325,10 +349,12 @@ void Kontrola::ostatni(int b, int64_t pozice) {
 
 void Kontrola::projdi() {
     // UTF-16LE: a byte-order mark, or a zero as the second byte.
-    const int b0 = isoubor.cti();
-    const int b1 = isoubor.cti();
+    Partitura& p = in_.partitura();
+    p.pretoc();
+    const int b0 = p.cti();
+    const int b1 = p.cti();
     utf16_ = (b0 == 0xFF && b1 == 0xFE) || (b0 > 0 && b1 == 0);
-    isoubor.pretoc();
+    p.pretoc();
 
     for (;;) {
         const int b = in_.dalsi();
@@ -337,78 +363,30 @@ void Kontrola::projdi() {
         if (!jepismeno(b)) konecslova();
         const int predchozi = predchozi_;
         predchozi_ = 0;
-        if (jenota(b) || b == 'p') {
+        if (jepismenonoty(b) || b == 'p') {
+            if (povely_) povely_->push_back({pozice, pozice + 1});
             pismeno(b, pozice, true);
             predchozi_ = b;
             continue;
         }
+        if (syntaxe_.jeprikaz(b)) {
+            switch (syntaxe_.argument[b]) {
+                case Argument::komentar: komentar(pozice); break;
+                case Argument::hodnota: hodnota(b, pozice, predchozi); break;
+                case Argument::cislo: prikazscislem(b, pozice); break;
+                case Argument::oktava: oktava(pozice); break;
+                case Argument::rejstrik: rejstrik(pozice); break;
+                case Argument::zpet: zpet(pozice); break;
+                case Argument::surovy:
+                case Argument::zadny: parametr(b, pozice); break;
+            }
+            continue;
+        }
         switch (b) {
-            case '(':
-                komentar();
-                break;
-            case '0': case '1': case '2': case '3': case '4':
-            case '5': case '6': case '7': case '8': case '9': {
-                if (predchozi != 0) {
-                    varuj(pozice, "the value " + znak(b) + " after the " + (predchozi == 'p' ? "rest" : "note") +
-                                      " " + znak(predchozi) + " applies to the notes after it, not to " +
-                                      znak(predchozi) + ": write the value before its note, " + znak(b) +
-                                      znak(predchozi));
-                }
-                const int64_t oddelovac = zbytekcisla();
-                if (oddelovac >= 0) {
-                    varuj(oddelovac, "a dot written directly after a number is part of the number: write the dot "
-                                     "after the note (4c.)");
-                }
-                break;
-            }
-            case 's': case 't': case 'r': case 'T': case 'S':
-                prikazscislem(b, pozice);
-                break;
-            case 'o':
-                oktava(pozice);
-                break;
-            case 'R': {
-                pismeno('R', pozice, true);
-                const int n = in_.dalsi();
-                if (jepismeno(n)) {
-                    pismeno(n, in_.pozice(), true);
-                } else if (jemezera(n) || n == '\n' || n == '\r') {
-                    konecslova();
-                    varuj(pozice, "a space after R is taken as the register character: write the register "
-                                  "right after it, as R4");
-                }
-                break;
-            }
-            case '-': {
-                const int n = in_.nahled();
-                if (n == '.') {
-                    in_.dalsi();
-                } else if (jecislo(n)) {
-                    in_.dalsi();
-                    const int64_t zacatek = in_.pozice();
-                    std::string pocet(1, static_cast<char>(n));
-                    while (jecislo(in_.nahled()) && pocet.size() < 12) pocet += static_cast<char>(in_.dalsi());
-                    zbytekcisla();
-                    const int po = in_.nahled();
-                    if (jenota(po) || po == 'p') {
-                        varuj(zacatek, "-" + pocet + znak(po) + " steps back " + pocet + " values and then plays " +
-                                           znak(po) + "; if " + pocet + " is meant as the value of " + znak(po) +
-                                           ", write - " + pocet + znak(po));
-                    }
-                }
-                break;
-            }
-            case 0x0D:
-            case 0x1B:
-                // Sharp and flat of UTF-16LE when a 0x01 byte follows; else a
-                // carriage return, or nothing.
-                if (in_.surovy() == 0x01) in_.vezmi();
-                break;
             case '#':
                 varuj(pozice, std::string("\"#\" is not a sharp and is ignored: a sharp comes before its note, ") +
                                   (predchozi != 0 && predchozi != 'p' ? ">" + znak(predchozi) : ">c"));
                 break;
-            case '>': case '<': case 0xE8: case 0xEC: case '.': case '|':
             case ' ': case '\t': case '\n': case '\v': case '\f':
                 break;
             case 0xFF: case 0xFE:
@@ -428,11 +406,11 @@ void Kontrola::projdi() {
 
 }  // namespace
 
-std::vector<Varovani> zkontrolujpismo(size_t nejvic, int64_t& dalsich) {
-    isoubor.pretoc();
-    Kontrola k(nejvic);
+std::vector<Varovani> zkontrolujpismo(Partitura& p, const Syntaxe& syntaxe, size_t nejvic, int64_t& dalsich,
+                                     std::vector<Povel>* povely) {
+    Kontrola k(p, syntaxe, nejvic, povely);
     k.projdi();
-    isoubor.pretoc();
+    p.pretoc();
     dalsich = k.dalsich;
     return std::move(k.seznam);
 }

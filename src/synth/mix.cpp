@@ -13,15 +13,7 @@
 
 namespace skladba {
 
-int32_t pole4[delkatonu];
-int32_t testpole[delkatonu];
-HlaseniNesouhlasu hlaseninesouhlasu = nullptr;
-
 namespace {
-
-platform::Soubor osoubor;
-std::string mixcesta;
-platform::Totoznost mixtotoznost;   // the mix file as opened, removed by name only while it is still that
 
 constexpr size_t bajtubloku = sizeof(int32_t) * delkatonu;
 
@@ -29,8 +21,12 @@ off_t bajtvzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
 }  // namespace
 
-void otevrimix(const std::string& cesta) {
-    mixcesta = cesta;
+Mix::Mix(Stav& stav, const Meze& meze) : stav_(stav), meze_(meze), bloky_(new Bloky) {}
+
+Mix::~Mix() { smazmix(); }
+
+void Mix::otevri(const std::string& cesta) {
+    mixcesta_ = cesta;
     // Signals wait while the file is created and locked, so that an
     // interruption either finds it marked for removal or never created; a
     // file that another run holds is never marked.
@@ -51,85 +47,44 @@ void otevrimix(const std::string& cesta) {
         }
         chybasouboruerrno("cannot create the mix file", cesta);
     }
-    mixtotoznost = platform::totoznost(f.fd());
-    osoubor = std::move(f);   // from here on the run's clean-up removes it
+    mixtotoznost_ = platform::totoznost(f.fd());
+    osoubor_ = std::move(f);   // from here on the run's clean-up removes it
     // Only a file left by an interrupted run needs emptying. Truncating a
     // new, empty one is not free: ext4 then flushes the whole mix to disk
     // when the file is closed, long after it was deleted.
-    if (platform::velikost(osoubor.fd()) != 0 && !platform::nastavvelikost(osoubor.fd(), 0)) {
+    if (platform::velikost(osoubor_.fd()) != 0 && !platform::nastavvelikost(osoubor_.fd(), 0)) {
         chybasouboruerrno("cannot empty the mix file", cesta);
     }
 }
 
-void ctimix(int64_t start, int32_t* block) {
-    const ssize_t n = platform::ctivse(osoubor.fd(), block, bajtubloku, bajtvzorku(start));
-    if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta);
+void Mix::ctimix(int64_t start, int32_t* block) {
+    const ssize_t n = platform::ctivse(osoubor_.fd(), block, bajtubloku, bajtvzorku(start));
+    if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta_);
     const size_t sums = static_cast<size_t>(n) / 4;
     zlittleendian(block, sums);
     std::memset(block + sums, 0, (delkatonu - sums) * 4);
 }
 
-namespace {
-
-// The cache of mix blocks. Notes add into blocks held here; a block goes to
-// the mix file only when it leaves the cache, the least recently used one
-// when a note needs room, or all of them, in file order, at the end of the
-// run. Leaving, it is written and read back to verify what was written. So a
-// sum crosses the kernel about three times for every pass of the score over
-// it (read in, written, read back) instead of three times for every note that
-// sounds over it, and the memory stays the same whatever the piece.
-//
-// Block j holds the sums of samples j * vzorkubloku to (j + 1) * vzorkubloku.
-// A segment starting at any sample covers parts of three or four blocks.
-// Small blocks keep a note that misses the cache (a score jumping back by more
-// than the cache holds) from reading and writing much more than its own four
-// seconds; 128 KiB is large enough for the system calls to cost nothing next
-// to the copying. 32 blocks (4 MiB) hold the 4 seconds a note spans with
-// room for voices written over one another phrase by phrase, in phrases of up
-// to about 40 seconds; a smaller cache makes such a score stream through the
-// file once per voice. Beyond that a larger cache buys little until it holds a
-// whole voice, and every block is resident memory: 4 MiB keeps a run near
-// 19 MiB, whatever the piece.
-constexpr int vzorkubloku = 32768;
-constexpr int pocetbloku = 32;
-static_assert(vzorkubloku <= delkatonu, "a block is verified through testpole");
-
-struct Blok {
-    int64_t cislo = -1;     // which block of the mix it holds; -1: none
-    uint64_t pouzit = 0;    // when a note last added to it
-    // The sums notes have added to: [zmenaod, zmenado) within the block. Only
-    // these are written back, so that the file never grows past the end of
-    // the segment that ends last.
-    int zmenaod = vzorkubloku;
-    int zmenado = 0;
-};
-
-alignas(64) int32_t sumybloku[pocetbloku][vzorkubloku];
-Blok bloky[pocetbloku];
-uint64_t hodiny = 0;   // counts block uses, for the least recently used
-
-int32_t* sumy(const Blok& b) { return sumybloku[&b - bloky]; }
-
 // Writes count sums to the mix file at sample start, the whole extent again
 // when the system writes only part of it; a file error after pokusyzapisu
 // attempts.
-void zapismix(int64_t start, const int32_t* block, int count) {
+void Mix::zapis(int64_t start, const int32_t* block, int count) {
     const size_t bytes = sizeof(int32_t) * static_cast<size_t>(count);
     // The sums go to the file little-endian; on a little-endian machine that
     // is the block itself.
     const int32_t* data = block;
     if constexpr (!littleendianstroj) {
-        std::memcpy(testpole, block, bytes);
-        dolittleendian(testpole, static_cast<size_t>(count));
-        data = testpole;
+        std::memcpy(bloky_->testpole, block, bytes);
+        dolittleendian(bloky_->testpole, static_cast<size_t>(count));
+        data = bloky_->testpole;
     }
     int err = 0;
     ssize_t n = 0;
     for (int attempt = 0; attempt < platform::pokusyzapisu; ++attempt) {
-        ++stav.chyby;
-        n = platform::zapisjednou(osoubor.fd(), data, bytes, bajtvzorku(start));
+        ++stav_.chyby;
+        n = platform::zapisjednou(osoubor_.fd(), data, bytes, bajtvzorku(start));
         if (n == static_cast<ssize_t>(bytes)) {
-            --stav.chyby;
+            --stav_.chyby;
             return;
         }
         err = n < 0 ? errno : 0;
@@ -137,22 +92,23 @@ void zapismix(int64_t start, const int32_t* block, int count) {
     if (err == 0) {
         // A short write does not say why; writing the rest does (a full
         // disk, a file-size limit).
-        const ssize_t rest = platform::zapisjednou(osoubor.fd(), reinterpret_cast<const char*>(data) + n,
+        const ssize_t rest = platform::zapisjednou(osoubor_.fd(), reinterpret_cast<const char*>(data) + n,
                                                    bytes - static_cast<size_t>(n), bajtvzorku(start) + n);
         if (rest < 0) err = errno;
     }
     if (err == 0) {
-        chybasouboru("cannot write the mix file " + mixcesta + ": the system keeps writing only part of each block");
+        chybasouboru("cannot write the mix file " + mixcesta_ + ": the system keeps writing only part of each block");
     }
-    chybasouboru("cannot write the mix file", mixcesta, err);
+    chybasouboru("cannot write the mix file", mixcesta_, err);
 }
 
 // Reads the count sums just written at sample start back into testpole and
-// reports every one that differs from block.
-void overmix(int64_t start, const int32_t* block, int count) {
+// keeps every one that differs from block.
+void Mix::over(int64_t start, const int32_t* block, int count) {
+    int32_t* testpole = bloky_->testpole;
     const size_t bytes = sizeof(int32_t) * static_cast<size_t>(count);
-    const ssize_t n = platform::ctivse(osoubor.fd(), testpole, bytes, bajtvzorku(start));
-    if (n < 0) chybasouboruerrno("cannot read back the mix file", mixcesta);
+    const ssize_t n = platform::ctivse(osoubor_.fd(), testpole, bytes, bajtvzorku(start));
+    if (n < 0) chybasouboruerrno("cannot read back the mix file", mixcesta_);
     const size_t sums = static_cast<size_t>(n) / 4;
     zlittleendian(testpole, sums);
     std::memset(testpole + sums, 0, bytes - sums * 4);
@@ -160,20 +116,20 @@ void overmix(int64_t start, const int32_t* block, int count) {
 
     for (int i = 0; i < count; ++i) {
         if (testpole[i] == block[i]) continue;
-        ++stav.nesouhlasy;
-        if (hlaseninesouhlasu) hlaseninesouhlasu(block[i], testpole[i], start + i);
+        ++stav_.nesouhlasy;
+        nesouhlasy_.push_back({block[i], testpole[i], start + i});
     }
 }
 
 // The block leaves the cache: the sums notes added to are written to the
 // file and verified. Whatever the file then holds is what a later note
 // reads, also after a mismatch.
-void vyrad(Blok& b) {
+void Mix::vyrad(Blok& b) {
     if (b.zmenaod < b.zmenado) {
         const int64_t start = b.cislo * vzorkubloku + b.zmenaod;
         const int count = b.zmenado - b.zmenaod;
-        zapismix(start, sumy(b) + b.zmenaod, count);
-        overmix(start, sumy(b) + b.zmenaod, count);
+        zapis(start, sumy(b) + b.zmenaod, count);
+        over(start, sumy(b) + b.zmenaod, count);
     }
     b = Blok{};
 }
@@ -181,13 +137,13 @@ void vyrad(Blok& b) {
 // The cached block number cislo, read from the mix file into the cache if it
 // is not there (the least recently used block leaving to make room). Where
 // the file ends, or has a gap, its sums are 0.
-Blok& blok(int64_t cislo) {
-    ++hodiny;
+Mix::Blok& Mix::blok(int64_t cislo) {
+    ++hodiny_;
     Blok* volny = nullptr;
     Blok* nejstarsi = nullptr;
-    for (Blok& b : bloky) {
+    for (Blok& b : blok_) {
         if (b.cislo == cislo) {
-            b.pouzit = hodiny;
+            b.pouzit = hodiny_;
             return b;
         }
         if (b.cislo < 0) {
@@ -200,9 +156,9 @@ Blok& blok(int64_t cislo) {
     // A block that leaves is written and read back, a block that comes in is
     // read: a score whose voices keep jumping further than the cache holds
     // pays this for every note, and is stopped when it adds up beyond reason.
-    stav.prenosmixu += sizeof sumybloku[0] * (volny ? 1 : 3);
-    if (stav.prenosmixu > meze.prenosmixu) {
-        const uint64_t mib = meze.prenosmixu >> 20;
+    stav_.prenosmixu += sizeof bloky_->sumy[0] * (volny ? 1 : 3);
+    if (stav_.prenosmixu > meze_.prenosmixu) {
+        const uint64_t mib = meze_.prenosmixu >> 20;
         chybapartitury("score too costly to mix: its notes would move more than " +
                        (mib % 1024 == 0 ? std::to_string(mib / 1024) + " GiB" : std::to_string(mib) + " MiB") +
                        " through the mix file (voices jump back and forth further than the mix cache holds)");
@@ -210,25 +166,25 @@ Blok& blok(int64_t cislo) {
     if (!volny) vyrad(b);
 
     int32_t* data = sumy(b);
-    const ssize_t n = platform::ctivse(osoubor.fd(), data, sizeof sumybloku[0], bajtvzorku(cislo * vzorkubloku));
-    if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta);
+    const ssize_t n = platform::ctivse(osoubor_.fd(), data, sizeof bloky_->sumy[0], bajtvzorku(cislo * vzorkubloku));
+    if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta_);
     const size_t sums = static_cast<size_t>(n) / 4;
     zlittleendian(data, sums);
     std::memset(data + sums, 0, (vzorkubloku - sums) * 4);
     b.cislo = cislo;
-    b.pouzit = hodiny;
+    b.pouzit = hodiny_;
     return b;
 }
 
 // Adds count samples of segment, each times sila / 100, into the cached
 // blocks from sample start on; a score error when a sum would leave the
 // 32-bit range.
-void pridejsegment(int64_t start, const int16_t* segment, int count, int sila) {
+void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int sila) {
     // Every sum in the mix was counted into maximum and a segment adds at
     // most 32768 to it, so below this bound no sum can overflow and the fast
     // kernel needs no checks.
     constexpr double bezpecnemaximum = 2147483647.0 - 32768.0;
-    const bool bezpecne = stav.maximum <= bezpecnemaximum;
+    const bool bezpecne = stav_.maximum <= bezpecnemaximum;
     const jadro::Pridej pridej = jadro::nejlepsi();
     uint32_t peak = 0;
     for (int hotovo = 0; hotovo < count;) {
@@ -246,50 +202,42 @@ void pridejsegment(int64_t start, const int16_t* segment, int count, int sila) {
         b.zmenado = std::max(b.zmenado, od + kus);
         hotovo += kus;
     }
-    if (peak > stav.maximum) stav.maximum = peak;
+    if (peak > stav_.maximum) stav_.maximum = peak;
 }
 
-// A segment cut short: its first delka samples as they are, then a fade to
-// silence over dozvuk samples along 1 - (3x^2 - 2x^3), which starts and ends
-// flat, so neither end clicks. Only + - * / go into it, so every machine
-// makes the same samples.
-alignas(64) int16_t zkraceny[delkatonu];
-
-int zkratsegment(const int16_t* segment, int64_t delka, int64_t dozvuk) {
-    const int64_t konec = std::min<int64_t>(delka + dozvuk, delkatonu);
-    const int64_t plny = std::min<int64_t>(delka, delkatonu);
-    std::memcpy(zkraceny, segment, sizeof(int16_t) * static_cast<size_t>(plny));
-    for (int64_t i = plny; i < konec; ++i) {
-        const double x = static_cast<double>(i - delka) / static_cast<double>(dozvuk);
+// A segment cut short: its first utlum samples as they are, then a fade to
+// silence up to zni along 1 - (3x^2 - 2x^3), which starts and ends flat, so
+// neither end clicks. Only + - * / go into it, so every machine makes the
+// same samples.
+int Mix::zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni) {
+    int16_t* zkraceny = bloky_->zkraceny;
+    const int64_t dozvuk = zni - utlum;
+    std::memcpy(zkraceny, segment, sizeof(int16_t) * static_cast<size_t>(utlum));
+    for (int64_t i = utlum; i < zni; ++i) {
+        const double x = static_cast<double>(i - utlum) / static_cast<double>(dozvuk);
         const double zisk = 1.0 - x * x * (3.0 - 2.0 * x);
         zkraceny[i] = static_cast<int16_t>(segment[i] * zisk);
     }
-    return static_cast<int>(konec);
+    return static_cast<int>(zni);
 }
 
-}  // namespace
-
-void mixuj(int64_t start, int64_t k, int sila, int64_t delka, int64_t dozvuk) {
-    const int16_t* segment = segmentrejstriku(k);
-    // A note as long as its segment rings to the segment's own end; one that
-    // ends earlier fades out, over a shorter fade where the segment ends
-    // before the full one would.
-    const bool cely = dozvuk <= 0 || delka >= delkatonu;
-    if (!cely) dozvuk = std::min<int64_t>(dozvuk, delkatonu - delka);
-    const int count = cely ? delkatonu : static_cast<int>(delka + dozvuk);
+void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni) {
+    const int16_t* segment = rejstriky.segment(k);
+    const bool cely = utlum >= zni;
     // A segment that adds nothing at this volume (a rest, a silent note)
     // changes no sum and no peak: it only makes the mix longer, which the
     // final flush makes of the file.
-    if (int64_t{vrcholsegmentu(k)} * sila >= 100) {
-        pridejsegment(start, cely ? segment : zkraceny, cely ? count : zkratsegment(segment, delka, dozvuk), sila);
+    if (int64_t{rejstriky.vrchol(k)} * sila >= 100) {
+        pridejsegment(start, cely ? segment : bloky_->zkraceny, cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni),
+                      sila);
     }
-    if (start + count > stav.konecmixu) stav.konecmixu = start + count;
+    if (start + zni > stav_.konecmixu) stav_.konecmixu = start + zni;
 }
 
-void dopismix() {
+void Mix::dopismix() {
     Blok* poradi[pocetbloku];
     int count = 0;
-    for (Blok& b : bloky) {
+    for (Blok& b : blok_) {
         if (b.cislo >= 0) poradi[count++] = &b;
     }
     std::sort(poradi, poradi + count, [](const Blok* a, const Blok* b) { return a->cislo < b->cislo; });
@@ -297,32 +245,27 @@ void dopismix() {
 
     // The mix ends where the segment that ends last ends, also when the last
     // sums were never written (they read as 0).
-    const int64_t bajtu = bajtvzorku(stav.konecmixu);
-    if (delkamixu() < bajtu && !platform::nastavvelikost(osoubor.fd(), bajtu)) {
-        chybasouboruerrno("cannot extend the mix file", mixcesta);
+    const int64_t bajtu = bajtvzorku(stav_.konecmixu);
+    if (delkamixu() < bajtu && !platform::nastavvelikost(osoubor_.fd(), bajtu)) {
+        chybasouboruerrno("cannot extend the mix file", mixcesta_);
     }
 }
 
-void vynulujmix() {
-    for (Blok& b : bloky) b = Blok{};
-    hodiny = 0;
-}
-
-int64_t delkamixu() {
-    const int64_t size = platform::velikost(osoubor.fd());
-    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta);
+int64_t Mix::delkamixu() {
+    const int64_t size = platform::velikost(osoubor_.fd());
+    if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta_);
     return size;
 }
 
-void smazmix() {
-    if (!osoubor.otevren()) return;
+void Mix::smazmix() {
+    if (!osoubor_.otevren()) return;
     // Removed and unmarked as one step: a signal in between must not remove
     // a file of the same name that another run has made since.
     platform::zadrzpreruseni();
-    platform::smazsvuj(mixcesta.c_str(), mixtotoznost);
+    platform::smazsvuj(mixcesta_.c_str(), mixtotoznost_);
     platform::odznacdocasny(platform::Docasny::mix);
     platform::pustpreruseni();
-    osoubor.zavri();
+    osoubor_.zavri();
 }
 
 }  // namespace skladba

@@ -11,55 +11,135 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
+#include "base/stav.h"
+#include "platform/system.h"
+#include "synth/rejstrik.h"
 
 namespace skladba {
 
-// The input block of the WAV writer, and the read-back block of the
-// verification.
-extern int32_t pole4[delkatonu];
-extern int32_t testpole[delkatonu];
+// A sum that did not read back as written: the sum written, the sum read
+// and its sample.
+struct Nesouhlas {
+    int32_t zapsano = 0;
+    int32_t precteno = 0;
+    int64_t vzorek = 0;
+};
 
-// Creates the mix file at cesta empty and takes its lock: never through a
-// link or into a special file (those are removed as names first), and a file
-// left by an interrupted run is emptied. A ChybaSouboru when it cannot be
-// created or another run holds it.
-void otevrimix(const std::string& cesta);
+class Mix {
+public:
+    // The peak (maximum), the end of the mix (konecmixu), the repeated
+    // writes (chyby), the mismatches (nesouhlasy) and the traffic through
+    // the file (prenosmixu) are kept in stav; meze bounds the traffic.
+    Mix(Stav& stav, const Meze& meze);
+    // Removes the mix file if it is still there.
+    ~Mix();
+    Mix(const Mix&) = delete;
+    Mix& operator=(const Mix&) = delete;
 
-// Adds segment k of the wavetable, each sample times sila / 100, to the
-// delkatonu sums from sample start on; tracks the peak in maximum and the end
-// of the mix in konecmixu. A score error when a sum would leave the 32-bit
-// range; a file error when a block leaving the cache cannot be written.
-//
-// With a release (dozvuk above 0) the note is cut instead: it sounds for its
-// first delka samples, then fades to silence over dozvuk samples and stops
-// there (at the end of its segment at the latest).
-void mixuj(int64_t start, int64_t k, int sila, int64_t delka = delkatonu, int64_t dozvuk = 0);
+    // Creates the mix file at cesta empty and takes its lock: never through
+    // a link or into a special file (those are removed as names first), and
+    // a file left by an interrupted run is emptied. A ChybaSouboru when it
+    // cannot be created or another run holds it.
+    void otevri(const std::string& cesta);
 
-// Writes and verifies every block still in the cache, in file order, and
-// makes the file konecmixu sums long. Called once, after the last note and
-// before the mix is read.
-void dopismix();
+    // Adds segment k of the wavetable, each sample times sila / 100, to the
+    // sums from sample start on, for zni samples of the segment. The first
+    // utlum of them go in as they are; from there to zni the segment fades to
+    // silence along 1 - (3x^2 - 2x^3). A note that rings for its whole
+    // segment has utlum = zni = delkatonu. Tracks the peak in maximum and
+    // the end of the mix in konecmixu. A score error when a sum would leave
+    // the 32-bit range; a file error when a block leaving the cache cannot
+    // be written.
+    void mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum = delkatonu,
+               int64_t zni = delkatonu);
 
-// Empties the cache without writing it, for a new run.
-void vynulujmix();
+    // Writes and verifies every block still in the cache, in file order, and
+    // makes the file konecmixu sums long. Called once, after the last note
+    // and before the mix is read.
+    void dopismix();
 
-// Called for every sum that did not read back as written: the sum written,
-// the sum read and its sample. The run sequence reports them. Blocks are
-// verified as they leave the cache, so this comes during the notes or from
-// dopismix().
-using HlaseniNesouhlasu = void (*)(int32_t zapsano, int32_t precteno, int64_t vzorek);
-extern HlaseniNesouhlasu hlaseninesouhlasu;
+    // The sums that did not read back as written since this was last
+    // emptied, in the order found. Blocks are verified as they leave the
+    // cache, so they come during the notes or from dopismix(); the run
+    // reports them.
+    std::vector<Nesouhlas>& nesouhlasy() { return nesouhlasy_; }
 
-// Reads delkatonu sums of the mix file starting at sample start into block;
-// where the file ends (or has a gap) the sums are 0. Sees the notes mixed only
-// after dopismix().
-void ctimix(int64_t start, int32_t* block);
+    // Reads delkatonu sums of the mix file starting at sample start into
+    // block; where the file ends (or has a gap) the sums are 0. Sees the
+    // notes mixed only after dopismix().
+    void ctimix(int64_t start, int32_t* block);
+    int64_t delkamixu();   // bytes
+    // Removes the mix file (while still holding its lock), then closes it.
+    void smazmix();
 
-int64_t delkamixu();   // bytes
-// Removes the mix file (while still holding its lock), then closes it.
-void smazmix();
+    // The input block of the WAV writer.
+    int32_t* pole4() { return bloky_->pole4; }
+
+private:
+    // The cache of mix blocks. Notes add into blocks held here; a block goes
+    // to the mix file only when it leaves the cache, the least recently used
+    // one when a note needs room, or all of them, in file order, at the end
+    // of the run. Leaving, it is written and read back to verify what was
+    // written. So a sum crosses the kernel about three times for every pass
+    // of the score over it (read in, written, read back) instead of three
+    // times for every note that sounds over it, and the memory stays the same
+    // whatever the piece.
+    //
+    // Block j holds the sums of samples j * vzorkubloku to (j + 1) *
+    // vzorkubloku. A segment starting at any sample covers parts of three or
+    // four blocks. Small blocks keep a note that misses the cache (a score
+    // jumping back by more than the cache holds) from reading and writing much
+    // more than its own four seconds; 128 KiB is large enough for the system
+    // calls to cost nothing next to the copying. 32 blocks (4 MiB) hold the 4
+    // seconds a note spans with room for voices written over one another
+    // phrase by phrase, in phrases of up to about 40 seconds; a smaller cache
+    // makes such a score stream through the file once per voice. Beyond that a
+    // larger cache buys little until it holds a whole voice, and every block
+    // is resident memory: 4 MiB keeps a run near 19 MiB, whatever the piece.
+    static constexpr int vzorkubloku = 32768;
+    static constexpr int pocetbloku = 32;
+    static_assert(vzorkubloku <= delkatonu, "a block is verified through testpole");
+
+    struct Blok {
+        int64_t cislo = -1;     // which block of the mix it holds; -1: none
+        uint64_t pouzit = 0;    // when a note last added to it
+        // The sums notes have added to: [zmenaod, zmenado) within the block.
+        // Only these are written back, so that the file never grows past the
+        // end of the segment that ends last.
+        int zmenaod = vzorkubloku;
+        int zmenado = 0;
+    };
+    // The buffers, allocated once and left uninitialised: each is written
+    // before it is read.
+    struct Bloky {
+        alignas(64) int32_t sumy[pocetbloku][vzorkubloku];
+        alignas(64) int32_t pole4[delkatonu];      // the WAV writer's input block
+        alignas(64) int32_t testpole[delkatonu];   // the read-back block of the verification
+        alignas(64) int16_t zkraceny[delkatonu];   // a segment cut short by a release
+    };
+
+    int32_t* sumy(const Blok& b) { return bloky_->sumy[&b - blok_]; }
+    void zapis(int64_t start, const int32_t* block, int count);
+    void over(int64_t start, const int32_t* block, int count);
+    void vyrad(Blok& b);
+    Blok& blok(int64_t cislo);
+    void pridejsegment(int64_t start, const int16_t* segment, int count, int sila);
+    int zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni);
+
+    Stav& stav_;
+    const Meze& meze_;
+    std::unique_ptr<Bloky> bloky_;
+    Blok blok_[pocetbloku];
+    uint64_t hodiny_ = 0;   // counts block uses, for the least recently used
+    platform::Soubor osoubor_;
+    std::string mixcesta_;
+    platform::Totoznost mixtotoznost_;   // the mix file as opened, removed by name only while it is still that
+    std::vector<Nesouhlas> nesouhlasy_;
+};
 
 }  // namespace skladba

@@ -9,45 +9,26 @@
 
 namespace skladba {
 
-int16_t rejstrpole[pocetsegmentu * delkatonu];
-
 namespace {
 
 constexpr int64_t bajtusegmentu = int64_t{delkatonu} * 2;
 
-std::string slozkarejstriku = "rejstriky";
+}  // namespace
 
-// An open register file that some segments are still to be read from.
-struct Zdroj {
-    platform::Soubor soubor;
-    std::string cesta;
-};
+Rejstriky::Rejstriky() : rejstrpole_(new int16_t[size_t{pocetsegmentu} * delkatonu]) {}
 
-// What each segment of the wavetable holds: its samples are current in
-// rejstrpole, or all zero and not yet written there, or still to be read
-// from a register file.
-struct Segment {
-    bool aktualni = false;
-    std::shared_ptr<Zdroj> zdroj;   // null with !aktualni: silence
-    int32_t vrchol = 0;             // largest |sample|, once current
-};
-
-Segment segmenty[pocetsegmentu];
-
-int16_t* data(int64_t k) { return rejstrpole + k * delkatonu; }
-
-void zmervrchol(int64_t k) {
+void Rejstriky::zmervrchol(int64_t k) {
     const int16_t* s = data(k);
     int32_t top = 0;
     for (int i = 0; i < delkatonu; ++i) {
         const int32_t v = s[i] < 0 ? -int32_t{s[i]} : s[i];
         top = v > top ? v : top;
     }
-    segmenty[k].vrchol = top;
+    segmenty_[k].vrchol = top;
 }
 
 // Reads up to bytes of a register file at offset into segment k's samples.
-ssize_t ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset) {
+ssize_t Rejstriky::ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset) {
     const ssize_t n = platform::ctivse(z.soubor.fd(), data(k), static_cast<size_t>(bytes), offset);
     if (n > 0) zlittleendian(data(k), static_cast<size_t>(n) / 2);
     return n;
@@ -56,28 +37,21 @@ ssize_t ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset) 
 // A file that is not a regular file (a device, a pipe) has no size to go by:
 // it is read at once, by position, for as much as the wavetable holds; a
 // pipe, which cannot be read by position, fails with the system's reason.
-bool nactinajednou(platform::Soubor& f) {
-    for (int64_t k = 0; k < pocetsegmentu; ++k) segmentrejstriku(k);
-    const ssize_t bytes = platform::ctivse(f.fd(), rejstrpole, sizeof rejstrpole, 0);
+bool Rejstriky::nactinajednou(platform::Soubor& f) {
+    for (int64_t k = 0; k < pocetsegmentu; ++k) segment(k);
+    const ssize_t bytes = platform::ctivse(f.fd(), rejstrpole_.get(), bajturejstriku, 0);
     if (bytes < 0) return false;
-    zlittleendian(rejstrpole, static_cast<size_t>(bytes) / 2);
+    zlittleendian(rejstrpole_.get(), static_cast<size_t>(bytes) / 2);
     for (int64_t k = 0; k < pocetsegmentu; ++k) zmervrchol(k);
     return true;
 }
 
-}  // namespace
-
-void nastavslozkurejstriku(const std::string& slozka) { slozkarejstriku = slozka; }
-
-std::string rejstrjmeno(char reg) {
-    return slozkarejstriku + "/" + predponarejstriku + reg + priponarejstriku;
+std::string Rejstriky::rejstrjmeno(char reg) const {
+    return slozka_ + "/" + predponarejstriku + reg + priponarejstriku;
 }
 
-void vynulujrejstrik() {
-    for (Segment& s : segmenty) s = Segment{};
-}
-
-bool nactirejstrik(char reg) {
+bool Rejstriky::nactirejstrik(char reg) {
+    if (slozka_.empty()) return true;
     const std::string cesta = rejstrjmeno(reg);
     platform::Soubor f = platform::otevriprocteni(cesta.c_str());
     if (!f.otevren()) return false;
@@ -92,16 +66,16 @@ bool nactirejstrik(char reg) {
     // A segment the file holds only the start of is overlaid at once on
     // what it held before.
     if (zbytek > 0) {
-        segmentrejstriku(cele);
+        segment(cele);
         if (ctidosegmentu(*zdroj, cele, zbytek, cele * bajtusegmentu) < 0) return false;
         zmervrchol(cele);
     }
-    for (int64_t k = 0; k < cele; ++k) segmenty[k] = Segment{false, zdroj, 0};
+    for (int64_t k = 0; k < cele; ++k) segmenty_[k] = Segment{false, zdroj, 0};
     return true;
 }
 
-const int16_t* segmentrejstriku(int64_t k) {
-    Segment& s = segmenty[k];
+const int16_t* Rejstriky::segment(int64_t k) {
+    Segment& s = segmenty_[k];
     if (s.aktualni) return data(k);
     if (!s.zdroj) {
         std::memset(data(k), 0, bajtusegmentu);
@@ -117,7 +91,5 @@ const int16_t* segmentrejstriku(int64_t k) {
     s.aktualni = true;
     return data(k);
 }
-
-int32_t vrcholsegmentu(int64_t k) { return segmenty[k].vrchol; }
 
 }  // namespace skladba

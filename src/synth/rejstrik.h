@@ -9,33 +9,65 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/format.h"
+#include "platform/system.h"
 
 namespace skladba {
 
-// The wavetable: segment k is rejstrpole[k * delkatonu ...] once
-// segmentrejstriku(k) has made it current.
-extern int16_t rejstrpole[pocetsegmentu * delkatonu];
+class Rejstriky {
+public:
+    Rejstriky();
+    Rejstriky(const Rejstriky&) = delete;
+    Rejstriky& operator=(const Rejstriky&) = delete;
 
-// The folder registers are loaded from for the rest of the run.
-void nastavslozkurejstriku(const std::string& slozka);
-// The path of register reg in that folder.
-std::string rejstrjmeno(char reg);
+    // The folder registers are loaded from. With none (empty), loading a
+    // register loads nothing and every segment stays silent: a check of a
+    // score needs no registers.
+    void nastavslozku(const std::string& slozka) { slozka_ = slozka; }
+    // The path of register reg in that folder.
+    std::string rejstrjmeno(char reg) const;
 
-// Silence in every segment, as at start-up.
-void vynulujrejstrik();
-// Loads register reg: a file shorter than pocetsegmentu segments leaves the
-// rest of the wavetable as it was. Returns false with errno set when the
-// file cannot be opened or read.
-bool nactirejstrik(char reg);
+    // Loads register reg: a file shorter than pocetsegmentu segments leaves
+    // the rest of the wavetable as it was. Returns false with errno set when
+    // the file cannot be opened or read.
+    bool nactirejstrik(char reg);
 
-// Segment k of the wavetable as the registers loaded so far make it, read
-// from its file if a note has not needed it yet. A ChybaSouboru when that
-// read fails.
-const int16_t* segmentrejstriku(int64_t k);
-// The largest |sample| of segment k (which segmentrejstriku has made current).
-int32_t vrcholsegmentu(int64_t k);
+    // Segment k of the wavetable as the registers loaded so far make it,
+    // read from its file if a note has not needed it yet. A ChybaSouboru
+    // when that read fails.
+    const int16_t* segment(int64_t k);
+    // The largest |sample| of segment k (which segment() has made current).
+    int32_t vrchol(int64_t k) const { return segmenty_[k].vrchol; }
+
+private:
+    // An open register file that some segments are still to be read from.
+    struct Zdroj {
+        platform::Soubor soubor;
+        std::string cesta;
+    };
+    // What each segment of the wavetable holds: its samples are current in
+    // rejstrpole, or all zero and not yet written there, or still to be
+    // read from a register file.
+    struct Segment {
+        bool aktualni = false;
+        std::shared_ptr<Zdroj> zdroj;   // null with !aktualni: silence
+        int32_t vrchol = 0;             // largest |sample|, once current
+    };
+
+    int16_t* data(int64_t k) { return rejstrpole_.get() + k * delkatonu; }
+    void zmervrchol(int64_t k);
+    ssize_t ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset);
+    bool nactinajednou(platform::Soubor& f);
+
+    std::string slozka_ = "rejstriky";
+    // The wavetable, pocetsegmentu segments of delkatonu samples. Left
+    // uninitialised: a segment is written before it is first read, so the
+    // memory of segments no note plays is never touched.
+    std::unique_ptr<int16_t[]> rejstrpole_;
+    Segment segmenty_[pocetsegmentu];
+};
 
 }  // namespace skladba

@@ -38,13 +38,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/beh.h"
 #include "base/stav.h"
+#include "engine/beh.h"
 #include "platform/system.h"
-#include "output/wav.h"
-#include "synth/mix.h"
-#include "synth/rejstrik.h"
-#include "engine/ton.h"
 
 namespace {
 
@@ -301,12 +297,17 @@ struct Model {
 
 Model g_model;
 
-void observeNote(int64_t start, int64_t segment, int sila) {
+int64_t g_pieceSamples = kPieceSamples;
+
+void observeNote(const skladba::SledovanaNota& n) {
+    const int64_t start = n.start;
+    const int64_t segment = n.segment;
+    const int sila = n.sila;
     ++g_model.notes;
     // These hold for every note, whether or not the model is on.
-    if (start < 0 || start + delkatonu > skladba::meze.skladba) {
+    if (start < 0 || start + delkatonu > g_pieceSamples) {
         fail("note mixed at start sample %lld, outside 0..%lld", static_cast<long long>(start),
-             static_cast<long long>(skladba::meze.skladba - delkatonu));
+             static_cast<long long>(g_pieceSamples - delkatonu));
     }
     if (segment < 0 || segment >= skladba::pocetsegmentu) {
         fail("note mixed from segment %lld", static_cast<long long>(segment));
@@ -320,7 +321,7 @@ void observeNote(int64_t start, int64_t segment, int sila) {
     }
     const auto end = static_cast<size_t>(start + delkatonu);
     if (g_model.sums.size() < end) g_model.sums.resize(end, 0);
-    const int16_t* seg = skladba::segmentrejstriku(segment);
+    const int16_t* seg = n.vzorky;
     int64_t* at = g_model.sums.data() + start;
     for (int i = 0; i < delkatonu; ++i) {
         // A voice is its sample scaled by the volume percent, truncated.
@@ -337,6 +338,7 @@ struct Outcome {
     std::string message;
     uint64_t wavDigest = 0;
     int64_t wavBytes = -1;
+    skladba::Stav stav;   // as the run left it
 };
 
 // FNV-1a over 8-byte words (then the odd tail bytes): fast enough for the
@@ -391,7 +393,7 @@ void checkLocation(const std::string& message, const std::string& score) {
 }
 
 // Streams aktualni.wav through the checks and a digest.
-void checkWav(const Workshop& w, Outcome& out) {
+void checkWav(const Workshop& w, Outcome& out, const skladba::Stav& stav) {
     const int fd = ::open(kWav, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("status 0 but no aktualni.wav: %s", std::strerror(errno));
     struct Closer {
@@ -417,9 +419,9 @@ void checkWav(const Workshop& w, Outcome& out) {
     }
     if (le32(b + 4) != data + 36) fail("RIFF size %u, data size %u", le32(b + 4), data);
     const int64_t samples = static_cast<int64_t>(data) / 2;
-    if (data % 2 != 0 || samples != skladba::stav.konecmixu) {
+    if (data % 2 != 0 || samples != stav.konecmixu) {
         fail("aktualni.wav holds %u data bytes, the last segment mixed ends at sample %lld", data,
-             static_cast<long long>(skladba::stav.konecmixu));
+             static_cast<long long>(stav.konecmixu));
     }
 
     const bool compare = g_model.on;
@@ -427,9 +429,9 @@ void checkWav(const Workshop& w, Outcome& out) {
         fail("the renderer reported notes up to sample %zu, the WAV has %lld samples", g_model.sums.size(),
              static_cast<long long>(samples));
     }
-    if (compare && static_cast<double>(g_model.peak) != skladba::stav.maximum) {
+    if (compare && static_cast<double>(g_model.peak) != stav.maximum) {
         fail("the notes mixed peak at %lld, the engine scaled for %.17g", static_cast<long long>(g_model.peak),
-             skladba::stav.maximum);
+             stav.maximum);
     }
     // The output scale: the peak becomes maxsignal, each sum is multiplied by
     // the quotient and truncated toward zero.
@@ -469,16 +471,15 @@ void placeSentinel() { writeFile(kWav, kSentinel, sizeof kSentinel - 1); }
 Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     writeFile(kScore, score);
     placeSentinel();
-    skladba::meze.krokykrivky = kCurveBudget;
-    skladba::meze.skladba = kPieceSamples;
     g_model.start(model);
-    skladba::sledovaninoty = observeNote;
     skladba::Nastaveni nastaveni;
+    nastaveni.meze.krokykrivky = kCurveBudget;
+    nastaveni.meze.skladba = kPieceSamples;
+    nastaveni.sledovaninoty = observeNote;
     nastaveni.varovani = true;
     const skladba::Vysledek r = skladba::spust(nastaveni);
-    skladba::sledovaninoty = nullptr;
 
-    Outcome out{r.status, r.zprava};
+    Outcome out{r.status, r.zprava, 0, -1, r.stav};
     for (const std::string& v : r.varovani) {
         // All but the count of warnings left out carry a place.
         if (v.find(": warning: ") != std::string::npos) checkLocation(v, score);
@@ -490,13 +491,13 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
 
     if (r.status == 0) {
         if (!r.zprava.empty()) fail("status 0 with a message: \"%s\"", r.zprava.c_str());
-        checkWav(w, out);
+        checkWav(w, out, r.stav);
     } else if (r.status == 1) {
         if (r.zprava.empty()) fail("status 1 without a message");
         const std::string prefix = std::string(kScore) + ":";
         if (r.zprava.compare(0, prefix.size(), prefix) == 0) checkLocation(r.zprava, score);
         // Only a mix that did not read back as written still makes a WAV.
-        if (skladba::stav.nesouhlasy == 0) {
+        if (r.stav.nesouhlasy == 0) {
             std::string wav;
             if (!readFile(kWav, wav)) fail("failed run removed aktualni.wav: \"%s\"", r.zprava.c_str());
             if (wav != kSentinel) fail("failed run replaced aktualni.wav: \"%s\"", r.zprava.c_str());
@@ -524,8 +525,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     InScratch inside(workshop.dir);
     const Outcome a = runOnce(workshop, score, true);
-    if (g_model.notes <= kPaddedMaxNotes && skladba::stav.krokykrivky <= kPaddedMaxCurveSteps &&
-        skladba::stav.konecmixu <= kModelSamples) {
+    if (g_model.notes <= kPaddedMaxNotes && a.stav.krokykrivky <= kPaddedMaxCurveSteps &&
+        a.stav.konecmixu <= kModelSamples) {
         // Zero bytes before the score, as many as put the reader's window
         // boundary after byte 1 + (a hash of the input) % size of the score.
         const size_t into = size > 0 ? 1 + static_cast<size_t>(fnv1a(score) % size) : 0;

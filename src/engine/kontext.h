@@ -1,0 +1,58 @@
+// The context of one run: everything a score command works on. The engine
+// state with the names the commands share, the score being read, the
+// wavetable, the mix, and who is watching. Every command receives it; a run
+// makes a fresh one and drops it at the end, so two runs never share a
+// variable and nothing has to be reset between them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "base/nota.h"
+#include "base/stav.h"
+#include "engine/pozorovatel.h"
+#include "score/ctenar.h"
+#include "synth/mix.h"
+#include "synth/rejstrik.h"
+
+namespace skladba {
+
+// A note or rest as it is placed, for tools that replay or analyse a score
+// (the benchmark's and the fuzz target's in-memory references); the
+// renderer never needs it.
+struct SledovanaNota {
+    int64_t start = 0;
+    int64_t segment = 0;
+    int sila = 0;
+    char reg = 0;
+    const int16_t* vzorky = nullptr;   // the segment's samples as the wavetable holds them now
+};
+using SledovaniNoty = std::function<void(const SledovanaNota&)>;
+
+struct Kontext {
+    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(stav, meze) {}
+    Kontext(const Kontext&) = delete;
+    Kontext& operator=(const Kontext&) = delete;
+
+    Stav stav;
+    Meze meze;
+    Partitura isoubor;       // the score
+    Rejstriky rejstriky;     // the wavetable and where registers are found
+    Mix mix;
+
+    Pozorovatel* pozorovatel = nullptr;
+    SledovaniNoty sledovaninoty;
+    // When false, notes are placed, checked and reported but not mixed: the
+    // check of a score renders nothing.
+    bool mixovat = true;
+
+    // The last note or rest placed, until the dots after it are read and it
+    // is known how long it sounds.
+    struct Odlozena {
+        bool je = false;
+        Nota nota;
+        int64_t kurzor = 0;   // the time cursor where it and its dots end
+    } odlozena;
+};
+
+}  // namespace skladba
