@@ -105,6 +105,11 @@ TEST(OddInput, TempoCurveWorkIsBounded) {
     meze.krokykrivky = 1000000;
     // An accelerando packs ever more nominal samples into each note.
     const Vysledek r = studio.hraj("t1 r-99 1" + std::string(50, 'c'), meze);
+    // A step back under a steep ritardando shrinks the curve's step out of
+    // the range of normal doubles, where every step costs a hundred times
+    // more: refused there, long before the budget.
+    const Vysledek strmy = studio.hraj("r1000 -48000 -48000 c");
+    EXPECT_NE(strmy.zprava.find("1:7: tempo curve too steep"), std::string::npos) << strmy.zprava;
     EXPECT_NE(r.zprava.find("tempo curve too long to compute"), std::string::npos) << r.zprava;
     ocekavejCistyKonec(studio, r);
 }

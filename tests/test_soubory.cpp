@@ -61,6 +61,17 @@ TEST(ScoreFile, RendersBesideItselfLikeTheRunWithoutArguments) {
     EXPECT_FALSE(studio.existuje("songs/bez-pripony.wav"));
 }
 
+// The WAV takes the score's name with its last extension replaced.
+TEST(ScoreFile, TheWavIsNamedAfterTheScore) {
+    Studio studio;
+    for (const auto& [score, wav] : {std::pair{"x.txt", "x.wav"}, {"v.1.txt", "v.1.wav"}, {".skryty", ".skryty.wav"},
+                                     {"bez", "bez.wav"}}) {
+        studio.soubor(score, "c");
+        EXPECT_EQ(test::skladba(studio.cesta(), {score}).status, 0) << score;
+        EXPECT_TRUE(studio.existuje(wav)) << score;
+    }
+}
+
 TEST(ScoreFile, ErrorsNameTheScoreAndKeepThePreviousWav) {
     Studio studio;
     slozkarejstriku(studio, "songs/rejstriky");

@@ -93,9 +93,13 @@ TEST(Render, JitterFollowsTheGeneratorAndTheSetting) {
     studio.hraj("S2cccc-cc");
     EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 33075 + 41 - 22050, 22050, 33075,
                                                     44100 + 18467 - 22050}));
-    // A jitter that could reach the beginning of the piece is dropped.
+    // A jitter that could reach the beginning of the piece is dropped, also
+    // one that would land exactly on it: the first draw, 41, is -22009 at S2,
+    // and the cursor stands at 22009 (rests from register 0 leave no click).
     studio.hraj("S2 1c4-3d");
     EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025}));
+    studio.hraj("R0 S2 4p 8p 16p 32p 64p 128p 256p 512p 1024p 11025p -0 4c");
+    EXPECT_EQ(starty(studio), (std::vector<int64_t>{22009}));
     // Eighths get half the jitter.
     studio.hraj("cccc- 8c");
     EXPECT_EQ(starty(studio), (std::vector<int64_t>{0, 11025, 22050, 33075 + (41 % 1764 - 882) * 4 / 8, 33075}));
@@ -127,6 +131,24 @@ TEST(Render, ASecondVoiceOverMinutesKeepsTheFirst) {
         EXPECT_EQ(notes[i].start, expected[i].start) << i;
         EXPECT_EQ(notes[i].segment, expected[i].segment) << i;
     }
+}
+
+// A piece may end exactly at the longest the mix holds, not a sample beyond.
+TEST(Render, APieceMayFillTheMixToItsLastSample) {
+    Studio studio;
+    Meze meze;
+    meze.skladba = 2 * int64_t{delkatonu};   // t30: a whole note is 176400 samples
+    EXPECT_EQ(studio.hraj("t30 1c", meze).status, 0);
+    EXPECT_NE(studio.hraj("t30 1c p", meze).zprava.find("piece too long"), std::string::npos);
+}
+
+// A register file that ends in half a sample: the odd byte is ignored, and
+// the segment it would have begun keeps the earlier register's sound.
+TEST(Render, TheOddLastByteOfARegisterIsIgnored) {
+    Studio studio;
+    studio.soubor("rejstriky/rejstr5.nes", test::registr(1, [](int, int) -> int16_t { return 0; }) + "\x7F");
+    ASSERT_EQ(studio.hraj("R5 ov >c").status, 0);
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{1}));
 }
 
 TEST(Render, NotesOutsideTheRegisterAreScoreErrors) {

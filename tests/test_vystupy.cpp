@@ -112,10 +112,14 @@ TEST(Midi, HoldsEveryNoteAsWritten) {
     EXPECT_EQ(m.tempo, 600000);   // t100: 0.6 s a quarter
     EXPECT_EQ(m.jmena, (std::vector<std::string>{"kus.txt", "R1", "R0"}));
     const std::vector<MidiNota> cekane = {
-        {1, 0, 60, 127, 0, 960}, {1, 0, 62, 127, 1440, 480}, {1, 0, 64, 127, 1920, 480},
+        {1, 0, 60, 127, 0, 1440}, {1, 0, 62, 127, 1440, 480}, {1, 0, 64, 127, 1920, 480},
         {1, 0, 65, 40, 2880, 1920}, {2, 1, 72, 40, 2880, 1920},
     };
     EXPECT_EQ(m.noty, cekane);
+    // A dot after a step back lengthens nothing before it.
+    studio.soubor("kus.txt", "S0 4c - . d");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid"}).status, 0);
+    EXPECT_EQ(prectimidi(studio.obsah("kus.mid")).noty.at(0).delka, 960);
 
     // Eleven registers: eleven channels, none of them the percussion channel.
     for (const char* reg : {"2", "3", "4", "5", "6", "7", "8", "9", "a"}) {
@@ -164,10 +168,10 @@ TEST(Midi, KeptWhenTheWavCannotBePutInPlace) {
 
 // A jittered canon, at one tempo and under a tempo curve: every note's tick,
 // played at the file's own tempo, is within one tick of the sample where the
-// note starts in the WAV.
+// note starts in the WAV, and lasts its value and its dots.
 TEST(Midi, StartsAreExactUnderJitter) {
-    const std::string hlas = "c d e c | c d e c | e f 2g | 4e f 2g |";
-    for (const std::string krivka : {"", "r-4"}) {
+    const std::string hlas = "c d e c | c d e. 8c | 4e f 2g | 4e f 2g |";
+    for (const std::string krivka : {"", "r-4", "S0 r-4"}) {
         Studio studio;
         Nastaveni n;
         n.cesty.midi = "kanon.mid";
@@ -176,8 +180,20 @@ TEST(Midi, StartsAreExactUnderJitter) {
         const std::vector<Studio::Nota> kliky = studio.noty();
         const Midi m = prectimidi(studio.obsah("kanon.mid"));
         ASSERT_EQ(m.noty.size(), 42u);
-        ASSERT_EQ(kliky.size(), 42u) << "two notes started on one sample";
         EXPECT_EQ(m.deleni, krivka.empty() ? 960 : 11025);
+        if (krivka == "S0 r-4") {
+            // One tick a sample, no jitter: each note of the top voice lasts
+            // until the next one starts, the dotted e included.
+            std::vector<MidiNota> horni;
+            for (const MidiNota& nota : m.noty) {
+                if (nota.klavesa >= 72) horni.push_back(nota);
+            }
+            std::sort(horni.begin(), horni.end(), [](const MidiNota& a, const MidiNota& b) { return a.tik < b.tik; });
+            ASSERT_EQ(horni.size(), 14u);
+            for (size_t i = 0; i + 1 < horni.size(); ++i) EXPECT_EQ(horni[i].tik + horni[i].delka, horni[i + 1].tik) << i;
+            continue;
+        }
+        ASSERT_EQ(kliky.size(), 42u) << "two notes started on one sample";
         std::vector<MidiNota> zbyva = m.noty;
         for (const Studio::Nota& klik : kliky) {
             // tick * tempo / division microseconds against start / 22050

@@ -77,7 +77,7 @@ std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasM
         const int64_t zacatek = tikmidi(cas, n.start);
         // A note of no length still sounds for a tick, so that its note off
         // comes after its note on.
-        const int64_t konec = std::max(zacatek + 1, tikmidi(cas, n.start + n.krok));
+        const int64_t konec = std::max(zacatek + 1, tikmidi(cas, n.start + n.delka));
         udalosti.push_back({zacatek, 1, klavesa, static_cast<uint8_t>(rychlostmidi(n.sila))});
         udalosti.push_back({konec, 0, klavesa, 64});
     }

@@ -226,12 +226,15 @@ void Kontrola::prikazscislem(int b, int64_t pozice) {
             n = in_.nahled();
         }
         if (jecislo(n) || n == '-') {
-            // The number as written, for the message; the reader takes it
-            // as a note value (or the "-" as a step back).
+            // The number as written, for the message; it is left where it
+            // is, for the reader takes it as a note value (or the "-" as a
+            // step back).
+            const Partitura::Znacka tady = in_.partitura().znacka();
             std::string cislo;
             while ((jecislo(in_.nahled()) || (cislo.empty() && in_.nahled() == '-')) && cislo.size() < 12) {
                 cislo += static_cast<char>(in_.dalsi());
             }
+            in_.partitura().vrat(tady);
             const std::string co = b == 's' ? "s with no number (the softest volume)"
                                  : b == 't' ? "t with no number, which is an error"
                                             : c + " with no number";
