@@ -1,8 +1,8 @@
 // What the commands tell an observer as they carry out the score: every note
 // and rest placed, every step back and every bar line. The renderer itself
 // needs none of it; the run sequence sets an observer when the score is
-// checked or a MIDI file or piano roll is asked for, and nothing is kept
-// otherwise.
+// checked or a MIDI file, a piano roll or sheet music is asked for, and
+// nothing is kept otherwise.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,13 @@ struct UlozenaNota {
     bool tecka = false;      // a dot: the rest after a note
     bool pismeno = false;    // a note letter (not a rest), whatever segment it reached
     int64_t pozice = 0;      // byte offset of its command in the score
+    // As written, for notation: the letter ("p" for a rest or a dot), the
+    // sharps (+) or flats (-) before it, the transposition in force, and the
+    // tempo curve's percentage (0: none).
+    char znak = 'p';
+    int posuvky = 0;
+    int transpozice = 0;
+    double ritard = 0.0;
 };
 
 class Pozorovatel {

@@ -133,6 +133,10 @@ void uloz(bool tecka) {
         u.tecka = tecka;
         u.pismeno = letter > 0;
         u.pozice = stav.pozicepovelu;
+        u.znak = stav.znak;
+        u.posuvky = stav.posuvky;
+        u.transpozice = stav.transpose;
+        u.ritard = stav.ritard;
         pozorovatel->nota(u);
     }
     stav.posuvky = 0;
