@@ -7,10 +7,12 @@
 
 #include "base/chyba.h"
 #include "base/stav.h"
+#include "engine/notace.h"
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
 #include "output/midi.h"
+#include "output/musicxml.h"
 #include "output/obalka.h"
 #include "output/obraz.h"
 #include "output/rozpracovany.h"
@@ -74,10 +76,11 @@ constexpr size_t nejvicvarovani = 100;
 
 // The observer of a run: keeps the sounding notes for the MIDI file and the
 // piano roll, with whether they were all placed at one tempo, and passes
-// everything on to the overview when there is one.
+// everything on to the overview and to the sheet music when there are.
 class Sber : public Pozorovatel {
 public:
     Prehled* prehled = nullptr;
+    Notace* notace = nullptr;
     bool sbirat = false;
     std::vector<Nota> noty;
     // The whole-note length every note and rest was placed at; -1 before the
@@ -86,6 +89,7 @@ public:
 
     void nota(const UlozenaNota& u) override {
         if (prehled) prehled->nota(u);
+        if (notace) notace->nota(u);
         if (!sbirat) return;
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
             celatempa = 0;
@@ -106,9 +110,11 @@ public:
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
+        if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
     }
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
+        if (notace) notace->takt(pozice);
     }
 
 private:
@@ -120,6 +126,7 @@ struct Nalezy {
     std::vector<Varovani> pismo;     // from the lexical check
     int64_t dalsichpismo = 0;
     std::unique_ptr<Prehled> prehled;
+    std::unique_ptr<Notace> notace;
     Sber sber;
 };
 
@@ -142,6 +149,7 @@ void spustsekvenci() {
         pripravvystup(cesty.vystup);
         if (!cesty.midi.empty()) pripravvystup(cesty.midi);
         if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
+        if (!cesty.musicxml.empty()) pripravvystup(cesty.musicxml);
     }
     nastavslozkurejstriku(cesty.rejstriky);
     if (!nactirejstrik(stav.reg)) chybasouboruerrno("cannot load the register", rejstrjmeno(stav.reg));
@@ -158,6 +166,15 @@ void prikazovasmycka() {
     } while (!isoubor.konec());
 }
 
+// The title of sheet music: the score's file name without its folder and
+// extension ("songs/kanon.txt" is "kanon").
+std::string nazevskladby(const std::string& jmeno) {
+    std::string n = jmeno.substr(jmeno.rfind('/') == std::string::npos ? 0 : jmeno.rfind('/') + 1);
+    const size_t tecka = n.rfind('.');
+    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
+    return n;
+}
+
 void dokonceni() {
     doznej();
     dopismix();
@@ -165,9 +182,9 @@ void dokonceni() {
     isoubor.zavri();
     postup.smaz();
     const Cesty& c = nastaveni->cesty;
-    std::unique_ptr<Rozpracovany> midi, obraz;
+    std::unique_ptr<Rozpracovany> midi, obraz, notopis;
     Souputnici souputnici;
-    if (!c.midi.empty() || !c.obraz.empty()) {
+    if (!c.midi.empty() || !c.obraz.empty() || !c.musicxml.empty()) {
         souputnici = [&] {
             const Sber& sber = nalezy.sber;
             std::vector<Rozpracovany*> hotove;
@@ -182,6 +199,16 @@ void dokonceni() {
                 kresliobraz(*obraz, sber.noty, obalka, PopisObrazu{c.jmenopartitury, mixbajtu / 4, stav.dozvuk});
                 obraz->dokonci();
                 hotove.push_back(obraz.get());
+            }
+            if (!c.musicxml.empty()) {
+                std::string bajty, proc;
+                if (!bajtymusicxml(nalezy.notace->zapis(), nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
+                    chybasouboru("cannot write " + c.musicxml + ": " + proc);
+                }
+                notopis = std::make_unique<Rozpracovany>(c.musicxml, platform::Docasny::notopis);
+                notopis->pis(bajty);
+                notopis->dokonci();
+                hotove.push_back(notopis.get());
             }
             return hotove;
         };
@@ -264,6 +291,7 @@ struct Uklid {
         nalezy.pismo.clear();
         nalezy.dalsichpismo = 0;
         nalezy.prehled.reset();
+        nalezy.notace.reset();
         nalezy.sber = Sber{};
     }
 };
@@ -283,9 +311,11 @@ Vysledek spust(const Nastaveni& n) {
     Uklid uklid;
     Vysledek r;
     if (n.varovani || n.kontrola) nalezy.prehled = std::make_unique<Prehled>(n.kontrola, nejvicvarovani);
+    if (!n.kontrola && !n.cesty.musicxml.empty()) nalezy.notace = std::make_unique<Notace>();
     nalezy.sber.prehled = nalezy.prehled.get();
+    nalezy.sber.notace = nalezy.notace.get();
     nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty());
-    if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
+    if (nalezy.prehled || nalezy.notace || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
     if (!n.cesty.obraz.empty()) obalkawav = &obalka;
     mixovat = !n.kontrola;
     // Warnings are placed while the score is still open, also when the run
