@@ -221,8 +221,9 @@ TEST(SheetMusic, OddScoresStayReadable) {
         << "eleven voices take three staves of four";
 }
 
-// A score too large for sheet music is refused, naming the limit, rather
-// than writing a file no program opens.
+// A score too large for sheet music, or with more voices at once than a
+// part holds, is refused, naming the limit, rather than writing a file no
+// program opens.
 TEST(SheetMusic, RefusesWhatWouldBeTooLarge) {
     Zapis z;
     z.tony.resize(3);
@@ -242,6 +243,11 @@ TEST(SheetMusic, RefusesWhatWouldBeTooLarge) {
     EXPECT_FALSE(bajtymusicxml(z, "kus", "skladba", out, chyba, meze));
     EXPECT_EQ(chyba, "the sheet music would pass 0 MiB");
     EXPECT_TRUE(out.empty());
+    // Sixty-five voices sounding at once on one instrument.
+    z.tony.resize(65);
+    for (size_t i = 0; i < z.tony.size(); ++i) z.tony[i] = z.tony[0], z.tony[i].hlas = static_cast<int32_t>(i);
+    EXPECT_FALSE(bajtymusicxml(z, "kus", "skladba", out, chyba));
+    EXPECT_EQ(chyba, "the score has more than 64 voices at once in R1, more than sheet music of one part holds");
 }
 
 // Outputs that cannot work are refused before anything is rendered; a score

@@ -49,7 +49,7 @@ void hlaskuj(const UlozenaNota& u, ZapsanyTon& t) {
         static const int kridla[] = {0, 0, 1, 1, 2, 3, 3, 4, 4, 5, 5, 6};   // C C# D D# E F F# G G# A A# B
         static const int becka[] = {0, 1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6};    // C Db D Eb E F Gb G Ab A Bb B
         const int pc = klavesa % 12;
-        pismeno = (u.posuvky + u.transpozice >= 0 ? kridla : becka)[pc];
+        pismeno = (int64_t{u.posuvky} + u.transpozice >= 0 ? kridla : becka)[pc];
         alter = modulo(klavesa - pultony[pismeno] + 6, 12) - 6;
     }
     t.krok = kroky[pismeno];

@@ -89,8 +89,9 @@ std::vector<Kus> rozloz(int64_t tiku, int64_t celanota, int64_t hodnota) {
     const int64_t g = std::gcd(tiku, celanota);
     const int64_t num = tiku / g, den = celanota / g;
     if (hodnota > 0) {
+        // A tuplet of up to about a million notes keeps the arithmetic in range.
         const int64_t o = lichacast(hodnota);
-        if (o > 1 && rozlozvpomeru(num, den, o, mocninapod(o), celanota, kusy)) return kusy;
+        if (o > 1 && o <= (int64_t{1} << 20) && rozlozvpomeru(num, den, o, mocninapod(o), celanota, kusy)) return kusy;
     }
     if (rozlozvpomeru(num, den, 1, 1, celanota, kusy)) return kusy;
     const int64_t o = lichacast(den);
@@ -255,7 +256,7 @@ public:
     bool pis(const std::string& nazev, const std::string& software, std::string& chyba);
 
 private:
-    void rozdelcasti();
+    bool rozdelcasti(std::string& chyba);
     void hlavicka(const std::string& nazev, const std::string& software);
     void takt(size_t c, size_t m);
     void atributy(const Cast& cast);
@@ -277,7 +278,10 @@ private:
     std::map<std::array<int, 3>, int> posuvky_;
 };
 
-void Pisar::rozdelcasti() {
+// Voices one part may hold at once: sixteen staves of four.
+constexpr size_t nejvichlasu = 64;
+
+bool Pisar::rozdelcasti(std::string& chyba) {
     std::array<int, 256> cast;
     cast.fill(-1);
     for (const ZapsanyTon& t : z_.tony) {
@@ -328,7 +332,14 @@ void Pisar::rozdelcasti() {
                 auto it = u.lower_bound(po);
                 if (it == u.begin() || std::prev(it)->second <= od) break;
             }
-            if (h == cast.hlasy.size()) cast.hlasy.emplace_back();
+            if (h == cast.hlasy.size()) {
+                if (h == nejvichlasu) {
+                    chyba = "the score has more than " + std::to_string(nejvichlasu) + " voices at once in " +
+                            jmenorejstriku(cast.reg) + ", more than sheet music of one part holds";
+                    return false;
+                }
+                cast.hlasy.emplace_back();
+            }
             Hlas& hlas = cast.hlasy[h];
             hlas.useky[od] = po;
             for (Prvek& e : l.prvky) {
@@ -369,6 +380,7 @@ void Pisar::rozdelcasti() {
         std::stable_sort(cast.hlasy.begin(), cast.hlasy.end(),
                          [](const Hlas& x, const Hlas& y) { return x.osnova < y.osnova; });
     }
+    return true;
 }
 
 void Pisar::hlavicka(const std::string& nazev, const std::string& software) {
@@ -597,8 +609,13 @@ void Pisar::takt(size_t c, size_t m) {
 }
 
 bool Pisar::pis(const std::string& nazev, const std::string& software, std::string& chyba) {
+    if (z_.celanota < 4 || z_.celanota % 4 != 0 || z_.celanota > (int64_t{1} << 22)) {
+        chyba = "a whole note of " + std::to_string(z_.celanota) + " ticks: sheet music needs a multiple of 4 "
+                "up to 2^22";
+        return false;
+    }
     metrum_ = urcimetrum(z_);
-    rozdelcasti();
+    if (!rozdelcasti(chyba)) return false;
     int64_t konec = 0;
     for (const ZapsanyTon& t : z_.tony) konec = std::max(konec, t.zacatek + std::max<int64_t>(t.delka, 1));
     takty_.push_back(0);
