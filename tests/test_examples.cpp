@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <tuple>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "midi.h"
+#include "notopis.h"
 #include "proces.h"
 #include "wavdata.h"
 
@@ -259,6 +263,69 @@ TEST_P(GoldenExample, RendersToTheRecordedBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scores, GoldenExample, ::testing::ValuesIn(priklady()), jmenoTestu);
+
+class SheetMusicExample : public ::testing::TestWithParam<std::string> {};
+
+// Every example as sheet music: it keeps the schema, every voice fills
+// every measure, MuseScore 3 opens it without an error, and MuseScore's own
+// MIDI export of it plays the notes of skladba's --midi: the same keys, each
+// starting within a sixteenth and lasting its value as written (or with its
+// dot, which --midi leaves out).
+TEST_P(SheetMusicExample, OpensInMuseScoreWithTheNotesOfTheMidiFile) {
+    namespace t = skladba::test;
+    if (!t::jemusescore()) GTEST_SKIP() << "MuseScore 3 (mscore3) is not installed";
+    Pracoviste p;
+    const std::string work = p.work().string();
+    t::zapis((p.work() / "kus.txt").string(), priklad(GetParam()));
+    const t::Beh r = t::skladba(work, {"kus.txt", "-q", "--midi", "kus.mid", "--musicxml", "kus.musicxml"});
+    const std::string skipped = SKLADBA_SKIPPED_REGISTERS;
+    if (r.status != 0 && !skipped.empty() && r.err.find("cannot load register") != std::string::npos) {
+        GTEST_SKIP() << "examples/" << GetParam() << " needs a register this build did not make: " << skipped;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(t::chybynotopisu(work, {"kus.musicxml"}), "");
+    ASSERT_EQ(t::musescore(work, "kus.musicxml", "ms.mid"), "");
+
+    struct Nota {
+        int klavesa;
+        double start, delka, ctvrtka;
+    };
+    auto noty = [](const t::Midi& m) {
+        std::vector<Nota> v;
+        for (const t::MidiNota& n : m.noty) {
+            v.push_back({n.klavesa, m.sekundy(n.tik), m.sekundy(n.tik + n.delka) - m.sekundy(n.tik), m.ctvrtka(n.tik)});
+        }
+        return v;
+    };
+    const std::vector<Nota> nase = noty(t::prectimidi(obsah(p.work() / "kus.mid")));
+    const std::vector<Nota> jejich = noty(t::prectimidi(obsah(p.work() / "ms.mid")));
+    EXPECT_EQ(nase.size(), jejich.size());
+    // Pairs of one key that start within a sixteenth, the closest first.
+    auto rozdildelky = [](const Nota& a, const Nota& b) { return std::abs(b.delka - a.delka); };
+    std::vector<std::tuple<double, size_t, size_t>> pary;
+    for (size_t i = 0; i < nase.size(); ++i) {
+        for (size_t j = 0; j < jejich.size(); ++j) {
+            const double posun = std::abs(jejich[j].start - nase[i].start);
+            if (nase[i].klavesa == jejich[j].klavesa && posun <= jejich[j].ctvrtka / 4) {
+                pary.emplace_back(posun + rozdildelky(nase[i], jejich[j]), i, j);
+            }
+        }
+    }
+    std::sort(pary.begin(), pary.end());
+    std::vector<bool> nasespojene(nase.size()), jejichspojene(jejich.size());
+    for (const auto& [cena, i, j] : pary) {
+        if (nasespojene[i] || jejichspojene[j]) continue;
+        nasespojene[i] = jejichspojene[j] = true;
+        EXPECT_LE(rozdildelky(nase[i], jejich[j]), jejich[j].ctvrtka / 4)
+            << "key " << nase[i].klavesa << " at " << nase[i].start << " s lasts " << nase[i].delka << " s, in MuseScore "
+            << jejich[j].delka << " s";
+    }
+    for (size_t i = 0; i < nase.size(); ++i) {
+        EXPECT_TRUE(nasespojene[i]) << "MuseScore plays no key " << nase[i].klavesa << " near " << nase[i].start << " s";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scores, SheetMusicExample, ::testing::ValuesIn(priklady()), jmenoTestu);
 
 class Utf16Example : public ::testing::TestWithParam<std::string> {};
 

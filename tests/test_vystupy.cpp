@@ -12,6 +12,9 @@
 #include "base/stav.h"
 #include "platform/system.h"
 #include "engine/beh.h"
+#include "midi.h"
+#include "notopis.h"
+#include "output/musicxml.h"
 #include "proces.h"
 #include "studio.h"
 
@@ -20,84 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Beh;
+using test::Midi;
+using test::MidiNota;
+using test::prectimidi;
 using test::Studio;
-
-struct MidiNota {
-    size_t stopa;
-    int kanal, klavesa, rychlost;
-    int64_t tik, delka;
-    bool operator==(const MidiNota& o) const {
-        return std::tie(stopa, kanal, klavesa, rychlost, tik, delka) ==
-               std::tie(o.stopa, o.kanal, o.klavesa, o.rychlost, o.tik, o.delka);
-    }
-};
-
-struct Midi {
-    int format = -1, deleni = 0;
-    int64_t tempo = 0;
-    std::vector<std::string> jmena;   // each track's name
-    std::vector<MidiNota> noty;       // in the order their note offs come
-};
-
-// Just enough of the format for what skladba writes: no running status.
-Midi prectimidi(const std::string& b) {
-    auto cislo = [&](size_t at, int bajtu) {
-        int64_t v = 0;
-        for (int i = 0; i < bajtu; ++i) v = v << 8 | static_cast<uint8_t>(b.at(at + i));
-        return v;
-    };
-    Midi m;
-    if (b.compare(0, 4, "MThd") != 0) return m;
-    m.format = static_cast<int>(cislo(8, 2));
-    m.deleni = static_cast<int>(cislo(12, 2));
-    size_t at = 14;
-    for (int64_t s = 0; s < cislo(10, 2); ++s) {
-        EXPECT_EQ(b.substr(at, 4), "MTrk");
-        const size_t konec = at + 8 + static_cast<size_t>(cislo(at + 4, 4));
-        at += 8;
-        m.jmena.emplace_back();
-        int64_t tik = 0;
-        std::vector<std::pair<int, int64_t>> zaznene;   // key, start
-        std::vector<int> rychlosti;
-        while (at < konec) {
-            int64_t krok = 0;
-            uint8_t c = 0;
-            do {
-                c = static_cast<uint8_t>(b.at(at++));
-                krok = krok << 7 | (c & 0x7F);
-            } while (c & 0x80);
-            tik += krok;
-            const uint8_t st = static_cast<uint8_t>(b.at(at++));
-            if (st == 0xFF) {
-                const uint8_t typ = static_cast<uint8_t>(b.at(at++));
-                const size_t delka = static_cast<uint8_t>(b.at(at++));
-                if (typ == 0x03) m.jmena.back() = b.substr(at, delka);
-                if (typ == 0x51) m.tempo = cislo(at, 3);
-                at += delka;
-                continue;
-            }
-            const int klavesa = static_cast<uint8_t>(b.at(at));
-            const int rychlost = static_cast<uint8_t>(b.at(at + 1));
-            at += 2;
-            if ((st & 0xF0) == 0x90) {
-                zaznene.push_back({klavesa, tik});
-                rychlosti.push_back(rychlost);
-                continue;
-            }
-            for (size_t i = 0; i < zaznene.size(); ++i) {
-                if (zaznene[i].first != klavesa) continue;
-                m.noty.push_back({m.jmena.size() - 1, st & 0x0F, klavesa, rychlosti[i], zaznene[i].second,
-                                  tik - zaznene[i].second});
-                zaznene.erase(zaznene.begin() + static_cast<long>(i));
-                rychlosti.erase(rychlosti.begin() + static_cast<long>(i));
-                break;
-            }
-        }
-        EXPECT_EQ(b.substr(at - 3, 3), std::string("\xFF\x2F\x00", 3)) << "end of track " << s;
-        at = konec;
-    }
-    return m;
-}
 
 // Values, a dot, a rest, a volume, a chord over a register change: every
 // note on the tick of its value at the file's tempo, one track per register.
@@ -107,6 +36,7 @@ TEST(Midi, HoldsEveryNoteAsWritten) {
     Beh r = test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid"});
     ASSERT_EQ(r.status, 0) << r.err;
     Midi m = prectimidi(studio.obsah("kus.mid"));
+    EXPECT_TRUE(m.cele);
     EXPECT_EQ(m.format, 1);
     EXPECT_EQ(m.deleni, 960);
     EXPECT_EQ(m.tempo, 600000);   // t100: 0.6 s a quarter
@@ -245,6 +175,97 @@ TEST(PianoRoll, ParsesAndHoldsOneBarPerNote) {
     EXPECT_EQ(r.out.substr(0, 66), "5 kus.txt: 0:07.00, 5 notes\n0 prazdny.txt: 0:00.00, 0 notes\n1 a<&>");
 }
 
+// Sheet music of a score in 3/4 that uses most of the language: the bars
+// give the time signature; a chord, sharps, flats and a transposition are
+// spelled as written; sixths of a whole are triplets; a step back into a
+// half note writes a second voice; a dot, a note tied over a bar line, the
+// tempo with its curve and a volume as dynamics. The file keeps the schema
+// and every voice fills every measure.
+TEST(SheetMusic, WritesTheScoreAsWritten) {
+    Studio studio;
+    studio.soubor("kus.txt", "t96 S0 4 o1 c - e >f <h | 6 c d e 4 T-2 c T0 | 2 d - 4 f g a | s50 2 c. | "
+                             "r10 4 c d e | r0 2 f 4 p | 2 g a 2 h");
+    const Beh r = test::skladba(studio.cesta(), {"kus.txt", "--musicxml", "kus.musicxml"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string x = studio.obsah("kus.musicxml");
+    for (const char* cekane : {
+             "<work-title>kus</work-title>", "<part-name>Organ</part-name>", "<beats>3</beats>",
+             "<beat-type>4</beat-type>", "<chord/>\n        <pitch>\n          <step>E</step>",
+             "<step>F</step>\n          <alter>1</alter>", "<step>B</step>\n          <alter>-1</alter>",
+             "<accidental>sharp</accidental>", "<actual-notes>3</actual-notes>", "<voice>2</voice>",
+             "<type>half</type>\n        <dot/>", "<tie type=\"start\"/>", "<tied type=\"stop\"/>",
+             "<per-minute>96</per-minute>", "<sound tempo=\"96\"/>", "<words>rit.</words>",
+             "<words>a tempo</words>", "<pp/>"}) {
+        EXPECT_NE(x.find(cekane), std::string::npos) << "no " << cekane;
+    }
+    // The B flat transposed from c: spelled B flat, not A sharp.
+    EXPECT_EQ(x.find("<step>A</step>\n          <alter>1</alter>"), std::string::npos);
+    EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"kus.musicxml"}), "");
+}
+
+// Scores at the edges of the language still give a file that keeps the
+// schema and fills every measure: values no tuplet writes cleanly, values
+// finer than any type, notes that take no time (grace notes), a step back
+// into the middle of a note, a chord of unequal notes, eleven voices at
+// once, a step back far past the start, a note longer than a measure, only
+// rests, nothing at all, and a silent segment.
+TEST(SheetMusic, OddScoresStayReadable) {
+    Studio studio;
+    const std::vector<std::string> kusy = {
+        "3 c 5 d 7 e 11 f 13 g 4 a",
+        "1000 c d e 2048 f g 4 a 100000 c c c 4 d",
+        "4 c 2000000000 d - e 4 f",
+        "2 c 4 - e f g 2 - a",
+        "4 c - 8 e g 4 d - 2 f",
+        "2 c d -2 e f -2 g a -2 h c -2 d e -2 f g -2 a h -2 c d -2 e f -2 g a -2 h c",
+        "4 c d -1000000 e 1 c.. | 2 c",
+        "p p - c p . - d",
+        "( nothing )",
+        "ov c om c",
+    };
+    std::vector<std::string> soubory;
+    for (size_t i = 0; i < kusy.size(); ++i) {
+        const std::string jmeno = "kus" + std::to_string(i);
+        studio.soubor(jmeno + ".txt", kusy[i]);
+        const Beh r = test::skladba(studio.cesta(), {jmeno + ".txt", "--musicxml", jmeno + ".musicxml"});
+        ASSERT_EQ(r.status, 0) << kusy[i] << ": " << r.err;
+        soubory.push_back(jmeno + ".musicxml");
+    }
+    EXPECT_EQ(test::chybynotopisu(studio.cesta(), soubory), "");
+    EXPECT_NE(studio.obsah("kus2.musicxml").find("<grace/>"), std::string::npos);
+    EXPECT_NE(studio.obsah("kus5.musicxml").find("<staves>3</staves>"), std::string::npos)
+        << "eleven voices take three staves of four";
+}
+
+// A score too large for sheet music, or with more voices at once than a
+// part holds, is refused, naming the limit, rather than writing a file no
+// program opens.
+TEST(SheetMusic, RefusesWhatWouldBeTooLarge) {
+    Zapis z;
+    z.tony.resize(3);
+    for (size_t i = 0; i < 3; ++i) {
+        z.tony[i].zacatek = static_cast<int64_t>(i) * 400;
+        z.tony[i].delka = 4;
+        z.tony[i].reg = static_cast<char>('1' + i);
+        z.tony[i].pauza = false;
+    }
+    std::string out, chyba;
+    MezeNotopisu meze;
+    meze.bunek = 100;
+    EXPECT_FALSE(bajtymusicxml(z, "kus", "skladba", out, chyba, meze));
+    EXPECT_EQ(chyba, "the score would need 201 measures in 3 parts, more than sheet music of 100 measures in all holds");
+    meze = MezeNotopisu{};
+    meze.bajtu = 10000;
+    EXPECT_FALSE(bajtymusicxml(z, "kus", "skladba", out, chyba, meze));
+    EXPECT_EQ(chyba, "the sheet music would pass 0 MiB");
+    EXPECT_TRUE(out.empty());
+    // Sixty-five voices sounding at once on one instrument.
+    z.tony.resize(65);
+    for (size_t i = 0; i < z.tony.size(); ++i) z.tony[i] = z.tony[0], z.tony[i].hlas = static_cast<int32_t>(i);
+    EXPECT_FALSE(bajtymusicxml(z, "kus", "skladba", out, chyba));
+    EXPECT_EQ(chyba, "the score has more than 64 voices at once in R1, more than sheet music of one part holds");
+}
+
 // Outputs that cannot work are refused before anything is rendered; a score
 // that fails keeps the previous files; nothing temporary is left behind.
 TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
@@ -252,13 +273,18 @@ TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
     studio.soubor("kus.txt", "c d e");
     studio.soubor("zly.txt", "c d t0");
     studio.soubor("zly.mid", "previous");
+    studio.soubor("zly.musicxml", "previous");
     const std::pair<std::vector<std::string>, const char*> pripady[] = {
         {{"kus.txt", "--midi", "no/such/kus.mid"}, "skladba: cannot write no/such/kus.mid: there is no folder no/such\n"},
         {{"kus.txt", "--midi", "kus.txt"}, "skladba: refusing to write kus.txt: it is the score itself\n"},
         {{"kus.txt", "--piano-roll", "kus.wav"}, "skladba: refusing to write kus.wav: it is the WAV itself\n"},
         {{"kus.txt", "--midi", "a", "--piano-roll", "a"},
          "skladba: refusing to write a twice: name one file for --midi and another for --piano-roll\n"},
-        {{"zly.txt", "--midi", "zly.mid"},
+        {{"kus.txt", "--midi", "a", "--musicxml", "a"},
+         "skladba: refusing to write a twice: name one file for --midi and another for --musicxml\n"},
+        {{"kus.txt", "--musicxml", "-"},
+         "skladba: cannot write -: --musicxml needs a file name, not standard output\n"},
+        {{"zly.txt", "--midi", "zly.mid", "--musicxml", "zly.musicxml"},
          "skladba: zly.txt:1:5: tempo must be a positive number of quarter notes per minute\n"},
     };
     for (const auto& [argumenty, zprava] : pripady) {
@@ -267,10 +293,12 @@ TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
         EXPECT_EQ(r.err, zprava);
     }
     EXPECT_EQ(test::skladba(studio.cesta(), {"--check", "kus.txt", "--midi", "x.mid"}).status, 2);
+    EXPECT_EQ(test::skladba(studio.cesta(), {"--check", "kus.txt", "--musicxml", "x.musicxml"}).status, 2);
     EXPECT_EQ(studio.obsah("zly.mid"), "previous");
+    EXPECT_EQ(studio.obsah("zly.musicxml"), "previous");
     std::set<std::string> zbylo;
     for (const auto& e : fs::directory_iterator(studio.cesta())) zbylo.insert(e.path().filename());
-    EXPECT_EQ(zbylo, (std::set<std::string>{"kus.txt", "zly.txt", "zly.mid", "rejstriky"}));
+    EXPECT_EQ(zbylo, (std::set<std::string>{"kus.txt", "zly.txt", "zly.mid", "zly.musicxml", "rejstriky"}));
 }
 
 }  // namespace

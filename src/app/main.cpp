@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     const bool spartiturou = !volby.partitury.empty();
-    if (volby.kontrola && (!volby.midi.empty() || !volby.obraz.empty())) {
-        return chybapouziti("--check renders nothing: leave out --midi and --piano-roll");
+    if (volby.kontrola && (!volby.midi.empty() || !volby.obraz.empty() || !volby.musicxml.empty())) {
+        return chybapouziti("--check renders nothing: leave out --midi, --piano-roll and --musicxml");
     }
     if (volby.hlidat) {
         if (!spartiturou) return chybapouziti("--watch needs a score file to watch");

@@ -28,6 +28,7 @@ const char napoveda[] =
     "  -q, --quiet           print no warnings about the score while rendering\n"
     "      --midi FILE       also write the notes as a Standard MIDI File\n"
     "      --piano-roll FILE also draw the render as an SVG piano roll\n"
+    "      --musicxml FILE   also write the score as sheet music (MusicXML 4.0)\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -60,6 +61,7 @@ const Moznost moznosti[] = {
     {"quiet", 'q', false, [](Volby& v, const std::string&) { v.tichy = true; }},
     {"midi", 0, true, [](Volby& v, const std::string& h) { v.midi = h; }},
     {"piano-roll", 0, true, [](Volby& v, const std::string& h) { v.obraz = h; }},
+    {"musicxml", 0, true, [](Volby& v, const std::string& h) { v.musicxml = h; }},
     {"help", 'h', false, [](Volby& v, const std::string&) { v.napoveda = true; }},
     {"version", 0, false, [](Volby& v, const std::string&) { v.verze = true; }},
 };
@@ -226,22 +228,32 @@ void overzapisovany(const std::string& cesta, const Cesty& c) {
     overslozkuvystupu(cesta);
 }
 
-// The files of the run: the outputs as above, the MIDI file and the piano
-// roll neither the WAV nor each other, and the score none of the run's
-// temporary files, which the run empties and removes.
+// The files of the run: the outputs as above, the MIDI file, the piano roll
+// and the sheet music neither the WAV nor each other, and the score none of
+// the run's temporary files, which the run empties and removes.
 void overcesty(const Cesty& c) {
-    const std::vector<std::string> vystupy = {c.vystup, c.midi, c.obraz};
+    const std::vector<std::string> vystupy = {c.vystup, c.midi, c.obraz, c.musicxml};
     for (const std::string& v : vystupy) {
         if (!v.empty()) overzapisovany(v, c);
     }
-    for (const std::string& pribuzny : {c.midi, c.obraz}) {
-        if (pribuzny == "-") chybasouboru("cannot write -: the MIDI file and the piano roll need a file name");
-        if (!pribuzny.empty() && totez(pribuzny, c.vystup)) {
-            chybasouboru("refusing to write " + pribuzny + ": it is the WAV itself");
+    const std::pair<const std::string*, const char*> pribuzne[] = {
+        {&c.midi, "--midi"}, {&c.obraz, "--piano-roll"}, {&c.musicxml, "--musicxml"}};
+    for (const auto& [pribuzny, volba] : pribuzne) {
+        if (*pribuzny == "-") {
+            chybasouboru(std::string("cannot write -: ") + volba + " needs a file name, not standard output");
+        }
+        if (!pribuzny->empty() && totez(*pribuzny, c.vystup)) {
+            chybasouboru("refusing to write " + *pribuzny + ": it is the WAV itself");
         }
     }
-    if (!c.midi.empty() && totez(c.midi, c.obraz)) {
-        chybasouboru("refusing to write " + c.midi + " twice: name one file for --midi and another for --piano-roll");
+    for (size_t i = 0; i < 3; ++i) {
+        for (size_t j = i + 1; j < 3; ++j) {
+            const std::string& a = *pribuzne[i].first;
+            if (!a.empty() && totez(a, *pribuzne[j].first)) {
+                chybasouboru("refusing to write " + a + " twice: name one file for " + pribuzne[i].second +
+                             " and another for " + pribuzne[j].second);
+            }
+        }
     }
     std::vector<std::string> docasne = {c.mix};
     for (const std::string& v : vystupy) {
@@ -331,8 +343,12 @@ Cesty urcicesty(const Volby& v) {
     }
     c.midi = v.midi;
     c.obraz = v.obraz;
+    c.musicxml = v.musicxml;
     // A check writes nothing; a run without a score or -o writes as it always has.
-    if (!v.kontrola && (spartiturou || !v.vystup.empty() || !c.midi.empty() || !c.obraz.empty())) overcesty(c);
+    if (!v.kontrola && (spartiturou || !v.vystup.empty() || !c.midi.empty() || !c.obraz.empty() ||
+                        !c.musicxml.empty())) {
+        overcesty(c);
+    }
     return c;
 }
 

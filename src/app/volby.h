@@ -21,6 +21,7 @@ struct Volby {
     bool tichy = false;                   // -q, --quiet
     std::string midi;                     // --midi
     std::string obraz;                    // --piano-roll
+    std::string musicxml;                 // --musicxml
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
 };

@@ -8,10 +8,12 @@
 #include "base/chyba.h"
 #include "base/stav.h"
 #include "engine/kontext.h"
+#include "engine/notace.h"
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
 #include "output/midi.h"
+#include "output/musicxml.h"
 #include "output/obalka.h"
 #include "output/obraz.h"
 #include "output/rozpracovany.h"
@@ -33,10 +35,11 @@ constexpr size_t nejvicvarovani = 100;
 // The observer of a run: keeps the sounding notes for the MIDI file and the
 // piano roll, with whether they were all placed at one tempo, passes every
 // command read to whoever follows them, and everything else on to the
-// overview when there is one.
+// overview and to the sheet music when there are.
 class Sber : public Pozorovatel {
 public:
     Prehled* prehled = nullptr;
+    Notace* notace = nullptr;
     bool sbirat = false;
     std::function<void(int64_t, int64_t)> sledovaniprikazu;
     std::vector<Nota> noty;
@@ -49,6 +52,7 @@ public:
     }
     void nota(const UlozenaNota& u) override {
         if (prehled) prehled->nota(u);
+        if (notace) notace->nota(u);
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
             celatempa = 0;
         } else if (celatempa < 0) {
@@ -61,9 +65,11 @@ public:
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
+        if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
     }
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
+        if (notace) notace->takt(pozice);
     }
 };
 
@@ -94,6 +100,7 @@ private:
     std::vector<Varovani> pismo_;     // from the lexical check
     int64_t dalsichpismo_ = 0;
     std::unique_ptr<Prehled> prehled_;
+    std::unique_ptr<Notace> notace_;   // the sheet music, when asked for
     Sber sber_;
     std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
     // The progress line of a long render: shown from half a second on, at
@@ -156,6 +163,7 @@ void Beh::spustsekvenci() {
         pripravvystup(cesty.vystup);
         if (!cesty.midi.empty()) pripravvystup(cesty.midi);
         if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
+        if (!cesty.musicxml.empty()) pripravvystup(cesty.musicxml);
     }
     // A check renders nothing: it loads the registers only where they are
     // (to report one that is missing), and needs no header template.
@@ -185,6 +193,19 @@ void Beh::prikazovasmycka() {
     doznej(k_);
 }
 
+namespace {
+
+// The title of sheet music: the score's file name without its folder and
+// extension ("songs/kanon.txt" is "kanon").
+std::string nazevskladby(const std::string& jmeno) {
+    std::string n = jmeno.substr(jmeno.rfind('/') == std::string::npos ? 0 : jmeno.rfind('/') + 1);
+    const size_t tecka = n.rfind('.');
+    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
+    return n;
+}
+
+}  // namespace
+
 void Beh::dokonceni() {
     k_.mix.dopismix();
     ohlasnesouhlasy();
@@ -192,9 +213,9 @@ void Beh::dokonceni() {
     k_.isoubor.zavri();
     smazpostup();
     const Cesty& c = n_.cesty;
-    std::unique_ptr<Rozpracovany> midi, obraz;
+    std::unique_ptr<Rozpracovany> midi, obraz, notopis;
     Souputnici souputnici;
-    if (!c.midi.empty() || !c.obraz.empty()) {
+    if (!c.midi.empty() || !c.obraz.empty() || !c.musicxml.empty()) {
         souputnici = [&] {
             std::vector<Rozpracovany*> hotove;
             if (!c.midi.empty()) {
@@ -208,6 +229,16 @@ void Beh::dokonceni() {
                 kresliobraz(*obraz, sber_.noty, *obalka_, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
                 obraz->dokonci();
                 hotove.push_back(obraz.get());
+            }
+            if (!c.musicxml.empty()) {
+                std::string bajty, proc;
+                if (!bajtymusicxml(notace_->zapis(), nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
+                    chybasouboru("cannot write " + c.musicxml + ": " + proc);
+                }
+                notopis = std::make_unique<Rozpracovany>(c.musicxml, platform::Docasny::notopis);
+                notopis->pis(bajty);
+                notopis->dokonci();
+                hotove.push_back(notopis.get());
             }
             return hotove;
         };
@@ -284,10 +315,12 @@ Vysledek Beh::spust() {
     zacatek_ = platform::ted();
     Vysledek r;
     if (n_.varovani || n_.kontrola) prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    if (!n_.kontrola && !n_.cesty.musicxml.empty()) notace_ = std::make_unique<Notace>();
     sber_.prehled = prehled_.get();
+    sber_.notace = notace_.get();
     sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty());
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
-    if (prehled_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
+    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
     if (!n_.cesty.obraz.empty()) obalka_ = std::make_unique<Obalka>();
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.

@@ -21,6 +21,7 @@ struct Cesty {
     std::string rejstriky = "rejstriky";           // registers and the header template
     std::string midi;                              // the MIDI file, if one is wanted
     std::string obraz;                             // the piano roll (SVG), if one is wanted
+    std::string musicxml;                          // sheet music (MusicXML), if it is wanted
 };
 
 struct Nastaveni {

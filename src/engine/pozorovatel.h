@@ -1,8 +1,8 @@
 // What the commands tell an observer as they carry out the score: every
 // command read, every note and rest placed and then how long it sounds,
 // every step back and every bar line. The renderer itself needs none of it;
-// the run sequence sets an observer when the score is checked or a MIDI file
-// or piano roll is asked for, and nothing is kept otherwise.
+// the run sequence sets an observer when the score is checked or a MIDI file,
+// a piano roll or sheet music is asked for, and nothing is kept otherwise.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,13 @@ struct UlozenaNota {
     int64_t celatempa = 0;   // whole-note length in samples at the time (under a curve, its base)
     bool krivka = false;     // placed under a tempo curve
     bool pismeno = false;    // a note letter (not a rest), whatever segment it reached
+    // As written, for notation: the letter ("p" for a rest or a dot), the
+    // sharps (+) or flats (-) before it, the transposition in force, and the
+    // tempo curve's percentage (0: none).
+    char znak = 'p';
+    int posuvky = 0;
+    int transpozice = 0;
+    double ritard = 0.0;
 };
 
 class Pozorovatel {

@@ -124,6 +124,10 @@ void uloz(Kontext& k, bool tecka) {
         u.celatempa = s.tempo;
         u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
+        u.znak = s.znak;
+        u.posuvky = s.posuvky;
+        u.transpozice = s.transpose;
+        u.ritard = s.ritard;
         k.pozorovatel->nota(u);
     }
     if (tecka) {

@@ -374,7 +374,7 @@ void cekejnaklavesu() {
 
 namespace {
 
-constexpr int pocetdocasnych = 4;
+constexpr int pocetdocasnych = static_cast<int>(Docasny::notopis) + 1;
 // Paths are copied here, so that the signal handler reads only memory that
 // never moves.
 char docasnacesta[pocetdocasnych][PATH_MAX];

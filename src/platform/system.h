@@ -157,7 +157,7 @@ struct Otisk {
 Otisk otisk(const char* path);
 
 // Files the process must remove if it is interrupted.
-enum class Docasny { mix, wav, midi, obraz };
+enum class Docasny { mix, wav, midi, obraz, notopis };
 void oznacdocasny(Docasny which, const std::string& path);
 void odznacdocasny(Docasny which);
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the marked files, restore the

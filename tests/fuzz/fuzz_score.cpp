@@ -63,6 +63,7 @@ constexpr const char* kScore = "aktualni.txt";
 constexpr const char* kWav = "aktualni.wav";
 constexpr const char* kWavPart = "aktualni.wav.part";
 constexpr const char* kMix = "_.tmp";
+constexpr const char* kSheet = "aktualni.musicxml";
 
 const char kSentinel[] = "previous aktualni.wav: a failed run must leave this as it is\n";
 
@@ -477,6 +478,9 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     nastaveni.meze.skladba = kPieceSamples;
     nastaveni.sledovaninoty = observeNote;
     nastaveni.varovani = true;
+    // The first run also writes the score as sheet music.
+    if (model) nastaveni.cesty.musicxml = kSheet;
+    ::unlink(kSheet);
     const skladba::Vysledek r = skladba::spust(nastaveni);
 
     Outcome out{r.status, r.zprava, 0, -1, r.stav};
@@ -492,6 +496,12 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     if (r.status == 0) {
         if (!r.zprava.empty()) fail("status 0 with a message: \"%s\"", r.zprava.c_str());
         checkWav(w, out, r.stav);
+        std::string sheet;
+        const std::string end = "</score-partwise>\n";
+        if (model && (!readFile(kSheet, sheet) || sheet.size() < end.size() ||
+                      sheet.compare(sheet.size() - end.size(), end.size(), end) != 0)) {
+            fail("status 0 without a complete %s", kSheet);
+        }
     } else if (r.status == 1) {
         if (r.zprava.empty()) fail("status 1 without a message");
         const std::string prefix = std::string(kScore) + ":";

@@ -1,0 +1,719 @@
+#include "output/musicxml.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <set>
+
+#include "base/nota.h"
+#include "output/midi.h"
+#include "output/xml.h"
+
+namespace skladba {
+
+namespace {
+
+// Note types by length: type k is 2^k / 1024 of a whole note.
+const char* const typy[] = {"1024th", "512th", "256th", "128th", "64th", "32nd", "16th",
+                            "eighth", "quarter", "half",  "whole", "breve", "long"};
+constexpr int nejdelsityp = 12;
+constexpr int64_t jednotek = 1024;   // the shortest type's parts of a whole note
+constexpr int nejvictecek = 3;
+
+int64_t lichacast(int64_t n) {
+    while (n > 0 && n % 2 == 0) n /= 2;
+    return n;
+}
+
+int64_t mocninapod(int64_t n) {   // the largest power of two not above n (n >= 1)
+    int64_t p = 1;
+    while (p <= n / 2) p *= 2;
+    return p;
+}
+
+bool jemocnina(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
+
+int nejvyssibit(int64_t n) {
+    int b = 0;
+    while (n >> (b + 1)) ++b;
+    return b;
+}
+
+// One written value: a type with dots, in a tuplet of skutecne notes in the
+// time of normalni (1:1 is none), lasting tiku ticks.
+struct Kus {
+    int typ = 0;
+    int tecek = 0;
+    int64_t skutecne = 1, normalni = 1;
+    int64_t tiku = 0;
+};
+
+// Splits a length of num/den whole notes, played in the tuplet a:b, into
+// typed values tied together; false when the ratio does not give types
+// and dots of whole ticks.
+bool rozlozvpomeru(int64_t num, int64_t den, int64_t a, int64_t b, int64_t celanota, std::vector<Kus>& kusy) {
+    int64_t n = num * a, d = den * b;
+    const int64_t g = std::gcd(n, d);
+    n /= g;
+    d /= g;
+    if (!jemocnina(d) || d > jednotek) return false;
+    int64_t m = n * (jednotek / d);   // in 1024ths
+    std::vector<Kus> vysledek;
+    while (m > 0) {
+        const int p = nejvyssibit(m);
+        if (p > nejdelsityp) return false;
+        int r = 1;
+        while (r <= nejvictecek && p - r >= 0 && (m >> (p - r) & 1)) ++r;
+        int64_t cast = 0;
+        for (int k = 0; k < r; ++k) cast |= int64_t{1} << (p - k);
+        m -= cast;
+        // cast / 1024 whole notes in the tuplet: cast * b / (a * 1024) of a whole.
+        const int64_t citatel = cast * b * celanota;
+        if (citatel % (a * jednotek) != 0) return false;
+        vysledek.push_back({p, r - 1, a / std::gcd(a, b), b / std::gcd(a, b), citatel / (a * jednotek)});
+    }
+    kusy.insert(kusy.end(), vysledek.begin(), vysledek.end());
+    return true;
+}
+
+// The values that write a length of tiku ticks, preferring the tuplet of the
+// value the score wrote (1/hodnota), then none, then the one the length
+// itself needs. Whatever the length, the last resort is a single value in
+// the exact ratio.
+std::vector<Kus> rozloz(int64_t tiku, int64_t celanota, int64_t hodnota) {
+    std::vector<Kus> kusy;
+    const int64_t g = std::gcd(tiku, celanota);
+    const int64_t num = tiku / g, den = celanota / g;
+    if (hodnota > 0) {
+        // A tuplet of up to about a million notes keeps the arithmetic in range.
+        const int64_t o = lichacast(hodnota);
+        if (o > 1 && o <= (int64_t{1} << 20) && rozlozvpomeru(num, den, o, mocninapod(o), celanota, kusy)) return kusy;
+    }
+    if (rozlozvpomeru(num, den, 1, 1, celanota, kusy)) return kusy;
+    const int64_t o = lichacast(den);
+    for (int64_t b = mocninapod(o); o > 1 && b >= 1; b /= 2) {
+        if (rozlozvpomeru(num, den, o, b, celanota, kusy)) return kusy;
+    }
+    // num/den = 2^p/1024 * b/a with the largest type not longer than it.
+    int p = 0;
+    while (p < nejdelsityp && num * jednotek >= den * (int64_t{2} << p)) ++p;
+    int64_t b = num * jednotek, a = den << p;
+    const int64_t h = std::gcd(a, b);
+    kusy.push_back({p, 0, a / h, b / h, tiku});
+    return kusy;
+}
+
+// The metronome number and dynamics of a note's volume.
+struct Dynamika {
+    const char* znacka;
+    int rychlost;
+};
+constexpr Dynamika dynamiky[] = {{"ppp", 16}, {"pp", 33}, {"p", 49},  {"mp", 64},
+                                 {"mf", 80},  {"f", 96},  {"ff", 112}, {"fff", 126}};
+
+const char* znackadynamiky(int rychlost) {
+    const Dynamika* nejblizsi = &dynamiky[0];
+    for (const Dynamika& d : dynamiky) {
+        if (std::abs(d.rychlost - rychlost) < std::abs(nejblizsi->rychlost - rychlost)) nejblizsi = &d;
+    }
+    return nejblizsi->znacka;
+}
+
+std::string cislo(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", x);
+    std::string s = buf;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
+}
+
+int programnastroje(char reg) {   // General MIDI, from 1
+    switch (reg) {
+        case '1': return 20;   // church organ
+        case '2': return 74;   // flute
+        case '3': return 25;   // nylon guitar
+        case '6': return 20;
+        case '7': return 49;   // string ensemble
+        case '8': return 74;
+        case '9': return 25;
+        default: return 1;     // piano
+    }
+}
+
+// A stretch of one voice in one part: a chord (notes of one start and
+// length), a rest, or a grace note (no length).
+struct Prvek {
+    int64_t zacatek = 0, delka = 0;
+    std::vector<uint32_t> noty;   // indices into Zapis::tony
+    bool pauza = false;
+    int64_t konec() const { return zacatek + delka; }
+};
+
+struct Linka {
+    std::vector<Prvek> prvky;
+    int64_t konec = 0;
+    bool manoty = false;
+};
+
+// Places the notes of one voice of the score (in one part) into lines that
+// MusicXML voices can hold: in each line a new element starts where the
+// last one ended or later, or joins the last chord when it has the same
+// start and length. A rest gives way to a note written over it.
+class Rozdeleni {
+public:
+    explicit Rozdeleni(const Zapis& z) : z_(z) {}
+
+    void pridej(uint32_t i) {
+        const ZapsanyTon& t = z_.tony[i];
+        if (t.pauza) {
+            if (t.delka == 0) return;
+            for (Linka& l : linky_) {
+                if (l.konec <= t.zacatek) {
+                    pripoj(l, i);
+                    return;
+                }
+            }
+            return;   // music is already written there: the rest says nothing
+        }
+        for (Linka& l : linky_) {
+            if (!l.prvky.empty()) {
+                Prvek& e = l.prvky.back();
+                if (!e.pauza && e.delka > 0 && t.delka > 0 && e.zacatek == t.zacatek && e.delka == t.delka) {
+                    e.noty.push_back(i);
+                    return;
+                }
+            }
+            // Rests at the end of the line that the note falls on give way.
+            while (!l.prvky.empty() && l.prvky.back().pauza && l.prvky.back().konec() > t.zacatek) {
+                Prvek& r = l.prvky.back();
+                if (r.zacatek < t.zacatek) {
+                    r.delka = t.zacatek - r.zacatek;
+                } else {
+                    l.prvky.pop_back();
+                }
+                l.konec = l.prvky.empty() ? 0 : l.prvky.back().konec();
+            }
+            if (l.konec <= t.zacatek || l.prvky.empty()) {
+                pripoj(l, i);
+                return;
+            }
+        }
+        linky_.emplace_back();
+        pripoj(linky_.back(), i);
+    }
+
+    std::vector<Linka>& linky() { return linky_; }
+
+private:
+    void pripoj(Linka& l, uint32_t i) {
+        const ZapsanyTon& t = z_.tony[i];
+        Prvek e;
+        e.zacatek = t.zacatek;
+        e.delka = t.delka;
+        e.noty.push_back(i);
+        e.pauza = t.pauza;
+        l.prvky.push_back(std::move(e));
+        l.konec = std::max(l.konec, t.zacatek + t.delka);
+        if (!t.pauza) l.manoty = true;
+    }
+
+    const Zapis& z_;
+    std::vector<Linka> linky_;
+};
+
+// One MusicXML voice of a part: the lines that never overlap, in time order.
+struct Hlas {
+    std::vector<Prvek> prvky;
+    std::map<int64_t, int64_t> useky;   // start -> end of each line
+    double soucetklaves = 0;
+    int64_t pocetnot = 0;
+    int osnova = 0;                     // staff, from 0
+    size_t dalsi = 0;                   // first element not yet written
+    int posledni_sila = -1;
+};
+
+struct Cast {
+    char reg;
+    std::vector<Hlas> hlasy;
+    int osnov = 1;
+    std::vector<bool> basova;           // per staff: bass clef
+};
+
+struct Udalost {                        // a tempo change, in the first part
+    int64_t tik;
+    const ZapsanyTon* ton;
+};
+
+class Pisar {
+public:
+    Pisar(const Zapis& z, std::string& out, const MezeNotopisu& meze) : z_(z), out_(out), meze_(meze) {}
+
+    bool pis(const std::string& nazev, const std::string& software, std::string& chyba);
+
+private:
+    bool rozdelcasti(std::string& chyba);
+    void hlavicka(const std::string& nazev, const std::string& software);
+    void takt(size_t c, size_t m);
+    void atributy(const Cast& cast);
+    void hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpet);
+    void mezera(const Hlas& hlas, size_t h, int64_t od, int64_t po, bool pauza);
+    void nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart, size_t poradi);
+    void tempo(size_t m, int64_t a, int64_t b);
+
+    const Zapis& z_;
+    std::string& out_;
+    const MezeNotopisu& meze_;
+    Metrum metrum_;
+    std::vector<Cast> casti_;
+    std::vector<int64_t> takty_;        // the start of each measure, and the end of the last
+    std::vector<Udalost> tempa_;
+    size_t dalsitempo_ = 0;
+    // Accidentals in force in the measure being written, per staff and
+    // pitch: the letter, octave and alteration last written.
+    std::map<std::array<int, 3>, int> posuvky_;
+};
+
+// Voices one part may hold at once: sixteen staves of four.
+constexpr size_t nejvichlasu = 64;
+
+bool Pisar::rozdelcasti(std::string& chyba) {
+    std::array<int, 256> cast;
+    cast.fill(-1);
+    for (const ZapsanyTon& t : z_.tony) {
+        const auto r = static_cast<unsigned char>(t.reg);
+        if (!t.pauza && cast[r] < 0) {
+            cast[r] = static_cast<int>(casti_.size());
+            casti_.push_back({t.reg, {}, 1, {}});
+        }
+    }
+    if (casti_.empty()) {
+        const char reg = z_.tony.empty() ? '1' : z_.tony.front().reg;
+        cast[static_cast<unsigned char>(reg)] = 0;
+        casti_.push_back({reg, {}, 1, {}});
+    }
+    // The score's voices, one after another, in each part.
+    std::vector<int32_t> hlasvcasti(casti_.size(), -1);
+    std::vector<std::vector<Linka>> linky(casti_.size());
+    std::vector<std::unique_ptr<Rozdeleni>> rozpracovane(casti_.size());
+    auto uzavri = [&](size_t c) {
+        if (!rozpracovane[c]) return;
+        for (Linka& l : rozpracovane[c]->linky()) linky[c].push_back(std::move(l));
+        rozpracovane[c].reset();
+    };
+    for (uint32_t i = 0; i < z_.tony.size(); ++i) {
+        const ZapsanyTon& t = z_.tony[i];
+        const int c = cast[static_cast<unsigned char>(t.reg)];
+        if (c < 0) continue;
+        if (hlasvcasti[c] != t.hlas) {
+            uzavri(static_cast<size_t>(c));
+            hlasvcasti[c] = t.hlas;
+            rozpracovane[c] = std::make_unique<Rozdeleni>(z_);
+        }
+        rozpracovane[c]->pridej(i);
+    }
+    for (size_t c = 0; c < casti_.size(); ++c) {
+        uzavri(c);
+        Cast& cast = casti_[c];
+        // Lines that hold no note say nothing, unless the part has nothing else.
+        bool nejakenoty = false;
+        for (const Linka& l : linky[c]) nejakenoty = nejakenoty || l.manoty;
+        for (Linka& l : linky[c]) {
+            if (l.prvky.empty() || (nejakenoty && !l.manoty)) continue;
+            const int64_t od = l.prvky.front().zacatek;
+            const int64_t po = std::max(l.konec, od + 1);
+            size_t h = 0;
+            for (; h < cast.hlasy.size(); ++h) {
+                const auto& u = cast.hlasy[h].useky;
+                auto it = u.lower_bound(po);
+                if (it == u.begin() || std::prev(it)->second <= od) break;
+            }
+            if (h == cast.hlasy.size()) {
+                if (h == nejvichlasu) {
+                    chyba = "the score has more than " + std::to_string(nejvichlasu) + " voices at once in " +
+                            jmenorejstriku(cast.reg) + ", more than sheet music of one part holds";
+                    return false;
+                }
+                cast.hlasy.emplace_back();
+            }
+            Hlas& hlas = cast.hlasy[h];
+            hlas.useky[od] = po;
+            for (Prvek& e : l.prvky) {
+                if (!e.pauza) {
+                    for (uint32_t n : e.noty) {
+                        hlas.soucetklaves += z_.tony[n].klavesa;
+                        ++hlas.pocetnot;
+                    }
+                }
+                hlas.prvky.push_back(std::move(e));
+            }
+        }
+        if (cast.hlasy.empty()) cast.hlasy.emplace_back();
+        for (Hlas& h : cast.hlasy) {
+            std::stable_sort(h.prvky.begin(), h.prvky.end(), [](const Prvek& x, const Prvek& y) {
+                return x.zacatek != y.zacatek ? x.zacatek < y.zacatek : (x.delka > 0) < (y.delka > 0);
+            });
+        }
+        // Staves: voices that lie mostly below middle C's neighbourhood go
+        // to a bass staff when others lie above it; four voices a staff.
+        std::vector<size_t> vysoke, nizke;
+        for (size_t h = 0; h < cast.hlasy.size(); ++h) {
+            const Hlas& v = cast.hlasy[h];
+            const double prumer = v.pocetnot > 0 ? v.soucetklaves / static_cast<double>(v.pocetnot) : 60;
+            (prumer < 56 ? nizke : vysoke).push_back(h);
+        }
+        const bool jenbasove = vysoke.empty();
+        if (jenbasove) vysoke.swap(nizke);
+        const int osnovvysokych = static_cast<int>((vysoke.size() + 3) / 4);
+        for (size_t k = 0; k < vysoke.size(); ++k) cast.hlasy[vysoke[k]].osnova = static_cast<int>(k / 4);
+        for (size_t k = 0; k < nizke.size(); ++k) {
+            cast.hlasy[nizke[k]].osnova = osnovvysokych + static_cast<int>(k / 4);
+        }
+        cast.osnov = osnovvysokych + static_cast<int>((nizke.size() + 3) / 4);
+        cast.basova.assign(static_cast<size_t>(cast.osnov), jenbasove);
+        for (int o = osnovvysokych; o < cast.osnov; ++o) cast.basova[static_cast<size_t>(o)] = true;
+        // Keep voices in staff order, so each staff's voices are numbered together.
+        std::stable_sort(cast.hlasy.begin(), cast.hlasy.end(),
+                         [](const Hlas& x, const Hlas& y) { return x.osnova < y.osnova; });
+    }
+    return true;
+}
+
+void Pisar::hlavicka(const std::string& nazev, const std::string& software) {
+    out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+            "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
+            "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
+            "<score-partwise version=\"4.0\">\n";
+    out_ += "  <work>\n    <work-title>" + proxml(nazev) + "</work-title>\n  </work>\n";
+    out_ += "  <identification>\n    <encoding>\n      <software>" + proxml(software) +
+            "</software>\n    </encoding>\n  </identification>\n";
+    out_ += "  <part-list>\n";
+    for (size_t c = 0; c < casti_.size(); ++c) {
+        const std::string id = "P" + std::to_string(c + 1);
+        const std::string jmeno = proxml(jmenonastroje(casti_[c].reg));
+        // Channels in order, leaving out 10, the percussion channel.
+        const int k = static_cast<int>(c % 15);
+        const int kanal = (k < 9 ? k : k + 1) + 1;
+        out_ += "    <score-part id=\"" + id + "\">\n      <part-name>" + jmeno + "</part-name>\n";
+        out_ += "      <score-instrument id=\"" + id + "-I1\">\n        <instrument-name>" + jmeno +
+                "</instrument-name>\n      </score-instrument>\n";
+        out_ += "      <midi-instrument id=\"" + id + "-I1\">\n        <midi-channel>" + std::to_string(kanal) +
+                "</midi-channel>\n        <midi-program>" + std::to_string(programnastroje(casti_[c].reg)) +
+                "</midi-program>\n      </midi-instrument>\n    </score-part>\n";
+    }
+    out_ += "  </part-list>\n";
+}
+
+void Pisar::atributy(const Cast& cast) {
+    out_ += "      <attributes>\n        <divisions>" + std::to_string(z_.celanota / 4) +
+            "</divisions>\n        <key>\n          <fifths>0</fifths>\n        </key>\n";
+    out_ += "        <time>\n          <beats>" + std::to_string(metrum_.citatel) + "</beats>\n          <beat-type>" +
+            std::to_string(metrum_.jmenovatel) + "</beat-type>\n        </time>\n";
+    if (cast.osnov > 1) out_ += "        <staves>" + std::to_string(cast.osnov) + "</staves>\n";
+    for (int o = 0; o < cast.osnov; ++o) {
+        const bool f = cast.basova[static_cast<size_t>(o)];
+        out_ += cast.osnov > 1 ? "        <clef number=\"" + std::to_string(o + 1) + "\">\n" : "        <clef>\n";
+        out_ += std::string("          <sign>") + (f ? "F" : "G") + "</sign>\n          <line>" + (f ? "4" : "2") +
+                "</line>\n        </clef>\n";
+    }
+    out_ += "      </attributes>\n";
+}
+
+void Pisar::mezera(const Hlas& hlas, size_t h, int64_t od, int64_t po, bool pauza) {
+    if (po <= od) return;
+    const std::string hlasosnova = "        <voice>" + std::to_string(h + 1) + "</voice>\n";
+    if (!pauza) {
+        out_ += "      <forward>\n        <duration>" + std::to_string(po - od) + "</duration>\n" + hlasosnova +
+                "        <staff>" + std::to_string(hlas.osnova + 1) + "</staff>\n      </forward>\n";
+        return;
+    }
+    Prvek e;
+    e.zacatek = od;
+    e.delka = po - od;
+    e.pauza = true;
+    for (const Kus& k : rozloz(po - od, z_.celanota, 0)) nota(hlas, h, e, k, false, false, 0);
+}
+
+void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart,
+                 size_t poradi) {
+    const size_t pocet = e.pauza ? 1 : e.noty.size();
+    for (size_t i = 0; i < pocet; ++i) {
+        out_ += "      <note>\n";
+        if (e.delka == 0) out_ += "        <grace/>\n";
+        if (i > 0) out_ += "        <chord/>\n";
+        const ZapsanyTon* t = e.pauza ? nullptr : &z_.tony[e.noty[i]];
+        if (!t) {
+            out_ += "        <rest/>\n";
+        } else {
+            out_ += std::string("        <pitch>\n          <step>") + t->krok + "</step>\n";
+            if (t->alter != 0) out_ += "          <alter>" + std::to_string(t->alter) + "</alter>\n";
+            out_ += "          <octave>" + std::to_string(t->oktava) + "</octave>\n        </pitch>\n";
+        }
+        if (e.delka > 0) out_ += "        <duration>" + std::to_string(k.tiku) + "</duration>\n";
+        if (tiestop) out_ += "        <tie type=\"stop\"/>\n";
+        if (tiestart) out_ += "        <tie type=\"start\"/>\n";
+        out_ += "        <voice>" + std::to_string(h + 1) + "</voice>\n";
+        out_ += std::string("        <type>") + typy[k.typ] + "</type>\n";
+        for (int d = 0; d < k.tecek; ++d) out_ += "        <dot/>\n";
+        // The accidental shown: where the alteration differs from what the
+        // measure has in force for this staff and pitch; not on the second
+        // half of a tied note.
+        if (t && !tiestop) {
+            const std::array<int, 3> klic = {hlas.osnova, t->krok, t->oktava};
+            auto it = posuvky_.find(klic);
+            const int platna = it == posuvky_.end() ? 0 : it->second;
+            if (platna != t->alter) {
+                static const char* const jmena[] = {"flat-flat", "flat", "natural", "sharp", "double-sharp"};
+                out_ += std::string("        <accidental>") + jmena[t->alter + 2] + "</accidental>\n";
+                posuvky_[klic] = t->alter;
+            }
+        }
+        if (k.skutecne != k.normalni) {
+            out_ += "        <time-modification>\n          <actual-notes>" + std::to_string(k.skutecne) +
+                    "</actual-notes>\n          <normal-notes>" + std::to_string(k.normalni) +
+                    "</normal-notes>\n        </time-modification>\n";
+        }
+        out_ += "        <staff>" + std::to_string(hlas.osnova + 1) + "</staff>\n";
+        if (tiestop || tiestart) {
+            out_ += "        <notations>\n";
+            if (tiestop) out_ += "          <tied type=\"stop\"/>\n";
+            if (tiestart) out_ += "          <tied type=\"start\"/>\n";
+            out_ += "        </notations>\n";
+        }
+        out_ += "      </note>\n";
+    }
+    (void)poradi;
+}
+
+void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpet) {
+    Hlas& v = cast.hlasy[h];
+    // Elements that ended before this measure are done.
+    while (v.dalsi < v.prvky.size()) {
+        const Prvek& e = v.prvky[v.dalsi];
+        if (e.delka == 0 ? e.zacatek >= a : e.konec() > a) break;
+        ++v.dalsi;
+    }
+    size_t j = v.dalsi;
+    const bool prazdny = j >= v.prvky.size() || v.prvky[j].zacatek >= b;
+    if (prazdny && !plni) return;
+    if (zpet) out_ += "      <backup>\n        <duration>" + std::to_string(b - a) + "</duration>\n      </backup>\n";
+    if (prazdny) {
+        out_ += "      <note>\n        <rest measure=\"yes\"/>\n        <duration>" + std::to_string(b - a) +
+                "</duration>\n        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
+                std::to_string(v.osnova + 1) + "</staff>\n      </note>\n";
+        return;
+    }
+    int64_t pozice = a;
+    bool nejaky = false;
+    for (; j < v.prvky.size() && v.prvky[j].zacatek < b; ++j) {
+        const Prvek& e = v.prvky[j];
+        const int64_t x = std::max(e.zacatek, a);
+        mezera(v, h, pozice, x, nejaky || plni);
+        pozice = std::max(pozice, x);
+        nejaky = true;
+        if (!e.pauza && x == e.zacatek) {
+            // A dynamics mark where the voice's volume changes.
+            const ZapsanyTon& t = z_.tony[e.noty.front()];
+            if (t.sila != v.posledni_sila) {
+                const int rychlost = rychlostmidi(t.sila);
+                out_ += std::string("      <direction placement=\"below\">\n        <direction-type>\n"
+                                    "          <dynamics>\n            <") +
+                        znackadynamiky(rychlost) + "/>\n          </dynamics>\n        </direction-type>\n" +
+                        "        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
+                        std::to_string(v.osnova + 1) + "</staff>\n        <sound dynamics=\"" +
+                        cislo(rychlost * 100.0 / 90.0) + "\"/>\n      </direction>\n";
+                v.posledni_sila = t.sila;
+            }
+        }
+        if (e.delka == 0) {
+            nota(v, h, e, Kus{7, 0, 1, 1, 0}, false, false, 0);
+            continue;
+        }
+        const int64_t y = std::min(e.konec(), b);
+        const int64_t hodnota = e.pauza ? 0 : z_.tony[e.noty.front()].hodnota;
+        const std::vector<Kus> kusy = rozloz(y - x, z_.celanota, hodnota);
+        for (size_t k = 0; k < kusy.size(); ++k) {
+            const bool tiestop = !e.pauza && (k > 0 || x > e.zacatek);
+            const bool tiestart = !e.pauza && (k + 1 < kusy.size() || y < e.konec());
+            nota(v, h, e, kusy[k], tiestop, tiestart, k);
+        }
+        pozice = y;
+    }
+    mezera(v, h, pozice, b, plni);
+}
+
+// Tempo changes of the measure, in the first part: written after its
+// voices, each reached by stepping back from the end of the measure, the
+// latest first, so that no voice is moved.
+void Pisar::tempo(size_t m, int64_t a, int64_t b) {
+    (void)m;
+    size_t konec = dalsitempo_;
+    while (konec < tempa_.size() && tempa_[konec].tik < b) ++konec;
+    int64_t pozice = b;
+    for (size_t i = konec; i-- > dalsitempo_;) {
+        const Udalost& u = tempa_[i];
+        if (u.tik < a) continue;
+        out_ += "      <backup>\n        <duration>" + std::to_string(pozice - u.tik) + "</duration>\n      </backup>\n";
+        pozice = u.tik;
+        const ZapsanyTon& t = *u.ton;
+        const std::string zvuk = "<sound tempo=\"" + cislo(t.tempo) + "\"/>";
+        std::string text;
+        switch (t.zmenatempa) {
+            case ZapsanyTon::Tempo::ritardando: text = "rit."; break;
+            case ZapsanyTon::Tempo::accelerando: text = "accel."; break;
+            case ZapsanyTon::Tempo::atempo: text = "a tempo"; break;
+            default: break;
+        }
+        if (t.zmenatempa == ZapsanyTon::Tempo::plynule) {
+            out_ += "      " + zvuk + "\n";
+            continue;
+        }
+        out_ += "      <direction placement=\"above\">\n";
+        if (!text.empty()) {
+            out_ += "        <direction-type>\n          <words>" + text + "</words>\n        </direction-type>\n";
+        }
+        if (t.zmenatempa == ZapsanyTon::Tempo::metronom || t.zmenatempa == ZapsanyTon::Tempo::atempo) {
+            out_ += "        <direction-type>\n          <metronome>\n            <beat-unit>quarter</beat-unit>\n"
+                    "            <per-minute>" +
+                    std::to_string(t.metronom) + "</per-minute>\n          </metronome>\n        </direction-type>\n";
+        }
+        out_ += "        " + zvuk + "\n      </direction>\n";
+    }
+    dalsitempo_ = konec;
+}
+
+void Pisar::takt(size_t c, size_t m) {
+    const int64_t a = takty_[m], b = takty_[m + 1];
+    const bool predtakt = metrum_.posun > 0;
+    out_ += "    <measure number=\"" + std::to_string(predtakt ? m : m + 1) + "\"" +
+            (predtakt && m == 0 ? " implicit=\"yes\"" : "") + ">\n";
+    Cast& cast = casti_[c];
+    if (m == 0) atributy(cast);
+    posuvky_.clear();
+    int osnova = -1;
+    bool prvni = true;
+    for (size_t h = 0; h < cast.hlasy.size(); ++h) {
+        // The first voice of each staff fills every measure.
+        const bool plni = cast.hlasy[h].osnova != osnova;
+        osnova = cast.hlasy[h].osnova;
+        const size_t pred = out_.size();
+        hlas(cast, h, a, b, plni, !prvni);
+        if (out_.size() != pred) prvni = false;
+    }
+    if (c == 0) tempo(m, a, b);
+    out_ += "    </measure>\n";
+}
+
+bool Pisar::pis(const std::string& nazev, const std::string& software, std::string& chyba) {
+    if (z_.celanota < 4 || z_.celanota % 4 != 0 || z_.celanota > (int64_t{1} << 22)) {
+        chyba = "a whole note of " + std::to_string(z_.celanota) + " ticks: sheet music needs a multiple of 4 "
+                "up to 2^22";
+        return false;
+    }
+    metrum_ = urcimetrum(z_);
+    if (!rozdelcasti(chyba)) return false;
+    int64_t konec = 0;
+    for (const ZapsanyTon& t : z_.tony) konec = std::max(konec, t.zacatek + std::max<int64_t>(t.delka, 1));
+    takty_.push_back(0);
+    if (metrum_.posun > 0) takty_.push_back(metrum_.posun);
+    const int64_t zbyva = std::max<int64_t>(0, konec - takty_.back());
+    const int64_t taktu = static_cast<int64_t>(takty_.size()) - 1 + std::max<int64_t>(1, (zbyva + metrum_.delka - 1) / metrum_.delka);
+    if (taktu > meze_.bunek / static_cast<int64_t>(casti_.size())) {
+        chyba = "the score would need " + std::to_string(taktu) + " measures in " + std::to_string(casti_.size()) +
+                (casti_.size() == 1 ? " part" : " parts") + ", more than sheet music of " +
+                std::to_string(meze_.bunek) + " measures in all holds";
+        return false;
+    }
+    while (static_cast<int64_t>(takty_.size()) <= taktu) takty_.push_back(takty_.back() + metrum_.delka);
+
+    // Tempo changes: the first written at each moment counts.
+    std::set<int64_t> mista;
+    for (const ZapsanyTon& t : z_.tony) {
+        if (t.zmenatempa != ZapsanyTon::Tempo::nic && mista.insert(t.zacatek).second) tempa_.push_back({t.zacatek, &t});
+    }
+    std::stable_sort(tempa_.begin(), tempa_.end(), [](const Udalost& x, const Udalost& y) { return x.tik < y.tik; });
+
+    hlavicka(nazev, software);
+    for (size_t c = 0; c < casti_.size(); ++c) {
+        out_ += "  <part id=\"P" + std::to_string(c + 1) + "\">\n";
+        for (size_t m = 0; m + 1 < takty_.size(); ++m) {
+            takt(c, m);
+            if (out_.size() > meze_.bajtu) {
+                chyba = "the sheet music would pass " + std::to_string(meze_.bajtu >> 20) + " MiB";
+                return false;
+            }
+        }
+        out_ += "  </part>\n";
+    }
+    out_ += "</score-partwise>\n";
+    return true;
+}
+
+}  // namespace
+
+Metrum urcimetrum(const Zapis& z) {
+    const int64_t cela = z.celanota;
+    Metrum ctyri{cela, 0, 4, 4};
+    // The bar lines of each voice, a repeated one counted once.
+    std::vector<Zapis::Takt> takty;
+    for (const Zapis::Takt& t : z.takty) {
+        if (!takty.empty() && takty.back().hlas == t.hlas && takty.back().tik == t.tik) continue;
+        takty.push_back(t);
+    }
+    if (takty.empty()) return ctyri;
+    int64_t delka = 0;
+    for (size_t i = 1; i < takty.size(); ++i) {
+        if (takty[i].hlas != takty[i - 1].hlas) continue;
+        const int64_t d = takty[i].tik - takty[i - 1].tik;
+        if (d <= 0 || (delka != 0 && d != delka)) return ctyri;
+        delka = d;
+    }
+    if (delka == 0) delka = cela;
+    const int64_t posun = takty.front().tik % delka;
+    for (const Zapis::Takt& t : takty) {
+        if (t.tik % delka != posun) return ctyri;
+    }
+    // delka / cela whole notes as beats of a power of two.
+    const int64_t g = std::gcd(delka, cela);
+    const int64_t n = delka / g, d = cela / g;
+    if (!jemocnina(d) || d > 64 || n > 4 * d) return ctyri;
+    const int64_t jmenovatel = std::max<int64_t>(4, d);
+    const int64_t citatel = n * jmenovatel / d;
+    if (citatel > 64) return ctyri;
+    return {delka, posun, static_cast<int>(citatel), static_cast<int>(jmenovatel)};
+}
+
+bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::string& software, std::string& out,
+                   std::string& chyba, const MezeNotopisu& meze) {
+    out.clear();
+    Pisar pisar(zapis, out, meze);
+    if (!pisar.pis(nazev, software, chyba)) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string jmenonastroje(char reg) {
+    switch (reg) {
+        case '1': return "Organ";
+        case '2': return "Flute";
+        case '3': return "Plucked string";
+        case '4': return "Piano";
+        case '5': return "Piano";
+        case '6': return "Church organ";
+        case '7': return "Strings";
+        case '8': return "Flute";
+        case '9': return "Guitar";
+        default: {
+            const std::string r = jmenorejstriku(reg);   // "R0", "R 0x1B"
+            return "Register " + r.substr(r[1] == ' ' ? 2 : 1);
+        }
+    }
+}
+
+}  // namespace skladba

@@ -1,0 +1,85 @@
+// Sheet music: a MusicXML 4.0 file (partwise, uncompressed) of the score as
+// it was written, for notation programs. Pure: the notes as the score wrote
+// them come in, the bytes of the file go out.
+//
+// Time is counted in ticks of a grid fine enough for every value the score
+// used (whole notes of Zapis::celanota ticks). The file has one part per
+// register, named after its instrument; within a part, the score's voices
+// become MusicXML voices (several that never overlap share one), four to a
+// staff; a part whose voices lie apart in pitch gets a treble and a bass
+// staff. Every voice fills every measure it appears in, with rests between
+// its notes and forwards outside them; the first voice of each staff fills
+// them all. Notes that cross a bar line are split and tied; values that are
+// not a power of two become tuplets; a note that takes no time is a grace
+// note.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace skladba {
+
+// One note or rest as the score wrote it.
+struct ZapsanyTon {
+    // What the tempo does from this note on.
+    enum class Tempo : uint8_t {
+        nic,          // nothing new
+        metronom,     // a tempo from "t": a metronome mark
+        ritardando,   // a curve that slows down starts here: "rit."
+        accelerando,  // one that speeds up: "accel."
+        atempo,       // the curve ended: "a tempo" with a metronome mark
+        plynule,      // under a curve: the tempo for playback only, no mark
+    };
+
+    int64_t zacatek = 0;     // ticks from the start of the piece
+    int64_t delka = 0;       // ticks, the dots written after it included; 0: takes no time
+    int64_t hodnota = 0;     // the value's divisor as written (4: a quarter), for its tuplet
+    int32_t hlas = 0;        // the score's voice, numbered from 0 in order of appearance
+    char reg = '1';          // register character
+    bool pauza = true;       // a rest (also a note on the silent segment 0)
+    char krok = 'C';         // the letter: C D E F G A B
+    int8_t alter = 0;        // semitones, -2 to 2
+    int8_t oktava = 4;       // the octave of the letter (C4 is middle C)
+    uint8_t klavesa = 0;     // MIDI key, segment + 36
+    uint8_t sila = 100;      // volume in percent
+    Tempo zmenatempa = Tempo::nic;
+    double tempo = 0;        // quarter notes per minute from here, with zmenatempa
+    int metronom = 0;        // the number of a metronome mark
+};
+
+struct Zapis {
+    int64_t celanota = 4;                 // ticks per whole note, a multiple of 4
+    std::vector<ZapsanyTon> tony;         // in the order of the score
+    struct Takt {
+        int32_t hlas;
+        int64_t tik;
+    };
+    std::vector<Takt> takty;              // the bar lines "|", in the order of the score
+};
+
+// The time signature the bar lines show: measures of delka ticks, the first
+// one posun ticks long when that is not 0 (a pickup).
+struct Metrum {
+    int64_t delka = 0;
+    int64_t posun = 0;
+    int citatel = 4, jmenovatel = 4;
+};
+Metrum urcimetrum(const Zapis& zapis);
+
+// Limits that keep the file of an enormous score within reason.
+struct MezeNotopisu {
+    int64_t bunek = 4'000'000;            // measures times parts
+    size_t bajtu = size_t{256} << 20;     // bytes of the file
+};
+
+// The file for a score named nazev, from software (a name and version).
+// Returns false, with why it cannot be written, when it would pass a limit.
+bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::string& software, std::string& out,
+                   std::string& chyba, const MezeNotopisu& meze = MezeNotopisu{});
+
+// The instrument a register's part is named after: R1 to R4 the synthesised
+// ones, R5 to R9 the General MIDI ones, and "Register X" for any other.
+std::string jmenonastroje(char reg);
+
+}  // namespace skladba

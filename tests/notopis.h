@@ -1,0 +1,22 @@
+// Checks of sheet music shared by the tests: the MusicXML schema (the one
+// MuseScore 3 carries), every voice filling every measure, and MuseScore 3
+// itself as a reader.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace skladba::test {
+
+// Why a file written by --musicxml is not sound, or empty: it breaks the
+// schema, or a voice does not fill a measure. Empty too when python3 or
+// xmllint is missing (the check it needs is then left out).
+std::string chybynotopisu(const std::string& slozka, const std::vector<std::string>& soubory);
+
+// Whether MuseScore 3 (mscore3) is installed.
+bool jemusescore();
+// Runs MuseScore on a file in slozka, writing vystup (a .mid, .pdf or .png);
+// returns what it reported as errors, empty when none.
+std::string musescore(const std::string& slozka, const std::string& soubor, const std::string& vystup);
+
+}  // namespace skladba::test
