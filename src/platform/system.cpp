@@ -209,39 +209,43 @@ ssize_t ctidokonce(int fd, void* buf, size_t count, off_t offset) {
 ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) { return ctidokonce(fd, buf, count, offset); }
 ssize_t ctiproud(int fd, void* buf, size_t count) { return ctidokonce(fd, buf, count, -1); }
 
-ssize_t zapisjednou(int fd, const void* buf, size_t count, off_t offset) {
+namespace {
+
+// One call: by position, or at the current position when offset is negative;
+// an interrupted call is repeated. Returns what the call returned.
+ssize_t zapisjednou(int fd, const char* bytes, size_t count, off_t offset) {
     ssize_t n;
     do {
-        n = volanisystemu.pwrite(fd, buf, count, offset);
+        n = offset < 0 ? volanisystemu.write(fd, bytes, count) : volanisystemu.pwrite(fd, bytes, count, offset);
     } while (n < 0 && errno == EINTR);
     return n;
 }
 
-bool zapisvse(int fd, const void* buf, size_t count, off_t offset) {
-    const auto* bytes = static_cast<const char*>(buf);
-    size_t done = 0;
-    for (int attempt = 0; done < count; ++attempt) {
-        if (attempt == pokusyzapisu) {
-            errno = EIO;
-            return false;
-        }
-        ssize_t n = zapisjednou(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
-        if (n < 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
+}  // namespace
 
-bool zapisproud(int fd, const void* buf, size_t count) {
+bool zapisvse(int fd, const void* buf, size_t count, off_t offset, int* opakovani) {
     const auto* bytes = static_cast<const char*>(buf);
     size_t done = 0;
-    while (done < count) {
-        ssize_t n = volanisystemu.write(fd, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    int err = 0;
+    for (int attempt = 0; done < count; ++attempt) {
+        const off_t at = offset < 0 ? -1 : offset + static_cast<off_t>(done);
+        if (attempt == pokusyzapisu) {
+            if (err == 0) {
+                // Short writes do not say why; one more write of the rest
+                // does (a full disk, a file-size limit).
+                const ssize_t n = zapisjednou(fd, bytes + done, count - done, at);
+                if (n == static_cast<ssize_t>(count - done)) return true;
+                err = n < 0 ? errno : EIO;
+            }
+            errno = err;
             return false;
         }
-        done += static_cast<size_t>(n);
+        const ssize_t n = zapisjednou(fd, bytes + done, count - done, at);
+        if (n > 0) done += static_cast<size_t>(n);
+        if (done < count) {
+            err = n < 0 ? errno : 0;
+            if (opakovani) ++*opakovani;
+        }
     }
     return true;
 }

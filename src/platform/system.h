@@ -91,13 +91,17 @@ ssize_t ctiproud(int fd, void* buf, size_t count);
 // many tries, so a full disk ends the run instead of spinning forever.
 constexpr int pokusyzapisu = 8;
 
-// One positional write through the replaceable calls; returns what the call returned.
-ssize_t zapisjednou(int fd, const void* buf, size_t count, off_t offset);
-// Writes all bytes, retrying partial writes a bounded number of times.
-// Returns false with errno set (EIO when the device just kept writing short).
-bool zapisvse(int fd, const void* buf, size_t count, off_t offset);
+// The one loop that writes: all count bytes, by position from offset, or at
+// the current position of a pipe or terminal when offset is negative. An
+// interrupted call is repeated at once; a call that writes only part goes on
+// with the rest, and one that fails is tried again, pokusyzapisu calls at
+// most. Returns false with errno set: the reason of the last failing call,
+// or, when the calls only kept coming back short, the reason one more write
+// of the rest gives (ENOSPC, EFBIG), EIO when even that gives none.
+// opakovani, when given, counts the calls that had to be repeated.
+bool zapisvse(int fd, const void* buf, size_t count, off_t offset, int* opakovani = nullptr);
 // The same at the current position of a pipe or terminal.
-bool zapisproud(int fd, const void* buf, size_t count);
+inline bool zapisproud(int fd, const void* buf, size_t count) { return zapisvse(fd, buf, count, -1); }
 
 int64_t velikost(int fd);                      // -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
