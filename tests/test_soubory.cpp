@@ -36,6 +36,14 @@ void slozkarejstriku(const Studio& studio, const std::string& slozka) {
     }
 }
 
+// A shell command line run in the studio, for what only a shell sets up
+// (closed descriptors, a terminal, a removed current folder).
+Beh vshellu(const Studio& studio, const std::string& prikaz) {
+    test::Prikaz p = test::vslozce(studio.cesta(), {"-c", prikaz});
+    p.program = "/bin/sh";
+    return test::spust(p);
+}
+
 TEST(ScoreFile, RendersBesideItselfLikeTheRunWithoutArguments) {
     Studio studio;
     studio.soubor("aktualni.txt", skladba);
@@ -124,6 +132,39 @@ TEST(ScoreFile, StandardOutputIsNeverATerminalAndWatchNeedsAFile) {
     const Beh r = test::spust(p);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("refusing to write a WAV to the terminal"), std::string::npos) << r.out;
+}
+
+// Closed standard streams are refused before anything is opened (a WAV for
+// standard output would land in the mix file); a score on standard input is
+// read from where its caller left it; a WAV on standard output needs a
+// current folder that takes its mix file.
+TEST(ScoreFile, StandardStreamsAndTheCurrentFolder) {
+    Studio studio;
+    studio.soubor("k.txt", skladba);
+    studio.soubor("posunuta.txt", "t0 read by the caller\n" + skladba);
+    ASSERT_EQ(test::skladba(studio.cesta(), {"k.txt"}).status, 0);
+    const std::string skladbacmd = SKLADBA_BINARY " - --registers " + studio.cesta() + "/rejstriky ";
+    Beh r = vshellu(studio, "echo c | " + skladbacmd + ">&-");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: standard output is closed: give it a file, a pipe or /dev/null (>/dev/null)\n");
+    r = vshellu(studio, skladbacmd + "-o x.wav <&-");
+    EXPECT_EQ(r.err, "skladba: standard input is closed: give it a file, a pipe or /dev/null (</dev/null)\n");
+    r = vshellu(studio, "echo c | " + skladbacmd + "-o x.wav 2>&-");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(studio.existuje("x.wav"));
+    r = vshellu(studio, "{ read -r radek; exec " + skladbacmd + "; } < posunuta.txt");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, studio.obsah("k.wav"));
+    r = vshellu(studio, "mkdir pryc && cd pryc && rmdir ../pryc && exec " + skladbacmd + "< ../k.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write the WAV to standard output from here: its mix file skladba-"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(".mix goes in the current folder, which must be writable (No such file or directory)"),
+              std::string::npos) << r.err;
+    std::set<std::string> zbylo;
+    for (const auto& e : fs::directory_iterator(studio.cesta())) zbylo.insert(e.path().filename());
+    EXPECT_EQ(zbylo, (std::set<std::string>{"k.txt", "k.wav", "posunuta.txt", "rejstriky"}));
 }
 
 TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {

@@ -84,7 +84,25 @@ void ohlas(const Vysledek& r, bool kontrola) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Closed standard streams are refused: a run must be able to say why it
+// failed, and a WAV meant for standard output would otherwise go into
+// whatever file took its number. With standard error closed nothing can be
+// said, and the status alone tells.
+int overstandardni() {
+    const int zavrene = platform::obsadstandardni();
+    if (zavrene & 4) return stavchyba;
+    if (zavrene & 2) {
+        std::fputs("skladba: standard output is closed: give it a file, a pipe or /dev/null (>/dev/null)\n", stderr);
+        return stavchyba;
+    }
+    if (zavrene & 1) {
+        std::fputs("skladba: standard input is closed: give it a file, a pipe or /dev/null (</dev/null)\n", stderr);
+        return stavchyba;
+    }
+    return 0;
+}
+
+int program(int argc, char** argv) {
     Volby volby;
     std::string chyba;
     if (!rozeberargumenty(argc, argv, volby, chyba)) return chybapouziti(chyba);
@@ -131,4 +149,9 @@ int main(int argc, char** argv) {
     const Vysledek r = spust(nastaveni);
     ohlas(r, nastaveni.kontrola);
     return r.status;
+}
+
+int main(int argc, char** argv) {
+    if (const int odmitnuti = overstandardni()) return odmitnuti;
+    return program(argc, argv);
 }

@@ -243,6 +243,11 @@ void overcesty(const Cesty& c) {
     if (!c.midi.empty() && totez(c.midi, c.obraz)) {
         chybasouboru("refusing to write " + c.midi + " twice: name one file for --midi and another for --piano-roll");
     }
+    // A WAV on standard output keeps its mix in the current folder.
+    if (c.vystup == "-" && !platform::lzezapsatdo(".")) {
+        chybasouboru("cannot write the WAV to standard output from here: its mix file " + c.mix +
+                     " goes in the current folder, which must be writable (" + popischyby(errno) + ")");
+    }
     std::vector<std::string> docasne = {c.mix};
     for (const std::string& v : vystupy) {
         if (!v.empty() && v != "-") docasne.push_back(v + ".part");

@@ -64,6 +64,20 @@ Soubor otevriprocteni(const char* path) {
     return Soubor(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
 }
 
+int obsadstandardni() {
+    int zavrene = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        zavrene |= 1 << fd;
+        const int nove = ::open("/dev/null", O_RDWR | O_NOCTTY);
+        if (nove > fd) {
+            ::dup2(nove, fd);
+            ::close(nove);
+        }
+    }
+    return zavrene;
+}
+
 Soubor standardnivstup() { return Soubor(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)); }
 
 void cekejnapisatele(int fd) {
@@ -174,6 +188,12 @@ bool lzezapsatdo(const char* folder) {
         errno = ENOTDIR;
         return false;
     }
+    // A folder removed while still open (a current folder someone deleted)
+    // takes no new files.
+    if (st.st_nlink == 0) {
+        errno = ENOENT;
+        return false;
+    }
     return ::access(folder, W_OK | X_OK) == 0;
 }
 
@@ -255,6 +275,8 @@ int64_t velikost(int fd) {
     if (::fstat(fd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
+
+int64_t pozicecteni(int fd) { return static_cast<int64_t>(::lseek(fd, 0, SEEK_CUR)); }
 
 bool jeobycejny(int fd) {
     struct stat st {};

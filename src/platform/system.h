@@ -46,6 +46,11 @@ private:
 // blocks: a named pipe opens at once instead of waiting for a writer, and
 // reads from it find its end when no writer is there.
 Soubor otevriprocteni(const char* path);
+// Standard input, output and error that are closed get /dev/null, so that no
+// file the run opens later takes their numbers (a WAV written to standard
+// output would land in whatever file got descriptor 1). Returns which were
+// closed: bit 0 for standard input, bit 1 output, bit 2 error.
+int obsadstandardni();
 // A descriptor of its own for standard input.
 Soubor standardnivstup();
 // A named pipe opened without blocking reads as ended while no one has opened
@@ -104,6 +109,7 @@ bool zapisvse(int fd, const void* buf, size_t count, off_t offset, int* opakovan
 inline bool zapisproud(int fd, const void* buf, size_t count) { return zapisvse(fd, buf, count, -1); }
 
 int64_t velikost(int fd);                      // -1 on failure
+int64_t pozicecteni(int fd);                   // the current offset; -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
 bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
