@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/format.h"
 #include "proces.h"
 #include "studio.h"
 #include "wavdata.h"
@@ -167,7 +168,7 @@ TEST(Program, SecondRunInTheSameDirectoryIsRefused) {
 }
 
 TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGXCPU}) {
         Studio studio;
         studio.soubor("aktualni.wav", "previous");
         std::string score;
@@ -182,6 +183,28 @@ TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
         EXPECT_FALSE(studio.existuje("_.tmp"));
         EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
         EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
+    }
+}
+
+// Running out of memory ends the run like any failure: a message, status 1,
+// no scratch file left (whether it strikes while the notes are kept or while
+// the MIDI file is made from them).
+TEST(Program, OutOfMemoryIsAnErrorThatCleansUp) {
+#ifdef SKLADBA_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+    Studio studio;
+    studio.soubor("rejstriky/rejstr7.nes", test::registr(pocetsegmentu, [](int, int) -> int16_t { return 0; }));
+    std::string score = "R7 64";
+    for (int i = 0; i < 1000000; ++i) score += "c-";   // silent notes all at one time: quick, but each one kept
+    studio.soubor("kus.txt", score);
+    test::Prikaz p = test::vslozce(studio.cesta(), {"-q", "kus.txt", "--midi", "kus.mid"});
+    p.limitpameti = 100L << 20;
+    const Beh r = test::spust(p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: out of memory\n");
+    for (const char* zbytek : {"kus.wav", "kus.wav.mix", "kus.wav.part", "kus.mid", "kus.mid.part"}) {
+        EXPECT_FALSE(studio.existuje(zbytek)) << zbytek;
     }
 }
 

@@ -1,5 +1,7 @@
 // skladba: renders a score to a WAV.
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "app/volby.h"
@@ -153,5 +155,13 @@ int program(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (const int odmitnuti = overstandardni()) return odmitnuti;
-    return program(argc, argv);
+    // Unwinding, not an abort: every scratch file is removed on the way out.
+    try {
+        return program(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("skladba: out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "skladba: %s\n", e.what());
+    }
+    return stavchyba;
 }

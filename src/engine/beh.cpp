@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "base/chyba.h"
@@ -314,6 +315,12 @@ Vysledek spust(const Nastaveni& n) {
         varovani();
         r.status = 1;
         r.zprava = e.what();
+        return r;
+    } catch (const std::bad_alloc&) {
+        // Unwound to here, the temporary files are gone; the warnings would
+        // need memory again.
+        r.status = 1;
+        r.zprava = "out of memory";
         return r;
     }
     r.noty = stav.pocetnot;

@@ -415,7 +415,10 @@ void smazdocasneaskonci(int sig) {
     ::_exit(uspech ? 0 : 128 + sig);
 }
 
-const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process and that a user, a
+// shell, a time limit or a profiler may send: each must take the scratch
+// files with it.
+const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 sigset_t mnozinapreruseni() {
     sigset_t set;
