@@ -197,8 +197,19 @@ void overslozkuvystupu(const std::string& vystup) {
     chybasouboru("cannot write " + vystup + ": " + popischyby(err) + " (in the folder " + slozka + ")");
 }
 
+// Two names of one file: the same text, one existing file, or, for files
+// still to be written, the same name in the same folder reached by another
+// path (./a.wav beside a.wav, a folder through a link to it).
 bool totez(const std::string& a, const std::string& b) {
-    return a != "-" && b != "-" && (a == b || platform::tentyz(a.c_str(), b.c_str()));
+    return a != "-" && b != "-" &&
+           (a == b || platform::tentyz(a.c_str(), b.c_str()) ||
+            platform::vyresenacesta(a) == platform::vyresenacesta(b));
+}
+
+// ", NAME, by another path" when the other file was named differently, so
+// that a message shows both paths.
+std::string jinymjmenem(const std::string& jmeno, const std::string& jine) {
+    return jmeno == jine ? "" : ", " + jine + ", by another path";
 }
 
 bool konci(const std::string& s, const std::string& pripona) {
@@ -208,22 +219,33 @@ bool konci(const std::string& s, const std::string& pripona) {
 // A file the run writes (the WAV, the MIDI file, the piano roll), checked
 // before anything is rendered: never the score itself, never a name of the
 // kind skladba gives its own temporary files (another run's could stand
-// there), short enough to take the ".part" of its temporary name, and in a
-// folder that exists and can be written.
+// there), short enough to take the ".part" of its temporary name, in a
+// folder that exists and can be written, and with no folder standing under
+// that temporary name.
 void overzapisovany(const std::string& cesta, const Cesty& c) {
     if (cesta == "-") return;
     if (totez(cesta, c.partitura)) {
-        chybasouboru("refusing to write " + cesta + ": it is the score itself" +
+        chybasouboru("refusing to write " + cesta + ": it is the score itself" + jinymjmenem(cesta, c.partitura) +
                      (cesta == c.vystup ? " (name another output with -o)" : ""));
     }
     if (konci(cesta, ".part") || konci(cesta, ".mix") || jmenocesty(cesta) == "_.tmp") {
         chybasouboru("refusing to write " + cesta + ": names ending in .part or .mix, and _.tmp, are "
                      "skladba's own temporary files");
     }
-    if (jmenocesty(cesta).size() + std::string(".part").size() > platform::nejdelsijmeno) {
-        chybasouboru("cannot write", cesta, ENAMETOOLONG);
+    const std::string pripona = ".part";
+    const std::string docasny = cesta + pripona;
+    const size_t delka = jmenocesty(cesta).size();
+    if (delka > platform::nejdelsijmeno) chybasouboru("cannot write", cesta, ENAMETOOLONG);
+    if (delka + pripona.size() > platform::nejdelsijmeno) {
+        chybasouboru("cannot write " + cesta + ": its name, " + std::to_string(delka) +
+                     " characters long, leaves no room for the \".part\" of the temporary file it is written as "
+                     "first (at most " + std::to_string(platform::nejdelsijmeno - pripona.size()) + " characters)");
     }
     overslozkuvystupu(cesta);
+    if (platform::druh(docasny.c_str()) == platform::Druh::slozka) {
+        chybasouboru("cannot write " + cesta + ": a folder stands at " + docasny +
+                     ", the name it is written as first; move the folder away");
+    }
 }
 
 // The files of the run: the outputs as above, the MIDI file and the piano
@@ -237,11 +259,12 @@ void overcesty(const Cesty& c) {
     for (const std::string& pribuzny : {c.midi, c.obraz}) {
         if (pribuzny == "-") chybasouboru("cannot write -: the MIDI file and the piano roll need a file name");
         if (!pribuzny.empty() && totez(pribuzny, c.vystup)) {
-            chybasouboru("refusing to write " + pribuzny + ": it is the WAV itself");
+            chybasouboru("refusing to write " + pribuzny + ": it is the WAV itself" + jinymjmenem(pribuzny, c.vystup));
         }
     }
     if (!c.midi.empty() && totez(c.midi, c.obraz)) {
-        chybasouboru("refusing to write " + c.midi + " twice: name one file for --midi and another for --piano-roll");
+        chybasouboru("refusing to write " + c.midi + " twice" + (c.midi == c.obraz ? "" : ", as " + c.obraz + " too") +
+                     ": name one file for --midi and another for --piano-roll");
     }
     // A WAV on standard output keeps its mix in the current folder.
     if (c.vystup == "-" && !platform::lzezapsatdo(".")) {

@@ -202,6 +202,18 @@ bool tentyz(const char* a, const char* b) {
     return ::stat(a, &x) == 0 && ::stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
+std::string vyresenacesta(const std::string& path) {
+    const size_t lomitko = path.rfind('/');
+    const std::string slozka = lomitko == std::string::npos ? "." : lomitko == 0 ? "/" : path.substr(0, lomitko);
+    const std::string jmeno = lomitko == std::string::npos ? path : path.substr(lomitko + 1);
+    const bool celou = jmeno.empty() || jmeno == "." || jmeno == "..";
+    char buf[PATH_MAX];
+    if (!::realpath(celou ? path.c_str() : slozka.c_str(), buf)) return path;
+    if (celou) return buf;
+    const std::string vyresena = buf;
+    return vyresena + (vyresena == "/" ? "" : "/") + jmeno;
+}
+
 namespace {
 
 // Reads until count bytes are in or the file ends, retrying interrupted and

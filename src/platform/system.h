@@ -86,6 +86,11 @@ bool jeslozka(const char* path);
 bool lzezapsatdo(const char* folder);
 // True when both paths name the same existing file.
 bool tentyz(const char* a, const char* b);
+// The path with its folder resolved (links, "." and ".." followed) and its
+// last name as it is, so that two names of one file are seen to be one even
+// before the file exists. The path unchanged when its folder cannot be
+// resolved.
+std::string vyresenacesta(const std::string& path);
 
 // Reads up to count bytes at offset, retrying interrupted and partial reads
 // until count bytes are in or the file ends. Returns the bytes read, or -1.
