@@ -63,6 +63,10 @@ TEST_P(MissingFiles, AreReportedBeforeAnyRendering) {
         studio.soubor("rejstriky/wavhlavicka.nes", "RIFF");
     } else if (what == "zero template") {
         studio.soubor("rejstriky/wavhlavicka.nes", std::string(40, '\0'));
+    } else if (what == "stereo template") {
+        std::string sablona = studio.obsah("rejstriky/wavhlavicka.nes");
+        sablona[22] = 2;
+        studio.soubor("rejstriky/wavhlavicka.nes", sablona);
     } else {
         ::unlink((studio.cesta() + "/" + what).c_str());
     }
@@ -84,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChybejiciSoubor{"short template",
                         "the WAV header template rejstriky/wavhlavicka.nes is shorter than 40 bytes"},
         ChybejiciSoubor{"zero template", "the WAV header template rejstriky/wavhlavicka.nes is not a "
-                                         "RIFF/WAVE PCM header: \"RIFF\" is missing at byte 0"}));
+                                         "RIFF/WAVE PCM header: \"RIFF\" is missing at byte 0"},
+        ChybejiciSoubor{"stereo template", "the WAV header template rejstriky/wavhlavicka.nes is not for 16-bit "
+                                           "mono PCM at 22050 Hz: its channels (bytes 22-23) is 2, not 1"}));
 
 TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
     Studio studio;
