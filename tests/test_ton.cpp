@@ -245,12 +245,9 @@ TEST_F(MixFaults, FullDiskIsReportedAsSuch) {
 // A file that only ever takes part of a write is given up on, not written to
 // byte by byte for ever.
 TEST_F(MixFaults, WritesThatStayShortEnd) {
-    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
-        return ::pwrite(fd, buf, n / 2, off);
-    };
+    platform::volani().pwrite = [](int fd, const void* b, size_t n, off_t off) { return ::pwrite(fd, b, n / 2, off); };
     Studio studio;
-    const Vysledek r = studio.hraj("c");
-    EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: Input/output error");
+    EXPECT_EQ(studio.hraj("c").zprava, "cannot write the mix file _.tmp: Input/output error");
     EXPECT_EQ(stav.chyby, platform::pokusyzapisu);
 }
 
