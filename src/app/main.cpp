@@ -84,8 +84,6 @@ void ohlas(const Vysledek& r, bool kontrola) {
     }
 }
 
-}  // namespace
-
 // Closed standard streams are refused: a run must be able to say why it
 // failed, and a WAV meant for standard output would otherwise go into
 // whatever file took its number. With standard error closed nothing can be
@@ -152,6 +150,8 @@ int program(int argc, char** argv) {
     ohlas(r, nastaveni.kontrola);
     return r.status;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (const int odmitnuti = overstandardni()) return odmitnuti;
