@@ -59,9 +59,9 @@ Proces::Proces(const Prikaz& prikaz) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
     }
-    if (prikaz.limitsouboru > 0) {
-        const rlimit limit{static_cast<rlim_t>(prikaz.limitsouboru), static_cast<rlim_t>(prikaz.limitsouboru)};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    for (const auto& [zdroj, bajtu] : {std::pair{RLIMIT_FSIZE, prikaz.limitsouboru}, {RLIMIT_AS, prikaz.limitpameti}}) {
+        const rlimit limit{static_cast<rlim_t>(bajtu), static_cast<rlim_t>(bajtu)};
+        if (bajtu > 0) ::setrlimit(zdroj, &limit);
     }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

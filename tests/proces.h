@@ -25,6 +25,7 @@ struct Prikaz {
     std::string vstup;                     // standard input; /dev/null when empty
     std::vector<std::pair<std::string, std::string>> prostredi;   // set (empty value: unset)
     long limitsouboru = 0;                 // largest file it may write, bytes (0: no limit)
+    long limitpameti = 0;                  // address space it may take, bytes (0: no limit)
     std::string program = SKLADBA_BINARY;
 };
 

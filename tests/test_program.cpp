@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/format.h"
 #include "proces.h"
 #include "studio.h"
 #include "wavdata.h"
@@ -62,6 +63,10 @@ TEST_P(MissingFiles, AreReportedBeforeAnyRendering) {
         studio.soubor("rejstriky/wavhlavicka.nes", "RIFF");
     } else if (what == "zero template") {
         studio.soubor("rejstriky/wavhlavicka.nes", std::string(40, '\0'));
+    } else if (what == "stereo template") {
+        std::string sablona = studio.obsah("rejstriky/wavhlavicka.nes");
+        sablona[22] = 2;
+        studio.soubor("rejstriky/wavhlavicka.nes", sablona);
     } else {
         ::unlink((studio.cesta() + "/" + what).c_str());
     }
@@ -83,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChybejiciSoubor{"short template",
                         "the WAV header template rejstriky/wavhlavicka.nes is shorter than 40 bytes"},
         ChybejiciSoubor{"zero template", "the WAV header template rejstriky/wavhlavicka.nes is not a "
-                                         "RIFF/WAVE PCM header: \"RIFF\" is missing at byte 0"}));
+                                         "RIFF/WAVE PCM header: \"RIFF\" is missing at byte 0"},
+        ChybejiciSoubor{"stereo template", "the WAV header template rejstriky/wavhlavicka.nes is not for 16-bit "
+                                           "mono PCM at 22050 Hz: its channels (bytes 22-23) is 2, not 1"}));
 
 TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
     Studio studio;
@@ -167,7 +174,7 @@ TEST(Program, SecondRunInTheSameDirectoryIsRefused) {
 }
 
 TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGXCPU}) {
         Studio studio;
         studio.soubor("aktualni.wav", "previous");
         std::string score;
@@ -183,6 +190,25 @@ TEST(Program, InterruptionRemovesTheMixAndKeepsThePreviousWav) {
         EXPECT_FALSE(studio.existuje("aktualni.wav.part"));
         EXPECT_EQ(studio.obsah("aktualni.wav"), "previous");
     }
+}
+
+// Running out of memory ends the run like any failure (whether it strikes
+// while the notes are kept or while the MIDI file is made from them).
+TEST(Program, OutOfMemoryIsAnErrorThatCleansUp) {
+#ifdef SKLADBA_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+    Studio studio;
+    studio.soubor("rejstriky/rejstr7.nes", test::registr(pocetsegmentu, [](int, int) -> int16_t { return 0; }));
+    std::string score = "R7 64";
+    for (int i = 0; i < 1000000; ++i) score += "c-";
+    studio.soubor("aktualni.txt", score);
+    test::Prikaz p = test::vslozce(studio.cesta(), {"-q", "aktualni.txt", "--midi", "kus.mid"});
+    p.limitpameti = 100L << 20;   // a million silent notes at one time: quick, but each one kept
+    const Beh r = test::spust(p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "skladba: out of memory\n");
+    EXPECT_FALSE(studio.existuje("_.tmp") || studio.existuje("aktualni.wav.part") || studio.existuje("kus.mid.part"));
 }
 
 }  // namespace

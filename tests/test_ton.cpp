@@ -264,6 +264,16 @@ TEST_F(MixFaults, FullDiskIsReportedAsSuch) {
     EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: No space left on device");
 }
 
+// A file that only ever takes part of a write is given up on, not written to
+// byte by byte for ever.
+TEST_F(MixFaults, WritesThatStayShortEnd) {
+    platform::volani().pwrite = [](int fd, const void* b, size_t n, off_t off) { return ::pwrite(fd, b, n / 2, off); };
+    Studio studio;
+    const Vysledek r = studio.hraj("c");
+    EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: Input/output error");
+    EXPECT_EQ(r.stav.chyby, platform::pokusyzapisu);
+}
+
 // Rests and silent notes add nothing, so they cost no mix I/O at all.
 TEST_F(MixFaults, SilentNotesDoNoMixIo) {
     writes = 0;

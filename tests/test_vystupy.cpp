@@ -274,6 +274,9 @@ TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
     studio.soubor("zly.txt", "c d t0");
     studio.soubor("zly.mid", "previous");
     studio.soubor("zly.musicxml", "previous");
+    fs::create_directories(studio.cesta() + "/d");
+    fs::create_directories(studio.cesta() + "/p.svg.part");
+    fs::create_directory_symlink("d", studio.cesta() + "/odkaz");
     const std::pair<std::vector<std::string>, const char*> pripady[] = {
         {{"kus.txt", "--midi", "no/such/kus.mid"}, "skladba: cannot write no/such/kus.mid: there is no folder no/such\n"},
         {{"kus.txt", "--midi", "kus.txt"}, "skladba: refusing to write kus.txt: it is the score itself\n"},
@@ -284,6 +287,14 @@ TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
          "skladba: refusing to write a twice: name one file for --midi and another for --musicxml\n"},
         {{"kus.txt", "--musicxml", "-"},
          "skladba: cannot write -: --musicxml needs a file name, not standard output\n"},
+        // The same file named through another path, before it exists.
+        {{"kus.txt", "--midi", "./kus.wav"},
+         "skladba: refusing to write ./kus.wav: it is the WAV itself, kus.wav, by another path\n"},
+        {{"kus.txt", "-o", "d/y.wav", "--piano-roll", "odkaz/y.wav"},
+         "skladba: refusing to write odkaz/y.wav: it is the WAV itself, d/y.wav, by another path\n"},
+        {{"kus.txt", "--piano-roll", "p.svg"},
+         "skladba: cannot write p.svg: a folder stands at p.svg.part, the name it is written as first; "
+         "move the folder away\n"},
         {{"zly.txt", "--midi", "zly.mid", "--musicxml", "zly.musicxml"},
          "skladba: zly.txt:1:5: tempo must be a positive number of quarter notes per minute\n"},
     };
@@ -298,7 +309,8 @@ TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
     EXPECT_EQ(studio.obsah("zly.musicxml"), "previous");
     std::set<std::string> zbylo;
     for (const auto& e : fs::directory_iterator(studio.cesta())) zbylo.insert(e.path().filename());
-    EXPECT_EQ(zbylo, (std::set<std::string>{"kus.txt", "zly.txt", "zly.mid", "zly.musicxml", "rejstriky"}));
+    EXPECT_EQ(zbylo, (std::set<std::string>{"kus.txt", "zly.txt", "zly.mid", "zly.musicxml", "rejstriky", "d", "odkaz",
+                                            "p.svg.part"}));
 }
 
 }  // namespace

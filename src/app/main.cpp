@@ -1,5 +1,7 @@
 // skladba: renders a score to a WAV.
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "app/volby.h"
@@ -82,9 +84,25 @@ void ohlas(const Vysledek& r, bool kontrola) {
     }
 }
 
-}  // namespace
+// Closed standard streams are refused: a run must be able to say why it
+// failed, and a WAV meant for standard output would otherwise go into
+// whatever file took its number. With standard error closed nothing can be
+// said, and the status alone tells.
+int overstandardni() {
+    const int zavrene = platform::obsadstandardni();
+    if (zavrene & 4) return stavchyba;
+    if (zavrene & 2) {
+        std::fputs("skladba: standard output is closed: give it a file, a pipe or /dev/null (>/dev/null)\n", stderr);
+        return stavchyba;
+    }
+    if (zavrene & 1) {
+        std::fputs("skladba: standard input is closed: give it a file, a pipe or /dev/null (</dev/null)\n", stderr);
+        return stavchyba;
+    }
+    return 0;
+}
 
-int main(int argc, char** argv) {
+int program(int argc, char** argv) {
     Volby volby;
     std::string chyba;
     if (!rozeberargumenty(argc, argv, volby, chyba)) return chybapouziti(chyba);
@@ -131,4 +149,19 @@ int main(int argc, char** argv) {
     const Vysledek r = spust(nastaveni);
     ohlas(r, nastaveni.kontrola);
     return r.status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (const int odmitnuti = overstandardni()) return odmitnuti;
+    // Unwinding, not an abort: every scratch file is removed on the way out.
+    try {
+        return program(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("skladba: out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "skladba: %s\n", e.what());
+    }
+    return stavchyba;
 }

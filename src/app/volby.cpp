@@ -199,8 +199,19 @@ void overslozkuvystupu(const std::string& vystup) {
     chybasouboru("cannot write " + vystup + ": " + popischyby(err) + " (in the folder " + slozka + ")");
 }
 
+// Two names of one file: the same text, one existing file, or, for files
+// still to be written, the same name in the same folder reached by another
+// path (./a.wav beside a.wav, a folder through a link to it).
 bool totez(const std::string& a, const std::string& b) {
-    return a != "-" && b != "-" && (a == b || platform::tentyz(a.c_str(), b.c_str()));
+    return a != "-" && b != "-" &&
+           (a == b || platform::tentyz(a.c_str(), b.c_str()) ||
+            platform::vyresenacesta(a) == platform::vyresenacesta(b));
+}
+
+// ", NAME, by another path" when the other file was named differently, so
+// that a message shows both paths.
+std::string jinymjmenem(const std::string& jmeno, const std::string& jine) {
+    return jmeno == jine ? "" : ", " + jine + ", by another path";
 }
 
 bool konci(const std::string& s, const std::string& pripona) {
@@ -210,22 +221,33 @@ bool konci(const std::string& s, const std::string& pripona) {
 // A file the run writes (the WAV, the MIDI file, the piano roll), checked
 // before anything is rendered: never the score itself, never a name of the
 // kind skladba gives its own temporary files (another run's could stand
-// there), short enough to take the ".part" of its temporary name, and in a
-// folder that exists and can be written.
+// there), short enough to take the ".part" of its temporary name, in a
+// folder that exists and can be written, and with no folder standing under
+// that temporary name.
 void overzapisovany(const std::string& cesta, const Cesty& c) {
     if (cesta == "-") return;
     if (totez(cesta, c.partitura)) {
-        chybasouboru("refusing to write " + cesta + ": it is the score itself" +
+        chybasouboru("refusing to write " + cesta + ": it is the score itself" + jinymjmenem(cesta, c.partitura) +
                      (cesta == c.vystup ? " (name another output with -o)" : ""));
     }
     if (konci(cesta, ".part") || konci(cesta, ".mix") || jmenocesty(cesta) == "_.tmp") {
         chybasouboru("refusing to write " + cesta + ": names ending in .part or .mix, and _.tmp, are "
                      "skladba's own temporary files");
     }
-    if (jmenocesty(cesta).size() + std::string(".part").size() > platform::nejdelsijmeno) {
-        chybasouboru("cannot write", cesta, ENAMETOOLONG);
+    const std::string pripona = ".part";
+    const std::string docasny = cesta + pripona;
+    const size_t delka = jmenocesty(cesta).size();
+    if (delka > platform::nejdelsijmeno) chybasouboru("cannot write", cesta, ENAMETOOLONG);
+    if (delka + pripona.size() > platform::nejdelsijmeno) {
+        chybasouboru("cannot write " + cesta + ": its name, " + std::to_string(delka) +
+                     " characters long, leaves no room for the \".part\" of the temporary file it is written as "
+                     "first (at most " + std::to_string(platform::nejdelsijmeno - pripona.size()) + " characters)");
     }
     overslozkuvystupu(cesta);
+    if (platform::druh(docasny.c_str()) == platform::Druh::slozka) {
+        chybasouboru("cannot write " + cesta + ": a folder stands at " + docasny +
+                     ", the name it is written as first; move the folder away");
+    }
 }
 
 // The files of the run: the outputs as above, the MIDI file, the piano roll
@@ -243,17 +265,23 @@ void overcesty(const Cesty& c) {
             chybasouboru(std::string("cannot write -: ") + volba + " needs a file name, not standard output");
         }
         if (!pribuzny->empty() && totez(*pribuzny, c.vystup)) {
-            chybasouboru("refusing to write " + *pribuzny + ": it is the WAV itself");
+            chybasouboru("refusing to write " + *pribuzny + ": it is the WAV itself" + jinymjmenem(*pribuzny, c.vystup));
         }
     }
     for (size_t i = 0; i < 3; ++i) {
         for (size_t j = i + 1; j < 3; ++j) {
             const std::string& a = *pribuzne[i].first;
-            if (!a.empty() && totez(a, *pribuzne[j].first)) {
-                chybasouboru("refusing to write " + a + " twice: name one file for " + pribuzne[i].second +
-                             " and another for " + pribuzne[j].second);
+            const std::string& b = *pribuzne[j].first;
+            if (!a.empty() && totez(a, b)) {
+                chybasouboru("refusing to write " + a + " twice" + (a == b ? "" : ", as " + b + " too") +
+                             ": name one file for " + pribuzne[i].second + " and another for " + pribuzne[j].second);
             }
         }
+    }
+    // A WAV on standard output keeps its mix in the current folder.
+    if (c.vystup == "-" && !platform::lzezapsatdo(".")) {
+        chybasouboru("cannot write the WAV to standard output from here: its mix file " + c.mix +
+                     " goes in the current folder, which must be writable (" + popischyby(errno) + ")");
     }
     std::vector<std::string> docasne = {c.mix};
     for (const std::string& v : vystupy) {

@@ -41,6 +41,23 @@ struct ZnackaHlavicky {
     const char* text;
 };
 constexpr ZnackaHlavicky znackyhlavicky[] = {{0, "RIFF"}, {8, "WAVE"}, {12, "fmt "}, {36, "data"}};
+// Its format fields, little-endian, must describe the samples written:
+// 16-bit PCM, one channel, zaklad samples per second.
+struct PoleHlavicky {
+    size_t kde;
+    size_t bajtu;
+    uint32_t hodnota;
+    const char* jmeno;
+};
+constexpr PoleHlavicky polehlavicky[] = {
+    {16, 4, 16, "format chunk size"},
+    {20, 2, 1, "audio format (1: PCM)"},
+    {22, 2, 1, "channels"},
+    {24, 4, zaklad, "sample rate"},
+    {28, 4, zaklad * 2, "byte rate"},
+    {32, 2, 2, "block align"},
+    {34, 2, 16, "bits per sample"},
+};
 // The largest absolute sum the mix held becomes this output value.
 constexpr float maxsignal = 32752.0f;
 

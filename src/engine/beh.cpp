@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "base/chyba.h"
@@ -351,6 +352,10 @@ Vysledek Beh::spust() {
     } catch (const ChybaSouboru& e) {
         varovani();
         return konec(1, e.what());
+    } catch (const std::bad_alloc&) {
+        // The temporary files of the output went as it unwound, the mix file
+        // goes with the run; placing the warnings would need memory again.
+        return konec(1, "out of memory");
     }
     if (k_.stav.nesouhlasy > 0) {
         const std::string wav = n_.cesty.vystup == "-" ? "the WAV on standard output" : n_.cesty.vystup;

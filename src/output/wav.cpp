@@ -98,6 +98,18 @@ Hlavicka nactihlavicku(const std::string& cesta) {
                          z.text + "\" is missing at byte " + std::to_string(z.kde));
         }
     }
+    // Its format fields go into every WAV as they stand: they must say what
+    // the samples are, or a player would read them as something else.
+    for (const PoleHlavicky& p : polehlavicky) {
+        uint32_t hodnota = 0;
+        for (size_t i = p.bajtu; i-- > 0;) hodnota = hodnota << 8 | hlavicka[p.kde + i];
+        if (hodnota != p.hodnota) {
+            chybasouboru("the WAV header template " + cesta + " is not for 16-bit mono PCM at " +
+                         std::to_string(zaklad) + " Hz: its " + p.jmeno + " (bytes " + std::to_string(p.kde) + "-" +
+                         std::to_string(p.kde + p.bajtu - 1) + ") is " + std::to_string(hodnota) + ", not " +
+                         std::to_string(p.hodnota));
+        }
+    }
     return h;
 }
 

@@ -64,6 +64,20 @@ Soubor otevriprocteni(const char* path) {
     return Soubor(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
 }
 
+int obsadstandardni() {
+    int zavrene = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        zavrene |= 1 << fd;
+        const int nove = ::open("/dev/null", O_RDWR | O_NOCTTY);
+        if (nove > fd) {
+            ::dup2(nove, fd);
+            ::close(nove);
+        }
+    }
+    return zavrene;
+}
+
 Soubor standardnivstup() { return Soubor(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)); }
 
 void cekejnapisatele(int fd) {
@@ -174,12 +188,30 @@ bool lzezapsatdo(const char* folder) {
         errno = ENOTDIR;
         return false;
     }
+    // A folder removed while still open (a current folder someone deleted)
+    // takes no new files.
+    if (st.st_nlink == 0) {
+        errno = ENOENT;
+        return false;
+    }
     return ::access(folder, W_OK | X_OK) == 0;
 }
 
 bool tentyz(const char* a, const char* b) {
     struct stat x {}, y {};
     return ::stat(a, &x) == 0 && ::stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+std::string vyresenacesta(const std::string& path) {
+    const size_t lomitko = path.rfind('/');
+    const std::string slozka = lomitko == std::string::npos ? "." : lomitko == 0 ? "/" : path.substr(0, lomitko);
+    const std::string jmeno = lomitko == std::string::npos ? path : path.substr(lomitko + 1);
+    const bool celou = jmeno.empty() || jmeno == "." || jmeno == "..";
+    char buf[PATH_MAX];
+    if (!::realpath(celou ? path.c_str() : slozka.c_str(), buf)) return path;
+    if (celou) return buf;
+    const std::string vyresena = buf;
+    return vyresena + (vyresena == "/" ? "" : "/") + jmeno;
 }
 
 namespace {
@@ -209,39 +241,43 @@ ssize_t ctidokonce(int fd, void* buf, size_t count, off_t offset) {
 ssize_t ctivse(int fd, void* buf, size_t count, off_t offset) { return ctidokonce(fd, buf, count, offset); }
 ssize_t ctiproud(int fd, void* buf, size_t count) { return ctidokonce(fd, buf, count, -1); }
 
-ssize_t zapisjednou(int fd, const void* buf, size_t count, off_t offset) {
+namespace {
+
+// One call: by position, or at the current position when offset is negative;
+// an interrupted call is repeated. Returns what the call returned.
+ssize_t zapisjednou(int fd, const char* bytes, size_t count, off_t offset) {
     ssize_t n;
     do {
-        n = volanisystemu.pwrite(fd, buf, count, offset);
+        n = offset < 0 ? volanisystemu.write(fd, bytes, count) : volanisystemu.pwrite(fd, bytes, count, offset);
     } while (n < 0 && errno == EINTR);
     return n;
 }
 
-bool zapisvse(int fd, const void* buf, size_t count, off_t offset) {
-    const auto* bytes = static_cast<const char*>(buf);
-    size_t done = 0;
-    for (int attempt = 0; done < count; ++attempt) {
-        if (attempt == pokusyzapisu) {
-            errno = EIO;
-            return false;
-        }
-        ssize_t n = zapisjednou(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
-        if (n < 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
+}  // namespace
 
-bool zapisproud(int fd, const void* buf, size_t count) {
+bool zapisvse(int fd, const void* buf, size_t count, off_t offset, int* opakovani) {
     const auto* bytes = static_cast<const char*>(buf);
     size_t done = 0;
-    while (done < count) {
-        ssize_t n = volanisystemu.write(fd, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    int err = 0;
+    for (int attempt = 0; done < count; ++attempt) {
+        const off_t at = offset < 0 ? -1 : offset + static_cast<off_t>(done);
+        if (attempt == pokusyzapisu) {
+            if (err == 0) {
+                // Short writes do not say why; one more write of the rest
+                // does (a full disk, a file-size limit).
+                const ssize_t n = zapisjednou(fd, bytes + done, count - done, at);
+                if (n == static_cast<ssize_t>(count - done)) return true;
+                err = n < 0 ? errno : EIO;
+            }
+            errno = err;
             return false;
         }
-        done += static_cast<size_t>(n);
+        const ssize_t n = zapisjednou(fd, bytes + done, count - done, at);
+        if (n > 0) done += static_cast<size_t>(n);
+        if (done < count) {
+            err = n < 0 ? errno : 0;
+            if (opakovani) ++*opakovani;
+        }
     }
     return true;
 }
@@ -251,6 +287,8 @@ int64_t velikost(int fd) {
     if (::fstat(fd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
+
+int64_t pozicecteni(int fd) { return static_cast<int64_t>(::lseek(fd, 0, SEEK_CUR)); }
 
 bool jeobycejny(int fd) {
     struct stat st {};
@@ -389,7 +427,10 @@ void smazdocasneaskonci(int sig) {
     ::_exit(uspech ? 0 : 128 + sig);
 }
 
-const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process and that a user, a
+// shell, a time limit or a profiler may send: each must take the scratch
+// files with it.
+const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 sigset_t mnozinapreruseni() {
     sigset_t set;

@@ -46,6 +46,11 @@ private:
 // blocks: a named pipe opens at once instead of waiting for a writer, and
 // reads from it find its end when no writer is there.
 Soubor otevriprocteni(const char* path);
+// Standard input, output and error that are closed get /dev/null, so that no
+// file the run opens later takes their numbers (a WAV written to standard
+// output would land in whatever file got descriptor 1). Returns which were
+// closed: bit 0 for standard input, bit 1 output, bit 2 error.
+int obsadstandardni();
 // A descriptor of its own for standard input.
 Soubor standardnivstup();
 // A named pipe opened without blocking reads as ended while no one has opened
@@ -81,6 +86,11 @@ bool jeslozka(const char* path);
 bool lzezapsatdo(const char* folder);
 // True when both paths name the same existing file.
 bool tentyz(const char* a, const char* b);
+// The path with its folder resolved (links, "." and ".." followed) and its
+// last name as it is, so that two names of one file are seen to be one even
+// before the file exists. The path unchanged when its folder cannot be
+// resolved.
+std::string vyresenacesta(const std::string& path);
 
 // Reads up to count bytes at offset, retrying interrupted and partial reads
 // until count bytes are in or the file ends. Returns the bytes read, or -1.
@@ -91,15 +101,20 @@ ssize_t ctiproud(int fd, void* buf, size_t count);
 // many tries, so a full disk ends the run instead of spinning forever.
 constexpr int pokusyzapisu = 8;
 
-// One positional write through the replaceable calls; returns what the call returned.
-ssize_t zapisjednou(int fd, const void* buf, size_t count, off_t offset);
-// Writes all bytes, retrying partial writes a bounded number of times.
-// Returns false with errno set (EIO when the device just kept writing short).
-bool zapisvse(int fd, const void* buf, size_t count, off_t offset);
+// The one loop that writes: all count bytes, by position from offset, or at
+// the current position of a pipe or terminal when offset is negative. An
+// interrupted call is repeated at once; a call that writes only part goes on
+// with the rest, and one that fails is tried again, pokusyzapisu calls at
+// most. Returns false with errno set: the reason of the last failing call,
+// or, when the calls only kept coming back short, the reason one more write
+// of the rest gives (ENOSPC, EFBIG), EIO when even that gives none.
+// opakovani, when given, counts the calls that had to be repeated.
+bool zapisvse(int fd, const void* buf, size_t count, off_t offset, int* opakovani = nullptr);
 // The same at the current position of a pipe or terminal.
-bool zapisproud(int fd, const void* buf, size_t count);
+inline bool zapisproud(int fd, const void* buf, size_t count) { return zapisvse(fd, buf, count, -1); }
 
 int64_t velikost(int fd);                      // -1 on failure
+int64_t pozicecteni(int fd);                   // the current offset; -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
 bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
@@ -160,8 +175,9 @@ Otisk otisk(const char* path);
 enum class Docasny { mix, wav, midi, obraz, notopis };
 void oznacdocasny(Docasny which, const std::string& path);
 void odznacdocasny(Docasny which);
-// SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the marked files, restore the
-// terminal if a key wait had changed it, and exit with 128 + signal. SIGPIPE
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
+// SIGVTALRM and SIGPROF remove the marked files, restore the terminal if a
+// key wait had changed it, and exit with 128 + signal. SIGPIPE
 // and SIGXFSZ are ignored, so that the write that met a closed pipe or the
 // file-size limit fails and reports why.
 void nastavpreruseni();

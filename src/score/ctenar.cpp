@@ -17,11 +17,15 @@ bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
     delka_ = 0;
     index_ = 0;
     velikost_ = 0;
+    posun_ = 0;
     eof_ = false;
     posledniznak_ = 0;
     if (!soubor_.otevren()) return false;
     if (platform::jeobycejny(soubor_.fd())) {
-        velikost_ = platform::velikost(soubor_.fd());
+        // Standard input may be a file its caller has read part of already:
+        // the score is what follows.
+        posun_ = std::max<int64_t>(0, platform::pozicecteni(soubor_.fd()));
+        velikost_ = std::max<int64_t>(0, platform::velikost(soubor_.fd()) - posun_);
     } else {
         nactipamet();
     }
@@ -68,7 +72,7 @@ int Partitura::cti() {
         }
         zacatek_ += delka_;
         index_ = 0;
-        const ssize_t n = platform::ctivse(soubor_.fd(), okno_, delkaokna, zacatek_);
+        const ssize_t n = platform::ctivse(soubor_.fd(), okno_, delkaokna, posun_ + zacatek_);
         // A score that cannot be read (a directory, a failing disk) must not
         // pass for a shorter one: that would render a wrong piece as success.
         if (n < 0) chybasouboruerrno("cannot read the score", jmeno_);
@@ -129,7 +133,7 @@ std::vector<Partitura::Misto> Partitura::umisteni(std::vector<int64_t> offsets) 
                 n = std::min(want, delka_ - std::min(at, delka_));
             } else {
                 data = buf;
-                n = platform::ctivse(soubor_.fd(), buf, static_cast<size_t>(want), at);
+                n = platform::ctivse(soubor_.fd(), buf, static_cast<size_t>(want), posun_ + at);
             }
             if (n <= 0) break;
             for (int64_t j = 0; j < n; ++j) {

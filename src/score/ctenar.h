@@ -87,6 +87,7 @@ private:
     int64_t delka_ = 0;     // valid bytes in data_
     int64_t index_ = 0;     // read position within data_
     int64_t velikost_ = 0;  // bytes in the score
+    int64_t posun_ = 0;     // file offset of the score's first byte
     bool eof_ = false;
     char posledniznak_ = 0;
 };

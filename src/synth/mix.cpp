@@ -65,9 +65,9 @@ void Mix::ctimix(int64_t start, int32_t* block) {
     std::memset(block + sums, 0, (delkatonu - sums) * 4);
 }
 
-// Writes count sums to the mix file at sample start, the whole extent again
-// when the system writes only part of it; a file error after pokusyzapisu
-// attempts.
+// Writes count sums to the mix file at sample start, the rest again when the
+// system writes only part of it (each repetition counted in chyby); a file
+// error after pokusyzapisu attempts.
 void Mix::zapis(int64_t start, const int32_t* block, int count) {
     const size_t bytes = sizeof(int32_t) * static_cast<size_t>(count);
     // The sums go to the file little-endian; on a little-endian machine that
@@ -78,28 +78,9 @@ void Mix::zapis(int64_t start, const int32_t* block, int count) {
         dolittleendian(bloky_->testpole, static_cast<size_t>(count));
         data = bloky_->testpole;
     }
-    int err = 0;
-    ssize_t n = 0;
-    for (int attempt = 0; attempt < platform::pokusyzapisu; ++attempt) {
-        ++stav_.chyby;
-        n = platform::zapisjednou(osoubor_.fd(), data, bytes, bajtvzorku(start));
-        if (n == static_cast<ssize_t>(bytes)) {
-            --stav_.chyby;
-            return;
-        }
-        err = n < 0 ? errno : 0;
+    if (!platform::zapisvse(osoubor_.fd(), data, bytes, bajtvzorku(start), &stav_.chyby)) {
+        chybasouboruerrno("cannot write the mix file", mixcesta_);
     }
-    if (err == 0) {
-        // A short write does not say why; writing the rest does (a full
-        // disk, a file-size limit).
-        const ssize_t rest = platform::zapisjednou(osoubor_.fd(), reinterpret_cast<const char*>(data) + n,
-                                                   bytes - static_cast<size_t>(n), bajtvzorku(start) + n);
-        if (rest < 0) err = errno;
-    }
-    if (err == 0) {
-        chybasouboru("cannot write the mix file " + mixcesta_ + ": the system keeps writing only part of each block");
-    }
-    chybasouboru("cannot write the mix file", mixcesta_, err);
 }
 
 // Reads the count sums just written at sample start back into testpole and
