@@ -148,8 +148,20 @@ TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {
     studio.soubor("w.new", "cdef");
     ::rename((studio.cesta() + "/w.new").c_str(), (studio.cesta() + "/w.txt").c_str());
     for (int i = 0; i < 300 && studio.obsah("w.wav") == prvni; ++i) ::usleep(10000);
-    const std::string druhy = studio.obsah("w.wav");
+    std::string druhy = studio.obsah("w.wav");
     EXPECT_NE(druhy, prvni);
+    // An editor that empties the score and writes it 250 ms later: the
+    // empty score is never rendered over the WAV.
+    studio.soubor("w.txt", "");
+    ::usleep(250000);
+    studio.soubor("w.txt", "cdefg");
+    for (int i = 0; i < 300 && studio.obsah("w.wav") == druhy; ++i) ::usleep(10000);
+    EXPECT_NE(studio.obsah("w.wav"), druhy);
+    druhy = studio.obsah("w.wav");
+    // Emptied for good: the WAV stays, and that is said.
+    studio.soubor("w.txt", "");
+    ::usleep(1500000);
+    EXPECT_EQ(studio.obsah("w.wav"), druhy);
     studio.soubor("w.txt", "c t0");
     ::usleep(600000);
     watch.signal(SIGINT);
@@ -158,6 +170,10 @@ TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {
     EXPECT_EQ(studio.obsah("w.wav"), druhy);   // the failing save kept the previous WAV
     EXPECT_NE(r.err.find("w.wav: 0:04.0, 1 note, rendered in"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("w.wav: 0:05.5, 4 notes, rendered in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("w.wav: 0:06.0, 5 notes, rendered in"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("0 notes"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("skladba: w.txt is empty: w.wav keeps the last render until the score has notes again"),
+              std::string::npos) << r.err;
     EXPECT_NE(r.err.find("skladba: w.txt:1:3: tempo must be"), std::string::npos) << r.err;
     EXPECT_FALSE(studio.existuje("w.wav.mix"));
     EXPECT_FALSE(studio.existuje("w.wav.part"));
