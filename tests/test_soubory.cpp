@@ -120,6 +120,26 @@ TEST(ScoreFile, RegisterFolderLookupOrder) {
               "skladba: cannot use the registers in songs/kanon.txt: Not a directory\n");
 }
 
+// A folder holding only the registers a score plays is enough: the default
+// register is needed only by a note that plays it.
+TEST(ScoreFile, RegisterFolderNeedsOnlyTheRegistersPlayed) {
+    Studio studio;
+    studio.soubor("aktualni.txt", skladba);
+    ASSERT_EQ(test::skladba(studio.cesta()).status, 0);
+    fs::create_directories(studio.cesta() + "/songs/rejstriky");
+    for (const auto& [z, na] : {std::pair{"wavhlavicka.nes", "wavhlavicka.nes"}, {"rejstr1.nes", "rejstr4.nes"}}) {
+        fs::copy(studio.cesta() + "/rejstriky/" + z, studio.cesta() + "/songs/rejstriky/" + na,
+                 fs::copy_options::copy_symlinks);
+    }
+    studio.soubor("songs/kanon.txt", "t120 S50 R4 " + skladba);
+    Beh r = test::skladba(studio.cesta(), {"songs/kanon.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(studio.obsah("songs/kanon.wav"), studio.obsah("aktualni.wav"));
+    studio.soubor("songs/kanon.txt", "t120 " + skladba);
+    r = test::skladba(studio.cesta(), {"songs/kanon.txt"});
+    EXPECT_EQ(r.err, "skladba: cannot load the register songs/rejstriky/rejstr1.nes: No such file or directory\n");
+}
+
 TEST(ScoreFile, StandardOutputIsNeverATerminalAndWatchNeedsAFile) {
     Studio studio;
     studio.soubor("k.txt", skladba);

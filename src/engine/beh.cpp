@@ -157,12 +157,11 @@ void Beh::spustsekvenci() {
         if (!cesty.midi.empty()) pripravvystup(cesty.midi);
         if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
     }
+    // The default register is loaded when the first note or rest needs it.
     // A check renders nothing: it loads the registers only where they are
     // (to report one that is missing), and needs no header template.
     k_.rejstriky.nastavslozku(cesty.rejstriky);
-    if (!k_.rejstriky.nactirejstrik(s.reg)) {
-        chybasouboruerrno("cannot load the register", k_.rejstriky.rejstrjmeno(s.reg));
-    }
+    k_.cekajicirejstriky.push_back({s.reg, -1});
     if (!n_.kontrola) hlavicka_ = nactihlavicku(cesty.rejstriky + "/" + sablonahlavicky);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/chyba.h"
+#include "engine/atributy.h"
 #include "engine/cas.h"
 
 namespace skladba {
@@ -78,6 +79,7 @@ void dokonci(Kontext& k, Nota& n) {
 // score shows how long it sounds: its own step and those of the dots right
 // after it. Either way it is complete, for whoever watches, only then.
 void uloz(Kontext& k, bool tecka) {
+    nactirejstriky(k);
     Stav& s = k.stav;
     if (s.zmenaoktavy == 0) relativnioktava(s);
     const int letter = cislopismene(s.znak);
