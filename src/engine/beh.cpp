@@ -62,6 +62,9 @@ public:
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
     }
+    void tempo(int64_t pozice, bool krivka) override {
+        if (prehled) prehled->tempo(pozice, krivka);
+    }
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
     }
@@ -254,6 +257,14 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     }
     const size_t hlasu = p.hlasy.size() + static_cast<size_t>(p.dalsichhlasu);
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
+    if (p.konechlasu > p.konec) {
+        // A note longer than its recording falls silent before its voice
+        // ends; the WAV is as long as what sounds.
+        radky.push_back("  the sound ends at " + popiscasu(static_cast<double>(p.konec) / zaklad, 2) +
+                        " (the WAV's length), before the last voice, which ends at " +
+                        popiscasu(static_cast<double>(p.konechlasu) / zaklad, 2) + ": no note sounds longer than "
+                        "its " + std::to_string(delkatonu / zaklad) + "-second recording");
+    }
     std::vector<int64_t> pozice;
     for (const Prehled::Hlas& h : p.hlasy) pozice.push_back(h.prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);

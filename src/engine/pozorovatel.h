@@ -19,6 +19,9 @@ struct UlozenaNota {
     int64_t celatempa = 0;   // whole-note length in samples at the time (under a curve, its base)
     bool krivka = false;     // placed under a tempo curve
     bool pismeno = false;    // a note letter (not a rest), whatever segment it reached
+    // A note letter on a segment that the register loaded holds as silence
+    // (all its samples zero); known only where registers are loaded.
+    bool ticho = false;
 };
 
 class Pozorovatel {
@@ -37,6 +40,9 @@ public:
     virtual void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) {
         (void)hodnot, (void)hodnota, (void)kurzor, (void)pozice;
     }
+    // A "t" or "r" that changed the tempo or the tempo curve, and so what a
+    // step back over the notes before it unwinds.
+    virtual void tempo(int64_t pozice, bool krivka) { (void)pozice, (void)krivka; }
     // A bar line "|" outside a comment.
     virtual void takt(int64_t pozice) { (void)pozice; }
 };

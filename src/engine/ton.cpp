@@ -64,6 +64,14 @@ int64_t startjitter(Stav& s) {
     return j;
 }
 
+// Whether segment k of the loaded registers is all zero (never where no
+// registers are loaded, as in a check without them).
+bool jeticho(Rejstriky& r, int64_t k) {
+    if (!r.maslozku()) return false;
+    r.segment(k);
+    return r.vrchol(k) == 0;
+}
+
 // A note whose length is known: how long it sounds follows, and with a
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
@@ -126,6 +134,7 @@ void uloz(Kontext& k, bool tecka) {
         u.celatempa = s.tempo;
         u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
+        u.ticho = letter > 0 && seg > 0 && jeticho(k.rejstriky, seg);
         k.pozorovatel->nota(u);
     }
     if (tecka) {
