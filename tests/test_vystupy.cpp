@@ -36,6 +36,8 @@ struct Midi {
     int format = -1, deleni = 0;
     int64_t tempo = 0;
     std::vector<std::string> jmena;   // each track's name
+    std::vector<int> programy;        // each track's program, -1 for none
+    std::pair<int, int> metrum;       // the time signature, numerator and denominator
     std::vector<MidiNota> noty;       // in the order their note offs come
 };
 
@@ -56,6 +58,7 @@ Midi prectimidi(const std::string& b) {
         const size_t konec = at + 8 + static_cast<size_t>(cislo(at + 4, 4));
         at += 8;
         m.jmena.emplace_back();
+        m.programy.push_back(-1);
         int64_t tik = 0;
         std::vector<std::pair<int, int64_t>> zaznene;   // key, start
         std::vector<int> rychlosti;
@@ -73,7 +76,12 @@ Midi prectimidi(const std::string& b) {
                 const size_t delka = static_cast<uint8_t>(b.at(at++));
                 if (typ == 0x03) m.jmena.back() = b.substr(at, delka);
                 if (typ == 0x51) m.tempo = cislo(at, 3);
+                if (typ == 0x58) m.metrum = {static_cast<uint8_t>(b.at(at)), 1 << b.at(at + 1)};
                 at += delka;
+                continue;
+            }
+            if ((st & 0xF0) == 0xC0) {
+                m.programy.back() = static_cast<uint8_t>(b.at(at++));
                 continue;
             }
             const int klavesa = static_cast<uint8_t>(b.at(at));
@@ -134,6 +142,41 @@ TEST(Midi, HoldsEveryNoteAsWritten) {
     for (const MidiNota& n : m.noty) kanaly.insert(n.kanal);
     EXPECT_EQ(kanaly.size(), 11u);
     EXPECT_EQ(kanaly.count(9), 0u);
+}
+
+// What a notation program needs: the time signature of the bar lines (4/4
+// when they disagree or there are none), the General MIDI program of each
+// register of the build, and with --midi-grid every note on the written grid.
+TEST(Midi, NotationGetsTimeSignatureProgramsAndTheGrid) {
+    Studio studio;
+    const std::pair<const char*, std::pair<int, int>> metra[] = {
+        {"4 c | d e f | g a h | c", {3, 4}},   // a pickup, then bars of 3/4
+        {"8 c d e | f g a | h c", {3, 8}},
+        {"4 c d e | f g | a", {4, 4}},
+        {"c d e f g", {4, 4}},
+    };
+    for (const auto& [score, metrum] : metra) {
+        studio.soubor("kus.txt", score);
+        ASSERT_EQ(test::skladba(studio.cesta(), {"-q", "kus.txt", "--midi", "kus.mid"}).status, 0);
+        EXPECT_EQ(prectimidi(studio.obsah("kus.mid")).metrum, metrum) << score;
+    }
+    fs::copy_file(studio.cesta() + "/rejstriky/rejstr1.nes", studio.cesta() + "/rejstriky/rejstr4.nes");
+    studio.soubor("kus.txt", "4 c d e f - - - - R4 c d e f - - - - R0 c d e f | g a h c |");
+    const auto tiky = [&](const std::vector<std::string>& volby) {
+        std::vector<std::string> argumenty = {"kus.txt", "--midi", "kus.mid"};
+        argumenty.insert(argumenty.end(), volby.begin(), volby.end());
+        EXPECT_EQ(test::skladba(studio.cesta(), argumenty).status, 0);
+        const Midi m = prectimidi(studio.obsah("kus.mid"));
+        EXPECT_EQ(m.programy, (std::vector<int>{-1, 16, 0, -1}));   // the tempo track, R1 organ, R4 piano, R0
+        std::set<int64_t> mimo;
+        for (const MidiNota& n : m.noty) {
+            if (n.tik % 960 != 0) mimo.insert(n.tik);
+        }
+        return mimo.size();
+    };
+    EXPECT_GT(tiky({}), 0u);   // jittered
+    EXPECT_EQ(tiky({"--midi-grid"}), 0u);
+    EXPECT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi-grid"}).status, 2);
 }
 
 // Two voices in unison: a player releases a key at the first note off it

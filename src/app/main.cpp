@@ -129,6 +129,9 @@ int main(int argc, char** argv) {
     if (volby.kontrola && (!volby.midi.empty() || !volby.obraz.empty())) {
         return chybapouziti("--check renders nothing: leave out --midi and --piano-roll");
     }
+    if (volby.midimrizka && volby.midi.empty()) {
+        return chybapouziti("--midi-grid places the notes of a MIDI file: name one with --midi FILE");
+    }
     if (volby.hlidat) {
         if (!spartiturou) return chybapouziti("--watch needs a score file to watch");
         if (volby.partitury[0] == "-") return chybapouziti("--watch cannot watch standard input");
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
         return stavchyba;
     }
     nastaveni.kontrola = volby.kontrola;
+    nastaveni.midimrizka = volby.midimrizka;
     // Warnings only where a score was named: a run without arguments prints
     // nothing, as it always has.
     nastaveni.varovani = spartiturou && !volby.tichy;

@@ -20,6 +20,7 @@ struct Volby {
     bool kontrola = false;                // --check
     bool tichy = false;                   // -q, --quiet
     std::string midi;                     // --midi
+    bool midimrizka = false;              // --midi-grid
     std::string obraz;                    // --piano-roll
     bool napoveda = false;                // --help
     bool verze = false;                   // --version

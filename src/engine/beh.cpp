@@ -201,7 +201,11 @@ void Beh::dokonceni() {
             std::vector<Rozpracovany*> hotove;
             if (!c.midi.empty()) {
                 midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
-                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), c.jmenopartitury, '1'));
+                PopisMidi popis;
+                popis.nazev = c.jmenopartitury;
+                popis.metrum = prehled_->cary.metrum();
+                popis.mrizka = n_.midimrizka;
+                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), popis));
                 midi->dokonci();
                 hotove.push_back(midi.get());
             }
@@ -293,7 +297,10 @@ Vysledek Beh::spust() {
     postup_ = n_.postup && platform::chybjeterminal() && !n_.kontrola;
     zacatek_ = platform::ted();
     Vysledek r;
-    if (n_.varovani || n_.kontrola) prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    // The overview also finds the time signature of a MIDI file.
+    if (n_.varovani || n_.kontrola || !n_.cesty.midi.empty()) {
+        prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    }
     sber_.prehled = prehled_.get();
     sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty());
     sber_.sledovaniprikazu = n_.sledovaniprikazu;

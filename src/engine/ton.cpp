@@ -108,6 +108,7 @@ void uloz(Kontext& k, bool tecka) {
     krokvpred(k);
     Nota n;
     n.start = start;
+    n.kurzor = kurzor;
     n.krok = s.momcas - kurzor;
     n.delka = n.krok;
     n.pozice = s.pozicepovelu;
