@@ -46,14 +46,12 @@ void Prehled::varuj(int64_t pozice, const std::string& text) {
 }
 
 void Prehled::varujjednou(Opakovane& o, int64_t pozice, const std::string& text) {
-    if (o.index != SIZE_MAX || o.dalsich > 0) {
+    if (o.receno) {
         ++o.dalsich;
         return;
     }
+    o.receno = true;
     if (varovani.size() < nejvic_) o.index = varovani.size();
-    // Counted as one more even when it does not fit, so the count still
-    // says how many places were meant.
-    if (o.index == SIZE_MAX) o.dalsich = 1;
     varuj(pozice, text);
 }
 

@@ -87,8 +87,9 @@ private:
     // A warning said once for many places: at the first, with a count of
     // the others added when the score is read.
     struct Opakovane {
+        bool receno = false;
         size_t index = SIZE_MAX;   // in varovani, SIZE_MAX when it did not fit
-        int64_t dalsich = 0;
+        int64_t dalsich = 0;       // the places after the first
     };
     void varuj(int64_t pozice, const std::string& text);
     void varujjednou(Opakovane& o, int64_t pozice, const std::string& text);
