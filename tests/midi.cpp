@@ -27,6 +27,7 @@ Midi prectimidi(const std::string& b) {
         const size_t konec = at + 8 + static_cast<size_t>(cislo(at + 4, 4));
         at += 8;
         m.jmena.emplace_back();
+        m.programy.push_back(-1);
         int64_t tik = 0;
         uint8_t st = 0;
         std::vector<std::pair<int, int64_t>> zaznene;   // key, start
@@ -42,6 +43,7 @@ Midi prectimidi(const std::string& b) {
                     m.tempo = cislo(at, 3);
                     m.tempa.push_back({tik, m.tempo});
                 }
+                if (typ == 0x58) m.metrum = {static_cast<uint8_t>(b.at(at)), 1 << b.at(at + 1)};
                 at += delka;
                 continue;
             }
@@ -49,6 +51,7 @@ Midi prectimidi(const std::string& b) {
                 at += static_cast<size_t>(vlq(at));
                 continue;
             }
+            if ((st & 0xF0) == 0xC0) m.programy.back() = static_cast<uint8_t>(b.at(at));
             if ((st & 0xF0) == 0xC0 || (st & 0xF0) == 0xD0) {
                 ++at;
                 continue;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace skladba::test {
@@ -25,6 +26,8 @@ struct Midi {
     int64_t tempo = 0;                                  // the last tempo set
     std::vector<std::pair<int64_t, int64_t>> tempa;     // tick, microseconds a quarter
     std::vector<std::string> jmena;                     // each track's name
+    std::vector<int> programy;                          // each track's program, -1 for none
+    std::pair<int, int> metrum;                         // the time signature, numerator and denominator
     std::vector<MidiNota> noty;                         // in the order their note offs come
     bool cele = true;                                   // every track ended as it should
 

@@ -206,6 +206,10 @@ TEST_P(Example, RendersSilentlyToACompleteWav) {
     // No _.tmp, no aktualni.wav.part: only the score, the WAV and the link.
     EXPECT_EQ(r.soubory, (std::set<std::string>{"aktualni.txt", "aktualni.wav", "rejstriky"}));
     zkontrolujWav(r.wav);
+    // Read as a named score, it draws no warning either.
+    const skladba::test::Beh c = skladba::test::skladba(p.work().string(), {"--check", "aktualni.txt"});
+    EXPECT_EQ(c.status, 0) << c.err;
+    EXPECT_EQ(c.out.find("warning"), std::string::npos) << c.out;
 }
 
 std::string jmenoTestu(const ::testing::TestParamInfo<std::string>& info) {

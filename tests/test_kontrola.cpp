@@ -75,6 +75,71 @@ TEST(Check, WarnsOfEachMisreadingWithItsPlaceAndAdvice) {
     EXPECT_FALSE(studio.existuje("navyk.wav.mix"));
 }
 
+// Habits of other notations that the language reads as something else, and
+// slips only the engine sees, each at its place with what to write.
+TEST(Check, WarnsOfSlipsThatWouldPassSilently) {
+    Studio studio;
+    // Register 8 holds silence from o4 d up, as a SoundFont preset may.
+    studio.soubor("rejstriky/rejstr8.nes", test::registr(pocetsegmentu, [](int k, int i) -> int16_t {
+                      return k < 62 && i == 0 ? 1000 : 0; }));
+    studio.soubor("slips.txt",
+                  "o4 c o1 > c < a s150 R12 o5 4\n"
+                  "| 2a. | r2.\n"
+                  "S0 4 c. - e c - e - g. 8p\n"
+                  "r10 4 c d -3 e r0 t30 1 a t120\n"
+                  "1 -99 4 c R8 o4 d e d\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "slips.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::pair<const char*, const char*> cekane[] = {
+        {"1:1:", "o4 is the highest octave here"},
+        {"1:9:", "here > is the sharp of the next note"},
+        {"1:13:", "write <a for a flat"},
+        {"1:17:", "s150 is as loud as s100"},
+        {"1:22:", "\"R12\" is register 1 and then the note value 2"},
+        {"1:26:", "middle C is o1"},
+        {"2:9:", "a rest is p, so write 2p."},
+        {"3:9:", "step back a value and a half, -."},
+        {"3:22:", "this dot lengthens only the last note of the chord"},
+        {"4:11:", "this step back crosses an r"},
+        {"4:25:", "this note lasts 8.00 s by its value, but its recording holds 4 s"},
+        {"5:3:", "before the start of the piece"},
+        {"5:17:", "o4 d, which R8 holds as silence (its samples there are all zero), so it sounds nothing: play "
+                  "it in another octave or from another register (and 1 more note like it)"},
+        {"5:19:", "o4 e, which R8 holds as silence"},
+    };
+    const std::vector<std::string> out = radky(r.out);
+    ASSERT_GE(out.size(), std::size(cekane) + 2) << r.out;
+    for (size_t i = 0; i < std::size(cekane); ++i) {
+        EXPECT_EQ(out[i].rfind("slips.txt:" + std::string(cekane[i].first) + " warning: ", 0), 0u) << out[i];
+        EXPECT_NE(out[i].find(cekane[i].second), std::string::npos) << out[i];
+    }
+    // The 8-second note falls silent after 4: the summary says the sound,
+    // and the WAV, end before the last voice.
+    EXPECT_EQ(out[std::size(cekane)].rfind("slips.txt: 0:09.3, ", 0), 0u) << r.out;
+    EXPECT_EQ(out[std::size(cekane) + 1], "  the sound ends at 0:09.28 (the WAV's length), before the last voice, which "
+                                          "ends at 0:12.77: no note sounds longer than its 4-second recording");
+}
+
+// No warning on a correct piece: three voices of 32 bars in 3/4 whose lines
+// end with a bar line only now and then (the examples are checked with
+// their renders).
+TEST(Check, CorrectPieceIsNotWarnedAbout) {
+    Studio studio;
+    std::string trio = "t90 R4 S0\n";
+    for (int i = 0; i < 8; ++i) trio += "4 o2 c d e | f e d | 2c 4p | e f g\n";
+    trio += "1 -24 R1\n";
+    for (int i = 0; i < 8; ++i) trio += "2 o1 e. | d. | c. | d 4p |\n";
+    trio += "1 -24 R3\n";
+    for (int i = 0; i < 4; ++i) trio += "2 om c. | g. | c. | g.\n2 c. g. c. g.\n";
+    std::filesystem::create_directory(studio.cesta() + "/bez");
+    studio.soubor("bez/trio.txt", trio);
+    const Beh r = test::skladba(studio.cesta(), {"--check", "bez/trio.txt"});
+    EXPECT_EQ(r.out, "bez/trio.txt: 1:07.3, 144 notes, range om c to o2 g, 3 voices\n"
+                     "  voice 1, line 2: whole notes 0 to 24, 0:00.00 to 1:04.00\n"
+                     "  voice 2, line 11: whole notes 0 to 24, 0:00.00 to 1:04.00\n"
+                     "  voice 3, line 20: whole notes 0 to 24, 0:00.00 to 1:04.00\n");
+}
+
 // Voices written one after another with step backs: where each starts and
 // ends, in whole notes and seconds; chords stacked with "-" stay in their voice.
 TEST(Check, SummarisesEachVoice) {

@@ -108,7 +108,7 @@ TEST(Program, RegisterCommandErrorsPointIntoTheScore) {
     EXPECT_EQ(program(studio, "cR\xFF" "d").status, 0);
     EXPECT_FALSE(studio.existuje("_.tmp"));
     // Any byte may name a register; the message shows unprintable ones escaped.
-    r = program(studio, "cR\x1b");
+    r = program(studio, "cR\x1b" "d");
     EXPECT_EQ(r.err, "skladba: aktualni.txt:1:2: cannot load register 0x1B from "
                      "rejstriky/rejstr\\x1B.nes: No such file or directory\n");
     // A named pipe has no size and cannot be read by position: a clear

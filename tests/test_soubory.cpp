@@ -127,6 +127,26 @@ TEST(ScoreFile, RegisterFolderLookupOrder) {
               "skladba: cannot use the registers in songs/kanon.txt: Not a directory\n");
 }
 
+// A folder holding only the registers a score plays is enough: the default
+// register is needed only by a note that plays it.
+TEST(ScoreFile, RegisterFolderNeedsOnlyTheRegistersPlayed) {
+    Studio studio;
+    studio.soubor("aktualni.txt", skladba);
+    ASSERT_EQ(test::skladba(studio.cesta()).status, 0);
+    fs::create_directories(studio.cesta() + "/songs/rejstriky");
+    for (const auto& [z, na] : {std::pair{"wavhlavicka.nes", "wavhlavicka.nes"}, {"rejstr1.nes", "rejstr4.nes"}}) {
+        fs::copy(studio.cesta() + "/rejstriky/" + z, studio.cesta() + "/songs/rejstriky/" + na,
+                 fs::copy_options::copy_symlinks);
+    }
+    studio.soubor("songs/kanon.txt", "t120 S50 R4 " + skladba);
+    Beh r = test::skladba(studio.cesta(), {"songs/kanon.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(studio.obsah("songs/kanon.wav"), studio.obsah("aktualni.wav"));
+    studio.soubor("songs/kanon.txt", "t120 " + skladba);
+    r = test::skladba(studio.cesta(), {"songs/kanon.txt"});
+    EXPECT_EQ(r.err, "skladba: cannot load the register songs/rejstriky/rejstr1.nes: No such file or directory\n");
+}
+
 TEST(ScoreFile, StandardOutputIsNeverATerminalAndWatchNeedsAFile) {
     Studio studio;
     studio.soubor("k.txt", skladba);
@@ -180,8 +200,20 @@ TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {
     studio.soubor("w.new", "cdef");
     ::rename((studio.cesta() + "/w.new").c_str(), (studio.cesta() + "/w.txt").c_str());
     for (int i = 0; i < 300 && studio.obsah("w.wav") == prvni; ++i) ::usleep(10000);
-    const std::string druhy = studio.obsah("w.wav");
+    std::string druhy = studio.obsah("w.wav");
     EXPECT_NE(druhy, prvni);
+    // An editor that empties the score and writes it 250 ms later: the
+    // empty score is never rendered over the WAV.
+    studio.soubor("w.txt", "");
+    ::usleep(250000);
+    studio.soubor("w.txt", "cdefg");
+    for (int i = 0; i < 300 && studio.obsah("w.wav") == druhy; ++i) ::usleep(10000);
+    EXPECT_NE(studio.obsah("w.wav"), druhy);
+    druhy = studio.obsah("w.wav");
+    // Emptied for good: the WAV stays, and that is said.
+    studio.soubor("w.txt", "");
+    ::usleep(1500000);
+    EXPECT_EQ(studio.obsah("w.wav"), druhy);
     studio.soubor("w.txt", "c t0");
     ::usleep(600000);
     watch.signal(SIGINT);
@@ -190,6 +222,10 @@ TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {
     EXPECT_EQ(studio.obsah("w.wav"), druhy);   // the failing save kept the previous WAV
     EXPECT_NE(r.err.find("w.wav: 0:04.0, 1 note, rendered in"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("w.wav: 0:05.5, 4 notes, rendered in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("w.wav: 0:06.0, 5 notes, rendered in"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("0 notes"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("skladba: w.txt is empty: w.wav keeps the last render until the score has notes again"),
+              std::string::npos) << r.err;
     EXPECT_NE(r.err.find("skladba: w.txt:1:3: tempo must be"), std::string::npos) << r.err;
     EXPECT_FALSE(studio.existuje("w.wav.mix"));
     EXPECT_FALSE(studio.existuje("w.wav.part"));

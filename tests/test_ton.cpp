@@ -151,6 +151,24 @@ TEST(Render, TheOddLastByteOfARegisterIsIgnored) {
     EXPECT_EQ(segmenty(studio), (std::vector<int>{1}));
 }
 
+// Registers load when a note needs them, in the order they were named: a
+// shorter one leaves the segments beyond its end to those before it, a full
+// one hides them (so a missing one hidden so is never needed).
+TEST(Render, RegistersLoadInTheirOrderWhenANoteNeedsThem) {
+    Studio studio;
+    // R2 clicks its segment k as segment k + 20 would, R3 as k + 40.
+    studio.soubor("rejstriky/rejstr2.nes", test::registr(10, [](int k, int i) -> int16_t {
+                      return i == 0 ? static_cast<int16_t>(test::vyskaKliku(k + 20)) : 0; }));
+    studio.soubor("rejstriky/rejstr3.nes", test::registr(5, [](int k, int i) -> int16_t {
+                      return i == 0 ? static_cast<int16_t>(test::vyskaKliku(k + 40)) : 0; }));
+    ASSERT_EQ(studio.hraj("R2 R3 ov >c g o1 >f").status, 0);
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{41, 27, 30}));
+    ASSERT_EQ(studio.hraj("R7 R3 R1 ov >c").status, 0);
+    EXPECT_EQ(segmenty(studio), (std::vector<int>{1}));
+    EXPECT_EQ(studio.hraj("c R7 R3 ov >c").zprava,
+              "aktualni.txt:1:3: cannot load register \"7\" from rejstriky/rejstr7.nes: No such file or directory");
+}
+
 TEST(Render, NotesOutsideTheRegisterAreScoreErrors) {
     Studio studio;
     Vysledek r = studio.hraj("o4a");

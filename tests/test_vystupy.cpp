@@ -66,6 +66,41 @@ TEST(Midi, HoldsEveryNoteAsWritten) {
     EXPECT_EQ(kanaly.count(9), 0u);
 }
 
+// What a notation program needs: the time signature of the bar lines (4/4
+// when they disagree or there are none), the General MIDI program of each
+// register of the build, and with --midi-grid every note on the written grid.
+TEST(Midi, NotationGetsTimeSignatureProgramsAndTheGrid) {
+    Studio studio;
+    const std::pair<const char*, std::pair<int, int>> metra[] = {
+        {"4 c | d e f | g a h | c", {3, 4}},   // a pickup, then bars of 3/4
+        {"8 c d e | f g a | h c", {3, 8}},
+        {"4 c d e | f g | a", {4, 4}},
+        {"c d e f g", {4, 4}},
+    };
+    for (const auto& [score, metrum] : metra) {
+        studio.soubor("kus.txt", score);
+        ASSERT_EQ(test::skladba(studio.cesta(), {"-q", "kus.txt", "--midi", "kus.mid"}).status, 0);
+        EXPECT_EQ(prectimidi(studio.obsah("kus.mid")).metrum, metrum) << score;
+    }
+    fs::copy_file(studio.cesta() + "/rejstriky/rejstr1.nes", studio.cesta() + "/rejstriky/rejstr4.nes");
+    studio.soubor("kus.txt", "4 c d e f - - - - R4 c d e f - - - - R0 c d e f | g a h c |");
+    const auto tiky = [&](const std::vector<std::string>& volby) {
+        std::vector<std::string> argumenty = {"kus.txt", "--midi", "kus.mid"};
+        argumenty.insert(argumenty.end(), volby.begin(), volby.end());
+        EXPECT_EQ(test::skladba(studio.cesta(), argumenty).status, 0);
+        const Midi m = prectimidi(studio.obsah("kus.mid"));
+        EXPECT_EQ(m.programy, (std::vector<int>{-1, 16, 0, -1}));   // the tempo track, R1 organ, R4 piano, R0
+        std::set<int64_t> mimo;
+        for (const MidiNota& n : m.noty) {
+            if (n.tik % 960 != 0) mimo.insert(n.tik);
+        }
+        return mimo.size();
+    };
+    EXPECT_GT(tiky({}), 0u);   // jittered
+    EXPECT_EQ(tiky({"--midi-grid"}), 0u);
+    EXPECT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi-grid"}).status, 2);
+}
+
 // Two voices in unison: a player releases a key at the first note off it
 // gets, so the key is released just before it is struck again.
 TEST(Midi, UnisonVoicesReleaseBeforeTheyStrikeAgain) {

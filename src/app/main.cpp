@@ -38,13 +38,49 @@ void ohlas(const Vysledek& r, bool kontrola) {
     if (r.status != 0) std::fprintf(stderr, "skladba: %s\n", r.zprava.c_str());
 }
 
+// Waits until the score changes from posledni and then holds still for a
+// moment (editors may write in several steps), and returns it as it stands.
+// Says once that the score is gone while it is.
+platform::Otisk cekejnazmenu(const Cesty& c, platform::Otisk& posledni) {
+    bool hlasenochybeni = false;
+    for (;;) {
+        platform::spi(100);
+        platform::Otisk ted = platform::otisk(c.partitura.c_str());
+        if (!ted.existuje) {
+            if (!hlasenochybeni) {
+                std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n", c.jmenopartitury.c_str());
+                hlasenochybeni = true;
+            }
+            posledni = ted;
+            continue;
+        }
+        if (ted == posledni) continue;
+        do {
+            posledni = ted;
+            platform::spi(50);
+            ted = platform::otisk(c.partitura.c_str());
+        } while (ted != posledni && ted.existuje);
+        return ted;
+    }
+}
+
+// An editor that saves by emptying the file and then writing it leaves it
+// empty for a moment, often longer than it takes to hold still. How long an
+// empty score that followed one with notes is given to fill again before it
+// is taken as meant.
+constexpr double cekaninaprazdnou = 1.0;
+
 // Renders, then again every time the score is saved (also when an editor
 // replaces it by renaming), until interrupted. A render that fails keeps the
-// previous WAV; each render reports one line.
+// previous WAV; each render reports one line. A score that is emptied after
+// a render with notes is not rendered: its WAV would be silence a moment
+// before the editor writes the score back. It is waited for, and if it stays
+// empty the WAV is kept and that is said.
 [[noreturn]] void hlidej(Nastaveni nastaveni) {
     nastaveni.uspechjekonecny = false;
     const Cesty& c = nastaveni.cesty;
     platform::Otisk posledni = platform::otisk(c.partitura.c_str());
+    bool mamnoty = false;   // the WAV in place holds notes
     for (;;) {
         const double zacatek = platform::ted();
         const Vysledek r = spust(nastaveni);
@@ -52,6 +88,7 @@ void ohlas(const Vysledek& r, bool kontrola) {
             ohlas(r, true);
         } else if (r.status == 0) {
             ohlas(r, false);
+            mamnoty = r.noty > 0;
             std::fprintf(stderr, "%s: %s, %lld note%s, rendered in %.2f s\n", c.vystup.c_str(),
                          popiscasu(static_cast<double>(r.vzorku) / zaklad).c_str(), static_cast<long long>(r.noty), r.noty == 1 ? "" : "s",
                          platform::ted() - zacatek);
@@ -59,27 +96,19 @@ void ohlas(const Vysledek& r, bool kontrola) {
             ohlas(r, false);
         }
         std::fflush(stderr);
-        bool hlasenochybeni = false;
         for (;;) {
-            platform::spi(100);
-            platform::Otisk ted = platform::otisk(c.partitura.c_str());
-            if (!ted.existuje) {
-                if (!hlasenochybeni) {
-                    std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n",
-                                 c.jmenopartitury.c_str());
-                    hlasenochybeni = true;
-                }
-                posledni = ted;
-                continue;
-            }
-            if (ted == posledni) continue;
-            // Editors may write in several steps: wait until it holds still.
-            do {
-                posledni = ted;
+            const platform::Otisk ted = cekejnazmenu(c, posledni);
+            if (ted.velikost > 0 || !mamnoty) break;
+            const double od = platform::ted();
+            bool zmena = false;
+            while (!zmena && platform::ted() - od < cekaninaprazdnou) {
                 platform::spi(50);
-                ted = platform::otisk(c.partitura.c_str());
-            } while (ted != posledni && ted.existuje);
-            break;
+                zmena = platform::otisk(c.partitura.c_str()) != ted;
+            }
+            if (zmena) continue;
+            std::fprintf(stderr, "skladba: %s is empty: %s keeps the last render until the score has notes again\n",
+                         c.jmenopartitury.c_str(), c.vystup.c_str());
+            std::fflush(stderr);
         }
     }
 }
@@ -118,6 +147,9 @@ int program(int argc, char** argv) {
     if (volby.kontrola && (!volby.midi.empty() || !volby.obraz.empty() || !volby.musicxml.empty())) {
         return chybapouziti("--check renders nothing: leave out --midi, --piano-roll and --musicxml");
     }
+    if (volby.midimrizka && volby.midi.empty()) {
+        return chybapouziti("--midi-grid places the notes of a MIDI file: name one with --midi FILE");
+    }
     if (volby.hlidat) {
         if (!spartiturou) return chybapouziti("--watch needs a score file to watch");
         if (volby.partitury[0] == "-") return chybapouziti("--watch cannot watch standard input");
@@ -133,6 +165,7 @@ int program(int argc, char** argv) {
         return stavchyba;
     }
     nastaveni.kontrola = volby.kontrola;
+    nastaveni.midimrizka = volby.midimrizka;
     // Warnings only where a score was named: a run without arguments prints
     // nothing, as it always has.
     nastaveni.varovani = spartiturou && !volby.tichy;

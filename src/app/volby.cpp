@@ -19,14 +19,19 @@ const char napoveda[] =
     "\n"
     "  -o, --output FILE     write the WAV to FILE (- for standard output)\n"
     "      --registers DIR   take the registers and the header template from DIR\n"
-    "      --watch           render again every time SCORE is saved, until Ctrl-C\n"
+    "      --watch           render again every time SCORE is saved, until Ctrl-C;\n"
+    "                        a SCORE emptied after a render with notes keeps its WAV\n"
     "      --release MS      let each note sound for its value, then fade out over\n"
     "                        MS milliseconds (5 to 10000) instead of ringing for\n"
-    "                        the four seconds of its recording\n"
+    "                        the four seconds of its recording (never longer)\n"
     "      --check           read SCORE without rendering: print its warnings and a\n"
     "                        summary (duration, notes, range, where each voice ends)\n"
     "  -q, --quiet           print no warnings about the score while rendering\n"
-    "      --midi FILE       also write the notes as a Standard MIDI File\n"
+    "      --midi FILE       also write the notes as a Standard MIDI File, with the\n"
+    "                        time signature of the bar lines and a General MIDI\n"
+    "                        program per register\n"
+    "      --midi-grid       start the MIDI file's notes on the written grid,\n"
+    "                        without the start jitter (for notation programs)\n"
     "      --piano-roll FILE also draw the render as an SVG piano roll\n"
     "      --musicxml FILE   also write the score as sheet music (MusicXML 4.0)\n"
     "  -h, --help            show this help and exit\n"
@@ -60,6 +65,7 @@ const Moznost moznosti[] = {
     {"check", 0, false, [](Volby& v, const std::string&) { v.kontrola = true; }},
     {"quiet", 'q', false, [](Volby& v, const std::string&) { v.tichy = true; }},
     {"midi", 0, true, [](Volby& v, const std::string& h) { v.midi = h; }},
+    {"midi-grid", 0, false, [](Volby& v, const std::string&) { v.midimrizka = true; }},
     {"piano-roll", 0, true, [](Volby& v, const std::string& h) { v.obraz = h; }},
     {"musicxml", 0, true, [](Volby& v, const std::string& h) { v.musicxml = h; }},
     {"help", 'h', false, [](Volby& v, const std::string&) { v.napoveda = true; }},

@@ -20,6 +20,7 @@ struct Volby {
     bool kontrola = false;                // --check
     bool tichy = false;                   // -q, --quiet
     std::string midi;                     // --midi
+    bool midimrizka = false;              // --midi-grid
     std::string obraz;                    // --piano-roll
     std::string musicxml;                 // --musicxml
     bool napoveda = false;                // --help

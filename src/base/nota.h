@@ -13,6 +13,7 @@ namespace skladba {
 // one place.
 struct Nota {
     int64_t start = 0;      // start sample, jitter included
+    int64_t kurzor = 0;     // start sample as the time cursor put it, before any jitter
     int64_t krok = 0;       // samples the time cursor moved on: the value as rendered
     int64_t delka = 0;      // its value and the dots written right after it
     // Samples it sounds from its start: its whole segment, or with a release
@@ -26,6 +27,18 @@ struct Nota {
     char reg = '1';         // register character
     bool posunuta = false;  // its start was jittered
     bool tecka = false;     // a dot
+};
+
+// The time signature that the bar lines "|" of a score show, for the files
+// that notation programs read (the MIDI file, sheet music): bars of delka
+// whole notes, the first bar line at predtakt when the piece begins with a
+// pickup (0 when it does not). 4/4 when the bar lines say nothing
+// consistent, or there are none.
+struct Metrumtaktu {
+    int citatel = 4;
+    int jmenovatel = 4;
+    double delka = 1.0;
+    double predtakt = 0.0;
 };
 
 // A likely misreading of the score: where it is (a byte offset) and what to

@@ -1,5 +1,6 @@
 #include "engine/atributy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -101,12 +102,37 @@ std::string popiscesty(const std::string& cesta) {
 void prikazrejstrik(Kontext& k, const Parametr& a) {
     doznej(k);   // a note waiting for its release keeps the register it was written with
     k.stav.reg = a.znak;
-    if (!k.rejstriky.nactirejstrik(k.stav.reg)) {
-        const int err = errno;
-        if (!a.je) chybapartitury("\"R\" needs a register character after it");
-        chybapartitury("cannot load register " + popisznaku(k.stav.reg) + " from " +
-                       popiscesty(k.rejstriky.rejstrjmeno(k.stav.reg)) + ": " + popischyby(err));
+    if (!a.je) {
+        // "R" as the last byte of the score: loaded at once, as a register
+        // file named after the end marker is all it can name.
+        if (!k.rejstriky.nactirejstrik(k.stav.reg)) chybapartitury("\"R\" needs a register character after it");
+        return;
     }
+    // Loading a register again makes what it loaded before irrelevant, so
+    // each is waited for once, at its latest "R".
+    std::vector<Kontext::CekajiciRejstrik>& c = k.cekajicirejstriky;
+    c.erase(std::remove_if(c.begin(), c.end(), [&](const Kontext::CekajiciRejstrik& r) { return r.reg == a.znak; }),
+            c.end());
+    c.push_back({a.znak, k.stav.pozicepovelu});
+}
+
+void nactirejstriky(Kontext& k) {
+    std::vector<Kontext::CekajiciRejstrik>& c = k.cekajicirejstriky;
+    if (c.empty()) return;
+    // A register that holds every segment hides those named before it; a
+    // shorter one leaves theirs in place beyond its end, so they load too.
+    size_t od = c.size() - 1;
+    while (od > 0 && !k.rejstriky.uplny(c[od].reg)) --od;
+    for (size_t i = od; i < c.size(); ++i) {
+        if (k.rejstriky.nactirejstrik(c[i].reg)) continue;
+        const int err = errno;
+        const std::string cesta = k.rejstriky.rejstrjmeno(c[i].reg);
+        if (c[i].pozice < 0) chybasouboru("cannot load the register", cesta, err);
+        k.stav.pozicepovelu = c[i].pozice;
+        chybapartitury("cannot load register " + popisznaku(c[i].reg) + " from " + popiscesty(cesta) + ": " +
+                       popischyby(err));
+    }
+    c.clear();
 }
 
 }  // namespace skladba

@@ -21,4 +21,9 @@ void prikazsynchro(Kontext& k, const Parametr& a);       // "S"
 void prikazkomentar(Kontext& k, const Parametr& a);      // "(" ... ")": read whole as its argument
 void prikazrejstrik(Kontext& k, const Parametr& a);      // "R" + register character
 
+// Loads the registers named since the last note or rest, in their order; a
+// note or rest calls it before it takes a segment. A register missing is
+// reported at its "R" (the default register as a file error).
+void nactirejstriky(Kontext& k);
+
 }  // namespace skladba

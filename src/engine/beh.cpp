@@ -68,9 +68,11 @@ public:
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
         if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
     }
+    void tempo(int64_t pozice, bool krivka) override {
+        if (prehled) prehled->tempo(pozice, krivka);
+    }
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
-        if (notace) notace->takt(pozice);
     }
 };
 
@@ -166,12 +168,11 @@ void Beh::spustsekvenci() {
         if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
         if (!cesty.musicxml.empty()) pripravvystup(cesty.musicxml);
     }
+    // The default register is loaded when the first note or rest needs it.
     // A check renders nothing: it loads the registers only where they are
     // (to report one that is missing), and needs no header template.
     k_.rejstriky.nastavslozku(cesty.rejstriky);
-    if (!k_.rejstriky.nactirejstrik(s.reg)) {
-        chybasouboruerrno("cannot load the register", k_.rejstriky.rejstrjmeno(s.reg));
-    }
+    k_.cekajicirejstriky.push_back({s.reg, -1});
     if (!n_.kontrola) hlavicka_ = nactihlavicku(cesty.rejstriky + "/" + sablonahlavicky);
 }
 
@@ -221,7 +222,11 @@ void Beh::dokonceni() {
             std::vector<Rozpracovany*> hotove;
             if (!c.midi.empty()) {
                 midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
-                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), c.jmenopartitury, '1'));
+                PopisMidi popis;
+                popis.nazev = c.jmenopartitury;
+                popis.metrum = prehled_->cary.metrum();
+                popis.mrizka = n_.midimrizka;
+                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), popis));
                 midi->dokonci();
                 hotove.push_back(midi.get());
             }
@@ -233,6 +238,7 @@ void Beh::dokonceni() {
             }
             if (!c.musicxml.empty()) {
                 std::string bajty, proc;
+                notace_->nastavmetrum(prehled_->cary.metrum());
                 if (!bajtymusicxml(notace_->zapis(), nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
                     chybasouboru("cannot write " + c.musicxml + ": " + proc);
                 }
@@ -287,6 +293,14 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     }
     const size_t hlasu = p.hlasy.size() + static_cast<size_t>(p.dalsichhlasu);
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
+    if (p.konechlasu > p.konec) {
+        // A note longer than its recording falls silent before its voice
+        // ends; the WAV is as long as what sounds.
+        radky.push_back("  the sound ends at " + popiscasu(static_cast<double>(p.konec) / zaklad, 2) +
+                        " (the WAV's length), before the last voice, which ends at " +
+                        popiscasu(static_cast<double>(p.konechlasu) / zaklad, 2) + ": no note sounds longer than "
+                        "its " + std::to_string(delkatonu / zaklad) + "-second recording");
+    }
     std::vector<int64_t> pozice;
     for (const Prehled::Hlas& h : p.hlasy) pozice.push_back(h.prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
@@ -315,7 +329,10 @@ Vysledek Beh::spust() {
     postup_ = n_.postup && platform::chybjeterminal() && !n_.kontrola;
     zacatek_ = platform::ted();
     Vysledek r;
-    if (n_.varovani || n_.kontrola) prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    // The overview also finds the time signature of a MIDI file and of sheet music.
+    if (n_.varovani || n_.kontrola || !n_.cesty.midi.empty() || !n_.cesty.musicxml.empty()) {
+        prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    }
     if (!n_.kontrola && !n_.cesty.musicxml.empty()) notace_ = std::make_unique<Notace>();
     sber_.prehled = prehled_.get();
     sber_.notace = notace_.get();

@@ -35,6 +35,9 @@ struct Nastaveni {
     // --release: each note sounds for its value, then fades out over this
     // many milliseconds (at least 5). 0: notes ring for their whole segment.
     int dozvukms = 0;
+    // --midi-grid: the MIDI file's notes start where the time cursor put
+    // them, on the written grid, without the start jitter.
+    bool midimrizka = false;
     // Look for likely misreadings of the score (Vysledek::varovani).
     bool varovani = false;
     // Read the score without rendering: no mix file and no WAV. The

@@ -127,9 +127,11 @@ void prikaztempo(Kontext& k, const Parametr& a) {
     Stav& st = k.stav;
     const int n = nacele(a.cislo);
     if (n <= 0) chybapartitury("tempo must be a positive number of quarter notes per minute");
+    const int predtim = st.tempo;
     st.tempo = n;
     st.tempo = (zaklad * 60 / st.tempo) * 4;
     st.puvodnitempo = st.tempo;
+    if (k.pozorovatel && st.tempo != predtim) k.pozorovatel->tempo(st.pozicepovelu, st.ritard != 0.0);
 }
 
 namespace {
@@ -143,6 +145,9 @@ namespace {
 void prikazkrivka(Kontext& k, const Parametr& a) {
     Stav& st = k.stav;
     const double x = a.cislo;
+    if (k.pozorovatel && (x != 0.0 || st.ritard != 0.0 || st.tempo != st.puvodnitempo)) {
+        k.pozorovatel->tempo(st.pozicepovelu, true);
+    }
     st.ritard = x;
     if (x == 0.0) {
         st.tempo = st.puvodnitempo;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/nota.h"
 #include "base/stav.h"
@@ -45,6 +46,16 @@ struct Kontext {
     // When false, notes are placed, checked and reported but not mixed: the
     // check of a score renders nothing.
     bool mixovat = true;
+
+    // Registers named since the last note or rest, the default one first,
+    // each at most once: loaded only when a note or rest needs the
+    // wavetable, so that a folder holding just the registers a score plays
+    // is enough. pozice is the "R" command's, -1 for the default register.
+    struct CekajiciRejstrik {
+        char reg = '1';
+        int64_t pozice = -1;
+    };
+    std::vector<CekajiciRejstrik> cekajicirejstriky;
 
     // The last note or rest placed, until the dots after it are read and it
     // is known how long it sounds.

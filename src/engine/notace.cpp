@@ -74,9 +74,9 @@ int cislometronomu(int64_t celatempa) {
 }  // namespace
 
 void Notace::hlidejpocet() const {
-    if (zapis_.tony.size() + zapis_.takty.size() >= nejvic) {
+    if (zapis_.tony.size() >= nejvic) {
         chybapartitury("too many notes for sheet music (--musicxml): it holds at most " + std::to_string(nejvic) +
-                       " notes, rests and bar lines");
+                       " notes and rests");
     }
 }
 
@@ -93,7 +93,6 @@ void Notace::zjemni(int64_t delitel) {
         t.zacatek *= nasobek;
         t.delka *= nasobek;
     }
-    for (Zapis::Takt& t : zapis_.takty) t.tik *= nasobek;
     kurzor_ *= nasobek;
     zacatekposledni_ *= nasobek;
 }
@@ -191,10 +190,5 @@ void Notace::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
     kurzor_ = nove;
 }
 
-void Notace::takt(int64_t) {
-    hlidejpocet();
-    if (!zapis_.takty.empty() && zapis_.takty.back().hlas == hlas_ && zapis_.takty.back().tik == kurzor_) return;
-    zapis_.takty.push_back({hlas_, kurzor_});
-}
 
 }  // namespace skladba

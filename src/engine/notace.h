@@ -21,15 +21,16 @@ namespace skladba {
 
 class Notace : public Pozorovatel {
 public:
-    // Notes, rests and bar lines sheet music holds; a score with more is
+    // Notes and rests sheet music holds; a score with more is
     // refused where it passes this many.
     static constexpr size_t nejvic = 1'000'000;
 
     void nota(const UlozenaNota& u) override;
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override;
-    void takt(int64_t pozice) override;
 
     const Zapis& zapis() const { return zapis_; }
+    // The time signature, from the overview of the same run.
+    void nastavmetrum(const Metrumtaktu& m) { zapis_.metrum = m; }
 
 private:
     int64_t tiku(int64_t hodnota, int64_t pocet, bool pul);

@@ -26,6 +26,9 @@ struct UlozenaNota {
     int posuvky = 0;
     int transpozice = 0;
     double ritard = 0.0;
+    // A note letter on a segment that the register loaded holds as silence
+    // (all its samples zero); known only where registers are loaded.
+    bool ticho = false;
 };
 
 class Pozorovatel {
@@ -44,6 +47,9 @@ public:
     virtual void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) {
         (void)hodnot, (void)hodnota, (void)kurzor, (void)pozice;
     }
+    // A "t" or "r" that changed the tempo or the tempo curve, and so what a
+    // step back over the notes before it unwinds.
+    virtual void tempo(int64_t pozice, bool krivka) { (void)pozice, (void)krivka; }
     // A bar line "|" outside a comment.
     virtual void takt(int64_t pozice) { (void)pozice; }
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/format.h"
+#include "base/stav.h"
 
 namespace skladba {
 
@@ -44,16 +45,55 @@ void Prehled::varuj(int64_t pozice, const std::string& text) {
     }
 }
 
+void Prehled::varujjednou(Opakovane& o, int64_t pozice, const std::string& text) {
+    if (o.receno) {
+        ++o.dalsich;
+        return;
+    }
+    o.receno = true;
+    if (varovani.size() < nejvic_) o.index = varovani.size();
+    varuj(pozice, text);
+}
+
 void Prehled::nota(const UlozenaNota& u) {
     if (u.pismeno && u.nota.segment == 0) {
         varuj(u.nota.pozice, "this note falls on segment 0, the register's silence, and plays nothing (ov c, or a "
                              "note transposed down to it): the lowest note that sounds is ov >c");
     }
+    if (u.ticho) {
+        varujjednou(tiche_[static_cast<unsigned char>(u.nota.reg) << 8 | u.nota.segment], u.nota.pozice,
+                    "this note plays " + jmenotonu(u.nota.segment) + ", which " + jmenorejstriku(u.nota.reg) +
+                        " holds as silence (its samples there are all zero), so it sounds nothing: play it in "
+                        "another octave or from another register");
+    }
     if (!hlasmanoty_) {
         hlasmanoty_ = true;
         hlas_.prvni = u.nota.pozice;
     }
-    if (!u.nota.tecka) zacatekposledni_ = celych_;
+    if (u.nota.tecka) {
+        // A dot after the top note of a chord stacked with plain step backs
+        // lengthens that note alone.
+        const Posledni& p = posledni_;
+        if (p.tecek == 0 && p.naakordu && p.pismeno && p.podpismeno && p.podtecek == 0 &&
+            p.podhodnota == p.hodnota) {
+            varuj(u.nota.pozice, "this dot lengthens only the last note of the chord before it: the notes stacked "
+                                 "under it with - keep their plain value (with --release and in MIDI they end "
+                                 "sooner); to dot the whole chord, dot each note and step back a value and a "
+                                 "half between them: c. -. e. -. g.");
+        }
+        ++posledni_.tecek;
+    } else {
+        zacatekposledni_ = celych_;
+        const Posledni pod = posledni_;
+        posledni_ = Posledni{};
+        posledni_.hodnota = u.hodnota;
+        posledni_.pismeno = u.pismeno;
+        posledni_.naakordu = akordkrok_;
+        posledni_.podhodnota = pod.hodnota;
+        posledni_.podtecek = pod.tecek;
+        posledni_.podpismeno = pod.pismeno;
+    }
+    akordkrok_ = false;
     if (u.hodnota > 0) celych_ += 1.0 / static_cast<double>(u.hodnota);
     kurzor_ = u.kurzor + u.nota.krok;
 }
@@ -64,16 +104,26 @@ void Prehled::hotova(const Nota& n) {
         ++noty;
         if (nejnizsi < 0 || n.segment < nejnizsi) nejnizsi = n.segment;
         if (n.segment > nejvyssi) nejvyssi = n.segment;
+        if (!n.tecka && n.delka > delkatonu) {
+            char sekund[32];
+            std::snprintf(sekund, sizeof sekund, "%.2f", static_cast<double>(n.delka) / zaklad);
+            varujjednou(dlouhe_, n.pozice,
+                        std::string("this note lasts ") + sekund + " s by its value, but its recording holds " +
+                            std::to_string(delkatonu / zaklad) + " s: it falls silent after " +
+                            std::to_string(delkatonu / zaklad) + " s, with --release too; to hold a sound longer, "
+                            "repeat the note");
+        }
     }
 }
 
 void Prehled::novyhlas(double celych, int64_t kurzor) {
     hlas_.konec = celych_;
     hlas_.konecvzorku = kurzor_;
-    if (souhrn_ && hlasmanoty_) {
-        if (hlasy.size() < 1000) {
+    if (hlasmanoty_) {
+        konechlasu = std::max(konechlasu, kurzor_);
+        if (souhrn_ && hlasy.size() < 1000) {
             hlasy.push_back(hlas_);
-        } else {
+        } else if (souhrn_) {
             ++dalsichhlasu;
         }
     }
@@ -81,13 +131,45 @@ void Prehled::novyhlas(double celych, int64_t kurzor) {
     hlas_.zacatek = celych;
     hlas_.zacatekvzorku = kurzor;
     hlasmanoty_ = false;
+    ++cislohlasu_;
     taktu_ = 0;
+    dvojznacny_ = 0;
     takt_ = celych;
 }
 
-void Prehled::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
+void Prehled::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) {
     double celych = hodnota > 0 ? celych_ - hodnot / static_cast<double>(hodnota) : celych_;
+    if (celych < -presnost) {
+        if (celych_ < presnost) {
+            varuj(pozice, "a step back at the start of the piece goes nowhere: the cursor stops at the start; "
+                          "to turn on the start jitter without stepping back, write -0");
+        } else {
+            const double pocet = celych_ * static_cast<double>(hodnota);
+            const bool cele = std::fabs(pocet - std::round(pocet)) < 1e-6 && std::round(pocet) >= 1;
+            const std::string kolik = -celych < 4 ? zlomek(-celych) + " of a whole note" : vcelych(-celych) + " whole notes";
+            varuj(pozice, "this step back goes " + kolik + " before the start of the piece, where the cursor stops: "
+                          "what follows starts later than its values say; " +
+                              (cele ? "to step back to the start, write -" + vcelych(std::round(pocet))
+                                    : std::string("step back no further than the start")));
+        }
+    } else if (zmenatempa_ >= 0 && celych < zmenatempa_ - presnost && zmenatempa_ <= celych_ + presnost) {
+        varuj(pozice, zmenakrivky_
+                          ? "this step back crosses an r that changed the tempo curve: a step back unwinds the "
+                            "curve as it runs now, so what follows does not land where the notes it steps over "
+                            "began; write the voices phrase by phrase, stepping back no further than the last r"
+                          : "this step back crosses a t that changed the tempo: it steps back at the new tempo, so "
+                            "what follows does not land where the notes it steps over began; write the voices "
+                            "phrase by phrase, stepping back no further than the last t");
+    }
     if (kurzor == 0 || celych < 0) celych = 0;   // the cursor stops at the start of the piece
+    // A plain step back after a dotted note goes back one value, to the
+    // middle of the note, not to its start.
+    if (hlasmanoty_ && posledni_.tecek == 1 && hodnot == 1.0 && hodnota == posledni_.hodnota &&
+        celych > zacatekposledni_ + presnost && celych < celych_ - presnost) {
+        varuj(pozice, "this step back of one value lands inside the dotted note before it, not at its start: "
+                      "to stack a chord on a dotted note, step back a value and a half, -.");
+    }
+    akordkrok_ = false;
     if (!hlasmanoty_) {
         // Nothing written yet: the voice just starts elsewhere.
         hlas_.zacatek = celych;
@@ -95,30 +177,117 @@ void Prehled::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
         takt_ = celych;
     } else if (celych < zacatekposledni_ - presnost) {
         novyhlas(celych, kurzor);
+    } else if (celych < zacatekposledni_ + presnost) {
+        akordkrok_ = true;
     }
     celych_ = celych;
     kurzor_ = kurzor;
+}
+
+void Prehled::tempo(int64_t, bool krivka) {
+    zmenatempa_ = celych_;
+    zmenakrivky_ = krivka;
 }
 
 void Prehled::takt(int64_t pozice) {
     const double delka = celych_ - takt_;
     if (delka < presnost) return;   // a double bar line, or one at the start of a voice
     takt_ = celych_;
+    cary.pridej(cislohlasu_, celych_, delka);
     ++taktu_;
+    const auto stejne = [](double a, double b) { return std::fabs(a - b) <= presnost; };
     if (taktu_ == 1) {
         prvnitakt_ = delka;
         predchozitakt_ = delka;
         return;
     }
-    // The first bar may be a pickup: shorter than the next is expected.
-    const bool predtaktem = taktu_ == 2 && prvnitakt_ < delka;
-    if (!predtaktem && std::fabs(delka - predchozitakt_) > presnost) {
-        varuj(pozice, "this bar lasts " + zlomek(delka) + " of a whole note, the bar before it in this voice " +
-                          zlomek(predchozitakt_) + ": a note or a value missing or extra?");
+    if (taktu_ == 2 && prvnitakt_ < delka) {
+        // A pickup: shorter than the bar after it. Or, when the bar after it
+        // is exactly twice as long, a whole first bar and then a bar line
+        // left out at the end of a line; the third bar decides.
+        predchozitakt_ = delka;
+        dvojznacny_ = stejne(delka, 2 * prvnitakt_) ? prvnitakt_ : 0;
+        return;
     }
+    if (dvojznacny_ > 0) {
+        const double prvni = dvojznacny_;
+        dvojznacny_ = 0;
+        if (stejne(delka, prvni)) {
+            predchozitakt_ = delka;
+            return;
+        }
+    }
+    if (stejne(delka, predchozitakt_)) return;
+    // A bar of two or more whole bars: a bar line left out, often at the
+    // end of a line.
+    const double nasobek = delka / predchozitakt_;
+    if (nasobek > 1.5 && std::fabs(nasobek - std::round(nasobek)) < 1e-6) return;
+    varuj(pozice, "this bar lasts " + zlomek(delka) + " of a whole note, the bar before it in this voice " +
+                      zlomek(predchozitakt_) + ": a note or a value missing or extra?");
     predchozitakt_ = delka;
 }
 
-void Prehled::dokonci() { novyhlas(celych_, kurzor_); }
+void Prehled::dokonci() {
+    novyhlas(celych_, kurzor_);
+    auto pripis = [&](const Opakovane& o, const char* co) {
+        if (o.index == SIZE_MAX || o.dalsich == 0) return;
+        varovani[o.index].text += " (and " + std::to_string(o.dalsich) + " more " + co +
+                                  (o.dalsich == 1 ? "" : "s") + " like it)";
+    };
+    pripis(dlouhe_, "note");
+    for (const auto& t : tiche_) pripis(t.second, "note");
+}
+
+void Carytaktu::pridej(int64_t hlas, double celych, double delka) {
+    if (hlas != hlas_) {
+        hlas_ = hlas;
+        if (prvni_.size() < 4096) prvni_.push_back({celych, delka});
+    } else {
+        const double d = celych - posledni_;
+        const bool znama = std::any_of(delky_.begin(), delky_.end(), [&](double x) { return std::fabs(x - d) < presnost; });
+        if (!znama) {
+            if (delky_.size() < 16) {
+                delky_.push_back(d);
+            } else {
+                nesoudrzne_ = true;
+            }
+        }
+    }
+    posledni_ = celych;
+}
+
+Metrumtaktu Carytaktu::metrum() const {
+    const Metrumtaktu ctyri;
+    if (delky_.empty() || nesoudrzne_) return ctyri;
+    const double delka = *std::min_element(delky_.begin(), delky_.end());
+    for (double d : delky_) {
+        const double n = d / delka;
+        if (std::fabs(n - std::round(n)) > 1e-6) return ctyri;
+    }
+    // Where the bars begin: every voice's first bar line on the same beat
+    // of the bar, after a first bar that is a pickup or whole bars.
+    auto vtaktu = [&](double x) {
+        double r = std::fmod(x, delka);
+        if (r < 0) r += delka;
+        return r > delka - presnost ? 0.0 : r;
+    };
+    const double predtakt = vtaktu(prvni_.front().first);
+    for (const auto& [x, prvnitakt] : prvni_) {
+        if (std::fabs(vtaktu(x) - predtakt) > presnost) return ctyri;
+        if (prvnitakt > delka + presnost && vtaktu(prvnitakt) > presnost) return ctyri;
+    }
+    // delka whole notes as n beats of 1/d.
+    for (int d = 1; d <= 64; d *= 2) {
+        const double n = delka * d;
+        if (std::fabs(n - std::round(n)) > 1e-6) continue;
+        const int beatu = static_cast<int>(std::round(n));
+        if (beatu > 4 * d) return ctyri;
+        const int jmenovatel = std::max(4, d);
+        const int citatel = beatu * jmenovatel / d;
+        if (citatel > 64) return ctyri;
+        return {citatel, jmenovatel, delka, predtakt};
+    }
+    return ctyri;
+}
 
 }  // namespace skladba

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/chyba.h"
+#include "engine/atributy.h"
 #include "engine/cas.h"
 
 namespace skladba {
@@ -63,6 +64,14 @@ int64_t startjitter(Stav& s) {
     return j;
 }
 
+// Whether segment k of the loaded registers is all zero (never where no
+// registers are loaded, as in a check without them).
+bool jeticho(Rejstriky& r, int64_t k) {
+    if (!r.maslozku()) return false;
+    r.segment(k);
+    return r.vrchol(k) == 0;
+}
+
 // A note whose length is known: how long it sounds follows, and with a
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
@@ -78,6 +87,7 @@ void dokonci(Kontext& k, Nota& n) {
 // score shows how long it sounds: its own step and those of the dots right
 // after it. Either way it is complete, for whoever watches, only then.
 void uloz(Kontext& k, bool tecka) {
+    nactirejstriky(k);
     Stav& s = k.stav;
     if (s.zmenaoktavy == 0) relativnioktava(s);
     const int letter = cislopismene(s.znak);
@@ -98,6 +108,7 @@ void uloz(Kontext& k, bool tecka) {
     krokvpred(k);
     Nota n;
     n.start = start;
+    n.kurzor = kurzor;
     n.krok = s.momcas - kurzor;
     n.delka = n.krok;
     n.pozice = s.pozicepovelu;
@@ -128,6 +139,7 @@ void uloz(Kontext& k, bool tecka) {
         u.posuvky = s.posuvky;
         u.transpozice = s.transpose;
         u.ritard = s.ritard;
+        u.ticho = letter > 0 && seg > 0 && jeticho(k.rejstriky, seg);
         k.pozorovatel->nota(u);
     }
     if (tecka) {

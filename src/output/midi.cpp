@@ -69,15 +69,16 @@ int kanal(size_t stopa) {
     return k < 9 ? k : k + 1;
 }
 
-std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasMidi& cas) {
+std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasMidi& cas, bool mrizka) {
     std::vector<Udalost> udalosti;
     for (const Nota& n : noty) {
         if (n.reg != reg) continue;
         const auto klavesa = static_cast<uint8_t>(n.segment + 36);
-        const int64_t zacatek = tikmidi(cas, n.start);
+        const int64_t start = mrizka ? n.kurzor : n.start;
+        const int64_t zacatek = tikmidi(cas, start);
         // A note of no length still sounds for a tick, so that its note off
         // comes after its note on.
-        const int64_t konec = std::max(zacatek + 1, tikmidi(cas, n.start + n.delka));
+        const int64_t konec = std::max(zacatek + 1, tikmidi(cas, start + n.delka));
         udalosti.push_back({zacatek, 1, klavesa, static_cast<uint8_t>(rychlostmidi(n.sila))});
         udalosti.push_back({konec, 0, klavesa, 64});
     }
@@ -104,6 +105,12 @@ std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasM
     udalosti.swap(vysledne);
     std::string out;
     pistext(out, 0x03, jmenorejstriku(reg));
+    const int program = programmidi(reg);
+    if (program >= 0) {
+        pisvlq(out, 0);
+        out += static_cast<char>(0xC0 | kanal);
+        out += static_cast<char>(program);
+    }
     int64_t tik = 0;
     for (const Udalost& u : udalosti) {
         int64_t krok = u.tik - tik;
@@ -151,7 +158,24 @@ int rychlostmidi(int sila) {
     return std::clamp(static_cast<int>(r), 1, 127);
 }
 
-std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const std::string& nazev, char vychozireg) {
+int programmidi(char reg) {
+    switch (reg) {
+        case '1': return 16;   // the organ of drawn stops: drawbar organ
+        case '2': return 73;   // flute
+        case '3': return 25;   // the bright plucked string: steel-string guitar
+        case '4': return 0;    // piano: acoustic grand piano
+        case '5': return 0;    // acoustic grand piano
+        case '6': return 19;   // church organ
+        case '7': return 48;   // string ensemble
+        case '8': return 73;   // flute
+        case '9': return 24;   // nylon-string guitar
+        default: return -1;
+    }
+}
+
+std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const PopisMidi& popis) {
+    const std::string& nazev = popis.nazev;
+    const char vychozireg = popis.vychozireg;
     const CasMidi cas = casmidi(celatempa);
     std::vector<char> rejstriky;
     for (const Nota& n : noty) {
@@ -171,9 +195,20 @@ std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const st
     tempo += static_cast<char>(cas.tempo >> 16 & 0xFF);
     tempo += static_cast<char>(cas.tempo >> 8 & 0xFF);
     tempo += static_cast<char>(cas.tempo & 0xFF);
+    // The time signature: numerator, the denominator as a power of two, MIDI
+    // clocks (24 a quarter) per beat, and 32nd notes per quarter.
+    int mocnina = 0;
+    while ((1 << mocnina) < popis.metrum.jmenovatel && mocnina < 6) ++mocnina;
+    tempo.append("\x00\xFF\x58\x04", 4);
+    tempo += static_cast<char>(popis.metrum.citatel);
+    tempo += static_cast<char>(mocnina);
+    tempo += static_cast<char>(96 >> mocnina);
+    tempo += static_cast<char>(8);
     piskonec(tempo);
     pisstopu(out, tempo);
-    for (size_t i = 0; i < rejstriky.size(); ++i) pisstopu(out, stopa(noty, rejstriky[i], kanal(i), cas));
+    for (size_t i = 0; i < rejstriky.size(); ++i) {
+        pisstopu(out, stopa(noty, rejstriky[i], kanal(i), cas, popis.mrizka));
+    }
     return out;
 }
 

@@ -1,5 +1,6 @@
-// The Standard MIDI File (format 1) of a render: a tempo track, then one
-// track per register used, each on a channel of its own, with every
+// The Standard MIDI File (format 1) of a render: a tempo track with the
+// time signature, then one track per register used, each on a channel of its
+// own with the General MIDI program nearest to the register, with every
 // sounding note in the order of time.
 //
 // Time. A tick is a fixed number of samples (or a fixed fraction of one)
@@ -39,10 +40,23 @@ int64_t tikmidi(const CasMidi& cas, int64_t vzorek);
 // curve (40 log10 of velocity / 127 dB) plays the balance as skladba does.
 int rychlostmidi(int sila);
 
-// The bytes of the file: nazev names the piece in the tempo track;
-// vychozireg is the register of a piece with no notes, whose one track stays
-// empty. noty in the order they were placed.
-std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const std::string& nazev,
-                       char vychozireg);
+// The General MIDI program (0 to 127) nearest to a register of the build,
+// or -1 for a register of some other character.
+int programmidi(char reg);
+
+// What the file holds besides the notes, and how it places them.
+struct PopisMidi {
+    std::string nazev;            // names the piece in the tempo track
+    char vychozireg = '1';        // the one, empty track of a piece with no notes
+    Metrumtaktu metrum;           // the time signature, from the bar lines
+    // Notes start where the time cursor put them, without the start jitter,
+    // so that notation programs read them on the written grid.
+    bool mrizka = false;
+};
+
+// The bytes of the file: a tempo track with the piece's name, its tempo and
+// time signature, then one track per register with its General MIDI
+// program. noty in the order they were placed.
+std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const PopisMidi& popis);
 
 }  // namespace skladba

@@ -249,6 +249,23 @@ struct Udalost {                        // a tempo change, in the first part
     const ZapsanyTon* ton;
 };
 
+// The time signature on the grid of ticks: measures of delka ticks, the
+// first one posun ticks long when that is not 0 (a pickup).
+struct Metrum {
+    int64_t delka = 0;
+    int64_t posun = 0;
+    int citatel = 4, jmenovatel = 4;
+};
+
+Metrum vtikach(const Metrumtaktu& m, int64_t celanota) {
+    Metrum r;
+    r.citatel = m.citatel;
+    r.jmenovatel = m.jmenovatel;
+    r.delka = std::max<int64_t>(1, std::llround(m.delka * static_cast<double>(celanota)));
+    r.posun = std::llround(m.predtakt * static_cast<double>(celanota)) % r.delka;
+    return r;
+}
+
 class Pisar {
 public:
     Pisar(const Zapis& z, std::string& out, const MezeNotopisu& meze) : z_(z), out_(out), meze_(meze) {}
@@ -614,7 +631,7 @@ bool Pisar::pis(const std::string& nazev, const std::string& software, std::stri
                 "up to 2^22";
         return false;
     }
-    metrum_ = urcimetrum(z_);
+    metrum_ = vtikach(z_.metrum, z_.celanota);
     if (!rozdelcasti(chyba)) return false;
     int64_t konec = 0;
     for (const ZapsanyTon& t : z_.tony) konec = std::max(konec, t.zacatek + std::max<int64_t>(t.delka, 1));
@@ -654,38 +671,6 @@ bool Pisar::pis(const std::string& nazev, const std::string& software, std::stri
 }
 
 }  // namespace
-
-Metrum urcimetrum(const Zapis& z) {
-    const int64_t cela = z.celanota;
-    Metrum ctyri{cela, 0, 4, 4};
-    // The bar lines of each voice, a repeated one counted once.
-    std::vector<Zapis::Takt> takty;
-    for (const Zapis::Takt& t : z.takty) {
-        if (!takty.empty() && takty.back().hlas == t.hlas && takty.back().tik == t.tik) continue;
-        takty.push_back(t);
-    }
-    if (takty.empty()) return ctyri;
-    int64_t delka = 0;
-    for (size_t i = 1; i < takty.size(); ++i) {
-        if (takty[i].hlas != takty[i - 1].hlas) continue;
-        const int64_t d = takty[i].tik - takty[i - 1].tik;
-        if (d <= 0 || (delka != 0 && d != delka)) return ctyri;
-        delka = d;
-    }
-    if (delka == 0) delka = cela;
-    const int64_t posun = takty.front().tik % delka;
-    for (const Zapis::Takt& t : takty) {
-        if (t.tik % delka != posun) return ctyri;
-    }
-    // delka / cela whole notes as beats of a power of two.
-    const int64_t g = std::gcd(delka, cela);
-    const int64_t n = delka / g, d = cela / g;
-    if (!jemocnina(d) || d > 64 || n > 4 * d) return ctyri;
-    const int64_t jmenovatel = std::max<int64_t>(4, d);
-    const int64_t citatel = n * jmenovatel / d;
-    if (citatel > 64) return ctyri;
-    return {delka, posun, static_cast<int>(citatel), static_cast<int>(jmenovatel)};
-}
 
 bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::string& software, std::string& out,
                    std::string& chyba, const MezeNotopisu& meze) {

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/nota.h"
+
 namespace skladba {
 
 // One note or rest as the score wrote it.
@@ -51,21 +53,10 @@ struct ZapsanyTon {
 struct Zapis {
     int64_t celanota = 4;                 // ticks per whole note, a multiple of 4
     std::vector<ZapsanyTon> tony;         // in the order of the score
-    struct Takt {
-        int32_t hlas;
-        int64_t tik;
-    };
-    std::vector<Takt> takty;              // the bar lines "|", in the order of the score
+    // The time signature the bar lines show, as the engine's overview found
+    // it (4/4 when they show none); set by the run before writing.
+    Metrumtaktu metrum;
 };
-
-// The time signature the bar lines show: measures of delka ticks, the first
-// one posun ticks long when that is not 0 (a pickup).
-struct Metrum {
-    int64_t delka = 0;
-    int64_t posun = 0;
-    int citatel = 4, jmenovatel = 4;
-};
-Metrum urcimetrum(const Zapis& zapis);
 
 // Limits that keep the file of an enormous score within reason.
 struct MezeNotopisu {

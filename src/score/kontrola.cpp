@@ -124,6 +124,8 @@ private:
     void zpet(int64_t pozice);
     void ostatni(int b, int64_t pozice);
     void utf8(int b, int64_t pozice);
+    void krivkajakopauza(const Parametr& a, int64_t pozice);
+    void posuvka(int b, int64_t pozice);
 
     size_t nejvic_;
     const Syntaxe& syntaxe_;
@@ -137,6 +139,8 @@ private:
     int64_t zacatekslova_ = 0;
     bool nehudba_ = false;
     std::string prikazyslova_;
+    bool notabyla_ = false;   // a note letter came before
+    bool o4_ = false;         // o4 at the start was warned about
 };
 
 // German and English names of sharps and flats: "fis", "es", "as", "eb".
@@ -205,10 +209,45 @@ void Kontrola::hodnota(int b, int64_t pozice, int predchozi) {
     }
 }
 
+// "r" with the number of a note value where a rest was likely meant: r is
+// the rest in other notations, the tempo curve here.
+void Kontrola::krivkajakopauza(const Parametr& a, int64_t pozice) {
+    if (!a.zapsane.cifry || a.zapsane.minus) return;
+    const double x = a.cislo;
+    const bool hodnota = x == 1 || x == 2 || x == 4 || x == 8 || x == 16 || x == 32 || x == 64;
+    if (!hodnota) return;
+    const std::string cislo = in_.text(a.od, a.po, 12);
+    const std::string pauza = std::to_string(static_cast<int>(x)) + "p";
+    if (a.zapsane.oddelovac >= 0) {
+        varuj(pozice, "\"r" + cislo + "\" starts a tempo curve (" + std::to_string(static_cast<int>(x)) +
+                          " percent slower per whole note; the dot is part of its number), not a rest: a rest is p, "
+                          "so write " + pauza + ".");
+        return;
+    }
+    int n = in_.nahled();
+    const Partitura::Znacka tady = in_.partitura().znacka();
+    while (jemezera(n)) {
+        in_.dalsi();
+        n = in_.nahled();
+    }
+    in_.partitura().vrat(tady);
+    if (n == '|') {
+        varuj(pozice, "\"r" + cislo + "\" starts a tempo curve, " + cislo + " percent slower per whole note, not a rest: "
+                      "a rest is p, so write " + pauza);
+    }
+}
+
 void Kontrola::prikazscislem(int b, int64_t pozice) {
     const Parametr a = parametr(b, pozice);
     if (a.zapsane.zapsano()) {
         pismeno(b, pozice, true);   // its number (or a minus or separator) follows at once
+        if (b == 'r') krivkajakopauza(a, pozice);
+        if (b == 's' && a.zapsane.cifry && (a.cislo > 100 || a.cislo <= -1)) {
+            const std::string cislo = in_.text(a.od, a.po, 12);
+            varuj(pozice, a.cislo > 100 ? "s" + cislo + " is as loud as s100: the volume goes from 0 to 100, so write "
+                                          "s100 (to make this voice stand out, make the others softer)"
+                                        : "s" + cislo + " is as soft as s0: the volume goes from 0 to 100, so write s0");
+        }
         return;
     }
     int n = in_.nahled();
@@ -250,6 +289,12 @@ void Kontrola::prikazscislem(int b, int64_t pozice) {
 
 void Kontrola::oktava(int64_t pozice) {
     const Parametr a = parametr('o', pozice);
+    if (a.je && a.znak == '4' && !notabyla_ && !o4_) {
+        // A piece that starts in o4 is likely written with MML's octaves.
+        o4_ = true;
+        varuj(pozice, "o4 is the highest octave here: its c is C7, three octaves above middle C, which is o1; if "
+                      "you meant the octave of middle C, as o4 is in MML, write o1 (and o2 for MML's o5)");
+    }
     if (a.je) {
         pismeno('o', pozice, true);
         if (jepismeno(a.znak)) pismeno(a.znak, a.po - 1, true);
@@ -264,7 +309,8 @@ void Kontrola::oktava(int64_t pozice) {
     konecslova();
     if (jecislo(n)) {
         varuj(pozice, "o" + znak(n) + " is not an octave: the octaves are ov, om, o1, o2, o3 and o4, so o is ignored and " +
-                          znak(n) + " starts a note value");
+                          (n == '0' ? std::string("0 is ignored") : znak(n) + " starts a note value") +
+                          "; middle C is o1 (MML's o4 is o1 here, its o5 o2)");
         return;
     }
     if (!jemezera(n)) return;
@@ -283,6 +329,24 @@ void Kontrola::rejstrik(int64_t pozice) {
     const Parametr a = parametr('R', pozice);
     if (!a.je) return;
     const int n = static_cast<unsigned char>(a.znak);
+    if (jecislo(n) && jecislo(in_.nahled())) {
+        // "R10": one character names the register, the digits after it are
+        // read on their own.
+        // Zeros right after it are no command and are said here, not again
+        // on their own; the digits after them are a note value.
+        std::string nuly;
+        while (in_.nahled() == '0' && nuly.size() < 12) nuly += static_cast<char>(in_.dalsi());
+        const Partitura::Znacka tady = in_.partitura().znacka();
+        std::string hodnota;
+        while (jecislo(in_.nahled()) && hodnota.size() < 12) hodnota += static_cast<char>(in_.dalsi());
+        in_.partitura().vrat(tady);
+        const std::string co = hodnota.empty() ? "a " + nuly + ", which is ignored"
+                             : nuly.empty()    ? "the note value " + hodnota
+                                               : "an ignored " + nuly + " and the note value " + hodnota;
+        varuj(pozice, "\"R" + znak(n) + nuly + hodnota + "\" is register " + znak(n) + " and then " + co +
+                          ": a register is named by one character (R1 to R9, or a letter); for register " + znak(n) +
+                          " and then a value, write R" + znak(n) + " " + (hodnota.empty() ? "and the value" : hodnota));
+    }
     if (jepismeno(n)) {
         pismeno(n, a.po - 1, true);
     } else if (jemezera(n) || n == '\n' || n == '\r') {
@@ -300,6 +364,24 @@ void Kontrola::zpet(int64_t pozice) {
         varuj(a.od, "-" + pocet + znak(po) + " steps back " + pocet + " values and then plays " + znak(po) + "; if " +
                         pocet + " is meant as the value of " + znak(po) + ", write - " + pocet + znak(po));
     }
+}
+
+// "> c" and "< a": in MML an octave up and down; here the sharp and the flat
+// of the next note, whatever stands between.
+void Kontrola::posuvka(int b, int64_t pozice) {
+    int n = in_.nahled();
+    if (!jemezera(n)) return;
+    while (jemezera(n)) {
+        in_.dalsi();
+        n = in_.nahled();
+    }
+    const std::string nota = jepismenonoty(n) ? znak(n) : b == '>' ? "c" : "a";
+    const bool krizek = b == '>';
+    varuj(pozice, "a space after " + znak(b) + ": here " + znak(b) + " is the " + (krizek ? "sharp" : "flat") +
+                      " of the next note (\"" + znak(b) + " " + nota + "\" plays " + nota + (krizek ? " sharp" : " flat") +
+                      "), not an octave " + (krizek ? "up" : "down") + " as in MML: write " + znak(b) + nota +
+                      " for " + nota + (krizek ? " sharp" : " flat") + ", or the octave itself (" +
+                      (krizek ? "o2" : "om") + ") to change the octave");
 }
 
 void Kontrola::utf8(int b, int64_t pozice) {
@@ -367,6 +449,7 @@ void Kontrola::projdi() {
         const int predchozi = predchozi_;
         predchozi_ = 0;
         if (jepismenonoty(b) || b == 'p') {
+            if (b != 'p') notabyla_ = true;
             if (povely_) povely_->push_back({pozice, pozice + 1});
             pismeno(b, pozice, true);
             predchozi_ = b;
@@ -380,8 +463,11 @@ void Kontrola::projdi() {
                 case Argument::oktava: oktava(pozice); break;
                 case Argument::rejstrik: rejstrik(pozice); break;
                 case Argument::zpet: zpet(pozice); break;
-                case Argument::surovy:
-                case Argument::zadny: parametr(b, pozice); break;
+                case Argument::surovy: parametr(b, pozice); break;
+                case Argument::zadny:
+                    parametr(b, pozice);
+                    if (b == '>' || b == '<') posuvka(b, pozice);
+                    break;
             }
             continue;
         }

@@ -50,6 +50,12 @@ std::string Rejstriky::rejstrjmeno(char reg) const {
     return slozka_ + "/" + predponarejstriku + reg + priponarejstriku;
 }
 
+bool Rejstriky::uplny(char reg) const {
+    if (slozka_.empty()) return false;
+    const platform::Soubor f = platform::otevriprocteni(rejstrjmeno(reg).c_str());
+    return f.otevren() && platform::jeobycejny(f.fd()) && platform::velikost(f.fd()) >= bajturejstriku;
+}
+
 bool Rejstriky::nactirejstrik(char reg) {
     if (slozka_.empty()) return true;
     const std::string cesta = rejstrjmeno(reg);

@@ -35,6 +35,12 @@ public:
     // the file cannot be opened or read.
     bool nactirejstrik(char reg);
 
+    // Whether register reg is a regular file holding every segment, so that
+    // loading it leaves nothing of the registers loaded before.
+    bool uplny(char reg) const;
+    // Whether registers are loaded at all (a folder was set).
+    bool maslozku() const { return !slozka_.empty(); }
+
     // Segment k of the wavetable as the registers loaded so far make it,
     // read from its file if a note has not needed it yet. A ChybaSouboru
     // when that read fails.
