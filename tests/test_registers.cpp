@@ -293,11 +293,11 @@ TEST(RegisterFile, ReportsPathAndReasonOnFailure) {
     const std::string target = dir.path + "/target", link = dir.path + "/link.nes";
     ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
     EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, link, error));
-    EXPECT_EQ(error, "cannot write " + link + ": it is a symbolic link, not a regular file");
+    EXPECT_EQ(error, "refusing to write " + link + ": it is a symbolic link (remove it or name another output)");
     EXPECT_EQ(dir.names(), std::vector<std::string>{"link.nes"});
     if (!std::ifstream("/dev/full")) GTEST_SKIP() << "/dev/full not available";
     EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, "/dev/full", error));
-    EXPECT_EQ(error, "cannot write /dev/full: not a regular file");
+    EXPECT_EQ(error, "refusing to write /dev/full: it is not a regular file");
     EXPECT_TRUE(std::ifstream("/dev/full"));
 }
 

@@ -374,7 +374,7 @@ void cekejnaklavesu() {
 
 namespace {
 
-constexpr int pocetdocasnych = 4;
+constexpr int pocetdocasnych = static_cast<int>(Docasny::rejstrik) + 1;
 // Paths are copied here, so that the signal handler reads only memory that
 // never moves.
 char docasnacesta[pocetdocasnych][PATH_MAX];
@@ -389,7 +389,7 @@ void smazdocasneaskonci(int sig) {
     ::_exit(uspech ? 0 : 128 + sig);
 }
 
-const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 sigset_t mnozinapreruseni() {
     sigset_t set;

@@ -157,11 +157,12 @@ struct Otisk {
 Otisk otisk(const char* path);
 
 // Files the process must remove if it is interrupted.
-enum class Docasny { mix, wav, midi, obraz };
+enum class Docasny { mix, wav, midi, obraz, rejstrik };
 void oznacdocasny(Docasny which, const std::string& path);
 void odznacdocasny(Docasny which);
-// SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the marked files, restore the
-// terminal if a key wait had changed it, and exit with 128 + signal. SIGPIPE
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
+// SIGVTALRM and SIGPROF remove the marked files, restore the terminal if a
+// key wait had changed it, and exit with 128 + signal. SIGPIPE
 // and SIGXFSZ are ignored, so that the write that met a closed pipe or the
 // file-size limit fails and reports why.
 void nastavpreruseni();
