@@ -152,6 +152,19 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
     return 0;
 }
 
+// "segment 5", "segments 1 to 23, 25 to 68".
+[[maybe_unused]] std::string segmentList(const std::vector<int>& segments) {
+    std::string text;
+    for (std::size_t i = 0; i < segments.size();) {
+        std::size_t j = i;
+        while (j + 1 < segments.size() && segments[j + 1] == segments[j] + 1) ++j;
+        text += (text.empty() ? "" : ", ") + std::to_string(segments[i]);
+        if (j > i) text += (j == i + 1 ? ", " : " to ") + std::to_string(segments[j]);
+        i = j + 1;
+    }
+    return (segments.size() == 1 ? "segment " : "segments ") + text;
+}
+
 int runTimbre(const Arguments& args) {
     std::string error;
     if (!onlyOptions(args, {}, "a synthesised timbre", error)) return usageError(error);
@@ -207,14 +220,15 @@ int runSoundFont(const Arguments& args) {
     reg::RegisterOutput output;
     if (!output.open(args.words[3], error)) return failure(error);
     reg::Segments segments;
-    reg::Preset chosen;
-    std::vector<int> silent;
-    if (!reg::renderSoundFont(options, segments, chosen, silent, error)) return failure(error);
-    if (!silent.empty()) {
-        std::string keys;
-        for (int k : silent) keys += " " + std::to_string(k);
-        std::printf("%s: preset %d:%d %s has no sound for segments%s; they are played from the nearest key it has, retuned\n", options.soundfont.c_str(),
-                    chosen.bank, chosen.program, chosen.name.c_str(), keys.c_str());
+    reg::SoundFontReport report;
+    if (!reg::renderSoundFont(options, segments, report, error)) return failure(error);
+    if (!report.borrowed.empty()) {
+        const reg::Preset& p = report.preset;
+        std::printf("%s: preset %d:%d %s has no sound for %s; they are played from the nearest key it has, retuned\n",
+                    options.soundfont.c_str(), p.bank, p.program, p.name.c_str(), segmentList(report.borrowed).c_str());
+    }
+    if (!report.silent.empty()) {
+        std::printf("%s: %s stay silent all the same\n", options.soundfont.c_str(), segmentList(report.silent).c_str());
     }
     return writeLeveled(output, segments, error);
 }
