@@ -192,18 +192,19 @@ bool findPitch(LoadedZone& zone, double& frequency, std::string& error) {
     if (zone.head.size() < wanted && !r.read(static_cast<sf_count_t>(wanted - zone.head.size()), zone.head, error)) {
         return false;
     }
-    std::vector<double> slower;
+    // What is listened to: from the onset to half a second past the attack.
+    std::vector<double> part(zone.head.begin(),
+                             zone.head.begin() + static_cast<std::ptrdiff_t>(std::min(wanted, zone.head.size())));
     double rate = r.rate();
-    const std::vector<double>* x = &zone.head;
     if (rate > kAnalysisRate) {
-        std::vector<double> part(zone.head.begin(), zone.head.begin() + static_cast<std::ptrdiff_t>(
-                                                                           std::min(wanted, zone.head.size())));
+        std::vector<double> slower;
         if (!convertRate(part, rate, kAnalysisRate, slower, static_cast<std::size_t>(kAnalysisRate), error)) {
             return r.fail(error, error);
         }
+        part.swap(slower);
         rate = kAnalysisRate;
-        x = &slower;
     }
+    const std::vector<double>* x = &part;
     const auto settle = static_cast<std::size_t>(0.02 * rate);
     double f = estimateFundamental(*x, rate, settle);
     if (f == 0.0) f = estimateFundamental(*x, rate, 0);
