@@ -288,11 +288,10 @@ bool renderSoundFont(const SoundFontOptions& options, Segments& segments, SoundF
         return false;
     };
     // Plays segment `index` on the key of segment `from`: its own, or the
-    // nearest key the preset sounds, pitched to the segment through the
-    // synthesizer's tuning table (as a SoundFont plays one recording over
-    // a range of keys). When asked, the note is measured and played again
-    // retuned to the segment's pitch; a key's own correction carries over
-    // to the segments played from it.
+    // nearest key the preset sounds, moved to the segment's pitch (as a
+    // SoundFont plays one recording over a range of keys). When asked, the
+    // note is measured and played again retuned to the segment's pitch; a
+    // key's own correction carries over to the segments played from it.
     std::vector<double> tuning(kSegments, 0.0);
     const auto play = [&](int index, int from) {
         std::vector<double>& x = segments[index];
