@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "proces.h"
 #include "registers/level.h"
 #include "registers/pitch.h"
 #include "registers/timbres.h"
@@ -293,11 +294,11 @@ TEST(RegisterFile, ReportsPathAndReasonOnFailure) {
     const std::string target = dir.path + "/target", link = dir.path + "/link.nes";
     ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
     EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, link, error));
-    EXPECT_EQ(error, "cannot write " + link + ": it is a symbolic link, not a regular file");
+    EXPECT_EQ(error, "refusing to write " + link + ": it is a symbolic link (remove it or name another output)");
     EXPECT_EQ(dir.names(), std::vector<std::string>{"link.nes"});
     if (!std::ifstream("/dev/full")) GTEST_SKIP() << "/dev/full not available";
     EXPECT_FALSE(reg::writeRegisterFile(reg::Timbre::organ, "/dev/full", error));
-    EXPECT_EQ(error, "cannot write /dev/full: not a regular file");
+    EXPECT_EQ(error, "refusing to write /dev/full: it is not a regular file");
     EXPECT_TRUE(std::ifstream("/dev/full"));
 }
 
@@ -363,25 +364,99 @@ struct ToolRun {
 };
 
 ToolRun runTool(const std::string& args) {
-    const std::string err = ::testing::TempDir() + "skladba-registers-stderr";
+    // One file per test process: ctest runs tests side by side.
+    const std::string err = ::testing::TempDir() + "skladba-registers-stderr-" + std::to_string(::getpid());
     const std::string command = std::string("'") + SKLADBA_REGISTERS_BINARY + "' " + args + " >/dev/null 2>'" + err + "'";
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(err)};
+    ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(err)};
+    std::remove(err.c_str());
+    return run;
 }
 
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
+// A SoundFont of one preset, 0:0 "Tone", that plays one instrument zone: a
+// looped sine of 441 Hz at 22050 Hz, on key 69, taking the instrument
+// generators given (number, amount) and one modulator from the velocity to
+// each generator in `modulated`. Made here, so that each test can break it
+// in its own way.
+struct TinySoundFont {
+    std::vector<std::pair<uint16_t, uint16_t>> generators;
+    std::vector<uint16_t> modulated;
+    uint32_t start = 0, end = 2205;
+    uint16_t version = 2;
+
+    std::string bytes() const {
+        const auto put16 = [](std::string& s, unsigned v) {
+            s += static_cast<char>(v & 0xFFu);
+            s += static_cast<char>((v >> 8) & 0xFFu);
+        };
+        const auto put32 = [&](std::string& s, uint32_t v) {
+            put16(s, v & 0xFFFFu);
+            put16(s, v >> 16);
+        };
+        const auto chunk = [&](const char* id, std::string data) {
+            if (data.size() % 2 != 0) data += '\0';
+            std::string c = id;
+            put32(c, static_cast<uint32_t>(data.size()));
+            return c + data;
+        };
+        const auto name = [](const char* text) { return std::string(text).append(20 - std::strlen(text), '\0'); };
+        std::string smpl, phdr, pbag, pgen, inst, ibag, imod, igen, shdr;
+        for (int n = 0; n < 2205 + 46; ++n) {
+            put16(smpl, n < 2205 ? static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(2 * kPi * n / 50))) : 0);
+        }
+        for (int bag : {0, 1}) {
+            phdr += name(bag == 0 ? "Tone" : "EOP");
+            put16(phdr, 0), put16(phdr, 0), put16(phdr, bag), put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
+            inst += name(bag == 0 ? "Tone" : "EOI");
+            put16(inst, bag);
+        }
+        put16(pbag, 0), put16(pbag, 0), put16(pbag, 1), put16(pbag, 0);
+        put16(pgen, 41), put16(pgen, 0), put32(pgen, 0);  // instrument 0, then the terminal record
+        for (uint16_t target : modulated) {
+            put16(imod, 2), put16(imod, target), put16(imod, 32767), put16(imod, 0), put16(imod, 0);
+        }
+        imod += std::string(10, '\0');
+        std::vector<std::pair<uint16_t, uint16_t>> gens = generators;
+        gens.insert(gens.end(), {{54, 1}, {53, 0}});  // looped, sample 0
+        for (const auto& [number, amount] : gens) put16(igen, number), put16(igen, amount);
+        put32(igen, 0);
+        put16(ibag, 0), put16(ibag, 0), put16(ibag, static_cast<unsigned>(gens.size())),
+            put16(ibag, static_cast<unsigned>(modulated.size()));
+        shdr += name("sine");
+        put32(shdr, start), put32(shdr, end), put32(shdr, 100), put32(shdr, 2200), put32(shdr, 22050);
+        shdr += static_cast<char>(69), shdr += '\0';
+        put16(shdr, 0), put16(shdr, 1);
+        shdr += std::string(46, '\0');
+        std::string ifil;
+        put16(ifil, version), put16(ifil, 1);
+        const std::string body = std::string("sfbk") +
+                                 chunk("LIST", "INFO" + chunk("ifil", ifil) + chunk("isng", "EMU8000") +
+                                                   chunk("INAM", "Test")) +
+                                 chunk("LIST", "sdta" + chunk("smpl", smpl)) +
+                                 chunk("LIST", "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) +
+                                                   chunk("pmod", std::string(10, '\0')) + chunk("pgen", pgen) +
+                                                   chunk("inst", inst) + chunk("ibag", ibag) + chunk("imod", imod) +
+                                                   chunk("igen", igen) + chunk("shdr", shdr));
+        return chunk("RIFF", body);
+    }
+    std::string write(const std::string& path) const {
+        std::ofstream(path, std::ios::binary) << bytes();
+        return path;
+    }
+};
+
 TEST(SoundFontRegister, IsInTuneAndPassesTheSoundChecks) {
     if (std::string(SKLADBA_TEST_SOUNDFONT).empty()) GTEST_SKIP() << "TimGM6mb.sf2 is not installed (timgm6mb-soundfont)";
     reg::SoundFontOptions options;
     options.soundfont = SKLADBA_TEST_SOUNDFONT;
     options.preset = "0:0";
     reg::Segments segments;
-    reg::Preset chosen;
-    std::vector<int> silent;
+    reg::SoundFontReport report;
     std::string error;
-    ASSERT_TRUE(reg::renderSoundFont(options, segments, chosen, silent, error)) << error;
-    reg::LevelReport report;
-    const std::vector<int16_t> samples = reg::levelRegister(segments, report);
+    ASSERT_TRUE(reg::renderSoundFont(options, segments, report, error)) << error;
+    reg::LevelReport level;
+    const std::vector<int16_t> samples = reg::levelRegister(segments, level);
     expectSoundRegister(samples);
     expectInTune(samples);
 }
@@ -402,34 +477,109 @@ TEST(SoundFontRegister, PresetIsChosenByNumberOrByOneName) {
     EXPECT_FALSE(reg::choosePreset(presets, "0:2", chosen, error));
     EXPECT_FALSE(reg::choosePreset(presets, "harp", chosen, error));
 }
+
+// A SoundFont whose tables would make the synthesizer read outside its own
+// is refused before a note is played, and so is one the synthesizer cannot
+// load: in one line, without the library's own complaints.
+TEST(SoundFontRegister, RefusesWhatTheSynthesizerCannotPlay) {
+    const Scratch dir;
+    TinySoundFont keyNumber, rootKey, modulated, tiny, version1;
+    keyNumber.generators = {{46, 32767}};
+    rootKey.generators = {{58, 32767}};
+    modulated.modulated = {46};
+    tiny.end = 2;
+    version1.version = 1;
+    const std::string whole = TinySoundFont{}.bytes();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {keyNumber.bytes(), ": instrument \"Tone\" sets its key number to 32767, outside 0 to 127\n"},
+        {rootKey.bytes(), ": instrument \"Tone\" sets its root key to 32767, outside 0 to 127\n"},
+        {modulated.bytes(), ": instrument \"Tone\" has a modulator that changes its key number\n"},
+        {tiny.bytes(), ": sample \"sine\" holds 2 points, fewer than 8\n"},
+        {whole.substr(0, 1000), ": the file is cut short: it ends at byte 1000 of " + std::to_string(whole.size()) + "\n"},
+        {version1.bytes(), " ("},  // the synthesizer's own reason
+    };
+    for (const auto& [bytes, why] : cases) {
+        SCOPED_TRACE(why);
+        const std::string sf = dir.path + "/bad.sf2";
+        std::ofstream(sf, std::ios::binary) << bytes;
+        const ToolRun run = runTool("soundfont " + sf + " 0:0 " + dir.path + "/r.nes");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.rfind("skladba-registers: " + sf + ": not a SoundFont skladba-registers can read" + why, 0), 0u)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"bad.sf2"});
+    }
+}
+
+// A preset that sounds key 60 alone, with a long release: every other
+// segment is played from that key, at its pitch, and none holds the tail
+// of the note played before it (which would count it as sounding; played
+// untuned, so that no retuning hides it).
+TEST(SoundFontRegister, KeysThePresetLacksArePlayedFromTheNearestKeyItHas) {
+    const Scratch dir;
+    TinySoundFont font;
+    font.generators = {{43, 60 | 60 << 8}, {38, 2400}};  // keys 60 to 60; a release of four seconds
+    reg::SoundFontOptions options;
+    options.soundfont = font.write(dir.path + "/one.sf2");
+    options.preset = "0:0";
+    options.tune = false;
+    reg::Segments segments;
+    reg::SoundFontReport report;
+    std::string error;
+    ASSERT_TRUE(reg::renderSoundFont(options, segments, report, error)) << error;
+    std::vector<int> others;
+    for (int k = 1; k < reg::kSegments; ++k) {
+        if (k != 24) others.push_back(k);
+    }
+    EXPECT_EQ(report.borrowed, others);
+    EXPECT_TRUE(report.silent.empty());
+    reg::LevelReport level;
+    const std::vector<int16_t> samples = reg::levelRegister(segments, level);
+    expectSoundRegister(samples);
+    expectInTune(samples);
+}
 #else
 TEST(SoundFontRegister, IsInTuneAndPassesTheSoundChecks) { GTEST_SKIP() << "built without libfluidsynth"; }
 TEST(SoundFontRegister, PresetIsChosenByNumberOrByOneName) { GTEST_SKIP() << "built without libfluidsynth"; }
+TEST(SoundFontRegister, RefusesWhatTheSynthesizerCannotPlay) { GTEST_SKIP() << "built without libfluidsynth"; }
+TEST(SoundFontRegister, KeysThePresetLacksArePlayedFromTheNearestKeyItHas) { GTEST_SKIP() << "built without libfluidsynth"; }
 #endif
 
 #ifdef SKLADBA_HAVE_SAMPLES
+// `seconds` of sound at `rate`, sample n given by `sample`, in `format`,
+// written a block at a time.
+template <typename Sample>
+std::string writeSound(const std::string& path, int rate, int format, double seconds, Sample sample, int channels = 1) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return path;
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> block;
+    for (std::size_t n = 0; n < frames; ++n) {
+        block.insert(block.end(), channels, sample(n));
+        if (block.size() >= 65536 || n + 1 == frames) {
+            sf_writef_double(file, block.data(), static_cast<sf_count_t>(block.size() / channels));
+            block.clear();
+        }
+    }
+    sf_close(file);
+    return path;
+}
+
 // A plucked-sounding note: `frequency` with two harmonics, dying away,
 // after `lead` seconds of silence, as 24-bit stereo FLAC at 44.1 kHz.
 std::string writeRecording(const std::string& path, double frequency, double seconds, double lead = 0.0,
                            double amplitude = 0.5) {
     constexpr int kRate = 44100;
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 2;
-    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) return path;
-    const auto frames = static_cast<std::size_t>(seconds * kRate);
-    std::vector<double> x(2 * frames, 0.0);
-    for (std::size_t n = static_cast<std::size_t>(lead * kRate); n < frames; ++n) {
+    return writeSound(path, kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, seconds, [&](std::size_t n) {
         const double t = static_cast<double>(n) / kRate - lead;
         double v = 0.0;
         for (int h = 1; h <= 3; ++h) v += std::sin(2.0 * kPi * h * frequency * t) / h;
-        x[2 * n] = x[2 * n + 1] = amplitude * 0.5 * v * std::exp(-1.5 * t);
-    }
-    sf_writef_double(file, x.data(), static_cast<sf_count_t>(frames));
-    sf_close(file);
-    return path;
+        return t < 0.0 ? 0.0 : amplitude * 0.5 * v * std::exp(-1.5 * t);
+    }, 2);
 }
 
 // An a4 recording with a third of a second of silence before it, and an a3
@@ -465,9 +615,32 @@ TEST(SampleRegister, AutoFindsTheFundamental) {
     EXPECT_TRUE(reports[0].estimated);
     EXPECT_NEAR(reports[0].frequency, 440.0, 0.44);
 }
+
+// A recording at 655 kHz with a minute of silence before its note: the
+// silence is let go as it is read, and the note is held at the rate its
+// segments need, so the tool stays far below the 300 MB a minute of it
+// would take.
+TEST(SampleRegister, AHighRateRecordingIsHeldInBoundedMemory) {
+#ifdef SKLADBA_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own memory hides the tool's";
+#endif
+    const Scratch dir;
+    constexpr int kRate = 655350;
+    writeSound(dir.path + "/high.flac", kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 61.0, [](std::size_t n) {
+        return n < 60u * kRate ? 0.0 : 0.5 * std::sin(2.0 * kPi * 220.0 * static_cast<double>(n) / kRate);
+    });
+    skladba::test::Prikaz tool;
+    tool.program = SKLADBA_REGISTERS_BINARY;
+    tool.slozka = dir.path;
+    tool.argumenty = {"sample", "high.flac", "a3", "r.nes"};
+    const skladba::test::Beh run = skladba::test::spust(tool);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_LT(run.pametkb, 150 * 1024);
+}
 #else
 TEST(SampleRegister, TwoZonesAreInTuneAndPassTheSoundChecks) { GTEST_SKIP() << "built without libsndfile or libsoxr"; }
 TEST(SampleRegister, AutoFindsTheFundamental) { GTEST_SKIP() << "built without libsndfile or libsoxr"; }
+TEST(SampleRegister, AHighRateRecordingIsHeldInBoundedMemory) { GTEST_SKIP() << "built without libsndfile or libsoxr"; }
 #endif
 
 // Bad input: a clear message naming the file and the reason, status 1
@@ -484,7 +657,7 @@ TEST(RegisterTool, RefusesBadInputAndLeavesNoFile) {
     std::vector<Case> cases = {{"organ", "missing FILE", 2}, {"harp " + out, "unknown timbre 'harp'", 2}};
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
     const std::string sf = SKLADBA_TEST_SOUNDFONT;
-    cases.push_back({"soundfont " + dir.path + "/junk.bin 0:0 " + out, dir.path + "/junk.bin: not a SoundFont file", 1});
+    cases.push_back({"soundfont " + dir.path + "/junk.bin 0:0 " + out, dir.path + "/junk.bin: not a SoundFont skladba-registers can read", 1});
     if (!sf.empty()) {
         cases.push_back({"soundfont " + sf + " 0:200 " + out, sf + ": no preset 0:200", 1});
         cases.push_back({"soundfont " + sf + " 7:0 " + out, sf + ": no preset 7:0", 1});
@@ -506,6 +679,17 @@ TEST(RegisterTool, RefusesBadInputAndLeavesNoFile) {
     cases.push_back({"sample " + tone + " a4 --zone " + tone + "=20 " + out, tone + ": the pitch '20' lies outside", 1});
     cases.push_back({"sample " + tone + " a4 " + dir.path + "/none/r.nes",
                      "cannot write " + dir.path + "/none/r.nes: No such file or directory", 1});
+    const auto wave = [&](const char* name, auto sample) {
+        return writeSound(dir.path + "/" + name, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1.0, sample);
+    };
+    const auto sine = [](double f) { return [f](std::size_t n) { return 0.5 * std::sin(2.0 * kPi * f * n / 44100.0); }; };
+    cases.push_back({"sample " + wave("nan.wav", [&](std::size_t n) { return n == 9000 ? std::nan("") : sine(440)(n); }) +
+                         " a4 " + out, "nan.wav: the recording holds samples that are not numbers (NaN or infinity)", 1});
+    cases.push_back({"sample " + wave("high.wav", sine(5000)) + " auto " + out, "high.wav: no clear pitch found", 1});
+    unsigned noise = 1;
+    cases.push_back({"sample " + wave("noise.wav", [&](std::size_t) { return ((noise = noise * 1103515245u + 12345u) >> 16) / 65536.0 - 0.5; }) +
+                         " auto " + out, "noise.wav: no clear pitch found", 1});
+    cases.push_back({"sample --zone= " + tone + " a4 " + out, "option '--zone' needs a value that is not empty", 2});
 #endif
     const std::vector<std::string> before = dir.names();
     for (const Case& c : cases) {
@@ -515,4 +699,31 @@ TEST(RegisterTool, RefusesBadInputAndLeavesNoFile) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(dir.names(), before);
     }
+}
+
+// Every signal that ends the tool removes the register it was writing;
+// SIGPIPE is ignored, so that register is finished.
+TEST(RegisterTool, AnInterruptionLeavesNoPartFile) {
+#ifdef SKLADBA_HAVE_FLUIDSYNTH
+    const Scratch dir;
+    TinySoundFont{}.write(dir.path + "/tone.sf2");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF}) {
+        SCOPED_TRACE(sig);
+        skladba::test::Prikaz tool;
+        tool.program = SKLADBA_REGISTERS_BINARY;
+        tool.slozka = dir.path;
+        tool.argumenty = {"soundfont", "tone.sf2", "0:0", "r.nes"};
+        skladba::test::Proces run(tool);
+        for (int i = 0; i < 2500 && !std::filesystem::exists(dir.path + "/r.nes.part"); ++i) ::usleep(2000);
+        run.signal(sig);
+        const skladba::test::Beh r = run.dokonci();
+        EXPECT_EQ(r.status, sig == SIGPIPE ? 0 : 128 + sig) << r.err;
+        const std::vector<std::string> left =
+            sig == SIGPIPE ? std::vector<std::string>{"r.nes", "tone.sf2"} : std::vector<std::string>{"tone.sf2"};
+        EXPECT_EQ(dir.names(), left);
+        std::filesystem::remove(dir.path + "/r.nes");
+    }
+#else
+    GTEST_SKIP() << "built without libfluidsynth";
+#endif
 }

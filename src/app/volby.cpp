@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "base/chyba.h"
+#include "base/moznosti.h"
 #include "platform/system.h"
 
 namespace skladba {
@@ -42,6 +43,12 @@ const char napoveda[] =
     "or for standard input); the folder named by SKLADBA_REJSTRIKY; the installed\n"
     "share/skladba/rejstriky.\n"
     "\n"
+    "The registers a build makes: R1 organ, R2 flute, R3 plucked string, R4 piano\n"
+    "(synthesised); R5 grand piano, R6 church organ, R7 strings, R8 flute, R9 nylon\n"
+    "guitar (General MIDI instruments played from a SoundFont, made when FluidSynth\n"
+    "and a SoundFont were found). skladba-registers(1) makes others, such as\n"
+    "rejstr0.nes for R0.\n"
+    "\n"
     "Exit status: 0 the WAV was written (with --check: the score would render);\n"
     "1 an error in the score or with a file;\n"
     "2 wrong arguments; 128 + N interrupted by signal N (130 for Ctrl-C).\n"
@@ -49,15 +56,8 @@ const char napoveda[] =
 
 namespace {
 
-struct Moznost {
-    const char* dlouha;   // without the leading "--"
-    char kratka;          // 0 when there is none
-    bool hodnota;         // takes a value
-    void (*nastav)(Volby&, const std::string& hodnota);
-};
-
 // One line per option.
-const Moznost moznosti[] = {
+const Moznost<Volby> moznosti[] = {
     {"output", 'o', true, [](Volby& v, const std::string& h) { v.vystup = h; }},
     {"registers", 0, true, [](Volby& v, const std::string& h) { v.rejstriky = h; }},
     {"watch", 0, false, [](Volby& v, const std::string&) { v.hlidat = true; }},
@@ -72,81 +72,10 @@ const Moznost moznosti[] = {
     {"version", 0, false, [](Volby& v, const std::string&) { v.verze = true; }},
 };
 
-const Moznost* najdidlouhou(const std::string& name) {
-    for (const Moznost& m : moznosti) {
-        if (name == m.dlouha) return &m;
-    }
-    return nullptr;
-}
-
-const Moznost* najdikratkou(char c) {
-    for (const Moznost& m : moznosti) {
-        if (m.kratka != 0 && m.kratka == c) return &m;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
-    bool konecvoleb = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (konecvoleb || arg == "-" || arg.size() < 2 || arg[0] != '-') {
-            v.partitury.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            konecvoleb = true;
-            continue;
-        }
-        const Moznost* m = nullptr;
-        std::string hodnota;
-        bool mahodnotu = false;
-        if (arg[1] == '-') {
-            const size_t rovno = arg.find('=');
-            const std::string name = arg.substr(2, rovno == std::string::npos ? std::string::npos : rovno - 2);
-            m = najdidlouhou(name);
-            if (!m) {
-                chyba = "unknown option '" + arg + "'";
-                return false;
-            }
-            if (rovno != std::string::npos) {
-                if (!m->hodnota) {
-                    chyba = "option '--" + name + "' takes no value";
-                    return false;
-                }
-                hodnota = arg.substr(rovno + 1);
-                mahodnotu = true;
-            }
-        } else {
-            m = najdikratkou(arg[1]);
-            if (!m) {
-                chyba = "unknown option '" + arg + "'";
-                return false;
-            }
-            if (arg.size() > 2) {
-                if (!m->hodnota) {
-                    chyba = "unknown option '" + arg + "'";
-                    return false;
-                }
-                hodnota = arg.substr(2);
-                mahodnotu = true;
-            }
-        }
-        if (m->hodnota && !mahodnotu) {
-            if (i + 1 == argc) {
-                chyba = "option '" + arg + "' needs a value";
-                return false;
-            }
-            hodnota = argv[++i];
-        }
-        if (m->hodnota && hodnota.empty()) {
-            chyba = std::string("option '--") + m->dlouha + "' needs a value that is not empty";
-            return false;
-        }
-        m->nastav(v, hodnota);
-    }
+    if (!rozebermoznosti(argc, argv, moznosti, v, v.partitury, chyba)) return false;
     if (v.sdozvukem) {
         // Whole milliseconds from 5 (shorter fades click) to ten seconds.
         const std::string& d = v.dozvuk;

@@ -412,7 +412,7 @@ void cekejnaklavesu() {
 
 namespace {
 
-constexpr int pocetdocasnych = static_cast<int>(Docasny::notopis) + 1;
+constexpr int pocetdocasnych = static_cast<int>(Docasny::rejstrik) + 1;
 // Paths are copied here, so that the signal handler reads only memory that
 // never moves.
 char docasnacesta[pocetdocasnych][PATH_MAX];

@@ -172,7 +172,7 @@ struct Otisk {
 Otisk otisk(const char* path);
 
 // Files the process must remove if it is interrupted.
-enum class Docasny { mix, wav, midi, obraz, notopis };
+enum class Docasny { mix, wav, midi, obraz, notopis, rejstrik };
 void oznacdocasny(Docasny which, const std::string& path);
 void odznacdocasny(Docasny which);
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,

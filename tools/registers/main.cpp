@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "base/moznosti.h"
+#include "platform/system.h"
 #include "registers/level.h"
 #include "registers/pitch.h"
 #include "registers/register_file.h"
@@ -84,43 +87,36 @@ int failure(const std::string& message) {
     return kExitFailed;
 }
 
-// The command line split into words and options. An option's value may be
-// given as --name=value or as the next argument.
+// The command line: words (the source and its operands) and the options
+// given, by name, in order. Options are read as skladba reads its own.
 struct Arguments {
     std::vector<std::string> words;
     std::vector<std::pair<std::string, std::string>> options;
     bool help = false;
 };
 
-bool takesValue(std::string_view name) { return name == "--velocity" || name == "--hold" || name == "--zone"; }
-
-bool isFlag(std::string_view name) {
-    return name == "--reverb" || name == "--chorus" || name == "--no-tune" || name == "--list";
-}
+// Every option of every source, one line per option; each source refuses
+// the options it does not have.
+const std::vector<skladba::Tvar> kOptions = {
+    {"help", 'h', false},
+    {"velocity", 0, true},
+    {"hold", 0, true},
+    {"reverb", 0, false},
+    {"chorus", 0, false},
+    {"no-tune", 0, false},
+    {"list", 0, false},
+    {"zone", 0, true},
+};
 
 bool split(int argc, char** argv, Arguments& args, std::string& error) {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            args.words.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
+    std::vector<skladba::Zadana> given;
+    if (!skladba::roztrid(argc, argv, kOptions, args.words, given, error)) return false;
+    for (const skladba::Zadana& option : given) {
+        const std::string name = std::string("--") + kOptions[option.moznost].dlouha;
+        if (name == "--help") {
             args.help = true;
         } else {
-            const auto equals = arg.find('=');
-            const std::string name = arg.substr(0, equals);
-            if (isFlag(name) && equals == std::string::npos) {
-                args.options.emplace_back(name, "");
-            } else if (takesValue(name) && equals != std::string::npos) {
-                args.options.emplace_back(name, arg.substr(equals + 1));
-            } else if (takesValue(name) && i + 1 < argc) {
-                args.options.emplace_back(name, argv[++i]);
-            } else {
-                error = takesValue(name) ? "option '" + name + "' needs a value" : "unknown option '" + arg + "'";
-                return false;
-            }
+            args.options.emplace_back(name, option.hodnota);
         }
     }
     return true;
@@ -154,6 +150,19 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
         std::printf("%d loud segments were lowered to peak at %.0f\n", report.lowered, reg::kCeiling);
     }
     return 0;
+}
+
+// "segment 5", "segments 1 to 23, 25 to 68".
+[[maybe_unused]] std::string segmentList(const std::vector<int>& segments) {
+    std::string text;
+    for (std::size_t i = 0; i < segments.size();) {
+        std::size_t j = i;
+        while (j + 1 < segments.size() && segments[j + 1] == segments[j] + 1) ++j;
+        text += (text.empty() ? "" : ", ") + std::to_string(segments[i]);
+        if (j > i) text += (j == i + 1 ? ", " : " to ") + std::to_string(segments[j]);
+        i = j + 1;
+    }
+    return (segments.size() == 1 ? "segment " : "segments ") + text;
 }
 
 int runTimbre(const Arguments& args) {
@@ -211,14 +220,15 @@ int runSoundFont(const Arguments& args) {
     reg::RegisterOutput output;
     if (!output.open(args.words[3], error)) return failure(error);
     reg::Segments segments;
-    reg::Preset chosen;
-    std::vector<int> silent;
-    if (!reg::renderSoundFont(options, segments, chosen, silent, error)) return failure(error);
-    if (!silent.empty()) {
-        std::string keys;
-        for (int k : silent) keys += " " + std::to_string(k);
-        std::printf("%s: preset %d:%d %s has no sound for segments%s; they are played from the nearest key it has, retuned\n", options.soundfont.c_str(),
-                    chosen.bank, chosen.program, chosen.name.c_str(), keys.c_str());
+    reg::SoundFontReport report;
+    if (!reg::renderSoundFont(options, segments, report, error)) return failure(error);
+    if (!report.borrowed.empty()) {
+        const reg::Preset& p = report.preset;
+        std::printf("%s: preset %d:%d %s has no sound for %s; they are played from the nearest key it has, retuned\n",
+                    options.soundfont.c_str(), p.bank, p.program, p.name.c_str(), segmentList(report.borrowed).c_str());
+    }
+    if (!report.silent.empty()) {
+        std::printf("%s: %s stay silent all the same\n", options.soundfont.c_str(), segmentList(report.silent).c_str());
     }
     return writeLeveled(output, segments, error);
 }
@@ -269,7 +279,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args.words.empty()) return usageError("missing TIMBRE and FILE");
-    reg::removeTemporaryOnSignals();
+    // An interruption removes the register file half written.
+    skladba::platform::nastavpreruseni();
     const std::string& source = args.words[0];
     if (source == "soundfont") {
 #ifdef SKLADBA_HAVE_FLUIDSYNTH

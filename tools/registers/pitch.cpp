@@ -74,8 +74,10 @@ bool parseFrequency(std::string_view text, double& frequency) {
 
 // Normalised difference function of YIN over `window` samples from `start`;
 // returns the period in samples of its first dip below the threshold (or
-// of its deepest dip), refined by a parabola, or 0.
-double yinPeriod(const std::vector<double>& x, std::size_t start, int window, int minLag, int maxLag) {
+// of its deepest dip), refined by a parabola, or 0. `clear` tells whether
+// the dip reached the threshold: the window repeats itself at that period
+// with no more than a small part of its power left over.
+double yinPeriod(const std::vector<double>& x, std::size_t start, int window, int minLag, int maxLag, bool& clear) {
     std::vector<double> d(static_cast<std::size_t>(maxLag) + 2, 0.0);
     double running = 0.0;
     d[0] = 1.0;
@@ -90,10 +92,12 @@ double yinPeriod(const std::vector<double>& x, std::size_t start, int window, in
     }
     constexpr double kThreshold = 0.15;
     int best = 0;
+    clear = false;
     for (int lag = minLag; lag <= maxLag; ++lag) {
         if (d[lag] < kThreshold) {
             while (lag + 1 <= maxLag && d[lag + 1] < d[lag]) ++lag;
             best = lag;
+            clear = true;
             break;
         }
         if (best == 0 || d[lag] < d[best]) best = lag;
@@ -166,16 +170,51 @@ double estimateFundamental(const std::vector<double>& x, double rate, std::size_
     const int minLag = std::max(2, static_cast<int>(rate / 4000.0));
     const int maxLag = static_cast<int>(rate / 50.0);
     const int window = std::max(maxLag, static_cast<int>(rate * 0.04));
+    // Seven windows, spread over what there is to hear (a note that
+    // swells takes a while to settle on its pitch), half a window apart
+    // at least.
+    const std::size_t reach = static_cast<std::size_t>(window) + maxLag + 2;
+    const std::size_t span = x.size() > from + reach ? x.size() - from - reach : 0;
+    const std::size_t step = std::max(static_cast<std::size_t>(window / 2), span / 6);
     std::vector<double> estimates;
+    int windows = 0;
+    bool clear = false;
     for (int w = 0; w < 7; ++w) {
-        const std::size_t start = from + static_cast<std::size_t>(w) * window / 2;
-        if (start + window + maxLag + 2 > x.size()) break;
-        const double period = yinPeriod(x, start, window, minLag, maxLag);
+        const std::size_t start = from + static_cast<std::size_t>(w) * step;
+        if (start + reach > x.size()) break;
+        ++windows;
+        bool clearHere = false;
+        const double period = yinPeriod(x, start, window, minLag, maxLag, clearHere);
         if (period > 0.0) estimates.push_back(rate / period);
+        clear = clear || clearHere;
     }
-    if (estimates.empty()) return 0.0;
+    // Most windows must find the same period, and one of them clearly:
+    // noise finds none, or a different one in each window.
+    if (!clear || estimates.size() < 2 || 2 * estimates.size() <= static_cast<std::size_t>(windows)) return 0.0;
     std::sort(estimates.begin(), estimates.end());
-    return estimates[estimates.size() / 2];
+    const double median = estimates[estimates.size() / 2];
+    const auto agreeing = std::count_if(estimates.begin(), estimates.end(),
+                                        [&](double f) { return std::fabs(f / median - 1.0) < 0.03; });
+    return 2 * agreeing > windows ? median : 0.0;
+}
+
+bool hasFundamental(const double* x, int length, double rate, double frequency) {
+    if (length < 2 || frequency <= 0.0) return false;
+    std::vector<double> windowed(static_cast<std::size_t>(length));
+    for (int n = 0; n < length; ++n) windowed[n] = x[n] * (0.5 - 0.5 * std::cos(2.0 * kPi * n / (length - 1)));
+    // The strongest power within 50 cents of f, in steps of 5.
+    const auto powerNear = [&](double f) {
+        double best = 0.0;
+        for (int c = -50; c <= 50; c += 5) {
+            const double m = magnitudeAt(windowed, rate, f * std::pow(2.0, c / 1200.0));
+            best = std::max(best, m * m);
+        }
+        return best;
+    };
+    double strongest = 0.0;
+    for (int h = 2; h <= 8 && h * frequency < 0.45 * rate; ++h) strongest = std::max(strongest, powerNear(h * frequency));
+    const double fundamental = powerNear(frequency);
+    return fundamental > 0.0 && fundamental >= 1e-3 * strongest;
 }
 
 double refinePitch(const double* x, int length, double rate, double approx) {

@@ -25,9 +25,16 @@ int nearestZone(const std::vector<double>& zoneFrequencies, int index);
 
 // Estimates the fundamental of `x` (sampled at `rate`) between 50 and
 // 4000 Hz from a few windows starting at `from`: the median of their
-// difference-function (YIN) estimates. Returns 0 when no window has a clear
-// period.
+// difference-function (YIN) estimates. Returns 0 unless most windows find a
+// clear period and agree on it (noise, or a sound that changes its pitch,
+// has no one fundamental to name).
 double estimateFundamental(const std::vector<double>& x, double rate, std::size_t from);
+
+// Whether the tone in x[0, length) sounds `frequency` itself: the power
+// within 50 cents of it is at least a thousandth of that near the strongest
+// of its harmonics 2 to 8. A tone whose period was read as a multiple of
+// its own (a 5 kHz sine, too high to be found, read as 2.5 kHz) has none.
+bool hasFundamental(const double* x, int length, double rate, double frequency);
 
 // The pitch of a tone known to lie within 50 cents of `approx`: the
 // power-weighted centre of the Hann-windowed spectrum of x[0, length) near

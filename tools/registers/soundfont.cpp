@@ -1,9 +1,12 @@
 #include "registers/soundfont.h"
 
+#include <fcntl.h>
 #include <fluidsynth.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "registers/pitch.h"
+#include "registers/soundfont_check.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,12 +18,22 @@
 namespace skladba::registers {
 namespace {
 
-// FluidSynth reports problems through its log; keep the last error for our
-// own message instead of letting it print.
+constexpr int kVoices = 32;  // sounding at once
+// The pitch wheel: its centre, its widest range in semitones, and how many
+// cents its end moves a note per semitone of range (the standard pitch
+// wheel modulator's 12700 cents at a range of 128).
+constexpr int kWheelCentre = 8192;
+constexpr int kWidestWheel = 72;
+constexpr double kWheelCents = 12700.0 / 128.0;
+
+// FluidSynth reports problems through its log; keep the first error for
+// our own message instead of letting it print.
 std::string gFluidError;
 
 extern "C" void keepFluidError(int level, const char* message, void*) {
-    if ((level == FLUID_PANIC || level == FLUID_ERR) && message != nullptr) gFluidError = message;
+    if ((level == FLUID_PANIC || level == FLUID_ERR) && message != nullptr && gFluidError.empty()) {
+        gFluidError = message;
+    }
 }
 
 void quietFluidSynth() {
@@ -28,6 +41,31 @@ void quietFluidSynth() {
         fluid_set_log_function(level, keepFluidError, nullptr);
     }
 }
+
+// Standard error pointed at /dev/null for as long as it lives: the loaders
+// the synthesiser library tries one after the other (and the libraries
+// under them) print their own complaints about a file they cannot read,
+// past FluidSynth's log.
+class SilentStderr {
+public:
+    SilentStderr() {
+        std::fflush(stderr);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (null >= 0 && saved_ >= 0) ::dup2(null, STDERR_FILENO);
+        if (null >= 0) ::close(null);
+    }
+    ~SilentStderr() {
+        if (saved_ < 0) return;
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    SilentStderr(const SilentStderr&) = delete;
+    SilentStderr& operator=(const SilentStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -58,20 +96,28 @@ public:
             return false;
         }
         quietFluidSynth();
-        if (!fluid_is_soundfont(path.c_str())) {
-            error = path + ": not a SoundFont file";
+        std::string why;
+        if (!checkSoundFont(path, why)) {
+            error = path + ": not a SoundFont skladba-registers can read: " + why;
             return false;
         }
         settings_ = new_fluid_settings();
-        if (settings_ == nullptr) return fail(path, error);
+        if (settings_ == nullptr) return cannotStart(path, error);
         fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);
         fluid_settings_setint(settings_, "synth.reverb.active", reverb ? 1 : 0);
         fluid_settings_setint(settings_, "synth.chorus.active", chorus ? 1 : 0);
         fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+        // One note at a time is played: this bounds the work of a preset
+        // that stacks many zones on one key (General MIDI presets stack 8
+        // at most).
+        fluid_settings_setint(settings_, "synth.polyphony", kVoices);
         synth_ = new_fluid_synth(settings_);
-        if (synth_ == nullptr) return fail(path, error);
+        if (synth_ == nullptr) return cannotStart(path, error);
         gFluidError.clear();
-        font_ = fluid_synth_sfload(synth_, path.c_str(), 0);
+        {
+            const SilentStderr quiet;
+            font_ = fluid_synth_sfload(synth_, path.c_str(), 0);
+        }
         if (font_ == FLUID_FAILED) return fail(path, error);
         return true;
     }
@@ -95,14 +141,34 @@ public:
     // the note, held for `hold` samples, then released, mixed to mono.
     bool play(const Preset& preset, int key, double cents, int velocity, int hold, int length,
               std::vector<double>& out) {
-        fluid_synth_system_reset(synth_);  // silences every voice and clears reverb and chorus
+        // The voices of the note before are ended (a reset alone lets them
+        // ring on into this note), then reverb and chorus are cleared.
+        fluid_synth_all_sounds_off(synth_, -1);
+        float scratch[2][64];
+        for (int block = 0; block < 16 && fluid_synth_get_active_voice_count(synth_) > 0; ++block) {
+            fluid_synth_write_float(synth_, 64, scratch[0], 0, 1, scratch[1], 0, 1);
+        }
+        fluid_synth_system_reset(synth_);
         fluid_synth_set_interp_method(synth_, -1, FLUID_INTERP_HIGHEST);
+        // The synthesizer chooses a note's zone by its tuned pitch, so the
+        // tuning table takes only less than half a semitone; the pitch wheel
+        // moves the note further without choosing another zone.
+        int range = 0, wheel = kWheelCentre;
+        double bend = 0.0;
+        if (std::fabs(cents) >= 50.0) {
+            range = std::min(kWidestWheel, static_cast<int>(std::ceil(std::fabs(cents) / 100.0)) + 1);
+            const double end = kWheelCents * range;
+            wheel = static_cast<int>(std::clamp(std::lround(kWheelCentre * (1.0 + cents / end)), 0L, 16383L));
+            bend = end * (wheel - kWheelCentre) / kWheelCentre;
+        }
         double pitches[128];
         for (int i = 0; i < 128; ++i) pitches[i] = 100.0 * i;
-        pitches[key] += cents;
+        pitches[key] += cents - bend;
         if (fluid_synth_activate_key_tuning(synth_, 0, 0, "skladba", pitches, 0) != FLUID_OK ||
             fluid_synth_activate_tuning(synth_, 0, 0, 0, 0) != FLUID_OK ||
             fluid_synth_program_select(synth_, 0, font_, preset.bank, preset.program) != FLUID_OK ||
+            (range > 0 && (fluid_synth_pitch_wheel_sens(synth_, 0, range) != FLUID_OK ||
+                           fluid_synth_pitch_bend(synth_, 0, wheel) != FLUID_OK)) ||
             fluid_synth_noteon(synth_, 0, key, velocity) != FLUID_OK) {
             return false;
         }
@@ -116,8 +182,13 @@ public:
     }
 
 private:
+    static bool cannotStart(const std::string& path, std::string& error) {
+        error = path + ": cannot start the synthesizer" + (gFluidError.empty() ? "" : ": " + gFluidError);
+        return false;
+    }
+
     bool fail(const std::string& path, std::string& error) {
-        error = path + ": cannot load the SoundFont" + (gFluidError.empty() ? "" : ": " + gFluidError);
+        error = path + ": not a SoundFont skladba-registers can read" + (gFluidError.empty() ? "" : " (" + gFluidError + ")");
         return false;
     }
 
@@ -139,27 +210,6 @@ double centsOff(const std::vector<double>& x, int index) {
         pitch = refinePitch(x.data() + from, length, kSampleRate, 2.0 * nominal) / 2.0;
     }
     return pitch > 0.0 ? 1200.0 * std::log2(pitch / nominal) : std::nan("");
-}
-
-// kSegmentLength samples of x read at n * step: played `step` times as
-// fast, through a Hann-windowed sinc that also removes what would alias.
-std::vector<double> speedUp(const std::vector<double>& x, double step) {
-    constexpr double kPi = 3.14159265358979323846;
-    const double cutoff = std::min(1.0, 1.0 / step);
-    const int half = static_cast<int>(std::ceil(16.0 / cutoff));
-    std::vector<double> out(kSegmentLength, 0.0);
-    for (int n = 0; n < kSegmentLength; ++n) {
-        const double t = n * step;
-        const auto centre = static_cast<long>(std::floor(t));
-        double sum = 0.0;
-        for (long i = std::max(0L, centre - half + 1); i <= centre + half && i < static_cast<long>(x.size()); ++i) {
-            const double u = t - static_cast<double>(i);
-            const double sinc = u == 0.0 ? 1.0 : std::sin(kPi * cutoff * u) / (kPi * cutoff * u);
-            sum += x[static_cast<std::size_t>(i)] * cutoff * sinc * (0.5 + 0.5 * std::cos(kPi * u / half));
-        }
-        out[n] = sum;
-    }
-    return out;
 }
 
 bool parseNumber(std::string_view text, int& value) {
@@ -219,57 +269,54 @@ bool choosePreset(const std::vector<Preset>& presets, std::string_view preset, P
     return false;
 }
 
-bool renderSoundFont(const SoundFontOptions& options, Segments& segments, Preset& chosen,
-                     std::vector<int>& silentSegments, std::string& error) {
+bool renderSoundFont(const SoundFontOptions& options, Segments& segments, SoundFontReport& report,
+                     std::string& error) {
     Synth synth;
     if (!synth.load(options.soundfont, options.reverb, options.chorus, error)) return false;
+    Preset& chosen = report.preset;
     if (!choosePreset(synth.presets(), options.preset, chosen, error)) {
         error = options.soundfont + ": " + error;
         return false;
     }
     const int hold = std::clamp(static_cast<int>(options.holdSeconds * kSampleRate), 1, kSegmentLength);
     segments = silentRegister();
-    silentSegments.clear();
-    // Plays segment `index` on its own key, retuned to the measured pitch
-    // of that key when asked.
-    std::vector<double> tuning(kSegments, 0.0);
+    report.borrowed.clear();
+    report.silent.clear();
     const auto cannotPlay = [&](int index) {
         error = options.soundfont + ": cannot play key " + std::to_string(index + 36) + " of preset " +
                 presetLine(chosen) + (gFluidError.empty() ? "" : ": " + gFluidError);
         return false;
     };
-    const auto play = [&](int index) {
+    // Plays segment `index` on the key of segment `from`: its own, or the
+    // nearest key the preset sounds, moved to the segment's pitch (as a
+    // SoundFont plays one recording over a range of keys). When asked, the
+    // note is measured and played again retuned to the segment's pitch; a
+    // key's own correction carries over to the segments played from it.
+    std::vector<double> tuning(kSegments, 0.0);
+    const auto play = [&](int index, int from) {
         std::vector<double>& x = segments[index];
-        if (!synth.play(chosen, index + 36, 0.0, options.velocity, hold, kSegmentLength, x)) return cannotPlay(index);
+        const double cents = 100.0 * (index - from) + tuning[from];
+        if (!synth.play(chosen, from + 36, cents, options.velocity, hold, kSegmentLength, x)) return cannotPlay(from);
         if (!options.tune) return true;
         const double off = centsOff(x, index);
         if (!(std::fabs(off) > 0.5)) return true;  // in tune, or no pitch to measure
-        tuning[index] = -off;
-        return synth.play(chosen, index + 36, tuning[index], options.velocity, hold, kSegmentLength, x) ||
-               cannotPlay(index);
-    };
-    // A key the preset has no sound for is played from the nearest key it
-    // has: rendered that much longer and read faster (or slower), so that
-    // its pitch, hold and length come out as the segment's own.
-    const auto borrow = [&](int index, int from) {
-        const double step = std::pow(2.0, (index - from) / 12.0);
-        const int length = static_cast<int>(std::ceil(kSegmentLength * step)) + 64;
-        std::vector<double> x;
-        if (!synth.play(chosen, from + 36, tuning[from], options.velocity,
-                        std::min(length, static_cast<int>(hold * step)), length, x)) {
-            return cannotPlay(from);
+        if (from != index && std::fabs(off) > 50.0) {
+            // The preset does not let the pitch wheel move this key so far.
+            std::fill(x.begin(), x.end(), 0.0);
+            return true;
         }
-        segments[index] = speedUp(x, step);
-        return true;
+        if (from == index) tuning[index] = -off;
+        return synth.play(chosen, from + 36, cents - off, options.velocity, hold, kSegmentLength, x) ||
+               cannotPlay(from);
     };
     const auto silent = [&](int index) {
         return std::all_of(segments[index].begin(), segments[index].end(), [](double v) { return v == 0.0; });
     };
     std::vector<int> sounding;
     for (int k = 1; k < kSegments; ++k) {
-        if (!play(k)) return false;
+        if (!play(k, k)) return false;
         if (silent(k)) {
-            silentSegments.push_back(k);
+            report.borrowed.push_back(k);
         } else {
             sounding.push_back(k);
         }
@@ -278,12 +325,15 @@ bool renderSoundFont(const SoundFontOptions& options, Segments& segments, Preset
         error = options.soundfont + ": preset " + presetLine(chosen) + " makes no sound";
         return false;
     }
-    for (int k : silentSegments) {
+    // Each segment costs one note (two when retuned), however far its key
+    // lies from the one it is played from.
+    for (int k : report.borrowed) {
         int nearest = sounding.front();
         for (int j : sounding) {
-            if (std::abs(j - k) < std::abs(nearest - k)) nearest = j;
+            if (std::abs(j - k) <= std::abs(nearest - k)) nearest = j;  // a tie takes the higher key
         }
-        if (!borrow(k, nearest)) return false;
+        if (!play(k, nearest)) return false;
+        if (silent(k)) report.silent.push_back(k);
     }
     for (int k = 1; k < kSegments; ++k) fadeEdges(segments[k].data(), kSegmentLength, kFadeIn, kFadeOut);
     return true;

@@ -48,11 +48,17 @@ bool listPresets(const std::string& soundfont, std::vector<Preset>& presets, std
 // fails with `error` naming the candidates.
 bool choosePreset(const std::vector<Preset>& presets, std::string_view preset, Preset& chosen, std::string& error);
 
-// Plays every segment. `chosen` receives the preset used and `silentSegments`
-// the segments whose keys the preset makes no sound for; they are played
-// from the nearest key it does sound, retuned.
-bool renderSoundFont(const SoundFontOptions& options, Segments& segments, Preset& chosen,
-                     std::vector<int>& silentSegments, std::string& error);
+struct SoundFontReport {
+    Preset preset;              // the preset played
+    std::vector<int> borrowed;  // segments whose keys the preset makes no sound for
+    std::vector<int> silent;    // those of them that stay silent all the same
+};
+
+// Plays every segment. A segment whose key the preset makes no sound for
+// is played from the nearest key it does sound (the higher of two equally
+// near), pitched to the segment and retuned like the others.
+bool renderSoundFont(const SoundFontOptions& options, Segments& segments, SoundFontReport& report,
+                     std::string& error);
 
 std::string fluidSynthVersion();
 
