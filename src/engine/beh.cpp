@@ -192,7 +192,7 @@ void dokonceni() {
 
 // The warnings of both checks in the order of the score, each with its
 // line and column; the score must still be open.
-std::vector<std::string> naformatujvarovani() {
+std::vector<std::string> naformatujvarovani(std::vector<Hlaseni>& umistena) {
     std::vector<Varovani> vse = nalezy.pismo;
     int64_t dalsich = nalezy.dalsichpismo;
     if (nalezy.prehled) {
@@ -206,6 +206,7 @@ std::vector<std::string> naformatujvarovani() {
     std::vector<std::string> radky;
     const std::string& jmeno = nastaveni->cesty.jmenopartitury;
     for (size_t i = 0; i < vse.size(); ++i) {
+        umistena.push_back({vse[i].pozice, mista[i].radek, mista[i].sloupec, vse[i].text});
         radky.push_back(jmeno + ":" + std::to_string(mista[i].radek) + ":" + std::to_string(mista[i].sloupec) +
                         ": warning: " + vse[i].text);
     }
@@ -242,10 +243,11 @@ std::vector<std::string> naformatujsouhrn() {
     return radky;
 }
 
-std::string umistenachyba(const ChybaPartitury& e) {
+std::string umistenachyba(const ChybaPartitury& e, Hlaseni& misto) {
     int64_t radek = 0;
     int64_t sloupec = 0;
     isoubor.umisteni(stav.pozicepovelu, radek, sloupec);
+    misto = {stav.pozicepovelu, radek, sloupec, e.what()};
     return nastaveni->cesty.jmenopartitury + ":" + std::to_string(radek) + ":" + std::to_string(sloupec) +
            ": " + e.what();
 }
@@ -291,7 +293,7 @@ Vysledek spust(const Nastaveni& n) {
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {
-        if ((n.varovani || n.kontrola) && isoubor.jeotevrena()) r.varovani = naformatujvarovani();
+        if ((n.varovani || n.kontrola) && isoubor.jeotevrena()) r.varovani = naformatujvarovani(r.mistavarovani);
     };
     try {
         spustsekvenci();
@@ -308,7 +310,7 @@ Vysledek spust(const Nastaveni& n) {
     } catch (const ChybaPartitury& e) {
         varovani();
         r.status = 1;
-        r.zprava = umistenachyba(e);
+        r.zprava = umistenachyba(e, r.mistochyby);
         return r;
     } catch (const ChybaSouboru& e) {
         varovani();

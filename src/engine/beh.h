@@ -39,6 +39,16 @@ struct Nastaveni {
     bool kontrola = false;
 };
 
+// A warning or an error in the score, for a program that marks it in the
+// text: the byte offset of its place, the line and column that messages
+// give for it, and what it says without the score's name and the place.
+struct Hlaseni {
+    int64_t pozice = -1;   // -1: the failure is not in the score
+    int64_t radek = 0;
+    int64_t sloupec = 0;
+    std::string text;
+};
+
 struct Vysledek {
     int status = 0;        // the process exit status: 0 success, 1 failure
     std::string zprava;    // what went wrong, without the program name
@@ -47,6 +57,11 @@ struct Vysledek {
     // "SCORE:LINE:COLUMN: warning: ..." lines, in the order of the score,
     // also when the run failed.
     std::vector<std::string> varovani;
+    // The same warnings with their places (without the line that counts
+    // the rest).
+    std::vector<Hlaseni> mistavarovani;
+    // An error of the score with its place; pozice -1 for other failures.
+    Hlaseni mistochyby;
     // The check's summary: duration, notes, range, one line per voice.
     std::vector<std::string> souhrn;
 };
