@@ -284,7 +284,9 @@ Vysledek spust(const Nastaveni& n) {
     postup.zacatek = platform::ted();
     Uklid uklid;
     Vysledek r;
-    if (n.varovani || n.kontrola) nalezy.prehled = std::make_unique<Prehled>(n.kontrola, nejvicvarovani);
+    if (n.varovani || n.kontrola || n.souhrn) {
+        nalezy.prehled = std::make_unique<Prehled>(n.kontrola || n.souhrn, nejvicvarovani);
+    }
     nalezy.sber.prehled = nalezy.prehled.get();
     nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty());
     if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
@@ -300,8 +302,8 @@ Vysledek spust(const Nastaveni& n) {
         prikazovasmycka();
         if (nalezy.prehled) nalezy.prehled->dokonci();
         varovani();
+        if (n.kontrola || n.souhrn) r.souhrn = naformatujsouhrn();
         if (n.kontrola) {
-            r.souhrn = naformatujsouhrn();
             r.noty = stav.pocetnot;
             return r;
         }

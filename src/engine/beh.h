@@ -37,6 +37,8 @@ struct Nastaveni {
     // registers are loaded, so that a missing one is the usual error. The
     // warnings and a summary come back in Vysledek.
     bool kontrola = false;
+    // A render also gives the check's summary (Vysledek::souhrn).
+    bool souhrn = false;
 };
 
 // A warning or an error in the score, for a program that marks it in the
@@ -62,7 +64,8 @@ struct Vysledek {
     std::vector<Hlaseni> mistavarovani;
     // An error of the score with its place; pozice -1 for other failures.
     Hlaseni mistochyby;
-    // The check's summary: duration, notes, range, one line per voice.
+    // The check's summary (with --check, or Nastaveni::souhrn): duration,
+    // notes, range, one line per voice.
     std::vector<std::string> souhrn;
 };
 
