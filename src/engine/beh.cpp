@@ -96,9 +96,12 @@ public:
         // renderer does with a release.
         if (u.tecka && !noty.empty() && u.kurzor == konecposledni_) {
             noty.back().zni += u.nota.krok;
+            noty.back().konecpozice = u.pozice + 1;
             konecposledni_ += u.nota.krok;
         } else if (u.nota.segment > 0) {
             noty.push_back(u.nota);
+            noty.back().pozice = u.pozice;
+            noty.back().konecpozice = u.pozice + 1;
             konecposledni_ = u.kurzor + u.nota.krok;
         } else {
             konecposledni_ = -1;
@@ -288,7 +291,7 @@ Vysledek spust(const Nastaveni& n) {
         nalezy.prehled = std::make_unique<Prehled>(n.kontrola || n.souhrn, nejvicvarovani);
     }
     nalezy.sber.prehled = nalezy.prehled.get();
-    nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty());
+    nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty() || n.seznamnot);
     if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
     if (!n.cesty.obraz.empty()) obalkawav = &obalka;
     mixovat = !n.kontrola;
@@ -309,6 +312,7 @@ Vysledek spust(const Nastaveni& n) {
         }
         dokonceni();
         r.vzorku = stav.konecmixu;
+        if (n.seznamnot) r.seznamnot = std::move(nalezy.sber.noty);
     } catch (const ChybaPartitury& e) {
         varovani();
         r.status = 1;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/nota.h"
+
 namespace skladba {
 
 // The files of one run, chosen by the command line. The defaults are those of
@@ -39,6 +41,9 @@ struct Nastaveni {
     bool kontrola = false;
     // A render also gives the check's summary (Vysledek::souhrn).
     bool souhrn = false;
+    // Keep every sounding note with its place in the score
+    // (Vysledek::seznamnot).
+    bool seznamnot = false;
 };
 
 // A warning or an error in the score, for a program that marks it in the
@@ -67,6 +72,10 @@ struct Vysledek {
     // The check's summary (with --check, or Nastaveni::souhrn): duration,
     // notes, range, one line per voice.
     std::vector<std::string> souhrn;
+    // With Nastaveni::seznamnot, after a render that wrote its WAV: the
+    // sounding notes in the order they were placed, as the piano roll draws
+    // them, each with its place in the score.
+    std::vector<Nota> seznamnot;
 };
 
 // Runs one score from a fresh engine state. Never exits the process and
