@@ -163,7 +163,7 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
         const char* soubor;
         const char* typ;
     } soubory[] = {{"index.html", "text/html; charset=utf-8"},
-                   {"skladba.js", "text/javascript; charset=utf-8"},
+                   {"skladba.js", "application/javascript; charset=utf-8"},
                    {"skladba.css", "text/css; charset=utf-8"},
                    {"favicon.svg", "image/svg+xml"}};
     for (const auto& s : soubory) {

@@ -13,6 +13,11 @@ namespace skladba {
 
 namespace {
 
+// Debian's cpp-httplib compresses text, JSON and SVG with brotli at its
+// highest quality for any browser, which costs far more time than sending
+// them over the loopback: a type with a parameter, as these, it leaves alone.
+const char typjson[] = "application/json; charset=utf-8";
+
 // Event streams open at once (each holds a thread of the pool until its
 // page goes away); more pages than this get none and say so.
 constexpr int nejvicproudu = 8;
@@ -198,10 +203,12 @@ struct Server::Vnitrek {
                                   {"Referrer-Policy", "no-referrer"},
                                   {"Cache-Control", "no-store"}});
         http.set_pre_routing_handler([this](const httplib::Request& q, httplib::Response& r) { return zkontroluj(q, r); });
-        http.set_error_handler([](const httplib::Request&, httplib::Response& r) {
+        http.set_error_handler([](const httplib::Request& q, httplib::Response& r) {
             if (!r.body.empty()) return;
             std::string zprava;
-            if (r.status == 413) {
+            if (r.status == 413 && q.get_header_value("Content-Type") == "application/x-www-form-urlencoded") {
+                zprava = "refused: send the score as application/octet-stream, not as a form";
+            } else if (r.status == 413) {
                 zprava = "refused: the page sent more than 1 MB; a score in the editor must stay under 1 MB (1048576 bytes)";
             } else if (r.status == 404) {
                 zprava = "nothing here: this server serves only the editor's page, its score and its renders";
@@ -229,7 +236,7 @@ struct Server::Vnitrek {
             for (size_t i = 0; i < rejstriky.size(); ++i) j += (i ? "," : "") + jsontext(rejstriky[i]);
             j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"warnings\":" + (n.varovani ? "true" : "false") +
                  ",\"limit\":" + std::to_string(nejvicbajtu) + ",\"open\":" + (n.jinaadresa ? "true" : "false") + "}";
-            r.set_content(j, "application/json");
+            r.set_content(j, typjson);
         });
 
         http.Get("/api/score", [this](const httplib::Request&, httplib::Response& r) {
@@ -250,7 +257,7 @@ struct Server::Vnitrek {
             }
             const std::string druh = q.matches[2].str();
             if (druh == "wav") r.set_content(v->wav, "audio/wav");
-            else if (druh == "svg") r.set_content(v->svg, "image/svg+xml");
+            else if (druh == "svg") r.set_content(v->svg, "image/svg+xml; charset=utf-8");
             else r.set_content(v->midi, "audio/midi");
         });
 
@@ -286,7 +293,7 @@ struct Server::Vnitrek {
             ulozeni = jsonulozeni(u);
         }
         const std::string vykresleni = vykreslit ? jsonvykresleni(*budouci.get()) : "null";
-        r.set_content("{\"save\":" + ulozeni + ",\"render\":" + vykresleni + "}", "application/json");
+        r.set_content("{\"save\":" + ulozeni + ",\"render\":" + vykresleni + "}", typjson);
     }
 
     // Server-sent events: the score's version now and at every change,
