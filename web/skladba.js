@@ -694,7 +694,17 @@
       banner('open', 'This server listens beyond this computer (--host): anyone who can reach it can read and change the score.', [], true);
     }
 
-    ui.score.addEventListener('keydown', () => { state.lastKey = performance.now(); });
+    ui.score.addEventListener('keydown', (e) => {
+      state.lastKey = performance.now();
+      // Ctrl-S saves at once instead of offering to save the page.
+      if ((e.ctrlKey || e.metaKey) && e.key === 's') {
+        e.preventDefault();
+        clearTimeout(state.timer);
+        state.timer = null;
+        state.lastSend = -1e9;
+        schedule();
+      }
+    });
     ui.score.addEventListener('input', edited);
     ui.score.addEventListener('scroll', syncScroll);
     ui.register.addEventListener('change', () => {
