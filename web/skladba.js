@@ -434,7 +434,10 @@
     }
     const seconds = r.samples / r.rate;
     ui.info.textContent = `${formatTime(seconds)}, ${r.notes} note${r.notes === 1 ? '' : 's'}, rendered in ${Math.round(r.ms)} ms`;
-    state.render = { notes: r.noteList, rate: r.rate, map, seconds, id: r.id };
+    // The notes by their start, for finding those that sound at a moment.
+    const order = r.noteList.map((n, i) => i).sort((a, b) => r.noteList[a][0] - r.noteList[b][0]);
+    const longest = r.noteList.reduce((m, n) => Math.max(m, n[1]), 1);
+    state.render = { notes: r.noteList, order, longest, rate: r.rate, map, seconds, id: r.id };
     const base = baseName();
     setLink(ui.dlWav, r.wav, base + '.wav');
     setLink(ui.dlMidi, r.midi, base + '.mid');
@@ -553,7 +556,16 @@
     const sounding = [];
     if (r && t >= 0) {
       const sample = t * r.rate;
-      r.notes.forEach((n, i) => { if (n[0] <= sample && sample < n[0] + Math.max(n[1], 1)) sounding.push(i); });
+      let lo = 0, hi = r.order.length;   // the first note that starts after the moment
+      while (lo < hi) {
+        const mid = (lo + hi) >> 1;
+        if (r.notes[r.order[mid]][0] <= sample) lo = mid + 1; else hi = mid;
+      }
+      for (let k = lo - 1; k >= 0 && r.notes[r.order[k]][0] > sample - r.longest; k--) {
+        const n = r.notes[r.order[k]];
+        if (sample < n[0] + Math.max(n[1], 1)) sounding.push(r.order[k]);
+      }
+      sounding.sort((a, b) => a - b);
     }
     const key = sounding.join(',');
     if (key === state.playingKey) return;

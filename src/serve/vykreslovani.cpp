@@ -1,22 +1,24 @@
 #include "serve/vykreslovani.h"
 
+#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <utility>
 
+#include "app/volby.h"
 #include "platform/system.h"
 
 namespace skladba {
 
 namespace {
 
-// Renders whose files are kept: the page may still be loading the one
-// before the newest when the newest arrives.
-constexpr size_t drzenych = 4;
+// Renders whose files are kept. A long piece's WAV is large (an hour,
+// 160 MB), so no more than the page can be using.
+constexpr size_t drzenych = 2;
 
-std::string nacti(const std::string& cesta) {
-    std::ifstream f(cesta, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+// The render's file moved aside under its number, out of the way of the next.
+std::string odloz(const std::string& cesta, uint64_t cislo, const char* pripona) {
+    const std::string cil = slozkacesty(cesta) + std::to_string(cislo) + pripona;
+    return std::rename(cesta.c_str(), cil.c_str()) == 0 ? cil : "";
 }
 
 Vysledekvykresleni nahrazene() {
@@ -75,12 +77,23 @@ void Vykreslovani::prace() {
             dalsi = std::move(cekajici_);
         }
         auto hotovo = std::make_shared<Vykresleni>(vykresli(dalsi->zadani));
-        {
-            std::lock_guard<std::mutex> zamek(m_);
-            hotovo->cislo = ++cislo_;
-            if (hotovo->vysledek.status == 0) {
+        hotovo->cislo = ++cislo_;
+        if (hotovo->vysledek.status == 0) {
+            hotovo->wav = odloz(cesty_.vystup, hotovo->cislo, ".wav");
+            hotovo->svg = odloz(cesty_.obraz, hotovo->cislo, ".svg");
+            hotovo->midi = odloz(cesty_.midi, hotovo->cislo, ".mid");
+            Vysledekvykresleni stary;
+            {
+                std::lock_guard<std::mutex> zamek(m_);
                 hotove_.push_back(hotovo);
-                if (hotove_.size() > drzenych) hotove_.pop_front();
+                if (hotove_.size() > drzenych) {
+                    stary = hotove_.front();
+                    hotove_.pop_front();
+                }
+            }
+            // A page still reading it keeps its open file.
+            if (stary) {
+                for (const std::string* c : {&stary->wav, &stary->svg, &stary->midi}) std::remove(c->c_str());
             }
         }
         dalsi->slib.set_value(hotovo);
@@ -107,11 +120,6 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.souhrn = true;
     n.seznamnot = true;
     v.vysledek = spust(n);
-    if (v.vysledek.status == 0) {
-        v.wav = nacti(cesty_.vystup);
-        v.svg = nacti(cesty_.obraz);
-        v.midi = nacti(cesty_.midi);
-    }
     v.sekund = platform::ted() - zacatek;
     return v;
 }

@@ -1,8 +1,9 @@
 // The renders of the editor: one at a time, in a thread of their own, with
 // the engine as the renderer uses it. A render waits at most for the one in
 // progress; an edit that comes while another waits takes its place, and the
-// one it replaced is answered as superseded. The files of the last few
-// renders are kept in memory for the page to fetch.
+// one it replaced is answered as superseded. The files of the last two
+// renders are kept in the scratch folder for the page to fetch: the newest,
+// and the one the page may still be playing while it loads the newest.
 #pragma once
 
 #include <condition_variable>
@@ -29,7 +30,7 @@ struct Vykresleni {
     uint64_t cislo = 0;       // names its files for the page
     Vysledek vysledek;
     double sekund = 0;        // how long it took
-    std::string wav, svg, midi;   // its files, when it succeeded
+    std::string wav, svg, midi;   // paths of its files, when it succeeded
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
