@@ -217,6 +217,15 @@ struct Server::Vnitrek {
 
     void nastav() {
         http.new_task_queue = [] { return new httplib::ThreadPool(vlaken); };
+        // The library would share the port with any other process of the
+        // same user (SO_REUSEPORT): a second server started on the same
+        // --port would answer half of the page's requests. Only
+        // SO_REUSEADDR, so that a port can be taken again at once after a
+        // server stopped, and a port in use is an error.
+        http.set_socket_options([](socket_t s) {
+            int ano = 1;
+            ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &ano, sizeof ano);
+        });
         http.set_payload_max_length(nejvicbajtu);
         http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                   {"X-Frame-Options", "DENY"},

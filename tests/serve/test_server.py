@@ -82,6 +82,10 @@ class Lifecycle(unittest.TestCase):
         try:
             self.assertEqual(s.request('POST', '/api/edit', SCORE, {'X-Skladba': '1'})[0], 200)
             self.assertEqual(len(os.listdir(s.tmp)), 1, 'a scratch folder while it runs')
+            second = subprocess.run([SERVE, s.score, '--registers', REGISTERS, '--port', str(s.port)],
+                                    capture_output=True, text=True, timeout=30)
+            self.assertEqual(second.returncode, 1, 'a port in use is not shared')
+            self.assertIn('the port is taken', second.stderr)
             status, err = s.stop()
             self.assertEqual(status, 130, err)
             self.assertEqual(os.listdir(s.tmp), [], 'the scratch folder is removed')
