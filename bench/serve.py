@@ -19,7 +19,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'serve'))
-from harness import Server, chromium_or_skip, close_chromium  # noqa: E402
+from harness import Server, start_chromium, close_chromium  # noqa: E402
 
 KEYS = """window.benchKeys = [];
 document.getElementById('score').addEventListener('keydown', () => benchKeys.push(performance.now()), true);"""
@@ -56,7 +56,7 @@ def main():
     with open(score, 'rb') as f:
         text = f.read()
     server = Server(a.serve, a.registers, text)
-    driver = chromium_or_skip()
+    driver = start_chromium()
     try:
         driver.get(server.url)
         wait(driver, "return document.getElementById('audio').duration > 0")

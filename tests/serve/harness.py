@@ -64,19 +64,26 @@ class Server:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
-def chromium_or_skip():
-    """A headless Chromium driven by chromedriver, or exit with the skip status."""
+def require_chromium():
+    """Exit with the skip status unless chromium, chromedriver and selenium are there."""
     try:
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
+        import selenium  # noqa: F401
     except ImportError:
         print('skipped: python3-selenium is not installed')
         sys.exit(SKIP)
-    browser = shutil.which('chromium') or shutil.which('chromium-browser')
-    driver = shutil.which('chromedriver') or '/usr/bin/chromedriver'
-    if not browser or not os.access(driver, os.X_OK):
+    if not (shutil.which('chromium') or shutil.which('chromium-browser')) or not \
+            os.access(shutil.which('chromedriver') or '/usr/bin/chromedriver', os.X_OK):
         print('skipped: chromium and chromium-driver are not installed')
         sys.exit(SKIP)
+
+
+def start_chromium():
+    """A headless Chromium driven by chromedriver, with a profile of its own."""
+    require_chromium()
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    browser = shutil.which('chromium') or shutil.which('chromium-browser')
+    driver = shutil.which('chromedriver') or '/usr/bin/chromedriver'
     options = webdriver.ChromeOptions()
     options.binary_location = browser
     profile = tempfile.mkdtemp(prefix='skladba-chromium-')

@@ -15,7 +15,7 @@ import tempfile
 import time
 import unittest
 
-from harness import Server, chromium_or_skip, close_chromium
+from harness import Server, close_chromium, require_chromium, start_chromium
 
 SKLADBA, SERVE, REGISTERS = sys.argv[1:4]
 A = "document.getElementById('audio')"
@@ -48,7 +48,7 @@ def rendered(text):
 
 class Editor(unittest.TestCase):
     def setUp(self):
-        self.driver = chromium_or_skip()
+        self.driver = start_chromium()
         self.server = Server(SERVE, REGISTERS, name='new.txt')   # a score that does not exist yet
 
     def tearDown(self):
@@ -117,7 +117,7 @@ class Editor(unittest.TestCase):
 
 
 def screenshot(png, score):
-    driver = chromium_or_skip()
+    driver = start_chromium()
     with open(score, 'rb') as f:
         server = Server(SERVE, REGISTERS, f.read(), name=os.path.basename(score))
     try:
@@ -134,6 +134,7 @@ def screenshot(png, score):
 
 
 if __name__ == '__main__':
+    require_chromium()
     if '--screenshot' in sys.argv:
         i = sys.argv.index('--screenshot')
         screenshot(sys.argv[i + 1], sys.argv[i + 2])
