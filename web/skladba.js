@@ -583,7 +583,16 @@
 
   // ---- The file on disk: changes made by other programs. ------------------
 
-  function checkDisk() {
+  // The event of a change may overtake the answer of the page's own save:
+  // before it is taken for another program's change, the server is asked
+  // how the file stands now.
+  async function checkDisk() {
+    if (state.inFlight || state.conflict || state.disk === state.base) return;
+    try {
+      state.disk = (await (await fetch('/api/info')).json()).version;
+    } catch (e) {
+      return;
+    }
     if (!state.inFlight && !state.conflict && state.disk !== state.base) external();
   }
 
@@ -633,6 +642,12 @@
     const events = new EventSource('/api/events');
     events.addEventListener('version', (e) => {
       state.disk = e.data;
+      if (state.conflict && state.disk === state.base) {
+        // The file is back to what the page's text was made from.
+        state.conflict = false;
+        dropBanner('changed');
+        schedule();
+      }
       checkDisk();
     });
     events.addEventListener('open', () => {

@@ -21,8 +21,11 @@ class Server:
         if score_text is not None:
             with open(self.score, 'wb') as f:
                 f.write(score_text.encode('cp1250') if isinstance(score_text, str) else score_text)
-        env = dict(os.environ, TMPDIR=self.tmp)
-        self.proc = subprocess.Popen([os.path.abspath(program), name, '--registers', os.path.abspath(registers), *args], cwd=self.folder, env=env,
+        self.command = [os.path.abspath(program), name, '--registers', os.path.abspath(registers)]
+        self.start(args)
+
+    def start(self, args=()):
+        self.proc = subprocess.Popen(self.command + list(args), cwd=self.folder, env=dict(os.environ, TMPDIR=self.tmp),
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.url = self.proc.stdout.readline().strip()
         if not self.url.startswith('http://'):

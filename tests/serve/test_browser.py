@@ -17,7 +17,7 @@ import unittest
 
 from harness import Server, close_chromium, require_chromium, start_chromium
 
-SKLADBA, SERVE, REGISTERS = sys.argv[1:4]
+SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
 A = "document.getElementById('audio')"
 
 
@@ -114,6 +114,16 @@ class Editor(unittest.TestCase):
         self.assertEqual(self.server.read_score(), b'( theirs ) g')
         d.find_element('xpath', "//div[@id='changed']//button[starts-with(., 'Load the file')]").click()
         wait(d, "return document.getElementById('score').value == '( theirs ) g'")
+
+    def test_typing_while_the_server_is_stopped(self):
+        d = self.driver
+        d.get(self.server.url)
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.server.stop()
+        self.type('c d')
+        wait(d, "return document.getElementById('offline')")
+        self.server.start(['--port', str(self.server.port)])
+        self.saved('c d')
 
 
 def screenshot(png, score):

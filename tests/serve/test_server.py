@@ -10,7 +10,7 @@ import unittest
 
 from harness import Server
 
-SKLADBA, SERVE, REGISTERS = sys.argv[1:4]
+SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
 SCORE = b't120 R4 4 o1 c d e f | 2g g |\n'
 
 
