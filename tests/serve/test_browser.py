@@ -115,6 +115,19 @@ class Editor(unittest.TestCase):
         d.find_element('xpath', "//div[@id='changed']//button[starts-with(., 'Load the file')]").click()
         wait(d, "return document.getElementById('score').value == '( theirs ) g'")
 
+    def test_a_utf16_score_stays_utf16(self):
+        example = os.path.join(os.path.dirname(__file__), '..', '..', 'examples', 'utf16-ceske-posuvky.txt')
+        with open(example, 'rb') as f:
+            original = f.read()
+        with open(self.server.score, 'wb') as f:
+            f.write(original)
+        self.driver.get(self.server.url)
+        wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE, CR LF')")
+        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.type('\nč')
+        wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(self.server.read_score(), original + '\r\nč'.encode('utf-16le'))
+
     def test_typing_while_the_server_is_stopped(self):
         d = self.driver
         d.get(self.server.url)
