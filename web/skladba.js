@@ -442,10 +442,12 @@
     setLink(ui.dlWav, r.wav, base + '.wav');
     setLink(ui.dlMidi, r.midi, base + '.mid');
     setLink(ui.dlSvg, r.svg, base + '.svg');
-    showAudio(r, times);
-    fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
-      if (svg && state.render && state.render.id === r.id) showRoll(svg);
-    }).catch(() => {});
+    // The picture is drawn once the audio has taken over, so that parsing
+    // it does not hold the new audio back.
+    const svg = fetch(r.svg).then((x) => (x.ok ? x.text() : null)).catch(() => null);
+    showAudio(r, times, () => svg.then((text) => {
+      if (text && state.render && state.render.id === r.id) showRoll(text);
+    }));
   }
 
   function setLink(a, href, name) { a.href = href; a.download = name; }
@@ -458,7 +460,7 @@
 
   // The new audio is loaded beside the one playing and takes its place at
   // the same moment of the piece, playing if it was playing.
-  function showAudio(r, times) {
+  function showAudio(r, times, then) {
     if (state.nextAudio) { state.nextAudio.removeAttribute('src'); state.nextAudio.load(); }
     const next = document.createElement('audio');
     state.nextAudio = next;
@@ -471,6 +473,7 @@
       next.currentTime = Math.min(ui.audio.currentTime || 0, next.duration || 0);
       positioned = true;
     });
+    next.addEventListener('error', then);
     next.addEventListener('canplay', () => {
       if (!positioned || state.nextAudio !== next) return;
       state.nextAudio = null;
@@ -493,6 +496,7 @@
         state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt,
           audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate });
       }
+      then();
     });
     next.src = r.wav;
   }

@@ -249,7 +249,10 @@ struct Server::Vnitrek {
 
         for (const Souborstranky& s : n.stranka) {
             const Souborstranky* soubor = &s;
-            http.Get(s.cesta, [soubor](const httplib::Request&, httplib::Response& r) {
+            // The library takes a path as a pattern: its dots only as dots.
+            std::string vzor;
+            for (const char c : s.cesta) vzor += c == '.' ? std::string("\\.") : std::string(1, c);
+            http.Get(vzor, [soubor](const httplib::Request&, httplib::Response& r) {
                 r.set_header("Content-Security-Policy",
                              "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
                              "media-src 'self'; object-src 'none'; base-uri 'none'; frame-ancestors 'none'");
