@@ -41,6 +41,7 @@ class Rules(unittest.TestCase):
             ('a path outside', 'GET', '/../CMakeLists.txt', None, {}, 404, b'nothing here'),
             ('an encoded path outside', 'GET', '/%2e%2e/%2e%2e/etc/passwd', None, {}, 404, b'nothing here'),
             ('a path beside the page', 'GET', '/skladba.js/../index.html', None, {}, 404, b'nothing here'),
+            ('a path like the page\'s', 'GET', '/skladbaXjs', None, {}, 404, b'nothing here'),
             ('a render path outside', 'GET', '/out/../../etc/passwd', None, {}, 404, b'nothing here'),
             ('the score by its name', 'GET', '/piece.txt', None, {}, 404, b'nothing here'),
             ('an oversized body', 'POST', '/api/edit?save=1', b'c' * (1024 * 1024 + 1), {'X-Skladba': '1'}, 413, b'more than 1 MB'),
