@@ -283,7 +283,9 @@
 
   function options() {
     const p = new URLSearchParams();
-    p.set('release', ui.releaseOn.checked ? String(Math.round(+ui.release.value || 0)) : '0');
+    // A fade from 5 ms (shorter ones click) to 10 s, as --release takes.
+    const fade = Math.min(10000, Math.max(5, Math.round(+ui.release.value || 60)));
+    p.set('release', ui.releaseOn.checked ? String(fade) : '0');
     p.set('warnings', ui.warnings.checked ? '1' : '0');
     return p;
   }
