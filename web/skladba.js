@@ -719,10 +719,9 @@
       o.textContent = 'R' + r;
       ui.register.appendChild(o);
     }
-    const stored = JSON.parse(localStorage.getItem('skladba-options') || 'null');
-    ui.releaseOn.checked = stored ? stored.releaseOn : info.release > 0;
-    ui.release.value = stored ? stored.release : info.release || 60;
-    ui.warnings.checked = stored ? stored.warnings : info.warnings;
+    ui.releaseOn.checked = info.release > 0;
+    ui.release.value = info.release || 60;
+    ui.warnings.checked = info.warnings;
     if (info.open) {
       banner('open', 'This server listens beyond this computer (--host): anyone who can reach it can read and change the score.', [], true);
     }
@@ -745,11 +744,7 @@
       ui.register.value = '';
     });
     for (const el of [ui.releaseOn, ui.release, ui.warnings]) {
-      el.addEventListener('change', () => {
-        localStorage.setItem('skladba-options', JSON.stringify({
-          releaseOn: ui.releaseOn.checked, release: ui.release.value, warnings: ui.warnings.checked }));
-        schedule();
-      });
+      el.addEventListener('change', schedule);
     }
     window.addEventListener('beforeunload', (e) => {
       if (unsaved() || state.localProblem) { e.preventDefault(); e.returnValue = ''; }
