@@ -65,7 +65,7 @@ def main():
         value = driver.execute_script("return document.getElementById('score').value")
         # Note letters in the middle of the piece, each replaced in turn.
         letters = [i for i in range(len(value) // 3, len(value)) if value[i] in 'cdefga' and value[i - 1] in ' 1248o']
-        single, server_ms, answer_ms, load_ms = [], [], [], []
+        single, server_ms, answer_ms, load_ms, element_ms = [], [], [], [], []
         for run in range(a.runs):
             i = letters[run * 7 % len(letters)]
             driver.execute_script(f"document.getElementById('score').setSelectionRange({i}, {i + 1})")
@@ -77,6 +77,7 @@ def main():
             server_ms.append(s['serverMs'])
             answer_ms.append(s['answered'] - key)
             load_ms.append(s['audio'] - s['answered'])
+            element_ms.append(s['audio'] - s['created'])
             time.sleep(1)
         # A burst: each key's wait for the first audio whose edit was sent after it.
         end = driver.execute_script("return document.getElementById('score').value.length")
@@ -106,6 +107,7 @@ def main():
     print(f'  keystroke to the answer (saved and rendered):   {spread(answer_ms)}')
     print(f'  of which the render in the server:               {spread(server_ms)}')
     print(f'  answer to audio ready at the same position:      {spread(load_ms)}')
+    print(f'  of which the audio element loading the WAV:      {spread(element_ms)}')
     print(f'typing 12 keys 60 ms apart, each key to audio:     {spread(burst)}')
 
 

@@ -471,8 +471,10 @@
     next.dataset.render = r.id;
     next.dataset.seconds = r.samples / r.rate;
     let positioned = false;
+    const created = performance.now();
     next.addEventListener('loadedmetadata', () => {
-      next.currentTime = Math.min(ui.audio.currentTime || 0, next.duration || 0);
+      const at = Math.min(ui.audio.currentTime || 0, next.duration || 0);
+      if (at > 0) next.currentTime = at;   // no seek to wait for at the start
       positioned = true;
     });
     next.addEventListener('error', then);
@@ -495,7 +497,7 @@
       old.removeAttribute('src');
       old.load();
       if (times.inputAt !== null) {
-        state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt,
+        state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt, created,
           audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate });
       }
       then();
