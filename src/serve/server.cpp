@@ -127,6 +127,7 @@ void posli(httplib::Response& r, const std::string& cesta, const char* typ) {
                       "text/plain; charset=utf-8");
         return;
     }
+    r.set_header("Accept-Ranges", "bytes");
     r.set_content_provider(static_cast<size_t>(delka), typ, [f](size_t od, size_t kolik, httplib::DataSink& sink) {
         std::vector<char> buf(std::min<size_t>(kolik, size_t{1} << 18));
         const ssize_t n = platform::ctivse(f->fd(), buf.data(), buf.size(), static_cast<off_t>(od));
