@@ -266,6 +266,10 @@ int main(int argc, char** argv) {
     if (!v.port.empty()) ns.port = std::stoi(v.port);
 
     zachytavejpreruseni();
+    // The server reads nothing from the terminal; without it there, the
+    // engine's report of a mix sum that did not read back waits for no key
+    // press and holds no render up.
+    if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     // The file a link leads to is the one saved.
     Uloziste uloziste(skutecnacesta(v.partitura), v.partitura);
     Vykreslovani vykreslovani(cesty);
