@@ -444,12 +444,11 @@
     setLink(ui.dlWav, r.wav, base + '.wav');
     setLink(ui.dlMidi, r.midi, base + '.mid');
     setLink(ui.dlSvg, r.svg, base + '.svg');
-    // The picture is drawn once the audio has taken over, so that parsing
-    // it does not hold the new audio back.
-    const svg = fetch(r.svg).then((x) => (x.ok ? x.text() : null)).catch(() => null);
-    showAudio(r, times, () => svg.then((text) => {
+    // The picture is fetched and drawn once the audio has taken over, so
+    // that it does not hold the new audio back.
+    showAudio(r, times, () => fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((text) => {
       if (text && state.render && state.render.id === r.id) showRoll(text);
-    }));
+    }).catch(() => {}));
   }
 
   function setLink(a, href, name) { a.href = href; a.download = name; }
@@ -467,7 +466,9 @@
     const next = document.createElement('audio');
     state.nextAudio = next;
     next.controls = true;
-    next.preload = 'auto';
+    // Only what it needs to start (Chromium is ready about twice as soon);
+    // the rest is fetched once it has taken over.
+    next.preload = 'metadata';
     next.dataset.render = r.id;
     next.dataset.seconds = r.samples / r.rate;
     let positioned = false;
@@ -492,6 +493,7 @@
       }
       old.pause();
       next.id = 'audio';
+      next.preload = 'auto';
       old.replaceWith(next);
       ui.audio = next;
       old.removeAttribute('src');
