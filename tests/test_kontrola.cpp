@@ -131,7 +131,7 @@ TEST(Check, HandsUpPlacesForAnEditor) {
     EXPECT_EQ(r.varovani[0], "aktualni.txt:2:1: warning: " + w.text);
     EXPECT_EQ(r.souhrn.size(), 2u);
     std::vector<std::pair<int64_t, int64_t>> mista;
-    for (const Nota& nota : r.seznamnot) mista.emplace_back(nota.pozice, nota.konecpozice);
+    for (const NotaVPartiture& nota : r.seznamnot) mista.emplace_back(nota.od, nota.po);
     EXPECT_EQ(mista, (std::vector<std::pair<int64_t, int64_t>>{{0, 1}, {2, 4}, {5, 6}, {9, 10}}));
 
     studio.soubor("aktualni.txt", "c\n  t0 d");

@@ -18,10 +18,6 @@ struct Nota {
     uint8_t sila = 0;       // volume in percent, 1 to 100
     char reg = '1';         // register character
     bool posunuta = false;  // its start was jittered
-    // Its place in the score, when the run keeps it: the bytes [pozice,
-    // konecpozice) of its letter and of the dots that lengthen it.
-    int64_t pozice = -1;
-    int64_t konecpozice = -1;
 };
 
 // A likely misreading of the score: where it is (a byte offset) and what to

@@ -80,6 +80,9 @@ public:
     Prehled* prehled = nullptr;
     bool sbirat = false;
     std::vector<Nota> noty;
+    // When asked, the same notes with their places in the score.
+    bool smisty = false;
+    std::vector<NotaVPartiture> mista;
     // The whole-note length every note and rest was placed at; -1 before the
     // first, 0 once there were two or a tempo curve.
     int64_t celatempa = -1;
@@ -96,12 +99,11 @@ public:
         // renderer does with a release.
         if (u.tecka && !noty.empty() && u.kurzor == konecposledni_) {
             noty.back().zni += u.nota.krok;
-            noty.back().konecpozice = u.pozice + 1;
+            if (smisty) mista.back().po = u.pozice + 1;
             konecposledni_ += u.nota.krok;
         } else if (u.nota.segment > 0) {
             noty.push_back(u.nota);
-            noty.back().pozice = u.pozice;
-            noty.back().konecpozice = u.pozice + 1;
+            if (smisty) mista.push_back({u.nota, u.pozice, u.pozice + 1});
             konecposledni_ = u.kurzor + u.nota.krok;
         } else {
             konecposledni_ = -1;
@@ -292,6 +294,7 @@ Vysledek spust(const Nastaveni& n) {
     }
     nalezy.sber.prehled = nalezy.prehled.get();
     nalezy.sber.sbirat = !n.kontrola && (!n.cesty.midi.empty() || !n.cesty.obraz.empty() || n.seznamnot);
+    nalezy.sber.smisty = n.seznamnot;
     if (nalezy.prehled || nalezy.sber.sbirat) pozorovatel = &nalezy.sber;
     if (!n.cesty.obraz.empty()) obalkawav = &obalka;
     mixovat = !n.kontrola;
@@ -312,7 +315,11 @@ Vysledek spust(const Nastaveni& n) {
         }
         dokonceni();
         r.vzorku = stav.konecmixu;
-        if (n.seznamnot) r.seznamnot = std::move(nalezy.sber.noty);
+        if (n.seznamnot) {
+            // Each note as the run finished it: a dot after it lengthens its sound.
+            r.seznamnot = std::move(nalezy.sber.mista);
+            for (size_t i = 0; i < r.seznamnot.size(); ++i) r.seznamnot[i].nota = nalezy.sber.noty[i];
+        }
     } catch (const ChybaPartitury& e) {
         varovani();
         r.status = 1;

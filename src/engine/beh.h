@@ -46,6 +46,14 @@ struct Nastaveni {
     bool seznamnot = false;
 };
 
+// A sounding note and the bytes [od, po) of the score it comes from: its
+// letter, and the dots that lengthen it.
+struct NotaVPartiture {
+    Nota nota;
+    int64_t od = -1;
+    int64_t po = -1;
+};
+
 // A warning or an error in the score, for a program that marks it in the
 // text: the byte offset of its place, the line and column that messages
 // give for it, and what it says without the score's name and the place.
@@ -75,7 +83,7 @@ struct Vysledek {
     // With Nastaveni::seznamnot, after a render that wrote its WAV: the
     // sounding notes in the order they were placed, as the piano roll draws
     // them, each with its place in the score.
-    std::vector<Nota> seznamnot;
+    std::vector<NotaVPartiture> seznamnot;
 };
 
 // Runs one score from a fresh engine state. Never exits the process and

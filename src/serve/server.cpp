@@ -106,9 +106,10 @@ std::string jsonvykresleni(const Vykresleni& v) {
         o += ",\"noteList\":[";
         o.reserve(o.size() + r.seznamnot.size() * 40);
         for (size_t i = 0; i < r.seznamnot.size(); ++i) {
-            const Nota& n = r.seznamnot[i];
+            const Nota& n = r.seznamnot[i].nota;
             o += (i ? ",[" : "[") + std::to_string(n.start) + "," + std::to_string(n.krok) + "," +
-                 std::to_string(n.segment) + "," + std::to_string(n.pozice) + "," + std::to_string(n.konecpozice) + "]";
+                 std::to_string(n.segment) + "," + std::to_string(r.seznamnot[i].od) + "," +
+                 std::to_string(r.seznamnot[i].po) + "]";
         }
         o += "]";
     }
