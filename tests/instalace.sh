@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the build into a fresh prefix, then renders a score in an empty
 # folder with nothing but the installed program and its registers; the WAV
-# must be the one the build's own registers give. Also checks that the
+# must be the one the build's own registers give. Also checks that an
+# installed skladba serve finds its page and the registers, and that the
 # installed manual pages format without warnings.
 set -eu
 build=$1
@@ -18,6 +19,32 @@ cp "$source/examples/kanon.txt" "$tmp/expected/piece.txt"
 cmp "$tmp/empty/piece.wav" "$tmp/expected/piece.wav"
 [ "$(ls -A "$tmp/empty" | tr '\n' ' ')" = "piece.txt piece.wav " ]
 "$tmp/prefix/bin/skladba-registers" --help >/dev/null
+
+# skladba serve, where this build has it: the installed program finds its
+# page and the installed registers, and renders.
+if [ -x "$tmp/prefix/bin/skladba-serve" ] && command -v python3 >/dev/null 2>&1; then
+  mkdir "$tmp/serve"
+  cp "$source/examples/kanon.txt" "$tmp/serve/piece.txt"
+  (cd "$tmp/serve" && TMPDIR="$tmp" exec env -u SKLADBA_REJSTRIKY "$tmp/prefix/bin/skladba" serve piece.txt \
+     >"$tmp/serve.url" 2>"$tmp/serve.err") &
+  server=$!
+  fetched=0
+  python3 - "$tmp/serve.url" "$source/web/index.html" "$tmp/serve/piece.txt" <<'EOF' || fetched=$?
+import json, sys, time, urllib.request
+for _ in range(200):
+    url = open(sys.argv[1]).read().strip()
+    if url:
+        break
+    time.sleep(0.05)
+assert urllib.request.urlopen(url).read() == open(sys.argv[2], 'rb').read(), 'not the page of the source tree'
+edit = urllib.request.Request(url + 'api/edit', data=open(sys.argv[3], 'rb').read(), headers={'X-Skladba': '1'})
+assert json.load(urllib.request.urlopen(edit))['render']['ok'], 'the installed server cannot render'
+EOF
+  kill -INT "$server"
+  status=0
+  wait "$server" || status=$?
+  [ "$fetched" -eq 0 ] && [ "$status" -eq 130 ] || { echo "skladba serve ended with $status"; cat "$tmp/serve.err"; exit 1; }
+fi
 
 if command -v groff >/dev/null 2>&1; then
   for page in "$tmp"/prefix/share/man/man1/*.1; do

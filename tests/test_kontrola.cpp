@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "engine/beh.h"
 #include "engine/prikazy.h"
@@ -226,6 +227,34 @@ TEST(Check, RenderWarnsUnlessQuietAndErrorsStayErrors) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err + r.out, "");
     EXPECT_EQ(studio.obsah("aktualni.wav"), wav);
+}
+
+// What a program that marks the score (the editor of skladba serve) gets
+// besides the lines: each warning and the error with its byte offset, line
+// and column, the summary in a render, and every note with the bytes of
+// the score it comes from (a dot that lengthens it included).
+TEST(Check, HandsUpPlacesForAnEditor) {
+    Studio studio;
+    studio.soubor("aktualni.txt", "c d.\nfis e");
+    Nastaveni n;
+    n.varovani = n.souhrn = n.seznamnot = true;
+    Vysledek r = spust(n);
+    ASSERT_EQ(r.status, 0) << r.zprava;
+    ASSERT_EQ(r.mistavarovani.size(), 1u);
+    const Hlaseni& w = r.mistavarovani[0];
+    EXPECT_EQ(std::make_tuple(w.pozice, w.radek, w.sloupec), std::make_tuple(int64_t{5}, int64_t{2}, int64_t{1}));
+    EXPECT_EQ(r.varovani[0], "aktualni.txt:2:1: warning: " + w.text);
+    EXPECT_EQ(r.souhrn.size(), 2u);
+    std::vector<std::pair<int64_t, int64_t>> mista;
+    for (const Nota& nota : r.seznamnot) mista.emplace_back(nota.pozice, nota.po);
+    EXPECT_EQ(mista, (std::vector<std::pair<int64_t, int64_t>>{{0, 1}, {2, 4}, {5, 6}, {9, 10}}));
+
+    studio.soubor("aktualni.txt", "c\n  t0 d");
+    r = spust(n);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::make_tuple(r.mistochyby.pozice, r.mistochyby.radek, r.mistochyby.sloupec),
+              std::make_tuple(int64_t{4}, int64_t{2}, int64_t{3}));
+    EXPECT_EQ(r.zprava, "aktualni.txt:2:3: " + r.mistochyby.text);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // skladba: renders a score to a WAV.
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/volby.h"
 #include "base/chyba.h"
@@ -113,6 +115,23 @@ constexpr double cekaninaprazdnou = 1.0;
     }
 }
 
+// "skladba serve ...": the editor in the browser is a program of its own,
+// skladba-serve beside this one, since it needs an HTTP library that the
+// renderer does without.
+int predejserveru(int argc, char** argv) {
+    const std::string program = platform::cestaprogramu();
+    const std::string server = slozkacesty(program) + "skladba-serve";
+    if (program.empty() || !platform::lzespustit(server.c_str())) {
+        std::fputs("skladba: serve is not part of this build: it needs cpp-httplib (libcpp-httplib-dev)\n", stderr);
+        return stavchyba;
+    }
+    std::vector<std::string> argumenty = {server};
+    for (int i = 2; i < argc; ++i) argumenty.push_back(argv[i]);
+    platform::nahradproces(server, argumenty);
+    std::fprintf(stderr, "skladba: cannot start %s: %s\n", server.c_str(), popischyby(errno).c_str());
+    return stavchyba;
+}
+
 // Closed standard streams are refused: a run must be able to say why it
 // failed, and a WAV meant for standard output would otherwise go into
 // whatever file took its number. With standard error closed nothing can be
@@ -132,6 +151,7 @@ int overstandardni() {
 }
 
 int program(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "serve") return predejserveru(argc, argv);
     Volby volby;
     std::string chyba;
     if (!rozeberargumenty(argc, argv, volby, chyba)) return chybapouziti(chyba);

@@ -10,6 +10,8 @@ namespace skladba {
 
 const char napoveda[] =
     "usage: skladba [OPTION]... [SCORE]\n"
+    "       skladba serve [OPTION]... [SCORE]   (edit SCORE in a web browser and hear it as\n"
+    "                                          you type; skladba serve --help)\n"
     "\n"
     "Renders SCORE, a text of one-character commands, to a 16-bit mono PCM WAV\n"
     "(22050 Hz) with the same name and the extension .wav (songs/kanon.txt gives\n"
@@ -93,13 +95,23 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
     return true;
 }
 
-namespace {
-
-// The folder part of a path, with its slash ("" for a bare name).
 std::string slozkacesty(const std::string& cesta) {
     const size_t lomitko = cesta.rfind('/');
     return lomitko == std::string::npos ? "" : cesta.substr(0, lomitko + 1);
 }
+
+std::string slozkainstalace(const std::string& program, const std::string& relativni) {
+    std::string slozka = slozkacesty(program);
+    std::string zbytek = relativni;
+    while (zbytek.compare(0, 3, "../") == 0 && slozka.size() > 1) {
+        slozka.pop_back();
+        slozka = slozkacesty(slozka);
+        zbytek.erase(0, 3);
+    }
+    return slozka + zbytek;
+}
+
+namespace {
 
 std::string jmenocesty(const std::string& cesta) {
     const size_t lomitko = cesta.rfind('/');
@@ -235,17 +247,8 @@ void overcesty(const Cesty& c) {
 #define SKLADBA_REGISTERS_FROM_BIN "../share/skladba/rejstriky"
 #endif
 
-// The installed registers, relative to the installed program: climbing out
-// of its folder by name, so that the message shows a plain path.
 std::string slozkarejstrikuinstalace(const std::string& program) {
-    std::string slozka = slozkacesty(program);
-    std::string zbytek = SKLADBA_REGISTERS_FROM_BIN;
-    while (zbytek.compare(0, 3, "../") == 0 && slozka.size() > 1) {
-        slozka.pop_back();
-        slozka = slozkacesty(slozka);
-        zbytek.erase(0, 3);
-    }
-    return slozka + zbytek;
+    return slozkainstalace(program, SKLADBA_REGISTERS_FROM_BIN);
 }
 
 // The register folder: the first that exists of --registers, rejstriky/

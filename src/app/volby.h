@@ -32,6 +32,15 @@ bool rozeberargumenty(int argc, char** argv, Volby& volby, std::string& chyba);
 
 extern const char napoveda[];
 
+// The folder part of a path, with its slash ("" for a bare name).
+std::string slozkacesty(const std::string& cesta);
+
+// A folder of the installation, given relative to the folder of the
+// installed programs ("../share/skladba/rejstriky"), seen from the running
+// program: climbing out of its folder by name, so that messages show a
+// plain path.
+std::string slozkainstalace(const std::string& program, const std::string& relativni);
+
 // The files of the run the options ask for: the score and how messages name
 // it, the WAV, the mix file beside it and the register folder. A ChybaSouboru
 // (exit status 1) for a choice that cannot work: an output that would replace

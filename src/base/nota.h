@@ -21,7 +21,10 @@ struct Nota {
     // utlum; a note that rings to the end of its segment has utlum == zni.
     int64_t zni = 0;
     int64_t utlum = 0;
-    int64_t pozice = 0;     // byte offset of its command in the score
+    // The bytes of the score it comes from, [pozice, po): its letter, and
+    // the dots that lengthen it.
+    int64_t pozice = 0;
+    int64_t po = 0;
     uint8_t segment = 0;    // segment index, 0 (a rest, a dot, the silent note) to pocetsegmentu - 1
     uint8_t sila = 0;       // volume in percent, 1 to 100
     char reg = '1';         // register character

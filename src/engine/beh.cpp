@@ -89,9 +89,9 @@ private:
     void prikazovasmycka();
     void dokonceni();
     void ohlasnesouhlasy();
-    std::vector<std::string> naformatujvarovani();
+    std::vector<std::string> naformatujvarovani(std::vector<Hlaseni>& umistena);
     std::vector<std::string> naformatujsouhrn();
-    std::string umistenachyba(const ChybaPartitury& e);
+    std::string umistenachyba(const ChybaPartitury& e, Hlaseni& misto);
     void moznapostup();
     void smazpostup();
 
@@ -257,7 +257,7 @@ void Beh::dokonceni() {
 
 // The warnings of both checks in the order of the score, each with its
 // line and column; the score must still be open.
-std::vector<std::string> Beh::naformatujvarovani() {
+std::vector<std::string> Beh::naformatujvarovani(std::vector<Hlaseni>& umistena) {
     std::vector<Varovani> vse = pismo_;
     int64_t dalsich = dalsichpismo_;
     if (prehled_) {
@@ -271,6 +271,7 @@ std::vector<std::string> Beh::naformatujvarovani() {
     std::vector<std::string> radky;
     const std::string& jmeno = n_.cesty.jmenopartitury;
     for (size_t i = 0; i < vse.size(); ++i) {
+        umistena.push_back({vse[i].pozice, mista[i].radek, mista[i].sloupec, vse[i].text});
         radky.push_back(jmeno + ":" + std::to_string(mista[i].radek) + ":" + std::to_string(mista[i].sloupec) +
                         ": warning: " + vse[i].text);
     }
@@ -315,10 +316,11 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     return radky;
 }
 
-std::string Beh::umistenachyba(const ChybaPartitury& e) {
+std::string Beh::umistenachyba(const ChybaPartitury& e, Hlaseni& misto) {
     int64_t radek = 0;
     int64_t sloupec = 0;
     k_.isoubor.umisteni(k_.stav.pozicepovelu, radek, sloupec);
+    misto = {k_.stav.pozicepovelu, radek, sloupec, e.what()};
     return n_.cesty.jmenopartitury + ":" + std::to_string(radek) + ":" + std::to_string(sloupec) + ": " + e.what();
 }
 
@@ -330,20 +332,20 @@ Vysledek Beh::spust() {
     zacatek_ = platform::ted();
     Vysledek r;
     // The overview also finds the time signature of a MIDI file and of sheet music.
-    if (n_.varovani || n_.kontrola || !n_.cesty.midi.empty() || !n_.cesty.musicxml.empty()) {
-        prehled_ = std::make_unique<Prehled>(n_.kontrola, nejvicvarovani);
+    if (n_.varovani || n_.kontrola || n_.souhrn || !n_.cesty.midi.empty() || !n_.cesty.musicxml.empty()) {
+        prehled_ = std::make_unique<Prehled>(n_.kontrola || n_.souhrn, nejvicvarovani);
     }
     if (!n_.kontrola && !n_.cesty.musicxml.empty()) notace_ = std::make_unique<Notace>();
     sber_.prehled = prehled_.get();
     sber_.notace = notace_.get();
-    sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty());
+    sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty() || n_.seznamnot);
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
     if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
     if (!n_.cesty.obraz.empty()) obalka_ = std::make_unique<Obalka>();
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {
-        if ((n_.varovani || n_.kontrola) && k_.isoubor.jeotevrena()) r.varovani = naformatujvarovani();
+        if ((n_.varovani || n_.kontrola) && k_.isoubor.jeotevrena()) r.varovani = naformatujvarovani(r.mistavarovani);
     };
     auto konec = [&](int status, std::string zprava) {
         r.status = status;
@@ -357,15 +359,14 @@ Vysledek Beh::spust() {
         prikazovasmycka();
         if (prehled_) prehled_->dokonci();
         varovani();
-        if (n_.kontrola) {
-            r.souhrn = naformatujsouhrn();
-            return konec(0, "");
-        }
+        if (n_.kontrola || n_.souhrn) r.souhrn = naformatujsouhrn();
+        if (n_.kontrola) return konec(0, "");
         dokonceni();
         r.vzorku = k_.stav.konecmixu;
+        if (n_.seznamnot) r.seznamnot = std::move(sber_.noty);
     } catch (const ChybaPartitury& e) {
         varovani();
-        return konec(1, umistenachyba(e));
+        return konec(1, umistenachyba(e, r.mistochyby));
     } catch (const ChybaSouboru& e) {
         varovani();
         return konec(1, e.what());

@@ -53,6 +53,21 @@ struct Nastaveni {
     // argument ends: for the test that holds the engine and the check of a
     // score to one reading of the language.
     std::function<void(int64_t pozice, int64_t po)> sledovaniprikazu;
+    // A render also gives the check's summary (Vysledek::souhrn).
+    bool souhrn = false;
+    // Keep every sounding note, with its place in the score
+    // (Vysledek::seznamnot).
+    bool seznamnot = false;
+};
+
+// A warning or an error in the score, for a program that marks it in the
+// text: the byte offset of its place, the line and column that messages
+// give for it, and what it says without the score's name and the place.
+struct Hlaseni {
+    int64_t pozice = -1;   // -1: the failure is not in the score
+    int64_t radek = 0;
+    int64_t sloupec = 0;
+    std::string text;
 };
 
 struct Vysledek {
@@ -63,8 +78,19 @@ struct Vysledek {
     // "SCORE:LINE:COLUMN: warning: ..." lines, in the order of the score,
     // also when the run failed.
     std::vector<std::string> varovani;
-    // The check's summary: duration, notes, range, one line per voice.
+    // The same warnings with their places (without the line that counts
+    // the rest).
+    std::vector<Hlaseni> mistavarovani;
+    // An error of the score with its place; pozice -1 for other failures.
+    Hlaseni mistochyby;
+    // The check's summary (with --check, or Nastaveni::souhrn): duration,
+    // notes, range, one line per voice.
     std::vector<std::string> souhrn;
+    // With Nastaveni::seznamnot, after a render that wrote its WAV: the
+    // sounding notes in the order they were completed, as the piano roll
+    // draws them, each with the bytes of the score it comes from
+    // (Nota::pozice and Nota::po).
+    std::vector<Nota> seznamnot;
     // The engine state as the run left it (the peak, the end of the mix, the
     // counters), for tools and tests.
     Stav stav;

@@ -112,6 +112,7 @@ void uloz(Kontext& k, bool tecka) {
     n.krok = s.momcas - kurzor;
     n.delka = n.krok;
     n.pozice = s.pozicepovelu;
+    n.po = k.isoubor.pozice();
     n.segment = static_cast<uint8_t>(seg);
     n.sila = static_cast<uint8_t>(s.sila);
     n.reg = s.reg;
@@ -122,6 +123,7 @@ void uloz(Kontext& k, bool tecka) {
         // lengthens nothing.
         if (k.odlozena.je && k.odlozena.kurzor == kurzor) {
             k.odlozena.nota.delka += n.krok;
+            k.odlozena.nota.po = n.po;
             k.odlozena.kurzor = s.momcas;
         }
     } else {

@@ -81,9 +81,11 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
     const std::string nadpis = cas(static_cast<double>(popis.vzorku) / zaklad, true) + ", " + std::to_string(noty.size()) +
                                (noty.size() == 1 ? " note" : " notes");
 
+    // The time axis as data, for a page that draws a playback cursor over
+    // the picture: x of second 0, and pixels per second.
     cil.pis(formatuj("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
-              "font-family=\"sans-serif\" font-size=\"11\">\n",
-              celasirka, vyska, celasirka, vyska));
+              "font-family=\"sans-serif\" font-size=\"11\" data-x0=\"%.0f\" data-px-per-s=\"%.6f\">\n",
+              celasirka, vyska, celasirka, vyska, vlevo, naxsekundu));
     cil.pis("<title>" + proxml(popis.nazev) + ": " + nadpis + "</title>\n<style>\n");
     for (size_t i = 0; i < rejstriky.size(); ++i) cil.pis(formatuj(".r%zu{fill:%s}\n", i, barvy[i % pocetbarev]));
     for (int v = 1; v <= 8; ++v) cil.pis(formatuj(".v%d{fill-opacity:%.1f}\n", v, 0.2 + 0.1 * v));

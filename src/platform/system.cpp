@@ -344,6 +344,18 @@ std::string cestaprogramu() {
     return std::string(buf, static_cast<size_t>(n));
 }
 
+bool lzespustit(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode) && ::access(path, X_OK) == 0;
+}
+
+void nahradproces(const std::string& path, const std::vector<std::string>& argumenty) {
+    std::vector<char*> argv;
+    for (const std::string& a : argumenty) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(path.c_str(), argv.data());
+}
+
 long cisloprocesu() { return static_cast<long>(::getpid()); }
 
 std::string promenna(const char* name) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace skladba::platform {
@@ -142,6 +143,12 @@ bool tentyzsoubor(int fd, const char* path);
 
 // The absolute path of the running program, empty when it cannot be found.
 std::string cestaprogramu();
+// Whether path names a regular file this process may run.
+bool lzespustit(const char* path);
+// Replaces this process with the program at path, run with the arguments
+// (the first is the name it sees itself by). Returns only when that fails,
+// with errno set.
+void nahradproces(const std::string& path, const std::vector<std::string>& argumenty);
 // The longest name of a file in a folder.
 constexpr size_t nejdelsijmeno = 255;
 // This process's number, for names no other process uses.

@@ -1,0 +1,115 @@
+"""Keystroke to audio in skladba serve: how long after a key is pressed in
+the editor the page holds the new render's audio, ready to play, for a
+generated 3-minute piece in four voices, in headless Chromium.
+
+usage: serve.py SKLADBA_BENCH SKLADBA_SERVE REGISTERS [--runs N] [--minutes M]
+
+Each single keystroke replaces one note letter of the score, one second
+after the last, so that every render stands alone; a burst then types
+twelve characters 60 ms apart, the pace of quick typing, where renders are
+throttled to one per 200 ms. The page itself records when the key went down
+(keydown), when the edit was sent, answered, and when the new audio element
+could play at the old one's position."""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'serve'))
+from harness import Server, start_chromium, close_chromium  # noqa: E402
+
+KEYS = """window.benchKeys = [];
+document.getElementById('score').addEventListener('keydown', () => benchKeys.push(performance.now()), true);"""
+
+
+def wait(driver, script, timeout=30):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = driver.execute_script(script)
+        if value:
+            return value
+        time.sleep(0.01)
+    raise RuntimeError('timed out waiting for: ' + script)
+
+
+def spread(values):
+    v = sorted(values)
+    return 'median %4.0f ms, min %4.0f, max %4.0f' % (statistics.median(v), v[0], v[-1])
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('bench')
+    p.add_argument('serve')
+    p.add_argument('registers')
+    p.add_argument('--runs', type=int, default=15)
+    p.add_argument('--minutes', type=int, default=3)
+    a = p.parse_args()
+
+    folder = tempfile.mkdtemp(prefix='skladba-serve-bench-')
+    score = os.path.join(folder, 'piece.txt')
+    made = subprocess.run([a.bench, '--minutes', str(a.minutes), '--write-score', score], capture_output=True, text=True, check=True)
+    print(made.stdout.strip())
+    with open(score, 'rb') as f:
+        text = f.read()
+    server = Server(a.serve, a.registers, text)
+    driver = start_chromium()
+    try:
+        driver.get(server.url)
+        wait(driver, "return document.getElementById('audio').duration > 0")
+        driver.execute_script(KEYS)
+        area = driver.find_element('id', 'score')
+        value = driver.execute_script("return document.getElementById('score').value")
+        # Note letters in the middle of the piece, each replaced in turn.
+        letters = [i for i in range(len(value) // 3, len(value)) if value[i] in 'cdefga' and value[i - 1] in ' 1248o']
+        single, server_ms, answer_ms, load_ms, element_ms = [], [], [], [], []
+        for run in range(a.runs):
+            i = letters[run * 7 % len(letters)]
+            driver.execute_script(f"document.getElementById('score').setSelectionRange({i}, {i + 1})")
+            before = driver.execute_script('return skladbaStats.length')
+            area.send_keys('d' if value[i] != 'd' else 'e')
+            s = wait(driver, f'return skladbaStats.length > {before} && skladbaStats[skladbaStats.length - 1]')
+            key = driver.execute_script('return benchKeys[benchKeys.length - 1]')
+            single.append(s['audio'] - key)
+            server_ms.append(s['serverMs'])
+            answer_ms.append(s['answered'] - key)
+            load_ms.append(s['audio'] - s['answered'])
+            element_ms.append(s['audio'] - s['created'])
+            time.sleep(1)
+        # A burst: each key's wait for the first audio whose edit was sent after it.
+        end = driver.execute_script("return document.getElementById('score').value.length")
+        driver.execute_script(f"document.getElementById('score').setSelectionRange({end}, {end}); benchKeys = []")
+        before = driver.execute_script('return skladbaStats.length')
+        for ch in '( burst 12 )':
+            area.send_keys(ch)
+            time.sleep(0.06)
+        wait(driver, "return document.getElementById('status').textContent == 'saved'")
+        time.sleep(1.5)
+        stats = driver.execute_script(f'return skladbaStats.slice({before})')
+        keys = driver.execute_script('return benchKeys')
+        burst = []
+        for k in keys:
+            later = [s['audio'] for s in stats if s['sent'] >= k]
+            if later:
+                burst.append(min(later) - k)
+        seconds = stats[-1]['seconds'] if stats else 0
+    finally:
+        close_chromium(driver)
+        server.close()
+        subprocess.run(['rm', '-rf', folder])
+
+    load = os.getloadavg()
+    print(f'piece: {seconds:.1f} s of audio; machine load {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}; {os.cpu_count()} cores')
+    print(f'single keystroke to new audio ({a.runs} keystrokes):  {spread(single)}')
+    print(f'  keystroke to the answer (saved and rendered):   {spread(answer_ms)}')
+    print(f'  of which the render in the server:               {spread(server_ms)}')
+    print(f'  answer to audio ready at the same position:      {spread(load_ms)}')
+    print(f'  of which the audio element loading the WAV:      {spread(element_ms)}')
+    print(f'typing 12 keys 60 ms apart, each key to audio:     {spread(burst)}')
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,335 @@
+// skladba-serve, run as "skladba serve": an editor in the web browser for one
+// score file, which is saved and rendered as it is typed.
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/volby.h"
+#include "base/chyba.h"
+#include "platform/system.h"
+#include "serve/server.h"
+#include "serve/soustava.h"
+
+#ifndef SKLADBA_VERSION
+#define SKLADBA_VERSION "unknown"
+#endif
+#ifndef SKLADBA_WEB_FROM_BIN
+#define SKLADBA_WEB_FROM_BIN "../share/skladba/web"
+#endif
+#ifndef SKLADBA_WEB_SOURCE
+#define SKLADBA_WEB_SOURCE ""
+#endif
+
+namespace {
+
+using namespace skladba;
+
+constexpr int stavchyba = 1;
+constexpr int stavpouziti = 2;
+
+const char napovedaserveru[] =
+    "usage: skladba serve [OPTION]... [SCORE]\n"
+    "\n"
+    "Opens SCORE (aktualni.txt without it) in an editor in the web browser: every\n"
+    "edit is saved to SCORE and rendered at once, and the page plays it, draws its\n"
+    "piano roll and lists its warnings and errors. Prints the page's address and\n"
+    "serves it until Ctrl-C. SCORE need not exist yet: typing makes it.\n"
+    "\n"
+    "      --port N          listen on port N (default: any free port)\n"
+    "      --open            open the page in the desktop's browser (xdg-open)\n"
+    "      --host ADDRESS    listen on ADDRESS (0.0.0.0: every network) instead of\n"
+    "                        127.0.0.1 only; anyone who can reach it can then read\n"
+    "                        and change SCORE\n"
+    "      --registers DIR   take the registers from DIR\n"
+    "      --release MS      start with notes that end after their value with a fade\n"
+    "                        of MS milliseconds (5 to 10000)\n"
+    "  -q, --quiet           start with the warnings about the score hidden\n"
+    "  -h, --help            show this help and exit\n"
+    "      --version         show the version and exit\n"
+    "\n"
+    "Registers are found as skladba finds them (skladba --help). A score may be at\n"
+    "most 1 MB. Exit status: 130 after Ctrl-C (128 + the signal that stopped it),\n"
+    "1 when it cannot start, 2 for wrong arguments.\n";
+
+struct Volbyserveru {
+    std::string partitura;
+    std::string port, adresa, rejstriky, dozvuk;
+    bool otevrit = false, tichy = false, napoveda = false, verze = false;
+};
+
+int chybapouziti(const std::string& zprava) {
+    std::fprintf(stderr, "skladba serve: %s\n\n%s", zprava.c_str(), napovedaserveru);
+    return stavpouziti;
+}
+
+// The options as skladba takes them: before or after the score, "--" ends
+// them, "--name=value" or "--name value".
+bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
+    bool konecvoleb = false;
+    int partitur = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (konecvoleb || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+            if (++partitur > 1) {
+                chyba = "one score at a time ('" + v.partitura + "', '" + arg + "')";
+                return false;
+            }
+            v.partitura = arg;
+            continue;
+        }
+        if (arg == "--") {
+            konecvoleb = true;
+            continue;
+        }
+        if (arg == "-q" || arg == "--quiet") v.tichy = true;
+        else if (arg == "-h" || arg == "--help") v.napoveda = true;
+        else if (arg == "--version") v.verze = true;
+        else if (arg == "--open") v.otevrit = true;
+        else {
+            std::string hodnota;
+            const size_t rovno = arg.find('=');
+            if (rovno != std::string::npos) {
+                hodnota = arg.substr(rovno + 1);
+                arg.erase(rovno);
+            } else if (i + 1 < argc && (arg == "--port" || arg == "--host" || arg == "--registers" || arg == "--release")) {
+                hodnota = argv[++i];
+            } else if (arg == "--port" || arg == "--host" || arg == "--registers" || arg == "--release") {
+                chyba = "option '" + arg + "' needs a value";
+                return false;
+            }
+            std::string* cil = arg == "--port" ? &v.port : arg == "--host" ? &v.adresa
+                             : arg == "--registers" ? &v.rejstriky : arg == "--release" ? &v.dozvuk : nullptr;
+            if (!cil) {
+                chyba = "unknown option '" + arg + "'";
+                return false;
+            }
+            if (hodnota.empty()) {
+                chyba = "option '" + arg + "' needs a value that is not empty";
+                return false;
+            }
+            *cil = hodnota;
+        }
+    }
+    auto cislo = [](const std::string& s, int od, int po) {
+        return !s.empty() && s.size() <= 5 && s.find_first_not_of("0123456789") == std::string::npos &&
+               std::stoi(s) >= od && std::stoi(s) <= po;
+    };
+    if (!v.port.empty() && !cislo(v.port, 1, 65535)) {
+        chyba = "--port needs a port number from 1 to 65535, not '" + v.port + "'";
+        return false;
+    }
+    if (!v.dozvuk.empty() && !cislo(v.dozvuk, 5, 10000)) {
+        chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + v.dozvuk + "'";
+        return false;
+    }
+    if (v.partitura.empty()) v.partitura = "aktualni.txt";
+    if (v.partitura == "-") {
+        chyba = "serve edits a score file, not standard input";
+        return false;
+    }
+    return true;
+}
+
+std::string nacti(const std::string& cesta, bool& ok) {
+    std::ifstream f(cesta, std::ios::binary);
+    ok = static_cast<bool>(f);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The page's files: installed in share/skladba/web beside the programs, or
+// in the source tree for a program run from its build folder.
+bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
+    std::vector<std::string> slozky;
+    const std::string program = platform::cestaprogramu();
+    if (!program.empty()) slozky.push_back(slozkainstalace(program, SKLADBA_WEB_FROM_BIN));
+    if (*SKLADBA_WEB_SOURCE) slozky.push_back(SKLADBA_WEB_SOURCE);
+    const std::string* slozka = nullptr;
+    for (const std::string& s : slozky) {
+        if (platform::druh((s + "/index.html").c_str()) != platform::Druh::zadny) {
+            slozka = &s;
+            break;
+        }
+    }
+    if (!slozka) {
+        chyba = "cannot find the editor's page (index.html) in";
+        for (const std::string& s : slozky) chyba += " " + s;
+        return false;
+    }
+    const struct {
+        const char* soubor;
+        const char* typ;
+    } soubory[] = {{"index.html", "text/html; charset=utf-8"},
+                   {"skladba.js", "application/javascript; charset=utf-8"},
+                   {"skladba.css", "text/css; charset=utf-8"},
+                   {"favicon.svg", "image/svg+xml"}};
+    for (const auto& s : soubory) {
+        bool ok = false;
+        const std::string cesta = *slozka + "/" + s.soubor;
+        std::string obsah = nacti(cesta, ok);
+        if (!ok) {
+            chyba = "cannot read the editor's page: " + cesta;
+            return false;
+        }
+        stranka.push_back({std::string("/") + s.soubor, s.typ, obsah});
+        if (std::string(s.soubor) == "index.html") stranka.push_back({"/", s.typ, obsah});
+    }
+    return true;
+}
+
+// The score: a regular file of at most 1 MB, or a name in a folder that
+// exists, to be made by the first edit.
+bool overpartituru(const std::string& cesta, std::string& chyba) {
+    const platform::Otisk o = platform::otisk(cesta.c_str());
+    if (o.existuje) {
+        if (platform::jeslozka(cesta.c_str())) {
+            chyba = cesta + " is a folder; name a score file";
+            return false;
+        }
+        bool ok = platform::druh(skutecnacesta(cesta).c_str()) == platform::Druh::obycejny;
+        const std::string obsah = ok ? nacti(cesta, ok) : "";
+        if (!ok) {
+            chyba = "cannot edit " + cesta + ": it is not a regular file that can be read";
+            return false;
+        }
+        if (obsah.size() > nejvicbajtu) {
+            chyba = "cannot edit " + cesta + ": it is larger than 1 MB, the most the editor takes";
+            return false;
+        }
+        return true;
+    }
+    std::string slozka = slozkacesty(cesta);
+    if (slozka.size() > 1) slozka.pop_back();
+    if (!slozka.empty() && !platform::jeslozka(slozka.c_str())) {
+        chyba = "cannot edit " + cesta + ": there is no folder " + slozka;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Volbyserveru v;
+    std::string chyba;
+    if (!rozeber(argc, argv, v, chyba)) return chybapouziti(chyba);
+    if (v.napoveda) {
+        std::fputs(napovedaserveru, stdout);
+        return 0;
+    }
+    if (v.verze) {
+        std::puts("skladba serve " SKLADBA_VERSION);
+        return 0;
+    }
+    if (!overpartituru(v.partitura, chyba)) {
+        std::fprintf(stderr, "skladba serve: %s\n", chyba.c_str());
+        return stavchyba;
+    }
+    NastaveniServeru ns;
+    if (!nactistranku(ns.stranka, chyba)) {
+        std::fprintf(stderr, "skladba serve: %s\n", chyba.c_str());
+        return stavchyba;
+    }
+
+    // The renders' files live in a folder of the server's own, removed when
+    // it stops.
+    const std::string pracovni = novaslozka();
+    if (pracovni.empty()) {
+        std::fprintf(stderr, "skladba serve: cannot make a scratch folder: %s\n", popischyby(errno).c_str());
+        return stavchyba;
+    }
+    Cesty cesty;
+    try {
+        Volby volby;
+        volby.partitury = {v.partitura};
+        volby.vystup = pracovni + "/zvuk.wav";
+        volby.midi = pracovni + "/zvuk.mid";
+        volby.obraz = pracovni + "/obraz.svg";
+        volby.rejstriky = v.rejstriky;
+        cesty = urcicesty(volby);
+    } catch (const ChybaSouboru& e) {
+        std::fprintf(stderr, "skladba serve: %s\n", e.what());
+        smazslozku(pracovni);
+        return stavchyba;
+    }
+    cesty.partitura = pracovni + "/partitura";
+
+    ns.jmeno = v.partitura;
+    ns.rejstriky = cesty.rejstriky;
+    ns.dozvukms = v.dozvuk.empty() ? 0 : std::stoi(v.dozvuk);
+    ns.varovani = !v.tichy;
+    ns.jinaadresa = !v.adresa.empty();
+    if (ns.jinaadresa) ns.adresa = v.adresa;
+    if (!v.port.empty()) ns.port = std::stoi(v.port);
+
+    zachytavejpreruseni();
+    // The server reads nothing from the terminal; without it there, the
+    // engine's report of a mix sum that did not read back waits for no key
+    // press and holds no render up.
+    if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
+    // The file a link leads to is the one saved.
+    Uloziste uloziste(skutecnacesta(v.partitura), v.partitura);
+    Vykreslovani vykreslovani(cesty);
+    Server server(ns, uloziste, vykreslovani);
+    if (!server.navaz()) {
+        std::fprintf(stderr, "skladba serve: cannot listen on %s port %s: the address is not this machine's, or the port is taken\n",
+                     ns.adresa.c_str(), v.port.empty() ? "(any)" : v.port.c_str());
+        vykreslovani.zastav();
+        smazslozku(pracovni);
+        return stavchyba;
+    }
+    const bool vsude = ns.adresa == "0.0.0.0" || ns.adresa == "::";
+    const std::string adresa = vsude ? "127.0.0.1" : ns.adresa.find(':') != std::string::npos ? "[" + ns.adresa + "]" : ns.adresa;
+    const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/";
+    std::printf("%s\n", url.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", v.partitura.c_str(), url.c_str());
+    if (ns.jinaadresa) {
+        std::fprintf(stderr,
+                     "skladba serve: WARNING: listening on %s, not only on this computer.\n"
+                     "skladba serve: WARNING: ANYONE WHO CAN REACH %s PORT %d CAN READ %s AND CHANGE IT: there is no password.\n"
+                     "skladba serve: WARNING: use --host only on a network you trust.\n",
+                     ns.adresa.c_str(), ns.adresa.c_str(), server.port(), v.partitura.c_str());
+    }
+    std::fflush(stderr);
+
+    std::thread obsluha([&] {
+        server.obsluhuj();
+        probudhlavni();
+    });
+    // Another program's change to the score is noticed within a quarter of a second.
+    std::mutex m;
+    std::condition_variable konec;
+    bool skoncit = false;
+    std::thread hlidac([&] {
+        std::unique_lock<std::mutex> zamek(m);
+        while (!konec.wait_for(zamek, std::chrono::milliseconds(250), [&] { return skoncit; })) {
+            zamek.unlock();
+            uloziste.podivejse();
+            zamek.lock();
+        }
+    });
+    if (v.otevrit && !otevriprohlizec(url, chyba)) {
+        std::fprintf(stderr, "skladba serve: cannot start xdg-open (%s): open %s in your browser\n", chyba.c_str(), url.c_str());
+    }
+
+    const int signal = cekejnapreruseni();
+    if (signal == 0) std::fprintf(stderr, "skladba serve: the server stopped by itself\n");
+    server.zastav();
+    obsluha.join();
+    {
+        std::lock_guard<std::mutex> zamek(m);
+        skoncit = true;
+    }
+    konec.notify_all();
+    hlidac.join();
+    vykreslovani.zastav();
+    smazslozku(pracovni);
+    const Uloziste::Obsah o = uloziste.obsah();
+    std::fprintf(stderr, "skladba serve: stopped; %s %s\n", v.partitura.c_str(),
+                 o.existuje ? "holds every edit the page saved" : "was never saved");
+    return signal > 0 ? 128 + signal : stavchyba;
+}

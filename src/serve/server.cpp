@@ -1,0 +1,382 @@
+#include "serve/server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <httplib.h>
+
+#include "base/format.h"
+#include "platform/system.h"
+#include "serve/soustava.h"
+
+namespace skladba {
+
+namespace {
+
+// Debian's cpp-httplib compresses text, JSON and SVG with brotli at its
+// highest quality for any browser, which costs far more time than sending
+// them over the loopback: a type with a parameter, as these, it leaves alone.
+const char typjson[] = "application/json; charset=utf-8";
+
+// Event streams open at once (each holds a thread of the pool until its
+// page goes away); more pages than this get none and say so.
+constexpr int nejvicproudu = 8;
+constexpr int vlaken = 16;
+
+// A JSON string. Valid UTF-8 passes as it is; any other byte (a score may
+// be Windows-1250, a file name any bytes) becomes U+FFFD, so that the
+// answer always parses.
+std::string jsontext(const std::string& s) {
+    std::string o = "\"";
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            if (b == '"') o += "\\\"";
+            else if (b == '\\') o += "\\\\";
+            else if (b == '\n') o += "\\n";
+            else if (b < 0x20 || b == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", b);
+                o += buf;
+            } else {
+                o += static_cast<char>(b);
+            }
+            ++i;
+            continue;
+        }
+        const size_t navic = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : 0;
+        bool platny = navic > 0 && i + navic < s.size();
+        for (size_t k = 1; platny && k <= navic; ++k) platny = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (platny && navic == 2) {
+            const auto c = static_cast<unsigned char>(s[i + 1]);
+            platny = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);   // overlong, surrogates
+        }
+        if (platny && navic == 3) {
+            const auto c = static_cast<unsigned char>(s[i + 1]);
+            platny = !(b == 0xF0 && c < 0x90) && !(b == 0xF4 && c >= 0x90);   // overlong, past U+10FFFF
+        }
+        if (platny) {
+            o.append(s, i, navic + 1);
+            i += navic + 1;
+        } else {
+            o += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return o + "\"";
+}
+
+std::string jsonhlaseni(const Hlaseni& h) {
+    return "{\"at\":" + std::to_string(h.pozice) + ",\"line\":" + std::to_string(h.radek) +
+           ",\"col\":" + std::to_string(h.sloupec) + ",\"text\":" + jsontext(h.text) + "}";
+}
+
+std::string jsonulozeni(const Uloziste::Ulozeni& u) {
+    return "{\"saved\":" + std::string(u.ulozeno ? "true" : "false") + ",\"conflict\":" +
+           (u.konflikt ? "true" : "false") + ",\"version\":" + jsontext(u.verze) + ",\"error\":" +
+           jsontext(u.chyba) + "}";
+}
+
+std::string jsonvykresleni(const Vykresleni& v) {
+    if (v.nahrazeno) return "{\"superseded\":true}";
+    const Vysledek& r = v.vysledek;
+    const std::string cislo = std::to_string(v.cislo);
+    std::string o = "{\"superseded\":false,\"id\":" + cislo + ",\"ok\":" + (r.status == 0 ? "true" : "false");
+    char buf[64];
+    std::snprintf(buf, sizeof buf, ",\"ms\":%.1f,\"rate\":%d", v.sekund * 1000, zaklad);
+    o += buf;
+    o += ",\"samples\":" + std::to_string(r.vzorku) + ",\"notes\":" + std::to_string(r.noty);
+    o += ",\"warnings\":[";
+    for (size_t i = 0; i < r.mistavarovani.size(); ++i) o += (i ? "," : "") + jsonhlaseni(r.mistavarovani[i]);
+    o += "]";
+    // The line that counts the warnings left out, as it stands.
+    if (r.varovani.size() > r.mistavarovani.size()) o += ",\"more\":" + jsontext(r.varovani.back());
+    if (r.status != 0) {
+        o += ",\"error\":{\"message\":" + jsontext(r.zprava) + ",\"place\":" +
+             (r.mistochyby.pozice >= 0 ? jsonhlaseni(r.mistochyby) : "null") + "}";
+    }
+    o += ",\"summary\":[";
+    for (size_t i = 0; i < r.souhrn.size(); ++i) o += (i ? "," : "") + jsontext(r.souhrn[i]);
+    o += "]";
+    if (r.status == 0) {
+        o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"";
+        // Each note as the piano roll draws it: start and value in samples,
+        // segment, and the bytes of the score it comes from.
+        o += ",\"noteList\":[";
+        o.reserve(o.size() + r.seznamnot.size() * 40);
+        for (size_t i = 0; i < r.seznamnot.size(); ++i) {
+            const Nota& n = r.seznamnot[i];
+            o += (i ? ",[" : "[") + std::to_string(n.start) + "," + std::to_string(n.krok) + "," +
+                 std::to_string(n.segment) + "," + std::to_string(n.pozice) + "," + std::to_string(n.po) + "]";
+        }
+        o += "]";
+    }
+    return o + "}";
+}
+
+// A render's file, read as it is sent (also in ranges, as a player seeks).
+// The file stays open for the answer, so that removing it, once a newer
+// render replaces it, does not cut the answer short.
+void posli(httplib::Response& r, const std::string& cesta, const char* typ) {
+    auto f = std::make_shared<platform::Soubor>(platform::otevriprocteni(cesta.c_str()));
+    const int64_t delka = f->otevren() ? platform::velikost(f->fd()) : -1;
+    if (delka < 0) {
+        r.status = 404;
+        r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
+                      "text/plain; charset=utf-8");
+        return;
+    }
+    r.set_header("Accept-Ranges", "bytes");
+    r.set_content_provider(static_cast<size_t>(delka), typ, [f](size_t od, size_t kolik, httplib::DataSink& sink) {
+        std::vector<char> buf(std::min<size_t>(kolik, size_t{1} << 18));
+        const ssize_t n = platform::ctivse(f->fd(), buf.data(), buf.size(), static_cast<off_t>(od));
+        return n > 0 && sink.write(buf.data(), static_cast<size_t>(n));
+    });
+}
+
+// Registers the menu offers: every rejstrX.nes in the folder whose X is a
+// character that can be typed after R.
+std::vector<std::string> rejstrikyve(const std::string& slozka) {
+    std::vector<std::string> r;
+    std::error_code chyba;
+    for (const auto& polozka : std::filesystem::directory_iterator(slozka, chyba)) {
+        const std::string jmeno = polozka.path().filename().string();
+        if (jmeno.size() == 11 && jmeno.compare(0, 6, "rejstr") == 0 && jmeno.compare(7, 4, ".nes") == 0 &&
+            jmeno[6] > 0x20 && jmeno[6] < 0x7F) {
+            r.push_back(jmeno.substr(6, 1));
+        }
+    }
+    std::sort(r.begin(), r.end());
+    return r;
+}
+
+// A header value fit to quote in a message.
+std::string ukazka(const std::string& s) {
+    std::string o;
+    for (char c : s.substr(0, 80)) o += (c >= 0x20 && c < 0x7F) ? c : '?';
+    return s.size() > 80 ? o + "..." : o;
+}
+
+}  // namespace
+
+struct Server::Vnitrek {
+    NastaveniServeru n;
+    Uloziste& uloziste;
+    Vykreslovani& vykreslovani;
+    httplib::Server http;
+    int port = 0;
+    std::string pocitac = jmenopocitace();
+    std::atomic<int> proudu{0};
+    std::atomic<bool> konec{false};
+
+    Vnitrek(NastaveniServeru nastaveni, Uloziste& u, Vykreslovani& v)
+        : n(std::move(nastaveni)), uloziste(u), vykreslovani(v) {}
+
+    // The Host header names this server: its port, and an address that no
+    // other site's name can stand for (an address literal, localhost) or,
+    // with --host, the name given there or this machine's name.
+    bool svujhost(const std::string& host) const {
+        const size_t dvojtecka = host.rfind(':');
+        if (dvojtecka == std::string::npos || host.substr(dvojtecka + 1) != std::to_string(port)) return false;
+        std::string jmeno = host.substr(0, dvojtecka);
+        if (jmeno.size() > 2 && jmeno.front() == '[' && jmeno.back() == ']') jmeno = jmeno.substr(1, jmeno.size() - 2);
+        if (jmeno == "localhost" || jmeno == "127.0.0.1" || jmeno == "::1") return true;
+        if (!n.jinaadresa) return false;
+        return jeadresa(jmeno) || jmeno == n.adresa || (!pocitac.empty() && (jmeno == pocitac || jmeno == pocitac + ".local"));
+    }
+
+    void odmitni(const httplib::Request& q, httplib::Response& r, int status, const std::string& proc) {
+        std::fprintf(stderr, "skladba serve: refused %s %s from %s: %s\n", q.method.c_str(), ukazka(q.path).c_str(),
+                     q.remote_addr.c_str(), proc.c_str());
+        r.status = status;
+        r.set_content("skladba serve: refused: " + proc + "\n", "text/plain; charset=utf-8");
+    }
+
+    httplib::Server::HandlerResponse zkontroluj(const httplib::Request& q, httplib::Response& r) {
+        const std::string host = q.get_header_value("Host");
+        if (!svujhost(host)) {
+            odmitni(q, r, 403, "the request is addressed to \"" + ukazka(host) +
+                                   "\", not to this server (" + n.adresa + ":" + std::to_string(port) + ")");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (q.has_header("Origin") && q.get_header_value("Origin") != "http://" + host) {
+            odmitni(q, r, 403, "a page of another site (" + ukazka(q.get_header_value("Origin")) + ") may not use this server");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const std::string odkud = q.get_header_value("Sec-Fetch-Site");
+        if (!odkud.empty() && odkud != "same-origin" && odkud != "none") {
+            odmitni(q, r, 403, "a page of another site (Sec-Fetch-Site: " + ukazka(odkud) + ") may not use this server");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (q.method != "GET" && q.method != "HEAD" && q.get_header_value("X-Skladba") != "1") {
+            odmitni(q, r, 403, "only the editor's page may change the score");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    }
+
+    void nastav() {
+        http.new_task_queue = [] { return new httplib::ThreadPool(vlaken); };
+        // The library would share the port with any other process of the
+        // same user (SO_REUSEPORT): a second server started on the same
+        // --port would answer half of the page's requests. Only
+        // SO_REUSEADDR, so that a port can be taken again at once after a
+        // server stopped, and a port in use is an error.
+        http.set_socket_options([](socket_t s) {
+            int ano = 1;
+            ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &ano, sizeof ano);
+        });
+        http.set_payload_max_length(nejvicbajtu);
+        http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
+                                  {"X-Frame-Options", "DENY"},
+                                  {"Referrer-Policy", "no-referrer"},
+                                  {"Cache-Control", "no-store"}});
+        http.set_pre_routing_handler([this](const httplib::Request& q, httplib::Response& r) { return zkontroluj(q, r); });
+        http.set_error_handler([](const httplib::Request& q, httplib::Response& r) {
+            if (!r.body.empty()) return;
+            std::string zprava;
+            if (r.status == 413 && q.get_header_value("Content-Type") == "application/x-www-form-urlencoded") {
+                zprava = "refused: send the score as application/octet-stream, not as a form";
+            } else if (r.status == 413) {
+                zprava = "refused: the page sent more than 1 MB; a score in the editor must stay under 1 MB (1048576 bytes)";
+            } else if (r.status == 404) {
+                zprava = "nothing here: this server serves only the editor's page, its score and its renders";
+            } else {
+                zprava = "the request failed (HTTP " + std::to_string(r.status) + ")";
+            }
+            r.set_content("skladba serve: " + zprava + "\n", "text/plain; charset=utf-8");
+        });
+
+        for (const Souborstranky& s : n.stranka) {
+            const Souborstranky* soubor = &s;
+            // The library takes a path as a pattern: its dots only as dots.
+            std::string vzor;
+            for (const char c : s.cesta) vzor += c == '.' ? std::string("\\.") : std::string(1, c);
+            http.Get(vzor, [soubor](const httplib::Request&, httplib::Response& r) {
+                r.set_header("Content-Security-Policy",
+                             "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
+                             "media-src 'self'; object-src 'none'; base-uri 'none'; frame-ancestors 'none'");
+                r.set_content(soubor->obsah, soubor->typ.c_str());
+            });
+        }
+
+        http.Get("/api/info", [this](const httplib::Request&, httplib::Response& r) {
+            const Uloziste::Obsah o = uloziste.obsah();
+            std::string j = "{\"name\":" + jsontext(n.jmeno) + ",\"version\":" + jsontext(o.verze) +
+                            ",\"exists\":" + (o.existuje ? "true" : "false") + ",\"registers\":[";
+            const std::vector<std::string> rejstriky = rejstrikyve(n.rejstriky);
+            for (size_t i = 0; i < rejstriky.size(); ++i) j += (i ? "," : "") + jsontext(rejstriky[i]);
+            j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"warnings\":" + (n.varovani ? "true" : "false") +
+                 ",\"limit\":" + std::to_string(nejvicbajtu) + ",\"open\":" + (n.jinaadresa ? "true" : "false") + "}";
+            r.set_content(j, typjson);
+        });
+
+        http.Get("/api/score", [this](const httplib::Request&, httplib::Response& r) {
+            const Uloziste::Obsah o = uloziste.obsah();
+            r.set_header("X-Skladba-Version", o.verze);
+            r.set_content(o.bajty, "application/octet-stream");
+        });
+
+        http.Post("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
+
+        http.Get(R"(/out/(\d+)\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
+            const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
+            if (!v) {
+                r.status = 404;
+                r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
+                              "text/plain; charset=utf-8");
+                return;
+            }
+            const std::string druh = q.matches[2].str();
+            if (druh == "wav") posli(r, v->wav, "audio/wav");
+            else if (druh == "svg") posli(r, v->svg, "image/svg+xml; charset=utf-8");
+            else posli(r, v->midi, "audio/midi");
+        });
+
+        http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });
+    }
+
+    // An edit: the score's bytes in the body. It is rendered, and saved when
+    // asked (save=1) if the file is still the version it was made from
+    // (base); both answers come back together. Options: release=MS,
+    // warnings=0.
+    void uprava(const httplib::Request& q, httplib::Response& r) {
+        int dozvuk = 0;
+        const std::string d = q.get_param_value("release");
+        if (!d.empty()) {
+            const bool cislo = d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
+            dozvuk = cislo ? std::stoi(d) : -1;
+            if (dozvuk != 0 && (dozvuk < 5 || dozvuk > 10000)) {
+                r.status = 400;
+                r.set_content("skladba serve: the release must be a whole number of milliseconds from 5 to 10000\n",
+                              "text/plain; charset=utf-8");
+                return;
+            }
+        }
+        // render=0: only saved, as when the page is being closed.
+        const bool vykreslit = q.get_param_value("render") != "0";
+        std::shared_future<Vysledekvykresleni> budouci;
+        if (vykreslit) budouci = vykreslovani.zadej(Zadani{q.body, dozvuk, q.get_param_value("warnings") != "0"});
+        // Saved while the render runs.
+        std::string ulozeni = "null";
+        if (q.get_param_value("save") == "1") {
+            const Uloziste::Ulozeni u = uloziste.uloz(q.body, q.get_param_value("base"));
+            if (!u.chyba.empty()) std::fprintf(stderr, "skladba serve: %s\n", u.chyba.c_str());
+            ulozeni = jsonulozeni(u);
+        }
+        const std::string vykresleni = vykreslit ? jsonvykresleni(*budouci.get()) : "null";
+        r.set_content("{\"save\":" + ulozeni + ",\"render\":" + vykresleni + "}", typjson);
+    }
+
+    // Server-sent events: the score's version now and at every change,
+    // and a comment every 15 s to keep the stream open.
+    void udalosti(httplib::Response& r) {
+        if (++proudu > nejvicproudu) {
+            --proudu;
+            r.status = 503;
+            r.set_content("skladba serve: too many pages are open on this score\n", "text/plain; charset=utf-8");
+            return;
+        }
+        auto posledni = std::make_shared<std::string>();
+        r.set_chunked_content_provider(
+            "text/event-stream",
+            [this, posledni](size_t, httplib::DataSink& sink) {
+                const std::string verze = posledni->empty() ? uloziste.obsah().verze : uloziste.cekejnazmenu(*posledni, 15000);
+                if (konec) return false;
+                if (verze == *posledni) return sink.write(": \n\n", 4);
+                *posledni = verze;
+                const std::string zprava = "event: version\ndata: " + verze + "\n\n";
+                return sink.write(zprava.data(), zprava.size());
+            },
+            [this](bool) { --proudu; });
+    }
+};
+
+Server::Server(NastaveniServeru nastaveni, Uloziste& uloziste, Vykreslovani& vykreslovani)
+    : v_(std::make_unique<Vnitrek>(std::move(nastaveni), uloziste, vykreslovani)) {
+    v_->nastav();
+}
+
+Server::~Server() = default;
+
+bool Server::navaz() {
+    if (v_->n.port == 0) {
+        v_->port = v_->http.bind_to_any_port(v_->n.adresa);
+        return v_->port > 0;
+    }
+    v_->port = v_->n.port;
+    return v_->http.bind_to_port(v_->n.adresa, v_->n.port);
+}
+
+int Server::port() const { return v_->port; }
+
+void Server::obsluhuj() { v_->http.listen_after_bind(); }
+
+void Server::zastav() {
+    v_->konec = true;
+    v_->uloziste.probud();
+    v_->http.stop();
+}
+
+}  // namespace skladba

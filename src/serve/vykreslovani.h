@@ -1,0 +1,71 @@
+// The renders of the editor: one at a time, in a thread of their own, with
+// the engine as the renderer uses it. A render waits at most for the one in
+// progress; an edit that comes while another waits takes its place, and the
+// one it replaced is answered as superseded. The files of the last two
+// renders are kept in the scratch folder for the page to fetch: the newest,
+// and the one the page may still be playing while it loads the newest.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/beh.h"
+
+namespace skladba {
+
+struct Zadani {
+    std::string partitura;   // the score's bytes as the page sent them
+    int dozvukms = 0;        // --release, 0 for none
+    bool varovani = true;
+};
+
+struct Vykresleni {
+    bool nahrazeno = false;   // a newer edit came before it began
+    uint64_t cislo = 0;       // names its files for the page
+    Vysledek vysledek;
+    double sekund = 0;        // how long it took
+    std::string wav, svg, midi;   // paths of its files, when it succeeded
+};
+
+using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
+
+class Vykreslovani {
+public:
+    // cesty: the files of a run in the server's scratch folder; the score
+    // is written to cesty.partitura before each render.
+    explicit Vykreslovani(Cesty cesty);
+    ~Vykreslovani();
+
+    std::shared_future<Vysledekvykresleni> zadej(Zadani zadani);
+    // A render whose files are still kept, or nullptr.
+    Vysledekvykresleni najdi(uint64_t cislo);
+    // Ends the thread once the render in progress is done; a waiting one is
+    // answered as superseded.
+    void zastav();
+
+private:
+    struct Cekajici {
+        Zadani zadani;
+        std::promise<Vysledekvykresleni> slib;
+    };
+
+    void prace();
+    Vykresleni vykresli(const Zadani& zadani);
+
+    Cesty cesty_;
+    std::mutex m_;
+    std::condition_variable prace_;
+    std::unique_ptr<Cekajici> cekajici_;
+    std::deque<Vysledekvykresleni> hotove_;
+    uint64_t cislo_ = 0;
+    bool konec_ = false;
+    std::thread vlakno_;
+};
+
+}  // namespace skladba

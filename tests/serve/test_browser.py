@@ -1,0 +1,165 @@
+"""skladba serve in a real headless Chromium: type a score, hear it, see a
+bad one's error, find the file on disk as typed, and be offered a change
+made by another program instead of overwriting it. Skipped (status 77)
+without chromium, chromium-driver and python3-selenium.
+
+usage: test_browser.py SKLADBA SKLADBA_SERVE REGISTERS [--screenshot PNG SCORE]
+With --screenshot, opens SCORE, plays it for a while and saves a picture
+of the page instead of testing."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from harness import Server, close_chromium, require_chromium, start_chromium
+
+SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
+A = "document.getElementById('audio')"
+
+
+def wait(driver, script, timeout=20):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = driver.execute_script(script)
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError('timed out waiting for: ' + script)
+
+
+def rendered(text):
+    """What the renderer itself makes of the text: the WAV's seconds, or its error."""
+    folder = tempfile.mkdtemp()
+    try:
+        with open(os.path.join(folder, 'piece.txt'), 'w', encoding='cp1250') as f:
+            f.write(text)
+        run = subprocess.run([SKLADBA, '--registers', REGISTERS, '-q', 'piece.txt'], cwd=folder,
+                             capture_output=True, text=True)
+        if run.returncode:
+            return run.stderr
+        return (os.path.getsize(os.path.join(folder, 'piece.wav')) - 44) / 2 / 22050
+    finally:
+        shutil.rmtree(folder)
+
+
+class Editor(unittest.TestCase):
+    def setUp(self):
+        self.driver = start_chromium()
+        self.server = Server(SERVE, REGISTERS, name='new.txt')   # a score that does not exist yet
+
+    def tearDown(self):
+        close_chromium(self.driver)
+        self.server.close()
+
+    def type(self, keys):
+        self.driver.find_element('id', 'score').send_keys(keys)
+
+    def saved(self, text):
+        wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(self.server.read_score().decode('cp1250'), text)
+
+    def test_typing_playing_and_errors(self):
+        d = self.driver
+        d.get(self.server.url)
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        text = 't100 R4 4 o1 c e g e | 2c c'
+        self.type(text)
+        # The last keystroke may still be rendering: wait for the render of the whole text.
+        seconds = rendered(text)
+        wait(d, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        self.saved(text)
+
+        # Playing, an edit keeps the position; the cursor follows the audio.
+        d.execute_script(f'{A}.play()')
+        wait(d, f'return {A}.currentTime > 1')
+        src = d.execute_script(f'return {A}.src')
+        self.type(' e')
+        wait(d, f"return {A}.src != '{src}' && !{A}.paused")
+        self.assertGreater(d.execute_script(f'return {A}.currentTime'), 1)
+        x = d.execute_script("const svg = document.getElementById('roll').shadowRoot.querySelector('svg');"
+                             "const a = document.getElementById('audio');"
+                             "return [+svg.querySelector('.cursor').getAttribute('x1'), +svg.dataset.x0 + a.currentTime * svg.dataset.pxPerS]")
+        self.assertAlmostEqual(x[0], x[1], delta=40)   # within a second of the frame drawn before
+        d.execute_script(f'{A}.pause()')
+
+        # A bad score: its LINE:COL error in the list, marked in the text; the last good audio stays.
+        self.type(' t0 c')
+        bad = text + ' e t0 c'
+        message = re.search(r':(\d+:\d+): (.*)', rendered(bad))
+        item = wait(d, "const e = document.querySelector('#problems li.error'); return e && e.textContent")
+        self.assertEqual(item, message.group(1) + 'error: ' + message.group(2))
+        self.assertEqual(d.execute_script("return document.querySelector('#backdrop mark.error').textContent"), 't0')
+        self.saved(bad)   # a failed render saves all the same
+        src = d.execute_script(f'return {A}.src')
+        self.type('c')
+        wait(d, "return document.querySelectorAll('#problems li.error').length == 1 && document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(d.execute_script(f'return {A}.src'), src)
+        self.assertAlmostEqual(d.execute_script(f'return {A}.duration'), rendered(text + ' e'), delta=0.001)
+
+    def test_change_on_disk_is_offered(self):
+        d = self.driver
+        with open(self.server.score, 'w') as f:
+            f.write('c d e')
+        d.get(self.server.url)
+        wait(d, "return document.getElementById('score').value == 'c d e'")
+        with open(self.server.score, 'w') as f:
+            f.write('( theirs ) g')
+        wait(d, "return document.getElementById('changed')")
+        self.type(' f')
+        time.sleep(0.6)
+        self.assertEqual(self.server.read_score(), b'( theirs ) g')
+        d.find_element('xpath', "//div[@id='changed']//button[starts-with(., 'Load the file')]").click()
+        wait(d, "return document.getElementById('score').value == '( theirs ) g'")
+
+    def test_a_utf16_score_stays_utf16(self):
+        example = os.path.join(os.path.dirname(__file__), '..', '..', 'examples', 'utf16-ceske-posuvky.txt')
+        with open(example, 'rb') as f:
+            original = f.read()
+        with open(self.server.score, 'wb') as f:
+            f.write(original)
+        self.driver.get(self.server.url)
+        wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE, CR LF')")
+        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.type('\nč')
+        wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(self.server.read_score(), original + '\r\nč'.encode('utf-16le'))
+
+    def test_typing_while_the_server_is_stopped(self):
+        d = self.driver
+        d.get(self.server.url)
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.server.stop()
+        self.type('c d')
+        wait(d, "return document.getElementById('offline')")
+        self.server.start(['--port', str(self.server.port)])
+        self.saved('c d')
+
+
+def screenshot(png, score):
+    driver = start_chromium()
+    with open(score, 'rb') as f:
+        server = Server(SERVE, REGISTERS, f.read(), name=os.path.basename(score))
+    try:
+        driver.get(server.url)
+        wait(driver, f'return {A}.duration > 0')
+        driver.execute_script(f'{A}.currentTime = 17.3; {A}.play()')
+        time.sleep(1.2)
+        driver.execute_script(f'{A}.pause()')
+        time.sleep(0.3)
+        driver.save_screenshot(png)
+    finally:
+        close_chromium(driver)
+        server.close()
+
+
+if __name__ == '__main__':
+    require_chromium()
+    if '--screenshot' in sys.argv:
+        i = sys.argv.index('--screenshot')
+        screenshot(sys.argv[i + 1], sys.argv[i + 2])
+    else:
+        unittest.main(argv=sys.argv[:1], verbosity=2)
