@@ -227,13 +227,13 @@ void Beh::dokonceni() {
                 popis.metrum = prehled_->cary.metrum();
                 popis.mrizka = n_.midimrizka;
                 midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), popis));
-                midi->dokonci();
+                midi->dokonci(n_.nadisk);
                 hotove.push_back(midi.get());
             }
             if (!c.obraz.empty()) {
                 obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
                 kresliobraz(*obraz, sber_.noty, *obalka_, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
-                obraz->dokonci();
+                obraz->dokonci(n_.nadisk);
                 hotove.push_back(obraz.get());
             }
             if (!c.musicxml.empty()) {
@@ -244,14 +244,14 @@ void Beh::dokonceni() {
                 }
                 notopis = std::make_unique<Rozpracovany>(c.musicxml, platform::Docasny::notopis);
                 notopis->pis(bajty);
-                notopis->dokonci();
+                notopis->dokonci(n_.nadisk);
                 hotove.push_back(notopis.get());
             }
             return hotove;
         };
     }
     zapiswav(ZdrojWav{k_.mix, mixbajtu, k_.stav.maximum, hlavicka_, obalka_.get()}, c.vystup, n_.uspechjekonecny,
-             souputnici);
+             souputnici, n_.nadisk);
     k_.mix.smazmix();
 }
 

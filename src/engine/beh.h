@@ -32,6 +32,10 @@ struct Nastaveni {
     // Once the WAV is in place an interruption no longer fails the run. Watch
     // mode, which renders again and again until interrupted, turns this off.
     bool uspechjekonecny = true;
+    // The files written are put on disk before they replace the previous
+    // ones. The editor in the browser, whose renders are scratch files it
+    // serves at once and never keeps, turns this off.
+    bool nadisk = true;
     // --release: each note sounds for its value, then fades out over this
     // many milliseconds (at least 5). 0: notes ring for their whole segment.
     int dozvukms = 0;

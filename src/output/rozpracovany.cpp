@@ -59,9 +59,9 @@ void Rozpracovany::pis(const void* data, size_t bajtu) {
     buf_.append(p, bajtu);
 }
 
-void Rozpracovany::dokonci() {
+void Rozpracovany::dokonci(bool nadisk) {
     vyprazdni();
-    if (!platform::synchronizuj(soubor_.fd())) chyba();
+    if (nadisk && !platform::synchronizuj(soubor_.fd())) chyba();
 }
 
 std::string Rozpracovany::prekazka() const {

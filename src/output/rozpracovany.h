@@ -28,9 +28,10 @@ public:
 
     void pis(const void* data, size_t bajtu);   // buffered, from the start
     void pis(const std::string& text) { pis(text.data(), text.size()); }
-    // Writes what is buffered and puts it on disk; the file stays open, so
-    // that no other file can take its place unnoticed.
-    void dokonci();
+    // Writes what is buffered and, unless told otherwise, puts it on disk;
+    // the file stays open, so that no other file can take its place
+    // unnoticed.
+    void dokonci(bool nadisk = true);
     // Why it cannot be put in place, or empty: its temporary name no longer
     // names it, or its final name is a link, a folder or a special file.
     std::string prekazka() const;

@@ -128,7 +128,8 @@ void pripravvystup(const std::string& vystup) {
     }
 }
 
-void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici) {
+void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici,
+              bool nadisk) {
     if (vystup == "-") {
         zapisdata(Cil{nullptr}, zdroj);
         const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
@@ -144,7 +145,7 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
     }
     Rozpracovany wav(vystup, platform::Docasny::wav);
     zapisdata(Cil{&wav}, zdroj);
-    wav.dokonci();   // on disk before it replaces the previous WAV
+    wav.dokonci(nadisk);   // on disk before it replaces the previous WAV
     const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
 
     // The WAV's rename makes the run a success: a signal must not fall

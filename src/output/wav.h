@@ -50,8 +50,10 @@ struct ZdrojWav {
 // interrupted run never leaves a half-written WAV and keeps the previous
 // one. With uspechjekonecny, an interruption after the rename ends the
 // process with status 0.
+// With nadisk false the WAV is not forced to disk before it is put in place
+// (scratch renders that nobody keeps).
 void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny,
-              const Souputnici& souputnici = nullptr);
+              const Souputnici& souputnici = nullptr, bool nadisk = true);
 
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
 // quotient first, truncated toward zero. No sum of an intact mix exceeds

@@ -115,6 +115,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     Nastaveni n;
     n.cesty = cesty_;
     n.uspechjekonecny = false;
+    n.nadisk = false;   // scratch files, served at once and never kept
     n.dozvukms = zadani.dozvukms;
     n.varovani = zadani.varovani;
     n.souhrn = true;
