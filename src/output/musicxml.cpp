@@ -241,7 +241,7 @@ struct Hlas {
     int64_t pocetnot = 0;
     int osnova = 0;                     // staff, from 0
     size_t dalsi = 0;                   // first element not yet written
-    int posledni_sila = -1;
+    int poslednisila = -1;
 };
 
 struct Cast {
@@ -540,7 +540,7 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         if (!e.pauza && x == e.zacatek) {
             // A dynamics mark where the voice's volume changes.
             const ZapsanyTon& t = z_.tony[e.noty.front()];
-            if (t.sila != v.posledni_sila) {
+            if (t.sila != v.poslednisila) {
                 const int rychlost = rychlostmidi(t.sila);
                 out_ += std::string("      <direction placement=\"below\">\n        <direction-type>\n"
                                     "          <dynamics>\n            <") +
@@ -548,7 +548,7 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
                         "        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
                         std::to_string(v.osnova + 1) + "</staff>\n        <sound dynamics=\"" +
                         cislo(rychlost * 100.0 / 90.0) + "\"/>\n      </direction>\n";
-                v.posledni_sila = t.sila;
+                v.poslednisila = t.sila;
             }
         }
         if (e.delka == 0) {
