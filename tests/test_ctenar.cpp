@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 #include "base/stav.h"
-#include <memory>
 #include "score/ctenar.h"
 #include "studio.h"
 

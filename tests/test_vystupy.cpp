@@ -224,8 +224,9 @@ TEST(SheetMusic, WritesTheScoreAsWritten) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string x = studio.obsah("kus.musicxml");
     for (const char* cekane : {
-             "<work-title>kus</work-title>", "<part-name>Organ</part-name>", "<beats>3</beats>",
-             "<beat-type>4</beat-type>", "<chord/>\n        <pitch>\n          <step>E</step>",
+             "<work-title>kus</work-title>", "<part-name>Organ</part-name>",
+             "<midi-program>17</midi-program>",   // the program of --midi, counted from 1
+             "<beats>3</beats>", "<beat-type>4</beat-type>", "<chord/>\n        <pitch>\n          <step>E</step>",
              "<step>F</step>\n          <alter>1</alter>", "<step>B</step>\n          <alter>-1</alter>",
              "<accidental>sharp</accidental>", "<actual-notes>3</actual-notes>", "<voice>2</voice>",
              "<type>half</type>\n        <dot/>", "<tie type=\"start\"/>", "<tied type=\"stop\"/>",

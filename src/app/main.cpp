@@ -86,16 +86,12 @@ constexpr double cekaninaprazdnou = 1.0;
     for (;;) {
         const double zacatek = platform::ted();
         const Vysledek r = spust(nastaveni);
-        if (nastaveni.kontrola) {
-            ohlas(r, true);
-        } else if (r.status == 0) {
-            ohlas(r, false);
+        ohlas(r, nastaveni.kontrola);
+        if (!nastaveni.kontrola && r.status == 0) {
             mamnoty = r.noty > 0;
             std::fprintf(stderr, "%s: %s, %lld note%s, rendered in %.2f s\n", c.vystup.c_str(),
                          popiscasu(static_cast<double>(r.vzorku) / zaklad).c_str(), static_cast<long long>(r.noty), r.noty == 1 ? "" : "s",
                          platform::ted() - zacatek);
-        } else {
-            ohlas(r, false);
         }
         std::fflush(stderr);
         for (;;) {

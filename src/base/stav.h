@@ -1,7 +1,7 @@
-// The engine state: every variable through which the reader's callers, the
-// commands, the note renderer and the WAV writer talk to each other. A run
-// holds one in its context (engine/kontext.h), so each run starts from a fresh
-// one and two runs never share it.
+// The engine state: every variable through which the commands, the note
+// renderer and the mix talk to each other (the WAV writer is handed the peak
+// and the length). A run holds one in its context (engine/kontext.h), so each
+// run starts from a fresh one and two runs never share it.
 #pragma once
 
 #include <cstdint>

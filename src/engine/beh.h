@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/stav.h"
-#include "engine/kontext.h"
+#include "engine/pozorovatel.h"
 
 namespace skladba {
 

@@ -141,8 +141,8 @@ void Notace::nota(const UlozenaNota& u) {
     // What the tempo does from here: a mark where "t" or "r" changed it, and
     // under a curve the tempo this note is played at.
     if (u.celatempa > 0) {
-        const double zaklad_tempa = ctvrtekzaminutu(u.celatempa);
-        double mistni = zaklad_tempa;
+        const double zakladtempa = ctvrtekzaminutu(u.celatempa);
+        double mistni = zakladtempa;
         if (u.nota.krok > 0 && u.hodnota > 0) {
             mistni = 4.0 * zaklad * 60 / (static_cast<double>(u.hodnota) * static_cast<double>(u.nota.krok));
         }
@@ -150,7 +150,7 @@ void Notace::nota(const UlozenaNota& u) {
         const bool zmena = celatempa_ < 0 || u.ritard != ritard_ || u.celatempa != celatempa_;
         if (zmena && u.ritard == 0.0) {
             t.zmenatempa = celatempa_ >= 0 && ritard_ != 0.0 ? T::atempo : T::metronom;
-            t.tempo = zaklad_tempa;
+            t.tempo = zakladtempa;
             t.metronom = cislometronomu(u.celatempa);
         } else if (zmena) {
             t.zmenatempa = u.ritard > 0 ? T::ritardando : T::accelerando;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "base/nota.h"
 
@@ -30,6 +31,18 @@ struct UlozenaNota {
     // (all its samples zero); known only where registers are loaded.
     bool ticho = false;
 };
+
+// A note or rest as it is placed, for tools that replay or analyse a score
+// (the benchmark's and the fuzz target's in-memory references); the
+// renderer never needs it.
+struct SledovanaNota {
+    int64_t start = 0;
+    int64_t segment = 0;
+    int sila = 0;
+    char reg = 0;
+    const int16_t* vzorky = nullptr;   // the segment's samples as the wavetable holds them now
+};
+using SledovaniNoty = std::function<void(const SledovanaNota&)>;
 
 class Pozorovatel {
 public:

@@ -53,7 +53,7 @@ void relativnioktava(Stav& s) {
 
 // Random start offset once polyphony has been used, so that voices written
 // over one another do not start with machine precision.
-int64_t startjitter(Stav& s) {
+int64_t posunstartu(Stav& s) {
     if (s.synchro < 1) return 0;
     const int r = nahodne(s);
     const int span = synchrotempo * 2 / s.synchro;
@@ -97,7 +97,7 @@ void uloz(Kontext& k, bool tecka) {
                        " (the register holds 0 to " + std::to_string(pocetsegmentu - 1) + ")");
     }
 
-    const int64_t j = startjitter(s);
+    const int64_t j = posunstartu(s);
     const int64_t start = (j < 0 ? -j : j) < s.momcas ? s.momcas + j : s.momcas;
     if (start + delkatonu > k.meze.skladba) chybaprilisdlouha(k.meze);
 

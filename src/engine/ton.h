@@ -14,7 +14,9 @@ namespace skladba {
 // Renders the note or rest named by znak ("a", "c".."h", or "p"): applies the
 // relative octave rule, works out the segment index, picks the start sample
 // (jittered once polyphony has been used), mixes the segment there at the
-// current volume, then moves the time cursor on by one note value.
+// current volume (with a release, once the next note, a register change or
+// the end shows how long it sounds), then moves the time cursor on by one
+// note value.
 void ulozton(Kontext& k, const Parametr& = {});
 // The dot ("."): a rest of the current value, which is double the note's
 // (the caller doubles it); it also lengthens the note or rest right before it.

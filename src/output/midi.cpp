@@ -55,19 +55,41 @@ void pisstopu(std::string& out, const std::string& stopa) {
     out += stopa;
 }
 
+// The time base of the file.
+struct CasMidi {
+    int32_t deleni = 0;     // ticks per quarter note
+    int32_t tempo = 0;      // microseconds per quarter note
+};
+
+// The time base for a piece: celatempa is the one whole-note length in
+// samples its notes were all placed at, or 0 when there was none.
+CasMidi casmidi(int64_t celatempa) {
+    const int64_t ctvrtka = celatempa / 4;   // samples; whole notes are made of four
+    if (ctvrtka > 0) {
+        const int64_t tempo = (2 * ctvrtka * mikrosekundzakrok + vzorkuzakrok) / (2 * vzorkuzakrok);
+        // The tempo must fit its three bytes; a quarter shorter than 960
+        // samples gets one tick a sample.
+        if (tempo >= 1 && tempo < (int64_t{1} << 24)) {
+            return {static_cast<int32_t>(std::min<int64_t>(deleninoty, ctvrtka)), static_cast<int32_t>(tempo)};
+        }
+    }
+    return {11025, 500000};
+}
+
+// The tick nearest to a sample.
+int64_t tikmidi(const CasMidi& cas, int64_t vzorek) {
+    // vzorek / zaklad seconds, at tempo / deleni microseconds a tick.
+    const int64_t citatel = vzorek * mikrosekundzakrok * cas.deleni;
+    const int64_t jmenovatel = vzorkuzakrok * cas.tempo;
+    return (2 * citatel + jmenovatel) / (2 * jmenovatel);
+}
+
 struct Udalost {
     int64_t tik;
     uint8_t zapnuti;   // 0: note off, 1: note on (offs first at the same tick)
     uint8_t klavesa;
     uint8_t rychlost;
 };
-
-// Channels in order of use, leaving out channel 10 (index 9), which
-// General MIDI keeps for percussion; after the fifteenth they repeat.
-int kanal(size_t stopa) {
-    const int k = static_cast<int>(stopa % 15);
-    return k < 9 ? k : k + 1;
-}
 
 std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasMidi& cas, bool mrizka) {
     std::vector<Udalost> udalosti;
@@ -133,29 +155,15 @@ std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasM
 
 }  // namespace
 
-CasMidi casmidi(int64_t celatempa) {
-    const int64_t ctvrtka = celatempa / 4;   // samples; whole notes are made of four
-    if (ctvrtka > 0) {
-        const int64_t tempo = (2 * ctvrtka * mikrosekundzakrok + vzorkuzakrok) / (2 * vzorkuzakrok);
-        // The tempo must fit its three bytes; a quarter shorter than 960
-        // samples gets one tick a sample.
-        if (tempo >= 1 && tempo < (int64_t{1} << 24)) {
-            return {static_cast<int32_t>(std::min<int64_t>(deleninoty, ctvrtka)), static_cast<int32_t>(tempo)};
-        }
-    }
-    return {11025, 500000};
-}
-
-int64_t tikmidi(const CasMidi& cas, int64_t vzorek) {
-    // vzorek / zaklad seconds, at tempo / deleni microseconds a tick.
-    const int64_t citatel = vzorek * mikrosekundzakrok * cas.deleni;
-    const int64_t jmenovatel = vzorkuzakrok * cas.tempo;
-    return (2 * citatel + jmenovatel) / (2 * jmenovatel);
-}
 
 int rychlostmidi(int sila) {
     const double r = std::round(127.0 * std::sqrt(std::clamp(sila, 0, 100) / 100.0));
     return std::clamp(static_cast<int>(r), 1, 127);
+}
+
+int kanalmidi(size_t n) {
+    const int k = static_cast<int>(n % 15);
+    return k < 9 ? k : k + 1;
 }
 
 int programmidi(char reg) {
@@ -207,7 +215,7 @@ std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const Po
     piskonec(tempo);
     pisstopu(out, tempo);
     for (size_t i = 0; i < rejstriky.size(); ++i) {
-        pisstopu(out, stopa(noty, rejstriky[i], kanal(i), cas, popis.mrizka));
+        pisstopu(out, stopa(noty, rejstriky[i], kanalmidi(i), cas, popis.mrizka));
     }
     return out;
 }

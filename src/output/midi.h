@@ -17,6 +17,7 @@
 // tempo and division and rounded to the nearest tick.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,16 +26,6 @@
 
 namespace skladba {
 
-struct CasMidi {
-    int32_t deleni = 0;     // ticks per quarter note
-    int32_t tempo = 0;      // microseconds per quarter note
-};
-
-// The time base for a piece: celatempa is the one whole-note length in
-// samples its notes were all placed at, or 0 when there was none.
-CasMidi casmidi(int64_t celatempa);
-// The tick nearest to a sample.
-int64_t tikmidi(const CasMidi& cas, int64_t vzorek);
 // Velocity 1 to 127 for a volume of 1 to 100 percent: 127 times the square
 // root of the factor, so that a synthesizer following the General MIDI
 // curve (40 log10 of velocity / 127 dB) plays the balance as skladba does.
@@ -43,6 +34,10 @@ int rychlostmidi(int sila);
 // The General MIDI program (0 to 127) nearest to a register of the build,
 // or -1 for a register of some other character.
 int programmidi(char reg);
+// The channel (0 to 15) of the n-th register's track, counted from 0:
+// channels in order, leaving out channel 10 (index 9), which General MIDI
+// keeps for percussion; after the fifteenth they repeat.
+int kanalmidi(size_t n);
 
 // What the file holds besides the notes, and how it places them.
 struct PopisMidi {

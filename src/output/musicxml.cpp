@@ -132,16 +132,23 @@ std::string cislo(double x) {
     return s;
 }
 
-int programnastroje(char reg) {   // General MIDI, from 1
+// The instrument a register's part is named after: R1 to R4 the synthesised
+// ones, R5 to R9 the General MIDI ones, and "Register X" for any other.
+std::string jmenonastroje(char reg) {
     switch (reg) {
-        case '1': return 20;   // church organ
-        case '2': return 74;   // flute
-        case '3': return 25;   // nylon guitar
-        case '6': return 20;
-        case '7': return 49;   // string ensemble
-        case '8': return 74;
-        case '9': return 25;
-        default: return 1;     // piano
+        case '1': return "Organ";
+        case '2': return "Flute";
+        case '3': return "Plucked string";
+        case '4': return "Piano";
+        case '5': return "Piano";
+        case '6': return "Church organ";
+        case '7': return "Strings";
+        case '8': return "Flute";
+        case '9': return "Guitar";
+        default: {
+            const std::string r = jmenorejstriku(reg);   // "R0", "R 0x1B"
+            return "Register " + r.substr(r[1] == ' ' ? 2 : 1);
+        }
     }
 }
 
@@ -234,7 +241,7 @@ struct Hlas {
     int64_t pocetnot = 0;
     int osnova = 0;                     // staff, from 0
     size_t dalsi = 0;                   // first element not yet written
-    int posledni_sila = -1;
+    int poslednisila = -1;
 };
 
 struct Cast {
@@ -279,8 +286,8 @@ private:
     void atributy(const Cast& cast);
     void hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpet);
     void mezera(const Hlas& hlas, size_t h, int64_t od, int64_t po, bool pauza);
-    void nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart, size_t poradi);
-    void tempo(size_t m, int64_t a, int64_t b);
+    void nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart);
+    void tempo(int64_t a, int64_t b);
 
     const Zapis& z_;
     std::string& out_;
@@ -412,14 +419,14 @@ void Pisar::hlavicka(const std::string& nazev, const std::string& software) {
     for (size_t c = 0; c < casti_.size(); ++c) {
         const std::string id = "P" + std::to_string(c + 1);
         const std::string jmeno = proxml(jmenonastroje(casti_[c].reg));
-        // Channels in order, leaving out 10, the percussion channel.
-        const int k = static_cast<int>(c % 15);
-        const int kanal = (k < 9 ? k : k + 1) + 1;
+        // The channel and program of the part's track in --midi (MusicXML counts both from 1).
+        const int kanal = kanalmidi(c) + 1;
+        const int program = std::max(programmidi(casti_[c].reg), 0) + 1;
         out_ += "    <score-part id=\"" + id + "\">\n      <part-name>" + jmeno + "</part-name>\n";
         out_ += "      <score-instrument id=\"" + id + "-I1\">\n        <instrument-name>" + jmeno +
                 "</instrument-name>\n      </score-instrument>\n";
         out_ += "      <midi-instrument id=\"" + id + "-I1\">\n        <midi-channel>" + std::to_string(kanal) +
-                "</midi-channel>\n        <midi-program>" + std::to_string(programnastroje(casti_[c].reg)) +
+                "</midi-channel>\n        <midi-program>" + std::to_string(program) +
                 "</midi-program>\n      </midi-instrument>\n    </score-part>\n";
     }
     out_ += "  </part-list>\n";
@@ -452,11 +459,10 @@ void Pisar::mezera(const Hlas& hlas, size_t h, int64_t od, int64_t po, bool pauz
     e.zacatek = od;
     e.delka = po - od;
     e.pauza = true;
-    for (const Kus& k : rozloz(po - od, z_.celanota, 0)) nota(hlas, h, e, k, false, false, 0);
+    for (const Kus& k : rozloz(po - od, z_.celanota, 0)) nota(hlas, h, e, k, false, false);
 }
 
-void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart,
-                 size_t poradi) {
+void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart) {
     const size_t pocet = e.pauza ? 1 : e.noty.size();
     for (size_t i = 0; i < pocet; ++i) {
         out_ += "      <note>\n";
@@ -503,7 +509,6 @@ void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool 
         }
         out_ += "      </note>\n";
     }
-    (void)poradi;
 }
 
 void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpet) {
@@ -535,7 +540,7 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         if (!e.pauza && x == e.zacatek) {
             // A dynamics mark where the voice's volume changes.
             const ZapsanyTon& t = z_.tony[e.noty.front()];
-            if (t.sila != v.posledni_sila) {
+            if (t.sila != v.poslednisila) {
                 const int rychlost = rychlostmidi(t.sila);
                 out_ += std::string("      <direction placement=\"below\">\n        <direction-type>\n"
                                     "          <dynamics>\n            <") +
@@ -543,11 +548,11 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
                         "        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
                         std::to_string(v.osnova + 1) + "</staff>\n        <sound dynamics=\"" +
                         cislo(rychlost * 100.0 / 90.0) + "\"/>\n      </direction>\n";
-                v.posledni_sila = t.sila;
+                v.poslednisila = t.sila;
             }
         }
         if (e.delka == 0) {
-            nota(v, h, e, Kus{7, 0, 1, 1, 0}, false, false, 0);
+            nota(v, h, e, Kus{7, 0, 1, 1, 0}, false, false);
             continue;
         }
         const int64_t y = std::min(e.konec(), b);
@@ -556,7 +561,7 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         for (size_t k = 0; k < kusy.size(); ++k) {
             const bool tiestop = !e.pauza && (k > 0 || x > e.zacatek);
             const bool tiestart = !e.pauza && (k + 1 < kusy.size() || y < e.konec());
-            nota(v, h, e, kusy[k], tiestop, tiestart, k);
+            nota(v, h, e, kusy[k], tiestop, tiestart);
         }
         pozice = y;
     }
@@ -566,8 +571,7 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
 // Tempo changes of the measure, in the first part: written after its
 // voices, each reached by stepping back from the end of the measure, the
 // latest first, so that no voice is moved.
-void Pisar::tempo(size_t m, int64_t a, int64_t b) {
-    (void)m;
+void Pisar::tempo(int64_t a, int64_t b) {
     size_t konec = dalsitempo_;
     while (konec < tempa_.size() && tempa_[konec].tik < b) ++konec;
     int64_t pozice = b;
@@ -621,7 +625,7 @@ void Pisar::takt(size_t c, size_t m) {
         hlas(cast, h, a, b, plni, !prvni);
         if (out_.size() != pred) prvni = false;
     }
-    if (c == 0) tempo(m, a, b);
+    if (c == 0) tempo(a, b);
     out_ += "    </measure>\n";
 }
 
@@ -681,24 +685,6 @@ bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::stri
         return false;
     }
     return true;
-}
-
-std::string jmenonastroje(char reg) {
-    switch (reg) {
-        case '1': return "Organ";
-        case '2': return "Flute";
-        case '3': return "Plucked string";
-        case '4': return "Piano";
-        case '5': return "Piano";
-        case '6': return "Church organ";
-        case '7': return "Strings";
-        case '8': return "Flute";
-        case '9': return "Guitar";
-        default: {
-            const std::string r = jmenorejstriku(reg);   // "R0", "R 0x1B"
-            return "Register " + r.substr(r[1] == ' ' ? 2 : 1);
-        }
-    }
 }
 
 }  // namespace skladba

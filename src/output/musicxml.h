@@ -69,8 +69,4 @@ struct MezeNotopisu {
 bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::string& software, std::string& out,
                    std::string& chyba, const MezeNotopisu& meze = MezeNotopisu{});
 
-// The instrument a register's part is named after: R1 to R4 the synthesised
-// ones, R5 to R9 the General MIDI ones, and "Register X" for any other.
-std::string jmenonastroje(char reg);
-
 }  // namespace skladba

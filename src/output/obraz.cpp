@@ -153,10 +153,9 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
         for (const Nota& n : noty) {
             const int64_t hodnota = std::max<int64_t>(n.krok, 0);
             if (n.reg != rejstriky[i] || hodnota >= n.zni) continue;
-            const int64_t konec = n.zni;
             const double x0 = x(n.start + hodnota);
-            cil.pis(formatuj("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), x(n.start + konec) - x0, radek,
-                      x(n.start + konec) - x0));
+            const double delka = x(n.start + n.zni) - x0;
+            cil.pis(formatuj("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), delka, radek, delka));
         }
         cil.pis("\"/>\n");
     }

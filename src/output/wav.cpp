@@ -133,14 +133,8 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
     if (vystup == "-") {
         zapisdata(Cil{nullptr}, zdroj);
         const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};
-        platform::zadrzpreruseni();
-        try {
-            for (Rozpracovany* r : dalsi) r->prejmenuj();
-        } catch (...) {
-            platform::pustpreruseni();
-            throw;
-        }
-        platform::pustpreruseni();
+        const platform::ZadrzenaPreruseni zadrzeno;
+        for (Rozpracovany* r : dalsi) r->prejmenuj();
         return;
     }
     Rozpracovany wav(vystup, platform::Docasny::wav);
@@ -152,21 +146,13 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
     // between it and the mark that says so. Everything that could stop a
     // rename is looked at first, so that the files change together or not
     // at all.
-    platform::zadrzpreruseni();
+    const platform::ZadrzenaPreruseni zadrzeno;
     std::string prekazka = wav.prekazka();
     for (Rozpracovany* r : dalsi) {
         if (prekazka.empty()) prekazka = r->prekazka();
     }
-    if (!prekazka.empty()) {
-        platform::pustpreruseni();
-        chybasouboru(prekazka);
-    }
-    try {
-        wav.prejmenuj();
-    } catch (...) {
-        platform::pustpreruseni();
-        throw;
-    }
+    if (!prekazka.empty()) chybasouboru(prekazka);
+    wav.prejmenuj();
     if (uspechjekonecny) platform::oznacuspech();
     // What fails now fails after the WAV is in place: the run says so.
     std::string chyba;
@@ -177,7 +163,6 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
             if (chyba.empty()) chyba = std::string(e.what()) + " (" + vystup + " was written)";
         }
     }
-    platform::pustpreruseni();
     if (!chyba.empty()) chybasouboru(chyba);
 }
 

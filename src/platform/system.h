@@ -191,6 +191,15 @@ void nastavpreruseni();
 // Holds those signals back while a run makes its result final.
 void zadrzpreruseni();
 void pustpreruseni();
+// The same for as long as it lives, however the block it guards is left
+// (not nested: its end lets every signal through).
+class ZadrzenaPreruseni {
+public:
+    ZadrzenaPreruseni() { zadrzpreruseni(); }
+    ~ZadrzenaPreruseni() { pustpreruseni(); }
+    ZadrzenaPreruseni(const ZadrzenaPreruseni&) = delete;
+    ZadrzenaPreruseni& operator=(const ZadrzenaPreruseni&) = delete;
+};
 // From now on an interruption ends the process with status 0: the result is
 // in place, and a signal that arrives now cannot make it a failure.
 void oznacuspech();

@@ -167,7 +167,7 @@ char dejznak(Partitura& p) {
 }
 
 void vratznak(Partitura& p) {
-    if (p.posledniznak() == konecsouboru) return;
+    if (p.posledniznak_ == konecsouboru) return;
     p.zpet();
 }
 

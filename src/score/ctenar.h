@@ -55,14 +55,6 @@ public:
     Znacka znacka() const { return {pozice(), eof_, posledniznak_}; }
     void vrat(const Znacka& z);
 
-    // The last byte handed out by dejznak or dejsurovyznak (the end marker
-    // after the end): what vratznak decides on.
-    char posledniznak() const { return posledniznak_; }
-    char podej(char c) {
-        posledniznak_ = c;
-        return c;
-    }
-
     // Line and column of a byte offset: lines counted by line feeds, columns
     // by non-zero bytes since the last line feed, both from 1.
     void umisteni(int64_t offset, int64_t& radek, int64_t& sloupec) const;
@@ -74,6 +66,16 @@ public:
 
 private:
     static constexpr int delkaokna = 1 << 16;
+
+    // The last byte handed out by dejznak or dejsurovyznak (the end marker
+    // after the end): what vratznak decides on. Only they touch it.
+    friend char dejznak(Partitura& p);
+    friend void vratznak(Partitura& p);
+    friend int dejsurovyznak(Partitura& p);
+    char podej(char c) {
+        posledniznak_ = c;
+        return c;
+    }
 
     void nactipamet();
 

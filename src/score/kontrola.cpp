@@ -46,6 +46,15 @@ public:
         return b;
     }
     void vrat() { p_.vrat(zpet_); }
+    // Takes the spaces and tabs that come next; the byte after them, not taken.
+    int zamezerami() {
+        int n = nahled();
+        while (jemezera(n)) {
+            dalsi();
+            n = nahled();
+        }
+        return n;
+    }
     // The argument of a command, read as the engine reads it.
     Parametr parametr(Argument a, int64_t& hloubka) { return ctiparametr(p_, a, hloubka); }
     // The text of bytes [od, po) as the reader sees it, at most nejvic bytes.
@@ -224,12 +233,8 @@ void Kontrola::krivkajakopauza(const Parametr& a, int64_t pozice) {
                           "so write " + pauza + ".");
         return;
     }
-    int n = in_.nahled();
     const Partitura::Znacka tady = in_.partitura().znacka();
-    while (jemezera(n)) {
-        in_.dalsi();
-        n = in_.nahled();
-    }
+    const int n = in_.zamezerami();
     in_.partitura().vrat(tady);
     if (n == '|') {
         varuj(pozice, "\"r" + cislo + "\" starts a tempo curve, " + cislo + " percent slower per whole note, not a rest: "
@@ -260,10 +265,7 @@ void Kontrola::prikazscislem(int b, int64_t pozice) {
     if (veslove) return;
     const std::string c = znak(b);
     if (jemezera(n)) {
-        while (jemezera(n)) {
-            in_.dalsi();
-            n = in_.nahled();
-        }
+        n = in_.zamezerami();
         if (jecislo(n) || n == '-') {
             // The number as written, for the message; it is left where it
             // is, for the reader takes it as a note value (or the "-" as a
@@ -314,10 +316,7 @@ void Kontrola::oktava(int64_t pozice) {
         return;
     }
     if (!jemezera(n)) return;
-    while (jemezera(n)) {
-        in_.dalsi();
-        n = in_.nahled();
-    }
+    n = in_.zamezerami();
     if (n >= 0 && oktavapro(static_cast<char>(n)) >= 0) {
         varuj(pozice, "a space between o and its octave: \"o " + znak(n) + "\" is read as nothing and then " +
                           (jecislo(n) ? "a note value" : "\"" + znak(n) + "\"") + "; write o" + znak(n));
@@ -369,12 +368,8 @@ void Kontrola::zpet(int64_t pozice) {
 // "> c" and "< a": in MML an octave up and down; here the sharp and the flat
 // of the next note, whatever stands between.
 void Kontrola::posuvka(int b, int64_t pozice) {
-    int n = in_.nahled();
-    if (!jemezera(n)) return;
-    while (jemezera(n)) {
-        in_.dalsi();
-        n = in_.nahled();
-    }
+    if (!jemezera(in_.nahled())) return;
+    const int n = in_.zamezerami();
     const std::string nota = jepismenonoty(n) ? znak(n) : b == '>' ? "c" : "a";
     const bool krizek = b == '>';
     varuj(pozice, "a space after " + znak(b) + ": here " + znak(b) + " is the " + (krizek ? "sharp" : "flat") +
@@ -450,7 +445,7 @@ void Kontrola::projdi() {
         predchozi_ = 0;
         if (jepismenonoty(b) || b == 'p') {
             if (b != 'p') notabyla_ = true;
-            if (povely_) povely_->push_back({pozice, pozice + 1});
+            parametr(b, pozice);
             pismeno(b, pozice, true);
             predchozi_ = b;
             continue;

@@ -40,20 +40,11 @@ bool RegisterOutput::commit(const std::vector<int16_t>& samples, std::string& er
         file_->dokonci();
         // Whatever could stop the rename is looked at with signals held, so
         // that an interruption finds the register either in place or not.
-        platform::zadrzpreruseni();
+        const platform::ZadrzenaPreruseni zadrzeno;
         const std::string prekazka = file_->prekazka();
-        if (!prekazka.empty()) {
-            platform::pustpreruseni();
-            chybasouboru(prekazka);
-        }
-        try {
-            file_->prejmenuj();
-        } catch (...) {
-            platform::pustpreruseni();
-            throw;
-        }
+        if (!prekazka.empty()) chybasouboru(prekazka);
+        file_->prejmenuj();
         platform::oznacuspech();
-        platform::pustpreruseni();
         return true;
     } catch (const ChybaSouboru& e) {
         error = e.what();
