@@ -20,19 +20,14 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'serve'))
 from harness import Server, start_chromium, close_chromium  # noqa: E402
+from harness import wait as harness_wait  # noqa: E402
 
 KEYS = """window.benchKeys = [];
 document.getElementById('score').addEventListener('keydown', () => benchKeys.push(performance.now()), true);"""
 
 
-def wait(driver, script, timeout=30):
-    end = time.time() + timeout
-    while time.time() < end:
-        value = driver.execute_script(script)
-        if value:
-            return value
-        time.sleep(0.01)
-    raise RuntimeError('timed out waiting for: ' + script)
+def wait(driver, script):
+    return harness_wait(driver, script, timeout=30, step=0.01)
 
 
 def spread(values):

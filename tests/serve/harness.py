@@ -8,6 +8,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 SKIP = 77   # CTest's skip status (SKIP_RETURN_CODE)
 
@@ -104,3 +105,14 @@ def start_chromium():
 def close_chromium(driver):
     driver.quit()
     shutil.rmtree(driver.profile, ignore_errors=True)
+
+
+def wait(driver, script, timeout=20, step=0.05):
+    """Runs script in the page until it returns something true, and returns that."""
+    end = time.time() + timeout
+    while time.time() < end:
+        value = driver.execute_script(script)
+        if value:
+            return value
+        time.sleep(step)
+    raise AssertionError('timed out waiting for: ' + script)

@@ -15,20 +15,10 @@ import tempfile
 import time
 import unittest
 
-from harness import Server, close_chromium, require_chromium, start_chromium
+from harness import Server, close_chromium, require_chromium, start_chromium, wait
 
 SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
 A = "document.getElementById('audio')"
-
-
-def wait(driver, script, timeout=20):
-    end = time.time() + timeout
-    while time.time() < end:
-        value = driver.execute_script(script)
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError('timed out waiting for: ' + script)
 
 
 def rendered(text):
