@@ -125,6 +125,23 @@ TEST(Check, WarnsOfSlipsThatWouldPassSilently) {
                                           "ends at 0:12.77: no note sounds longer than its 4-second recording");
 }
 
+// The text a warning quotes is the score's, whether it was saved as
+// Windows-1250 or as UTF-16LE (whose zero bytes the quote must not run past).
+TEST(Check, QuotesAUtf16ScoreAsItsAsciiTwin) {
+    Studio studio;
+    const std::string score = "c d -4c s-5- r2.t | 2a | r2 |\n";
+    std::string utf16;
+    for (char c : score) utf16 += std::string{c, '\0'};
+    studio.soubor("a.txt", score);
+    studio.soubor("u.txt", utf16);
+    const Beh a = test::skladba(studio.cesta(), {"--check", "a.txt"});
+    const Beh u = test::skladba(studio.cesta(), {"--check", "u.txt"});
+    EXPECT_NE(a.out.find("warning: -4c steps back 4 values"), std::string::npos) << a.out;
+    std::string ua = u.out;
+    for (size_t i; (i = ua.find("u.txt")) != std::string::npos;) ua[i] = 'a';
+    EXPECT_EQ(ua, a.out);
+}
+
 // No warning on a correct piece: three voices of 32 bars in 3/4 whose lines
 // end with a bar line only now and then (the examples are checked with
 // their renders).

@@ -132,5 +132,24 @@ TEST(OddInput, MixTrafficIsBounded) {
     EXPECT_EQ(akord.status, 0) << akord.zprava;
 }
 
+// Every note adds its four seconds wherever it lies, so stacked or very
+// short notes can ask for minutes of adding from a short score: bounded, in
+// a check as in a render; with a release a note costs what it sounds.
+TEST(OddInput, NoteWorkIsBounded) {
+    Studio studio;
+    Nastaveni n;
+    n.meze.vzorkunot = 100 * delkatonu;
+    const std::string akord = "1 " + [] { std::string a; for (int i = 0; i < 101; ++i) a += "c-"; return a; }();
+    studio.soubor("aktualni.txt", akord);
+    const Vysledek r = studio.spust(n);
+    EXPECT_NE(r.zprava.find("1:203: score too costly to mix"), std::string::npos) << r.zprava;
+    ocekavejCistyKonec(studio, r);
+    n.kontrola = true;
+    EXPECT_EQ(studio.spust(n).zprava, r.zprava);
+    n.kontrola = false;
+    n.dozvukms = 5;
+    EXPECT_EQ(studio.spust(n).status, 0);
+}
+
 }  // namespace
 }  // namespace skladba

@@ -95,6 +95,17 @@ TEST(ScoreFile, ErrorsNameTheScoreAndKeepThePreviousWav) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("it is the score itself"), std::string::npos) << r.err;
     EXPECT_EQ(studio.obsah("songs/kanon.txt"), "c\nd t0");
+    // A score read from standard input is the score all the same, and
+    // standard output open on the score is no place for the WAV.
+    studio.soubor("songs/kanon.wav.mix", "c\nd t0");
+    for (const char* presmerovani : {" - --midi songs/kanon.txt < songs/kanon.txt",
+                                     " songs/kanon.txt -o - 1<>songs/kanon.txt",
+                                     " - -o songs/kanon.wav < songs/kanon.wav.mix"}) {
+        r = vshellu(studio, SKLADBA_BINARY + std::string(presmerovani));
+        EXPECT_EQ(r.status, 1) << presmerovani;
+        EXPECT_NE(r.err.find("refusing to"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(studio.obsah("songs/kanon.txt") + studio.obsah("songs/kanon.wav.mix"), "c\nd t0c\nd t0");
     r = test::skladba(studio.cesta(), {"songs/kanon.txt", "-o", "no/such/folder.wav"});
     EXPECT_EQ(r.err, "skladba: cannot write no/such/folder.wav: there is no folder no/such\n");
     r = test::skladba(studio.cesta(), {"songs/missing.txt"});

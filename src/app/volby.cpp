@@ -155,6 +155,20 @@ bool totez(const std::string& a, const std::string& b) {
             platform::vyresenacesta(a) == platform::vyresenacesta(b));
 }
 
+// The file the score is read from: a regular file on standard input counts
+// as much as one named.
+platform::Totoznost souborpartitury(const Cesty& c) {
+    if (c.partitura != "-") return platform::totoznost(c.partitura.c_str());
+    return platform::jeobycejny(0) ? platform::totoznost(0) : platform::Totoznost{};
+}
+
+// Whether the run would write path (- for standard output) over its score.
+bool jepartitura(const std::string& cesta, const Cesty& c) {
+    if (cesta == "-") return platform::jeobycejny(1) && platform::tentyz(platform::totoznost(1), souborpartitury(c));
+    if (c.partitura != "-") return totez(cesta, c.partitura);
+    return platform::tentyz(platform::totoznost(cesta.c_str()), souborpartitury(c));
+}
+
 // ", NAME, by another path" when the other file was named differently, so
 // that a message shows both paths.
 std::string jinymjmenem(const std::string& jmeno, const std::string& jine) {
@@ -172,11 +186,14 @@ bool konci(const std::string& s, const std::string& pripona) {
 // folder that exists and can be written, and with no folder standing under
 // that temporary name.
 void overzapisovany(const std::string& cesta, const Cesty& c) {
-    if (cesta == "-") return;
-    if (totez(cesta, c.partitura)) {
-        chybasouboru("refusing to write " + cesta + ": it is the score itself" + jinymjmenem(cesta, c.partitura) +
-                     (cesta == c.vystup ? " (name another output with -o)" : ""));
+    if (jepartitura(cesta, c)) {
+        const std::string co = cesta == "-" ? "the WAV to standard output" : cesta;
+        const std::string rada = cesta == c.vystup ? "name another output with -o" : "";
+        chybasouboru("refusing to write " + co + ": it is the score itself" +
+                     (c.partitura == "-" ? " (read from standard input" + (rada.empty() ? "" : "; " + rada) + ")"
+                                         : jinymjmenem(cesta, c.partitura) + (rada.empty() ? "" : " (" + rada + ")")));
     }
+    if (cesta == "-") return;
     if (konci(cesta, ".part") || konci(cesta, ".mix") || jmenocesty(cesta) == "_.tmp") {
         chybasouboru("refusing to write " + cesta + ": names ending in .part or .mix, and _.tmp, are "
                      "skladba's own temporary files");
@@ -235,7 +252,7 @@ void overcesty(const Cesty& c) {
         if (!v.empty() && v != "-") docasne.push_back(v + ".part");
     }
     for (const std::string& d : docasne) {
-        if (totez(d, c.partitura)) {
+        if (jepartitura(d, c)) {
             chybasouboru("refusing to render " + c.jmenopartitury + ": the run would use its name, " + d +
                          ", for a temporary file; rename the score or choose another output");
         }

@@ -41,6 +41,7 @@ struct Stav {
     int nesouhlasy = 0;          // mix sums that did not read back as written
     int64_t pocetnot = 0;        // notes mixed so far (rests and dots not counted)
     uint64_t prenosmixu = 0;     // bytes moved between the mix cache and the mix file
+    uint64_t vzorkunot = 0;      // samples of notes mixed so far (also counted by a check)
 
     // With a release (--release), in samples: each note sounds for its own
     // value and the dots after it, then fades out over this many samples.
@@ -66,6 +67,14 @@ struct Meze {
     // can ask for terabytes, at about 13 GiB a second. This stops it within
     // some 20 seconds and leaves every piece the mix can hold well inside.
     uint64_t prenosmixu = uint64_t{1} << 38;
+    // Samples of notes a run may add into the mix: every note adds its four
+    // seconds (88,200 samples; with a release, what it sounds), wherever it
+    // lies, so a megabyte of stacked or very short notes asks for a minute or
+    // more of adding. This is some 780,000 notes of four seconds, as many as
+    // the longest piece the mix holds (6 h 45 min) at 30 notes a second, and
+    // some 20 seconds of adding; a megabyte of stacked notes is refused
+    // within that. The six-hour benchmark piece adds less than a quarter.
+    uint64_t vzorkunot = uint64_t{1} << 36;
 };
 
 // Integer from a score number: truncated toward zero and saturated to the

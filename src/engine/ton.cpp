@@ -72,12 +72,33 @@ bool jeticho(Rejstriky& r, int64_t k) {
     return r.vrchol(k) == 0;
 }
 
+// Charges the samples a note adds to the mix to the run's budget, in a
+// check as in a render, so that both refuse the same score. What adds
+// nothing at its volume (a rest, a silent segment) costs nothing, as in the
+// mix; a check without registers counts every note.
+void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
+    Rejstriky& r = k.rejstriky;
+    if (r.maslozku()) {
+        r.segment(segment);
+        if (int64_t{r.vrchol(segment)} * sila < 100) return;
+    } else if (segment == 0) {
+        return;
+    }
+    k.stav.vzorkunot += static_cast<uint64_t>(vzorku);
+    if (k.stav.vzorkunot > k.meze.vzorkunot) {
+        chybapartitury("score too costly to mix: its notes would add more than " + std::to_string(k.meze.vzorkunot) +
+                       " samples into the mix (some " + std::to_string(k.meze.vzorkunot / delkatonu) +
+                       " notes of four seconds)");
+    }
+}
+
 // A note whose length is known: how long it sounds follows, and with a
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
     const Zneni z = zneni(n.delka, k.stav.dozvuk);
     n.utlum = z.utlum;
     n.zni = z.zni;
+    if (k.stav.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
     if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(k.rejstriky, n.start, n.segment, n.sila, n.utlum, n.zni);
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
@@ -101,6 +122,7 @@ void uloz(Kontext& k, bool tecka) {
     const int64_t start = (j < 0 ? -j : j) < s.momcas ? s.momcas + j : s.momcas;
     if (start + delkatonu > k.meze.skladba) chybaprilisdlouha(k.meze);
 
+    if (s.dozvuk == 0) zauctujnotu(k, seg, s.sila, delkatonu);
     if (k.sledovaninoty) k.sledovaninoty({start, seg, s.sila, s.reg, k.rejstriky.segment(seg)});
     if (k.mixovat && s.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, s.sila);
 

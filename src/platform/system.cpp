@@ -318,6 +318,12 @@ Totoznost totoznost(int fd) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
+Totoznost totoznost(const char* path) {
+    struct stat st {};
+    if (::stat(path, &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 namespace {
 
 bool jmenuje(const char* path, const Totoznost& t) {

@@ -125,6 +125,12 @@ struct Totoznost {
     uint64_t zarizeni = 0, inode = 0;
 };
 Totoznost totoznost(int fd);
+// The file a path names, following links; zero when there is none.
+Totoznost totoznost(const char* path);
+// Whether both name one existing file.
+inline bool tentyz(const Totoznost& a, const Totoznost& b) {
+    return a.inode != 0 && a.zarizeni == b.zarizeni && a.inode == b.inode;
+}
 // Renames a temporary file of this program's into place, by name, only
 // while from still names the very file it wrote (not a link, not another
 // file put in its place), and checks afterwards that to names it.

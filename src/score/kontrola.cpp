@@ -62,9 +62,10 @@ public:
         const Partitura::Znacka z = p_.znacka();
         p_.vrat({od, false, 0});
         std::string t;
-        while (p_.pozice() < po && t.size() < nejvic) {
+        while (t.size() < nejvic) {
             const char c = dejznak(p_);
-            if (c == konecsouboru && p_.konec()) break;
+            // The zero bytes of UTF-16LE are skipped up to the byte after po.
+            if ((c == konecsouboru && p_.konec()) || p_.pozice() > po) break;
             t += c;
         }
         p_.vrat(z);
