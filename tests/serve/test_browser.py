@@ -68,7 +68,9 @@ class Editor(unittest.TestCase):
         wait(d, f'return {A}.currentTime > 1')
         src = d.execute_script(f'return {A}.src')
         self.type(' e')
-        wait(d, f"return {A}.src != '{src}' && !{A}.paused")
+        # The render of the whole edit, not one of a keystroke before it.
+        seconds = rendered(text + ' e')
+        wait(d, f"return {A}.src != '{src}' && Math.abs({A}.duration - {seconds}) < 0.001 && !{A}.paused")
         self.assertGreater(d.execute_script(f'return {A}.currentTime'), 1)
         x = d.execute_script("const svg = document.getElementById('roll').shadowRoot.querySelector('svg');"
                              "const a = document.getElementById('audio');"
@@ -88,7 +90,7 @@ class Editor(unittest.TestCase):
         self.type('c')
         wait(d, "return document.querySelectorAll('#problems li.error').length == 1 && document.getElementById('status').textContent == 'saved'")
         self.assertEqual(d.execute_script(f'return {A}.src'), src)
-        self.assertAlmostEqual(d.execute_script(f'return {A}.duration'), rendered(text + ' e'), delta=0.001)
+        self.assertAlmostEqual(d.execute_script(f'return {A}.duration'), seconds, delta=0.001)
 
     def test_change_on_disk_is_offered(self):
         d = self.driver
