@@ -185,7 +185,8 @@ void Beh::prikazovasmycka() {
         s.pozicepovelu = p.pozice() - 1;
         const Polozka& polozka = polozkapro(s.znak);
         if (polozka.prikaz) {
-            const Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            a.prikaz = s.znak;
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
             ohlasnesouhlasy();
