@@ -16,6 +16,7 @@ constexpr int kFrame = kSampleRate / 20;             // 50 ms
 constexpr int kEarliest = kSampleRate / 10;          // 0.1 s: past the attack
 constexpr int kLatest = kSampleRate * 39 / 10;       // 3.9 s: before the end fade
 constexpr int kLongestCrossfade = kSampleRate / 20;  // 50 ms
+constexpr int kLatestStart = kSampleRate / 2;       // 0.5 s
 constexpr double kSteadyDb = 1.0;
 
 double power(const int16_t* x, int n) {
@@ -39,34 +40,44 @@ double match(const int16_t* x, int a, int b, int w) {
 }  // namespace
 
 Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice) {
-    const double first = power(x, kSampleRate);
-    if (k <= 0 || first <= 0.0) return {};
+    if (k <= 0 || power(x, kSampleRate) <= 0.0) return {};
     const double period = kSampleRate / segmentFrequency(k);
-    // The frames within kSteadyDb of the first second's level.
     const int frames = kLatest / kFrame;
     const int firstFrame = kEarliest / kFrame;
-    std::vector<double> db(frames);
-    for (int f = 0; f < frames; ++f) db[f] = 10.0 * std::log10(std::max(power(x + f * kFrame, kFrame), 1e-9) / first);
-    int bestFrom = -1, bestLength = 0;
-    for (int f = firstFrame; f < frames;) {
-        if (std::fabs(db[f]) > kSteadyDb) {
-            ++f;
-            continue;
+    const int lastStart = kLatestStart / kFrame;
+    std::vector<double> p(frames);
+    for (int f = 0; f < frames; ++f) p[f] = power(x + f * kFrame, kFrame);
+    // A held note's first second is the segment up to the loop's end, then
+    // the loop again: the level the loop must keep depends on the loop.
+    // Of the loops of whole frames starting from 0.1 s to 0.5 s, the longest
+    // whose frames all lie within kSteadyDb of that first second; failing
+    // one, the one that comes nearest.
+    const int second = kSampleRate / kFrame;
+    int bestFrom = firstFrame, bestLength = 2;
+    double bestSpread = 1e9;
+    for (int f = firstFrame; f <= lastStart; ++f) {
+        double before = 0.0;
+        for (int g = 0; g < f; ++g) before += p[g];
+        double loop = 0.0, lo = 1e300, hi = 0.0;
+        for (int g = f; g < frames; ++g) {
+            loop += p[g];
+            lo = std::min(lo, p[g]);
+            hi = std::max(hi, p[g]);
+            const int length = g - f + 1;
+            if (length < 2) continue;
+            double firstSecond = before + loop;
+            if (g + 1 < second) firstSecond += loop * (second - g - 1) / length;
+            firstSecond /= std::max(second, g + 1);
+            const double spread =
+                std::max(std::fabs(10.0 * std::log10(std::max(lo, 1e-9) / firstSecond)),
+                         std::fabs(10.0 * std::log10(std::max(hi, 1e-9) / firstSecond)));
+            const bool steady = spread <= kSteadyDb;
+            if ((steady && (bestSpread > kSteadyDb || length > bestLength)) ||
+                (!steady && bestSpread > kSteadyDb && spread < bestSpread)) {
+                bestFrom = f, bestLength = length, bestSpread = spread;
+            }
+            if (spread > 3.0 * kSteadyDb) break;
         }
-        int g = f;
-        while (g < frames && std::fabs(db[g]) <= kSteadyDb) ++g;
-        if (g - f > bestLength) bestFrom = f, bestLength = g - f;
-        f = g;
-    }
-    if (bestLength < 3) {
-        // A sound that passes the level quickly: three frames around where
-        // it comes nearest.
-        int nearest = firstFrame;
-        for (int f = firstFrame; f < frames; ++f) {
-            if (std::fabs(db[f]) < std::fabs(db[nearest])) nearest = f;
-        }
-        bestFrom = std::clamp(nearest - 1, firstFrame, frames - 3);
-        bestLength = 3;
     }
     const int a = bestFrom * kFrame;
     int length = bestLength * kFrame;
@@ -83,12 +94,15 @@ Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice) {
         }
         length = static_cast<int>(std::round(best * period));
     } else {
-        // The end within a period either way where the seam matches best.
-        const int reach = static_cast<int>(std::ceil(period)) + 1;
+        // A whole number of periods of the segment's pitch, a few either
+        // way, whichever makes the seam match best: the loop then repeats
+        // at the pitch the segment was tuned to.
         const int w = std::max(crossfade, static_cast<int>(2 * period));
+        const int periods = std::max(1, static_cast<int>(std::lround(length / period)));
         int bestLength2 = length;
         double bestMatch = -2.0;
-        for (int l = length - reach; l <= length + reach; ++l) {
+        for (int n = std::max(1, periods - 3); n <= periods + 3; ++n) {
+            const int l = static_cast<int>(std::lround(n * period));
             if (l <= 2 * crossfade || a + l > kLatest || a - w < 0) continue;
             const double m = match(x, a, a + l, w);
             if (m > bestMatch) bestMatch = m, bestLength2 = l;

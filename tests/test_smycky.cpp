@@ -1,0 +1,157 @@
+// Sustain loops through the real program with the registers this build
+// makes: a note held past its segment under --release keeps its level and
+// pitch and joins its loop without a click; the shipped registers are even
+// across the keyboard; a loop file made for another register is refused.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "proces.h"
+#include "registers/level.h"
+#include "registers/pitch.h"
+#include "synth/smycka.h"
+#include "wavdata.h"
+
+namespace skladba::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRegisters = SKLADBA_REGISTERS;
+
+std::vector<int16_t> segmentOf(const std::string& registerFile, int k) {
+    const std::string bytes = precti(registerFile);
+    std::vector<int16_t> s(delkatonu);
+    for (int i = 0; i < delkatonu; ++i) s[i] = static_cast<int16_t>(le(bytes, (static_cast<size_t>(k) * delkatonu + i) * 2, 2));
+    return s;
+}
+
+double rms(const int16_t* x, int n) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += static_cast<double>(x[i]) * x[i];
+    return std::sqrt(sum / n);
+}
+
+int largestStep(const int16_t* x, int n) {
+    int top = 0;
+    for (int i = 0; i + 1 < n; ++i) top = std::max(top, std::abs(x[i + 1] - x[i]));
+    return top;
+}
+
+// A folder with the build's header template and registers: a score there
+// plays as it would in build/work.
+struct Folder {
+    std::string dir;
+    Folder() {
+        char name[] = "/tmp/skladba-smycky-XXXXXX";
+        dir = mkdtemp(name);
+    }
+    ~Folder() { fs::remove_all(dir); }
+};
+
+// What a held note is checked against, register by register: `t30 Rn 1a`
+// (a whole note of 8 s, segment 33) with --release 100.
+void expectHeldNote(const std::string& registers, char reg) {
+    Folder f;
+    zapis(f.dir + "/kus.txt", std::string("t30 R") + reg + " 1a");
+    const Beh b = skladba(f.dir, {"--registers", registers, "--release", "100", "kus.txt"});
+    ASSERT_EQ(b.status, 0) << b.err;
+    const std::vector<int16_t> y = vzorkywav(precti(f.dir + "/kus.wav"));
+    // It sounds its 8 s, then fades over 100 ms.
+    ASSERT_EQ(y.size(), size_t{8 * zaklad + zaklad / 10});
+    EXPECT_GT(rms(&y[8 * zaklad - 2205], 2205), 0.0);
+
+    const double first = rms(y.data(), zaklad);
+    for (int at = zaklad / 2; at + zaklad / 20 <= zaklad * 78 / 10; at += zaklad / 20) {
+        const double db = 20.0 * std::log10(rms(&y[at], zaklad / 20) / first);
+        ASSERT_LT(std::fabs(db), 2.0) << "R" << reg << ": the 50 ms frame at " << at / double(zaklad) << " s is "
+                                      << db << " dB from the first second";
+    }
+    // The pitch stays right through the loop.
+    const std::vector<double> late(y.begin() + 7 * zaklad, y.begin() + 7 * zaklad + zaklad / 2);
+    EXPECT_NEAR(registers::refinePitch(late.data(), zaklad / 2, zaklad, 440.0) / 440.0, 1.0, 0.005) << "R" << reg;
+
+    // At the seams the note steps no further than its segment does in its
+    // own four seconds (the mix's own samples, made from the segment and
+    // its loop as the program makes them).
+    const std::string nes = registers + "/rejstr" + reg + ".nes";
+    Smycky loops;
+    std::string why;
+    ASSERT_TRUE(prectismycky(precti(cestasmycek(nes)), loops, why)) << why;
+    const Smycka& s = loops.smycka[33];
+    ASSERT_TRUE(s.je()) << "R" << reg << " has no loop for segment 33";
+    const std::vector<int16_t> seg = segmentOf(nes, 33);
+    const int within = largestStep(seg.data(), delkatonu);
+    std::vector<int16_t> note(8 * zaklad);
+    vzorkysmycky(seg.data(), s, 0, static_cast<int>(note.size()), 8 * zaklad, 8 * zaklad + 1, note.data());
+    for (int64_t seam = s.po; seam + 2 < static_cast<int64_t>(note.size()); seam += s.po - s.od) {
+        const int64_t from = seam - s.prolnuti - 1;
+        EXPECT_LE(largestStep(&note[from], static_cast<int>(seam + 2 - from)), within) << "R" << reg << " seam at " << seam;
+    }
+}
+
+class HeldNote : public ::testing::TestWithParam<char> {};
+
+TEST_P(HeldNote, KeepsItsLevelPitchAndSeamsForEightSeconds) {
+    if (!fs::exists(kRegisters + "/rejstr" + GetParam() + ".smycky")) GTEST_SKIP() << "this build has no R" << GetParam();
+    expectHeldNote(kRegisters, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Registers, HeldNote, ::testing::Values('2', '5', '6', '7', '8', '9'),
+                         [](const auto& info) { return std::string("R") + info.param; });
+
+// C3 to C6 (segments 12, 24, 36, 48) of every register made from a
+// SoundFont, by the first second's K-weighted loudness.
+TEST(EvenRegisters, EveryOctaveFromC3ToC6WithinThreeDecibels) {
+    int checked = 0;
+    for (char reg = '5'; reg <= '9'; ++reg) {
+        const std::string nes = kRegisters + "/rejstr" + reg + ".nes";
+        if (!fs::exists(nes)) continue;
+        ++checked;
+        double lo = 1e9, hi = -1e9;
+        std::string line = std::string("R") + reg + ":";
+        for (int k : {12, 24, 36, 48}) {
+            const std::vector<int16_t> seg = segmentOf(nes, k);
+            const double l = registers::firstSecondLoudness(seg.data());
+            char cell[64];
+            std::snprintf(cell, sizeof cell, " %.1f LUFS (%.1f dBFS RMS)", l,
+                          20.0 * std::log10(rms(seg.data(), zaklad) / 32768.0));
+            line += cell;
+            lo = std::min(lo, l);
+            hi = std::max(hi, l);
+        }
+        std::printf("%s\n", line.c_str());
+        EXPECT_LE(hi - lo, 3.0) << line;
+    }
+    if (checked == 0) GTEST_SKIP() << "this build has no SoundFont registers";
+}
+
+// A register changed after its loops were made: with --release the run
+// stops naming both files; without it the loops are not used and it plays.
+TEST(LoopFile, MadeForAnotherRegisterIsRefused) {
+    Folder f;
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", f.dir + "/wavhlavicka.nes");
+    fs::copy_file(kRegisters + "/rejstr2.smycky", f.dir + "/rejstr2.smycky");
+    std::string bytes = precti(kRegisters + "/rejstr2.nes");
+    bytes[delkatonu * 2 * 33 + 1000] ^= 1;
+    zapis(f.dir + "/rejstr2.nes", bytes);
+    zapis(f.dir + "/kus.txt", "R2 1a");
+    const Beh b = skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"});
+    EXPECT_NE(b.status, 0);
+    EXPECT_NE(b.err.find("the loop file ./rejstr2.smycky does not belong to ./rejstr2.nes"), std::string::npos)
+        << b.err;
+    EXPECT_EQ(skladba(f.dir, {"--registers", ".", "kus.txt"}).status, 0);
+    // Without the loop file the register plays, a held note cut at four seconds.
+    fs::remove(f.dir + "/rejstr2.smycky");
+    zapis(f.dir + "/kus.txt", "t30 R2 1a");
+    EXPECT_EQ(skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"}).status, 0);
+    EXPECT_EQ(vzorkywav(precti(f.dir + "/kus.wav")).size(), size_t{delkatonu});
+}
+
+}  // namespace
+}  // namespace skladba::test
