@@ -153,5 +153,84 @@ TEST(LoopFile, MadeForAnotherRegisterIsRefused) {
     EXPECT_EQ(vzorkywav(precti(f.dir + "/kus.wav")).size(), size_t{delkatonu});
 }
 
+// A held note recorded at 44.1 kHz, a4 with two harmonics and a slow
+// tremolo, as 16-bit WAV; with smplod < smplpo, a smpl chunk loops those
+// samples of it.
+void writeRecording(const std::string& path, uint32_t smplod = 0, uint32_t smplpo = 0) {
+    constexpr int rate = 44100;
+    constexpr int frames = rate * 5;
+    std::string data;
+    for (int n = 0; n < frames; ++n) {
+        const double t = static_cast<double>(n) / rate;
+        double v = 0.0;
+        for (int h = 1; h <= 3; ++h) v += std::sin(2.0 * 3.14159265358979 * h * 440.0 * t) / h;
+        v *= 0.3 * std::min(1.0, t / 0.02) * (1.0 + 0.02 * std::sin(2.0 * 3.14159265358979 * 5.0 * t));
+        const auto w = static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767.0)));
+        data += static_cast<char>(w & 0xFF);
+        data += static_cast<char>(w >> 8);
+    }
+    const auto u32 = [](uint32_t v) {
+        std::string b(4, '\0');
+        for (int i = 0; i < 4; ++i) b[i] = static_cast<char>(v >> (8 * i));
+        return b;
+    };
+    std::string chunks = "fmt " + u32(16) + std::string("\x01\x00\x01\x00", 4) + u32(rate) + u32(rate * 2) +
+                         std::string("\x02\x00\x10\x00", 4) + "data" + u32(static_cast<uint32_t>(data.size())) + data;
+    if (smplpo > smplod) {
+        std::string smpl = u32(0) + u32(0) + u32(1000000000u / rate) + u32(69) + u32(0) + u32(0) + u32(0) + u32(1) +
+                           u32(0) + u32(0) + u32(0) + u32(smplod) + u32(smplpo) + u32(0) + u32(0);
+        chunks += "smpl" + u32(static_cast<uint32_t>(smpl.size())) + smpl;
+    }
+    zapis(path, "RIFF" + u32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks);
+}
+
+// Makes register 1 of dir from the recording with the tool's extra options.
+void makeFromRecording(const std::string& dir, const std::vector<std::string>& options) {
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", dir + "/wavhlavicka.nes", fs::copy_options::overwrite_existing);
+    Prikaz tool;
+    tool.program = SKLADBA_REGISTERS_BINARY;
+    tool.slozka = dir;
+    tool.argumenty = {"sample"};
+    tool.argumenty.insert(tool.argumenty.end(), options.begin(), options.end());
+    tool.argumenty.insert(tool.argumenty.end(), {"a4.wav", "a4", "rejstr1.nes"});
+    const Beh run = spust(tool);
+    ASSERT_EQ(run.status, 0) << run.err;
+}
+
+Smycka loopOf(const std::string& dir, int k) {
+    Smycky loops;
+    std::string why;
+    EXPECT_TRUE(prectismycky(precti(dir + "/rejstr1.smycky"), loops, why)) << why;
+    return loops.smycka[k];
+}
+
 }  // namespace
+
+// A register made from a recording: its loops are found in the sustain, or
+// given by hand (--loop, in seconds of the recording), or taken from the
+// WAV's own smpl loop; a loop given is moved to each segment's speed.
+TEST(RecordedRegister, HoldsItsNoteThroughALoopFoundOrGiven) {
+#ifndef SKLADBA_HAVE_SAMPLES
+    GTEST_SKIP() << "built without libsndfile or libsoxr";
+#endif
+    Folder f;
+    writeRecording(f.dir + "/a4.wav");
+    makeFromRecording(f.dir, {});
+    expectHeldNote(f.dir, '1');
+
+    makeFromRecording(f.dir, {"--loop", "1.0-1.5"});
+    Smycka s = loopOf(f.dir, 33);
+    EXPECT_NEAR(s.od, zaklad, 100);
+    EXPECT_EQ(s.po - s.od, zaklad / 2);
+    s = loopOf(f.dir, 21);   // an octave down: half the speed, twice as long
+    EXPECT_NEAR(s.od, 2 * zaklad, 200);
+    EXPECT_NEAR(s.po - s.od, zaklad, 1);
+
+    writeRecording(f.dir + "/a4.wav", 44100 * 3 / 2, 44100 * 5 / 2);
+    makeFromRecording(f.dir, {});
+    s = loopOf(f.dir, 33);
+    EXPECT_NEAR(s.od, zaklad * 3 / 2, 100);
+    EXPECT_NEAR(s.po - s.od, zaklad, 1);
+}
+
 }  // namespace skladba::test
