@@ -206,6 +206,35 @@ Smycka loopOf(const std::string& dir, int k) {
 
 }  // namespace
 
+// The warning about a note longer than its sound follows what the register
+// really sounds: a register whose notes end at 3.1 s warns for a note of
+// 3.81 s; a looped register under --release does not warn at all.
+TEST(LongNoteWarning, FollowsWhatTheRegisterSounds) {
+    Folder f;
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", f.dir + "/wavhlavicka.nes");
+    std::string bytes(static_cast<size_t>(bajturejstriku), '\0');
+    for (int k = 1; k < pocetsegmentu; ++k) {
+        for (int i = 0; i < zaklad * 31 / 10; ++i) {
+            const auto v = static_cast<uint16_t>(static_cast<int16_t>(8000.0 * std::sin(0.1 * i)));
+            bytes[(static_cast<size_t>(k) * delkatonu + i) * 2] = static_cast<char>(v & 0xFF);
+            bytes[(static_cast<size_t>(k) * delkatonu + i) * 2 + 1] = static_cast<char>(v >> 8);
+        }
+    }
+    zapis(f.dir + "/rejstr1.nes", bytes);
+    zapis(f.dir + "/kus.txt", "t63 1a");
+    Beh b = skladba(f.dir, {"--registers", ".", "--check", "kus.txt"});
+    EXPECT_NE(b.out.find("this note lasts 3.81 s by its value, but R1 sounds o1 a for only 3.1"), std::string::npos)
+        << b.out;
+
+    if (!fs::exists(kRegisters + "/rejstr8.smycky")) GTEST_SKIP() << "this build has no R8";
+    zapis(f.dir + "/kus.txt", "t30 R8 1a");
+    b = skladba(f.dir, {"--registers", kRegisters, "--check", "kus.txt"});
+    EXPECT_NE(b.out.find("its recording holds 4 s: it falls silent after 4 s"), std::string::npos) << b.out;
+    b = skladba(f.dir, {"--registers", kRegisters, "--release", "100", "--check", "kus.txt"});
+    EXPECT_EQ(b.out.find("falls silent"), std::string::npos) << b.out;
+    EXPECT_NE(b.out.find("0:08.1"), std::string::npos) << b.out;
+}
+
 // A register made from a recording: its loops are found in the sustain, or
 // given by hand (--loop, in seconds of the recording), or taken from the
 // WAV's own smpl loop; a loop given is moved to each segment's speed.
