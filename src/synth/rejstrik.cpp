@@ -185,11 +185,15 @@ int64_t Rejstriky::koneczvuku(int64_t k) {
         energie[ramcu] = e;
         if (e > nejvic) nejvic = e;
     }
-    s.konec = 0;
-    // 35 dB below the loudest stretch: 10^-3.5 in energy.
+    s.konec = delkatonu;
+    // The end: the last stretch no more than 35 dB below the loudest
+    // (10^-3.5 in energy). It counts only where the sound was cut off, still
+    // within 20 dB of its loudest half a second before: a note that dies
+    // away on its own (a pluck, a click) is not cut short by its register.
     for (int r = ramcu - 1; r >= 0 && nejvic > 0.0; --r) {
         if (energie[r] >= nejvic * 3.1622776601683795e-4) {
-            s.konec = std::min<int64_t>(int64_t{r + 1} * ramec, delkatonu);
+            const int predtim = r - 10;
+            if (r + 1 < ramcu && predtim >= 0 && energie[predtim] >= nejvic * 1e-2) s.konec = int64_t{r + 1} * ramec;
             break;
         }
     }

@@ -55,8 +55,11 @@ public:
     // a loop file checks that it belongs to its register: a ChybaSouboru
     // naming both files when it does not.
     const Smycka* smycka(int64_t k);
-    // Where segment k's sound really ends, in samples: the end of its last
-    // 50 ms stretch no more than 35 dB below its loudest (0 for silence).
+    // Where segment k's sound is cut off, in samples: the end of its last
+    // 50 ms stretch no more than 35 dB below its loudest, when half a second
+    // before that it still sounded within 20 dB of its loudest (a key
+    // released early). delkatonu for a sound that lasts its segment or dies
+    // away on its own.
     int64_t koneczvuku(int64_t k);
 
 private:
