@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
+#include "registers/register_file.h"
 #include "registers/timbres.h"
 
 namespace skladba::registers {
@@ -133,23 +133,10 @@ bool writeLoopFile(const std::string& registerPath, const std::vector<int16_t>& 
         const int16_t* x = &samples[static_cast<std::size_t>(k) * kSegmentLength];
         loops.smycka[k] = k < static_cast<int>(given.size()) && given[k].je() ? given[k] : findLoop(x, k, choice);
     }
-    const std::string path = cestasmycek(registerPath);
-    const std::string part = path + ".part";
-    {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        out << zapissmycky(loops);
-        out.close();
-        if (!out) {
-            error = "cannot write " + path + ": " + std::strerror(errno);
-            std::remove(part.c_str());
-            return false;
-        }
-    }
-    if (std::rename(part.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(part.c_str());
-        return false;
-    }
+    // Through the register's own kind of output file: whole or not at all,
+    // never through a link, removed if the tool is interrupted.
+    RegisterOutput output;
+    if (!output.open(cestasmycek(registerPath), error) || !output.commitBytes(zapissmycky(loops), error)) return false;
     return true;
 }
 
