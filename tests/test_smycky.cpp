@@ -206,6 +206,40 @@ Smycka loopOf(const std::string& dir, int k) {
 
 }  // namespace
 
+// Notes whose value and fade fit in their segment play byte for byte as
+// without loops; only the note that outlasts its segment changes.
+TEST(LoopFile, LeavesNotesThatFitTheirSegmentAlone) {
+    Folder f;
+    for (const char* name : {"wavhlavicka.nes", "rejstr2.nes", "rejstr2.smycky"}) {
+        fs::copy_file(kRegisters + "/" + name, f.dir + "/" + name);
+    }
+    const auto render = [&](const std::string& score) {
+        zapis(f.dir + "/kus.txt", score);
+        const Beh b = skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"});
+        EXPECT_EQ(b.status, 0) << b.err;
+        return precti(f.dir + "/kus.wav");
+    };
+    // The loud first note sets the peak, and so the WAV's scale, in both;
+    // the dotted whole e lasts 6 s by its value.
+    const std::string fits = "t60 R2 4a s50 2c 1e.";
+    const std::string looped = render(fits);
+    fs::rename(f.dir + "/rejstr2.smycky", f.dir + "/stranou");
+    const std::string plain = render(fits);
+    // Both end with the dot's rest and its fade; only the looped e sounds to 9 s.
+    const std::vector<int16_t> l = vzorkywav(looped), p = vzorkywav(plain);
+    ASSERT_EQ(l.size(), size_t{9 * zaklad + zaklad / 10});
+    ASSERT_EQ(p.size(), l.size());
+    EXPECT_GT(rms(&l[8 * zaklad], zaklad / 2), 100.0);
+    EXPECT_EQ(rms(&p[8 * zaklad], zaklad / 2), 0.0);
+    // Up to where the long note passes its loop's start, nothing differs.
+    Smycky loops;
+    std::string why;
+    ASSERT_TRUE(prectismycky(precti(f.dir + "/stranou"), loops, why)) << why;
+    const size_t e = 3 * zaklad;   // o2 e, segment 40, starts after 4a 2c at t60
+    const size_t od = e + static_cast<size_t>(loops.smycka[40].od);
+    EXPECT_EQ(looped.substr(0, 44 + 2 * od).substr(44), plain.substr(0, 44 + 2 * od).substr(44));
+}
+
 // The warning about a note longer than its sound follows what the register
 // really sounds: a register whose notes end at 3.1 s warns for a note of
 // 3.81 s; a looped register under --release does not warn at all.
