@@ -39,6 +39,7 @@ constexpr size_t nejvicvarovani = 100;
 // overview and to the sheet music when there are.
 class Sber : public Pozorovatel {
 public:
+    Pozorovatel* dalsi = nullptr;
     Prehled* prehled = nullptr;
     Notace* notace = nullptr;
     bool sbirat = false;
@@ -50,8 +51,10 @@ public:
 
     void prikaz(int64_t pozice, int64_t po) override {
         if (sledovaniprikazu) sledovaniprikazu(pozice, po);
+        if (dalsi) dalsi->prikaz(pozice, po);
     }
     void nota(const UlozenaNota& u) override {
+        if (dalsi) dalsi->nota(u);
         if (prehled) prehled->nota(u);
         if (notace) notace->nota(u);
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
@@ -61,17 +64,21 @@ public:
         }
     }
     void hotova(const Nota& n) override {
+        if (dalsi) dalsi->hotova(n);
         if (prehled) prehled->hotova(n);
         if (sbirat && n.segment > 0) noty.push_back(n);
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
+        if (dalsi) dalsi->zpet(hodnot, hodnota, kurzor, pozice);
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
         if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
     }
     void tempo(int64_t pozice, bool krivka) override {
+        if (dalsi) dalsi->tempo(pozice, krivka);
         if (prehled) prehled->tempo(pozice, krivka);
     }
     void takt(int64_t pozice) override {
+        if (dalsi) dalsi->takt(pozice);
         if (prehled) prehled->takt(pozice);
     }
 };
@@ -94,6 +101,7 @@ private:
     std::string umistenachyba(const ChybaPartitury& e, Hlaseni& misto);
     void moznapostup();
     void smazpostup();
+    std::string bajtypartitury(int64_t od, int64_t po);
 
     const Nastaveni& n_;
     std::unique_ptr<Kontext> kontext_;   // large: the mix cache and the wavetable
@@ -106,6 +114,9 @@ private:
     std::unique_ptr<Notace> notace_;   // the sheet music, when asked for
     Sber sber_;
     std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
+    // Where the first comment stands in the score, [od, po): the title of a
+    // compressed output.
+    int64_t komentarod_ = -1, komentarpo_ = -1;
     // The progress line of a long render: shown from half a second on, at
     // most ten times a second, on standard error when it is a terminal.
     bool postup_ = false;
@@ -188,6 +199,7 @@ void Beh::prikazovasmycka() {
             const Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
+            if (s.znak == '(' && komentarod_ < 0) komentarod_ = s.pozicepovelu, komentarpo_ = a.po;
             ohlasnesouhlasy();
         }
         if (postup_ && (++kroky & 255) == 0) moznapostup();
@@ -208,10 +220,28 @@ std::string nazevskladby(const std::string& jmeno) {
 
 }  // namespace
 
+// The bytes of the score from od to po as they stand, zero bytes included.
+std::string Beh::bajtypartitury(int64_t od, int64_t po) {
+    Partitura& p = k_.isoubor;
+    p.vrat(Partitura::Znacka{od, false, 0});
+    std::string b;
+    for (int64_t i = od; i < po && i - od < 4096; ++i) {
+        const int c = p.cti();
+        if (c < 0) break;
+        b += static_cast<char>(c);
+    }
+    return b;
+}
+
 void Beh::dokonceni() {
     k_.mix.dopismix();
     ohlasnesouhlasy();
     const int64_t mixbajtu = k_.mix.delkamixu();
+    Kodovani kodovani = n_.kodovani;
+    kodovani.partitura = n_.cesty.jmenopartitury;
+    if (kodovani.format != Format::wav && kodovani.nazev.empty() && komentarod_ >= 0) {
+        kodovani.komentar = bajtypartitury(komentarod_, komentarpo_);
+    }
     k_.isoubor.zavri();
     smazpostup();
     const Cesty& c = n_.cesty;
@@ -250,7 +280,7 @@ void Beh::dokonceni() {
             return hotove;
         };
     }
-    zapiswav(ZdrojWav{k_.mix, mixbajtu, k_.stav.maximum, hlavicka_, obalka_.get()}, c.vystup, n_.uspechjekonecny,
+    zapiswav(ZdrojWav{k_.mix, mixbajtu, k_.stav.maximum, hlavicka_, obalka_.get(), &kodovani}, c.vystup, n_.uspechjekonecny,
              souputnici, n_.nadisk);
     k_.mix.smazmix();
 }
@@ -340,7 +370,8 @@ Vysledek Beh::spust() {
     sber_.notace = notace_.get();
     sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty() || n_.seznamnot);
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
-    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
+    sber_.dalsi = n_.pozorovatel;
+    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu || sber_.dalsi) k_.pozorovatel = &sber_;
     if (!n_.cesty.obraz.empty()) obalka_ = std::make_unique<Obalka>();
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.

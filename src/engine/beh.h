@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/kodovani.h"
 #include "base/stav.h"
 #include "engine/pozorovatel.h"
 
@@ -57,6 +58,11 @@ struct Nastaveni {
     // argument ends: for the test that holds the engine and the check of a
     // score to one reading of the language.
     std::function<void(int64_t pozice, int64_t po)> sledovaniprikazu;
+    // What the sound is written as (-o piece.flac, --quality, --title).
+    Kodovani kodovani;
+    // Another observer that sees every command, note, step back and bar line
+    // the run's own sees (the player's bar lines); null: none.
+    Pozorovatel* pozorovatel = nullptr;
     // A render also gives the check's summary (Vysledek::souhrn).
     bool souhrn = false;
     // Keep every sounding note, with its place in the score

@@ -428,6 +428,22 @@ void cekejnaklavesu() {
     }
 }
 
+void surovyterminal() {
+    if (terminalzmenen || ::tcgetattr(STDIN_FILENO, &ulozenyterminal) != 0) return;
+    termios t = ulozenyterminal;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    terminalzmenen = 1;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+}
+
+void obnovterminal() {
+    if (!terminalzmenen) return;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
+    terminalzmenen = 0;
+}
+
 namespace {
 
 constexpr int pocetdocasnych = static_cast<int>(Docasny::rejstrik) + 1;

@@ -168,6 +168,10 @@ bool vystupjeterminal();
 bool chybjeterminal();
 // Blocks for one key press without echo (only meaningful on a terminal).
 void cekejnaklavesu();
+// Keys one by one without echo, reads never waiting (the player's keys),
+// until obnovterminal; an interruption puts the terminal back too.
+void surovyterminal();
+void obnovterminal();
 
 // Seconds since some fixed moment, for measuring how long things take.
 double ted();
