@@ -196,7 +196,8 @@ void Beh::prikazovasmycka() {
         s.pozicepovelu = p.pozice() - 1;
         const Polozka& polozka = polozkapro(s.znak);
         if (polozka.prikaz) {
-            const Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            a.prikaz = s.znak;
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
             if (s.znak == '(' && komentarod_ < 0) komentarod_ = s.pozicepovelu, komentarpo_ = a.po;
@@ -251,7 +252,7 @@ void Beh::dokonceni() {
         souputnici = [&] {
             std::vector<Rozpracovany*> hotove;
             if (!c.midi.empty()) {
-                midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
+                midi = std::make_unique<Rozpracovany>(c.midi);
                 PopisMidi popis;
                 popis.nazev = c.jmenopartitury;
                 popis.metrum = prehled_->cary.metrum();
@@ -261,7 +262,7 @@ void Beh::dokonceni() {
                 hotove.push_back(midi.get());
             }
             if (!c.obraz.empty()) {
-                obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
+                obraz = std::make_unique<Rozpracovany>(c.obraz);
                 kresliobraz(*obraz, sber_.noty, *obalka_, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
                 obraz->dokonci(n_.nadisk);
                 hotove.push_back(obraz.get());
@@ -272,7 +273,7 @@ void Beh::dokonceni() {
                 if (!bajtymusicxml(notace_->zapis(), nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
                     chybasouboru("cannot write " + c.musicxml + ": " + proc);
                 }
-                notopis = std::make_unique<Rozpracovany>(c.musicxml, platform::Docasny::notopis);
+                notopis = std::make_unique<Rozpracovany>(c.musicxml);
                 notopis->pis(bajty);
                 notopis->dokonci(n_.nadisk);
                 hotove.push_back(notopis.get());

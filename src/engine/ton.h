@@ -11,16 +11,17 @@
 
 namespace skladba {
 
-// Renders the note or rest named by znak ("a", "c".."h", or "p"): applies the
+// Renders the note or rest its command character names ("a", "c".."h", or
+// "p"): applies the
 // relative octave rule, works out the segment index, picks the start sample
 // (jittered once polyphony has been used), mixes the segment there at the
 // current volume (with a release, once the next note, a register change or
 // the end shows how long it sounds), then moves the time cursor on by one
 // note value.
-void ulozton(Kontext& k, const Parametr& = {});
-// The dot ("."): a rest of the current value, which is double the note's
-// (the caller doubles it); it also lengthens the note or rest right before it.
-void uloztecku(Kontext& k);
+void ulozton(Kontext& k, const Parametr& a);
+// The dot ("."): a rest of half the current value; it also lengthens the
+// note or rest right before it.
+void prikaztecka(Kontext& k, const Parametr& a);
 // Completes the note or rest that waits for the dots after it, if any:
 // called where it can no longer be lengthened (a register change, the end
 // of the score).

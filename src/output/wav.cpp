@@ -172,7 +172,7 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
         for (Rozpracovany* r : dalsi) r->prejmenuj();
         return;
     }
-    Rozpracovany wav(vystup, platform::Docasny::wav);
+    Rozpracovany wav(vystup);
     zapisdata(Cil{&wav}, zdroj);
     wav.dokonci(nadisk);   // on disk before it replaces the previous WAV
     const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};

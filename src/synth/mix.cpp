@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "base/chyba.h"
 #include "base/stav.h"
@@ -33,7 +34,7 @@ void Mix::otevri(const std::string& cesta) {
     platform::zadrzpreruseni();
     platform::Soubor f = platform::otevrizamceny(cesta.c_str());
     const int err = errno;
-    if (f.otevren()) platform::oznacdocasny(platform::Docasny::mix, cesta);
+    if (f.otevren()) znacka_ = platform::oznacdocasny(cesta);
     platform::pustpreruseni();
     errno = err;
     if (!f.otevren()) {
@@ -244,7 +245,7 @@ void Mix::smazmix() {
     // a file of the same name that another run has made since.
     platform::zadrzpreruseni();
     platform::smazsvuj(mixcesta_.c_str(), mixtotoznost_);
-    platform::odznacdocasny(platform::Docasny::mix);
+    platform::odznacdocasny(std::exchange(znacka_, -1));
     platform::pustpreruseni();
     osoubor_.zavri();
 }

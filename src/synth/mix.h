@@ -138,6 +138,7 @@ private:
     uint64_t hodiny_ = 0;   // counts block uses, for the least recently used
     platform::Soubor osoubor_;
     std::string mixcesta_;
+    int znacka_ = -1;   // its slot among the files removed on interruption
     platform::Totoznost mixtotoznost_;   // the mix file as opened, removed by name only while it is still that
     std::vector<Nesouhlas> nesouhlasy_;
 };

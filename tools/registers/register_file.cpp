@@ -15,7 +15,7 @@ bool RegisterOutput::open(const std::string& path, std::string& error) {
     try {
         if (path.empty() || path.back() == '/') chybasouboru("cannot write " + path + ": not a file name");
         pripravvystup(path);
-        file_ = std::make_unique<Rozpracovany>(path, platform::Docasny::rejstrik);
+        file_ = std::make_unique<Rozpracovany>(path);
         return true;
     } catch (const ChybaSouboru& e) {
         error = e.what();
