@@ -198,9 +198,12 @@ int hraj(const Volby& volby, Nastaveni n) {
     platform::Prehravac p;
     std::string chyba;
     if (!p.otevri(zaklad, jmeno, chyba)) {
+        std::string flac = n.cesty.partitura == "-" ? "piece" : n.cesty.partitura;
+        const size_t tecka = flac.rfind('.');
+        if (tecka != std::string::npos && tecka > flac.rfind('/') + 1) flac.erase(tecka);
         std::fprintf(stderr, "skladba: cannot play %s: no sound server answered (%s); skladba play needs PulseAudio "
-                             "or PipeWire running for this user. Write a file instead: skladba %s -o %s\n",
-                     jmeno.c_str(), chyba.c_str(), n.cesty.partitura.c_str(), "piece.flac");
+                             "or PipeWire running for this user. Write a file instead: skladba %s -o %s.flac\n",
+                     jmeno.c_str(), chyba.c_str(), n.cesty.partitura.c_str(), flac.c_str());
         return 1;
     }
     Zvuk z;
@@ -240,10 +243,17 @@ int hraj(const Volby& volby, Nastaveni n) {
     double zmenaod = -1, kontrola = 0;
     bool dohrano = false;
 
+    // The server's latency, asked at most once a status line and only once
+    // the stream has a buffer's worth: asked of a stream just started or
+    // flushed, the server holds its first writes back for a second.
+    int64_t zpozdenius = -1;
+    auto zmerzpozdeni = [&] {
+        zpozdenius = zapsano - odseku >= 2 * zaklad * platform::zpozdenims / 1000 ? p.zpozdeni() : -1;
+    };
     // What is heard now: what was written less what the server still holds.
     auto slysim = [&] {
         if (pauza) return pozicepauzy;
-        const int64_t us = p.zpozdeni();
+        const int64_t us = zpozdenius;
         const int64_t s = zapsano - (us < 0 ? 0 : us * zaklad / 1000000);
         return std::min(delka(), std::max(odseku, s));
     };
@@ -251,6 +261,7 @@ int hraj(const Volby& volby, Nastaveni n) {
         kam = std::max<int64_t>(0, std::min(kam, delka()));
         p.zahod();
         zapsano = odseku = pozicepauzy = kam;
+        zpozdenius = -1;
         dohrano = false;
     };
     auto radek = [&](bool hned) {
@@ -258,8 +269,11 @@ int hraj(const Volby& volby, Nastaveni n) {
         const double t = platform::ted();
         if (!hned && t - posledniradek < 0.1) return;
         posledniradek = t;
+        zmerzpozdeni();
         const int64_t kde = slysim();
         std::string r = " " + cas(kde) + " / " + cas(delka());
+        const int64_t us = zpozdenius;
+        if (us >= 0 && !pauza) r += "  latency " + std::to_string((us + 500) / 1000) + " ms";
         const std::string takt = taktadoba(z, kde);
         if (!takt.empty()) r += "  " + takt;
         r += pauza ? "  paused" : "";
@@ -278,6 +292,7 @@ int hraj(const Volby& volby, Nastaveni n) {
         if (terminal) {
             bool konec = false;
             for (platform::Klavesa k; (k = platform::ctiklavesu(0)) != platform::Klavesa::zadna;) {
+                zmerzpozdeni();
                 const int64_t kde = slysim();
                 switch (k) {
                     case platform::Klavesa::konec: konec = true; break;
