@@ -44,6 +44,8 @@ bool rozeberod(const std::string& t, Odkud& o) {
     return true;
 }
 
+#ifdef SKLADBA_HAVE_PULSE
+
 namespace {
 
 // What a render gives the player: its samples, and where each bar starts
@@ -132,8 +134,6 @@ std::string taktadoba(const Zvuk& z, int64_t vzorek) {
     return "bar " + std::to_string(i + 1) + " beat " + std::to_string(doba);
 }
 
-#ifdef SKLADBA_HAVE_PULSE
-
 // A render of the watched score running beside the playing.
 class Prerender {
 public:
@@ -174,9 +174,9 @@ private:
     std::string chyba_;
 };
 
-#endif
-
 }  // namespace
+
+#endif
 
 int hraj(const Volby& volby, Nastaveni n) {
     Odkud odkud;
