@@ -183,10 +183,17 @@ int program(int argc, char** argv) {
     // skladba play renders into a folder of its own, which it removes.
     struct Slozka {
         std::string cesta;
-        ~Slozka() { platform::odstranslozku(cesta); }
+        int slot = -1;
+        ~Slozka() {
+            platform::odznacdocasny(slot);
+            platform::odstranslozku(cesta);
+        }
     } hrani;
     if (volby.hrat) {
+        platform::zadrzpreruseni();
         hrani.cesta = platform::novaslozka("skladba-play");
+        if (!hrani.cesta.empty()) hrani.slot = platform::oznacdocasny(hrani.cesta);
+        platform::pustpreruseni();
         if (hrani.cesta.empty()) {
             std::fprintf(stderr, "skladba: cannot make a scratch folder for playing: %s\n", popischyby(errno).c_str());
             return stavchyba;

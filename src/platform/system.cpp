@@ -459,6 +459,10 @@ void smazdocasneaskonci(int sig) {
     for (int i = 0; i < pocetdocasnych; ++i) {
         if (docasnyslot[i].load() == 2) ::unlink(docasnacesta[i]);
     }
+    // A marked folder (the player's scratch folder) once the files in it are gone.
+    for (int i = 0; i < pocetdocasnych; ++i) {
+        if (docasnyslot[i].load() == 2) ::rmdir(docasnacesta[i]);
+    }
     ::_exit(uspech ? 0 : 128 + sig);
 }
 

@@ -195,6 +195,7 @@ Otisk otisk(const char* path);
 // all of them are taken (the file is then simply not removed on an
 // interruption); unmarking -1 does nothing.
 constexpr int pocetdocasnych = 64;
+// A marked empty folder is removed too, after the files.
 int oznacdocasny(const std::string& path);
 void odznacdocasny(int slot);
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
