@@ -66,8 +66,11 @@ public:
         if (!sf_) chyba(std::string(jmenoformatu(k.format)) + " at " + std::to_string(info.samplerate) +
                         " Hz cannot be written: " + sf_strerror(nullptr));
         if (ztratovy(k.format)) {
-            // 0.0 is libsndfile's best and 1.0 its smallest.
+            // 0.0 is libsndfile's best and 1.0 its smallest. Its Opus scale
+            // runs from 256 kbit/s down, far more than a mono piece needs:
+            // there the qualities are 16 to 128 kbit/s.
             double uroven = 1.0 - k.kvalita / 10.0;
+            if (k.format == Format::opus) uroven = (256.0 - (16.0 + 11.2 * k.kvalita)) / 250.0;
             sf_command(sf_, SFC_SET_COMPRESSION_LEVEL, &uroven, sizeof uroven);
             if (k.format == Format::mp3) {
                 int rezim = SF_BITRATE_MODE_VARIABLE;
