@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,10 +29,15 @@ using test::Studio;
 const char* const pulseaudio = "/usr/bin/pulseaudio";
 const char* const parec = "/usr/bin/parec";
 
-// Whole notes of clicks, eight bars of 4/4 at 120: 16 seconds.
+// Eight bars of 4/4 at 120, each of other notes: 16 seconds, and 4 more
+// for the last notes to ring.
 std::string kus() {
+    const std::string pismena = "cdefgah";
     std::string s = "R2 t120 4 ";
-    for (int takt = 0; takt < 8; ++takt) s += "c e g e | ";
+    for (int takt = 0; takt < 8; ++takt) {
+        for (int doba : {0, 2, 4, 2}) s += std::string(1, pismena[(takt + doba) % 7]) + " ";
+        s += "| ";
+    }
     return s;
 }
 
@@ -68,10 +74,11 @@ protected:
         if (::access((slozka_->cesta() + "/pulse/native").c_str(), F_OK) != 0) {
             GTEST_SKIP() << "the test's own pulseaudio did not start";
         }
-        // A register that never falls silent, so that the first sample heard
-        // is where playing started.
+        // A register that never falls silent and never repeats itself, so
+        // that the first sample heard is where playing started and every
+        // stretch of the recording has one place in the render.
         s.soubor("rejstriky/rejstr2.nes", test::registr(69, [](int k, int i) {
-            return static_cast<int16_t>(1000 + k + (i * 7) % 500);
+            return static_cast<int16_t>(1000 + k + (static_cast<uint32_t>(i) * 2654435761u >> 20) % 2000);
         }));
         s.soubor("kus.txt", kus());
         ASSERT_EQ(test::skladba(s.cesta(), {"kus.txt"}).status, 0);
@@ -126,16 +133,40 @@ protected:
         r = test::spust(hrat(dalsi));
         return zaznam.vzorky();
     }
-    // Where the recorded sound starts in the render, all of it being the
-    // render from there to the end: -1 when there is no such place. The
-    // render never holds a zero sample (its register never falls silent),
-    // so the silence before and after, and any gap where the server ran
-    // dry, are left out of the recording first.
+    // Where the recorded sound starts in the render, the recording being
+    // the render from there to its end: -1 when it is not. The render never
+    // holds a zero sample, so the silence before and after, and any gap
+    // where the server ran dry, are left out of the recording first. On a
+    // loaded machine the recorder may drop a block of the monitor: the
+    // recording then goes on further in the render, and at most 2% of it
+    // may be missing so.
     int64_t vrenderu(std::vector<int16_t> zaznam) const {
         zaznam.erase(std::remove(zaznam.begin(), zaznam.end(), int16_t{0}), zaznam.end());
-        if (zaznam.empty() || zaznam.size() > wav.size()) return -1;
-        const size_t od = wav.size() - zaznam.size();
-        return std::equal(zaznam.begin(), zaznam.end(), wav.begin() + od) ? static_cast<int64_t>(od) : -1;
+        constexpr size_t okno = 32;
+        auto najdi = [&](size_t i, size_t od) -> size_t {   // rec[i, i + okno) in the render from od
+            if (i + okno > zaznam.size()) return SIZE_MAX;
+            const auto it = std::search(wav.begin() + static_cast<std::ptrdiff_t>(std::min(od, wav.size())), wav.end(),
+                                        zaznam.begin() + static_cast<std::ptrdiff_t>(i),
+                                        zaznam.begin() + static_cast<std::ptrdiff_t>(i + okno));
+            return it == wav.end() ? SIZE_MAX : static_cast<size_t>(it - wav.begin());
+        };
+        for (size_t zacatek = najdi(0, 0); zacatek != SIZE_MAX; zacatek = najdi(0, zacatek + 1)) {
+            size_t i = 0, j = zacatek, chybi = 0;
+            while (i < zaznam.size()) {
+                if (j < wav.size() && zaznam[i] == wav[j]) {
+                    ++i, ++j;
+                    continue;
+                }
+                const size_t dal = najdi(i, j);
+                if (dal == SIZE_MAX) break;
+                chybi += dal - j;
+                j = dal;
+            }
+            if (i == zaznam.size() && j == wav.size() && chybi * 50 <= wav.size() - zacatek) {
+                return static_cast<int64_t>(zacatek);
+            }
+        }
+        return -1;
     }
 
     static Studio* slozka_;
