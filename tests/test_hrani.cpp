@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <regex>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -259,11 +259,15 @@ public:
     }
     // The position and latency of the last status line, seconds (-1: none).
     static bool rozeber(const std::string& radek, double& pozice, int& zpozdeni) {
-        static const std::regex r(R"( (\d+):(\d\d)\.(\d) / \d+:\d\d\.\d  latency (\d+) ms)");
-        std::smatch m;
-        if (!std::regex_search(radek, m, r)) return false;
-        pozice = std::stoi(m[1]) * 60 + std::stoi(m[2]) + std::stoi(m[3]) / 10.0;
-        zpozdeni = std::stoi(m[4]);
+        // " M:SS.D / M:SS.D  latency N ms ..."
+        int minut = 0, sekund = 0, desetin = 0, m2 = 0, s2 = 0, d2 = 0;
+        const size_t zacatek = radek.find_first_not_of(' ');
+        if (zacatek == std::string::npos ||
+            std::sscanf(radek.c_str() + zacatek, "%d:%d.%d / %d:%d.%d  latency %d ms", &minut, &sekund, &desetin, &m2,
+                        &s2, &d2, &zpozdeni) != 7) {
+            return false;
+        }
+        pozice = minut * 60 + sekund + desetin / 10.0;
         return true;
     }
 
