@@ -11,7 +11,7 @@
 
 #include "base/stav.h"
 #include "platform/system.h"
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "midi.h"
 #include "notopis.h"
 #include "output/musicxml.h"
@@ -123,7 +123,7 @@ TEST(Midi, KeptWhenTheWavCannotBePutInPlace) {
     };
     Nastaveni n;
     n.cesty.midi = "kus.mid";
-    const Vysledek r = spust(n);
+    const Vysledek r = vyrob(n);
     platform::obnovvolani();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(studio.obsah("kus.mid"), "previous");

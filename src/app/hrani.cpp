@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "base/format.h"
 #include "base/vzorky.h"
 #include "engine/pozorovatel.h"
+#include "output/vyroba.h"
 #include "platform/klavesy.h"
 #include "platform/system.h"
 #ifdef SKLADBA_HAVE_PULSE
@@ -77,34 +79,47 @@ private:
     bool cekajici_ = false;
 };
 
-// One render into memory, through a scratch WAV in the player's own folder:
-// the samples and the bar lines, or false with the run's message.
+// A whole file, empty when it cannot be read.
+std::string celysoubor(const std::string& cesta) {
+    platform::Soubor f = platform::otevriprocteni(cesta.c_str());
+    const int64_t bajtu = f.otevren() ? platform::velikost(f.fd()) : -1;
+    if (bajtu <= 0) return "";
+    std::string b(static_cast<size_t>(bajtu), '\0');
+    return platform::ctivse(f.fd(), &b[0], b.size(), 0) == bajtu ? b : "";
+}
+
+// One render into memory: the samples and the bar lines, or false with the
+// run's message. With --midi, --piano-roll or --musicxml the files are
+// written as a render writes them, the WAV to the player's scratch folder
+// and read back from there.
 bool vykresli(const Nastaveni& n, Zvuk& z, std::string& chyba, std::vector<std::string>* varovani) {
     Nastaveni m = n;
     Takty t;
     m.pozorovatel = &t;
-    const Vysledek r = spust(m);
-    if (varovani) *varovani = r.varovani;
-    if (r.status != 0) {
-        chyba = r.zprava;
+    const bool soubory = !m.cesty.midi.empty() || !m.cesty.obraz.empty() || !m.cesty.musicxml.empty();
+    Vyrobek v;
+    if (soubory) {
+        v.vysledek = vyrob(m);
+    } else {
+        v = vyrobvpameti(m);
+    }
+    if (varovani) *varovani = v.vysledek.varovani;
+    if (v.vysledek.status != 0) {
+        chyba = v.vysledek.zprava;
         return false;
     }
-    platform::Soubor f = platform::otevriprocteni(m.cesty.vystup.c_str());
-    const int64_t bajtu = f.otevren() ? platform::velikost(f.fd()) : -1;
-    if (bajtu < static_cast<int64_t>(delkahlavicky)) {
+    if (soubory) {
+        v.wav = celysoubor(m.cesty.vystup);
+        std::remove(m.cesty.vystup.c_str());
+    }
+    if (v.wav.size() < delkahlavicky) {
         chyba = "cannot read back the render: " + popischyby(errno);
         return false;
     }
     z = Zvuk{};
-    z.vzorky.resize(static_cast<size_t>(bajtu - delkahlavicky) / 2);
-    const size_t data = z.vzorky.size() * 2;
-    if (platform::ctivse(f.fd(), z.vzorky.data(), data, delkahlavicky) != static_cast<ssize_t>(data)) {
-        chyba = "cannot read back the render: " + popischyby(errno);
-        return false;
-    }
+    z.vzorky.resize((v.wav.size() - delkahlavicky) / 2);
+    std::memcpy(z.vzorky.data(), v.wav.data() + delkahlavicky, z.vzorky.size() * 2);
     zlittleendian(z.vzorky.data(), z.vzorky.size());
-    f.zavri();
-    std::remove(m.cesty.vystup.c_str());
     std::sort(t.taktu.begin(), t.taktu.end());
     // Bar lines of other voices land on the same sample, or within a
     // millisecond where a tempo curve rounds differently.

@@ -11,9 +11,9 @@
 #include "base/format.h"
 #include "base/nota.h"
 #include "app/hrani.h"
-#include "engine/beh.h"
 #include "output/formaty.h"
 #include "platform/klavesy.h"
+#include "output/vyroba.h"
 #include "platform/system.h"
 
 #ifndef SKLADBA_VERSION
@@ -88,7 +88,7 @@ constexpr double cekaninaprazdnou = 1.0;
     bool mamnoty = false;   // the WAV in place holds notes
     for (;;) {
         const double zacatek = platform::ted();
-        const Vysledek r = spust(nastaveni);
+        const Vysledek r = vyrob(nastaveni);
         ohlas(r, nastaveni.kontrola);
         if (!nastaveni.kontrola && r.status == 0) {
             mamnoty = r.noty > 0;
@@ -231,7 +231,7 @@ int program(int argc, char** argv) {
     if (volby.hrat) return hraj(volby, nastaveni);
     if (volby.hlidat) hlidej(nastaveni);
 
-    const Vysledek r = spust(nastaveni);
+    const Vysledek r = vyrob(nastaveni);
     ohlas(r, nastaveni.kontrola);
     return r.status;
 }
