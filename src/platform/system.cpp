@@ -168,12 +168,80 @@ Soubor otevrizamceny(const char* path) {
 
 Soubor vytvornovy(const char* path) {
     for (int attempt = 0; attempt < pokusyojmeno; ++attempt) {
-        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
         if (f.otevren() || errno != EEXIST) return f;
         if (!uvolnijmeno(path)) return Soubor();
     }
     errno = EBUSY;
     return Soubor();
+}
+
+namespace {
+
+// The umask can only be read by setting it: read once, and kept.
+std::atomic<int> pravamasky{-1};
+
+}  // namespace
+
+unsigned pravanovych() {
+    int prava = pravamasky.load();
+    if (prava < 0) {
+        const mode_t maska = ::umask(077);
+        ::umask(maska);
+        prava = static_cast<int>(0666u & ~static_cast<unsigned>(maska));
+        int nic = -1;
+        if (!pravamasky.compare_exchange_strong(nic, prava)) prava = nic;
+    }
+    return static_cast<unsigned>(prava);
+}
+
+void jensvoje() {
+    ::umask(077);
+    pravamasky = 0600;
+}
+
+bool nastavprava(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0; }
+
+Precteny ctisoubor(const char* path, size_t limit) {
+    Precteny r;
+    Soubor f(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!f.otevren()) {
+        r.stav = errno == ENOENT ? Cteni::chybi : errno == ELOOP ? Cteni::jiny : Cteni::chyba;
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(f.fd(), &st) != 0) return r;
+    r.zarizeni = static_cast<uint64_t>(st.st_dev);
+    r.inode = static_cast<uint64_t>(st.st_ino);
+    if (!S_ISREG(st.st_mode)) {
+        r.stav = Cteni::jiny;
+        return r;
+    }
+    if (static_cast<uint64_t>(st.st_size) > limit) {
+        r.stav = Cteni::velky;
+        return r;
+    }
+    // It may grow while it is read: never more than limit + 1 bytes.
+    r.bajty.resize(limit + 1);
+    const ssize_t n = ctivse(f.fd(), r.bajty.data(), r.bajty.size(), 0);
+    if (n < 0) {
+        r.bajty.clear();
+        return r;
+    }
+    r.bajty.resize(static_cast<size_t>(n));
+    if (r.bajty.size() > limit) {
+        r.bajty.clear();
+        r.stav = Cteni::velky;
+        return r;
+    }
+    r.bajty.shrink_to_fit();
+    r.stav = Cteni::obsah;
+    return r;
+}
+
+bool nahodne(void* buf, size_t count) {
+    Soubor f(::open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    return f.otevren() && ctiproud(f.fd(), buf, count) == static_cast<ssize_t>(count);
 }
 
 bool jeslozka(const char* path) {
@@ -388,10 +456,10 @@ bool Otisk::operator==(const Otisk& o) const {
            zmeneno == o.zmeneno && zmenenostav == o.zmenenostav;
 }
 
-Otisk otisk(const char* path) {
+Otisk otisk(const char* path, bool nasledovat) {
     Otisk o;
     struct stat st {};
-    if (::stat(path, &st) != 0) return o;
+    if ((nasledovat ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return o;
     o.existuje = true;
     o.zarizeni = st.st_dev;
     o.inode = st.st_ino;

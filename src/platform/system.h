@@ -75,8 +75,30 @@ Soubor vytvorprozapis(const char* path);
 // A new file for writing under a temporary name of this program's own:
 // whatever stands under the name (a file of an interrupted run, a link, a
 // pipe) is removed as a name first, and the file is created exclusively, so
-// no write ever goes through a link or into a special file.
+// no write ever goes through a link or into a special file. It is created
+// readable by its owner only, so that no one else can open it while it is
+// written; nastavprava gives it its final mode once it is complete.
 Soubor vytvornovy(const char* path);
+// The mode a new file gets from the umask (0666 without its bits).
+unsigned pravanovych();
+// From now on every file this process makes is its owner's only (umask 077).
+void jensvoje();
+// Gives the open file fd the permission bits mode; false with errno set.
+bool nastavprava(int fd, unsigned mode);
+
+// A whole regular file of at most limit bytes, opened without following a
+// link at the end of the path and without blocking (a named pipe or a device
+// is never waited for nor read).
+enum class Cteni { obsah, chybi, jiny, velky, chyba };   // chyba: errno says why
+struct Precteny {
+    Cteni stav = Cteni::chyba;
+    std::string bajty;
+    uint64_t zarizeni = 0, inode = 0;   // the file read
+};
+Precteny ctisoubor(const char* path, size_t limit);
+
+// Fills buf with bytes from the system's random source; false when it has none.
+bool nahodne(void* buf, size_t count);
 
 // What a path names, not following a link at its end.
 enum class Druh { zadny, obycejny, odkaz, slozka, jiny };
@@ -182,7 +204,8 @@ struct Otisk {
     bool operator==(const Otisk& o) const;
     bool operator!=(const Otisk& o) const { return !(*this == o); }
 };
-Otisk otisk(const char* path);
+// nasledovat = false: of a link itself, not of the file it leads to.
+Otisk otisk(const char* path, bool nasledovat = true);
 
 // Files the process must remove if it is interrupted. Each file marked
 // takes a slot of its own, held until it is unmarked, so that renders

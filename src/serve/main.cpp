@@ -213,6 +213,9 @@ bool overpartituru(const std::string& cesta, std::string& chyba) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a Ctrl-C from now on waits in the pipe until the server
+    // is ready to stop in order, however early it comes.
+    zachytavejpreruseni();
     Volbyserveru v;
     std::string chyba;
     if (!rozeber(argc, argv, v, chyba)) return chybapouziti(chyba);
@@ -234,6 +237,32 @@ int main(int argc, char** argv) {
         return stavchyba;
     }
 
+    // The key every request must carry: new at every start, or the one in
+    // SKLADBA_TOKEN, so that a page left open goes on with a server started
+    // again on its port.
+    unsigned char nahodne[16];
+    ns.klic = platform::promenna("SKLADBA_TOKEN");
+    if (!ns.klic.empty()) {
+        if (ns.klic.size() < 16 || ns.klic.size() > 128 ||
+            ns.klic.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_") != std::string::npos) {
+            std::fprintf(stderr, "skladba serve: SKLADBA_TOKEN must be 16 to 128 letters, digits, '-' or '_'\n");
+            return stavpouziti;
+        }
+    } else if (!platform::nahodne(nahodne, sizeof nahodne)) {
+        std::fprintf(stderr, "skladba serve: cannot read the system's random source (/dev/urandom) for the page's key\n");
+        return stavchyba;
+    } else {
+        for (const unsigned char b : nahodne) {
+            ns.klic += "0123456789abcdef"[b >> 4];
+            ns.klic += "0123456789abcdef"[b & 15];
+        }
+    }
+
+    // A new score gets the mode the umask gives; every other file the server
+    // makes (the renders, and the copies of the score they are made from) is
+    // its owner's only.
+    const unsigned pravapartitury = platform::pravanovych();
+    platform::jensvoje();
     // The renders' files live in a folder of the server's own, removed when
     // it stops.
     const std::string pracovni = novaslozka();
@@ -265,13 +294,12 @@ int main(int argc, char** argv) {
     if (ns.jinaadresa) ns.adresa = v.adresa;
     if (!v.port.empty()) ns.port = std::stoi(v.port);
 
-    zachytavejpreruseni();
     // The server reads nothing from the terminal; without it there, the
     // engine's report of a mix sum that did not read back waits for no key
     // press and holds no render up.
     if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     // The file a link leads to is the one saved.
-    Uloziste uloziste(skutecnacesta(v.partitura), v.partitura);
+    Uloziste uloziste(skutecnacesta(v.partitura), v.partitura, nejvicbajtu, pravapartitury);
     Vykreslovani vykreslovani(cesty);
     Server server(ns, uloziste, vykreslovani);
     if (!server.navaz()) {
@@ -283,7 +311,7 @@ int main(int argc, char** argv) {
     }
     const bool vsude = ns.adresa == "0.0.0.0" || ns.adresa == "::";
     const std::string adresa = vsude ? "127.0.0.1" : ns.adresa.find(':') != std::string::npos ? "[" + ns.adresa + "]" : ns.adresa;
-    const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/";
+    const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/?token=" + ns.klic;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", v.partitura.c_str(), url.c_str());

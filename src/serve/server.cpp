@@ -158,6 +158,29 @@ std::string ukazka(const std::string& s) {
     return s.size() > 80 ? o + "..." : o;
 }
 
+// Whether a and b are equal, in a time that does not tell how much of them is.
+bool stejne(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    unsigned char rozdil = 0;
+    for (size_t i = 0; i < a.size(); ++i) rozdil |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return rozdil == 0;
+}
+
+// The value of the cookie jmeno in a Cookie header, empty without it.
+std::string susenka(const std::string& hlavicka, const std::string& jmeno) {
+    size_t i = 0;
+    while (i < hlavicka.size()) {
+        while (i < hlavicka.size() && (hlavicka[i] == ' ' || hlavicka[i] == ';')) ++i;
+        const size_t konec = std::min(hlavicka.find(';', i), hlavicka.size());
+        const std::string kus = hlavicka.substr(i, konec - i);
+        if (kus.size() > jmeno.size() && kus.compare(0, jmeno.size(), jmeno) == 0 && kus[jmeno.size()] == '=') {
+            return kus.substr(jmeno.size() + 1);
+        }
+        i = konec;
+    }
+    return "";
+}
+
 }  // namespace
 
 struct Server::Vnitrek {
@@ -169,6 +192,7 @@ struct Server::Vnitrek {
     std::string pocitac = jmenopocitace();
     std::atomic<int> proudu{0};
     std::atomic<bool> konec{false};
+    std::atomic<bool> obsluhuje{false};
 
     Vnitrek(NastaveniServeru nastaveni, Uloziste& u, Vykreslovani& v)
         : n(std::move(nastaveni)), uloziste(u), vykreslovani(v) {}
@@ -190,7 +214,52 @@ struct Server::Vnitrek {
         std::fprintf(stderr, "skladba serve: refused %s %s from %s: %s\n", q.method.c_str(), ukazka(q.path).c_str(),
                      q.remote_addr.c_str(), proc.c_str());
         r.status = status;
+        r.set_header("Connection", "close");
         r.set_content("skladba serve: refused: " + proc + "\n", "text/plain; charset=utf-8");
+    }
+
+    // A POST route whose handler gets the whole body, counted as it arrives
+    // whatever its framing (a length, or chunks of any number), so that no
+    // request brings more than nejvicbajtu: past it, 413.
+    void prijmi(const std::string& vzor, std::function<void(const httplib::Request&, httplib::Response&)> obsluha) {
+        http.Post(vzor, [obsluha](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& cti) {
+            std::string telo;
+            bool moc = false;
+            const bool ok = cti([&](const char* data, size_t delka) {
+                if (telo.size() + delka > nejvicbajtu) {
+                    moc = true;
+                    return false;
+                }
+                telo.append(data, delka);
+                return true;
+            });
+            if (!ok || moc) {
+                r.status = moc || r.status == 413 ? 413 : 400;
+                // The rest of the body is never read: the connection ends.
+                r.set_header("Connection", "close");
+                return;
+            }
+            httplib::Request s_telem = q;
+            s_telem.body = std::move(telo);
+            obsluha(s_telem, r);
+        });
+    }
+
+    // The cookie that keeps the key: its name holds the port, as a browser
+    // sends the cookies of an address to each of its ports.
+    std::string jmenosusenky() const { return "skladba-" + std::to_string(port); }
+
+    // The request carries the key: in the address (the page's first request,
+    // which then gets the cookie) or in the cookie.
+    bool maklic(const httplib::Request& q, httplib::Response& r) const {
+        if (q.has_param("token") && stejne(q.get_param_value("token"), n.klic)) {
+            r.set_header("Set-Cookie", jmenosusenky() + "=" + n.klic + "; Path=/; HttpOnly; SameSite=Strict");
+            return true;
+        }
+        for (size_t i = 0, pocet = q.get_header_value_count("Cookie"); i < pocet; ++i) {
+            if (stejne(susenka(q.get_header_value("Cookie", i), jmenosusenky()), n.klic)) return true;
+        }
+        return false;
     }
 
     httplib::Server::HandlerResponse zkontroluj(const httplib::Request& q, httplib::Response& r) {
@@ -198,6 +267,15 @@ struct Server::Vnitrek {
         if (!svujhost(host)) {
             odmitni(q, r, 403, "the request is addressed to \"" + ukazka(host) +
                                    "\", not to this server (" + n.adresa + ":" + std::to_string(port) + ")");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!maklic(q, r)) {
+            odmitni(q, r, 403, "the request does not carry this server's key: open the address skladba serve printed "
+                               "(it ends in ?token=...)");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (q.method == "POST" && q.get_header_value("Content-Type").compare(0, 10, "multipart/") == 0) {
+            odmitni(q, r, 415, "send the score as application/octet-stream, not as a form");
             return httplib::Server::HandlerResponse::Handled;
         }
         if (q.has_header("Origin") && q.get_header_value("Origin") != "http://" + host) {
@@ -275,12 +353,18 @@ struct Server::Vnitrek {
         http.Get("/api/score", [this](const httplib::Request&, httplib::Response& r) {
             const Uloziste::Obsah o = uloziste.obsah();
             r.set_header("X-Skladba-Version", o.verze);
+            if (!o.chyba.empty()) {
+                r.status = 409;
+                r.set_content("skladba serve: " + o.chyba + "\n", "text/plain; charset=utf-8");
+                return;
+            }
             r.set_content(o.bajty, "application/octet-stream");
         });
 
-        http.Post("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
+        prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
-        http.Get(R"(/out/(\d+)\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
+        // At most 18 digits: a number that fits, and any longer one is not a render.
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
             if (!v) {
                 r.status = 404;
@@ -371,11 +455,18 @@ bool Server::navaz() {
 
 int Server::port() const { return v_->port; }
 
-void Server::obsluhuj() { v_->http.listen_after_bind(); }
+void Server::obsluhuj() {
+    v_->obsluhuje = true;
+    if (!v_->konec) v_->http.listen_after_bind();
+    v_->obsluhuje = false;
+}
 
 void Server::zastav() {
     v_->konec = true;
     v_->uloziste.probud();
+    // A stop asked for while the listening loop is only starting waits for
+    // it to run, which it then ends; the library ignores a stop before that.
+    for (int i = 0; i < 5000 && v_->obsluhuje && !v_->http.is_running(); ++i) platform::spi(1);
     v_->http.stop();
 }
 

@@ -7,9 +7,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <vector>
 #include <limits.h>
 #include <spawn.h>
+#include <dirent.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -55,10 +59,53 @@ int cekejnapreruseni() {
 
 void probudhlavni() { zapispreruseni(0); }
 
+namespace {
+
+const char predpona[] = "skladba-serve-";
+const char zamek[] = "/zamek";
+
+// Removes the scratch folders in tmp of this account's servers that are gone.
+void uklid(const std::string& tmp) {
+    DIR* d = ::opendir(tmp.c_str());
+    if (!d) return;
+    std::vector<std::string> opustene;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string jmeno = e->d_name;
+        if (jmeno.size() != sizeof predpona - 1 + 6 || jmeno.compare(0, sizeof predpona - 1, predpona) != 0) continue;
+        const std::string slozka = tmp + "/" + jmeno;
+        struct stat st {};
+        if (::lstat(slozka.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) continue;
+        const int fd = ::open((slozka + zamek).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            // Its server holds the lock while it runs.
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) opustene.push_back(slozka);
+            ::close(fd);
+        } else if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 60) {
+            // A server that was killed before it could lock it (or older
+            // than the lock): a server starting now locks it at once.
+            opustene.push_back(slozka);
+        }
+    }
+    ::closedir(d);
+    for (const std::string& s : opustene) smazslozku(s);
+}
+
+}  // namespace
+
 std::string novaslozka() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string vzor = std::string(tmp && *tmp ? tmp : "/tmp") + "/skladba-serve-XXXXXX";
+    const std::string koren = tmp && *tmp ? tmp : "/tmp";
+    uklid(koren);
+    std::string vzor = koren + "/" + predpona + "XXXXXX";
     if (!::mkdtemp(vzor.data())) return "";
+    // Held, never closed, until the process ends.
+    const int fd = ::open((vzor + zamek).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        smazslozku(vzor);
+        errno = err;
+        return "";
+    }
     return vzor;
 }
 
@@ -104,9 +151,9 @@ std::string skutecnacesta(const std::string& cesta) {
 
 bool lzeprepsat(const std::string& cesta) { return ::access(cesta.c_str(), W_OK) == 0; }
 
-void prevezmiprava(int fd, const std::string& cesta) {
+unsigned pravasouboru(const std::string& cesta, unsigned jinak) {
     struct stat st {};
-    if (::stat(cesta.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    return ::lstat(cesta.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777 : jinak;
 }
 
 bool jeadresa(const std::string& text) {
