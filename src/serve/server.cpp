@@ -8,6 +8,7 @@
 
 #include "base/format.h"
 #include "platform/system.h"
+#include "serve/prijem.h"
 #include "serve/soustava.h"
 
 namespace skladba {
@@ -187,7 +188,7 @@ struct Server::Vnitrek {
     NastaveniServeru n;
     Uloziste& uloziste;
     Vykreslovani& vykreslovani;
-    httplib::Server http;
+    Prijem http{vlaken};
     int port = 0;
     std::string pocitac = jmenopocitace();
     std::atomic<int> proudu{0};
@@ -215,6 +216,7 @@ struct Server::Vnitrek {
                      q.remote_addr.c_str(), proc.c_str());
         r.status = status;
         r.set_header("Connection", "close");
+        Prijem::zavripoodpovedi();
         r.set_content("skladba serve: refused: " + proc + "\n", "text/plain; charset=utf-8");
     }
 
@@ -237,6 +239,7 @@ struct Server::Vnitrek {
                 r.status = moc || r.status == 413 ? 413 : 400;
                 // The rest of the body is never read: the connection ends.
                 r.set_header("Connection", "close");
+                Prijem::zavripoodpovedi();
                 return;
             }
             httplib::Request s_telem = q;
@@ -295,7 +298,6 @@ struct Server::Vnitrek {
     }
 
     void nastav() {
-        http.new_task_queue = [] { return new httplib::ThreadPool(vlaken); };
         // The library would share the port with any other process of the
         // same user (SO_REUSEPORT): a second server started on the same
         // --port would answer half of the page's requests. Only
@@ -458,6 +460,7 @@ int Server::port() const { return v_->port; }
 void Server::obsluhuj() {
     v_->obsluhuje = true;
     if (!v_->konec) v_->http.listen_after_bind();
+    v_->http.skonci();
     v_->obsluhuje = false;
 }
 

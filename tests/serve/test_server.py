@@ -135,6 +135,26 @@ class Adversaries(unittest.TestCase):
         self.assertEqual(status, 200, body)
         self.assertEqual(s.read_score(), b't120 c d e\n')
 
+    def test_slow_and_idle_clients_lock_no_one_out(self):
+        s = self.server
+        socks = []
+        try:
+            for i in range(60):   # more than the workers, fewer than one client may keep waiting
+                c = socket.create_connection(('127.0.0.1', s.port))
+                if i % 2:
+                    c.send(b'GET /api/score HTTP/1.1\r\nHost: ')   # and a byte now and then, never the end
+                socks.append(c)
+            for _ in range(3):
+                start = time.time()
+                self.assertEqual(s.request('GET', '/api/score'), (200, SCORE))
+                self.assertLess(time.time() - start, 1)
+                for c in socks[1::2]:
+                    c.send(b'x')
+                time.sleep(0.5)
+        finally:
+            for c in socks:
+                c.close()
+
     def test_a_private_score_stays_private(self):
         s = self.server
         os.chmod(s.score, 0o600)
