@@ -36,7 +36,8 @@ const char napovedaserveru[] =
     "\n"
     "Opens SCORE (aktualni.txt without it) in an editor in the web browser: every\n"
     "edit is saved to SCORE and rendered at once, and the page plays it, draws its\n"
-    "piano roll and lists its warnings and errors. Prints the page's address and\n"
+    "piano roll and lists its warnings and errors. Prints the page's address, with\n"
+    "a new key every request must carry (SKLADBA_TOKEN gives one instead), and\n"
     "serves it until Ctrl-C. SCORE need not exist yet: typing makes it.\n"
     "\n"
     "      --port N          listen on port N (default: any free port)\n"
@@ -318,7 +319,8 @@ int main(int argc, char** argv) {
     if (ns.jinaadresa) {
         std::fprintf(stderr,
                      "skladba serve: WARNING: listening on %s, not only on this computer.\n"
-                     "skladba serve: WARNING: ANYONE WHO CAN REACH %s PORT %d CAN READ %s AND CHANGE IT: there is no password.\n"
+                     "skladba serve: WARNING: ANYONE WHO CAN REACH %s PORT %d AND SEES THE KEY CAN READ %s AND CHANGE IT:\n"
+                     "skladba serve: WARNING: the key travels unencrypted (plain HTTP), in every request.\n"
                      "skladba serve: WARNING: use --host only on a network you trust.\n",
                      ns.adresa.c_str(), ns.adresa.c_str(), server.port(), v.partitura.c_str());
     }
