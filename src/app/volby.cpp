@@ -314,6 +314,15 @@ Cesty urcicesty(const Volby& v) {
         c.partitura = v.partitury[0];
         const bool stdin = c.partitura == "-";
         c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
+        // A score that is not a regular file (a pipe), or is one only through
+        // a device's name (/dev/stdin, /dev/fd/0, /proc/self/fd/0), names no
+        // WAV beside itself: -o names it, as for standard input.
+        const bool zarizeni = c.partitura.rfind("/dev/", 0) == 0 || c.partitura.rfind("/proc/", 0) == 0;
+        if (!stdin && v.vystup.empty() && !v.kontrola && platform::otisk(c.partitura.c_str()).existuje &&
+            (zarizeni || !platform::jeobycejnysoubor(c.partitura.c_str()))) {
+            chybasouboru("cannot name the WAV after " + c.partitura +
+                         ": it is not a regular file; name the WAV with -o FILE (-o - for standard output)");
+        }
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
         c.mix = mixpro(c.vystup);
         c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);

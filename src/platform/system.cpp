@@ -244,6 +244,11 @@ bool nahodne(void* buf, size_t count) {
     return f.otevren() && ctiproud(f.fd(), buf, count) == static_cast<ssize_t>(count);
 }
 
+bool jeobycejnysoubor(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool jeslozka(const char* path) {
     struct stat st {};
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);

@@ -139,6 +139,7 @@ inline bool zapisproud(int fd, const void* buf, size_t count) { return zapisvse(
 int64_t velikost(int fd);                      // -1 on failure
 int64_t pozicecteni(int fd);                   // the current offset; -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
+bool jeobycejnysoubor(const char* path);       // following links; false also on failure
 bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
 
