@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "registers/timbres.h"
@@ -64,6 +65,10 @@ struct LevelReport {
 // Applies the loudness rule to a whole register; returns kSegments *
 // kSegmentLength samples.
 std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report);
+
+// Why a leveled register is no register, or empty: every segment is zero,
+// or the middle octave its loudness is measured on is.
+std::string silenceReason(const std::vector<int16_t>& samples);
 
 // x * smoothstep rising over the first `fadeIn` samples and falling to
 // exactly 0 over the last `fadeOut` samples of x[0, length).

@@ -145,6 +145,8 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
 [[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const reg::Segments& segments, std::string& error) {
     reg::LevelReport report;
     const std::vector<int16_t> samples = reg::levelRegister(segments, report);
+    const std::string silence = reg::silenceReason(samples);
+    if (!silence.empty()) return failure(silence);
     if (!output.commit(samples, error)) return failure(error);
     if (report.lowered > 0) {
         std::printf("%d loud segments were lowered to peak at %.0f\n", report.lowered, reg::kCeiling);
