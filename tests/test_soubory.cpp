@@ -4,6 +4,7 @@
 // signals at the last moment, failing writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +70,18 @@ TEST(ScoreFile, RendersBesideItselfLikeTheRunWithoutArguments) {
 }
 
 // The WAV takes the score's name with its last extension replaced.
+// A name with an escape sequence or a newline reaches the terminal quoted,
+// as a shell would read it back, and FILE:LINE:COL stays on one line.
+TEST(ScoreFile, NamesWithControlCharactersAreQuoted) {
+    Studio studio;
+    studio.soubor("a\x1b[31mb\nc.txt", "t0 c\n");
+    const Beh r = test::skladba(studio.cesta(), {"a\x1b[31mb\nc.txt"});
+    EXPECT_EQ(r.err.rfind("skladba: 'a'$'\\033''[31mb'$'\\n''c.txt':1:1: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    const Beh z = test::skladba(studio.cesta(), {"it's\tgone.txt"});
+    EXPECT_NE(z.err.find("'it'\\''s'$'\\t''gone.txt': No such file"), std::string::npos) << z.err;
+}
+
 TEST(ScoreFile, TheWavIsNamedAfterTheScore) {
     Studio studio;
     for (const auto& [score, wav] : {std::pair{"x.txt", "x.wav"}, {"v.1.txt", "v.1.wav"}, {".skryty", ".skryty.wav"},

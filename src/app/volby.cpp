@@ -313,7 +313,7 @@ Cesty urcicesty(const Volby& v) {
     if (spartiturou) {
         c.partitura = v.partitury[0];
         const bool stdin = c.partitura == "-";
-        c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
+        c.jmenopartitury = stdin ? "<stdin>" : ukazjmeno(c.partitura);
         // A score that is not a regular file (a pipe), or is one only through
         // a device's name (/dev/stdin, /dev/fd/0, /proc/self/fd/0), names no
         // WAV beside itself: -o names it, as for standard input.

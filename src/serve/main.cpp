@@ -184,20 +184,21 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
 // The score: a regular file of at most 1 MB, or a name in a folder that
 // exists, to be made by the first edit.
 bool overpartituru(const std::string& cesta, std::string& chyba) {
+    const std::string jmeno = ukazjmeno(cesta);
     const platform::Otisk o = platform::otisk(cesta.c_str());
     if (o.existuje) {
         if (platform::jeslozka(cesta.c_str())) {
-            chyba = cesta + " is a folder; name a score file";
+            chyba = jmeno + " is a folder; name a score file";
             return false;
         }
         bool ok = platform::druh(skutecnacesta(cesta).c_str()) == platform::Druh::obycejny;
         const std::string obsah = ok ? nacti(cesta, ok) : "";
         if (!ok) {
-            chyba = "cannot edit " + cesta + ": it is not a regular file that can be read";
+            chyba = "cannot edit " + jmeno + ": it is not a regular file that can be read";
             return false;
         }
         if (obsah.size() > nejvicbajtu) {
-            chyba = "cannot edit " + cesta + ": it is larger than 1 MB, the most the editor takes";
+            chyba = "cannot edit " + jmeno + ": it is larger than 1 MB, the most the editor takes";
             return false;
         }
         return true;
@@ -205,7 +206,7 @@ bool overpartituru(const std::string& cesta, std::string& chyba) {
     std::string slozka = slozkacesty(cesta);
     if (slozka.size() > 1) slozka.pop_back();
     if (!slozka.empty() && !platform::jeslozka(slozka.c_str())) {
-        chyba = "cannot edit " + cesta + ": there is no folder " + slozka;
+        chyba = "cannot edit " + jmeno + ": there is no folder " + slozka;
         return false;
     }
     return true;
@@ -300,7 +301,7 @@ int main(int argc, char** argv) {
     // press and holds no render up.
     if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     // The file a link leads to is the one saved.
-    Uloziste uloziste(skutecnacesta(v.partitura), v.partitura, nejvicbajtu, pravapartitury);
+    Uloziste uloziste(skutecnacesta(v.partitura), ukazjmeno(v.partitura), nejvicbajtu, pravapartitury);
     Vykreslovani vykreslovani(cesty);
     Server server(ns, uloziste, vykreslovani);
     if (!server.navaz()) {
@@ -315,14 +316,14 @@ int main(int argc, char** argv) {
     const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/?token=" + ns.klic;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", v.partitura.c_str(), url.c_str());
+    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", ukazjmeno(v.partitura).c_str(), url.c_str());
     if (ns.jinaadresa) {
         std::fprintf(stderr,
                      "skladba serve: WARNING: listening on %s, not only on this computer.\n"
                      "skladba serve: WARNING: ANYONE WHO CAN REACH %s PORT %d AND SEES THE KEY CAN READ %s AND CHANGE IT:\n"
                      "skladba serve: WARNING: the key travels unencrypted (plain HTTP), in every request.\n"
                      "skladba serve: WARNING: use --host only on a network you trust.\n",
-                     ns.adresa.c_str(), ns.adresa.c_str(), server.port(), v.partitura.c_str());
+                     ns.adresa.c_str(), ns.adresa.c_str(), server.port(), ukazjmeno(v.partitura).c_str());
     }
     std::fflush(stderr);
 
@@ -359,7 +360,7 @@ int main(int argc, char** argv) {
     vykreslovani.zastav();
     smazslozku(pracovni);
     const Uloziste::Obsah o = uloziste.obsah();
-    std::fprintf(stderr, "skladba serve: stopped; %s %s\n", v.partitura.c_str(),
+    std::fprintf(stderr, "skladba serve: stopped; %s %s\n", ukazjmeno(v.partitura).c_str(),
                  o.existuje ? "holds every edit the page saved" : "was never saved");
     return signal > 0 ? 128 + signal : stavchyba;
 }
