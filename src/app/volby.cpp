@@ -82,8 +82,9 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
         // Whole milliseconds from 5 (shorter fades click) to ten seconds.
         const std::string& d = v.dozvuk;
         const bool cislo = !d.empty() && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-        if (!cislo || std::stoi(d) < 5 || std::stoi(d) > 10000) {
-            chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + d + "'";
+        if (!cislo || std::stoi(d) < nejkratsidozvuk || std::stoi(d) > nejdelsidozvuk) {
+            chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
+                    std::to_string(nejdelsidozvuk) + ", not '" + d + "'";
             return false;
         }
     }

@@ -235,6 +235,16 @@ public:
     ZadrzenaPreruseni(const ZadrzenaPreruseni&) = delete;
     ZadrzenaPreruseni& operator=(const ZadrzenaPreruseni&) = delete;
 };
+// For a server, instead of nastavpreruseni: from now on Ctrl-C, termination, hang-up and quit only write their number
+// into a pipe that cekejnapreruseni reads, whichever thread they reach, so
+// that the server can stop in order; SIGPIPE and SIGXFSZ are ignored.
+void zachytavejpreruseni();
+// Blocks until one of those signals comes and returns its number, or 0 when
+// probudhlavni was called.
+int cekejnapreruseni();
+// Wakes cekejnapreruseni with 0: the server has ended by itself.
+void probudhlavni();
+
 // From now on an interruption ends the process with status 0: the result is
 // in place, and a signal that arrives now cannot make it a failure.
 void oznacuspech();

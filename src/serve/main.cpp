@@ -10,6 +10,7 @@
 
 #include "app/volby.h"
 #include "base/chyba.h"
+#include "base/moznosti.h"
 #include "platform/system.h"
 #include "serve/server.h"
 #include "serve/soustava.h"
@@ -67,54 +68,26 @@ int chybapouziti(const std::string& zprava) {
     return stavpouziti;
 }
 
-// The options as skladba takes them: before or after the score, "--" ends
-// them, "--name=value" or "--name value".
+// The options, read as skladba reads its own.
+const Moznost<Volbyserveru> moznostiserveru[] = {
+    {"quiet", 'q', false, [](Volbyserveru& v, const std::string&) { v.tichy = true; }},
+    {"help", 'h', false, [](Volbyserveru& v, const std::string&) { v.napoveda = true; }},
+    {"version", 0, false, [](Volbyserveru& v, const std::string&) { v.verze = true; }},
+    {"open", 0, false, [](Volbyserveru& v, const std::string&) { v.otevrit = true; }},
+    {"port", 0, true, [](Volbyserveru& v, const std::string& h) { v.port = h; }},
+    {"host", 0, true, [](Volbyserveru& v, const std::string& h) { v.adresa = h; }},
+    {"registers", 0, true, [](Volbyserveru& v, const std::string& h) { v.rejstriky = h; }},
+    {"release", 0, true, [](Volbyserveru& v, const std::string& h) { v.dozvuk = h; }},
+};
+
 bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
-    bool konecvoleb = false;
-    int partitur = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (konecvoleb || arg == "-" || arg.size() < 2 || arg[0] != '-') {
-            if (++partitur > 1) {
-                chyba = "one score at a time ('" + v.partitura + "', '" + arg + "')";
-                return false;
-            }
-            v.partitura = arg;
-            continue;
-        }
-        if (arg == "--") {
-            konecvoleb = true;
-            continue;
-        }
-        if (arg == "-q" || arg == "--quiet") v.tichy = true;
-        else if (arg == "-h" || arg == "--help") v.napoveda = true;
-        else if (arg == "--version") v.verze = true;
-        else if (arg == "--open") v.otevrit = true;
-        else {
-            std::string hodnota;
-            const size_t rovno = arg.find('=');
-            if (rovno != std::string::npos) {
-                hodnota = arg.substr(rovno + 1);
-                arg.erase(rovno);
-            } else if (i + 1 < argc && (arg == "--port" || arg == "--host" || arg == "--registers" || arg == "--release")) {
-                hodnota = argv[++i];
-            } else if (arg == "--port" || arg == "--host" || arg == "--registers" || arg == "--release") {
-                chyba = "option '" + arg + "' needs a value";
-                return false;
-            }
-            std::string* cil = arg == "--port" ? &v.port : arg == "--host" ? &v.adresa
-                             : arg == "--registers" ? &v.rejstriky : arg == "--release" ? &v.dozvuk : nullptr;
-            if (!cil) {
-                chyba = "unknown option '" + arg + "'";
-                return false;
-            }
-            if (hodnota.empty()) {
-                chyba = "option '" + arg + "' needs a value that is not empty";
-                return false;
-            }
-            *cil = hodnota;
-        }
+    std::vector<std::string> partitury;
+    if (!rozebermoznosti(argc, argv, moznostiserveru, v, partitury, chyba)) return false;
+    if (partitury.size() > 1) {
+        chyba = "one score at a time ('" + partitury[0] + "', '" + partitury[1] + "')";
+        return false;
     }
+    if (!partitury.empty()) v.partitura = partitury[0];
     auto cislo = [](const std::string& s, int od, int po) {
         return !s.empty() && s.size() <= 5 && s.find_first_not_of("0123456789") == std::string::npos &&
                std::stoi(s) >= od && std::stoi(s) <= po;
@@ -123,8 +96,9 @@ bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
         chyba = "--port needs a port number from 1 to 65535, not '" + v.port + "'";
         return false;
     }
-    if (!v.dozvuk.empty() && !cislo(v.dozvuk, 5, 10000)) {
-        chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + v.dozvuk + "'";
+    if (!v.dozvuk.empty() && !cislo(v.dozvuk, nejkratsidozvuk, nejdelsidozvuk)) {
+        chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
+                std::to_string(nejdelsidozvuk) + ", not '" + v.dozvuk + "'";
         return false;
     }
     if (v.partitura.empty()) v.partitura = "aktualni.txt";
@@ -217,7 +191,7 @@ bool overpartituru(const std::string& cesta, std::string& chyba) {
 int main(int argc, char** argv) {
     // First of all: a Ctrl-C from now on waits in the pipe until the server
     // is ready to stop in order, however early it comes.
-    zachytavejpreruseni();
+    platform::zachytavejpreruseni();
     Volbyserveru v;
     std::string chyba;
     if (!rozeber(argc, argv, v, chyba)) return chybapouziti(chyba);
@@ -329,7 +303,7 @@ int main(int argc, char** argv) {
 
     std::thread obsluha([&] {
         server.obsluhuj();
-        probudhlavni();
+        platform::probudhlavni();
     });
     // Another program's change to the score is noticed within a quarter of a second.
     std::mutex m;
@@ -347,7 +321,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "skladba serve: cannot start xdg-open (%s): open %s in your browser\n", chyba.c_str(), url.c_str());
     }
 
-    const int signal = cekejnapreruseni();
+    const int signal = platform::cekejnapreruseni();
     if (signal == 0) std::fprintf(stderr, "skladba serve: the server stopped by itself\n");
     server.zastav();
     obsluha.join();

@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include "base/format.h"
+#include "base/moznosti.h"
 #include "platform/system.h"
 #include "serve/prijem.h"
 #include "serve/soustava.h"
@@ -143,9 +144,11 @@ std::vector<std::string> rejstrikyve(const std::string& slozka) {
     std::error_code chyba;
     for (const auto& polozka : std::filesystem::directory_iterator(slozka, chyba)) {
         const std::string jmeno = polozka.path().filename().string();
-        if (jmeno.size() == 11 && jmeno.compare(0, 6, "rejstr") == 0 && jmeno.compare(7, 4, ".nes") == 0 &&
-            jmeno[6] > 0x20 && jmeno[6] < 0x7F) {
-            r.push_back(jmeno.substr(6, 1));
+        const std::string predpona = predponarejstriku, pripona = priponarejstriku;
+        const size_t p = predpona.size();
+        if (jmeno.size() == p + 1 + pripona.size() && jmeno.compare(0, p, predpona) == 0 &&
+            jmeno.compare(p + 1, pripona.size(), pripona) == 0 && jmeno[p] > 0x20 && jmeno[p] < 0x7F) {
+            r.push_back(jmeno.substr(p, 1));
         }
     }
     std::sort(r.begin(), r.end());
@@ -347,7 +350,9 @@ struct Server::Vnitrek {
                             ",\"exists\":" + (o.existuje ? "true" : "false") + ",\"registers\":[";
             const std::vector<std::string> rejstriky = rejstrikyve(n.rejstriky);
             for (size_t i = 0; i < rejstriky.size(); ++i) j += (i ? "," : "") + jsontext(rejstriky[i]);
-            j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"warnings\":" + (n.varovani ? "true" : "false") +
+            // The page's range of --release is the command line's.
+            j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"releaseRange\":[" +
+                 std::to_string(nejkratsidozvuk) + "," + std::to_string(nejdelsidozvuk) + "]" + ",\"warnings\":" + (n.varovani ? "true" : "false") +
                  ",\"limit\":" + std::to_string(nejvicbajtu) + ",\"open\":" + (n.jinaadresa ? "true" : "false") + "}";
             r.set_content(j, typjson);
         });
@@ -393,9 +398,10 @@ struct Server::Vnitrek {
         if (!d.empty()) {
             const bool cislo = d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
             dozvuk = cislo ? std::stoi(d) : -1;
-            if (dozvuk != 0 && (dozvuk < 5 || dozvuk > 10000)) {
+            if (dozvuk != 0 && (dozvuk < nejkratsidozvuk || dozvuk > nejdelsidozvuk)) {
                 r.status = 400;
-                r.set_content("skladba serve: the release must be a whole number of milliseconds from 5 to 10000\n",
+                r.set_content("skladba serve: the release must be a whole number of milliseconds from " +
+                                  std::to_string(nejkratsidozvuk) + " to " + std::to_string(nejdelsidozvuk) + "\n",
                               "text/plain; charset=utf-8");
                 return;
             }

@@ -22,45 +22,6 @@ namespace skladba {
 
 namespace {
 
-int rourapreruseni[2] = {-1, -1};
-
-void zapispreruseni(int sig) {
-    const int ulozene = errno;
-    const unsigned char b = static_cast<unsigned char>(sig);
-    [[maybe_unused]] const ssize_t n = ::write(rourapreruseni[1], &b, 1);
-    errno = ulozene;
-}
-
-}  // namespace
-
-void zachytavejpreruseni() {
-    if (::pipe2(rourapreruseni, O_CLOEXEC) != 0) std::abort();
-    ::fcntl(rourapreruseni[1], F_SETFL, O_NONBLOCK);
-    struct sigaction sa {};
-    sa.sa_handler = zapispreruseni;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &sa, nullptr);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
-    ::sigaction(SIGXFSZ, &ignore, nullptr);
-}
-
-int cekejnapreruseni() {
-    unsigned char b = 0;
-    for (;;) {
-        const ssize_t n = ::read(rourapreruseni[0], &b, 1);
-        if (n == 1) return b;
-        if (n < 0 && errno == EINTR) continue;
-        return 0;
-    }
-}
-
-void probudhlavni() { zapispreruseni(0); }
-
-namespace {
-
 const char predpona[] = "skladba-serve-";
 const char zamek[] = "/zamek";
 

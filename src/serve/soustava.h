@@ -1,21 +1,11 @@
 // What the editor's server needs of the operating system besides the
-// platform layer: the signals that stop it, a private scratch folder, the
+// platform layer: a private scratch folder, the
 // desktop's browser, and a few facts about the score file.
 #pragma once
 
 #include <string>
 
 namespace skladba {
-
-// From now on Ctrl-C, termination, hang-up and quit only write their number
-// into a pipe that cekejnapreruseni reads, whichever thread they reach, so
-// that the server can stop in order; SIGPIPE and SIGXFSZ are ignored.
-void zachytavejpreruseni();
-// Blocks until one of those signals comes and returns its number, or 0 when
-// probudhlavni was called.
-int cekejnapreruseni();
-// Wakes cekejnapreruseni with 0: the server has ended by itself.
-void probudhlavni();
 
 // A new folder of this process's own under $TMPDIR (or /tmp) that no one
 // else may read, locked for as long as the process lives. The folders

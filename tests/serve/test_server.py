@@ -66,6 +66,19 @@ class Rules(unittest.TestCase):
                 self.assertIn(message, text)
         self.assertEqual(s.read_score(), SCORE)
 
+    def test_options_as_skladba_reads_them(self):
+        info = json.loads(self.server.request('GET', '/api/info')[1])
+        self.assertEqual(info['releaseRange'], [5, 10000], 'the page learns the range of --release')
+        for args, message in [(['--release', '3'], "--release needs a whole number of milliseconds from 5 to 10000, not '3'"),
+                              (['--release=10001'], "from 5 to 10000, not '10001'"),
+                              (['--port='], "'--port'"), (['--bogus'], "unknown option '--bogus'"),
+                              (['a.txt', 'b.txt'], "one score at a time ('a.txt', 'b.txt')"),
+                              (['--host'], "'--host'")]:
+            with self.subTest(args):
+                out = subprocess.run([SERVE] + args, capture_output=True, text=True, timeout=30)
+                self.assertEqual(out.returncode, 2, out.stderr)
+                self.assertIn(message, out.stderr)
+
     def test_save_and_conflict(self):
         s = self.server
         status, body = s.request('GET', '/api/score')
