@@ -176,6 +176,19 @@ Soubor vytvornovy(const char* path) {
     return Soubor();
 }
 
+bool Hlidac::zmena(int klidms, int pokusu) {
+    Otisk ted = otisk(path_.c_str(), nasledovat_);
+    if (ted == posledni_) return false;
+    for (int i = 0; i < pokusu && ted.existuje; ++i) {
+        spi(klidms);
+        const Otisk dalsi = otisk(path_.c_str(), nasledovat_);
+        if (dalsi == ted) break;
+        ted = dalsi;
+    }
+    posledni_ = ted;
+    return true;
+}
+
 namespace {
 
 // The umask can only be read by setting it: read once, and kept.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 #include <sys/types.h>
 
@@ -207,6 +208,26 @@ struct Otisk {
 };
 // nasledovat = false: of a link itself, not of the file it leads to.
 Otisk otisk(const char* path, bool nasledovat = true);
+
+// The one way skladba watches a file: by what otisk tells of it, looked at
+// when the caller asks, never by reading it.
+class Hlidac {
+public:
+    explicit Hlidac(std::string path, bool nasledovat = true) : path_(std::move(path)), nasledovat_(nasledovat) {}
+    // Looks once. When the file is not as last seen, waits until it holds
+    // still (another program may write it in several steps: klidms between
+    // looks, at most pokusu of them; a file that goes away holds still),
+    // takes it as seen and returns true.
+    bool zmena(int klidms, int pokusu);
+    const Otisk& posledni() const { return posledni_; }
+    // Takes the file as it stands now as seen (after the caller wrote it).
+    void prijmi() { posledni_ = otisk(path_.c_str(), nasledovat_); }
+
+private:
+    std::string path_;
+    bool nasledovat_;
+    Otisk posledni_;
+};
 
 // Files the process must remove if it is interrupted. Each file marked
 // takes a slot of its own, held until it is unmarked, so that renders

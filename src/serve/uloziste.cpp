@@ -24,7 +24,7 @@ void synchronizujslozku(const std::string& cesta) {
 }  // namespace
 
 Uloziste::Uloziste(std::string cesta, std::string jmeno, size_t limit, unsigned prava)
-    : cesta_(std::move(cesta)), jmeno_(std::move(jmeno)), limit_(limit), prava_(prava) {
+    : cesta_(std::move(cesta)), jmeno_(std::move(jmeno)), limit_(limit), prava_(prava), hlidac_(cesta_, false) {
     verze_ = verzepro(false, "");
     std::lock_guard<std::mutex> prace(prace_);
     precti();
@@ -59,18 +59,8 @@ void Uloziste::podivejse() {
 
 void Uloziste::precti() {
     // The name itself, not where a link put under it leads.
-    platform::Otisk ted = platform::otisk(cesta_.c_str(), false);
-    {
-        std::lock_guard<std::mutex> zamek(m_);
-        if (ted == otisk_ && (ted.existuje || !existuje_)) return;
-    }
-    // Another editor may write in several steps: wait until it holds still.
-    for (int i = 0; i < 25; ++i) {
-        platform::spi(20);
-        const platform::Otisk dalsi = platform::otisk(cesta_.c_str(), false);
-        if (dalsi == ted) break;
-        ted = dalsi;
-    }
+    if (!hlidac_.zmena(20, 25)) return;
+    const platform::Otisk ted = hlidac_.posledni();
     platform::Precteny p = platform::ctisoubor(cesta_.c_str(), limit_);
     const int err = errno;
     std::string chyba;
@@ -83,7 +73,6 @@ void Uloziste::precti() {
     }
     const bool existuje = p.stav != platform::Cteni::chybi;
     std::lock_guard<std::mutex> zamek(m_);
-    otisk_ = ted;
     if (existuje == existuje_ && p.bajty == bajty_ && chyba == chyba_) return;
     existuje_ = existuje;
     bajty_ = std::move(p.bajty);
@@ -134,13 +123,12 @@ Uloziste::Ulozeni Uloziste::uloz(const std::string& bajty, const std::string& za
         return r;
     }
     synchronizujslozku(cesta_);
-    const platform::Otisk otisk = platform::otisk(cesta_.c_str(), false);
+    hlidac_.prijmi();
     std::lock_guard<std::mutex> zamek(m_);
     existuje_ = true;
     bajty_ = bajty;
     chyba_.clear();
     verze_ = verzepro(existuje_, bajty_);
-    otisk_ = otisk;
     zmena_.notify_all();
     r.ulozeno = true;
     r.verze = verze_;

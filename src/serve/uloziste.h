@@ -64,11 +64,11 @@ private:
     std::string cesta_, jmeno_;
     size_t limit_;
     unsigned prava_;
+    platform::Hlidac hlidac_;   // under prace_
     std::mutex prace_;   // one reader or writer of the file at a time
     std::mutex m_;       // the state below, never held across a call to the system
     std::condition_variable zmena_;
     bool konec_ = false;
-    platform::Otisk otisk_;
     bool existuje_ = false;
     std::string bajty_;
     std::string verze_;
