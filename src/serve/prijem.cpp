@@ -131,6 +131,7 @@ struct Prijem::Vnitrek {
     std::mutex m;
     std::condition_variable prace;
     std::deque<Spojeni> prichozi, hotove;   // to the waiting room; with a complete head, to a worker
+    std::vector<int> obsluhovane;           // in a worker's hands
     bool konec = false;
     int budik[2] = {-1, -1};
     std::thread cekarna;
@@ -220,11 +221,16 @@ Prijem::Prijem(int vlaken) : v_(std::make_unique<Vnitrek>()) {
                     if (v.konec) return;
                     s = std::move(v.hotove.front());
                     v.hotove.pop_front();
+                    v.obsluhovane.push_back(s.sock);
                 }
                 Proud proud(s);
                 bool zavreno = false;
                 zavrit = false;
                 const bool ok = process_request(proud, false, zavreno, nullptr);
+                {
+                    std::lock_guard<std::mutex> zamek(v.m);
+                    v.obsluhovane.erase(std::find(v.obsluhovane.begin(), v.obsluhovane.end(), s.sock));
+                }
                 if (!ok || zavreno || zavrit) {
                     ::shutdown(s.sock, SHUT_RDWR);
                     ::close(s.sock);
@@ -255,6 +261,8 @@ void Prijem::skonci() {
         v_->konec = true;
         v_->prace.notify_all();
         v_->probud();
+        // A request still arriving, or an answer still going out, ends now.
+        for (const int sock : v_->obsluhovane) ::shutdown(sock, SHUT_RDWR);
     }
     if (v_->cekarna.joinable()) v_->cekarna.join();
     for (std::thread& t : v_->delnici) {

@@ -157,13 +157,21 @@ class Adversaries(unittest.TestCase):
                 if i % 2:
                     c.send(b'GET /api/score HTTP/1.1\r\nHost: ')   # and a byte now and then, never the end
                 socks.append(c)
+            # And one with the key whose body never comes: a worker waits for it.
+            c = socket.create_connection(('127.0.0.1', s.port))
+            c.send(('POST /api/edit HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\nX-Skladba: 1\r\nContent-Length: 1000\r\n\r\nt120'
+                    % (s.host, s.cookie)).encode())
+            socks.append(c)
             for _ in range(3):
                 start = time.time()
                 self.assertEqual(s.request('GET', '/api/score'), (200, SCORE))
                 self.assertLess(time.time() - start, 1)
-                for c in socks[1::2]:
+                for c in socks[1:-1:2]:
                     c.send(b'x')
                 time.sleep(0.5)
+            start = time.time()
+            self.assertEqual(s.stop()[0], 130)
+            self.assertLess(time.time() - start, 5, 'Ctrl-C waits for no client')
         finally:
             for c in socks:
                 c.close()
