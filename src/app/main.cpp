@@ -11,7 +11,7 @@
 #include "base/chyba.h"
 #include "base/format.h"
 #include "base/nota.h"
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "platform/system.h"
 
 #ifndef SKLADBA_VERSION
@@ -77,7 +77,7 @@ constexpr double cekaninaprazdnou = 1.0;
     bool mamnoty = false;   // the WAV in place holds notes
     for (;;) {
         const double zacatek = platform::ted();
-        const Vysledek r = spust(nastaveni);
+        const Vysledek r = vyrob(nastaveni);
         ohlas(r, nastaveni.kontrola);
         if (!nastaveni.kontrola && r.status == 0) {
             mamnoty = r.noty > 0;
@@ -187,7 +187,7 @@ int program(int argc, char** argv) {
     if (volby.sdozvukem) nastaveni.dozvukms = std::stoi(volby.dozvuk);
     if (volby.hlidat) hlidej(nastaveni);
 
-    const Vysledek r = spust(nastaveni);
+    const Vysledek r = vyrob(nastaveni);
     ohlas(r, nastaveni.kontrola);
     return r.status;
 }

@@ -22,7 +22,8 @@ int nahodne(Stav& s) {
     return static_cast<int>((s.nahoda >> 16) & 0x7FFF);
 }
 
-Zneni zneni(int64_t delka, int64_t dozvuk) {
+Zneni zneni(int64_t delka, int64_t dozvuk, bool smycka) {
+    if (dozvuk > 0 && smycka && delka + dozvuk > delkatonu) return {delka, delka + dozvuk};
     if (dozvuk <= 0 || delka >= delkatonu) return {delkatonu, delkatonu};
     return {delka, std::min<int64_t>(delka + dozvuk, delkatonu)};
 }
@@ -94,11 +95,20 @@ void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
 // A note whose length is known: how long it sounds follows, and with a
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
-    const Zneni z = zneni(n.delka, k.stav.dozvuk);
+    Rejstriky& r = k.rejstriky;
+    const Smycka* smycka = k.stav.dozvuk > 0 && r.maslozku() && n.segment > 0 ? r.smycka(n.segment) : nullptr;
+    const Zneni z = zneni(n.delka, k.stav.dozvuk, smycka != nullptr);
     n.utlum = z.utlum;
     n.zni = z.zni;
+    n.smycka = smycka != nullptr;
+    // How long its register really sounds it, for the warning about a note
+    // that outlasts its sound: its whole value when it loops.
+    if (r.maslozku() && n.segment > 0 && !n.tecka && n.delka > zaklad) {
+        n.zvuk = n.zni > delkatonu ? n.zni : r.koneczvuku(n.segment);
+    }
+    if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
     if (k.stav.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
-    if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(k.rejstriky, n.start, n.segment, n.sila, n.utlum, n.zni);
+    if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(r, n.start, n.segment, n.sila, n.utlum, n.zni, smycka);
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
 

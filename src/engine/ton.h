@@ -36,7 +36,10 @@ struct Zneni {
     int64_t utlum = 0;   // where the fade begins
     int64_t zni = 0;     // where the sound ends
 };
-Zneni zneni(int64_t delka, int64_t dozvuk);
+// With a sustain loop (smycka), a note whose length and fade pass the end
+// of its segment sounds them whole, repeating the loop; shorter notes are
+// as without one.
+Zneni zneni(int64_t delka, int64_t dozvuk, bool smycka = false);
 
 void zvysoktavu(Stav& s);   // octave up, at most to 60
 void snizoktavu(Stav& s);   // octave down, at least to 0

@@ -28,14 +28,22 @@ bool RegisterOutput::commit(const std::vector<int16_t>& samples, std::string& er
         error = "cannot write: no register file is open";
         return false;
     }
+    // Little-endian whatever the host's byte order.
+    std::string bytes(samples.size() * 2, '\0');
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto word = static_cast<uint16_t>(samples[i]);
+        bytes[2 * i] = static_cast<char>(word & 0xFFu);
+        bytes[2 * i + 1] = static_cast<char>(word >> 8);
+    }
+    return commitBytes(bytes, error);
+}
+
+bool RegisterOutput::commitBytes(const std::string& bytes, std::string& error) {
+    if (!file_) {
+        error = "cannot write: no register file is open";
+        return false;
+    }
     try {
-        // Little-endian whatever the host's byte order.
-        std::string bytes(samples.size() * 2, '\0');
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            const auto word = static_cast<uint16_t>(samples[i]);
-            bytes[2 * i] = static_cast<char>(word & 0xFFu);
-            bytes[2 * i + 1] = static_cast<char>(word >> 8);
-        }
         file_->pis(bytes);
         file_->dokonci();
         // Whatever could stop the rename is looked at with signals held, so
