@@ -242,6 +242,18 @@ INSTANTIATE_TEST_SUITE_P(Registers, Tuning,
                                     std::to_string(std::get<1>(info.param));
                          });
 
+// A register that would sound nothing, or nothing in its middle octave
+// (whose loudness sets its gain), is refused with the reason; one quiet
+// outside the middle octave is a register.
+TEST(RegisterLevel, ARegisterThatWouldBeSilentIsNoRegister) {
+    std::vector<int16_t> samples(static_cast<size_t>(reg::kSegments) * reg::kSegmentLength, 0);
+    EXPECT_EQ(reg::silenceReason(samples), "the register would be silent: every segment is zero");
+    samples[static_cast<size_t>(60) * reg::kSegmentLength + 100] = 5;
+    EXPECT_NE(reg::silenceReason(samples).find("middle octave (segments 24 to 35"), std::string::npos);
+    samples[static_cast<size_t>(35) * reg::kSegmentLength + reg::kSegmentLength - 1] = -1;
+    EXPECT_EQ(reg::silenceReason(samples), "");
+}
+
 TEST(RegisterFile, HoldsEverySegmentLittleEndian) {
     const std::string path = ::testing::TempDir() + "skladba_register_test.nes";
     std::string error;

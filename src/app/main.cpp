@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -46,26 +47,16 @@ void ohlas(const Vysledek& r, bool kontrola) {
 // Waits until the score changes from posledni and then holds still for a
 // moment (editors may write in several steps), and returns it as it stands.
 // Says once that the score is gone while it is.
-platform::Otisk cekejnazmenu(const Cesty& c, platform::Otisk& posledni) {
+platform::Otisk cekejnazmenu(const Cesty& c, platform::Hlidac& hlidac) {
     bool hlasenochybeni = false;
     for (;;) {
         platform::spi(100);
-        platform::Otisk ted = platform::otisk(c.partitura.c_str());
-        if (!ted.existuje) {
-            if (!hlasenochybeni) {
-                std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n", c.jmenopartitury.c_str());
-                hlasenochybeni = true;
-            }
-            posledni = ted;
-            continue;
+        if (!hlidac.zmena(50, std::numeric_limits<int>::max())) continue;
+        if (hlidac.posledni().existuje) return hlidac.posledni();
+        if (!hlasenochybeni) {
+            std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n", c.jmenopartitury.c_str());
+            hlasenochybeni = true;
         }
-        if (ted == posledni) continue;
-        do {
-            posledni = ted;
-            platform::spi(50);
-            ted = platform::otisk(c.partitura.c_str());
-        } while (ted != posledni && ted.existuje);
-        return ted;
     }
 }
 
@@ -84,7 +75,8 @@ constexpr double cekaninaprazdnou = 1.0;
 [[noreturn]] void hlidej(Nastaveni nastaveni) {
     nastaveni.uspechjekonecny = false;
     const Cesty& c = nastaveni.cesty;
-    platform::Otisk posledni = platform::otisk(c.partitura.c_str());
+    platform::Hlidac hlidac(c.partitura);
+    hlidac.prijmi();
     bool mamnoty = false;   // the WAV in place holds notes
     for (;;) {
         const double zacatek = platform::ted();
@@ -98,7 +90,7 @@ constexpr double cekaninaprazdnou = 1.0;
         }
         std::fflush(stderr);
         for (;;) {
-            const platform::Otisk ted = cekejnazmenu(c, posledni);
+            const platform::Otisk ted = cekejnazmenu(c, hlidac);
             if (ted.velikost > 0 || !mamnoty) break;
             const double od = platform::ted();
             bool zmena = false;

@@ -152,8 +152,9 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
         // Whole milliseconds from 5 (shorter fades click) to ten seconds.
         const std::string& d = v.dozvuk;
         const bool cislo = !d.empty() && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-        if (!cislo || std::stoi(d) < 5 || std::stoi(d) > 10000) {
-            chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + d + "'";
+        if (!cislo || std::stoi(d) < nejkratsidozvuk || std::stoi(d) > nejdelsidozvuk) {
+            chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
+                    std::to_string(nejdelsidozvuk) + ", not '" + d + "'";
             return false;
         }
     }
@@ -383,7 +384,16 @@ Cesty urcicesty(const Volby& v) {
     if (spartiturou) {
         c.partitura = v.partitury[0];
         const bool stdin = c.partitura == "-";
-        c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
+        c.jmenopartitury = stdin ? "<stdin>" : ukazjmeno(c.partitura);
+        // A score that is not a regular file (a pipe), or is one only through
+        // a device's name (/dev/stdin, /dev/fd/0, /proc/self/fd/0), names no
+        // WAV beside itself: -o names it, as for standard input.
+        const bool zarizeni = c.partitura.rfind("/dev/", 0) == 0 || c.partitura.rfind("/proc/", 0) == 0;
+        if (!stdin && v.vystup.empty() && !v.kontrola && platform::otisk(c.partitura.c_str()).existuje &&
+            (zarizeni || !platform::jeobycejnysoubor(c.partitura.c_str()))) {
+            chybasouboru("cannot name the WAV after " + c.partitura +
+                         ": it is not a regular file; name the WAV with -o FILE (-o - for standard output)");
+        }
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
         Format f;
         if (v.vystup.empty() && !stdin && formatzejmena(v.format, f)) {
