@@ -30,6 +30,7 @@ struct Nota {
     char reg = '1';         // register character
     bool posunuta = false;  // its start was jittered
     bool tecka = false;     // a dot
+    int32_t hlas = -1;      // its voice, where the music of the run was asked for (Vysledek::hudba)
 };
 
 // The time signature that the bar lines "|" of a score show, for the files

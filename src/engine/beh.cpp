@@ -9,7 +9,7 @@
 #include "base/chyba.h"
 #include "base/stav.h"
 #include "engine/kontext.h"
-#include "engine/notace.h"
+#include "engine/zaznam.h"
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
@@ -40,7 +40,7 @@ constexpr size_t nejvicvarovani = 100;
 class Sber : public Pozorovatel {
 public:
     Prehled* prehled = nullptr;
-    Notace* notace = nullptr;
+    Zaznam* zaznam = nullptr;
     bool sbirat = false;
     std::function<void(int64_t, int64_t)> sledovaniprikazu;
     std::vector<Nota> noty;
@@ -53,7 +53,7 @@ public:
     }
     void nota(const UlozenaNota& u) override {
         if (prehled) prehled->nota(u);
-        if (notace) notace->nota(u);
+        if (zaznam) zaznam->nota(u);
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
             celatempa = 0;
         } else if (celatempa < 0) {
@@ -62,17 +62,19 @@ public:
     }
     void hotova(const Nota& n) override {
         if (prehled) prehled->hotova(n);
+        if (zaznam) zaznam->hotova(n);
         if (sbirat && n.segment > 0) noty.push_back(n);
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
-        if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
+        if (zaznam) zaznam->zpet(hodnot, hodnota, kurzor, pozice);
     }
     void tempo(int64_t pozice, bool krivka) override {
         if (prehled) prehled->tempo(pozice, krivka);
     }
     void takt(int64_t pozice) override {
         if (prehled) prehled->takt(pozice);
+        if (zaznam) zaznam->takt(pozice);
     }
 };
 
@@ -103,7 +105,8 @@ private:
     std::vector<Varovani> pismo_;     // from the lexical check
     int64_t dalsichpismo_ = 0;
     std::unique_ptr<Prehled> prehled_;
-    std::unique_ptr<Notace> notace_;   // the sheet music, when asked for
+    std::unique_ptr<Zaznam> zaznam_;   // the music as written, when anything reads it
+    Hudba hudba_;
     Sber sber_;
     std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
     // The progress line of a long render: shown from half a second on, at
@@ -226,7 +229,7 @@ void Beh::dokonceni() {
                 popis.nazev = c.jmenopartitury;
                 popis.metrum = prehled_->cary.metrum();
                 popis.mrizka = n_.midimrizka;
-                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), popis));
+                midi->pis(bajtymidi(hudba_, popis));
                 midi->dokonci(n_.nadisk);
                 hotove.push_back(midi.get());
             }
@@ -238,8 +241,7 @@ void Beh::dokonceni() {
             }
             if (!c.musicxml.empty()) {
                 std::string bajty, proc;
-                notace_->nastavmetrum(prehled_->cary.metrum());
-                if (!bajtymusicxml(notace_->zapis(), nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
+                if (!bajtymusicxml(hudba_, nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
                     chybasouboru("cannot write " + c.musicxml + ": " + proc);
                 }
                 notopis = std::make_unique<Rozpracovany>(c.musicxml, platform::Docasny::notopis);
@@ -332,15 +334,15 @@ Vysledek Beh::spust() {
     zacatek_ = platform::ted();
     Vysledek r;
     // The overview also finds the time signature of a MIDI file and of sheet music.
-    if (n_.varovani || n_.kontrola || n_.souhrn || !n_.cesty.midi.empty() || !n_.cesty.musicxml.empty()) {
-        prehled_ = std::make_unique<Prehled>(n_.kontrola || n_.souhrn, nejvicvarovani);
-    }
-    if (!n_.kontrola && !n_.cesty.musicxml.empty()) notace_ = std::make_unique<Notace>();
+    const bool hudba = n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot || !n_.cesty.midi.empty() ||
+                       !n_.cesty.musicxml.empty() || !n_.cesty.obraz.empty();
+    if (n_.varovani || hudba) prehled_ = std::make_unique<Prehled>(n_.kontrola || n_.souhrn, nejvicvarovani);
+    if (hudba) zaznam_ = std::make_unique<Zaznam>();
     sber_.prehled = prehled_.get();
-    sber_.notace = notace_.get();
+    sber_.zaznam = zaznam_.get();
     sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty() || n_.seznamnot);
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
-    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
+    if (prehled_ || zaznam_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
     if (!n_.cesty.obraz.empty()) obalka_ = std::make_unique<Obalka>();
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
@@ -358,12 +360,29 @@ Vysledek Beh::spust() {
         spustsekvenci();
         prikazovasmycka();
         if (prehled_) prehled_->dokonci();
+        if (zaznam_) hudba_ = zaznam_->dokonci(prehled_->cary.metrum(), k_.stav.konecmixu);
         varovani();
         if (n_.kontrola || n_.souhrn) r.souhrn = naformatujsouhrn();
-        if (n_.kontrola) return konec(0, "");
+        if (n_.kontrola) {
+            if (n_.hudba) r.hudba = std::move(hudba_);
+            return konec(0, "");
+        }
         dokonceni();
         r.vzorku = k_.stav.konecmixu;
-        if (n_.seznamnot) r.seznamnot = std::move(sber_.noty);
+        if (n_.seznamnot) {
+            r.seznamnot = std::move(sber_.noty);
+            // Each note's voice, from the music as written.
+            std::vector<std::pair<int64_t, int32_t>> hlasy;
+            for (const Udalost& e : hudba_.udalosti) {
+                if (e.hraje()) hlasy.push_back({e.pozice, e.hlas});
+            }
+            std::sort(hlasy.begin(), hlasy.end());
+            for (Nota& nota : r.seznamnot) {
+                auto it = std::lower_bound(hlasy.begin(), hlasy.end(), std::make_pair(nota.pozice, INT32_MIN));
+                if (it != hlasy.end() && it->first == nota.pozice) nota.hlas = it->second;
+            }
+        }
+        if (n_.hudba) r.hudba = std::move(hudba_);
     } catch (const ChybaPartitury& e) {
         varovani();
         return konec(1, umistenachyba(e, r.mistochyby));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hudba.h"
 #include "base/stav.h"
 #include "engine/pozorovatel.h"
 
@@ -62,6 +63,9 @@ struct Nastaveni {
     // Keep every sounding note, with its place in the score
     // (Vysledek::seznamnot).
     bool seznamnot = false;
+    // The music as written (Vysledek::hudba): every note in written time
+    // with its voice, the tempo map and the bar lines.
+    bool hudba = false;
 };
 
 // A warning or an error in the score, for a program that marks it in the
@@ -95,6 +99,9 @@ struct Vysledek {
     // draws them, each with the bytes of the score it comes from
     // (Nota::pozice and Nota::po).
     std::vector<Nota> seznamnot;
+    // With Nastaveni::hudba (and whenever the run wrote a MIDI file, sheet
+    // music or a piano roll, or checked the score): the music as written.
+    Hudba hudba;
     // The engine state as the run left it (the peak, the end of the mix, the
     // counters), for tools and tests.
     Stav stav;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hudba.h"
 #include "base/nota.h"
 
 namespace skladba {
@@ -49,9 +50,9 @@ struct PopisMidi {
     bool mrizka = false;
 };
 
-// The bytes of the file: a tempo track with the piece's name, its tempo and
-// time signature, then one track per register with its General MIDI
-// program. noty in the order they were placed.
-std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const PopisMidi& popis);
+// The bytes of the file: a tempo track with the piece's name, the time
+// signature and the tempo map, then one track per voice and register, named
+// after both, on the register's channel with its General MIDI program.
+std::string bajtymidi(const Hudba& hudba, const PopisMidi& popis);
 
 }  // namespace skladba
