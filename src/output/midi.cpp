@@ -229,7 +229,8 @@ std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
     // a player releases the key at the first note off it gets. So a key
     // struck again while it sounds is released just before, and of notes
     // that overlap only the last release is written.
-    std::vector<std::array<int, 128>> zni(16);
+    // Per track, as a reader pairs them.
+    std::vector<std::array<int, 128>> zni(stopy.size());
     for (auto& z : zni) z.fill(0);
     std::vector<std::string> obsahy(stopy.size());
     std::vector<int64_t> tiky(stopy.size(), 0);
@@ -253,7 +254,7 @@ std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
         out += static_cast<char>(u.rychlost);
     };
     for (const Zprava& u : udalosti) {
-        int& z = zni[static_cast<size_t>(u.kanal)][u.klavesa];
+        int& z = zni[u.stopa][u.klavesa];
         if (u.zapnuti) {
             if (z > 0) pis({u.tik, 0, u.klavesa, 64, u.stopa, u.kanal});
             ++z;

@@ -10,6 +10,7 @@
 #include <numeric>
 #include <set>
 
+#include "base/format.h"
 #include "base/nota.h"
 #include "output/midi.h"
 #include "output/xml.h"
@@ -605,6 +606,10 @@ void Pisar::tempo(int64_t a, int64_t b) {
             case ZnackaTempa::Druh::atempo: text = "a tempo"; break;
             default: break;
         }
+        if (t.druh == ZnackaTempa::Druh::plynule) {
+            out_ += "      <sound tempo=\"" + cislo(t.tempo) + "\"/>\n";
+            continue;
+        }
         out_ += "      <direction placement=\"above\">\n";
         if (!text.empty()) {
             out_ += "        <direction-type>\n          <words>" + text + "</words>\n        </direction-type>\n";
@@ -818,12 +823,29 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
             case ZmenaTempa::Druh::konec: t.druh = ZnackaTempa::Druh::atempo; break;
             case ZmenaTempa::Druh::krivka:
                 t.druh = m.ritard > 0 ? ZnackaTempa::Druh::ritardando : ZnackaTempa::Druh::accelerando;
-                if (m.dosazene > 0) t.tempo = m.dosazene;
+                // It plays from the tempo where it starts; the notes under it
+                // carry on to the tempo it reaches.
                 break;
         }
         if (!(t.tempo > 0.01 && t.tempo < 1e7)) continue;
         if (!z.tempa.empty() && z.tempa.back().tik == t.tik) continue;
         z.tempa.push_back(t);
+    }
+    // Under a curve, the tempo each note is played at, for playback only.
+    std::vector<ZnackaTempa> plynule;
+    for (const Udalost& e : h.udalosti) {
+        if (!e.krivka || e.krok <= 0 || e.hodnota <= 0 || e.tecka) continue;
+        ZnackaTempa t;
+        t.tik = e.zacatek.tiku(z.celanota);
+        t.druh = ZnackaTempa::Druh::plynule;
+        t.tempo = 4.0 * zaklad * 60 / (static_cast<double>(e.hodnota) * static_cast<double>(e.krok));
+        if (t.tempo > 0.01 && t.tempo < 1e7) plynule.push_back(t);
+    }
+    auto potik = [](const ZnackaTempa& a, const ZnackaTempa& b) { return a.tik < b.tik; };
+    std::stable_sort(plynule.begin(), plynule.end(), potik);
+    for (const ZnackaTempa& t : plynule) {
+        const auto it = std::lower_bound(z.tempa.begin(), z.tempa.end(), t, potik);
+        if (it == z.tempa.end() || it->tik != t.tik) z.tempa.insert(it, t);
     }
     return bajtymusicxml(z, nazev, software, out, chyba, meze);
 }

@@ -41,7 +41,7 @@ struct ZapsanyTon {
 // A tempo mark: a metronome mark of a "t", a curve's "rit." or "accel."
 // with the tempo it reaches, "a tempo" where it ends.
 struct ZnackaTempa {
-    enum class Druh : uint8_t { metronom, ritardando, accelerando, atempo };
+    enum class Druh : uint8_t { metronom, ritardando, accelerando, atempo, plynule };   // plynule: playback only, no mark
     int64_t tik = 0;
     Druh druh = Druh::metronom;
     int metronom = 0;        // quarter notes a minute, a whole number
