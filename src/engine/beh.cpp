@@ -1,6 +1,7 @@
 #include "engine/beh.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -294,27 +295,49 @@ std::vector<std::string> Beh::naformatujsouhrn() {
         o += std::to_string(p.noty) + (p.noty == 1 ? " note" : " notes") + ", range " + jmenotonu(p.nejnizsi) +
              " to " + jmenotonu(p.nejvyssi);
     }
-    const size_t hlasu = p.hlasy.size() + static_cast<size_t>(p.dalsichhlasu);
+    // The voices as the music has them: by continuation, not by the order
+    // of writing.
+    struct Hlas {
+        int64_t prvni = INT64_MAX;
+        Zlomek zacatek, konec;
+        int64_t zacatekvzorku = INT64_MAX, konecvzorku = 0;
+        bool je = false;
+    };
+    std::vector<Hlas> hlasy(static_cast<size_t>(std::max(0, hudba_.hlasu)));
+    for (const Udalost& e : hudba_.udalosti) {
+        if (e.hlas < 0) continue;
+        Hlas& h = hlasy[static_cast<size_t>(e.hlas)];
+        if (!h.je || e.zacatek < h.zacatek) h.zacatek = e.zacatek;
+        if (!h.je || e.konec() > h.konec) h.konec = e.konec();
+        h.je = true;
+        h.prvni = std::min(h.prvni, e.pozice);
+        h.zacatekvzorku = std::min(h.zacatekvzorku, e.kurzor);
+        h.konecvzorku = std::max(h.konecvzorku, e.kurzor + e.krok);
+    }
+    const size_t hlasu = hlasy.size();
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
-    if (p.konechlasu > p.konec) {
+    int64_t konechlasu = 0;
+    for (const Hlas& h : hlasy) konechlasu = std::max(konechlasu, h.konecvzorku);
+    if (konechlasu > p.konec) {
         // A note longer than its recording falls silent before its voice
         // ends; the WAV is as long as what sounds.
         radky.push_back("  the sound ends at " + popiscasu(static_cast<double>(p.konec) / zaklad, 2) +
                         " (the WAV's length), before the last voice, which ends at " +
-                        popiscasu(static_cast<double>(p.konechlasu) / zaklad, 2) + ": no note sounds longer than "
+                        popiscasu(static_cast<double>(konechlasu) / zaklad, 2) + ": no note sounds longer than "
                         "its " + std::to_string(delkatonu / zaklad) + "-second recording");
     }
+    const size_t ukazanych = std::min<size_t>(hlasy.size(), 1000);
     std::vector<int64_t> pozice;
-    for (const Prehled::Hlas& h : p.hlasy) pozice.push_back(h.prvni);
+    for (size_t i = 0; i < ukazanych; ++i) pozice.push_back(hlasy[i].prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
-    for (size_t i = 0; i < p.hlasy.size(); ++i) {
-        const Prehled::Hlas& h = p.hlasy[i];
+    for (size_t i = 0; i < ukazanych; ++i) {
+        const Hlas& h = hlasy[i];
         radky.push_back("  voice " + std::to_string(i + 1) + ", line " + std::to_string(mista[i].radek) +
-                        ": whole notes " + vcelych(h.zacatek) + " to " + vcelych(h.konec) + ", " +
+                        ": whole notes " + vcelych(h.zacatek.cislo()) + " to " + vcelych(h.konec.cislo()) + ", " +
                         popiscasu(static_cast<double>(h.zacatekvzorku) / zaklad, 2) + " to " +
                         popiscasu(static_cast<double>(h.konecvzorku) / zaklad, 2));
     }
-    if (p.dalsichhlasu > 0) radky.push_back("  and " + std::to_string(p.dalsichhlasu) + " more voices");
+    if (hlasy.size() > ukazanych) radky.push_back("  and " + std::to_string(hlasy.size() - ukazanych) + " more voices");
     return radky;
 }
 
