@@ -1,6 +1,8 @@
 #include "engine/beh.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -8,7 +10,7 @@
 #include "base/chyba.h"
 #include "base/stav.h"
 #include "engine/kontext.h"
-#include "engine/notace.h"
+#include "engine/zaznam.h"
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
@@ -34,7 +36,7 @@ class Sber : public Pozorovatel {
 public:
     Pozorovatel* dalsi = nullptr;
     Prehled* prehled = nullptr;
-    Notace* notace = nullptr;
+    Zaznam* zaznam = nullptr;
     bool sbirat = false;
     std::function<void(int64_t, int64_t)> sledovaniprikazu;
     std::vector<Nota> noty;
@@ -49,7 +51,7 @@ public:
     void nota(const UlozenaNota& u) override {
         if (dalsi) dalsi->nota(u);
         if (prehled) prehled->nota(u);
-        if (notace) notace->nota(u);
+        if (zaznam) zaznam->nota(u);
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
             celatempa = 0;
         } else if (celatempa < 0) {
@@ -59,12 +61,13 @@ public:
     void hotova(const Nota& n) override {
         if (dalsi) dalsi->hotova(n);
         if (prehled) prehled->hotova(n);
+        if (zaznam) zaznam->hotova(n);
         if (sbirat && n.segment > 0) noty.push_back(n);
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
         if (dalsi) dalsi->zpet(hodnot, hodnota, kurzor, pozice);
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
-        if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
+        if (zaznam) zaznam->zpet(hodnot, hodnota, kurzor, pozice);
     }
     void tempo(int64_t pozice, bool krivka) override {
         if (dalsi) dalsi->tempo(pozice, krivka);
@@ -73,6 +76,7 @@ public:
     void takt(int64_t pozice) override {
         if (dalsi) dalsi->takt(pozice);
         if (prehled) prehled->takt(pozice);
+        if (zaznam) zaznam->takt(pozice);
     }
 };
 
@@ -106,7 +110,8 @@ private:
     std::vector<Varovani> pismo_;     // from the lexical check
     int64_t dalsichpismo_ = 0;
     std::unique_ptr<Prehled> prehled_;
-    std::unique_ptr<Notace> notace_;   // the sheet music, when asked for
+    std::unique_ptr<Zaznam> zaznam_;   // the music as written, when anything reads it
+    Hudba hudba_;
     Sber sber_;
     // Where the first comment stands in the score, [od, po): the title of a
     // compressed output.
@@ -217,9 +222,8 @@ void Beh::dokonceni() {
     if (z_) {
         Metrumtaktu metrum;
         if (prehled_) metrum = prehled_->cary.metrum();
-        if (notace_) notace_->nastavmetrum(metrum);
         z_->zapis(Hotovo{k_.mix, mixbajtu, k_.stav.maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
-                         notace_ ? &notace_->zapis() : nullptr, komentar});
+                         zaznam_ ? &hudba_ : nullptr, komentar});
     }
     k_.mix.smazmix();
 }
@@ -261,27 +265,49 @@ std::vector<std::string> Beh::naformatujsouhrn() {
         o += std::to_string(p.noty) + (p.noty == 1 ? " note" : " notes") + ", range " + jmenotonu(p.nejnizsi) +
              " to " + jmenotonu(p.nejvyssi);
     }
-    const size_t hlasu = p.hlasy.size() + static_cast<size_t>(p.dalsichhlasu);
+    // The voices as the music has them: by continuation, not by the order
+    // of writing.
+    struct Hlas {
+        int64_t prvni = INT64_MAX;
+        Zlomek zacatek, konec;
+        int64_t zacatekvzorku = INT64_MAX, konecvzorku = 0;
+        bool je = false;
+    };
+    std::vector<Hlas> hlasy(static_cast<size_t>(std::max(0, hudba_.hlasu)));
+    for (const Udalost& e : hudba_.udalosti) {
+        if (e.hlas < 0) continue;
+        Hlas& h = hlasy[static_cast<size_t>(e.hlas)];
+        if (!h.je || e.zacatek < h.zacatek) h.zacatek = e.zacatek;
+        if (!h.je || e.konec() > h.konec) h.konec = e.konec();
+        h.je = true;
+        h.prvni = std::min(h.prvni, e.pozice);
+        h.zacatekvzorku = std::min(h.zacatekvzorku, e.kurzor);
+        h.konecvzorku = std::max(h.konecvzorku, e.kurzor + e.krok);
+    }
+    const size_t hlasu = hlasy.size();
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
-    if (p.konechlasu > p.konec) {
+    int64_t konechlasu = 0;
+    for (const Hlas& h : hlasy) konechlasu = std::max(konechlasu, h.konecvzorku);
+    if (konechlasu > p.konec) {
         // A note longer than its recording falls silent before its voice
         // ends; the WAV is as long as what sounds.
         radky.push_back("  the sound ends at " + popiscasu(static_cast<double>(p.konec) / zaklad, 2) +
                         " (the WAV's length), before the last voice, which ends at " +
-                        popiscasu(static_cast<double>(p.konechlasu) / zaklad, 2) + ": no note sounds longer than "
+                        popiscasu(static_cast<double>(konechlasu) / zaklad, 2) + ": no note sounds longer than "
                         "its " + std::to_string(delkatonu / zaklad) + "-second recording");
     }
+    const size_t ukazanych = std::min<size_t>(hlasy.size(), 1000);
     std::vector<int64_t> pozice;
-    for (const Prehled::Hlas& h : p.hlasy) pozice.push_back(h.prvni);
+    for (size_t i = 0; i < ukazanych; ++i) pozice.push_back(hlasy[i].prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
-    for (size_t i = 0; i < p.hlasy.size(); ++i) {
-        const Prehled::Hlas& h = p.hlasy[i];
+    for (size_t i = 0; i < ukazanych; ++i) {
+        const Hlas& h = hlasy[i];
         radky.push_back("  voice " + std::to_string(i + 1) + ", line " + std::to_string(mista[i].radek) +
-                        ": whole notes " + vcelych(h.zacatek) + " to " + vcelych(h.konec) + ", " +
+                        ": whole notes " + vcelych(h.zacatek.cislo()) + " to " + vcelych(h.konec.cislo()) + ", " +
                         popiscasu(static_cast<double>(h.zacatekvzorku) / zaklad, 2) + " to " +
                         popiscasu(static_cast<double>(h.konecvzorku) / zaklad, 2));
     }
-    if (p.dalsichhlasu > 0) radky.push_back("  and " + std::to_string(p.dalsichhlasu) + " more voices");
+    if (hlasy.size() > ukazanych) radky.push_back("  and " + std::to_string(hlasy.size() - ukazanych) + " more voices");
     return radky;
 }
 
@@ -302,16 +328,17 @@ Vysledek Beh::spust() {
     zacatek_ = platform::ted();
     Vysledek r;
     // The overview also finds the time signature of a MIDI file and of sheet music.
-    if (n_.varovani || n_.kontrola || n_.souhrn || potreby_.metrum) {
+    const bool hudba = n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot || potreby_.hudba;
+    if (n_.varovani || hudba || potreby_.metrum) {
         prehled_ = std::make_unique<Prehled>(n_.kontrola || n_.souhrn, nejvicvarovani);
     }
-    if (!n_.kontrola && potreby_.notopis) notace_ = std::make_unique<Notace>();
+    if (hudba) zaznam_ = std::make_unique<Zaznam>();
     sber_.prehled = prehled_.get();
-    sber_.notace = notace_.get();
+    sber_.zaznam = zaznam_.get();
     sber_.sbirat = !n_.kontrola && (potreby_.noty || n_.seznamnot);
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
     sber_.dalsi = n_.pozorovatel;
-    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu || sber_.dalsi) k_.pozorovatel = &sber_;
+    if (prehled_ || zaznam_ || sber_.sbirat || sber_.sledovaniprikazu || sber_.dalsi) k_.pozorovatel = &sber_;
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {
@@ -328,12 +355,29 @@ Vysledek Beh::spust() {
         spustsekvenci();
         prikazovasmycka();
         if (prehled_) prehled_->dokonci();
+        if (zaznam_) hudba_ = zaznam_->dokonci(prehled_->cary.metrum(), k_.stav.konecmixu);
         varovani();
         if (n_.kontrola || n_.souhrn) r.souhrn = naformatujsouhrn();
-        if (n_.kontrola) return konec(0, "");
+        if (n_.kontrola) {
+            if (n_.hudba) r.hudba = std::move(hudba_);
+            return konec(0, "");
+        }
         dokonceni();
         r.vzorku = k_.stav.konecmixu;
-        if (n_.seznamnot) r.seznamnot = std::move(sber_.noty);
+        if (n_.seznamnot) {
+            r.seznamnot = std::move(sber_.noty);
+            // Each note's voice, from the music as written.
+            std::vector<std::pair<int64_t, int32_t>> hlasy;
+            for (const Udalost& e : hudba_.udalosti) {
+                if (e.hraje()) hlasy.push_back({e.pozice, e.hlas});
+            }
+            std::sort(hlasy.begin(), hlasy.end());
+            for (Nota& nota : r.seznamnot) {
+                auto it = std::lower_bound(hlasy.begin(), hlasy.end(), std::make_pair(nota.pozice, INT32_MIN));
+                if (it != hlasy.end() && it->first == nota.pozice) nota.hlas = it->second;
+            }
+        }
+        if (n_.hudba) r.hudba = std::move(hudba_);
     } catch (const ChybaPartitury& e) {
         varovani();
         return konec(1, umistenachyba(e, r.mistochyby));

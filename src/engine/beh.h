@@ -12,8 +12,8 @@
 
 #include "base/kodovani.h"
 #include "base/nota.h"
+#include "base/hudba.h"
 #include "base/stav.h"
-#include "base/zapis.h"
 #include "engine/pozorovatel.h"
 
 namespace skladba {
@@ -93,6 +93,9 @@ struct Nastaveni {
     // Keep every sounding note, with its place in the score
     // (Vysledek::seznamnot).
     bool seznamnot = false;
+    // The music as written (Vysledek::hudba): every note in written time
+    // with its voice, the tempo map and the bar lines.
+    bool hudba = false;
 };
 
 // A warning or an error in the score, for a program that marks it in the
@@ -126,6 +129,9 @@ struct Vysledek {
     // draws them, each with the bytes of the score it comes from
     // (Nota::pozice and Nota::po).
     std::vector<Nota> seznamnot;
+    // With Nastaveni::hudba (and whenever the run wrote a MIDI file, sheet
+    // music or a piano roll, or checked the score): the music as written.
+    Hudba hudba;
     // The engine state as the run left it (the peak, the end of the mix, the
     // counters), for tools and tests.
     Stav stav;
@@ -142,7 +148,7 @@ struct Hotovo {
     const std::vector<Nota>& noty;   // the sounding notes in the order completed (Potreby::noty)
     int64_t celatempa = 0;           // the one whole-note length they were all placed at, 0 when not one
     Metrumtaktu metrum;              // the time signature the bar lines show (Potreby::metrum)
-    const Zapis* zapis = nullptr;    // the score as sheet music needs it (Potreby::notopis)
+    const Hudba* hudba = nullptr;    // the music as written: voices, tempo map, bar lines (Potreby::hudba)
     // The score's first comment as its bytes stand, for the title of a
     // compressed output (Nastaveni::kodovani not a WAV).
     std::string komentar;
@@ -156,7 +162,7 @@ public:
     struct Potreby {
         bool noty = false;      // the sounding notes (a MIDI file, a piano roll)
         bool metrum = false;    // the time signature
-        bool notopis = false;   // the notes as written, for sheet music
+        bool hudba = false;     // the music as written (a MIDI file, sheet music)
     };
     virtual ~Zapisovac() = default;
     virtual Potreby potreby() const { return {}; }

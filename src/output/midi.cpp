@@ -1,6 +1,7 @@
 #include "output/midi.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "base/format.h"
@@ -55,102 +56,93 @@ void pisstopu(std::string& out, const std::string& stopa) {
     out += stopa;
 }
 
-// The time base of the file.
-struct CasMidi {
-    int32_t deleni = 0;     // ticks per quarter note
-    int32_t tempo = 0;      // microseconds per quarter note
+constexpr int64_t tikunacelou = 4 * deleninoty;
+// A note may start this far from where the WAV plays it before the file
+// gets a tempo event that brings it back.
+constexpr double odchylkaus = 200.0;
+
+// A tempo event: from tick tik on, tempo microseconds a quarter.
+struct Tempo {
+    int64_t tik;
+    int64_t tempo;
 };
 
-// The time base for a piece: celatempa is the one whole-note length in
-// samples its notes were all placed at, or 0 when there was none.
-CasMidi casmidi(int64_t celatempa) {
-    const int64_t ctvrtka = celatempa / 4;   // samples; whole notes are made of four
-    if (ctvrtka > 0) {
-        const int64_t tempo = (2 * ctvrtka * mikrosekundzakrok + vzorkuzakrok) / (2 * vzorkuzakrok);
-        // The tempo must fit its three bytes; a quarter shorter than 960
-        // samples gets one tick a sample.
-        if (tempo >= 1 && tempo < (int64_t{1} << 24)) {
-            return {static_cast<int32_t>(std::min<int64_t>(deleninoty, ctvrtka)), static_cast<int32_t>(tempo)};
+// The tempo map: at every written position the file's clock meets the
+// cursor of the WAV, within odchylkaus; a change is written where the clock
+// would drift further, and at every "t" and every change of a curve.
+std::vector<Tempo> mapatemp(const Hudba& h) {
+    std::vector<Tempo> mapa;
+    std::vector<int64_t> vynutit;
+    for (const ZmenaTempa& z : h.tempa) vynutit.push_back(z.kde.tiku(tikunacelou));
+    std::sort(vynutit.begin(), vynutit.end());
+    std::vector<std::pair<int64_t, double>> body;   // tick, microseconds in the WAV
+    for (const auto& [kde, vzorek] : h.body) {
+        const int64_t t = kde.tiku(tikunacelou);
+        if (t < 0) continue;
+        const double us = static_cast<double>(vzorek) * 1e6 / zaklad;
+        if (body.empty() || body.back().first < t) body.push_back({t, us});
+    }
+    int64_t tempo = 500000;
+    double cas = body.empty() ? 0.0 : body.front().second;   // the file's clock at the current point
+    if (!body.empty() && body.front().first > 0) {
+        // Before the first note (a score that starts after a rest is still
+        // at 0): the first stretch's pace.
+        cas = 0;
+    }
+    int64_t tik = 0;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const int64_t dalsi = body[i].first;
+        if (dalsi > tik) {
+            cas += static_cast<double>(tempo) * static_cast<double>(dalsi - tik) / deleninoty;
+            tik = dalsi;
+        }
+        if (i + 1 == body.size()) break;
+        const int64_t dt = body[i + 1].first - tik;
+        if (dt <= 0) continue;
+        const double cil = body[i + 1].second;
+        const double idealni = (cil - cas) * deleninoty / static_cast<double>(dt);
+        const bool vynucena = std::binary_search(vynutit.begin(), vynutit.end(), tik);
+        const double odhad = cas + static_cast<double>(tempo) * static_cast<double>(dt) / deleninoty;
+        if (mapa.empty() || vynucena || std::fabs(odhad - cil) > odchylkaus) {
+            const int64_t nove = std::clamp<int64_t>(std::llround(idealni), 1, (int64_t{1} << 24) - 1);
+            if (mapa.empty() || nove != tempo) {
+                tempo = nove;
+                if (!mapa.empty() && mapa.back().tik == tik) {
+                    mapa.back().tempo = tempo;
+                } else {
+                    mapa.push_back({tik, tempo});
+                }
+            }
         }
     }
-    return {11025, 500000};
+    if (mapa.empty()) mapa.push_back({0, 500000});
+    mapa.front().tik = 0;
+    return mapa;
 }
 
-// The tick nearest to a sample.
-int64_t tikmidi(const CasMidi& cas, int64_t vzorek) {
-    // vzorek / zaklad seconds, at tempo / deleni microseconds a tick.
-    const int64_t citatel = vzorek * mikrosekundzakrok * cas.deleni;
-    const int64_t jmenovatel = vzorkuzakrok * cas.tempo;
-    return (2 * citatel + jmenovatel) / (2 * jmenovatel);
+// Microseconds a quarter at a tick.
+int64_t tempona(const std::vector<Tempo>& mapa, int64_t tik) {
+    auto it = std::upper_bound(mapa.begin(), mapa.end(), tik, [](int64_t t, const Tempo& x) { return t < x.tik; });
+    return it == mapa.begin() ? mapa.front().tempo : std::prev(it)->tempo;
 }
 
-struct Udalost {
+struct Zprava {
     int64_t tik;
     uint8_t zapnuti;   // 0: note off, 1: note on (offs first at the same tick)
     uint8_t klavesa;
     uint8_t rychlost;
+    size_t stopa;
+    int kanal;
 };
 
-std::string stopa(const std::vector<Nota>& noty, char reg, int kanal, const CasMidi& cas, bool mrizka) {
-    std::vector<Udalost> udalosti;
-    for (const Nota& n : noty) {
-        if (n.reg != reg) continue;
-        const auto klavesa = static_cast<uint8_t>(n.segment + 36);
-        const int64_t start = mrizka ? n.kurzor : n.start;
-        const int64_t zacatek = tikmidi(cas, start);
-        // A note of no length still sounds for a tick, so that its note off
-        // comes after its note on.
-        const int64_t konec = std::max(zacatek + 1, tikmidi(cas, start + n.delka));
-        udalosti.push_back({zacatek, 1, klavesa, static_cast<uint8_t>(rychlostmidi(n.sila))});
-        udalosti.push_back({konec, 0, klavesa, 64});
+// A delta time, bridging a gap longer than one can say with empty text events.
+void piskrok(std::string& out, int64_t krok) {
+    while (krok > nejdelsikrok) {
+        pisvlq(out, static_cast<uint32_t>(nejdelsikrok));
+        out.append("\xFF\x01\x00", 3);
+        krok -= nejdelsikrok;
     }
-    std::stable_sort(udalosti.begin(), udalosti.end(), [](const Udalost& a, const Udalost& b) {
-        return a.tik != b.tik ? a.tik < b.tik : a.zapnuti < b.zapnuti;
-    });
-    // Two voices may hold one key at once (a unison, a canon); a player
-    // releases the key at the first note off it gets. So a key struck again
-    // while it sounds is released just before, and of notes that overlap
-    // only the last release is written.
-    int zni[128] = {};
-    std::vector<Udalost> vysledne;
-    vysledne.reserve(udalosti.size() + 8);
-    for (const Udalost& u : udalosti) {
-        int& z = zni[u.klavesa];
-        if (u.zapnuti) {
-            if (z > 0) vysledne.push_back({u.tik, 0, u.klavesa, 64});
-            ++z;
-            vysledne.push_back(u);
-        } else if (--z == 0) {
-            vysledne.push_back(u);
-        }
-    }
-    udalosti.swap(vysledne);
-    std::string out;
-    pistext(out, 0x03, jmenorejstriku(reg));
-    const int program = programmidi(reg);
-    if (program >= 0) {
-        pisvlq(out, 0);
-        out += static_cast<char>(0xC0 | kanal);
-        out += static_cast<char>(program);
-    }
-    int64_t tik = 0;
-    for (const Udalost& u : udalosti) {
-        int64_t krok = u.tik - tik;
-        // A gap longer than a delta time can say is bridged by empty text
-        // events.
-        while (krok > nejdelsikrok) {
-            pisvlq(out, static_cast<uint32_t>(nejdelsikrok));
-            out.append("\xFF\x01\x00", 3);
-            krok -= nejdelsikrok;
-        }
-        pisvlq(out, static_cast<uint32_t>(krok));
-        out += static_cast<char>((u.zapnuti ? 0x90 : 0x80) | kanal);
-        out += static_cast<char>(u.klavesa);
-        out += static_cast<char>(u.rychlost);
-        tik = u.tik;
-    }
-    piskonec(out);
-    return out;
+    pisvlq(out, static_cast<uint32_t>(krok));
 }
 
 }  // namespace
@@ -181,28 +173,105 @@ int programmidi(char reg) {
     }
 }
 
-std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const PopisMidi& popis) {
-    const std::string& nazev = popis.nazev;
-    const char vychozireg = popis.vychozireg;
-    const CasMidi cas = casmidi(celatempa);
+std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
+    const std::vector<Tempo> mapa = mapatemp(h);
+    // One track per voice and register, in the order they first sound; a
+    // channel per register.
     std::vector<char> rejstriky;
-    for (const Nota& n : noty) {
-        if (std::find(rejstriky.begin(), rejstriky.end(), n.reg) == rejstriky.end()) rejstriky.push_back(n.reg);
+    std::vector<std::pair<char, int32_t>> stopy;
+    for (const Udalost& e : h.udalosti) {
+        if (!e.hraje()) continue;
+        if (std::find(rejstriky.begin(), rejstriky.end(), e.reg) == rejstriky.end()) rejstriky.push_back(e.reg);
+        const std::pair<char, int32_t> s{e.reg, e.hlas};
+        if (std::find(stopy.begin(), stopy.end(), s) == stopy.end()) stopy.push_back(s);
     }
-    if (rejstriky.empty()) rejstriky.push_back(vychozireg);
+    if (stopy.empty()) {
+        rejstriky.push_back(popis.vychozireg);
+        stopy.push_back({popis.vychozireg, -1});
+    }
+    std::stable_sort(stopy.begin(), stopy.end(), [&](const auto& a, const auto& b) {
+        const auto ra = std::find(rejstriky.begin(), rejstriky.end(), a.first);
+        const auto rb = std::find(rejstriky.begin(), rejstriky.end(), b.first);
+        return ra != rb ? ra < rb : a.second < b.second;
+    });
+    auto kanalrejstriku = [&](char reg) {
+        return kanalmidi(static_cast<size_t>(std::find(rejstriky.begin(), rejstriky.end(), reg) - rejstriky.begin()));
+    };
+
+    // Notes on the ticks of their written values; with the start jitter
+    // (unless mrizka), moved by it as the WAV plays them.
+    std::vector<Zprava> udalosti;
+    for (const Udalost& e : h.udalosti) {
+        if (!e.hraje()) continue;
+        const size_t stopa = static_cast<size_t>(
+            std::find(stopy.begin(), stopy.end(), std::make_pair(e.reg, e.hlas)) - stopy.begin());
+        int64_t zacatek = e.zacatek.tiku(tikunacelou);
+        int64_t konec = e.konec().tiku(tikunacelou);
+        if (!popis.mrizka && e.start != e.kurzor) {
+            const double us = static_cast<double>(e.start - e.kurzor) * 1e6 / zaklad;
+            const int64_t posun = std::llround(us * deleninoty / static_cast<double>(tempona(mapa, zacatek)));
+            zacatek += posun;
+            konec += posun;
+        }
+        zacatek = std::max<int64_t>(0, zacatek);
+        // A note of no length still sounds for a tick, so that its note off
+        // comes after its note on.
+        konec = std::max(zacatek + 1, konec);
+        const int kanal = kanalrejstriku(e.reg);
+        const auto k = static_cast<uint8_t>(klavesa(e.segment));
+        udalosti.push_back({zacatek, 1, k, static_cast<uint8_t>(rychlostmidi(e.sila)), stopa, kanal});
+        udalosti.push_back({konec, 0, k, 64, stopa, kanal});
+    }
+    std::stable_sort(udalosti.begin(), udalosti.end(), [](const Zprava& a, const Zprava& b) {
+        return a.tik != b.tik ? a.tik < b.tik : a.zapnuti < b.zapnuti;
+    });
+    // Two voices may hold one key of a channel at once (a unison, a canon);
+    // a player releases the key at the first note off it gets. So a key
+    // struck again while it sounds is released just before, and of notes
+    // that overlap only the last release is written.
+    // Per track, as a reader pairs them.
+    std::vector<std::array<int, 128>> zni(stopy.size());
+    for (auto& z : zni) z.fill(0);
+    std::vector<std::string> obsahy(stopy.size());
+    std::vector<int64_t> tiky(stopy.size(), 0);
+    for (size_t i = 0; i < stopy.size(); ++i) {
+        std::string& out = obsahy[i];
+        const char reg = stopy[i].first;
+        pistext(out, 0x03, jmenorejstriku(reg) + (stopy[i].second >= 0 ? " voice " + std::to_string(stopy[i].second + 1) : ""));
+        const int program = programmidi(reg);
+        if (program >= 0) {
+            pisvlq(out, 0);
+            out += static_cast<char>(0xC0 | kanalrejstriku(reg));
+            out += static_cast<char>(program);
+        }
+    }
+    auto pis = [&](const Zprava& u) {
+        std::string& out = obsahy[u.stopa];
+        piskrok(out, u.tik - tiky[u.stopa]);
+        tiky[u.stopa] = u.tik;
+        out += static_cast<char>((u.zapnuti ? 0x90 : 0x80) | u.kanal);
+        out += static_cast<char>(u.klavesa);
+        out += static_cast<char>(u.rychlost);
+    };
+    for (const Zprava& u : udalosti) {
+        int& z = zni[u.stopa][u.klavesa];
+        if (u.zapnuti) {
+            if (z > 0) pis({u.tik, 0, u.klavesa, 64, u.stopa, u.kanal});
+            ++z;
+            pis(u);
+        } else if (--z == 0) {
+            pis(u);
+        }
+    }
 
     std::string out = "MThd";
     pis32(out, 6);
     pis16(out, 1);                                              // format 1: tracks played together
-    pis16(out, static_cast<uint32_t>(rejstriky.size() + 1));    // the tempo track and one per register
-    pis16(out, static_cast<uint32_t>(cas.deleni));              // ticks per quarter note
+    pis16(out, static_cast<uint32_t>(stopy.size() + 1));        // the tempo track and one per voice
+    pis16(out, static_cast<uint32_t>(deleninoty));              // ticks per quarter note
 
     std::string tempo;
-    pistext(tempo, 0x03, nazev);
-    tempo.append("\x00\xFF\x51\x03", 4);
-    tempo += static_cast<char>(cas.tempo >> 16 & 0xFF);
-    tempo += static_cast<char>(cas.tempo >> 8 & 0xFF);
-    tempo += static_cast<char>(cas.tempo & 0xFF);
+    pistext(tempo, 0x03, popis.nazev);
     // The time signature: numerator, the denominator as a power of two, MIDI
     // clocks (24 a quarter) per beat, and 32nd notes per quarter.
     int mocnina = 0;
@@ -212,10 +281,20 @@ std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const Po
     tempo += static_cast<char>(mocnina);
     tempo += static_cast<char>(96 >> mocnina);
     tempo += static_cast<char>(8);
+    int64_t tik = 0;
+    for (const Tempo& t : mapa) {
+        piskrok(tempo, t.tik - tik);
+        tik = t.tik;
+        tempo.append("\xFF\x51\x03", 3);
+        tempo += static_cast<char>(t.tempo >> 16 & 0xFF);
+        tempo += static_cast<char>(t.tempo >> 8 & 0xFF);
+        tempo += static_cast<char>(t.tempo & 0xFF);
+    }
     piskonec(tempo);
     pisstopu(out, tempo);
-    for (size_t i = 0; i < rejstriky.size(); ++i) {
-        pisstopu(out, stopa(noty, rejstriky[i], kanalmidi(i), cas, popis.mrizka));
+    for (std::string& s : obsahy) {
+        piskonec(s);
+        pisstopu(out, s);
     }
     return out;
 }

@@ -1,20 +1,16 @@
-// The Standard MIDI File (format 1) of a render: a tempo track with the
-// time signature, then one track per register used, each on a channel of its
-// own with the General MIDI program nearest to the register, with every
-// sounding note in the order of time.
+// The Standard MIDI File (format 1) of a render, from the music as written
+// (base/hudba.h): a tempo track with the time signature and the tempo map,
+// then one track per voice and register, named after both, on the
+// register's channel with the General MIDI program nearest to it.
 //
-// Time. A tick is a fixed number of samples (or a fixed fraction of one)
-// only when the tempo in microseconds per quarter is exact, which it is for
-// the two choices made here:
-//   - under one tempo and no curve, the file's tempo is the engine's
-//     quarter note (a quarter of the whole-note length in samples,
-//     rounded to the microsecond) and a quarter is 960 ticks, so notation
-//     programs read the values as written: 960 divides into halves down to
-//     64ths, triplets and quintuplets;
-//   - otherwise (several tempos, a curve) the file runs at 120 quarters per
-//     minute with 11025 ticks a quarter: one tick is one sample, exactly.
-// Every start and end is converted from its sample through the file's own
-// tempo and division and rounded to the nearest tick.
+// Time. A quarter is always 960 ticks, and every note starts on the tick of
+// its written position (moved by its start jitter as the WAV plays it,
+// unless --midi-grid asks for the grid alone), so notation programs read the
+// values as written: 960 divides into halves down to 64ths, triplets and
+// quintuplets. The tempo map follows the time cursor of the WAV: a tempo
+// event at every "t" and every change of a curve, and wherever else the
+// file's clock would drift more than 0.2 ms from where the WAV plays a note,
+// as under a curve.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hudba.h"
 #include "base/nota.h"
 
 namespace skladba {
@@ -49,9 +46,9 @@ struct PopisMidi {
     bool mrizka = false;
 };
 
-// The bytes of the file: a tempo track with the piece's name, its tempo and
-// time signature, then one track per register with its General MIDI
-// program. noty in the order they were placed.
-std::string bajtymidi(const std::vector<Nota>& noty, int64_t celatempa, const PopisMidi& popis);
+// The bytes of the file: a tempo track with the piece's name, the time
+// signature and the tempo map, then one track per voice and register, named
+// after both, on the register's channel with its General MIDI program.
+std::string bajtymidi(const Hudba& hudba, const PopisMidi& popis);
 
 }  // namespace skladba

@@ -4,11 +4,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <numeric>
 #include <set>
 
+#include "base/format.h"
 #include "base/nota.h"
 #include "output/midi.h"
 #include "output/xml.h"
@@ -105,6 +107,17 @@ std::vector<Kus> rozloz(int64_t tiku, int64_t celanota, int64_t hodnota) {
     const int64_t h = std::gcd(a, b);
     kusy.push_back({p, 0, a / h, b / h, tiku});
     return kusy;
+}
+
+// The alteration the key signature of kvinty fifths gives a letter.
+int alterklice(int kvinty, char krok) {
+    static const char kridla[] = "FCGDAEB";
+    const char* k = std::strchr(kridla, krok);
+    if (!k) return 0;
+    const int i = static_cast<int>(k - kridla);
+    if (kvinty > 0) return i < kvinty ? 1 : 0;
+    if (kvinty < 0) return 6 - i < -kvinty ? -1 : 0;
+    return 0;
 }
 
 // The metronome number and dynamics of a note's volume.
@@ -237,8 +250,7 @@ private:
 struct Hlas {
     std::vector<Prvek> prvky;
     std::map<int64_t, int64_t> useky;   // start -> end of each line
-    double soucetklaves = 0;
-    int64_t pocetnot = 0;
+    std::vector<int> klavesy;
     int osnova = 0;                     // staff, from 0
     size_t dalsi = 0;                   // first element not yet written
     int poslednisila = -1;
@@ -249,11 +261,6 @@ struct Cast {
     std::vector<Hlas> hlasy;
     int osnov = 1;
     std::vector<bool> basova;           // per staff: bass clef
-};
-
-struct Udalost {                        // a tempo change, in the first part
-    int64_t tik;
-    const ZapsanyTon* ton;
 };
 
 // The time signature on the grid of ticks: measures of delka ticks, the
@@ -295,8 +302,9 @@ private:
     Metrum metrum_;
     std::vector<Cast> casti_;
     std::vector<int64_t> takty_;        // the start of each measure, and the end of the last
-    std::vector<Udalost> tempa_;
     size_t dalsitempo_ = 0;
+    // The dynamics written, per staff: at which tick the last one stands.
+    std::map<int, int64_t> dynamika_;
     // Accidentals in force in the measure being written, per staff and
     // pitch: the letter, octave and alteration last written.
     std::map<std::array<int, 3>, int> posuvky_;
@@ -329,7 +337,12 @@ bool Pisar::rozdelcasti(std::string& chyba) {
         for (Linka& l : rozpracovane[c]->linky()) linky[c].push_back(std::move(l));
         rozpracovane[c].reset();
     };
-    for (uint32_t i = 0; i < z_.tony.size(); ++i) {
+    // Each voice's notes together, in the order written.
+    std::vector<uint32_t> poradi(z_.tony.size());
+    std::iota(poradi.begin(), poradi.end(), 0u);
+    std::stable_sort(poradi.begin(), poradi.end(),
+                     [&](uint32_t a, uint32_t b) { return z_.tony[a].hlas < z_.tony[b].hlas; });
+    for (uint32_t i : poradi) {
         const ZapsanyTon& t = z_.tony[i];
         const int c = cast[static_cast<unsigned char>(t.reg)];
         if (c < 0) continue;
@@ -368,10 +381,7 @@ bool Pisar::rozdelcasti(std::string& chyba) {
             hlas.useky[od] = po;
             for (Prvek& e : l.prvky) {
                 if (!e.pauza) {
-                    for (uint32_t n : e.noty) {
-                        hlas.soucetklaves += z_.tony[n].klavesa;
-                        ++hlas.pocetnot;
-                    }
+                    for (uint32_t n : e.noty) hlas.klavesy.push_back(z_.tony[n].klavesa);
                 }
                 hlas.prvky.push_back(std::move(e));
             }
@@ -382,13 +392,18 @@ bool Pisar::rozdelcasti(std::string& chyba) {
                 return x.zacatek != y.zacatek ? x.zacatek < y.zacatek : (x.delka > 0) < (y.delka > 0);
             });
         }
-        // Staves: voices that lie mostly below middle C's neighbourhood go
-        // to a bass staff when others lie above it; four voices a staff.
+        // Staves: voices whose median pitch lies below middle C go to a
+        // bass staff when others lie above it, the same in every measure;
+        // four voices a staff.
         std::vector<size_t> vysoke, nizke;
         for (size_t h = 0; h < cast.hlasy.size(); ++h) {
-            const Hlas& v = cast.hlasy[h];
-            const double prumer = v.pocetnot > 0 ? v.soucetklaves / static_cast<double>(v.pocetnot) : 60;
-            (prumer < 56 ? nizke : vysoke).push_back(h);
+            std::vector<int> k = cast.hlasy[h].klavesy;
+            int median = 60;
+            if (!k.empty()) {
+                std::nth_element(k.begin(), k.begin() + static_cast<long>(k.size() / 2), k.end());
+                median = k[k.size() / 2];
+            }
+            (median < 60 ? nizke : vysoke).push_back(h);
         }
         const bool jenbasove = vysoke.empty();
         if (jenbasove) vysoke.swap(nizke);
@@ -434,7 +449,7 @@ void Pisar::hlavicka(const std::string& nazev, const std::string& software) {
 
 void Pisar::atributy(const Cast& cast) {
     out_ += "      <attributes>\n        <divisions>" + std::to_string(z_.celanota / 4) +
-            "</divisions>\n        <key>\n          <fifths>0</fifths>\n        </key>\n";
+            "</divisions>\n        <key>\n          <fifths>" + std::to_string(z_.kvinty) + "</fifths>\n        </key>\n";
     out_ += "        <time>\n          <beats>" + std::to_string(metrum_.citatel) + "</beats>\n          <beat-type>" +
             std::to_string(metrum_.jmenovatel) + "</beat-type>\n        </time>\n";
     if (cast.osnov > 1) out_ += "        <staves>" + std::to_string(cast.osnov) + "</staves>\n";
@@ -488,7 +503,7 @@ void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool 
         if (t && !tiestop) {
             const std::array<int, 3> klic = {hlas.osnova, t->krok, t->oktava};
             auto it = posuvky_.find(klic);
-            const int platna = it == posuvky_.end() ? 0 : it->second;
+            const int platna = it == posuvky_.end() ? alterklice(z_.kvinty, t->krok) : it->second;
             if (platna != t->alter) {
                 static const char* const jmena[] = {"flat-flat", "flat", "natural", "sharp", "double-sharp"};
                 out_ += std::string("        <accidental>") + jmena[t->alter + 2] + "</accidental>\n";
@@ -540,7 +555,10 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         if (!e.pauza && x == e.zacatek) {
             // A dynamics mark where the voice's volume changes.
             const ZapsanyTon& t = z_.tony[e.noty.front()];
-            if (t.sila != v.poslednisila) {
+            const auto napsana = dynamika_.find(v.osnova);
+            const bool volno = napsana == dynamika_.end() || napsana->second != x;
+            if (t.sila != v.poslednisila && volno) {
+                dynamika_[v.osnova] = x;
                 const int rychlost = rychlostmidi(t.sila);
                 out_ += std::string("      <direction placement=\"below\">\n        <direction-type>\n"
                                     "          <dynamics>\n            <") +
@@ -548,8 +566,8 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
                         "        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
                         std::to_string(v.osnova + 1) + "</staff>\n        <sound dynamics=\"" +
                         cislo(rychlost * 100.0 / 90.0) + "\"/>\n      </direction>\n";
-                v.poslednisila = t.sila;
             }
+            v.poslednisila = t.sila;
         }
         if (e.delka == 0) {
             nota(v, h, e, Kus{7, 0, 1, 1, 0}, false, false);
@@ -572,37 +590,37 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
 // voices, each reached by stepping back from the end of the measure, the
 // latest first, so that no voice is moved.
 void Pisar::tempo(int64_t a, int64_t b) {
+    const std::vector<ZnackaTempa>& tempa = z_.tempa;
     size_t konec = dalsitempo_;
-    while (konec < tempa_.size() && tempa_[konec].tik < b) ++konec;
+    while (konec < tempa.size() && tempa[konec].tik < b) ++konec;
     int64_t pozice = b;
     for (size_t i = konec; i-- > dalsitempo_;) {
-        const Udalost& u = tempa_[i];
-        if (u.tik < a) continue;
-        out_ += "      <backup>\n        <duration>" + std::to_string(pozice - u.tik) + "</duration>\n      </backup>\n";
-        pozice = u.tik;
-        const ZapsanyTon& t = *u.ton;
-        const std::string zvuk = "<sound tempo=\"" + cislo(t.tempo) + "\"/>";
+        const ZnackaTempa& t = tempa[i];
+        if (t.tik < a) continue;
+        out_ += "      <backup>\n        <duration>" + std::to_string(pozice - t.tik) + "</duration>\n      </backup>\n";
+        pozice = t.tik;
         std::string text;
-        switch (t.zmenatempa) {
-            case ZapsanyTon::Tempo::ritardando: text = "rit."; break;
-            case ZapsanyTon::Tempo::accelerando: text = "accel."; break;
-            case ZapsanyTon::Tempo::atempo: text = "a tempo"; break;
+        switch (t.druh) {
+            case ZnackaTempa::Druh::ritardando: text = "rit."; break;
+            case ZnackaTempa::Druh::accelerando: text = "accel."; break;
+            case ZnackaTempa::Druh::atempo: text = "a tempo"; break;
             default: break;
         }
-        if (t.zmenatempa == ZapsanyTon::Tempo::plynule) {
-            out_ += "      " + zvuk + "\n";
+        if (t.druh == ZnackaTempa::Druh::plynule) {
+            out_ += "      <sound tempo=\"" + cislo(t.tempo) + "\"/>\n";
             continue;
         }
         out_ += "      <direction placement=\"above\">\n";
         if (!text.empty()) {
             out_ += "        <direction-type>\n          <words>" + text + "</words>\n        </direction-type>\n";
         }
-        if (t.zmenatempa == ZapsanyTon::Tempo::metronom || t.zmenatempa == ZapsanyTon::Tempo::atempo) {
+        const bool metronom = t.druh == ZnackaTempa::Druh::metronom || t.druh == ZnackaTempa::Druh::atempo;
+        if (metronom) {
             out_ += "        <direction-type>\n          <metronome>\n            <beat-unit>quarter</beat-unit>\n"
                     "            <per-minute>" +
                     std::to_string(t.metronom) + "</per-minute>\n          </metronome>\n        </direction-type>\n";
         }
-        out_ += "        " + zvuk + "\n      </direction>\n";
+        out_ += "        <sound tempo=\"" + (metronom ? std::to_string(t.metronom) : cislo(t.tempo)) + "\"/>\n      </direction>\n";
     }
     dalsitempo_ = konec;
 }
@@ -651,13 +669,6 @@ bool Pisar::pis(const std::string& nazev, const std::string& software, std::stri
     }
     while (static_cast<int64_t>(takty_.size()) <= taktu) takty_.push_back(takty_.back() + metrum_.delka);
 
-    // Tempo changes: the first written at each moment counts.
-    std::set<int64_t> mista;
-    for (const ZapsanyTon& t : z_.tony) {
-        if (t.zmenatempa != ZapsanyTon::Tempo::nic && mista.insert(t.zacatek).second) tempa_.push_back({t.zacatek, &t});
-    }
-    std::stable_sort(tempa_.begin(), tempa_.end(), [](const Udalost& x, const Udalost& y) { return x.tik < y.tik; });
-
     hlavicka(nazev, software);
     for (size_t c = 0; c < casti_.size(); ++c) {
         out_ += "  <part id=\"P" + std::to_string(c + 1) + "\">\n";
@@ -685,6 +696,158 @@ bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::stri
         return false;
     }
     return true;
+}
+
+int odhadnitoninu(const std::vector<int>& klavesy) {
+    int pocty[12] = {};
+    for (int k : klavesy) ++pocty[((k % 12) + 12) % 12];
+    static const int stupne[] = {0, 2, 4, 5, 7, 9, 11};
+    int nejlepsi = 0, nejvic = -1;
+    for (int a = 0; a <= 7; ++a) {
+        for (int kvinty : {a, -a}) {
+            const int tonika = ((kvinty * 7) % 12 + 12) % 12;
+            int v = 0;
+            for (int s : stupne) v += pocty[(tonika + s) % 12];
+            if (v > nejvic) nejvic = v, nejlepsi = kvinty;
+        }
+    }
+    return nejlepsi;
+}
+
+namespace {
+
+int indexpismene(char z) {
+    switch (z) {
+        case 'c': return 0;
+        case 'd': return 1;
+        case 'e': return 2;
+        case 'f': return 3;
+        case 'g': return 4;
+        case 'a': return 5;
+        case 'h': return 6;
+        default: return -1;
+    }
+}
+constexpr int pultony[] = {0, 2, 4, 5, 7, 9, 11};
+constexpr char pismena[] = "CDEFGAB";
+
+int modulo(int64_t a, int64_t b) { return static_cast<int>(((a % b) + b) % b); }
+
+// The note as spelled: a pitch of the key's scale by its letter there (B
+// flat in F, not A sharp); any other as written, the letter and its sharps
+// and flats moved by the interval the transposition names most often (a
+// major second for 2, a fifth for 7); a spelling that would need more than
+// a double sharp or flat is replaced by the plainest one of that key.
+void hlaskuj(const Udalost& u, int kvinty, ZapsanyTon& t) {
+    const int klavesa = skladba::klavesa(u.segment);
+    int pismeno = -1;
+    for (int p = 0; p < 7; ++p) {
+        if (modulo(pultony[p] + alterklice(kvinty, pismena[p]), 12) == klavesa % 12) pismeno = p;
+    }
+    if (pismeno < 0) {
+        static const int krokyintervalu[] = {0, 1, 1, 2, 2, 3, 3, 4, 5, 5, 6, 6};
+        pismeno = std::max(0, indexpismene(u.znak));
+        const int64_t tr = u.transpozice;
+        const int64_t oktav = (tr - modulo(tr, 12)) / 12;
+        pismeno = modulo(pismeno + 7 * oktav + krokyintervalu[modulo(tr, 12)], 7);
+    }
+    int alter = modulo(klavesa - pultony[pismeno] + 6, 12) - 6;
+    if (alter < -2 || alter > 2) {
+        static const int kridla[] = {0, 0, 1, 1, 2, 3, 3, 4, 4, 5, 5, 6};
+        static const int becka[] = {0, 1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6};
+        pismeno = (int64_t{u.posuvky} + u.transpozice >= 0 ? kridla : becka)[klavesa % 12];
+        alter = modulo(klavesa - pultony[pismeno] + 6, 12) - 6;
+    }
+    t.krok = pismena[pismeno];
+    t.alter = static_cast<int8_t>(alter);
+    t.oktava = static_cast<int8_t>((klavesa - alter - pultony[pismeno]) / 12 - 1);
+    t.klavesa = static_cast<uint8_t>(klavesa);
+}
+
+constexpr int64_t nejjemnejsi = int64_t{1} << 22;   // ticks a whole note at most
+constexpr size_t nejvictonu = 1'000'000;
+
+}  // namespace
+
+bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& software, std::string& out,
+                   std::string& chyba, const MezeNotopisu& meze) {
+    Zapis z;
+    z.metrum = h.metrum;
+    if (h.udalosti.size() > nejvictonu) {
+        chyba = "too many notes for sheet music: it holds at most " + std::to_string(nejvictonu) + " notes and rests";
+        out.clear();
+        return false;
+    }
+    // The grid: fine enough for every position when it can be.
+    int64_t celanota = 4;
+    bool presne = h.presna;
+    auto zjemni = [&](int64_t j) {
+        if (!presne || celanota % j == 0) return;
+        const int64_t n = celanota / std::gcd(celanota, j);
+        if (j > nejjemnejsi || n > nejjemnejsi / j) {
+            presne = false;
+            return;
+        }
+        celanota = n * j;
+    };
+    for (const Udalost& e : h.udalosti) {
+        zjemni(e.zacatek.j);
+        zjemni(e.konec().j);
+    }
+    z.celanota = presne ? celanota : 3 * 5 * 7 * (int64_t{1} << 12);
+    std::vector<int> klavesy;
+    for (const Udalost& e : h.udalosti) {
+        if (e.hraje()) klavesy.push_back(klavesa(e.segment));
+    }
+    z.kvinty = odhadnitoninu(klavesy);
+    for (const Udalost& e : h.udalosti) {
+        if (e.tecka && e.prodlouzila) continue;   // its time is the note's
+        ZapsanyTon t;
+        t.zacatek = e.zacatek.tiku(z.celanota);
+        t.delka = std::max<int64_t>(0, e.konec().tiku(z.celanota) - t.zacatek);
+        t.hodnota = e.hodnota;
+        t.hlas = std::max(0, e.hlas);
+        t.reg = e.reg;
+        t.pauza = !e.hraje();
+        t.sila = e.sila;
+        if (!t.pauza) hlaskuj(e, z.kvinty, t);
+        z.tony.push_back(t);
+    }
+    for (const ZmenaTempa& m : h.tempa) {
+        ZnackaTempa t;
+        t.tik = m.kde.tiku(z.celanota);
+        t.metronom = m.metronom;
+        t.tempo = m.ctvrtek;
+        switch (m.druh) {
+            case ZmenaTempa::Druh::metronom: t.druh = ZnackaTempa::Druh::metronom; break;
+            case ZmenaTempa::Druh::konec: t.druh = ZnackaTempa::Druh::atempo; break;
+            case ZmenaTempa::Druh::krivka:
+                t.druh = m.ritard > 0 ? ZnackaTempa::Druh::ritardando : ZnackaTempa::Druh::accelerando;
+                // It plays from the tempo where it starts; the notes under it
+                // carry on to the tempo it reaches.
+                break;
+        }
+        if (!(t.tempo > 0.01 && t.tempo < 1e7)) continue;
+        if (!z.tempa.empty() && z.tempa.back().tik == t.tik) continue;
+        z.tempa.push_back(t);
+    }
+    // Under a curve, the tempo each note is played at, for playback only.
+    std::vector<ZnackaTempa> plynule;
+    for (const Udalost& e : h.udalosti) {
+        if (!e.krivka || e.krok <= 0 || e.hodnota <= 0 || e.tecka) continue;
+        ZnackaTempa t;
+        t.tik = e.zacatek.tiku(z.celanota);
+        t.druh = ZnackaTempa::Druh::plynule;
+        t.tempo = 4.0 * zaklad * 60 / (static_cast<double>(e.hodnota) * static_cast<double>(e.krok));
+        if (t.tempo > 0.01 && t.tempo < 1e7) plynule.push_back(t);
+    }
+    auto potik = [](const ZnackaTempa& a, const ZnackaTempa& b) { return a.tik < b.tik; };
+    std::stable_sort(plynule.begin(), plynule.end(), potik);
+    for (const ZnackaTempa& t : plynule) {
+        const auto it = std::lower_bound(z.tempa.begin(), z.tempa.end(), t, potik);
+        if (it == z.tempa.end() || it->tik != t.tik) z.tempa.insert(it, t);
+    }
+    return bajtymusicxml(z, nazev, software, out, chyba, meze);
 }
 
 }  // namespace skladba

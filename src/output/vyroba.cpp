@@ -39,7 +39,7 @@ public:
         Potreby p;
         p.noty = !c_.midi.empty() || !c_.obraz.empty();
         p.metrum = !c_.midi.empty() || !c_.musicxml.empty();
-        p.notopis = !c_.musicxml.empty();
+        p.hudba = !c_.midi.empty() || !c_.musicxml.empty();
         return p;
     }
 
@@ -102,14 +102,14 @@ private:
         popis.nazev = c_.jmenopartitury;
         popis.metrum = h.metrum;
         popis.mrizka = n_.midimrizka;
-        return bajtymidi(h.noty, h.celatempa, popis);
+        return bajtymidi(*h.hudba, popis);
     }
     std::string obraz(const Hotovo& h) const {
         return kresliobraz(h.noty, *obalka_, PopisObrazu{c_.jmenopartitury, h.mixbajtu / 4});
     }
     std::string musicxml(const Hotovo& h) const {
         std::string bajty, proc;
-        if (!bajtymusicxml(*h.zapis, nazevskladby(c_.jmenopartitury), "skladba", bajty, proc)) {
+        if (!bajtymusicxml(*h.hudba, nazevskladby(c_.jmenopartitury), "skladba", bajty, proc)) {
             chybasouboru("cannot write " + c_.musicxml + ": " + proc);
         }
         return bajty;

@@ -1,0 +1,266 @@
+#include "base/hudba.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <set>
+
+#include "base/format.h"
+
+namespace skladba {
+
+namespace {
+
+using i128 = __int128;
+
+constexpr int64_t nahradni = int64_t{1} << 40;   // the grid of an inexact fraction
+
+i128 nsd(i128 a, i128 b) {
+    if (a < 0) a = -a;
+    if (b < 0) b = -b;
+    while (b != 0) {
+        const i128 t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+bool vejde(i128 x) { return x >= std::numeric_limits<int64_t>::min() / 2 && x <= std::numeric_limits<int64_t>::max() / 2; }
+
+Zlomek zlomek(i128 c, i128 j, bool presny) {
+    if (j < 0) c = -c, j = -j;
+    if (j == 0) j = 1;
+    const i128 g = nsd(c, j);
+    if (g > 1) c /= g, j /= g;
+    Zlomek z;
+    if (vejde(c) && vejde(j)) {
+        z.c = static_cast<int64_t>(c);
+        z.j = static_cast<int64_t>(j);
+        z.presny = presny;
+        return z;
+    }
+    // Too fine to keep: the nearest 2^40th, or the largest magnitude.
+    const long double x = static_cast<long double>(c) / static_cast<long double>(j) * nahradni;
+    const long double mez = static_cast<long double>(std::numeric_limits<int64_t>::max() / 4);
+    const long double r = std::round(std::clamp(x, -mez, mez));
+    z = zlomek(static_cast<i128>(r), nahradni, false);
+    z.presny = false;
+    return z;
+}
+
+}  // namespace
+
+Zlomek::Zlomek(int64_t citatel, int64_t jmenovatel) { *this = zlomek(citatel, jmenovatel, true); }
+
+Zlomek operator+(const Zlomek& a, const Zlomek& b) {
+    return zlomek(i128{a.c} * b.j + i128{b.c} * a.j, i128{a.j} * b.j, a.presny && b.presny);
+}
+
+Zlomek operator-(const Zlomek& a, const Zlomek& b) {
+    return zlomek(i128{a.c} * b.j - i128{b.c} * a.j, i128{a.j} * b.j, a.presny && b.presny);
+}
+
+Zlomek operator*(const Zlomek& a, int64_t n) { return zlomek(i128{a.c} * n, a.j, a.presny); }
+
+bool operator<(const Zlomek& a, const Zlomek& b) { return i128{a.c} * b.j < i128{b.c} * a.j; }
+
+std::string Zlomek::text() const {
+    return j == 1 ? std::to_string(c) : std::to_string(c) + "/" + std::to_string(j);
+}
+
+int64_t Zlomek::tiku(int64_t n) const {
+    const i128 x = i128{c} * n;
+    const i128 q = x >= 0 ? (2 * x + j) / (2 * i128{j}) : -((-2 * x + j) / (2 * i128{j}));
+    return vejde(q) ? static_cast<int64_t>(q) : (q < 0 ? std::numeric_limits<int64_t>::min() / 2
+                                                       : std::numeric_limits<int64_t>::max() / 2);
+}
+
+double Hudba::vzorek(const Zlomek& kde) const {
+    if (body.empty()) return 0;
+    auto it = std::lower_bound(body.begin(), body.end(), kde,
+                               [](const std::pair<Zlomek, int64_t>& b, const Zlomek& z) { return b.first < z; });
+    if (it != body.end() && it->first == kde) return static_cast<double>(it->second);
+    if (it == body.begin()) return static_cast<double>(it->second);
+    if (it == body.end()) {
+        // Past the last: at the pace of the last stretch.
+        if (body.size() < 2) return static_cast<double>(body.back().second);
+        const auto& a = body[body.size() - 2];
+        const auto& b = body.back();
+        const double d = (b.first - a.first).cislo();
+        return static_cast<double>(b.second) +
+               (d > 0 ? (kde - b.first).cislo() * static_cast<double>(b.second - a.second) / d : 0.0);
+    }
+    const auto& b = *it;
+    const auto& a = *std::prev(it);
+    const double d = (b.first - a.first).cislo();
+    return static_cast<double>(a.second) + (kde - a.first).cislo() / d * static_cast<double>(b.second - a.second);
+}
+
+void Hudba::mrizka(std::vector<double>& takty, std::vector<double>& doby) const {
+    takty.clear();
+    doby.clear();
+    if (body.empty() || takt <= Zlomek{}) return;
+    const Zlomek konec = body.back().first;
+    const Zlomek doba{1, std::max(1, metrum.jmenovatel)};
+    // Bars from the pickup on; beats within each.
+    Zlomek zacatek = predtakt > Zlomek{} ? predtakt - takt : Zlomek{};
+    for (size_t n = 0; zacatek <= konec && n < 100000; ++n, zacatek = zacatek + takt) {
+        if (zacatek > Zlomek{}) takty.push_back(vzorek(zacatek) / zaklad);
+        Zlomek d = zacatek + doba;
+        for (int k = 1; k < metrum.citatel && d <= konec; ++k, d = d + doba) {
+            if (d > Zlomek{}) doby.push_back(vzorek(d) / zaklad);
+        }
+    }
+}
+
+namespace {
+
+struct Usek {
+    size_t od = 0, po = 0;   // events [od, po)
+    Zlomek zacatek, konec;
+    double vyska = -1;       // mean key of its notes, -1 for none
+    size_t poradi = 0;
+};
+
+}  // namespace
+
+void urcihlasy(Hudba& h, const std::vector<size_t>& kroky) {
+    std::vector<Udalost>& u = h.udalosti;
+    h.hlasu = 0;
+    // Where step backs land.
+    std::set<std::pair<int64_t, int64_t>> pristani;
+    for (size_t k : kroky) {
+        if (k < u.size()) pristani.insert({u[k].zacatek.c, u[k].zacatek.j});
+    }
+    std::vector<bool> rez(u.size() + 1, false);
+    for (size_t k : kroky) rez[std::min(k, u.size())] = true;
+    // A later step back landing where this voice goes on cuts it there,
+    // unless the note is stacked on the one before it (a chord).
+    for (size_t i = 1; i < u.size(); ++i) {
+        if (u[i].tecka || !pristani.count({u[i].zacatek.c, u[i].zacatek.j})) continue;
+        size_t p = i;
+        while (p > 0 && u[p - 1].tecka) --p;
+        if (p == 0 || u[p - 1].zacatek != u[i].zacatek) rez[i] = true;
+    }
+    std::vector<Usek> useky;
+    for (size_t i = 0; i < u.size(); ++i) {
+        if (useky.empty() || (rez[i] && !u[i].tecka)) {
+            useky.push_back({i, i, u[i].zacatek, u[i].zacatek, -1, useky.size()});
+        }
+        Usek& s = useky.back();
+        s.po = i + 1;
+        s.konec = std::max(s.konec, u[i].konec());
+        s.zacatek = std::min(s.zacatek, u[i].zacatek);
+    }
+    for (Usek& s : useky) {
+        double soucet = 0;
+        int pocet = 0;
+        for (size_t i = s.od; i < s.po; ++i) {
+            if (u[i].hraje()) soucet += klavesa(u[i].segment), ++pocet;
+        }
+        if (pocet > 0) s.vyska = soucet / pocet;
+    }
+    // Runs in the order of time, those written first first.
+    std::vector<size_t> poradi(useky.size());
+    std::iota(poradi.begin(), poradi.end(), 0);
+    std::stable_sort(poradi.begin(), poradi.end(),
+                     [&](size_t a, size_t b) { return useky[a].zacatek < useky[b].zacatek; });
+    struct Hlas {
+        Zlomek konec;
+        double vyska = -1;
+        size_t posledni = 0;   // the run it last took
+    };
+    std::vector<Hlas> hlasy;
+    std::vector<int32_t> hlasuseku(useky.size(), -1);
+    auto vzdalenost = [](double a, double b) { return a < 0 || b < 0 ? 0.0 : std::fabs(a - b); };
+    for (size_t i = 0; i < poradi.size();) {
+        // All runs that start at one time.
+        size_t j = i;
+        while (j < poradi.size() && useky[poradi[j]].zacatek == useky[poradi[i]].zacatek) ++j;
+        const Zlomek t = useky[poradi[i]].zacatek;
+        std::vector<int32_t> skoncily;   // voices that ended here, in the order their runs were written
+        for (size_t v = 0; v < hlasy.size(); ++v) {
+            if (hlasy[v].konec == t) skoncily.push_back(static_cast<int32_t>(v));
+        }
+        std::sort(skoncily.begin(), skoncily.end(),
+                  [&](int32_t a, int32_t b) { return hlasy[a].posledni < hlasy[b].posledni; });
+        std::vector<size_t> zacinaji(poradi.begin() + static_cast<long>(i), poradi.begin() + static_cast<long>(j));
+        std::vector<bool> vzato(skoncily.size(), false);
+        for (size_t n = 0; n < zacinaji.size(); ++n) {
+            const Usek& s = useky[zacinaji[n]];
+            int32_t hlas = -1;
+            if (zacinaji.size() == skoncily.size()) {
+                hlas = skoncily[n];
+                vzato[n] = true;
+            } else {
+                double nej = 1e9;
+                size_t kde = SIZE_MAX;
+                for (size_t m = 0; m < skoncily.size(); ++m) {
+                    if (vzato[m]) continue;
+                    const double d = vzdalenost(s.vyska, hlasy[skoncily[m]].vyska);
+                    if (d < nej) nej = d, kde = m;
+                }
+                if (kde != SIZE_MAX) {
+                    hlas = skoncily[kde];
+                    vzato[kde] = true;
+                }
+            }
+            if (hlas < 0) {
+                // A voice that stopped earlier comes back, nearest in pitch;
+                // or a new one.
+                double nej = 1e9;
+                for (size_t v = 0; v < hlasy.size(); ++v) {
+                    if (hlasy[v].konec > t || hlasy[v].konec == t) continue;
+                    const double d = vzdalenost(s.vyska, hlasy[v].vyska);
+                    if (d < nej) nej = d, hlas = static_cast<int32_t>(v);
+                }
+            }
+            if (hlas < 0) {
+                hlas = static_cast<int32_t>(hlasy.size());
+                hlasy.push_back({});
+            }
+            Hlas& v = hlasy[static_cast<size_t>(hlas)];
+            v.konec = s.konec;
+            if (s.vyska >= 0) v.vyska = s.vyska;
+            v.posledni = s.poradi;
+            hlasuseku[zacinaji[n]] = hlas;
+        }
+        i = j;
+    }
+    h.hlasu = static_cast<int32_t>(hlasy.size());
+    int32_t akord = 0;
+    for (size_t s = 0; s < useky.size(); ++s) {
+        for (size_t i = useky[s].od; i < useky[s].po; ++i) {
+            u[i].hlas = hlasuseku[s];
+            if (!u[i].pismeno) continue;
+            // Notes stacked on the note before them form a chord.
+            size_t p = i;
+            while (p > useky[s].od && !u[p - 1].pismeno && u[p - 1].tecka) --p;
+            if (p > useky[s].od && u[p - 1].pismeno && u[p - 1].zacatek == u[i].zacatek) {
+                u[i].akord = u[p - 1].akord;
+            } else {
+                u[i].akord = akord++;
+            }
+        }
+    }
+    // The bar lines belong to the voice of the note before them.
+    for (CaraTaktu& c : h.cary) {
+        if (c.hlas >= 0 && static_cast<size_t>(c.hlas) < u.size()) c.hlas = u[static_cast<size_t>(c.hlas)].hlas;
+    }
+    // The clock: the first note written at each time, and the end of each.
+    h.body.clear();
+    std::vector<std::pair<Zlomek, int64_t>> vse;
+    for (const Udalost& e : u) {
+        vse.push_back({e.zacatek, e.kurzor});
+        vse.push_back({e.zacatek + e.delka, e.kurzor + e.krok});
+    }
+    std::stable_sort(vse.begin(), vse.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& b : vse) {
+        if (h.body.empty() || h.body.back().first != b.first) h.body.push_back(b);
+    }
+}
+
+}  // namespace skladba

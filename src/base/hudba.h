@@ -1,0 +1,136 @@
+// The music of a score as it was written: every note, rest and dot once, in
+// written time (whole notes as exact fractions) beside the samples where the
+// WAV plays it, with its voice; the tempo map, the bar lines, the metre and a
+// pickup. The engine builds it once where each note is placed; the check's
+// summary, the MIDI file, the sheet music, the piano roll and the editor all
+// read it, so that none of them keeps a clock, a voice rule or a dot rule of
+// its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/nota.h"
+
+namespace skladba {
+
+// An exact fraction of a whole note, always reduced, the denominator
+// positive. Sums of the values a score writes (1/N for any N up to 2^31) stay
+// exact for any piece of reasonable length; a sum whose reduced denominator
+// would not fit falls back to the nearest fraction of 2^40ths and marks
+// itself inexact, so that nothing overflows and nothing drifts by more than
+// 2^-40 of a whole note a step.
+struct Zlomek {
+    int64_t c = 0;   // numerator
+    int64_t j = 1;   // denominator, > 0
+    bool presny = true;
+
+    Zlomek() = default;
+    Zlomek(int64_t citatel, int64_t jmenovatel = 1);
+
+    double cislo() const { return static_cast<double>(c) / static_cast<double>(j); }
+    friend Zlomek operator+(const Zlomek& a, const Zlomek& b);
+    friend Zlomek operator-(const Zlomek& a, const Zlomek& b);
+    friend Zlomek operator*(const Zlomek& a, int64_t n);
+    friend bool operator==(const Zlomek& a, const Zlomek& b) { return a.c == b.c && a.j == b.j; }
+    friend bool operator!=(const Zlomek& a, const Zlomek& b) { return !(a == b); }
+    friend bool operator<(const Zlomek& a, const Zlomek& b);
+    friend bool operator<=(const Zlomek& a, const Zlomek& b) { return !(b < a); }
+    friend bool operator>(const Zlomek& a, const Zlomek& b) { return b < a; }
+    friend bool operator>=(const Zlomek& a, const Zlomek& b) { return !(a < b); }
+    // "3/4", "1", "5/8".
+    std::string text() const;
+    // The nearest tick of a grid of n ticks a whole note.
+    int64_t tiku(int64_t n) const;
+};
+
+// One note, rest or dot, in the order of the score.
+struct Udalost {
+    Zlomek zacatek;          // written start
+    Zlomek delka;            // its own written value (a dot's: half the value before it)
+    Zlomek tecky;            // what the dots right after it add (the engine's rule: the last note only)
+    int32_t hlas = -1;       // the voice, from 0, in the order voices begin
+    int32_t akord = -1;      // notes of one chord (one start, one voice, stacked with -) share a number
+    int64_t pozice = 0;      // the bytes of the score [pozice, po): its letter and the dots it takes
+    int64_t po = 0;
+    int64_t hodnota = 0;     // the value's divisor as written (a dot's: twice that)
+    char znak = 'p';         // as written: the letter ("p" for a rest or a dot)
+    int posuvky = 0;         // sharps (+) or flats (-) before it
+    int transpozice = 0;     // T in force
+    uint8_t segment = 0;     // 0: a rest, a dot, the silent segment
+    uint8_t sila = 100;      // volume in percent
+    char reg = '1';
+    bool pismeno = false;    // a note letter (not a rest or a dot)
+    bool tecka = false;
+    bool krivka = false;     // placed under a tempo curve
+    bool prodlouzila = false; // a dot that lengthened the note before it (else it is a rest)
+    // Where the WAV plays it, in samples.
+    int64_t kurzor = 0;      // where the time cursor put it
+    int64_t start = 0;       // with the start jitter
+    int64_t krok = 0;        // how far the cursor moved on
+    int64_t zvuk = 0;        // its value and dots in samples
+    int64_t zni = 0;         // samples it sounds from its start (zneni)
+    int64_t utlum = 0;
+
+    Zlomek konec() const { return zacatek + delka + tecky; }
+    bool hraje() const { return segment > 0 && !tecka; }
+};
+
+// A change of tempo at a written position: a "t" (metronom, quarter notes a
+// minute), a tempo curve's start ("r", with the tempo it reaches where it
+// ends), or its end.
+struct ZmenaTempa {
+    enum class Druh : uint8_t { metronom, krivka, konec };
+    Zlomek kde;
+    int64_t vzorek = 0;      // where it falls in the WAV
+    Druh druh = Druh::metronom;
+    int metronom = 0;        // the number of the "t" in force
+    double ritard = 0;       // the curve's percentage
+    double ctvrtek = 0;      // quarter notes a minute from here (a curve: where it starts)
+    double dosazene = 0;     // a curve: the tempo reached at its last note
+};
+
+// A bar line "|" at a written position, in the voice of the note before it.
+struct CaraTaktu {
+    Zlomek kde;
+    int32_t hlas = -1;       // before urcihlasy: the index of that note (-1: none)
+    int64_t pozice = 0;
+};
+
+struct Hudba {
+    std::vector<Udalost> udalosti;
+    std::vector<ZmenaTempa> tempa;
+    std::vector<CaraTaktu> cary;
+    int32_t hlasu = 0;
+    Metrumtaktu metrum;      // what the bar lines show; 4/4 when nothing
+    Zlomek takt{1};          // the bar, in whole notes
+    Zlomek predtakt;         // a first bar shorter than the rest (0: none)
+    bool presna = true;      // every position exact
+    int64_t vzorku = 0;      // the WAV's length
+
+    // Written positions with the sample where the cursor stood there, in
+    // the order of time (the first note written at each), and the end.
+    std::vector<std::pair<Zlomek, int64_t>> body;
+    // The sample of a written position, through the cursor of the notes
+    // around it (linear between them).
+    double vzorek(const Zlomek& kde) const;
+    // Bar lines and beats in seconds, for a picture of the piece: each bar
+    // line's time, and each beat's that is not one.
+    void mrizka(std::vector<double>& takty, std::vector<double>& doby) const;
+};
+
+// Voices by continuation. The events are cut into runs at every step back
+// that lands before the note or rest just written (kroky: the index of the
+// first event after each), and also at every written time where such a
+// step back lands; where runs end at one time and others start there, the
+// i-th run written to start continues the i-th written of those that ended
+// (by pitch when their numbers differ); a run that starts where none ended
+// takes a free voice nearest in pitch, or a new one.
+void urcihlasy(Hudba& h, const std::vector<size_t>& kroky);
+
+// The MIDI key of a segment (segment 0 is C2).
+inline int klavesa(int segment) { return segment + 36; }
+
+}  // namespace skladba

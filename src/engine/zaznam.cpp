@@ -1,0 +1,152 @@
+#include "engine/zaznam.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/format.h"
+
+namespace skladba {
+
+namespace {
+
+double ctvrtekzaminutu(int64_t celatempa) { return 4.0 * zaklad * 60 / static_cast<double>(celatempa); }
+
+// The number of the "t" that gives this whole note.
+int cislometronomu(int64_t celatempa) {
+    const int64_t odhad = std::llround(ctvrtekzaminutu(celatempa));
+    for (int64_t n = std::max<int64_t>(1, odhad - 2); n <= odhad + 2; ++n) {
+        if ((zaklad * 60 / n) * 4 == celatempa) return static_cast<int>(n);
+    }
+    return static_cast<int>(std::clamp<int64_t>(odhad, 1, 1'000'000'000));
+}
+
+}  // namespace
+
+void Zaznam::nota(const UlozenaNota& u) {
+    Udalost e;
+    e.zacatek = kurzor_;
+    e.delka = u.hodnota > 0 ? Zlomek{1, u.hodnota} : Zlomek{};
+    e.pozice = u.nota.pozice;
+    e.po = u.nota.po;
+    e.hodnota = u.hodnota;
+    e.znak = u.znak;
+    e.posuvky = u.posuvky;
+    e.transpozice = u.transpozice;
+    e.segment = u.nota.segment;
+    e.sila = u.nota.sila;
+    e.reg = u.nota.reg;
+    e.pismeno = u.pismeno;
+    e.tecka = u.nota.tecka;
+    e.krivka = u.krivka;
+    e.kurzor = u.kurzor;
+    e.start = u.nota.start;
+    e.krok = u.nota.krok;
+    e.zvuk = u.nota.delka;
+    kurzor_ = kurzor_ + e.delka;
+    if (!kurzor_.presny) h_.presna = false;
+
+    // The tempo map: where the tempo or its curve changes, seen at the first
+    // note after it.
+    if (u.celatempa > 0 && (u.celatempa != celatempa_ || u.ritard != ritard_)) {
+        ZmenaTempa z;
+        z.kde = e.zacatek;
+        z.vzorek = e.kurzor;
+        z.ritard = u.ritard;
+        z.metronom = cislometronomu(u.celatempa);
+        z.ctvrtek = ctvrtekzaminutu(u.celatempa);
+        if (u.ritard == 0.0) {
+            z.druh = krivka_ != SIZE_MAX ? ZmenaTempa::Druh::konec : ZmenaTempa::Druh::metronom;
+            krivka_ = SIZE_MAX;
+        } else {
+            z.druh = ZmenaTempa::Druh::krivka;
+            krivka_ = h_.tempa.size();
+        }
+        h_.tempa.push_back(z);
+        celatempa_ = u.celatempa;
+        ritard_ = u.ritard;
+    }
+    if (krivka_ != SIZE_MAX && u.krivka && e.krok > 0 && u.hodnota > 0) {
+        ZmenaTempa& z = h_.tempa[krivka_];
+        const double mistni = 4.0 * zaklad * 60 / (static_cast<double>(u.hodnota) * static_cast<double>(e.krok));
+        if (z.dosazene == 0 || (z.ritard > 0 ? mistni < z.dosazene : mistni > z.dosazene)) z.dosazene = mistni;
+        if (e.zacatek == z.kde) z.ctvrtek = mistni;
+    }
+
+    if (e.tecka) {
+        // The engine's rule: a dot right after a note lengthens it, the last
+        // one written (the top of a chord); after a step back, nothing.
+        if (drzena_ != SIZE_MAX && konecdrzene_ == u.kurzor) {
+            Udalost& d = h_.udalosti[drzena_];
+            d.tecky = d.tecky + e.delka;
+            d.po = e.po;
+            konecdrzene_ = u.kurzor + e.krok;
+            e.prodlouzila = true;
+        }
+    } else {
+        posledni_ = h_.udalosti.size();
+        drzena_ = posledni_;
+        konecdrzene_ = u.kurzor + e.krok;
+    }
+    h_.udalosti.push_back(e);
+}
+
+void Zaznam::hotova(const Nota& n) {
+    size_t i = n.tecka ? h_.udalosti.size() - 1 : drzena_;
+    if (!n.tecka) drzena_ = SIZE_MAX;
+    if (i >= h_.udalosti.size() || h_.udalosti[i].pozice != n.pozice) return;
+    Udalost& e = h_.udalosti[i];
+    e.zvuk = n.delka;
+    e.zni = n.zni;
+    e.utlum = n.utlum;
+    e.po = n.po;
+}
+
+void Zaznam::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
+    if (hodnota > 0) {
+        const double cele = std::floor(hodnot);
+        const int64_t pocet = cele > 4e18 ? int64_t{4'000'000'000'000'000'000} : static_cast<int64_t>(cele);
+        Zlomek zpet = Zlomek{1, hodnota} * pocet;
+        if (hodnot - cele >= 0.5) zpet = zpet + Zlomek{1, 2 * hodnota};
+        kurzor_ = kurzor_ - zpet;
+    }
+    if (kurzor == 0 || kurzor_ < Zlomek{}) kurzor_ = Zlomek{};   // the cursor stops at the start
+    // Landing on the last note or rest, or inside it, stacks a chord there;
+    // landing before it starts another run.
+    if (posledni_ == SIZE_MAX || kurzor_ < h_.udalosti[posledni_].zacatek) kroky_.push_back(h_.udalosti.size());
+}
+
+void Zaznam::takt(int64_t pozice) {
+    CaraTaktu c;
+    c.kde = kurzor_;
+    c.pozice = pozice;
+    c.hlas = h_.udalosti.empty() ? -1 : static_cast<int32_t>(h_.udalosti.size() - 1);
+    h_.cary.push_back(c);
+}
+
+Hudba Zaznam::dokonci(const Metrumtaktu& metrum, int64_t vzorku) {
+    urcihlasy(h_, kroky_);
+    h_.metrum = metrum;
+    h_.takt = Zlomek{metrum.citatel, std::max(1, metrum.jmenovatel)};
+    h_.predtakt = Zlomek{};
+    for (int64_t d = 1; d <= 4096; d *= 2) {
+        for (int64_t k : {d, 3 * d}) {
+            const double n = metrum.predtakt * static_cast<double>(k);
+            if (std::fabs(n - std::round(n)) < 1e-6) {
+                h_.predtakt = Zlomek{std::llround(n), k};
+                d = 8192;
+                break;
+            }
+        }
+    }
+    std::stable_sort(h_.tempa.begin(), h_.tempa.end(),
+                     [](const ZmenaTempa& a, const ZmenaTempa& b) { return a.kde < b.kde; });
+    // Voices written one after another meet the same change again: the
+    // first written at a time counts.
+    h_.tempa.erase(std::unique(h_.tempa.begin(), h_.tempa.end(),
+                               [](const ZmenaTempa& a, const ZmenaTempa& b) { return a.kde == b.kde; }),
+                   h_.tempa.end());
+    h_.vzorku = vzorku;
+    return std::move(h_);
+}
+
+}  // namespace skladba
