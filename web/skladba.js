@@ -11,7 +11,7 @@
     register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'),
     gutter: $('gutter'), backdrop: $('backdrop'), score: $('score'),
     audio: $('audio'), info: $('render-info'), problems: $('problems'), summary: $('summary'), roll: $('roll'),
-    dlWav: $('dl-wav'), dlMidi: $('dl-midi'), dlSvg: $('dl-svg'),
+    dlWav: $('dl-wav'), dlMidi: $('dl-midi'), dlMusicxml: $('dl-musicxml'), dlSvg: $('dl-svg'),
   };
   const THROTTLE_MS = 200;
   const SVGNS = 'http://www.w3.org/2000/svg';
@@ -443,6 +443,7 @@
     const base = baseName();
     setLink(ui.dlWav, r.wav, base + '.wav');
     setLink(ui.dlMidi, r.midi, base + '.mid');
+    setLink(ui.dlMusicxml, r.musicxml, base + '.musicxml');
     setLink(ui.dlSvg, r.svg, base + '.svg');
     // The picture is fetched and drawn once the audio has taken over, so
     // that it does not hold the new audio back.

@@ -100,7 +100,8 @@ std::string jsonvykresleni(const Vykresleni& v) {
     for (size_t i = 0; i < r.souhrn.size(); ++i) o += (i ? "," : "") + jsontext(r.souhrn[i]);
     o += "]";
     if (r.status == 0) {
-        o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"";
+        o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"" +
+             ",\"musicxml\":\"/out/" + cislo + ".musicxml\"";
         // Each note as the piano roll draws it: start and value in samples,
         // segment, and the bytes of the score it comes from.
         o += ",\"noteList\":[";
@@ -274,7 +275,7 @@ struct Server::Vnitrek {
 
         http.Post("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
-        http.Get(R"(/out/(\d+)\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
+        http.Get(R"(/out/(\d+)\.(wav|svg|mid|musicxml))", [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
             if (!v) {
                 r.status = 404;
@@ -285,6 +286,7 @@ struct Server::Vnitrek {
             const std::string druh = q.matches[2].str();
             if (druh == "wav") posli(r, v, v->wav, "audio/wav");
             else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
+            else if (druh == "musicxml") posli(r, v, v->musicxml, "application/vnd.recordare.musicxml+xml");
             else posli(r, v, v->midi, "audio/midi");
         });
 
