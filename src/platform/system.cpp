@@ -428,6 +428,22 @@ void cekejnaklavesu() {
     }
 }
 
+void surovyterminal() {
+    if (terminalzmenen || ::tcgetattr(STDIN_FILENO, &ulozenyterminal) != 0) return;
+    termios t = ulozenyterminal;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    terminalzmenen = 1;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+}
+
+void obnovterminal() {
+    if (!terminalzmenen) return;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
+    terminalzmenen = 0;
+}
+
 namespace {
 
 // Paths are copied here, so that the signal handler reads only memory that
@@ -442,6 +458,10 @@ void smazdocasneaskonci(int sig) {
     if (terminalzmenen) ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
     for (int i = 0; i < pocetdocasnych; ++i) {
         if (docasnyslot[i].load() == 2) ::unlink(docasnacesta[i]);
+    }
+    // A marked folder (the player's scratch folder) once the files in it are gone.
+    for (int i = 0; i < pocetdocasnych; ++i) {
+        if (docasnyslot[i].load() == 2) ::rmdir(docasnacesta[i]);
     }
     ::_exit(uspech ? 0 : 128 + sig);
 }

@@ -168,6 +168,10 @@ bool vystupjeterminal();
 bool chybjeterminal();
 // Blocks for one key press without echo (only meaningful on a terminal).
 void cekejnaklavesu();
+// Keys one by one without echo, reads never waiting (the player's keys),
+// until obnovterminal; an interruption puts the terminal back too.
+void surovyterminal();
+void obnovterminal();
 
 // Seconds since some fixed moment, for measuring how long things take.
 double ted();
@@ -191,6 +195,7 @@ Otisk otisk(const char* path);
 // all of them are taken (the file is then simply not removed on an
 // interruption); unmarking -1 does nothing.
 constexpr int pocetdocasnych = 64;
+// A marked empty folder is removed too, after the files.
 int oznacdocasny(const std::string& path);
 void odznacdocasny(int slot);
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
