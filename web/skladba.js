@@ -11,7 +11,7 @@
     register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'),
     gutter: $('gutter'), backdrop: $('backdrop'), score: $('score'),
     audio: $('audio'), info: $('render-info'), problems: $('problems'), summary: $('summary'), roll: $('roll'),
-    dlWav: $('dl-wav'), dlMidi: $('dl-midi'), dlSvg: $('dl-svg'),
+    dlWav: $('dl-wav'), dlMidi: $('dl-midi'), dlMusicxml: $('dl-musicxml'), dlSvg: $('dl-svg'),
   };
   const THROTTLE_MS = 200;
   const SVGNS = 'http://www.w3.org/2000/svg';
@@ -51,16 +51,12 @@
     return { toChar, toByte };
   })();
 
-  // UTF-16LE with its byte-order mark, or without one when most characters
-  // have a zero high byte; UTF-8 when the file is valid UTF-8 with letters
-  // beyond ASCII; Windows-1250 (ASCII included) otherwise.
+  // UTF-16LE by the engine's rule: a byte-order mark, or a zero as the
+  // second byte after a first that is not; UTF-8 when the file is valid
+  // UTF-8 with letters beyond ASCII; Windows-1250 (ASCII included) otherwise.
   function detect(bytes) {
     if (bytes.length >= 2 && bytes[0] === 0xFF && bytes[1] === 0xFE) return { kind: 'utf-16le', bom: true };
-    if (bytes.length >= 2 && bytes.length % 2 === 0) {
-      let oddZeros = 0, evenZeros = 0;
-      for (let i = 0; i < bytes.length; i++) if (bytes[i] === 0) (i % 2 ? oddZeros++ : evenZeros++);
-      if (oddZeros > bytes.length / 4 && evenZeros < oddZeros / 8) return { kind: 'utf-16le', bom: false };
-    }
+    if (bytes.length >= 2 && bytes[0] > 0 && bytes[1] === 0) return { kind: 'utf-16le', bom: false };
     if (bytes.some((b) => b >= 0x80)) {
       try {
         new TextDecoder('utf-8', { fatal: true }).decode(bytes);
@@ -443,6 +439,7 @@
     const base = baseName();
     setLink(ui.dlWav, r.wav, base + '.wav');
     setLink(ui.dlMidi, r.midi, base + '.mid');
+    setLink(ui.dlMusicxml, r.musicxml, base + '.musicxml');
     setLink(ui.dlSvg, r.svg, base + '.svg');
     // The picture is fetched and drawn once the audio has taken over, so
     // that it does not hold the new audio back.

@@ -254,6 +254,7 @@ int main(int argc, char** argv) {
         volby.vystup = pracovni + "/zvuk.wav";
         volby.midi = pracovni + "/zvuk.mid";
         volby.obraz = pracovni + "/obraz.svg";
+        volby.musicxml = pracovni + "/noty.musicxml";
         volby.rejstriky = v.rejstriky;
         cesty = urcicesty(volby);
     } catch (const ChybaSouboru& e) {

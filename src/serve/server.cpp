@@ -102,7 +102,8 @@ std::string jsonvykresleni(const Vykresleni& v) {
     for (size_t i = 0; i < r.souhrn.size(); ++i) o += (i ? "," : "") + jsontext(r.souhrn[i]);
     o += "]";
     if (r.status == 0) {
-        o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"";
+        o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"" +
+             ",\"musicxml\":\"/out/" + cislo + ".musicxml\"";
         // Each note as the piano roll draws it: start and value in samples,
         // segment, and the bytes of the score it comes from.
         o += ",\"noteList\":[";
@@ -365,7 +366,7 @@ struct Server::Vnitrek {
         prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
         // At most 18 digits: a number that fits, and any longer one is not a render.
-        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml))", [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
             if (!v) {
                 r.status = 404;
@@ -376,6 +377,7 @@ struct Server::Vnitrek {
             const std::string druh = q.matches[2].str();
             if (druh == "wav") posli(r, v, v->wav, "audio/wav");
             else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
+            else if (druh == "musicxml") posli(r, v, v->musicxml, "application/vnd.recordare.musicxml+xml");
             else posli(r, v, v->midi, "audio/midi");
         });
 

@@ -97,6 +97,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     v.wav = std::move(vyrobek.wav);
     v.svg = std::move(vyrobek.obraz);
     v.midi = std::move(vyrobek.midi);
+    v.musicxml = std::move(vyrobek.musicxml);
     v.sekund = platform::ted() - zacatek;
     return v;
 }

@@ -30,7 +30,7 @@ struct Vykresleni {
     uint64_t cislo = 0;       // names its files for the page
     Vysledek vysledek;
     double sekund = 0;        // how long it took
-    std::string wav, svg, midi;   // its files' bytes, when it succeeded
+    std::string wav, svg, midi, musicxml;   // its files' bytes, when it succeeded
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;

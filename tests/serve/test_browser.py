@@ -120,6 +120,16 @@ class Editor(unittest.TestCase):
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
         self.assertEqual(self.server.read_score(), original + '\r\nč'.encode('utf-16le'))
 
+    def test_utf16_is_told_by_the_engines_rule(self):
+        # No byte-order mark, one ASCII letter, then letters whose high byte
+        # is not zero: the engine reads it as UTF-16LE, and so must the page.
+        score = 'c' + 'čěčěčěčěčěčěčěčě'
+        with open(self.server.score, 'wb') as f:
+            f.write(score.encode('utf-16le'))
+        self.driver.get(self.server.url)
+        wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE')")
+        self.assertEqual(self.driver.execute_script("return document.getElementById('score').value"), score)
+
     def test_typing_while_the_server_is_stopped(self):
         d = self.driver
         d.get(self.server.url)

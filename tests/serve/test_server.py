@@ -99,6 +99,21 @@ class Rules(unittest.TestCase):
         self.assertTrue(answer['save']['conflict'])
         self.assertEqual(s.read_score(), b'( theirs )\n')
 
+    def test_downloads(self):
+        # Every file a render offers is served with its type, and the sheet
+        # music holds the notes of the score, one <pitch> each.
+        render = json.loads(self.edit(SCORE, query='save=0')[1])['render']
+        self.assertTrue(render['ok'], render)
+        kinds = {'wav': b'RIFF', 'midi': b'MThd', 'musicxml': b'<?xml', 'svg': b'<svg'}
+        for kind, start in kinds.items():
+            with self.subTest(kind):
+                status, body = self.server.request('GET', render[kind])
+                self.assertEqual(status, 200, body[:200])
+                self.assertIn(start, body[:400])
+        body = self.server.request('GET', render['musicxml'])[1]
+        self.assertEqual(body.count(b'<pitch>'), render['notes'])
+        self.assertIn(b'<score-partwise', body)
+
 
 def chunked(server, path, chunks, headers):
     """(status, body) of a POST whose body comes in chunks, with no length."""
