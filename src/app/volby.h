@@ -25,6 +25,7 @@ struct Volby {
     std::string musicxml;                 // --musicxml
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
+    std::string pametmixu;                // --mix-memory MIB, as written
 };
 
 // Reads the arguments; false with a message for a usage error.
