@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "common.h"
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "files.h"
 
 #ifndef SKLADBA_PROGRAM
@@ -44,7 +44,7 @@ Measured measure(const std::string& text, int64_t expectedNotes, int runs, Launc
     nastaveni.sledovaninoty = recordNote;
     const int64_t io0 = selfIoBytes();
     const Clock::time_point tr = Clock::now();
-    const skladba::Vysledek inProcess = skladba::spust(nastaveni);
+    const skladba::Vysledek inProcess = skladba::vyrob(nastaveni);
     m.recordSeconds = secondsSince(tr);
     const int64_t io1 = selfIoBytes();
     if (io0 >= 0 && io1 >= 0) m.ioBytes = io1 - io0;

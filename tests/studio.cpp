@@ -104,7 +104,7 @@ Vysledek Studio::hraj(const std::string& score, const Meze& meze) {
 }
 
 Vysledek Studio::spust(const Nastaveni& n) {
-    Vysledek r = skladba::spust(n);
+    Vysledek r = skladba::vyrob(n);
     maximum_ = r.stav.maximum;
     return r;
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/beh.h"
+#include "output/vyroba.h"
 
 namespace skladba::test {
 

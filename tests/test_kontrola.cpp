@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "engine/prikazy.h"
 #include "proces.h"
 #include "score/kontrola.h"
@@ -206,7 +206,7 @@ TEST(Check, ReadsEveryCommandAsTheEngineDoes) {
             n.cesty.rejstriky = "";
             std::vector<Povel> engine;
             n.sledovaniprikazu = [&](int64_t pozice, int64_t po) { engine.push_back({pozice, po}); };
-            const Vysledek r = spust(n);
+            const Vysledek r = vyrob(n);
             Partitura p;
             ASSERT_TRUE(p.otevri("s.txt", "s.txt"));
             std::vector<Povel> kontrola;
@@ -259,7 +259,7 @@ TEST(Check, HandsUpPlacesForAnEditor) {
     studio.soubor("aktualni.txt", "c d.\nfis e");
     Nastaveni n;
     n.varovani = n.souhrn = n.seznamnot = true;
-    Vysledek r = spust(n);
+    Vysledek r = vyrob(n);
     ASSERT_EQ(r.status, 0) << r.zprava;
     ASSERT_EQ(r.mistavarovani.size(), 1u);
     const Hlaseni& w = r.mistavarovani[0];
@@ -271,7 +271,7 @@ TEST(Check, HandsUpPlacesForAnEditor) {
     EXPECT_EQ(mista, (std::vector<std::pair<int64_t, int64_t>>{{0, 1}, {2, 4}, {5, 6}, {9, 10}}));
 
     studio.soubor("aktualni.txt", "c\n  t0 d");
-    r = spust(n);
+    r = vyrob(n);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::make_tuple(r.mistochyby.pozice, r.mistochyby.radek, r.mistochyby.sloupec),
               std::make_tuple(int64_t{4}, int64_t{2}, int64_t{3}));

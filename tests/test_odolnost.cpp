@@ -93,7 +93,7 @@ TEST(OddInput, Utf16WithEveryCzechLetter) {
 TEST(OddInput, ScoreThatCannotBeReadIsNotAnEmptyPiece) {
     Studio studio;
     ASSERT_EQ(::mkdir((studio.cesta() + "/aktualni.txt").c_str(), 0755), 0);
-    const Vysledek r = spust();
+    const Vysledek r = vyrob(Nastaveni{});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.zprava, "cannot read the score aktualni.txt: Is a directory");
     EXPECT_FALSE(studio.existuje("aktualni.wav"));

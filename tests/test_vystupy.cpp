@@ -11,7 +11,7 @@
 
 #include "base/stav.h"
 #include "platform/system.h"
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "midi.h"
 #include "notopis.h"
 #include "output/musicxml.h"
@@ -123,7 +123,7 @@ TEST(Midi, KeptWhenTheWavCannotBePutInPlace) {
     };
     Nastaveni n;
     n.cesty.midi = "kus.mid";
-    const Vysledek r = spust(n);
+    const Vysledek r = vyrob(n);
     platform::obnovvolani();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(studio.obsah("kus.mid"), "previous");
@@ -347,6 +347,55 @@ TEST(Midi, BadOutputsAreRefusedAndLeaveNothing) {
     for (const auto& e : fs::directory_iterator(studio.cesta())) zbylo.insert(e.path().filename());
     EXPECT_EQ(zbylo, (std::set<std::string>{"kus.txt", "zly.txt", "zly.mid", "zly.musicxml", "rejstriky", "d", "odkaz",
                                             "p.svg.part"}));
+}
+
+}  // namespace
+}  // namespace skladba
+
+namespace skladba {
+namespace {
+
+// The server's render in memory and the command line's files are one run:
+// the same bytes of every output, and no file written but the mix.
+TEST(Pipeline, InMemoryMakesTheFilesBytes) {
+    Studio studio;
+    const std::string score = "t90 4c e g - - - 2c | r20 4d f a 2h";
+    studio.soubor("kus.txt", score);
+    test::Beh r = test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid", "--piano-roll", "kus.svg",
+                                                 "--musicxml", "kus.musicxml"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Nastaveni n;
+    n.cesty.partitura = n.cesty.jmenopartitury = "kus.txt";
+    n.cesty.rejstriky = studio.cesta() + "/rejstriky";
+    n.cesty.mix = studio.cesta() + "/pamet.tmp";
+    n.cesty.vystup = studio.cesta() + "/nikdy.wav";
+    n.cesty.midi = studio.cesta() + "/nikdy.mid";
+    n.cesty.obraz = studio.cesta() + "/nikdy.svg";
+    n.cesty.musicxml = studio.cesta() + "/nikdy.musicxml";
+    n.text = &score;
+    const Vyrobek v = vyrobvpameti(n);
+    ASSERT_EQ(v.vysledek.status, 0) << v.vysledek.zprava;
+    EXPECT_EQ(v.wav, studio.obsah("kus.wav"));
+    EXPECT_EQ(v.midi, studio.obsah("kus.mid"));
+    EXPECT_EQ(v.obraz, studio.obsah("kus.svg"));
+    EXPECT_EQ(v.musicxml, studio.obsah("kus.musicxml"));
+    for (const char* f : {"nikdy.wav", "nikdy.mid", "nikdy.svg", "nikdy.musicxml", "pamet.tmp"}) {
+        EXPECT_FALSE(studio.existuje(f)) << f;
+    }
+}
+
+// A check reports what the render of the same score would: a folder of
+// registers without the header template fails both.
+TEST(Pipeline, CheckFailsWhereTheRenderWould) {
+    Studio studio;
+    studio.soubor("kus.txt", "c d e");
+    fs::create_directory(studio.cesta() + "/bez");
+    fs::copy_file(studio.cesta() + "/rejstriky/rejstr1.nes", studio.cesta() + "/bez/rejstr1.nes");
+    const test::Beh render = test::skladba(studio.cesta(), {"--registers", "bez", "kus.txt"});
+    const test::Beh check = test::skladba(studio.cesta(), {"--check", "--registers", "bez", "kus.txt"});
+    EXPECT_EQ(render.status, 1);
+    EXPECT_EQ(check.status, render.status);
+    EXPECT_NE(check.err.find("cannot open the WAV header template"), std::string::npos) << check.err;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "base/chyba.h"
 #include "base/format.h"
 #include "base/nota.h"
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "platform/system.h"
 
 #ifndef SKLADBA_VERSION
@@ -85,7 +85,7 @@ constexpr double cekaninaprazdnou = 1.0;
     bool mamnoty = false;   // the WAV in place holds notes
     for (;;) {
         const double zacatek = platform::ted();
-        const Vysledek r = spust(nastaveni);
+        const Vysledek r = vyrob(nastaveni);
         ohlas(r, nastaveni.kontrola);
         if (!nastaveni.kontrola && r.status == 0) {
             mamnoty = r.noty > 0;
@@ -196,7 +196,7 @@ int program(int argc, char** argv) {
     if (!volby.pametmixu.empty()) nastaveni.meze.pametmixu = std::stoull(volby.pametmixu) << 20;
     if (volby.hlidat) hlidej(nastaveni);
 
-    const Vysledek r = spust(nastaveni);
+    const Vysledek r = vyrob(nastaveni);
     ohlas(r, nastaveni.kontrola);
     return r.status;
 }

@@ -30,6 +30,11 @@ struct Nota {
     char reg = '1';         // register character
     bool posunuta = false;  // its start was jittered
     bool tecka = false;     // a dot
+    // Samples its register really sounds it: its segment's sound, or with
+    // a sustain loop under a release its whole value (0: not measured, as a
+    // segment's four seconds).
+    int64_t zvuk = 0;
+    bool smycka = false;    // it was played through its segment's sustain loop
 };
 
 // The time signature that the bar lines "|" of a score show, for the files

@@ -15,14 +15,6 @@ namespace skladba {
 
 void prikazhodnota(Kontext& k, const Parametr& a) { k.stav.hodnota = nacele(a.cislo); }
 
-void prikaztecka(Kontext& k, const Parametr&) {
-    Stav& s = k.stav;
-    s.hodnota = s.hodnota * 2;
-    s.znak = 'p';
-    uloztecku(k);
-    s.hodnota = s.hodnota / 2;
-}
-
 void prikazoktava(Kontext& k, const Parametr& a) {
     // Not an octave: the character was left to the command loop, and the
     // note after it follows the octave rule.
@@ -70,35 +62,6 @@ void prikazsynchro(Kontext& k, const Parametr& a) {
 // neprekladej.
 void prikazkomentar(Kontext&, const Parametr&) {}
 
-namespace {
-
-std::string popisznaku(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x21 && b < 0x7F) return std::string("\"") + c + "\"";
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", b);
-    return buf;
-}
-
-// A path as it can be shown on a terminal: the register character may be
-// any byte, so unprintable ones appear as \xNN.
-std::string popiscesty(const std::string& cesta) {
-    std::string out;
-    for (char c : cesta) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b < 0x7F) {
-            out += c;
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", b);
-            out += buf;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 void prikazrejstrik(Kontext& k, const Parametr& a) {
     doznej(k);   // a note waiting for its release keeps the register it was written with
     k.stav.reg = a.znak;
@@ -114,25 +77,6 @@ void prikazrejstrik(Kontext& k, const Parametr& a) {
     c.erase(std::remove_if(c.begin(), c.end(), [&](const Kontext::CekajiciRejstrik& r) { return r.reg == a.znak; }),
             c.end());
     c.push_back({a.znak, k.stav.pozicepovelu});
-}
-
-void nactirejstriky(Kontext& k) {
-    std::vector<Kontext::CekajiciRejstrik>& c = k.cekajicirejstriky;
-    if (c.empty()) return;
-    // A register that holds every segment hides those named before it; a
-    // shorter one leaves theirs in place beyond its end, so they load too.
-    size_t od = c.size() - 1;
-    while (od > 0 && !k.rejstriky.uplny(c[od].reg)) --od;
-    for (size_t i = od; i < c.size(); ++i) {
-        if (k.rejstriky.nactirejstrik(c[i].reg)) continue;
-        const int err = errno;
-        const std::string cesta = k.rejstriky.rejstrjmeno(c[i].reg);
-        if (c[i].pozice < 0) chybasouboru("cannot load the register", cesta, err);
-        k.stav.pozicepovelu = c[i].pozice;
-        chybapartitury("cannot load register " + popisznaku(c[i].reg) + " from " + popiscesty(cesta) + ": " +
-                       popischyby(err));
-    }
-    c.clear();
 }
 
 }  // namespace skladba

@@ -1,6 +1,5 @@
 // Commands that set what the next notes will be (note value, octave,
-// accidentals, transposition, volume, start jitter, register) plus the dot
-// and comments. Each receives its argument as the command table read it.
+// accidentals, transposition, volume, start jitter, register) and comments. Each receives its argument as the command table read it.
 #pragma once
 
 #include "engine/kontext.h"
@@ -9,7 +8,6 @@
 namespace skladba {
 
 void prikazhodnota(Kontext& k, const Parametr& a);       // "1".."9": note value from the number starting here
-void prikaztecka(Kontext& k, const Parametr& a);         // ".": a rest of half the current value
 void prikazoktava(Kontext& k, const Parametr& a);        // "o" + one of v m 1 2 3 4
 void prikazkrizek(Kontext& k, const Parametr& a);        // ">" and byte 0xE8 (c-caron in Windows-1250)
 void prikazbecko(Kontext& k, const Parametr& a);         // "<" and byte 0xEC (e-caron in Windows-1250)
@@ -20,10 +18,5 @@ void prikazsila(Kontext& k, const Parametr& a);          // "s"
 void prikazsynchro(Kontext& k, const Parametr& a);       // "S"
 void prikazkomentar(Kontext& k, const Parametr& a);      // "(" ... ")": read whole as its argument
 void prikazrejstrik(Kontext& k, const Parametr& a);      // "R" + register character
-
-// Loads the registers named since the last note or rest, in their order; a
-// note or rest calls it before it takes a segment. A register missing is
-// reported at its "R" (the default register as a file error).
-void nactirejstriky(Kontext& k);
 
 }  // namespace skladba

@@ -1,7 +1,6 @@
 #include "engine/beh.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,12 +12,6 @@
 #include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
-#include "output/midi.h"
-#include "output/musicxml.h"
-#include "output/obalka.h"
-#include "output/obraz.h"
-#include "output/rozpracovany.h"
-#include "output/wav.h"
 #include "platform/system.h"
 #include "score/ctenar.h"
 #include "score/kontrola.h"
@@ -79,7 +72,8 @@ public:
 // One run: its context, the settings it follows and what it finds.
 class Beh {
 public:
-    explicit Beh(const Nastaveni& n) : n_(n), kontext_(std::make_unique<Kontext>(n.meze)), k_(*kontext_) {}
+    Beh(const Nastaveni& n, Zapisovac* z)
+        : n_(n), z_(z), kontext_(std::make_unique<Kontext>(n.meze)), k_(*kontext_) {}
     ~Beh() { smazpostup(); }
 
     Vysledek spust();
@@ -96,18 +90,18 @@ private:
     void smazpostup();
 
     const Nastaveni& n_;
+    Zapisovac* z_;
+    Zapisovac::Potreby potreby_;
     std::unique_ptr<Kontext> kontext_;   // large: the mix cache and the wavetable
     Kontext& k_;
-    Hlavicka hlavicka_;
     // What the run found in the score besides errors.
     std::vector<Varovani> pismo_;     // from the lexical check
     int64_t dalsichpismo_ = 0;
     std::unique_ptr<Prehled> prehled_;
     std::unique_ptr<Notace> notace_;   // the sheet music, when asked for
     Sber sber_;
-    std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
-    // The progress line of a long render: shown from half a second on, at
-    // most ten times a second, on standard error when it is a terminal.
+    // The progress of a long render: reported from half a second on, at
+    // most ten times a second.
     bool postup_ = false;
     bool postupukazany_ = false;
     double zacatek_ = 0;
@@ -120,33 +114,26 @@ void Beh::moznapostup() {
     posledni_ = t;
     postupukazany_ = true;
     const int64_t celkem = k_.isoubor.velikost();
-    const int procent = celkem > 0 ? static_cast<int>(100 * k_.isoubor.pozice() / celkem) : 0;
-    const int64_t sekund = k_.stav.konecmixu / zaklad;
-    std::fprintf(stderr, "\r%s: %3d%% of the score, %lld notes, %lld:%02lld so far\033[K",
-                 n_.cesty.jmenopartitury.c_str(), procent, static_cast<long long>(k_.stav.pocetnot),
-                 static_cast<long long>(sekund / 60), static_cast<long long>(sekund % 60));
-    std::fflush(stderr);
+    Postup p;
+    p.procent = celkem > 0 ? static_cast<int>(100 * k_.isoubor.pozice() / celkem) : 0;
+    p.noty = k_.stav.pocetnot;
+    p.vzorku = k_.stav.konecmixu;
+    n_.sledovanipostupu(p);
 }
 
 void Beh::smazpostup() {
     if (!postupukazany_) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
+    Postup p;
+    p.hotovo = true;
+    n_.sledovanipostupu(p);
     postupukazany_ = false;
 }
 
-// Sums that did not read back as written: one line each on standard output
-// (on standard error when the WAV itself goes to standard output), and on a
-// terminal a wait for a key so that the line can be read.
+// Sums that did not read back as written go to whoever reports them.
 void Beh::ohlasnesouhlasy() {
     std::vector<Nesouhlas>& nesouhlasy = k_.mix.nesouhlasy();
     if (nesouhlasy.empty()) return;
-    std::FILE* kam = n_.cesty.vystup == "-" ? stderr : stdout;
-    for (const Nesouhlas& x : nesouhlasy) {
-        std::fprintf(kam, "\n problem %d %d %lld", x.zapsano, x.precteno, static_cast<long long>(x.vzorek));
-        std::fflush(kam);
-        if (platform::vstupjeterminal()) platform::cekejnaklavesu();
-    }
+    if (n_.hlasenesouhlasy) n_.hlasenesouhlasy(nesouhlasy);
     nesouhlasy.clear();
 }
 
@@ -155,25 +142,21 @@ void Beh::spustsekvenci() {
     Stav& s = k_.stav;
     s.tempo = (zaklad * 60 / s.tempo) * 4;
     s.puvodnitempo = s.tempo;
-    if (!k_.isoubor.otevri(cesty.partitura, cesty.jmenopartitury)) {
+    if (n_.text) {
+        k_.isoubor.otevritext(*n_.text, cesty.jmenopartitury);
+    } else if (!k_.isoubor.otevri(cesty.partitura, cesty.jmenopartitury)) {
         chybasouboruerrno("cannot open the score", cesty.jmenopartitury);
     }
     if (n_.varovani || n_.kontrola) {
         pismo_ = zkontrolujpismo(k_.isoubor, syntaxe(), nejvicvarovani, dalsichpismo_);
     }
-    if (!n_.kontrola) {
-        k_.mix.otevri(cesty.mix);
-        pripravvystup(cesty.vystup);
-        if (!cesty.midi.empty()) pripravvystup(cesty.midi);
-        if (!cesty.obraz.empty()) pripravvystup(cesty.obraz);
-        if (!cesty.musicxml.empty()) pripravvystup(cesty.musicxml);
-    }
+    if (!n_.kontrola) k_.mix.otevri(cesty.mix);
     // The default register is loaded when the first note or rest needs it.
     // A check renders nothing: it loads the registers only where they are
-    // (to report one that is missing), and needs no header template.
+    // (to report one that is missing).
     k_.rejstriky.nastavslozku(cesty.rejstriky);
     k_.cekajicirejstriky.push_back({s.reg, -1});
-    if (!n_.kontrola) hlavicka_ = nactihlavicku(cesty.rejstriky + "/" + sablonahlavicky);
+    if (z_) z_->priprav();
 }
 
 void Beh::prikazovasmycka() {
@@ -185,7 +168,8 @@ void Beh::prikazovasmycka() {
         s.pozicepovelu = p.pozice() - 1;
         const Polozka& polozka = polozkapro(s.znak);
         if (polozka.prikaz) {
-            const Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            Parametr a = ctiparametr(p, polozka.argument, s.neprekladej);
+            a.prikaz = s.znak;
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
             ohlasnesouhlasy();
@@ -195,63 +179,19 @@ void Beh::prikazovasmycka() {
     doznej(k_);
 }
 
-namespace {
-
-// The title of sheet music: the score's file name without its folder and
-// extension ("songs/kanon.txt" is "kanon").
-std::string nazevskladby(const std::string& jmeno) {
-    std::string n = jmeno.substr(jmeno.rfind('/') == std::string::npos ? 0 : jmeno.rfind('/') + 1);
-    const size_t tecka = n.rfind('.');
-    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
-    return n;
-}
-
-}  // namespace
-
 void Beh::dokonceni() {
     k_.mix.dopismix();
     ohlasnesouhlasy();
     const int64_t mixbajtu = k_.mix.delkamixu();
     k_.isoubor.zavri();
     smazpostup();
-    const Cesty& c = n_.cesty;
-    std::unique_ptr<Rozpracovany> midi, obraz, notopis;
-    Souputnici souputnici;
-    if (!c.midi.empty() || !c.obraz.empty() || !c.musicxml.empty()) {
-        souputnici = [&] {
-            std::vector<Rozpracovany*> hotove;
-            if (!c.midi.empty()) {
-                midi = std::make_unique<Rozpracovany>(c.midi, platform::Docasny::midi);
-                PopisMidi popis;
-                popis.nazev = c.jmenopartitury;
-                popis.metrum = prehled_->cary.metrum();
-                popis.mrizka = n_.midimrizka;
-                midi->pis(bajtymidi(sber_.noty, std::max<int64_t>(0, sber_.celatempa), popis));
-                midi->dokonci(n_.nadisk);
-                hotove.push_back(midi.get());
-            }
-            if (!c.obraz.empty()) {
-                obraz = std::make_unique<Rozpracovany>(c.obraz, platform::Docasny::obraz);
-                kresliobraz(*obraz, sber_.noty, *obalka_, PopisObrazu{c.jmenopartitury, mixbajtu / 4});
-                obraz->dokonci(n_.nadisk);
-                hotove.push_back(obraz.get());
-            }
-            if (!c.musicxml.empty()) {
-                std::string bajty, proc;
-                notace_->nastavmetrum(prehled_->cary.metrum());
-                if (!bajtymusicxml(notace_->zapis(), nazevskladby(c.jmenopartitury), "skladba", bajty, proc)) {
-                    chybasouboru("cannot write " + c.musicxml + ": " + proc);
-                }
-                notopis = std::make_unique<Rozpracovany>(c.musicxml, platform::Docasny::notopis);
-                notopis->pis(bajty);
-                notopis->dokonci(n_.nadisk);
-                hotove.push_back(notopis.get());
-            }
-            return hotove;
-        };
+    if (z_) {
+        Metrumtaktu metrum;
+        if (prehled_) metrum = prehled_->cary.metrum();
+        if (notace_) notace_->nastavmetrum(metrum);
+        z_->zapis(Hotovo{k_.mix, mixbajtu, k_.stav.maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
+                         notace_ ? &notace_->zapis() : nullptr});
     }
-    zapiswav(ZdrojWav{k_.mix, mixbajtu, k_.stav.maximum, hlavicka_, obalka_.get()}, c.vystup, n_.uspechjekonecny,
-             souputnici, n_.nadisk);
     k_.mix.smazmix();
 }
 
@@ -328,20 +268,20 @@ Vysledek Beh::spust() {
     k_.stav.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
     k_.sledovaninoty = n_.sledovaninoty;
     k_.mixovat = !n_.kontrola;
-    postup_ = n_.postup && platform::chybjeterminal() && !n_.kontrola;
+    postup_ = n_.sledovanipostupu && !n_.kontrola;
+    if (z_) potreby_ = z_->potreby();
     zacatek_ = platform::ted();
     Vysledek r;
     // The overview also finds the time signature of a MIDI file and of sheet music.
-    if (n_.varovani || n_.kontrola || n_.souhrn || !n_.cesty.midi.empty() || !n_.cesty.musicxml.empty()) {
+    if (n_.varovani || n_.kontrola || n_.souhrn || potreby_.metrum) {
         prehled_ = std::make_unique<Prehled>(n_.kontrola || n_.souhrn, nejvicvarovani);
     }
-    if (!n_.kontrola && !n_.cesty.musicxml.empty()) notace_ = std::make_unique<Notace>();
+    if (!n_.kontrola && potreby_.notopis) notace_ = std::make_unique<Notace>();
     sber_.prehled = prehled_.get();
     sber_.notace = notace_.get();
-    sber_.sbirat = !n_.kontrola && (!n_.cesty.midi.empty() || !n_.cesty.obraz.empty() || n_.seznamnot);
+    sber_.sbirat = !n_.kontrola && (potreby_.noty || n_.seznamnot);
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
     if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
-    if (!n_.cesty.obraz.empty()) obalka_ = std::make_unique<Obalka>();
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {
@@ -376,15 +316,16 @@ Vysledek Beh::spust() {
         return konec(1, "out of memory");
     }
     if (k_.stav.nesouhlasy > 0) {
-        const std::string wav = n_.cesty.vystup == "-" ? "the WAV on standard output" : n_.cesty.vystup;
+        // The outputs were still made, from what the file held; the run
+        // sequence says which.
         return konec(1, "the mix file did not read back as written (" + std::to_string(k_.stav.nesouhlasy) +
-                            " sums differed); " + wav + " was made from what the file held");
+                            " sums differed)");
     }
     return konec(0, "");
 }
 
 }  // namespace
 
-Vysledek spust(const Nastaveni& n) { return Beh(n).spust(); }
+Vysledek spust(const Nastaveni& n, Zapisovac* z) { return Beh(n, z).spust(); }
 
 }  // namespace skladba

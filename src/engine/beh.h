@@ -1,18 +1,26 @@
-// The run sequence: start-up, the command loop over the whole score, and the
-// finish that turns the mix into the WAV.
+// The engine's run: start-up, the command loop over the whole score, and the
+// finish that hands the complete mix, the notes and what the score showed
+// to a writer the caller chooses. The engine writes no file of its own: the
+// run sequence above it (output/vyroba.h) writes the WAV, the MIDI file, the
+// piano roll and sheet music, or keeps them in memory.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/nota.h"
 #include "base/stav.h"
+#include "base/zapis.h"
 #include "engine/pozorovatel.h"
 
 namespace skladba {
 
 // The files of one run, chosen by the command line. The defaults are those of
-// a run without arguments, in the current directory.
+// a run without arguments, in the current directory. The engine reads the
+// score and the registers and mixes in the mix file; the outputs are the
+// run sequence's (output/vyroba.h).
 struct Cesty {
     std::string partitura = "aktualni.txt";        // "-": standard input
     std::string jmenopartitury = "aktualni.txt";   // how messages name the score
@@ -24,11 +32,28 @@ struct Cesty {
     std::string musicxml;                          // sheet music (MusicXML), if it is wanted
 };
 
+// What the engine reports while it reads a long score, for a progress line.
+struct Postup {
+    int procent = 0;         // of the score read
+    int64_t noty = 0;        // notes mixed so far
+    int64_t vzorku = 0;      // the end of the mix so far
+    bool hotovo = false;     // the score is read: the line can go
+};
+
+struct Nesouhlas;
+
 struct Nastaveni {
     Cesty cesty;
+    // The score's bytes in memory, read instead of cesty.partitura (which
+    // then only names it); they must outlive the run.
+    const std::string* text = nullptr;
     // A progress line on standard error while a long render runs (only when
-    // it is a terminal).
+    // it is a terminal): printed by the run sequence from sledovanipostupu.
     bool postup = false;
+    std::function<void(const Postup&)> sledovanipostupu;
+    // Sums of the mix file that did not read back as written, as they are
+    // found (after each command and after the final flush).
+    std::function<void(const std::vector<Nesouhlas>&)> hlasenesouhlasy;
     // Once the WAV is in place an interruption no longer fails the run. Watch
     // mode, which renders again and again until interrupted, turns this off.
     bool uspechjekonecny = true;
@@ -100,10 +125,42 @@ struct Vysledek {
     Stav stav;
 };
 
-// Runs one score in a context of its own. Never exits the process and never
-// leaves the mix file behind; the WAV is replaced only on success (or after
-// a verification mismatch, which still reports failure). Runs one after
-// another in one process share nothing.
-Vysledek spust(const Nastaveni& nastaveni = Nastaveni{});
+class Mix;
+
+// What a complete render hands to its writer: the mix (its length in bytes
+// and the largest absolute sum it held), and what the writer asked for.
+struct Hotovo {
+    Mix& mix;
+    int64_t mixbajtu = 0;
+    double maximum = 0.0;
+    const std::vector<Nota>& noty;   // the sounding notes in the order completed (Potreby::noty)
+    int64_t celatempa = 0;           // the one whole-note length they were all placed at, 0 when not one
+    Metrumtaktu metrum;              // the time signature the bar lines show (Potreby::metrum)
+    const Zapis* zapis = nullptr;    // the score as sheet music needs it (Potreby::notopis)
+};
+
+// Who writes what a render made. The engine calls priprav once the score is
+// open and the mix file made, before the first command, and zapis once the
+// mix is complete; a ChybaSouboru from either fails the run with its message.
+class Zapisovac {
+public:
+    struct Potreby {
+        bool noty = false;      // the sounding notes (a MIDI file, a piano roll)
+        bool metrum = false;    // the time signature
+        bool notopis = false;   // the notes as written, for sheet music
+    };
+    virtual ~Zapisovac() = default;
+    virtual Potreby potreby() const { return {}; }
+    // Nothing is rendered yet: refuse an output that cannot be written, and
+    // read what writing will need. Also called by a check of the score, so
+    // that it reports what the render would.
+    virtual void priprav() {}
+    virtual void zapis(const Hotovo& hotovo) = 0;
+};
+
+// Runs one score in a context of its own and hands the result to zapisovac
+// (none: nothing is written). Never exits the process and never leaves the
+// mix file behind. Runs one after another in one process share nothing.
+Vysledek spust(const Nastaveni& nastaveni, Zapisovac* zapisovac = nullptr);
 
 }  // namespace skladba

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/pozorovatel.h"
-#include "output/musicxml.h"
+#include "base/zapis.h"
 
 namespace skladba {
 

@@ -104,14 +104,23 @@ void Prehled::hotova(const Nota& n) {
         ++noty;
         if (nejnizsi < 0 || n.segment < nejnizsi) nejnizsi = n.segment;
         if (n.segment > nejvyssi) nejvyssi = n.segment;
-        if (!n.tecka && n.delka > delkatonu) {
-            char sekund[32];
+        // What the register really sounds of the note: its segment's sound
+        // (a register whose keys were released early ends sooner than its
+        // four seconds), or its whole value through a sustain loop.
+        const int64_t zvuk = n.zvuk > 0 ? n.zvuk : delkatonu;
+        if (!n.tecka && n.delka > zvuk) {
+            char sekund[32], zni[32];
             std::snprintf(sekund, sizeof sekund, "%.2f", static_cast<double>(n.delka) / zaklad);
+            std::snprintf(zni, sizeof zni, "%.2f", static_cast<double>(zvuk) / zaklad);
+            const bool cely = zvuk + zaklad / 20 >= delkatonu;
             varujjednou(dlouhe_, n.pozice,
-                        std::string("this note lasts ") + sekund + " s by its value, but its recording holds " +
-                            std::to_string(delkatonu / zaklad) + " s: it falls silent after " +
-                            std::to_string(delkatonu / zaklad) + " s, with --release too; to hold a sound longer, "
-                            "repeat the note");
+                        std::string("this note lasts ") + sekund + " s by its value, but " +
+                            (cely ? "its recording holds " + std::to_string(delkatonu / zaklad) +
+                                        " s: it falls silent after " + std::to_string(delkatonu / zaklad) + " s"
+                                  : jmenorejstriku(n.reg) + " sounds " + jmenotonu(n.segment) + " for only " + zni +
+                                        " s: it falls silent after " + zni + " s") +
+                            "; --release holds a note for its value where its register has sustain loops "
+                            "(skladba-registers writes them beside the register); or repeat the note");
         }
     }
 }

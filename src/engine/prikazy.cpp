@@ -25,7 +25,7 @@ constexpr Polozka prikazy[] = {
     {'a', ulozton, A::zadny},                  // note a                                 ton.cpp
     {'h', ulozton, A::zadny},                  // note h (B natural)                     ton.cpp
     {'p', ulozton, A::zadny},                  // rest                                   ton.cpp
-    {'.', prikaztecka, A::zadny},              // dot: a rest of half the value          atributy.cpp
+    {'.', prikaztecka, A::zadny},              // dot: a rest of half the value          ton.cpp
     {'1', prikazhodnota, A::hodnota},          // note value from the number here        atributy.cpp
     {'2', prikazhodnota, A::hodnota},          // note value from the number here        atributy.cpp
     {'3', prikazhodnota, A::hodnota},          // note value from the number here        atributy.cpp

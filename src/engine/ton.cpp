@@ -4,8 +4,8 @@
 #include <string>
 
 #include "base/chyba.h"
-#include "engine/atributy.h"
 #include "engine/cas.h"
+#include "engine/nacteni.h"
 
 namespace skladba {
 
@@ -22,7 +22,8 @@ int nahodne(Stav& s) {
     return static_cast<int>((s.nahoda >> 16) & 0x7FFF);
 }
 
-Zneni zneni(int64_t delka, int64_t dozvuk) {
+Zneni zneni(int64_t delka, int64_t dozvuk, bool smycka) {
+    if (dozvuk > 0 && smycka && delka + dozvuk > delkatonu) return {delka, delka + dozvuk};
     if (dozvuk <= 0 || delka >= delkatonu) return {delkatonu, delkatonu};
     return {delka, std::min<int64_t>(delka + dozvuk, delkatonu)};
 }
@@ -31,8 +32,7 @@ namespace {
 
 // Without an explicit octave, a step to a letter that lies nearer across the
 // octave boundary moves the octave with it.
-void relativnioktava(Stav& s) {
-    const char z = s.znak;
+void relativnioktava(Stav& s, char z) {
     switch (s.minton) {
         case 'a':
             if (z == 'c') zvysoktavu(s);
@@ -95,11 +95,20 @@ void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
 // A note whose length is known: how long it sounds follows, and with a
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
-    const Zneni z = zneni(n.delka, k.stav.dozvuk);
+    Rejstriky& r = k.rejstriky;
+    const Smycka* smycka = k.stav.dozvuk > 0 && r.maslozku() && n.segment > 0 ? r.smycka(n.segment) : nullptr;
+    const Zneni z = zneni(n.delka, k.stav.dozvuk, smycka != nullptr);
     n.utlum = z.utlum;
     n.zni = z.zni;
+    n.smycka = smycka != nullptr;
+    // How long its register really sounds it, for the warning about a note
+    // that outlasts its sound: its whole value when it loops.
+    if (r.maslozku() && n.segment > 0 && !n.tecka && n.delka > zaklad) {
+        n.zvuk = n.zni > delkatonu ? n.zni : r.koneczvuku(n.segment);
+    }
+    if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
     if (k.stav.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
-    if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(k.rejstriky, n.start, n.segment, n.sila, n.utlum, n.zni);
+    if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(r, n.start, n.segment, n.sila, n.utlum, n.zni, smycka);
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
 
@@ -107,11 +116,11 @@ void dokonci(Kontext& k, Nota& n) {
 // it is held back until the next note, register change or the end of the
 // score shows how long it sounds: its own step and those of the dots right
 // after it. Either way it is complete, for whoever watches, only then.
-void uloz(Kontext& k, bool tecka) {
+void uloz(Kontext& k, char znak, bool tecka) {
     nactirejstriky(k);
     Stav& s = k.stav;
-    if (s.zmenaoktavy == 0) relativnioktava(s);
-    const int letter = cislopismene(s.znak);
+    if (s.zmenaoktavy == 0) relativnioktava(s, znak);
+    const int letter = cislopismene(znak);
     const int64_t seg = letter > 0 ? int64_t{s.oktava} + letter + s.posuvky + s.transpose - 1 : 0;
     if (seg < 0 || seg >= pocetsegmentu) {
         chybapartitury("note out of the register's range: segment index " + std::to_string(seg) +
@@ -159,7 +168,7 @@ void uloz(Kontext& k, bool tecka) {
         u.celatempa = s.tempo;
         u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
-        u.znak = s.znak;
+        u.znak = letter > 0 ? znak : 'p';
         u.posuvky = s.posuvky;
         u.transpozice = s.transpose;
         u.ritard = s.ritard;
@@ -174,15 +183,21 @@ void uloz(Kontext& k, bool tecka) {
     s.posuvky = 0;
     s.zmenaoktavy = 0;
     if (seg > 0) {
-        s.minton = s.znak;
+        s.minton = znak;
         ++s.pocetnot;
     }
 }
 
 }  // namespace
 
-void ulozton(Kontext& k, const Parametr&) { uloz(k, false); }
-void uloztecku(Kontext& k) { uloz(k, true); }
+void ulozton(Kontext& k, const Parametr& a) { uloz(k, a.prikaz, false); }
+
+void prikaztecka(Kontext& k, const Parametr& a) {
+    Stav& s = k.stav;
+    s.hodnota = s.hodnota * 2;
+    uloz(k, a.prikaz, true);
+    s.hodnota = s.hodnota / 2;
+}
 
 void doznej(Kontext& k) {
     if (!k.odlozena.je) return;

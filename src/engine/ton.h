@@ -11,16 +11,17 @@
 
 namespace skladba {
 
-// Renders the note or rest named by znak ("a", "c".."h", or "p"): applies the
+// Renders the note or rest its command character names ("a", "c".."h", or
+// "p"): applies the
 // relative octave rule, works out the segment index, picks the start sample
 // (jittered once polyphony has been used), mixes the segment there at the
 // current volume (with a release, once the next note, a register change or
 // the end shows how long it sounds), then moves the time cursor on by one
 // note value.
-void ulozton(Kontext& k, const Parametr& = {});
-// The dot ("."): a rest of the current value, which is double the note's
-// (the caller doubles it); it also lengthens the note or rest right before it.
-void uloztecku(Kontext& k);
+void ulozton(Kontext& k, const Parametr& a);
+// The dot ("."): a rest of half the current value; it also lengthens the
+// note or rest right before it.
+void prikaztecka(Kontext& k, const Parametr& a);
 // Completes the note or rest that waits for the dots after it, if any:
 // called where it can no longer be lengthened (a register change, the end
 // of the score).
@@ -35,7 +36,10 @@ struct Zneni {
     int64_t utlum = 0;   // where the fade begins
     int64_t zni = 0;     // where the sound ends
 };
-Zneni zneni(int64_t delka, int64_t dozvuk);
+// With a sustain loop (smycka), a note whose length and fade pass the end
+// of its segment sounds them whole, repeating the loop; shorter notes are
+// as without one.
+Zneni zneni(int64_t delka, int64_t dozvuk, bool smycka = false);
 
 void zvysoktavu(Stav& s);   // octave up, at most to 60
 void snizoktavu(Stav& s);   // octave down, at least to 0

@@ -52,7 +52,8 @@ bool cerna(int segment) {
 
 }  // namespace
 
-void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis) {
+std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis) {
+    std::string cil;
     const double sekund = std::max(1.0, static_cast<double>(popis.vzorku) / zaklad);
     const double sirka = std::clamp(sekund * pixelusekundu, nejmensisirka, nejvetsisirka);
     const double naxsekundu = sirka / sekund;
@@ -83,41 +84,41 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
 
     // The time axis as data, for a page that draws a playback cursor over
     // the picture: x of second 0, and pixels per second.
-    cil.pis(formatuj("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+    cil.append(formatuj("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
               "font-family=\"sans-serif\" font-size=\"11\" data-x0=\"%.0f\" data-px-per-s=\"%.6f\">\n",
               celasirka, vyska, celasirka, vyska, vlevo, naxsekundu));
-    cil.pis("<title>" + proxml(popis.nazev) + ": " + nadpis + "</title>\n<style>\n");
-    for (size_t i = 0; i < rejstriky.size(); ++i) cil.pis(formatuj(".r%zu{fill:%s}\n", i, barvy[i % pocetbarev]));
-    for (int v = 1; v <= 8; ++v) cil.pis(formatuj(".v%d{fill-opacity:%.1f}\n", v, 0.2 + 0.1 * v));
-    cil.pis(".t{fill-opacity:.13}\ntext{fill:#333}\n</style>\n");
-    cil.pis(formatuj("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", celasirka, vyska));
-    cil.pis(formatuj("<text x=\"%.0f\" y=\"26\" font-size=\"16\"><tspan font-weight=\"bold\">", vlevo) + proxml(popis.nazev) +
+    cil.append("<title>" + proxml(popis.nazev) + ": " + nadpis + "</title>\n<style>\n");
+    for (size_t i = 0; i < rejstriky.size(); ++i) cil.append(formatuj(".r%zu{fill:%s}\n", i, barvy[i % pocetbarev]));
+    for (int v = 1; v <= 8; ++v) cil.append(formatuj(".v%d{fill-opacity:%.1f}\n", v, 0.2 + 0.1 * v));
+    cil.append(".t{fill-opacity:.13}\ntext{fill:#333}\n</style>\n");
+    cil.append(formatuj("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", celasirka, vyska));
+    cil.append(formatuj("<text x=\"%.0f\" y=\"26\" font-size=\"16\"><tspan font-weight=\"bold\">", vlevo) + proxml(popis.nazev) +
             "</tspan>  " + nadpis + "</text>\n");
 
     // The legend: one swatch per register.
     for (size_t i = 0; i < rejstriky.size(); ++i) {
         const double lx = vlevo + 72.0 * static_cast<double>(i);
-        cil.pis(formatuj("<rect class=\"r%zu\" x=\"%.0f\" y=\"38\" width=\"12\" height=\"12\"/>"
+        cil.append(formatuj("<rect class=\"r%zu\" x=\"%.0f\" y=\"38\" width=\"12\" height=\"12\"/>"
                   "<text x=\"%.0f\" y=\"48\">",
                   i, lx, lx + 16) +
                 proxml(jmenorejstriku(rejstriky[i])) + "</text>\n");
     }
 
     // The keyboard: black keys shaded, a line and a label at every c.
-    cil.pis("<g id=\"keys\">\n<path fill=\"#f2f2f2\" d=\"");
+    cil.append("<g id=\"keys\">\n<path fill=\"#f2f2f2\" d=\"");
     for (int s = dolni; s <= horni; ++s) {
-        if (cerna(s)) cil.pis(formatuj("M%.0f %.0fh%.1fv%.0fh-%.1fz", vlevo, y(s), sirka, radek, sirka));
+        if (cerna(s)) cil.append(formatuj("M%.0f %.0fh%.1fv%.0fh-%.1fz", vlevo, y(s), sirka, radek, sirka));
     }
-    cil.pis("\"/>\n<path stroke=\"#c8c8c8\" d=\"");
+    cil.append("\"/>\n<path stroke=\"#c8c8c8\" d=\"");
     for (int s = dolni; s <= horni; ++s) {
-        if (s % 12 == 0) cil.pis(formatuj("M%.0f %.0fh%.1f", vlevo, y(s) + radek, sirka));
+        if (s % 12 == 0) cil.append(formatuj("M%.0f %.0fh%.1f", vlevo, y(s) + radek, sirka));
     }
-    cil.pis("\"/>\n");
+    cil.append("\"/>\n");
     for (int s = dolni; s <= horni; ++s) {
-        if (s % 12 == 0) cil.pis(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">", vlevo - 6, y(s) + radek) +
+        if (s % 12 == 0) cil.append(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">", vlevo - 6, y(s) + radek) +
                                  ton(s) + "</text>\n");
     }
-    cil.pis(formatuj("<rect x=\"%.0f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" fill=\"none\" stroke=\"#999\"/>\n</g>\n",
+    cil.append(formatuj("<rect x=\"%.0f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" fill=\"none\" stroke=\"#999\"/>\n</g>\n",
               vlevo, nahore, sirka, dole - nahore));
 
     // Time: a line and a label every so many seconds, at least 70 pixels apart.
@@ -129,17 +130,17 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
             break;
         }
     }
-    cil.pis("<g id=\"time\">\n<path stroke=\"#e4e4e4\" d=\"");
-    for (int s = krok; s < sekund; s += krok) cil.pis(formatuj("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
-    cil.pis("\"/>\n");
+    cil.append("<g id=\"time\">\n<path stroke=\"#e4e4e4\" d=\"");
+    for (int s = krok; s < sekund; s += krok) cil.append(formatuj("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
+    cil.append("\"/>\n");
     for (int s = 0; s <= sekund; s += krok) {
-        cil.pis(formatuj("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">", vlevo + s * naxsekundu, vyska - 8) +
+        cil.append(formatuj("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">", vlevo + s * naxsekundu, vyska - 8) +
                 cas(s, false) + "</text>\n");
     }
-    cil.pis("</g>\n");
+    cil.append("</g>\n");
 
     if (noty.empty()) {
-        cil.pis(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">no notes</text>\n",
+        cil.append(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">no notes</text>\n",
                   vlevo + sirka / 2, (nahore + dole) / 2 + 5));
     }
 
@@ -147,22 +148,22 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
     // (the rest of its four seconds; with a release, its dots and fade), one
     // path per register, so that tails that overlap do not darken one
     // another.
-    cil.pis("<g id=\"tails\">\n");
+    cil.append("<g id=\"tails\">\n");
     for (size_t i = 0; i < rejstriky.size(); ++i) {
-        cil.pis(formatuj("<path class=\"r%zu t\" d=\"", i));
+        cil.append(formatuj("<path class=\"r%zu t\" d=\"", i));
         for (const Nota& n : noty) {
             const int64_t hodnota = std::max<int64_t>(n.krok, 0);
             if (n.reg != rejstriky[i] || hodnota >= n.zni) continue;
             const double x0 = x(n.start + hodnota);
             const double delka = x(n.start + n.zni) - x0;
-            cil.pis(formatuj("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), delka, radek, delka));
+            cil.append(formatuj("M%.1f %.0fh%.1fv%.0fh-%.1fz", x0, y(n.segment), delka, radek, delka));
         }
-        cil.pis("\"/>\n");
+        cil.append("\"/>\n");
     }
-    cil.pis("</g>\n");
+    cil.append("</g>\n");
 
     // The notes: one bar each, from its start for its value.
-    cil.pis("<g id=\"notes\">\n");
+    cil.append("<g id=\"notes\">\n");
     const bool popisky = noty.size() <= nejvicpopisku;
     for (const Nota& n : noty) {
         const size_t r = static_cast<size_t>(std::find(rejstriky.begin(), rejstriky.end(), n.reg) - rejstriky.begin());
@@ -171,32 +172,33 @@ void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka&
         // stay apart where there is room for it.
         const double delka = x(n.start + n.krok) - x(n.start);
         const double sirkanoty = std::max(1.0, delka > 3 ? delka - 1 : delka);
-        cil.pis(formatuj("<rect class=\"r%zu v%d\" x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\"", r, v, x(n.start),
+        cil.append(formatuj("<rect class=\"r%zu v%d\" x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\"", r, v, x(n.start),
                   y(n.segment) + 0.5, sirkanoty, radek - 1));
         if (popisky) {
-            cil.pis("><title>" + ton(n.segment) + ", " + cas(static_cast<double>(n.start) / zaklad, true) + ", " +
+            cil.append("><title>" + ton(n.segment) + ", " + cas(static_cast<double>(n.start) / zaklad, true) + ", " +
                     proxml(jmenorejstriku(n.reg)) + formatuj(", volume %d%%</title></rect>\n", n.sila));
         } else {
-            cil.pis("/>\n");
+            cil.append("/>\n");
         }
     }
-    cil.pis("</g>\n");
+    cil.append("</g>\n");
 
     // The waveform: highest samples left to right, lowest back.
-    cil.pis("<g id=\"waveform\">\n");
-    cil.pis(formatuj("<path stroke=\"#ddd\" d=\"M%.0f %.1fh%.1f\"/>\n", vlevo, stred, sirka));
+    cil.append("<g id=\"waveform\">\n");
+    cil.append(formatuj("<path stroke=\"#ddd\" d=\"M%.0f %.1fh%.1f\"/>\n", vlevo, stred, sirka));
     if (obalka.celkem() > 0) {
         // Column s, centred in the samples it gathers.
         const double delka = x(obalka.celkem()) - vlevo;
         auto sx = [&](int s) { return vlevo + (s + 0.5) / Obalka::sloupcu * delka; };
         const int sloupcu = Obalka::sloupcu;
         const double meritko = vlna / 2 / 32768.0;
-        cil.pis("<path fill=\"#555\" d=\"M");
-        for (int s = 0; s < sloupcu; ++s) cil.pis(formatuj("%.1f %.1f ", sx(s), stred - obalka.max(s) * meritko));
-        for (int s = sloupcu - 1; s >= 0; --s) cil.pis(formatuj("%.1f %.1f ", sx(s), stred - obalka.min(s) * meritko + 0.5));
-        cil.pis("z\"/>\n");
+        cil.append("<path fill=\"#555\" d=\"M");
+        for (int s = 0; s < sloupcu; ++s) cil.append(formatuj("%.1f %.1f ", sx(s), stred - obalka.max(s) * meritko));
+        for (int s = sloupcu - 1; s >= 0; --s) cil.append(formatuj("%.1f %.1f ", sx(s), stred - obalka.min(s) * meritko + 0.5));
+        cil.append("z\"/>\n");
     }
-    cil.pis("</g>\n</svg>\n");
+    cil.append("</g>\n</svg>\n");
+    return cil;
 }
 
 }  // namespace skladba

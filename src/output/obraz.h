@@ -19,7 +19,6 @@
 
 #include "base/nota.h"
 #include "output/obalka.h"
-#include "output/rozpracovany.h"
 
 namespace skladba {
 
@@ -28,6 +27,7 @@ struct PopisObrazu {
     int64_t vzorku = 0;    // the WAV's length
 };
 
-void kresliobraz(Rozpracovany& cil, const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis);
+// The SVG file's text.
+std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis);
 
 }  // namespace skladba

@@ -13,15 +13,14 @@ constexpr size_t velikostbufferu = 1 << 16;
 
 }  // namespace
 
-Rozpracovany::Rozpracovany(std::string cil, platform::Docasny znacka)
-    : cil_(std::move(cil)), docasny_(cil_ + ".part"), znacka_(znacka) {
+Rozpracovany::Rozpracovany(std::string cil) : cil_(std::move(cil)), docasny_(cil_ + ".part") {
     // Marked before it exists, with signals held, so that an interruption
     // finds it either marked or not yet made.
     platform::zadrzpreruseni();
-    platform::oznacdocasny(znacka_, docasny_);
+    znacka_ = platform::oznacdocasny(docasny_);
     soubor_ = platform::vytvornovy(docasny_.c_str());
     const int err = errno;
-    if (!soubor_.otevren()) platform::odznacdocasny(znacka_);
+    if (!soubor_.otevren()) platform::odznacdocasny(std::exchange(znacka_, -1));
     platform::pustpreruseni();
     if (!soubor_.otevren()) chybasouboru("cannot write", cil_, err);
     totoznost_ = platform::totoznost(soubor_.fd());
@@ -32,7 +31,7 @@ Rozpracovany::~Rozpracovany() {
     if (hotovo_) return;
     platform::zadrzpreruseni();
     platform::smazsvuj(docasny_.c_str(), totoznost_);
-    platform::odznacdocasny(znacka_);
+    platform::odznacdocasny(std::exchange(znacka_, -1));
     platform::pustpreruseni();
 }
 
@@ -90,12 +89,12 @@ void Rozpracovany::prejmenuj() {
                          " while it was written");
         case platform::Prejmenovani::nahrazenpo:
             hotovo_ = true;
-            platform::odznacdocasny(znacka_);
+            platform::odznacdocasny(std::exchange(znacka_, -1));
             chybasouboru("cannot write " + cil_ + ": another program replaced it as it was put in place");
         case platform::Prejmenovani::chyba:
             chyba();
     }
-    platform::odznacdocasny(znacka_);
+    platform::odznacdocasny(std::exchange(znacka_, -1));
     hotovo_ = true;
 }
 

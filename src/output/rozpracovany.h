@@ -16,7 +16,7 @@ public:
     // Creates cil + ".part" afresh (never through a link or into a special
     // file) and marks it for removal on interruption. A ChybaSouboru
     // "cannot write CIL: reason" when it cannot be created.
-    Rozpracovany(std::string cil, platform::Docasny znacka);
+    explicit Rozpracovany(std::string cil);
     Rozpracovany(const Rozpracovany&) = delete;
     Rozpracovany& operator=(const Rozpracovany&) = delete;
     // Removes the temporary file unless it was put in place, and only while
@@ -46,7 +46,7 @@ private:
     void vyprazdni();
 
     std::string cil_, docasny_;
-    platform::Docasny znacka_;
+    int znacka_ = -1;   // its slot among the files removed on interruption
     platform::Soubor soubor_;
     platform::Totoznost totoznost_;   // the temporary file as created
     std::string buf_;

@@ -44,11 +44,15 @@ void prevedblok(const int32_t* pole4, int16_t* pole2, int count, double maximum)
     chybasouboru("cannot write the WAV to standard output: " + popischyby(errno));
 }
 
-// Where the WAV goes: a temporary file written by position, or a stream.
+// Where the WAV goes: a temporary file written by position, memory, or a
+// stream.
 struct Cil {
-    Rozpracovany* soubor;   // null: standard output
+    Rozpracovany* soubor;            // null: standard output, or memory
+    std::string* pamet = nullptr;
     void zapis(const void* data, size_t bytes, off_t at) const {
-        if (!soubor) {
+        if (pamet) {
+            pamet->replace(static_cast<size_t>(at), bytes, static_cast<const char*>(data), bytes);
+        } else if (!soubor) {
             if (!platform::zapisproud(1, data, bytes)) chybaproudu();
         } else if (!platform::zapisvse(soubor->fd(), data, bytes, at)) {
             soubor->chyba();
@@ -128,6 +132,13 @@ void pripravvystup(const std::string& vystup) {
     }
 }
 
+std::string wavvpameti(const ZdrojWav& zdroj) {
+    std::string wav;
+    wav.reserve(static_cast<size_t>(delkahlavicky + zdroj.mixbajtu / 2));
+    zapisdata(Cil{nullptr, &wav}, zdroj);
+    return wav;
+}
+
 void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny, const Souputnici& souputnici,
               bool nadisk) {
     if (vystup == "-") {
@@ -137,7 +148,7 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
         for (Rozpracovany* r : dalsi) r->prejmenuj();
         return;
     }
-    Rozpracovany wav(vystup, platform::Docasny::wav);
+    Rozpracovany wav(vystup);
     zapisdata(Cil{&wav}, zdroj);
     wav.dokonci(nadisk);   // on disk before it replaces the previous WAV
     const std::vector<Rozpracovany*> dalsi = souputnici ? souputnici() : std::vector<Rozpracovany*>{};

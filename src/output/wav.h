@@ -55,6 +55,9 @@ struct ZdrojWav {
 void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekonecny,
               const Souputnici& souputnici = nullptr, bool nadisk = true);
 
+// The same WAV as bytes in memory, for a caller that serves it at once.
+std::string wavvpameti(const ZdrojWav& zdroj);
+
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
 // quotient first, truncated toward zero. No sum of an intact mix exceeds
 // maximum, so the clamp changes nothing there; it only keeps a mix altered

@@ -430,17 +430,18 @@ void cekejnaklavesu() {
 
 namespace {
 
-constexpr int pocetdocasnych = static_cast<int>(Docasny::rejstrik) + 1;
 // Paths are copied here, so that the signal handler reads only memory that
-// never moves.
+// never moves. A slot is free (0), being filled or emptied (1), or marks
+// its path for removal (2); a lock-free atomic is safe to read in a handler.
 char docasnacesta[pocetdocasnych][PATH_MAX];
-volatile std::sig_atomic_t docasnyoznacen[pocetdocasnych] = {};
+std::atomic<int> docasnyslot[pocetdocasnych] = {};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 volatile std::sig_atomic_t uspech = 0;
 
 void smazdocasneaskonci(int sig) {
     if (terminalzmenen) ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
     for (int i = 0; i < pocetdocasnych; ++i) {
-        if (docasnyoznacen[i]) ::unlink(docasnacesta[i]);
+        if (docasnyslot[i].load() == 2) ::unlink(docasnacesta[i]);
     }
     ::_exit(uspech ? 0 : 128 + sig);
 }
@@ -459,20 +460,24 @@ sigset_t mnozinapreruseni() {
 
 }  // namespace
 
-void oznacdocasny(Docasny which, const std::string& path) {
-    const int i = static_cast<int>(which);
-    docasnyoznacen[i] = 0;
-    // The fences keep the compiler from moving the copy across the flag:
-    // the handler must never see the flag with half a path.
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    const size_t n = path.size() < PATH_MAX - 1 ? path.size() : PATH_MAX - 1;
-    std::memcpy(docasnacesta[i], path.data(), n);
-    docasnacesta[i][n] = '\0';
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    docasnyoznacen[i] = 1;
+int oznacdocasny(const std::string& path) {
+    for (int i = 0; i < pocetdocasnych; ++i) {
+        int volny = 0;
+        if (!docasnyslot[i].compare_exchange_strong(volny, 1)) continue;
+        // The handler looks at the path only once the slot says 2, so it
+        // never sees half of one.
+        const size_t n = path.size() < PATH_MAX - 1 ? path.size() : PATH_MAX - 1;
+        std::memcpy(docasnacesta[i], path.data(), n);
+        docasnacesta[i][n] = '\0';
+        docasnyslot[i].store(2);
+        return i;
+    }
+    return -1;
 }
 
-void odznacdocasny(Docasny which) { docasnyoznacen[static_cast<int>(which)] = 0; }
+void odznacdocasny(int slot) {
+    if (slot >= 0 && slot < pocetdocasnych) docasnyslot[slot].store(0);
+}
 
 void nastavpreruseni() {
     struct sigaction sa {};

@@ -184,10 +184,15 @@ struct Otisk {
 };
 Otisk otisk(const char* path);
 
-// Files the process must remove if it is interrupted.
-enum class Docasny { mix, wav, midi, obraz, notopis, rejstrik };
-void oznacdocasny(Docasny which, const std::string& path);
-void odznacdocasny(Docasny which);
+// Files the process must remove if it is interrupted. Each file marked
+// takes a slot of its own, held until it is unmarked, so that renders
+// running side by side in one process (the editor's server) never take
+// each other's files off the list. Marking returns the slot, or -1 when
+// all of them are taken (the file is then simply not removed on an
+// interruption); unmarking -1 does nothing.
+constexpr int pocetdocasnych = 64;
+int oznacdocasny(const std::string& path);
+void odznacdocasny(int slot);
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
 // SIGVTALRM and SIGPROF remove the marked files, restore the terminal if a
 // key wait had changed it, and exit with 128 + signal. SIGPIPE

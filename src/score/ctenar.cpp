@@ -7,9 +7,9 @@
 
 namespace skladba {
 
-bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
+void Partitura::zacni(const std::string& jmeno) {
     jmeno_ = jmeno;
-    soubor_ = path == "-" ? platform::standardnivstup() : platform::otevriprocteni(path.c_str());
+    soubor_.zavri();
     vpameti_ = false;
     pamet_.clear();
     data_ = okno_;
@@ -20,6 +20,11 @@ bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
     posun_ = 0;
     eof_ = false;
     posledniznak_ = 0;
+}
+
+bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
+    zacni(jmeno);
+    soubor_ = path == "-" ? platform::standardnivstup() : platform::otevriprocteni(path.c_str());
     if (!soubor_.otevren()) return false;
     if (platform::jeobycejny(soubor_.fd())) {
         // Standard input may be a file its caller has read part of already:
@@ -30,6 +35,14 @@ bool Partitura::otevri(const std::string& path, const std::string& jmeno) {
         nactipamet();
     }
     return true;
+}
+
+void Partitura::otevritext(const std::string& text, const std::string& jmeno) {
+    zacni(jmeno);
+    vpameti_ = true;
+    data_ = reinterpret_cast<const unsigned char*>(text.data());
+    delka_ = static_cast<int64_t>(text.size());
+    velikost_ = delka_;
 }
 
 // A pipe, terminal or device cannot be read by position, and line and column

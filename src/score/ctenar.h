@@ -34,6 +34,8 @@ public:
     // ChybaSouboru when a score that is not a regular file cannot be read or
     // is too large.
     bool otevri(const std::string& path, const std::string& jmeno);
+    // Reads the score from bytes in memory, which must outlive the reading.
+    void otevritext(const std::string& text, const std::string& jmeno);
     void zavri();
     bool jeotevrena() const { return soubor_.otevren() || vpameti_; }
 
@@ -77,11 +79,12 @@ private:
         return c;
     }
 
+    void zacni(const std::string& jmeno);
     void nactipamet();
 
     std::string jmeno_;
     platform::Soubor soubor_;
-    bool vpameti_ = false;              // the whole score is in pamet_
+    bool vpameti_ = false;              // the whole score is in memory: pamet_, or the caller's text
     std::vector<unsigned char> pamet_;
     unsigned char okno_[delkaokna];
     const unsigned char* data_ = okno_; // okno_, or pamet_ when held whole

@@ -35,6 +35,7 @@ struct Parametr {
     char znak = 0;           // oktava, rejstrik: the character
     int oktava = 0;          // oktava: its base in semitones
     ZapsaneCislo zapsane;    // cislo, hodnota, zpet: how the number was written
+    char prikaz = 0;         // the command's own character: a note letter, "p", "." ...
     int64_t od = 0;          // offsets of the argument's bytes in the score, [od, po)
     int64_t po = 0;
 };

@@ -118,20 +118,14 @@ std::string jsonvykresleni(const Vykresleni& v) {
 // A render's file, read as it is sent (also in ranges, as a player seeks).
 // The file stays open for the answer, so that removing it, once a newer
 // render replaces it, does not cut the answer short.
-void posli(httplib::Response& r, const std::string& cesta, const char* typ) {
-    auto f = std::make_shared<platform::Soubor>(platform::otevriprocteni(cesta.c_str()));
-    const int64_t delka = f->otevren() ? platform::velikost(f->fd()) : -1;
-    if (delka < 0) {
-        r.status = 404;
-        r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
-                      "text/plain; charset=utf-8");
-        return;
-    }
+// A render's output from memory, in the ranges a player asks for; the
+// render it belongs to stays alive while it is being sent.
+void posli(httplib::Response& r, std::shared_ptr<const Vykresleni> v, const std::string& obsah, const char* typ) {
     r.set_header("Accept-Ranges", "bytes");
-    r.set_content_provider(static_cast<size_t>(delka), typ, [f](size_t od, size_t kolik, httplib::DataSink& sink) {
-        std::vector<char> buf(std::min<size_t>(kolik, size_t{1} << 18));
-        const ssize_t n = platform::ctivse(f->fd(), buf.data(), buf.size(), static_cast<off_t>(od));
-        return n > 0 && sink.write(buf.data(), static_cast<size_t>(n));
+    const std::string* data = &obsah;
+    r.set_content_provider(data->size(), typ, [v, data](size_t od, size_t kolik, httplib::DataSink& sink) {
+        if (od >= data->size()) return false;
+        return sink.write(data->data() + od, std::min(kolik, data->size() - od));
     });
 }
 
@@ -289,9 +283,9 @@ struct Server::Vnitrek {
                 return;
             }
             const std::string druh = q.matches[2].str();
-            if (druh == "wav") posli(r, v->wav, "audio/wav");
-            else if (druh == "svg") posli(r, v->svg, "image/svg+xml; charset=utf-8");
-            else posli(r, v->midi, "audio/midi");
+            if (druh == "wav") posli(r, v, v->wav, "audio/wav");
+            else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
+            else posli(r, v, v->midi, "audio/midi");
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

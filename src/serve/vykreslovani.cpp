@@ -1,7 +1,5 @@
 #include "serve/vykreslovani.h"
 
-#include <cstdio>
-#include <fstream>
 #include <utility>
 
 #include "app/volby.h"
@@ -11,15 +9,9 @@ namespace skladba {
 
 namespace {
 
-// Renders whose files are kept. A long piece's WAV is large (an hour,
+// Renders whose outputs are kept. A long piece's WAV is large (an hour,
 // 160 MB), so no more than the page can be using.
 constexpr size_t drzenych = 2;
-
-// The render's file moved aside under its number, out of the way of the next.
-std::string odloz(const std::string& cesta, uint64_t cislo, const char* pripona) {
-    const std::string cil = slozkacesty(cesta) + std::to_string(cislo) + pripona;
-    return std::rename(cesta.c_str(), cil.c_str()) == 0 ? cil : "";
-}
 
 Vysledekvykresleni nahrazene() {
     auto v = std::make_shared<Vykresleni>();
@@ -79,22 +71,10 @@ void Vykreslovani::prace() {
         auto hotovo = std::make_shared<Vykresleni>(vykresli(dalsi->zadani));
         hotovo->cislo = ++cislo_;
         if (hotovo->vysledek.status == 0) {
-            hotovo->wav = odloz(cesty_.vystup, hotovo->cislo, ".wav");
-            hotovo->svg = odloz(cesty_.obraz, hotovo->cislo, ".svg");
-            hotovo->midi = odloz(cesty_.midi, hotovo->cislo, ".mid");
-            Vysledekvykresleni stary;
-            {
-                std::lock_guard<std::mutex> zamek(m_);
-                hotove_.push_back(hotovo);
-                if (hotove_.size() > drzenych) {
-                    stary = hotove_.front();
-                    hotove_.pop_front();
-                }
-            }
-            // A page still reading it keeps its open file.
-            if (stary) {
-                for (const std::string* c : {&stary->wav, &stary->svg, &stary->midi}) std::remove(c->c_str());
-            }
+            // A page still reading an older one holds it until it is sent.
+            std::lock_guard<std::mutex> zamek(m_);
+            hotove_.push_back(hotovo);
+            if (hotove_.size() > drzenych) hotove_.pop_front();
         }
         dalsi->slib.set_value(hotovo);
     }
@@ -103,15 +83,6 @@ void Vykreslovani::prace() {
 Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     const double zacatek = platform::ted();
     Vykresleni v;
-    {
-        std::ofstream f(cesty_.partitura, std::ios::binary | std::ios::trunc);
-        f.write(zadani.partitura.data(), static_cast<std::streamsize>(zadani.partitura.size()));
-        if (!f.flush()) {
-            v.vysledek.status = 1;
-            v.vysledek.zprava = "cannot write the score for the render to " + cesty_.partitura;
-            return v;
-        }
-    }
     Nastaveni n;
     n.cesty = cesty_;
     n.uspechjekonecny = false;
@@ -120,7 +91,12 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.varovani = zadani.varovani;
     n.souhrn = true;
     n.seznamnot = true;
-    v.vysledek = spust(n);
+    n.text = &zadani.partitura;
+    Vyrobek vyrobek = vyrobvpameti(n);
+    v.vysledek = std::move(vyrobek.vysledek);
+    v.wav = std::move(vyrobek.wav);
+    v.svg = std::move(vyrobek.obraz);
+    v.midi = std::move(vyrobek.midi);
     v.sekund = platform::ted() - zacatek;
     return v;
 }

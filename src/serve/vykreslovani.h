@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/beh.h"
+#include "output/vyroba.h"
 
 namespace skladba {
 
@@ -30,15 +30,16 @@ struct Vykresleni {
     uint64_t cislo = 0;       // names its files for the page
     Vysledek vysledek;
     double sekund = 0;        // how long it took
-    std::string wav, svg, midi;   // paths of its files, when it succeeded
+    std::string wav, svg, midi;   // its files' bytes, when it succeeded
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
 
 class Vykreslovani {
 public:
-    // cesty: the files of a run in the server's scratch folder; the score
-    // is written to cesty.partitura before each render.
+    // cesty: the files of a run; only the mix file is written (in the
+    // server's scratch folder), the score comes from the page and every
+    // output stays in memory.
     explicit Vykreslovani(Cesty cesty);
     ~Vykreslovani();
 

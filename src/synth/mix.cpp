@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "base/chyba.h"
 #include "base/stav.h"
@@ -38,7 +39,7 @@ void Mix::otevri(const std::string& cesta) {
     platform::zadrzpreruseni();
     platform::Soubor f = platform::otevrizamceny(cesta.c_str());
     const int err = errno;
-    if (f.otevren()) platform::oznacdocasny(platform::Docasny::mix, cesta);
+    if (f.otevren()) znacka_ = platform::oznacdocasny(cesta);
     platform::pustpreruseni();
     errno = err;
     if (!f.otevren()) {
@@ -261,8 +262,22 @@ int Mix::zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni) {
     return static_cast<int>(zni);
 }
 
-void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni) {
+void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
+                const Smycka* smycka) {
     const int16_t* segment = rejstriky.segment(k);
+    if (smycka && zni > delkatonu) {
+        // A note longer than its segment: its samples are made a segment's
+        // worth at a time, through the loop.
+        if (int64_t{rejstriky.vrchol(k)} * sila >= 100) {
+            for (int64_t od = 0; od < zni; od += delkatonu) {
+                const int kus = static_cast<int>(std::min<int64_t>(delkatonu, zni - od));
+                vzorkysmycky(segment, *smycka, od, kus, utlum, zni, bloky_->zkraceny);
+                pridejsegment(start + od, bloky_->zkraceny, kus, sila);
+            }
+        }
+        if (start + zni > stav_.konecmixu) stav_.konecmixu = start + zni;
+        return;
+    }
     const bool cely = utlum >= zni;
     // A segment that adds nothing at this volume (a rest, a silent note)
     // changes no sum and no peak: it only makes the mix longer, which the
@@ -305,7 +320,7 @@ void Mix::smazmix() {
     // a file of the same name that another run has made since.
     platform::zadrzpreruseni();
     platform::smazsvuj(mixcesta_.c_str(), mixtotoznost_);
-    platform::odznacdocasny(platform::Docasny::mix);
+    platform::odznacdocasny(std::exchange(znacka_, -1));
     platform::pustpreruseni();
     osoubor_.zavri();
 }

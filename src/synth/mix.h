@@ -28,6 +28,7 @@
 #include "base/stav.h"
 #include "platform/system.h"
 #include "synth/rejstrik.h"
+#include "synth/smycka.h"
 
 namespace skladba {
 
@@ -64,8 +65,10 @@ public:
     // the end of the mix in konecmixu. A score error when a sum would leave
     // the 32-bit range; a file error when a block leaving the cache cannot
     // be written.
+    // With a loop (smycka), zni may pass the segment's end: the note then
+    // repeats the loop until it has sounded zni samples (synth/smycka.h).
     void mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum = delkatonu,
-               int64_t zni = delkatonu);
+               int64_t zni = delkatonu, const Smycka* smycka = nullptr);
 
     // Writes and verifies every block still in the cache, in file order, and
     // makes the file konecmixu sums long. Called once, after the last note
@@ -159,6 +162,7 @@ private:
     uint64_t hodiny_ = 0;   // counts block uses, for the least recently used
     platform::Soubor osoubor_;
     std::string mixcesta_;
+    int znacka_ = -1;   // its slot among the files removed on interruption
     platform::Totoznost mixtotoznost_;   // the mix file as opened, removed by name only while it is still that
     std::vector<Nesouhlas> nesouhlasy_;
     // The mix in memory: block j of the mix is pamet_[j] (none where no note

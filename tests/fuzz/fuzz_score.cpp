@@ -39,7 +39,7 @@
 #include <vector>
 
 #include "base/stav.h"
-#include "engine/beh.h"
+#include "output/vyroba.h"
 #include "platform/system.h"
 
 namespace {
@@ -481,7 +481,7 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     // The first run also writes the score as sheet music.
     if (model) nastaveni.cesty.musicxml = kSheet;
     ::unlink(kSheet);
-    const skladba::Vysledek r = skladba::spust(nastaveni);
+    const skladba::Vysledek r = skladba::vyrob(nastaveni);
 
     Outcome out{r.status, r.zprava, 0, -1, r.stav};
     for (const std::string& v : r.varovani) {

@@ -29,14 +29,75 @@ bool quantise(const double* segment, double gain, int16_t* out) {
     return lowered;
 }
 
-std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report) {
+namespace {
+
+// The mean square of the first second through the K-weighting filter.
+template <typename T>
+double kWeightedPower(const T* x) {
+    constexpr double pi = 3.14159265358979323846;
+    struct Biquad {
+        double b0, b1, b2, a1, a2, z1 = 0.0, z2 = 0.0;
+        double operator()(double v) {
+            const double y = b0 * v + z1;
+            z1 = b1 * v - a1 * y + z2;
+            z2 = b2 * v - a2 * y;
+            return y;
+        }
+    };
+    // The high shelf of the head (+4 dB above about 1.7 kHz)...
+    double K = std::tan(pi * 1681.974450955533 / kSampleRate);
+    double Q = 0.7071752369554196;
+    const double vh = std::pow(10.0, 3.999843853973347 / 20.0);
+    const double vb = std::pow(vh, 0.4996667741545416);
+    double a0 = 1.0 + K / Q + K * K;
+    Biquad shelf{(vh + vb * K / Q + K * K) / a0, 2.0 * (K * K - vh) / a0, (vh - vb * K / Q + K * K) / a0,
+                 2.0 * (K * K - 1.0) / a0, (1.0 - K / Q + K * K) / a0};
+    // ...and the high pass below about 38 Hz.
+    K = std::tan(pi * 38.13547087602444 / kSampleRate);
+    Q = 0.5003270373238773;
+    a0 = 1.0 + K / Q + K * K;
+    Biquad highPass{1.0, -2.0, 1.0, 2.0 * (K * K - 1.0) / a0, (1.0 - K / Q + K * K) / a0};
+    double sum = 0.0;
+    for (int n = 0; n < kLoudnessWindow; ++n) {
+        const double y = highPass(shelf(static_cast<double>(x[n])));
+        sum += y * y;
+    }
+    return sum / kLoudnessWindow;
+}
+
+double toLufs(double power) { return power > 0.0 ? -0.691 + 10.0 * std::log10(power) : -INFINITY; }
+
+}  // namespace
+
+double firstSecondLoudness(const double* segment) { return toLufs(kWeightedPower(segment)); }
+double firstSecondLoudness(const int16_t* segment) {
+    return toLufs(kWeightedPower(segment) / (32768.0 * 32768.0));
+}
+
+std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report, bool even) {
     LoudnessMeter meter;
     for (int k = kLoudnessFirst; k <= kLoudnessLast; ++k) meter.add(segments[k].data());
     report.gain = loudnessGain(meter.rms());
     report.lowered = 0;
+    std::vector<double> gains(kSegments, report.gain);
+    if (even) {
+        double middle = 0.0;
+        int counted = 0;
+        for (int k = kLoudnessFirst; k <= kLoudnessLast; ++k) {
+            const double p = kWeightedPower(segments[k].data());
+            if (p > 0.0) middle += p, ++counted;
+        }
+        middle = counted > 0 ? middle / counted : 0.0;
+        for (int k = 1; k < kSegments && middle > 0.0; ++k) {
+            const double p = kWeightedPower(segments[k].data());
+            // A segment 40 dB under the middle octave is not raised: it is
+            // all but silent, and raising it would raise its noise.
+            if (p > middle * 1e-4) gains[k] = report.gain * std::sqrt(middle / p);
+        }
+    }
     std::vector<int16_t> samples(static_cast<std::size_t>(kSegments) * kSegmentLength);
     for (int k = 0; k < kSegments; ++k) {
-        if (quantise(segments[k].data(), report.gain, &samples[static_cast<std::size_t>(k) * kSegmentLength])) {
+        if (quantise(segments[k].data(), gains[k], &samples[static_cast<std::size_t>(k) * kSegmentLength])) {
             ++report.lowered;
         }
     }

@@ -61,9 +61,19 @@ struct LevelReport {
     int lowered = 0;  // segments held down to kCeiling
 };
 
+// Loudness as hearing weighs it: ITU-R BS.1770 K-weighting (its high shelf
+// and high pass, designed for kSampleRate) and the mean square of the first
+// second, in LUFS (-0.691 + 10 log10). -inf for silence.
+double firstSecondLoudness(const double* segment);
+double firstSecondLoudness(const int16_t* segment);
+
 // Applies the loudness rule to a whole register; returns kSegments *
-// kSegmentLength samples.
-std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report);
+// kSegmentLength samples. With `even` (the SoundFont and recording sources
+// by default), each segment is then leveled on its own so that its
+// first-second loudness (firstSecondLoudness) equals the middle octave's:
+// every octave as loud as the middle one. Without it the instrument keeps
+// its own balance between low and high notes.
+std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report, bool even = false);
 
 // x * smoothstep rising over the first `fadeIn` samples and falling to
 // exactly 0 over the last `fadeOut` samples of x[0, length).

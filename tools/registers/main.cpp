@@ -13,6 +13,7 @@
 #include "base/moznosti.h"
 #include "platform/system.h"
 #include "registers/level.h"
+#include "registers/loop.h"
 #include "registers/pitch.h"
 #include "registers/register_file.h"
 #include "registers/timbres.h"
@@ -35,7 +36,8 @@ void printUsage(std::FILE* stream) {
                  "usage: skladba-registers TIMBRE FILE\n"
                  "       skladba-registers soundfont [OPTIONS] SF2 PRESET FILE\n"
                  "       skladba-registers soundfont SF2 --list\n"
-                 "       skladba-registers sample [--zone AUDIO=PITCH]... AUDIO PITCH FILE\n\n"
+                 "       skladba-registers sample [--zone AUDIO=PITCH]... [--loop START-END]\n"
+                 "                                [--keep-balance] AUDIO PITCH FILE\n\n"
                  "Writes a register to FILE.\n\n"
                  "TIMBRE synthesises one:\n"
                  "  organ   steady harmonics\n"
@@ -45,7 +47,10 @@ void printUsage(std::FILE* stream) {
                  "soundfont plays segment k as MIDI key k+36 of a SoundFont preset. PRESET is\n"
                  "BANK:PROGRAM (0:0) or a part of a preset name (piano); --list lists them.\n"
                  "  --velocity N     strike the keys at velocity N, 1-127 (default 100)\n"
-                 "  --hold SECONDS   release each key after SECONDS, up to 4 (default 3)\n"
+                 "  --hold SECONDS   release each key after SECONDS, below 4 (default: held\n"
+                 "                   for the whole segment, so that its sound can be looped)\n"
+                 "  --keep-balance   keep the instrument's own balance between low and high\n"
+                 "                   notes (default: every segment as loud as the middle octave)\n"
                  "  --reverb         add the SoundFont synthesizer's reverb (default off)\n"
                  "  --chorus         add its chorus (default off)\n"
                  "  --no-tune        keep the SoundFont's own tuning; by default each note is\n"
@@ -56,7 +61,13 @@ void printUsage(std::FILE* stream) {
                  "the segments nearest its own pitch.\n\n"
                  "Every register is leveled alike: the first second of its middle octave\n"
                  "(segments 24-35) together has an RMS of %.0f (%.1f dBFS), and no segment\n"
-                 "peaks above %.0f.\n\n"
+                 "peaks above %.0f. The soundfont and sample sources then level each segment\n"
+                 "to the middle octave's loudness (ITU-R BS.1770 K-weighting, first second);\n"
+                 "--keep-balance keeps the instrument's own balance instead.\n\n"
+                 "Every source also writes FILE's sustain loops beside it (FILE with .nes\n"
+                 "replaced by .smycky), which skladba --release uses to hold a note past its\n"
+                 "four seconds. For sample, --loop START-END gives the loop in seconds of\n"
+                 "the first recording (else a WAV's own smpl loop, else one is found).\n\n"
                  "Format: no header; signed 16-bit little-endian mono at %d Hz;\n"
                  "%d segments of %d samples (4 s), %zu bytes in all. Segment k\n"
                  "sounds 440 * 2^((k-33)/12) Hz; segment 0 is silence.\n\n"
@@ -106,6 +117,8 @@ const std::vector<skladba::Tvar> kOptions = {
     {"no-tune", 0, false},
     {"list", 0, false},
     {"zone", 0, true},
+    {"keep-balance", 0, false},
+    {"loop", 0, true},
 };
 
 bool split(int argc, char** argv, Arguments& args, std::string& error) {
@@ -142,10 +155,12 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
     return !text.empty() && end != nullptr && *end == '\0' && value >= low && value <= high;
 }
 
-[[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const reg::Segments& segments, std::string& error) {
+[[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const std::string& path, const reg::Segments& segments,
+                                  bool even, std::string& error, const std::vector<skladba::Smycka>& loops = {}) {
     reg::LevelReport report;
-    const std::vector<int16_t> samples = reg::levelRegister(segments, report);
+    const std::vector<int16_t> samples = reg::levelRegister(segments, report, even);
     if (!output.commit(samples, error)) return failure(error);
+    if (!reg::writeLoopFile(path, samples, reg::LoopChoice{}, error, loops)) return failure(error);
     if (report.lowered > 0) {
         std::printf("%d loud segments were lowered to peak at %.0f\n", report.lowered, reg::kCeiling);
     }
@@ -178,14 +193,17 @@ int runTimbre(const Arguments& args) {
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
 int runSoundFont(const Arguments& args) {
     std::string error;
-    if (!onlyOptions(args, {"--velocity", "--hold", "--reverb", "--chorus", "--no-tune", "--list"}, "soundfont", error)) {
+    if (!onlyOptions(args, {"--velocity", "--hold", "--reverb", "--chorus", "--no-tune", "--list", "--keep-balance"}, "soundfont", error)) {
         return usageError(error);
     }
     bool list = false;
+    bool even = true;
     reg::SoundFontOptions options;
     for (const auto& [name, value] : args.options) {
         double number = 0.0;
-        if (name == "--list") {
+        if (name == "--keep-balance") {
+            even = false;
+        } else if (name == "--list") {
             list = true;
         } else if (name == "--reverb") {
             options.reverb = true;
@@ -230,19 +248,33 @@ int runSoundFont(const Arguments& args) {
     if (!report.silent.empty()) {
         std::printf("%s: %s stay silent all the same\n", options.soundfont.c_str(), segmentList(report.silent).c_str());
     }
-    return writeLeveled(output, segments, error);
+    return writeLeveled(output, args.words[3], segments, even, error);
 }
 #endif
 
 #ifdef SKLADBA_HAVE_SAMPLES
 int runSample(const Arguments& args) {
     std::string error;
-    if (!onlyOptions(args, {"--zone"}, "sample", error)) return usageError(error);
+    if (!onlyOptions(args, {"--zone", "--keep-balance", "--loop"}, "sample", error)) return usageError(error);
     if (args.words.size() != 4) {
         return usageError(args.words.size() < 4 ? "sample needs AUDIO, PITCH and FILE" : "too many arguments");
     }
     std::vector<reg::Zone> zones{{args.words[1], args.words[2]}};
+    bool even = true;
+    double loopFrom = 0.0, loopTo = 0.0;
     for (const auto& [name, value] : args.options) {
+        if (name == "--keep-balance") {
+            even = false;
+            continue;
+        }
+        if (name == "--loop") {
+            const auto dash = value.find('-');
+            if (dash == std::string::npos || !parseNumber(value.substr(0, dash), 0.0, reg::kLongestRecording, loopFrom) ||
+                !parseNumber(value.substr(dash + 1), 0.0, reg::kLongestRecording, loopTo) || loopTo <= loopFrom) {
+                return usageError("--loop needs START-END in seconds of the first recording (0.5-1.25), not '" + value + "'");
+            }
+            continue;
+        }
         const auto equals = value.rfind('=');
         if (equals == std::string::npos || equals == 0 || equals + 1 == value.size()) {
             return usageError("--zone needs AUDIO=PITCH, not '" + value + "'");
@@ -264,7 +296,15 @@ int runSample(const Arguments& args) {
             std::printf("%s: serves no segment; other recordings are nearer every pitch\n", zones[z].audio.c_str());
         }
     }
-    return writeLeveled(output, segments, error);
+    // A loop given by hand (--loop), or the recording's own (a WAV's smpl
+    // chunk), is moved to each segment's speed; the rest are found.
+    std::vector<skladba::Smycka> loops(reg::kSegments);
+    reg::ZoneReport& first = reports[0];
+    if (loopTo <= loopFrom && first.loopTo > first.loopFrom) loopFrom = first.loopFrom, loopTo = first.loopTo;
+    if (loopTo > loopFrom) {
+        for (int k = first.first; k <= first.last; ++k) loops[k] = reg::loopAtSpeed(first, k, loopFrom, loopTo);
+    }
+    return writeLeveled(output, args.words[3], segments, even, error, loops);
 }
 #endif
 

@@ -15,7 +15,7 @@ bool RegisterOutput::open(const std::string& path, std::string& error) {
     try {
         if (path.empty() || path.back() == '/') chybasouboru("cannot write " + path + ": not a file name");
         pripravvystup(path);
-        file_ = std::make_unique<Rozpracovany>(path, platform::Docasny::rejstrik);
+        file_ = std::make_unique<Rozpracovany>(path);
         return true;
     } catch (const ChybaSouboru& e) {
         error = e.what();
@@ -28,14 +28,22 @@ bool RegisterOutput::commit(const std::vector<int16_t>& samples, std::string& er
         error = "cannot write: no register file is open";
         return false;
     }
+    // Little-endian whatever the host's byte order.
+    std::string bytes(samples.size() * 2, '\0');
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto word = static_cast<uint16_t>(samples[i]);
+        bytes[2 * i] = static_cast<char>(word & 0xFFu);
+        bytes[2 * i + 1] = static_cast<char>(word >> 8);
+    }
+    return commitBytes(bytes, error);
+}
+
+bool RegisterOutput::commitBytes(const std::string& bytes, std::string& error) {
+    if (!file_) {
+        error = "cannot write: no register file is open";
+        return false;
+    }
     try {
-        // Little-endian whatever the host's byte order.
-        std::string bytes(samples.size() * 2, '\0');
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            const auto word = static_cast<uint16_t>(samples[i]);
-            bytes[2 * i] = static_cast<char>(word & 0xFFu);
-            bytes[2 * i + 1] = static_cast<char>(word >> 8);
-        }
         file_->pis(bytes);
         file_->dokonci();
         // Whatever could stop the rename is looked at with signals held, so

@@ -31,6 +31,8 @@ public:
     // Writes kSegments * kSegmentLength samples little-endian and renames the
     // temporary file to the destination.
     bool commit(const std::vector<int16_t>& samples, std::string& error);
+    // Writes these bytes as they are (a loop file) and renames likewise.
+    bool commitBytes(const std::string& bytes, std::string& error);
 
 private:
     std::unique_ptr<Rozpracovany> file_;

@@ -52,6 +52,12 @@ public:
         }
         rate_ = info.samplerate;
         channels_ = info.channels;
+        SF_INSTRUMENT instrument{};
+        if (sf_command(file_, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE &&
+            instrument.loop_count > 0 && instrument.loops[0].end > instrument.loops[0].start && info.samplerate > 0) {
+            loopFrom_ = static_cast<double>(instrument.loops[0].start) / info.samplerate;
+            loopTo_ = static_cast<double>(instrument.loops[0].end) / info.samplerate;
+        }
         frames_ = info.frames;
         if (rate_ <= 0 || channels_ <= 0) return fail("the file declares no sample rate or channels", error);
         const double seconds = static_cast<double>(frames_) / rate_;
@@ -73,6 +79,9 @@ public:
     // the end of the file. A sample that is no number (NaN or infinite) or
     // far beyond full scale is refused: it would make the whole register
     // silent or noise.
+    double loopFrom() const { return loopFrom_; }
+    double loopTo() const { return loopTo_; }
+
     bool read(sf_count_t frames, std::vector<double>& out, std::string& error) {
         const sf_count_t perBlock = std::max<sf_count_t>(1, kBlockSamples / channels_);
         while (frames > 0 && !ended_) {
@@ -114,6 +123,7 @@ public:
     double rate() const { return rate_; }
 
 private:
+    double loopFrom_ = 0.0, loopTo_ = 0.0;
     std::string path_;
     int fd_ = -1;
     SNDFILE* file_ = nullptr;
@@ -137,6 +147,7 @@ double peakOf(const std::vector<double>& x, std::size_t from, std::size_t to) {
 struct LoadedZone {
     Recording recording;
     std::vector<double> head;  // mono from the onset on, as far as read
+    std::size_t dropped = 0;   // frames before it
 };
 
 bool findOnset(LoadedZone& zone, std::string& error) {
@@ -151,6 +162,7 @@ bool findOnset(LoadedZone& zone, std::string& error) {
         if (loud < x.size()) break;
         if (r.ended()) return r.fail("the recording is silent", error);
         const std::size_t keep = std::min(leadIn, x.size());
+        zone.dropped += x.size() - keep;
         x.erase(x.begin(), x.end() - static_cast<std::ptrdiff_t>(keep));
         loud = x.size();
     }
@@ -160,6 +172,7 @@ bool findOnset(LoadedZone& zone, std::string& error) {
     std::size_t start = loud;
     while (start < x.size() && std::fabs(x[start]) < threshold) ++start;
     const std::size_t onset = start > leadIn ? start - leadIn : 0;
+    zone.dropped += onset;
     x.erase(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(onset));
     return true;
 }
@@ -335,6 +348,9 @@ bool renderSamples(const std::vector<Zone>& zones, Segments& segments, std::vect
             reports[z].estimated = true;
         }
         reports[z].frequency = frequencies[z];
+        reports[z].onset = static_cast<double>(loaded[z].dropped) / r.rate();
+        reports[z].loopFrom = r.loopFrom();
+        reports[z].loopTo = r.loopTo();
     }
 
     std::vector<int> zoneOf(kSegments, -1);
@@ -365,6 +381,18 @@ bool renderSamples(const std::vector<Zone>& zones, Segments& segments, std::vect
         }
     }
     return true;
+}
+
+Smycka loopAtSpeed(const ZoneReport& zone, int k, double from, double to) {
+    const double ratio = segmentFrequency(k) / zone.frequency;
+    const double a = std::round((from - zone.onset) * kSampleRate / ratio);
+    const double b = std::round((to - zone.onset) * kSampleRate / ratio);
+    if (a < 1.0 || b <= a + 4.0 || b > kSampleRate * 3.9) return {};
+    Smycka s;
+    s.od = static_cast<int32_t>(a);
+    s.po = static_cast<int32_t>(b);
+    s.prolnuti = std::min({kSampleRate / 20, s.od, (s.po - s.od) / 4});
+    return s;
 }
 
 std::string sampleLibraryVersions() { return std::string(sf_version_string()) + ", " + soxr_version(); }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "registers/level.h"
+#include "synth/smycka.h"
 
 namespace skladba::registers {
 
@@ -29,7 +30,16 @@ struct ZoneReport {
     bool estimated = false;  // found by "auto"
     int first = 0;           // the segments it serves, first..last
     int last = -1;
+    double onset = 0.0;      // seconds of the file before the note, dropped
+    // The recording's own loop, in seconds of the file (a WAV's smpl
+    // chunk, read through libsndfile's instrument data); none when equal.
+    double loopFrom = 0.0, loopTo = 0.0;
 };
+
+// A loop given in seconds of a zone's file, [from, to), as segment k plays
+// it (moved by the onset dropped and the segment's speed); none when it does
+// not fit within the segment's first 3.9 s.
+Smycka loopAtSpeed(const ZoneReport& zone, int k, double from, double to);
 
 // Fills segments 1..68 from the zones. Errors read "FILE: why".
 bool renderSamples(const std::vector<Zone>& zones, Segments& segments, std::vector<ZoneReport>& reports,

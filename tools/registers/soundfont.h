@@ -27,7 +27,9 @@ struct Preset {
     std::string name;
 };
 
-inline constexpr double kDefaultHoldSeconds = 3.0;
+// Keys are held for the whole segment by default, so that its sound is the
+// held note's and can be looped; a --hold below 4 s releases them sooner.
+inline constexpr double kDefaultHoldSeconds = 4.0;
 
 struct SoundFontOptions {
     std::string soundfont;   // path of the .sf2 file

@@ -1,4 +1,5 @@
 #include "registers/timbres.h"
+#include "registers/loop.h"
 
 #include <algorithm>
 #include <array>
@@ -366,7 +367,8 @@ bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& erro
     for (int index = 0; index < kSegments; ++index) {
         renderSegment(timbre, index, &samples[static_cast<std::size_t>(index) * kSegmentLength]);
     }
-    return output.commit(samples, error);
+    // The synthesised timbres loop an exact whole number of periods.
+    return output.commit(samples, error) && writeLoopFile(path, samples, LoopChoice{true}, error);
 }
 
 }  // namespace skladba::registers

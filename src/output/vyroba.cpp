@@ -1,0 +1,180 @@
+#include "output/vyroba.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/chyba.h"
+#include "base/format.h"
+#include "output/midi.h"
+#include "output/musicxml.h"
+#include "output/obalka.h"
+#include "output/obraz.h"
+#include "output/rozpracovany.h"
+#include "output/wav.h"
+#include "platform/system.h"
+#include "synth/mix.h"
+
+namespace skladba {
+
+namespace {
+
+// The title of sheet music: the score's file name without its folder and
+// extension ("songs/kanon.txt" is "kanon").
+std::string nazevskladby(const std::string& jmeno) {
+    std::string n = jmeno.substr(jmeno.rfind('/') == std::string::npos ? 0 : jmeno.rfind('/') + 1);
+    const size_t tecka = n.rfind('.');
+    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
+    return n;
+}
+
+// Writes what a render made, from the names in the settings: as files put
+// in place together, or kept in memory.
+class Vystupy : public Zapisovac {
+public:
+    Vystupy(const Nastaveni& n, Vyrobek* pamet) : n_(n), c_(n.cesty), pamet_(pamet) {}
+
+    Potreby potreby() const override {
+        Potreby p;
+        p.noty = !c_.midi.empty() || !c_.obraz.empty();
+        p.metrum = !c_.midi.empty() || !c_.musicxml.empty();
+        p.notopis = !c_.musicxml.empty();
+        return p;
+    }
+
+    // Outputs that cannot be written are refused before anything is
+    // rendered, and the header template is read now, so that a missing one
+    // costs no render. A check reads it too where the registers are known,
+    // and so fails where the render would.
+    void priprav() override {
+        if (n_.kontrola) {
+            if (!c_.rejstriky.empty()) nactihlavicku(c_.rejstriky + "/" + sablonahlavicky);
+            return;
+        }
+        if (!pamet_) {
+            pripravvystup(c_.vystup);
+            for (const std::string* cesta : {&c_.midi, &c_.obraz, &c_.musicxml}) {
+                if (!cesta->empty()) pripravvystup(*cesta);
+            }
+        }
+        hlavicka_ = nactihlavicku(c_.rejstriky + "/" + sablonahlavicky);
+    }
+
+    void zapis(const Hotovo& h) override {
+        if (!c_.obraz.empty()) obalka_ = std::make_unique<Obalka>();
+        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get()};
+        if (pamet_) {
+            pamet_->wav = wavvpameti(zdroj);
+            if (!c_.midi.empty()) pamet_->midi = midi(h);
+            if (!c_.obraz.empty()) pamet_->obraz = obraz(h);
+            if (!c_.musicxml.empty()) pamet_->musicxml = musicxml(h);
+            return;
+        }
+        // The files beside the WAV are made once the WAV is complete (the
+        // piano roll draws its waveform) and renamed right after it.
+        std::vector<std::unique_ptr<Rozpracovany>> soubory;
+        Souputnici souputnici;
+        if (!c_.midi.empty() || !c_.obraz.empty() || !c_.musicxml.empty()) {
+            souputnici = [&] {
+                std::vector<Rozpracovany*> hotove;
+                auto pridej = [&](const std::string& cesta, const std::string& bajty) {
+                    soubory.push_back(std::make_unique<Rozpracovany>(cesta));
+                    soubory.back()->pis(bajty);
+                    soubory.back()->dokonci(n_.nadisk);
+                    hotove.push_back(soubory.back().get());
+                };
+                if (!c_.midi.empty()) pridej(c_.midi, midi(h));
+                if (!c_.obraz.empty()) pridej(c_.obraz, obraz(h));
+                if (!c_.musicxml.empty()) pridej(c_.musicxml, musicxml(h));
+                return hotove;
+            };
+        }
+        zapiswav(zdroj, c_.vystup, n_.uspechjekonecny, souputnici, n_.nadisk);
+    }
+
+private:
+    std::string midi(const Hotovo& h) const {
+        PopisMidi popis;
+        popis.nazev = c_.jmenopartitury;
+        popis.metrum = h.metrum;
+        popis.mrizka = n_.midimrizka;
+        return bajtymidi(h.noty, h.celatempa, popis);
+    }
+    std::string obraz(const Hotovo& h) const {
+        return kresliobraz(h.noty, *obalka_, PopisObrazu{c_.jmenopartitury, h.mixbajtu / 4});
+    }
+    std::string musicxml(const Hotovo& h) const {
+        std::string bajty, proc;
+        if (!bajtymusicxml(*h.zapis, nazevskladby(c_.jmenopartitury), "skladba", bajty, proc)) {
+            chybasouboru("cannot write " + c_.musicxml + ": " + proc);
+        }
+        return bajty;
+    }
+
+    const Nastaveni& n_;
+    const Cesty& c_;
+    Vyrobek* pamet_;
+    Hlavicka hlavicka_;
+    std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
+};
+
+// The progress line of a long render, on standard error when it is a
+// terminal.
+void ukazpostup(const std::string& jmeno, const Postup& p) {
+    if (p.hotovo) {
+        std::fputs("\r\033[K", stderr);
+    } else {
+        const int64_t sekund = p.vzorku / zaklad;
+        std::fprintf(stderr, "\r%s: %3d%% of the score, %lld notes, %lld:%02lld so far\033[K", jmeno.c_str(),
+                     p.procent, static_cast<long long>(p.noty), static_cast<long long>(sekund / 60),
+                     static_cast<long long>(sekund % 60));
+    }
+    std::fflush(stderr);
+}
+
+// Sums that did not read back as written: one line each on standard output
+// (on standard error when the WAV itself goes to standard output), and on a
+// terminal a wait for a key so that the line can be read.
+void ukaznesouhlasy(const std::vector<Nesouhlas>& nesouhlasy, bool wavnavystup) {
+    std::FILE* kam = wavnavystup ? stderr : stdout;
+    for (const Nesouhlas& x : nesouhlasy) {
+        std::fprintf(kam, "\n problem %d %d %lld", x.zapsano, x.precteno, static_cast<long long>(x.vzorek));
+        std::fflush(kam);
+        if (platform::vstupjeterminal()) platform::cekejnaklavesu();
+    }
+}
+
+// A mix file that did not read back still made the outputs: which, is said.
+void dopovezneshody(Vysledek& r, const std::string& vystup) {
+    if (r.stav.nesouhlasy == 0) return;
+    const std::string wav = vystup == "-" ? "the WAV on standard output" : vystup;
+    r.zprava += "; " + wav + " was made from what the file held";
+}
+
+}  // namespace
+
+Vysledek vyrob(const Nastaveni& n) {
+    Nastaveni s = n;
+    if (n.postup && platform::chybjeterminal()) {
+        s.sledovanipostupu = [&](const Postup& p) { ukazpostup(n.cesty.jmenopartitury, p); };
+    }
+    const bool wavnavystup = n.cesty.vystup == "-";
+    if (!s.hlasenesouhlasy) {
+        s.hlasenesouhlasy = [wavnavystup](const std::vector<Nesouhlas>& x) { ukaznesouhlasy(x, wavnavystup); };
+    }
+    Vystupy vystupy(s, nullptr);
+    Vysledek r = spust(s, &vystupy);
+    dopovezneshody(r, n.cesty.vystup);
+    return r;
+}
+
+Vyrobek vyrobvpameti(const Nastaveni& n) {
+    Vyrobek v;
+    Vystupy vystupy(n, &v);
+    v.vysledek = spust(n, &vystupy);
+    dopovezneshody(v.vysledek, "the WAV");
+    return v;
+}
+
+}  // namespace skladba

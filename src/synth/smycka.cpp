@@ -1,0 +1,125 @@
+#include "synth/smycka.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace skladba {
+
+std::string cestasmycek(const std::string& rejstrik) {
+    const std::string nes = priponarejstriku;
+    if (rejstrik.size() > nes.size() && rejstrik.compare(rejstrik.size() - nes.size(), nes.size(), nes) == 0) {
+        return rejstrik.substr(0, rejstrik.size() - nes.size()) + priponasmycek;
+    }
+    return rejstrik + priponasmycek;
+}
+
+uint64_t kontrolnisoucet(const void* bytes, size_t size, uint64_t h) {
+    const auto* b = static_cast<const unsigned char*>(bytes);
+    for (size_t i = 0; i < size; ++i) {
+        h ^= b[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
+    std::istringstream in(text);
+    std::string line;
+    int cislo = 0;
+    const auto spatne = [&](const std::string& co) {
+        chyba = "line " + std::to_string(cislo) + ": " + co;
+        return false;
+    };
+    s = Smycky{};
+    while (std::getline(in, line)) {
+        ++cislo;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::istringstream w(line);
+        if (cislo == 1) {
+            std::string magic;
+            int verze = 0;
+            if (!(w >> magic >> verze) || magic != "skladba-smycky") return spatne("not a loop file (no 'skladba-smycky 1')");
+            if (verze != verzesmycek) {
+                return spatne("loop file version " + std::to_string(verze) + "; this skladba reads version " +
+                              std::to_string(verzesmycek));
+            }
+            continue;
+        }
+        if (cislo == 2) {
+            std::string slovo, hex;
+            if (!(w >> slovo >> s.rejstrik >> s.velikost >> hex) || slovo != "rejstrik" || hex.size() != 16 ||
+                hex.find_first_not_of("0123456789abcdef") != std::string::npos) {
+                return spatne("expected 'rejstrik FILE SIZE CHECKSUM'");
+            }
+            s.soucet = std::stoull(hex, nullptr, 16);
+            continue;
+        }
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        long k = -1;
+        if (!(w >> k) || k < 0 || k >= pocetsegmentu) return spatne("expected a segment index from 0 to 68");
+        std::string prvni;
+        w >> prvni;
+        if (prvni == "-") continue;
+        long od = 0, po = 0, x = 0;
+        std::istringstream cisla(prvni);
+        if (!(cisla >> od) || !(w >> po >> x) || od < 0 || po <= od || po > delkatonu || x < 0 || x > od ||
+            x > po - od) {
+            return spatne("expected '-' or START END CROSSFADE within the segment (0 <= CROSSFADE <= START < END <= " +
+                          std::to_string(delkatonu) + ", CROSSFADE <= END - START)");
+        }
+        s.smycka[k] = {static_cast<int32_t>(od), static_cast<int32_t>(po), static_cast<int32_t>(x)};
+    }
+    if (cislo < 2) {
+        ++cislo;
+        return spatne("the file ends before its header");
+    }
+    return true;
+}
+
+std::string zapissmycky(const Smycky& s) {
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(s.soucet));
+    std::string o = "skladba-smycky " + std::to_string(verzesmycek) + "\nrejstrik " + s.rejstrik + " " +
+                    std::to_string(s.velikost) + " " + hex + "\n";
+    for (int k = 0; k < pocetsegmentu; ++k) {
+        const Smycka& m = s.smycka[k];
+        o += std::to_string(k) + (m.je() ? " " + std::to_string(m.od) + " " + std::to_string(m.po) + " " +
+                                               std::to_string(m.prolnuti)
+                                         : std::string(" -")) +
+             "\n";
+    }
+    return o;
+}
+
+void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet, int64_t utlum, int64_t zni,
+                  int16_t* out) {
+    const int64_t delka = s.po - s.od;
+    const int64_t x = s.prolnuti;
+    const double dozvuk = static_cast<double>(zni - utlum);
+    for (int n = 0; n < pocet; ++n) {
+        const int64_t p = od + n;
+        double v;
+        if (p < s.od) {
+            v = segment[p];
+        } else {
+            const int64_t i = (p - s.od) % delka;
+            v = segment[s.od + i];
+            if (i >= delka - x) {
+                // Toward the seam the loop turns into what comes just before
+                // its start, so that its last sample leads into its first.
+                const double w = static_cast<double>(i - (delka - x) + 1) / static_cast<double>(x + 1);
+                v = v * (1.0 - w) + segment[s.od + i - delka] * w;
+            }
+        }
+        if (p >= zni) {
+            v = 0.0;
+        } else if (p >= utlum) {
+            const double t = static_cast<double>(p - utlum) / dozvuk;
+            v *= 1.0 - t * t * (3.0 - 2.0 * t);
+        }
+        out[n] = static_cast<int16_t>(std::lround(v));
+    }
+}
+
+}  // namespace skladba

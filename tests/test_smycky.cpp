@@ -1,0 +1,299 @@
+// Sustain loops through the real program with the registers this build
+// makes: a note held past its segment under --release keeps its level and
+// pitch and joins its loop without a click; the shipped registers are even
+// across the keyboard; a loop file made for another register is refused.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "proces.h"
+#include "registers/level.h"
+#include "registers/pitch.h"
+#include "synth/smycka.h"
+#include "wavdata.h"
+
+namespace skladba::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRegisters = SKLADBA_REGISTERS;
+
+std::vector<int16_t> segmentOf(const std::string& registerFile, int k) {
+    const std::string bytes = precti(registerFile);
+    std::vector<int16_t> s(delkatonu);
+    for (int i = 0; i < delkatonu; ++i) s[i] = static_cast<int16_t>(le(bytes, (static_cast<size_t>(k) * delkatonu + i) * 2, 2));
+    return s;
+}
+
+double rms(const int16_t* x, int n) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += static_cast<double>(x[i]) * x[i];
+    return std::sqrt(sum / n);
+}
+
+int largestStep(const int16_t* x, int n) {
+    int top = 0;
+    for (int i = 0; i + 1 < n; ++i) top = std::max(top, std::abs(x[i + 1] - x[i]));
+    return top;
+}
+
+// A folder with the build's header template and registers: a score there
+// plays as it would in build/work.
+struct Folder {
+    std::string dir;
+    Folder() {
+        char name[] = "/tmp/skladba-smycky-XXXXXX";
+        dir = mkdtemp(name);
+    }
+    ~Folder() { fs::remove_all(dir); }
+};
+
+// What a held note is checked against, register by register: `t30 Rn 1a`
+// (a whole note of 8 s, segment 33) with --release 100.
+void expectHeldNote(const std::string& registers, char reg) {
+    Folder f;
+    zapis(f.dir + "/kus.txt", std::string("t30 R") + reg + " 1a");
+    const Beh b = skladba(f.dir, {"--registers", registers, "--release", "100", "kus.txt"});
+    ASSERT_EQ(b.status, 0) << b.err;
+    const std::vector<int16_t> y = vzorkywav(precti(f.dir + "/kus.wav"));
+    // It sounds its 8 s, then fades over 100 ms.
+    ASSERT_EQ(y.size(), size_t{8 * zaklad + zaklad / 10});
+    EXPECT_GT(rms(&y[8 * zaklad - 2205], 2205), 0.0);
+
+    const double first = rms(y.data(), zaklad);
+    for (int at = zaklad / 2; at + zaklad / 20 <= zaklad * 78 / 10; at += zaklad / 20) {
+        const double db = 20.0 * std::log10(rms(&y[at], zaklad / 20) / first);
+        ASSERT_LT(std::fabs(db), 2.0) << "R" << reg << ": the 50 ms frame at " << at / double(zaklad) << " s is "
+                                      << db << " dB from the first second";
+    }
+    // The pitch stays right through the loop.
+    const std::vector<double> late(y.begin() + 7 * zaklad, y.begin() + 7 * zaklad + zaklad / 2);
+    EXPECT_NEAR(registers::refinePitch(late.data(), zaklad / 2, zaklad, 440.0) / 440.0, 1.0, 0.005) << "R" << reg;
+
+    // At the seams the note steps no further than its segment does in its
+    // own four seconds (the mix's own samples, made from the segment and
+    // its loop as the program makes them).
+    const std::string nes = registers + "/rejstr" + reg + ".nes";
+    Smycky loops;
+    std::string why;
+    ASSERT_TRUE(prectismycky(precti(cestasmycek(nes)), loops, why)) << why;
+    const Smycka& s = loops.smycka[33];
+    ASSERT_TRUE(s.je()) << "R" << reg << " has no loop for segment 33";
+    const std::vector<int16_t> seg = segmentOf(nes, 33);
+    const int within = largestStep(seg.data(), delkatonu);
+    std::vector<int16_t> note(8 * zaklad);
+    vzorkysmycky(seg.data(), s, 0, static_cast<int>(note.size()), 8 * zaklad, 8 * zaklad + 1, note.data());
+    for (int64_t seam = s.po; seam + 2 < static_cast<int64_t>(note.size()); seam += s.po - s.od) {
+        const int64_t from = seam - s.prolnuti - 1;
+        EXPECT_LE(largestStep(&note[from], static_cast<int>(seam + 2 - from)), within) << "R" << reg << " seam at " << seam;
+    }
+}
+
+class HeldNote : public ::testing::TestWithParam<char> {};
+
+TEST_P(HeldNote, KeepsItsLevelPitchAndSeamsForEightSeconds) {
+    if (!fs::exists(kRegisters + "/rejstr" + GetParam() + ".smycky")) GTEST_SKIP() << "this build has no R" << GetParam();
+    expectHeldNote(kRegisters, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Registers, HeldNote, ::testing::Values('2', '5', '6', '7', '8', '9'),
+                         [](const auto& info) { return std::string("R") + info.param; });
+
+// C3 to C6 (segments 12, 24, 36, 48) of every register made from a
+// SoundFont, by the first second's K-weighted loudness.
+TEST(EvenRegisters, EveryOctaveFromC3ToC6WithinThreeDecibels) {
+    int checked = 0;
+    for (char reg = '5'; reg <= '9'; ++reg) {
+        const std::string nes = kRegisters + "/rejstr" + reg + ".nes";
+        if (!fs::exists(nes)) continue;
+        ++checked;
+        double lo = 1e9, hi = -1e9;
+        std::string line = std::string("R") + reg + ":";
+        for (int k : {12, 24, 36, 48}) {
+            const std::vector<int16_t> seg = segmentOf(nes, k);
+            const double l = registers::firstSecondLoudness(seg.data());
+            char cell[64];
+            std::snprintf(cell, sizeof cell, " %.1f LUFS (%.1f dBFS RMS)", l,
+                          20.0 * std::log10(rms(seg.data(), zaklad) / 32768.0));
+            line += cell;
+            lo = std::min(lo, l);
+            hi = std::max(hi, l);
+        }
+        std::printf("%s\n", line.c_str());
+        EXPECT_LE(hi - lo, 3.0) << line;
+    }
+    if (checked == 0) GTEST_SKIP() << "this build has no SoundFont registers";
+}
+
+// A register changed after its loops were made: with --release the run
+// stops naming both files; without it the loops are not used and it plays.
+TEST(LoopFile, MadeForAnotherRegisterIsRefused) {
+    Folder f;
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", f.dir + "/wavhlavicka.nes");
+    fs::copy_file(kRegisters + "/rejstr2.smycky", f.dir + "/rejstr2.smycky");
+    std::string bytes = precti(kRegisters + "/rejstr2.nes");
+    bytes[delkatonu * 2 * 33 + 1000] ^= 1;
+    zapis(f.dir + "/rejstr2.nes", bytes);
+    zapis(f.dir + "/kus.txt", "R2 1a");
+    const Beh b = skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"});
+    EXPECT_NE(b.status, 0);
+    EXPECT_NE(b.err.find("the loop file ./rejstr2.smycky does not belong to ./rejstr2.nes"), std::string::npos)
+        << b.err;
+    EXPECT_EQ(skladba(f.dir, {"--registers", ".", "kus.txt"}).status, 0);
+    // Without the loop file the register plays, a held note cut at four seconds.
+    fs::remove(f.dir + "/rejstr2.smycky");
+    zapis(f.dir + "/kus.txt", "t30 R2 1a");
+    EXPECT_EQ(skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"}).status, 0);
+    EXPECT_EQ(vzorkywav(precti(f.dir + "/kus.wav")).size(), size_t{delkatonu});
+}
+
+// A held note recorded at 44.1 kHz, a4 with two harmonics and a slow
+// tremolo, as 16-bit WAV; with smplod < smplpo, a smpl chunk loops those
+// samples of it.
+void writeRecording(const std::string& path, uint32_t smplod = 0, uint32_t smplpo = 0) {
+    constexpr int rate = 44100;
+    constexpr int frames = rate * 5;
+    std::string data;
+    for (int n = 0; n < frames; ++n) {
+        const double t = static_cast<double>(n) / rate;
+        double v = 0.0;
+        for (int h = 1; h <= 3; ++h) v += std::sin(2.0 * 3.14159265358979 * h * 440.0 * t) / h;
+        v *= 0.3 * std::min(1.0, t / 0.02) * (1.0 + 0.02 * std::sin(2.0 * 3.14159265358979 * 5.0 * t));
+        const auto w = static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767.0)));
+        data += static_cast<char>(w & 0xFF);
+        data += static_cast<char>(w >> 8);
+    }
+    const auto u32 = [](uint32_t v) {
+        std::string b(4, '\0');
+        for (int i = 0; i < 4; ++i) b[i] = static_cast<char>(v >> (8 * i));
+        return b;
+    };
+    std::string chunks = "fmt " + u32(16) + std::string("\x01\x00\x01\x00", 4) + u32(rate) + u32(rate * 2) +
+                         std::string("\x02\x00\x10\x00", 4) + "data" + u32(static_cast<uint32_t>(data.size())) + data;
+    if (smplpo > smplod) {
+        std::string smpl = u32(0) + u32(0) + u32(1000000000u / rate) + u32(69) + u32(0) + u32(0) + u32(0) + u32(1) +
+                           u32(0) + u32(0) + u32(0) + u32(smplod) + u32(smplpo) + u32(0) + u32(0);
+        chunks += "smpl" + u32(static_cast<uint32_t>(smpl.size())) + smpl;
+    }
+    zapis(path, "RIFF" + u32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks);
+}
+
+// Makes register 1 of dir from the recording with the tool's extra options.
+void makeFromRecording(const std::string& dir, const std::vector<std::string>& options) {
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", dir + "/wavhlavicka.nes", fs::copy_options::overwrite_existing);
+    Prikaz tool;
+    tool.program = SKLADBA_REGISTERS_BINARY;
+    tool.slozka = dir;
+    tool.argumenty = {"sample"};
+    tool.argumenty.insert(tool.argumenty.end(), options.begin(), options.end());
+    tool.argumenty.insert(tool.argumenty.end(), {"a4.wav", "a4", "rejstr1.nes"});
+    const Beh run = spust(tool);
+    ASSERT_EQ(run.status, 0) << run.err;
+}
+
+Smycka loopOf(const std::string& dir, int k) {
+    Smycky loops;
+    std::string why;
+    EXPECT_TRUE(prectismycky(precti(dir + "/rejstr1.smycky"), loops, why)) << why;
+    return loops.smycka[k];
+}
+
+}  // namespace
+
+// Notes whose value and fade fit in their segment play byte for byte as
+// without loops; only the note that outlasts its segment changes.
+TEST(LoopFile, LeavesNotesThatFitTheirSegmentAlone) {
+    Folder f;
+    for (const char* name : {"wavhlavicka.nes", "rejstr2.nes", "rejstr2.smycky"}) {
+        fs::copy_file(kRegisters + "/" + name, f.dir + "/" + name);
+    }
+    const auto render = [&](const std::string& score) {
+        zapis(f.dir + "/kus.txt", score);
+        const Beh b = skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"});
+        EXPECT_EQ(b.status, 0) << b.err;
+        return precti(f.dir + "/kus.wav");
+    };
+    // The loud first note sets the peak, and so the WAV's scale, in both;
+    // the dotted whole e lasts 6 s by its value.
+    const std::string fits = "t60 R2 4a s50 2c 1e.";
+    const std::string looped = render(fits);
+    fs::rename(f.dir + "/rejstr2.smycky", f.dir + "/stranou");
+    const std::string plain = render(fits);
+    // Both end with the dot's rest and its fade; only the looped e sounds to 9 s.
+    const std::vector<int16_t> l = vzorkywav(looped), p = vzorkywav(plain);
+    ASSERT_EQ(l.size(), size_t{9 * zaklad + zaklad / 10});
+    ASSERT_EQ(p.size(), l.size());
+    EXPECT_GT(rms(&l[8 * zaklad], zaklad / 2), 100.0);
+    EXPECT_EQ(rms(&p[8 * zaklad], zaklad / 2), 0.0);
+    // Up to where the long note passes its loop's start, nothing differs.
+    Smycky loops;
+    std::string why;
+    ASSERT_TRUE(prectismycky(precti(f.dir + "/stranou"), loops, why)) << why;
+    const size_t e = 3 * zaklad;   // o2 e, segment 40, starts after 4a 2c at t60
+    const size_t od = e + static_cast<size_t>(loops.smycka[40].od);
+    EXPECT_EQ(looped.substr(0, 44 + 2 * od).substr(44), plain.substr(0, 44 + 2 * od).substr(44));
+}
+
+// The warning about a note longer than its sound follows what the register
+// really sounds: a register whose notes end at 3.1 s warns for a note of
+// 3.81 s; a looped register under --release does not warn at all.
+TEST(LongNoteWarning, FollowsWhatTheRegisterSounds) {
+    Folder f;
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", f.dir + "/wavhlavicka.nes");
+    std::string bytes(static_cast<size_t>(bajturejstriku), '\0');
+    for (int k = 1; k < pocetsegmentu; ++k) {
+        for (int i = 0; i < zaklad * 31 / 10; ++i) {
+            const auto v = static_cast<uint16_t>(static_cast<int16_t>(8000.0 * std::sin(0.1 * i)));
+            bytes[(static_cast<size_t>(k) * delkatonu + i) * 2] = static_cast<char>(v & 0xFF);
+            bytes[(static_cast<size_t>(k) * delkatonu + i) * 2 + 1] = static_cast<char>(v >> 8);
+        }
+    }
+    zapis(f.dir + "/rejstr1.nes", bytes);
+    zapis(f.dir + "/kus.txt", "t63 1a");
+    Beh b = skladba(f.dir, {"--registers", ".", "--check", "kus.txt"});
+    EXPECT_NE(b.out.find("this note lasts 3.81 s by its value, but R1 sounds o1 a for only 3.1"), std::string::npos)
+        << b.out;
+
+    if (!fs::exists(kRegisters + "/rejstr8.smycky")) GTEST_SKIP() << "this build has no R8";
+    zapis(f.dir + "/kus.txt", "t30 R8 1a");
+    b = skladba(f.dir, {"--registers", kRegisters, "--check", "kus.txt"});
+    EXPECT_NE(b.out.find("its recording holds 4 s: it falls silent after 4 s"), std::string::npos) << b.out;
+    b = skladba(f.dir, {"--registers", kRegisters, "--release", "100", "--check", "kus.txt"});
+    EXPECT_EQ(b.out.find("falls silent"), std::string::npos) << b.out;
+    EXPECT_NE(b.out.find("0:08.1"), std::string::npos) << b.out;
+}
+
+// A register made from a recording: its loops are found in the sustain, or
+// given by hand (--loop, in seconds of the recording), or taken from the
+// WAV's own smpl loop; a loop given is moved to each segment's speed.
+TEST(RecordedRegister, HoldsItsNoteThroughALoopFoundOrGiven) {
+#ifndef SKLADBA_HAVE_SAMPLES
+    GTEST_SKIP() << "built without libsndfile or libsoxr";
+#endif
+    Folder f;
+    writeRecording(f.dir + "/a4.wav");
+    makeFromRecording(f.dir, {});
+    expectHeldNote(f.dir, '1');
+
+    makeFromRecording(f.dir, {"--loop", "1.0-1.5"});
+    Smycka s = loopOf(f.dir, 33);
+    EXPECT_NEAR(s.od, zaklad, 100);
+    EXPECT_EQ(s.po - s.od, zaklad / 2);
+    s = loopOf(f.dir, 21);   // an octave down: half the speed, twice as long
+    EXPECT_NEAR(s.od, 2 * zaklad, 200);
+    EXPECT_NEAR(s.po - s.od, zaklad, 1);
+
+    writeRecording(f.dir + "/a4.wav", 44100 * 3 / 2, 44100 * 5 / 2);
+    makeFromRecording(f.dir, {});
+    s = loopOf(f.dir, 33);
+    EXPECT_NEAR(s.od, zaklad * 3 / 2, 100);
+    EXPECT_NEAR(s.po - s.od, zaklad, 1);
+}
+
+}  // namespace skladba::test
