@@ -72,7 +72,7 @@ void Mix::ctimix(int64_t start, int32_t* block) {
             const int kus = static_cast<int>(std::min<int64_t>(vzorkubloku - od, delkatonu - hotovo));
             const int64_t platnych = std::max<int64_t>(0, std::min<int64_t>(kus, stav_.konecmixu - vzorek));
             if (cislo < static_cast<int64_t>(pamet_.size()) && pamet_[cislo].sumy && platnych > 0) {
-                std::memcpy(block + hotovo, pamet_[cislo].sumy.get() + od, static_cast<size_t>(platnych) * 4);
+                std::memcpy(block + hotovo, pamet_[cislo].sumy + od, static_cast<size_t>(platnych) * 4);
                 std::memset(block + hotovo + platnych, 0, static_cast<size_t>(kus - platnych) * 4);
             } else {
                 std::memset(block + hotovo, 0, static_cast<size_t>(kus) * 4);
@@ -188,10 +188,20 @@ int32_t* Mix::pridejdo(int64_t cislo, int od, int kus) {
     if (vpameti_) {
         if (cislo >= static_cast<int64_t>(pamet_.size())) pamet_.resize(static_cast<size_t>(cislo) + 1);
         Kus& k = pamet_[cislo];
-        if (!k.sumy) k.sumy.reset(new int32_t[vzorkubloku]());
+        if (!k.sumy) {
+            const size_t deska = static_cast<size_t>(cislo / blokunadesce);
+            if (deska >= desky_.size()) desky_.resize(deska + 1);
+            if (!desky_[deska]) {
+                // The last one only as far as the budget goes.
+                const int64_t prvni = static_cast<int64_t>(deska) * blokunadesce;
+                const int64_t bloku = std::min<int64_t>(blokunadesce, limitbloku_ - prvni);
+                desky_[deska].reset(new int32_t[static_cast<size_t>(bloku) * vzorkubloku]());
+            }
+            k.sumy = desky_[deska].get() + (cislo % blokunadesce) * vzorkubloku;
+        }
         k.zmenaod = std::min(k.zmenaod, od);
         k.zmenado = std::max(k.zmenado, od + kus);
-        return k.sumy.get();
+        return k.sumy;
     }
     Blok& b = blok(cislo);
     b.zmenaod = std::min(b.zmenaod, od);
@@ -212,12 +222,13 @@ void Mix::vylij() {
             const int64_t start = static_cast<int64_t>(j) * vzorkubloku + k.zmenaod;
             const int count = k.zmenado - k.zmenaod;
             stav_.prenosmixu += sizeof bloky_->sumy[0] * 2;
-            zapis(start, k.sumy.get() + k.zmenaod, count);
-            over(start, k.sumy.get() + k.zmenaod, count);
+            zapis(start, k.sumy + k.zmenaod, count);
+            over(start, k.sumy + k.zmenaod, count);
         }
         k = Kus{};
     }
     std::vector<Kus>().swap(pamet_);
+    std::vector<std::unique_ptr<int32_t[]>>().swap(desky_);
 }
 
 // Adds count samples of segment, each times sila / 100, into the cached

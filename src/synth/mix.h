@@ -140,10 +140,14 @@ private:
 
     // A block of the mix held in memory, before the spill.
     struct Kus {
-        std::unique_ptr<int32_t[]> sumy;
+        int32_t* sumy = nullptr;   // in one of desky_
         int zmenaod = vzorkubloku;
         int zmenado = 0;
     };
+    // Blocks in memory are allocated blokunadesce at a time: one allocation
+    // per 128 KiB block would cost the allocator a page of its own for each
+    // (3 %, 8 MiB of a full budget).
+    static constexpr int blokunadesce = 16;
 
     int32_t* sumy(const Blok& b) { return bloky_->sumy[&b - blok_]; }
     int32_t* pridejdo(int64_t cislo, int od, int kus);
@@ -170,6 +174,7 @@ private:
     bool vpameti_;
     int64_t limitbloku_;
     std::vector<Kus> pamet_;
+    std::vector<std::unique_ptr<int32_t[]>> desky_;
 };
 
 }  // namespace skladba
