@@ -37,7 +37,9 @@ for _ in range(200):
         break
     time.sleep(0.05)
 assert urllib.request.urlopen(url).read() == open(sys.argv[2], 'rb').read(), 'not the page of the source tree'
-edit = urllib.request.Request(url + 'api/edit', data=open(sys.argv[3], 'rb').read(), headers={'X-Skladba': '1'})
+# The key in the printed address, for a request of its own.
+base, token = url.split('?token=')
+edit = urllib.request.Request(base + 'api/edit?token=' + token, data=open(sys.argv[3], 'rb').read(), headers={'X-Skladba': '1'})
 assert json.load(urllib.request.urlopen(edit))['render']['ok'], 'the installed server cannot render'
 EOF
   kill -INT "$server"

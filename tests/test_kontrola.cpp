@@ -125,6 +125,19 @@ TEST(Check, WarnsOfSlipsThatWouldPassSilently) {
                                           "ends at 0:12.77: no note sounds longer than its 4-second recording");
 }
 
+// A comment never closed swallows the notes after it: warned of at its (,
+// with how much it takes; a closed one is not.
+TEST(Check, WarnsOfACommentNeverClosed) {
+    Studio studio;
+    studio.soubor("open.txt", "t120 c d ( oops, forgot to close\ne f g\na h c\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "open.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ocekavejvarovani(r.out, {{"open.txt:1:10:", "this comment is never closed: it swallows the rest of the score, 3 lines (36 bytes): close it with )"}});
+    studio.soubor("closed.txt", "t120 c d ( ( nested ) closed )\ne f g\n");
+    const Beh z = test::skladba(studio.cesta(), {"--check", "closed.txt"});
+    EXPECT_EQ(z.out.find("warning"), std::string::npos) << z.out;
+}
+
 // The text a warning quotes is the score's, whether it was saved as
 // Windows-1250 or as UTF-16LE (whose zero bytes the quote must not run past).
 TEST(Check, QuotesAUtf16ScoreAsItsAsciiTwin) {

@@ -4,6 +4,7 @@
 // signals at the last moment, failing writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +70,18 @@ TEST(ScoreFile, RendersBesideItselfLikeTheRunWithoutArguments) {
 }
 
 // The WAV takes the score's name with its last extension replaced.
+// A name with an escape sequence or a newline reaches the terminal quoted,
+// as a shell would read it back, and FILE:LINE:COL stays on one line.
+TEST(ScoreFile, NamesWithControlCharactersAreQuoted) {
+    Studio studio;
+    studio.soubor("a\x1b[31mb\nc.txt", "t0 c\n");
+    const Beh r = test::skladba(studio.cesta(), {"a\x1b[31mb\nc.txt"});
+    EXPECT_EQ(r.err.rfind("skladba: 'a'$'\\033''[31mb'$'\\n''c.txt':1:1: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    const Beh z = test::skladba(studio.cesta(), {"it's\tgone.txt"});
+    EXPECT_NE(z.err.find("'it'\\''s'$'\\t''gone.txt': No such file"), std::string::npos) << z.err;
+}
+
 TEST(ScoreFile, TheWavIsNamedAfterTheScore) {
     Studio studio;
     for (const auto& [score, wav] : {std::pair{"x.txt", "x.wav"}, {"v.1.txt", "v.1.wav"}, {".skryty", ".skryty.wav"},
@@ -188,6 +201,8 @@ TEST(ScoreFile, StandardStreamsAndTheCurrentFolder) {
              {"echo c | " + cmd + ">&-", "standard output is closed: give it a file, a pipe or /dev/null (>/dev/null)"},
              {cmd + "-o x.wav <&-", "standard input is closed: give it a file, a pipe or /dev/null (</dev/null)"},
              {"echo c | " + cmd + "-o x.wav 2>&-", ""},
+             {SKLADBA_BINARY " /dev/stdin --registers " + studio.cesta() + "/rejstriky < k.txt",
+              "cannot name the WAV after /dev/stdin: it is not a regular file; name the WAV with -o FILE"},
              {"mkdir pryc && cd pryc && rmdir ../pryc && exec " + cmd + "< ../k.txt",
               "cannot write the WAV to standard output from here: its mix file skladba-"}}) {
         const Beh r = vshellu(studio, prikaz);
@@ -359,6 +374,26 @@ TEST(Attack, ASwappedTemporaryWavIsNeverPutInPlace) {
     EXPECT_EQ(studio.obsah("victim"), "keep");
     // The link is the other program's: left where it stands, not removed.
     EXPECT_EQ(platform::druh((studio.cesta() + "/aktualni.wav.part").c_str()), platform::Druh::odkaz);
+}
+
+// The WAV being written is its owner's only, however private the score;
+// it gets the umask's mode only once complete.
+TEST(Attack, ATemporaryWavIsReadableByItsOwnerOnly) {
+    Studio studio;
+    static unsigned pripsani = 0;
+    pripsani = 0;
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        struct stat st {};
+        if (off == 0 && ::fstat(fd, &st) == 0) pripsani = st.st_mode & 0777;
+        return ::pwrite(fd, buf, n, off);
+    };
+    const Vysledek r = studio.hraj(skladba);
+    platform::obnovvolani();
+    ASSERT_EQ(r.status, 0) << r.zprava;
+    EXPECT_EQ(pripsani, 0600u);
+    struct stat st {};
+    ASSERT_EQ(::stat((studio.cesta() + "/aktualni.wav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, platform::pravanovych());
 }
 
 TEST(Attack, WritesThatFailSayWhy) {

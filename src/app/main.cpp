@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -10,6 +11,9 @@
 #include "base/chyba.h"
 #include "base/format.h"
 #include "base/nota.h"
+#include "app/hrani.h"
+#include "output/formaty.h"
+#include "platform/klavesy.h"
 #include "output/vyroba.h"
 #include "platform/system.h"
 
@@ -43,26 +47,16 @@ void ohlas(const Vysledek& r, bool kontrola) {
 // Waits until the score changes from posledni and then holds still for a
 // moment (editors may write in several steps), and returns it as it stands.
 // Says once that the score is gone while it is.
-platform::Otisk cekejnazmenu(const Cesty& c, platform::Otisk& posledni) {
+platform::Otisk cekejnazmenu(const Cesty& c, platform::Hlidac& hlidac) {
     bool hlasenochybeni = false;
     for (;;) {
         platform::spi(100);
-        platform::Otisk ted = platform::otisk(c.partitura.c_str());
-        if (!ted.existuje) {
-            if (!hlasenochybeni) {
-                std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n", c.jmenopartitury.c_str());
-                hlasenochybeni = true;
-            }
-            posledni = ted;
-            continue;
+        if (!hlidac.zmena(50, std::numeric_limits<int>::max())) continue;
+        if (hlidac.posledni().existuje) return hlidac.posledni();
+        if (!hlasenochybeni) {
+            std::fprintf(stderr, "skladba: %s is gone; waiting for it to come back\n", c.jmenopartitury.c_str());
+            hlasenochybeni = true;
         }
-        if (ted == posledni) continue;
-        do {
-            posledni = ted;
-            platform::spi(50);
-            ted = platform::otisk(c.partitura.c_str());
-        } while (ted != posledni && ted.existuje);
-        return ted;
     }
 }
 
@@ -81,7 +75,8 @@ constexpr double cekaninaprazdnou = 1.0;
 [[noreturn]] void hlidej(Nastaveni nastaveni) {
     nastaveni.uspechjekonecny = false;
     const Cesty& c = nastaveni.cesty;
-    platform::Otisk posledni = platform::otisk(c.partitura.c_str());
+    platform::Hlidac hlidac(c.partitura);
+    hlidac.prijmi();
     bool mamnoty = false;   // the WAV in place holds notes
     for (;;) {
         const double zacatek = platform::ted();
@@ -95,7 +90,7 @@ constexpr double cekaninaprazdnou = 1.0;
         }
         std::fflush(stderr);
         for (;;) {
-            const platform::Otisk ted = cekejnazmenu(c, posledni);
+            const platform::Otisk ted = cekejnazmenu(c, hlidac);
             if (ted.velikost > 0 || !mamnoty) break;
             const double od = platform::ted();
             bool zmena = false;
@@ -152,7 +147,7 @@ int program(int argc, char** argv) {
     std::string chyba;
     if (!rozeberargumenty(argc, argv, volby, chyba)) return chybapouziti(chyba);
     if (volby.napoveda) {
-        std::fputs(napoveda, stdout);
+        std::fputs(volby.hrat ? napovedahrani : napoveda, stdout);
         return 0;
     }
     if (volby.verze) {
@@ -160,19 +155,43 @@ int program(int argc, char** argv) {
         return 0;
     }
     const bool spartiturou = !volby.partitury.empty();
+    if (volby.hrat && !spartiturou) return chybapouziti("skladba play needs a score to play");
+    if (volby.hrat && volby.partitury[0] == "-" && volby.hlidat) {
+        return chybapouziti("--watch cannot watch standard input");
+    }
     if (volby.kontrola && (!volby.midi.empty() || !volby.obraz.empty() || !volby.musicxml.empty())) {
         return chybapouziti("--check renders nothing: leave out --midi, --piano-roll and --musicxml");
     }
     if (volby.midimrizka && volby.midi.empty()) {
         return chybapouziti("--midi-grid places the notes of a MIDI file: name one with --midi FILE");
     }
-    if (volby.hlidat) {
+    if (volby.hlidat && !volby.hrat) {
         if (!spartiturou) return chybapouziti("--watch needs a score file to watch");
         if (volby.partitury[0] == "-") return chybapouziti("--watch cannot watch standard input");
         if (volby.vystup == "-") return chybapouziti("--watch cannot write to standard output");
     }
 
     platform::nastavpreruseni();
+    // skladba play renders into a folder of its own, which it removes.
+    struct Slozka {
+        std::string cesta;
+        int slot = -1;
+        ~Slozka() {
+            platform::odznacdocasny(slot);
+            platform::odstranslozku(cesta);
+        }
+    } hrani;
+    if (volby.hrat) {
+        platform::zadrzpreruseni();
+        hrani.cesta = platform::novaslozka("skladba-play");
+        if (!hrani.cesta.empty()) hrani.slot = platform::oznacdocasny(hrani.cesta);
+        platform::pustpreruseni();
+        if (hrani.cesta.empty()) {
+            std::fprintf(stderr, "skladba: cannot make a scratch folder for playing: %s\n", popischyby(errno).c_str());
+            return stavchyba;
+        }
+        volby.vystup = hrani.cesta + "/play.wav";
+    }
     Nastaveni nastaveni;
     try {
         nastaveni.cesty = urcicesty(volby);
@@ -180,20 +199,29 @@ int program(int argc, char** argv) {
         std::fprintf(stderr, "skladba: %s\n", e.what());
         return stavchyba;
     }
+    if (!volby.kontrola && !volby.hrat) {
+        std::string proc;
+        if (!urcikodovani(volby, nastaveni.cesty, nastaveni.kodovani, proc)) {
+            std::fprintf(stderr, "skladba: %s\n", proc.c_str());
+            return stavpouziti;
+        }
+    }
     nastaveni.kontrola = volby.kontrola;
     nastaveni.midimrizka = volby.midimrizka;
     // Warnings only where a score was named: a run without arguments prints
     // nothing, as it always has.
     nastaveni.varovani = spartiturou && !volby.tichy;
     if (nastaveni.cesty.vystup == "-" && platform::vystupjeterminal() && !volby.kontrola) {
-        return chybapouziti("refusing to write a WAV to the terminal: redirect standard output, "
-                            "or name a file with -o");
+        return chybapouziti(std::string("refusing to write ") +
+                            (nastaveni.kodovani.format == Format::wav ? "a WAV" : jmenoformatu(nastaveni.kodovani.format)) +
+                            " to the terminal: redirect standard output, or name a file with -o");
     }
     // A progress line only where a score was named: a run without arguments
     // prints nothing, as it always has.
     nastaveni.postup = spartiturou;
     if (volby.sdozvukem) nastaveni.dozvukms = std::stoi(volby.dozvuk);
     if (!volby.pametmixu.empty()) nastaveni.meze.pametmixu = std::stoull(volby.pametmixu) << 20;
+    if (volby.hrat) return hraj(volby, nastaveni);
     if (volby.hlidat) hlidej(nastaveni);
 
     const Vysledek r = vyrob(nastaveni);

@@ -4,12 +4,15 @@
 
 #include "base/chyba.h"
 #include "base/moznosti.h"
+#include "output/formaty.h"
 #include "platform/system.h"
 
 namespace skladba {
 
 const char napoveda[] =
     "usage: skladba [OPTION]... [SCORE]\n"
+    "       skladba play [OPTION]... SCORE      (hear SCORE through the sound server;\n"
+    "                                          skladba play --help)\n"
     "       skladba serve [OPTION]... [SCORE]   (edit SCORE in a web browser and hear it as\n"
     "                                          you type; skladba serve --help)\n"
     "\n"
@@ -20,7 +23,16 @@ const char napoveda[] =
     "in the current directory to aktualni.wav. Prints nothing on success, except\n"
     "warnings about likely misreadings of SCORE on standard error.\n"
     "\n"
-    "  -o, --output FILE     write the WAV to FILE (- for standard output)\n"
+    "  -o, --output FILE     write the WAV to FILE (- for standard output); a FILE\n"
+    "                        ending in .flac, .ogg, .mp3 or .opus is written in\n"
+    "                        that format instead\n"
+    "      --format NAME     wav, flac, ogg (Vorbis), mp3 or opus, whatever the\n"
+    "                        name of the output (for -o -, or SCORE alone)\n"
+    "      --quality N       0 (smallest) to 10 (best) for ogg, mp3 and opus\n"
+    "                        (default 5)\n"
+    "      --title TEXT      the title tag of a compressed output (default: the\n"
+    "                        score's first comment)\n"
+    "      --artist TEXT     its artist tag\n"
     "      --registers DIR   take the registers and the header template from DIR\n"
     "      --watch           render again every time SCORE is saved, until Ctrl-C;\n"
     "                        a SCORE emptied after a render with notes keeps its WAV\n"
@@ -60,6 +72,25 @@ const char napoveda[] =
     "2 wrong arguments; 128 + N interrupted by signal N (130 for Ctrl-C).\n"
     "The score language is described in the README and in skladba(1).\n";
 
+const char napovedahrani[] =
+    "usage: skladba play [OPTION]... SCORE\n"
+    "\n"
+    "Renders SCORE and plays it through the sound server (PulseAudio, or PipeWire's\n"
+    "PulseAudio service), with one status line on a terminal: the position and the\n"
+    "length, the bar and beat (from the bar lines |) and the keys:\n"
+    "  space pause and go on, Left / Right back / ahead 5 s, Home from the start,\n"
+    "  q quit.\n"
+    "Without a terminal it plays to the end with no status line.\n"
+    "\n"
+    "      --from TIME       start at TIME: 80, 1:20, 1:20.5 or bar:17\n"
+    "      --watch           render again every time SCORE is saved and go on from\n"
+    "                        the same place; an error keeps the last audio playing\n"
+    "                        and shows on the status line\n"
+    "      --registers DIR, --release MS, -q, --midi FILE, --midi-grid,\n"
+    "      --piano-roll FILE, --musicxml FILE\n"
+    "                        as for a render (skladba --help)\n"
+    "  -h, --help            show this help and exit\n";
+
 namespace {
 
 // One line per option.
@@ -75,6 +106,11 @@ const Moznost<Volby> moznosti[] = {
     {"piano-roll", 0, true, [](Volby& v, const std::string& h) { v.obraz = h; }},
     {"musicxml", 0, true, [](Volby& v, const std::string& h) { v.musicxml = h; }},
     {"mix-memory", 0, true, [](Volby& v, const std::string& h) { v.pametmixu = h; }},
+    {"format", 0, true, [](Volby& v, const std::string& h) { v.format = h; }},
+    {"quality", 0, true, [](Volby& v, const std::string& h) { v.kvalita = h; }},
+    {"title", 0, true, [](Volby& v, const std::string& h) { v.nazev = h; }},
+    {"artist", 0, true, [](Volby& v, const std::string& h) { v.autor = h; }},
+    {"from", 0, true, [](Volby& v, const std::string& h) { v.od = h; }},
     {"help", 'h', false, [](Volby& v, const std::string&) { v.napoveda = true; }},
     {"version", 0, false, [](Volby& v, const std::string&) { v.verze = true; }},
 };
@@ -82,13 +118,47 @@ const Moznost<Volby> moznosti[] = {
 }  // namespace
 
 bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
+    if (argc > 1 && std::string(argv[1]) == "play") {
+        v.hrat = true;
+        --argc;
+        ++argv;
+    }
     if (!rozebermoznosti(argc, argv, moznosti, v, v.partitury, chyba)) return false;
+    if (!v.od.empty() && !v.hrat) {
+        chyba = "--from is for skladba play";
+        return false;
+    }
+    if (v.hrat) {
+        for (const auto& [dano, volba] : {std::pair<bool, const char*>{!v.vystup.empty(), "-o"},
+                                          {!v.format.empty(), "--format"}, {!v.kvalita.empty(), "--quality"},
+                                          {!v.nazev.empty(), "--title"}, {!v.autor.empty(), "--artist"},
+                                          {v.kontrola, "--check"}}) {
+            if (dano) {
+                chyba = std::string("skladba play writes no sound file: leave out ") + volba +
+                        " (skladba SCORE -o FILE writes one)";
+                return false;
+            }
+        }
+    }
+    Format f;
+    if (!v.format.empty() && !formatzejmena(v.format, f)) {
+        chyba = "--format takes wav, flac, ogg, mp3 or opus, not '" + v.format + "'";
+        return false;
+    }
+    if (!v.kvalita.empty()) {
+        const std::string& q = v.kvalita;
+        if (q.size() > 2 || q.find_first_not_of("0123456789") != std::string::npos || std::stoi(q) > 10) {
+            chyba = "--quality needs a whole number from 0 (smallest) to 10 (best), not '" + q + "'";
+            return false;
+        }
+    }
     if (v.sdozvukem) {
         // Whole milliseconds from 5 (shorter fades click) to ten seconds.
         const std::string& d = v.dozvuk;
         const bool cislo = !d.empty() && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-        if (!cislo || std::stoi(d) < 5 || std::stoi(d) > 10000) {
-            chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + d + "'";
+        if (!cislo || std::stoi(d) < nejkratsidozvuk || std::stoi(d) > nejdelsidozvuk) {
+            chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
+                    std::to_string(nejdelsidozvuk) + ", not '" + d + "'";
             return false;
         }
     }
@@ -325,8 +395,21 @@ Cesty urcicesty(const Volby& v) {
     if (spartiturou) {
         c.partitura = v.partitury[0];
         const bool stdin = c.partitura == "-";
-        c.jmenopartitury = stdin ? "<stdin>" : c.partitura;
+        c.jmenopartitury = stdin ? "<stdin>" : ukazjmeno(c.partitura);
+        // A score that is not a regular file (a pipe), or is one only through
+        // a device's name (/dev/stdin, /dev/fd/0, /proc/self/fd/0), names no
+        // WAV beside itself: -o names it, as for standard input.
+        const bool zarizeni = c.partitura.rfind("/dev/", 0) == 0 || c.partitura.rfind("/proc/", 0) == 0;
+        if (!stdin && v.vystup.empty() && !v.kontrola && platform::otisk(c.partitura.c_str()).existuje &&
+            (zarizeni || !platform::jeobycejnysoubor(c.partitura.c_str()))) {
+            chybasouboru("cannot name the WAV after " + c.partitura +
+                         ": it is not a regular file; name the WAV with -o FILE (-o - for standard output)");
+        }
         c.vystup = !v.vystup.empty() ? v.vystup : stdin ? "-" : wavpro(c.partitura);
+        Format f;
+        if (v.vystup.empty() && !stdin && formatzejmena(v.format, f)) {
+            c.vystup = c.vystup.substr(0, c.vystup.size() - 4) + priponaformatu(f);
+        }
         c.mix = mixpro(c.vystup);
         c.rejstriky = slozkarejstriku(v, stdin ? "" : slozkacesty(c.partitura), true);
     } else {
@@ -345,6 +428,41 @@ Cesty urcicesty(const Volby& v) {
         overcesty(c);
     }
     return c;
+}
+
+bool urcikodovani(const Volby& v, const Cesty& c, Kodovani& k, std::string& chyba) {
+    k = Kodovani{};
+    std::string cizi;
+    if (!v.format.empty()) {
+        formatzejmena(v.format, k.format);
+    } else if (c.vystup != "-" && !formatpripony(c.vystup, k.format, cizi)) {
+        chyba = "cannot write " + c.vystup + ": skladba writes WAV, FLAC, Ogg Vorbis, MP3 and Opus, not " + cizi +
+                " (name the file .wav, .flac, .ogg, .mp3 or .opus, or choose with --format)";
+        return false;
+    }
+    const std::string chybi = chybejicipro(k.format);
+    if (!chybi.empty()) {
+        chyba = std::string("cannot write ") + (c.vystup == "-" ? "standard output" : c.vystup) + ": " +
+                jmenoformatu(k.format) + " needs " + chybi + ", which this build of skladba was made without; "
+                "build it again with that installed, or write a WAV (-o " +
+                (c.vystup == "-" ? std::string("-") : c.vystup.substr(0, c.vystup.rfind('.')) + ".wav") + ")";
+        return false;
+    }
+    if (!v.kvalita.empty()) {
+        if (!ztratovy(k.format)) {
+            chyba = std::string("--quality is for ogg, mp3 and opus: ") + jmenoformatu(k.format) +
+                    (k.format == Format::wav ? " is" : " is lossless and") + " written from the samples as they are";
+            return false;
+        }
+        k.kvalita = std::stoi(v.kvalita);
+    }
+    if (k.format == Format::wav && (!v.nazev.empty() || !v.autor.empty())) {
+        chyba = "--title and --artist tag FLAC, Ogg Vorbis, MP3 and Opus files: skladba's WAV carries no tags";
+        return false;
+    }
+    k.nazev = v.nazev;
+    k.autor = v.autor;
+    return true;
 }
 
 }  // namespace skladba

@@ -23,15 +23,29 @@ struct Volby {
     bool midimrizka = false;              // --midi-grid
     std::string obraz;                    // --piano-roll
     std::string musicxml;                 // --musicxml
+    std::string format;                   // --format NAME, as written
+    std::string kvalita;                  // --quality 0-10, as written
+    std::string nazev;                    // --title
+    std::string autor;                    // --artist
+    bool hrat = false;                    // skladba play
+    std::string od;                       // --from (play), as written
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
     std::string pametmixu;                // --mix-memory MIB, as written
 };
 
-// Reads the arguments; false with a message for a usage error.
+// Reads the arguments; false with a message for a usage error. After
+// "play" (argv[1]) they are those of skladba play.
 bool rozeberargumenty(int argc, char** argv, Volby& volby, std::string& chyba);
 
 extern const char napoveda[];
+extern const char napovedahrani[];
+
+// What the sound of the run is written as: --format, else the extension of
+// the output. False with a message (a usage error, exit status 2, before
+// anything is rendered) for an extension of a format skladba does not
+// write, a format this build cannot write, or --quality for a lossless one.
+bool urcikodovani(const Volby& volby, const Cesty& cesty, Kodovani& kodovani, std::string& chyba);
 
 // The folder part of a path, with its slash ("" for a bare name).
 std::string slozkacesty(const std::string& cesta);

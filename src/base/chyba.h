@@ -27,6 +27,11 @@ struct ChybaSouboru : std::runtime_error {
 // The same for the current errno.
 [[noreturn]] void chybasouboruerrno(const std::string& action, const std::string& path);
 
+// A file name as messages print it: as it is, unless it holds a control
+// character (an escape sequence, a newline that would split FILE:LINE:COL),
+// then quoted as a shell reads it back: 'a'$'\n''b'.
+std::string ukazjmeno(const std::string& jmeno);
+
 // The system's text for an error number ("No such file or directory").
 std::string popischyby(int err);
 

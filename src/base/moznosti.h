@@ -10,6 +10,11 @@
 
 namespace skladba {
 
+// The fade of --release, in milliseconds: the command line, the editor's
+// server and (through the server) its page all take this range.
+constexpr int nejkratsidozvuk = 5;
+constexpr int nejdelsidozvuk = 10000;
+
 // What the reader needs to know of an option.
 struct Tvar {
     const char* dlouha;   // without the leading "--"

@@ -32,6 +32,7 @@ constexpr size_t nejvicvarovani = 100;
 // overview and to the sheet music when there are.
 class Sber : public Pozorovatel {
 public:
+    Pozorovatel* dalsi = nullptr;
     Prehled* prehled = nullptr;
     Notace* notace = nullptr;
     bool sbirat = false;
@@ -43,8 +44,10 @@ public:
 
     void prikaz(int64_t pozice, int64_t po) override {
         if (sledovaniprikazu) sledovaniprikazu(pozice, po);
+        if (dalsi) dalsi->prikaz(pozice, po);
     }
     void nota(const UlozenaNota& u) override {
+        if (dalsi) dalsi->nota(u);
         if (prehled) prehled->nota(u);
         if (notace) notace->nota(u);
         if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
@@ -54,17 +57,21 @@ public:
         }
     }
     void hotova(const Nota& n) override {
+        if (dalsi) dalsi->hotova(n);
         if (prehled) prehled->hotova(n);
         if (sbirat && n.segment > 0) noty.push_back(n);
     }
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
+        if (dalsi) dalsi->zpet(hodnot, hodnota, kurzor, pozice);
         if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
         if (notace) notace->zpet(hodnot, hodnota, kurzor, pozice);
     }
     void tempo(int64_t pozice, bool krivka) override {
+        if (dalsi) dalsi->tempo(pozice, krivka);
         if (prehled) prehled->tempo(pozice, krivka);
     }
     void takt(int64_t pozice) override {
+        if (dalsi) dalsi->takt(pozice);
         if (prehled) prehled->takt(pozice);
     }
 };
@@ -88,6 +95,7 @@ private:
     std::string umistenachyba(const ChybaPartitury& e, Hlaseni& misto);
     void moznapostup();
     void smazpostup();
+    std::string bajtypartitury(int64_t od, int64_t po);
 
     const Nastaveni& n_;
     Zapisovac* z_;
@@ -100,6 +108,9 @@ private:
     std::unique_ptr<Prehled> prehled_;
     std::unique_ptr<Notace> notace_;   // the sheet music, when asked for
     Sber sber_;
+    // Where the first comment stands in the score, [od, po): the title of a
+    // compressed output.
+    int64_t komentarod_ = -1, komentarpo_ = -1;
     // The progress of a long render: reported from half a second on, at
     // most ten times a second.
     bool postup_ = false;
@@ -172,6 +183,7 @@ void Beh::prikazovasmycka() {
             a.prikaz = s.znak;
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
+            if (s.znak == '(' && komentarod_ < 0) komentarod_ = s.pozicepovelu, komentarpo_ = a.po;
             ohlasnesouhlasy();
         }
         if (postup_ && (++kroky & 255) == 0) moznapostup();
@@ -179,10 +191,27 @@ void Beh::prikazovasmycka() {
     doznej(k_);
 }
 
+// The bytes of the score from od to po as they stand, zero bytes included.
+std::string Beh::bajtypartitury(int64_t od, int64_t po) {
+    Partitura& p = k_.isoubor;
+    p.vrat(Partitura::Znacka{od, false, 0});
+    std::string b;
+    for (int64_t i = od; i < po && i - od < 4096; ++i) {
+        const int c = p.cti();
+        if (c < 0) break;
+        b += static_cast<char>(c);
+    }
+    return b;
+}
+
 void Beh::dokonceni() {
     k_.mix.dopismix();
     ohlasnesouhlasy();
     const int64_t mixbajtu = k_.mix.delkamixu();
+    std::string komentar;
+    if (n_.kodovani.format != Format::wav && n_.kodovani.nazev.empty() && komentarod_ >= 0) {
+        komentar = bajtypartitury(komentarod_, komentarpo_);
+    }
     k_.isoubor.zavri();
     smazpostup();
     if (z_) {
@@ -190,7 +219,7 @@ void Beh::dokonceni() {
         if (prehled_) metrum = prehled_->cary.metrum();
         if (notace_) notace_->nastavmetrum(metrum);
         z_->zapis(Hotovo{k_.mix, mixbajtu, k_.stav.maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
-                         notace_ ? &notace_->zapis() : nullptr});
+                         notace_ ? &notace_->zapis() : nullptr, komentar});
     }
     k_.mix.smazmix();
 }
@@ -281,7 +310,8 @@ Vysledek Beh::spust() {
     sber_.notace = notace_.get();
     sber_.sbirat = !n_.kontrola && (potreby_.noty || n_.seznamnot);
     sber_.sledovaniprikazu = n_.sledovaniprikazu;
-    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu) k_.pozorovatel = &sber_;
+    sber_.dalsi = n_.pozorovatel;
+    if (prehled_ || notace_ || sber_.sbirat || sber_.sledovaniprikazu || sber_.dalsi) k_.pozorovatel = &sber_;
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {

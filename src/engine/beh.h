@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/kodovani.h"
 #include "base/nota.h"
 #include "base/stav.h"
 #include "base/zapis.h"
@@ -82,6 +83,11 @@ struct Nastaveni {
     // argument ends: for the test that holds the engine and the check of a
     // score to one reading of the language.
     std::function<void(int64_t pozice, int64_t po)> sledovaniprikazu;
+    // What the sound is written as (-o piece.flac, --quality, --title).
+    Kodovani kodovani;
+    // Another observer that sees every command, note, step back and bar line
+    // the run's own sees (the player's bar lines); null: none.
+    Pozorovatel* pozorovatel = nullptr;
     // A render also gives the check's summary (Vysledek::souhrn).
     bool souhrn = false;
     // Keep every sounding note, with its place in the score
@@ -137,6 +143,9 @@ struct Hotovo {
     int64_t celatempa = 0;           // the one whole-note length they were all placed at, 0 when not one
     Metrumtaktu metrum;              // the time signature the bar lines show (Potreby::metrum)
     const Zapis* zapis = nullptr;    // the score as sheet music needs it (Potreby::notopis)
+    // The score's first comment as its bytes stand, for the title of a
+    // compressed output (Nastaveni::kodovani not a WAV).
+    std::string komentar;
 };
 
 // Who writes what a render made. The engine calls priprav once the score is

@@ -60,6 +60,7 @@ void Rozpracovany::pis(const void* data, size_t bajtu) {
 
 void Rozpracovany::dokonci(bool nadisk) {
     vyprazdni();
+    if (!platform::nastavprava(soubor_.fd(), prava_)) chyba();
     if (nadisk && !platform::synchronizuj(soubor_.fd())) chyba();
 }
 

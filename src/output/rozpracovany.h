@@ -26,6 +26,10 @@ public:
     const std::string& cil() const { return cil_; }
     int fd() const { return soubor_.fd(); }   // for writing by position
 
+    // The mode the file gets once complete (the umask's by default): until
+    // then only its owner can open it.
+    void nastavprava(unsigned mode) { prava_ = mode; }
+
     void pis(const void* data, size_t bajtu);   // buffered, from the start
     void pis(const std::string& text) { pis(text.data(), text.size()); }
     // Writes what is buffered and, unless told otherwise, puts it on disk;
@@ -51,6 +55,7 @@ private:
     platform::Totoznost totoznost_;   // the temporary file as created
     std::string buf_;
     off_t zapsano_ = 0;
+    unsigned prava_ = platform::pravanovych();
     bool hotovo_ = false;
 };
 

@@ -63,7 +63,10 @@ public:
 
     void zapis(const Hotovo& h) override {
         if (!c_.obraz.empty()) obalka_ = std::make_unique<Obalka>();
-        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get()};
+        Kodovani kodovani = n_.kodovani;
+        kodovani.partitura = c_.jmenopartitury;
+        kodovani.komentar = h.komentar;
+        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani};
         if (pamet_) {
             pamet_->wav = wavvpameti(zdroj);
             if (!c_.midi.empty()) pamet_->midi = midi(h);

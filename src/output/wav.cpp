@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/chyba.h"
 #include "base/vzorky.h"
+#include "output/kodek.h"
 #include "platform/system.h"
 
 namespace skladba {
@@ -60,29 +62,62 @@ struct Cil {
     }
 };
 
-void zapisdata(const Cil& cil, const ZdrojWav& z) {
-    unsigned char hlavicka44[delkahlavicky];
-    sestavhlavicku(hlavicka44, z.hlavicka, z.mixbajtu);
-    cil.zapis(hlavicka44, sizeof hlavicka44, 0);
-
-    int32_t* pole4 = z.mix.pole4();
-    std::vector<int16_t> blok(delkatonu);   // the output block
-    int16_t* pole2 = blok.data();
-    if (z.obalka) z.obalka->zacni(z.mixbajtu / 4);
-    off_t out = delkahlavicky;
-    for (int64_t sample = 0; sample * 4 < z.mixbajtu; sample += delkatonu) {
-        z.mix.ctimix(sample, pole4);
-        const int64_t left = z.mixbajtu / 4 - sample;
-        const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
-        prevedblok(pole4, pole2, count, z.maximum);
-        if (z.obalka) z.obalka->pridej(sample, pole2, count);
-        dolittleendian(pole2, static_cast<size_t>(count));
-        cil.zapis(pole2, sizeof(int16_t) * count, out);
-        out += static_cast<off_t>(sizeof(int16_t)) * count;
+// The WAV as a sink: its header at once, then the samples little-endian.
+class OdberWav : public Odber {
+public:
+    OdberWav(const Cil& cil, const Hlavicka& hlavicka, int64_t mixbajtu) : cil_(cil) {
+        unsigned char hlavicka44[delkahlavicky];
+        sestavhlavicku(hlavicka44, hlavicka, mixbajtu);
+        cil_.zapis(hlavicka44, sizeof hlavicka44, 0);
     }
+    void pridej(const int16_t* vzorky, int pocet) override {
+        const size_t bajtu = sizeof(int16_t) * static_cast<size_t>(pocet);
+        if constexpr (littleendianstroj) {
+            cil_.zapis(vzorky, bajtu, out_);
+        } else {
+            blok_.assign(vzorky, vzorky + pocet);
+            dolittleendian(blok_.data(), blok_.size());
+            cil_.zapis(blok_.data(), bajtu, out_);
+        }
+        out_ += static_cast<off_t>(bajtu);
+    }
+    void dokonci() override {}
+
+private:
+    Cil cil_;
+    off_t out_ = delkahlavicky;
+    std::vector<int16_t> blok_;
+};
+
+void zapisdata(const Cil& cil, const ZdrojWav& z) {
+    const bool wav = !z.kodovani || z.kodovani->format == Format::wav;
+    std::unique_ptr<Odber> odber;
+    if (wav) {
+        odber = std::make_unique<OdberWav>(cil, z.hlavicka, z.mixbajtu);
+    } else {
+        odber = otevrikodek(*z.kodovani, cil.soubor ? cil.soubor->fd() : -1,
+                            cil.soubor ? cil.soubor->cil() : std::string("standard output"));
+    }
+    prevedmix(z.mix, z.mixbajtu, z.maximum, z.obalka, *odber);
 }
 
 }  // namespace
+
+void prevedmix(Mix& mix, int64_t mixbajtu, double maximum, Obalka* obalka, Odber& odber) {
+    int32_t* pole4 = mix.pole4();
+    std::vector<int16_t> blok(delkatonu);   // the output block
+    int16_t* pole2 = blok.data();
+    if (obalka) obalka->zacni(mixbajtu / 4);
+    for (int64_t sample = 0; sample * 4 < mixbajtu; sample += delkatonu) {
+        mix.ctimix(sample, pole4);
+        const int64_t left = mixbajtu / 4 - sample;
+        const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
+        prevedblok(pole4, pole2, count, maximum);
+        if (obalka) obalka->pridej(sample, pole2, count);
+        odber.pridej(pole2, count);
+    }
+    odber.dokonci();
+}
 
 Hlavicka nactihlavicku(const std::string& cesta) {
     Hlavicka h;

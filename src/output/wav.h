@@ -1,5 +1,6 @@
-// The WAV writer: the 32-bit mix becomes a 16-bit mono PCM WAV, scaled so
-// that the largest absolute sum the mix ever held becomes maxsignal.
+// The WAV writer: the 32-bit mix becomes 16-bit mono samples, scaled so
+// that the largest absolute sum the mix ever held becomes maxsignal, and
+// they go to a sink: the PCM WAV, or an encoder of a compressed format.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/kodovani.h"
 #include "output/obalka.h"
 #include "output/rozpracovany.h"
 #include "synth/mix.h"
@@ -36,16 +38,32 @@ using Souputnici = std::function<std::vector<Rozpracovany*>()>;
 
 // What the WAV is made of: the mix, its length in bytes and the largest
 // absolute sum it held, and the header template; obalka, when set, sees
-// every block of samples as it goes into the WAV.
+// every block of samples as it goes into the WAV. kodovani, when set and not
+// a WAV, sends the same samples to an encoder instead.
 struct ZdrojWav {
     Mix& mix;
     int64_t mixbajtu = 0;
     double maximum = 0.0;
     const Hlavicka& hlavicka;
     Obalka* obalka = nullptr;
+    const Kodovani* kodovani = nullptr;
 };
 
-// Writes the WAV to vystup ("-": standard output). A file is written as
+// Where the samples of a render go, block by block, in the machine's byte
+// order; dokonci once all are in.
+class Odber {
+public:
+    virtual ~Odber() = default;
+    virtual void pridej(const int16_t* vzorky, int pocet) = 0;
+    virtual void dokonci() = 0;
+};
+
+// The conversion itself: every block of the mix scaled to 16 bits, seen by
+// obalka (when set) and handed to odber.
+void prevedmix(Mix& mix, int64_t mixbajtu, double maximum, Obalka* obalka, Odber& odber);
+
+// Writes the WAV (or the format of zdroj.kodovani) to vystup ("-": standard
+// output). A file is written as
 // vystup + ".part" and renamed to vystup only once complete, so a failed or
 // interrupted run never leaves a half-written WAV and keeps the previous
 // one. With uspechjekonecny, an interruption after the rename ends the

@@ -168,12 +168,98 @@ Soubor otevrizamceny(const char* path) {
 
 Soubor vytvornovy(const char* path) {
     for (int attempt = 0; attempt < pokusyojmeno; ++attempt) {
-        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+        Soubor f(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
         if (f.otevren() || errno != EEXIST) return f;
         if (!uvolnijmeno(path)) return Soubor();
     }
     errno = EBUSY;
     return Soubor();
+}
+
+bool Hlidac::zmena(int klidms, int pokusu) {
+    Otisk ted = otisk(path_.c_str(), nasledovat_);
+    if (ted == posledni_) return false;
+    for (int i = 0; i < pokusu && ted.existuje; ++i) {
+        spi(klidms);
+        const Otisk dalsi = otisk(path_.c_str(), nasledovat_);
+        if (dalsi == ted) break;
+        ted = dalsi;
+    }
+    posledni_ = ted;
+    return true;
+}
+
+namespace {
+
+// The umask can only be read by setting it: read once, and kept.
+std::atomic<int> pravamasky{-1};
+
+}  // namespace
+
+unsigned pravanovych() {
+    int prava = pravamasky.load();
+    if (prava < 0) {
+        const mode_t maska = ::umask(077);
+        ::umask(maska);
+        prava = static_cast<int>(0666u & ~static_cast<unsigned>(maska));
+        int nic = -1;
+        if (!pravamasky.compare_exchange_strong(nic, prava)) prava = nic;
+    }
+    return static_cast<unsigned>(prava);
+}
+
+void jensvoje() {
+    ::umask(077);
+    pravamasky = 0600;
+}
+
+bool nastavprava(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0; }
+
+Precteny ctisoubor(const char* path, size_t limit) {
+    Precteny r;
+    Soubor f(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!f.otevren()) {
+        r.stav = errno == ENOENT ? Cteni::chybi : errno == ELOOP ? Cteni::jiny : Cteni::chyba;
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(f.fd(), &st) != 0) return r;
+    r.zarizeni = static_cast<uint64_t>(st.st_dev);
+    r.inode = static_cast<uint64_t>(st.st_ino);
+    if (!S_ISREG(st.st_mode)) {
+        r.stav = Cteni::jiny;
+        return r;
+    }
+    if (static_cast<uint64_t>(st.st_size) > limit) {
+        r.stav = Cteni::velky;
+        return r;
+    }
+    // It may grow while it is read: never more than limit + 1 bytes.
+    r.bajty.resize(limit + 1);
+    const ssize_t n = ctivse(f.fd(), r.bajty.data(), r.bajty.size(), 0);
+    if (n < 0) {
+        r.bajty.clear();
+        return r;
+    }
+    r.bajty.resize(static_cast<size_t>(n));
+    if (r.bajty.size() > limit) {
+        r.bajty.clear();
+        r.stav = Cteni::velky;
+        return r;
+    }
+    r.bajty.shrink_to_fit();
+    r.stav = Cteni::obsah;
+    return r;
+}
+
+bool nahodne(void* buf, size_t count) {
+    Soubor f(::open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    return f.otevren() && ctiproud(f.fd(), buf, count) == static_cast<ssize_t>(count);
+}
+
+bool jeobycejnysoubor(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool jeslozka(const char* path) {
@@ -388,10 +474,10 @@ bool Otisk::operator==(const Otisk& o) const {
            zmeneno == o.zmeneno && zmenenostav == o.zmenenostav;
 }
 
-Otisk otisk(const char* path) {
+Otisk otisk(const char* path, bool nasledovat) {
     Otisk o;
     struct stat st {};
-    if (::stat(path, &st) != 0) return o;
+    if ((nasledovat ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return o;
     o.existuje = true;
     o.zarizeni = st.st_dev;
     o.inode = st.st_ino;
@@ -428,6 +514,22 @@ void cekejnaklavesu() {
     }
 }
 
+void surovyterminal() {
+    if (terminalzmenen || ::tcgetattr(STDIN_FILENO, &ulozenyterminal) != 0) return;
+    termios t = ulozenyterminal;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    terminalzmenen = 1;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+}
+
+void obnovterminal() {
+    if (!terminalzmenen) return;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
+    terminalzmenen = 0;
+}
+
 namespace {
 
 // Paths are copied here, so that the signal handler reads only memory that
@@ -442,6 +544,10 @@ void smazdocasneaskonci(int sig) {
     if (terminalzmenen) ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
     for (int i = 0; i < pocetdocasnych; ++i) {
         if (docasnyslot[i].load() == 2) ::unlink(docasnacesta[i]);
+    }
+    // A marked folder (the player's scratch folder) once the files in it are gone.
+    for (int i = 0; i < pocetdocasnych; ++i) {
+        if (docasnyslot[i].load() == 2) ::rmdir(docasnacesta[i]);
     }
     ::_exit(uspech ? 0 : 128 + sig);
 }
@@ -502,5 +608,44 @@ void pustpreruseni() {
 }
 
 void oznacuspech() { uspech = 1; }
+
+namespace {
+
+int rourapreruseni[2] = {-1, -1};
+
+void zapispreruseni(int sig) {
+    const int ulozene = errno;
+    const unsigned char b = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const ssize_t n = ::write(rourapreruseni[1], &b, 1);
+    errno = ulozene;
+}
+
+}  // namespace
+
+void zachytavejpreruseni() {
+    if (::pipe2(rourapreruseni, O_CLOEXEC) != 0) std::abort();
+    ::fcntl(rourapreruseni[1], F_SETFL, O_NONBLOCK);
+    struct sigaction sa {};
+    sa.sa_handler = zapispreruseni;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &sa, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+int cekejnapreruseni() {
+    unsigned char b = 0;
+    for (;;) {
+        const ssize_t n = ::read(rourapreruseni[0], &b, 1);
+        if (n == 1) return b;
+        if (n < 0 && errno == EINTR) continue;
+        return 0;
+    }
+}
+
+void probudhlavni() { zapispreruseni(0); }
 
 }  // namespace skladba::platform

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 #include <sys/types.h>
 
@@ -75,8 +76,30 @@ Soubor vytvorprozapis(const char* path);
 // A new file for writing under a temporary name of this program's own:
 // whatever stands under the name (a file of an interrupted run, a link, a
 // pipe) is removed as a name first, and the file is created exclusively, so
-// no write ever goes through a link or into a special file.
+// no write ever goes through a link or into a special file. It is created
+// readable by its owner only, so that no one else can open it while it is
+// written; nastavprava gives it its final mode once it is complete.
 Soubor vytvornovy(const char* path);
+// The mode a new file gets from the umask (0666 without its bits).
+unsigned pravanovych();
+// From now on every file this process makes is its owner's only (umask 077).
+void jensvoje();
+// Gives the open file fd the permission bits mode; false with errno set.
+bool nastavprava(int fd, unsigned mode);
+
+// A whole regular file of at most limit bytes, opened without following a
+// link at the end of the path and without blocking (a named pipe or a device
+// is never waited for nor read).
+enum class Cteni { obsah, chybi, jiny, velky, chyba };   // chyba: errno says why
+struct Precteny {
+    Cteni stav = Cteni::chyba;
+    std::string bajty;
+    uint64_t zarizeni = 0, inode = 0;   // the file read
+};
+Precteny ctisoubor(const char* path, size_t limit);
+
+// Fills buf with bytes from the system's random source; false when it has none.
+bool nahodne(void* buf, size_t count);
 
 // What a path names, not following a link at its end.
 enum class Druh { zadny, obycejny, odkaz, slozka, jiny };
@@ -117,6 +140,7 @@ inline bool zapisproud(int fd, const void* buf, size_t count) { return zapisvse(
 int64_t velikost(int fd);                      // -1 on failure
 int64_t pozicecteni(int fd);                   // the current offset; -1 on failure
 bool jeobycejny(int fd);                       // false also on failure
+bool jeobycejnysoubor(const char* path);       // following links; false also on failure
 bool nastavvelikost(int fd, int64_t bytes);    // cut or extend (reading as zeros)
 bool synchronizuj(int fd);
 
@@ -168,6 +192,10 @@ bool vystupjeterminal();
 bool chybjeterminal();
 // Blocks for one key press without echo (only meaningful on a terminal).
 void cekejnaklavesu();
+// Keys one by one without echo, reads never waiting (the player's keys),
+// until obnovterminal; an interruption puts the terminal back too.
+void surovyterminal();
+void obnovterminal();
 
 // Seconds since some fixed moment, for measuring how long things take.
 double ted();
@@ -182,7 +210,28 @@ struct Otisk {
     bool operator==(const Otisk& o) const;
     bool operator!=(const Otisk& o) const { return !(*this == o); }
 };
-Otisk otisk(const char* path);
+// nasledovat = false: of a link itself, not of the file it leads to.
+Otisk otisk(const char* path, bool nasledovat = true);
+
+// The one way skladba watches a file: by what otisk tells of it, looked at
+// when the caller asks, never by reading it.
+class Hlidac {
+public:
+    explicit Hlidac(std::string path, bool nasledovat = true) : path_(std::move(path)), nasledovat_(nasledovat) {}
+    // Looks once. When the file is not as last seen, waits until it holds
+    // still (another program may write it in several steps: klidms between
+    // looks, at most pokusu of them; a file that goes away holds still),
+    // takes it as seen and returns true.
+    bool zmena(int klidms, int pokusu);
+    const Otisk& posledni() const { return posledni_; }
+    // Takes the file as it stands now as seen (after the caller wrote it).
+    void prijmi() { posledni_ = otisk(path_.c_str(), nasledovat_); }
+
+private:
+    std::string path_;
+    bool nasledovat_;
+    Otisk posledni_;
+};
 
 // Files the process must remove if it is interrupted. Each file marked
 // takes a slot of its own, held until it is unmarked, so that renders
@@ -191,6 +240,7 @@ Otisk otisk(const char* path);
 // all of them are taken (the file is then simply not removed on an
 // interruption); unmarking -1 does nothing.
 constexpr int pocetdocasnych = 64;
+// A marked empty folder is removed too, after the files.
 int oznacdocasny(const std::string& path);
 void odznacdocasny(int slot);
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
@@ -211,6 +261,16 @@ public:
     ZadrzenaPreruseni(const ZadrzenaPreruseni&) = delete;
     ZadrzenaPreruseni& operator=(const ZadrzenaPreruseni&) = delete;
 };
+// For a server, instead of nastavpreruseni: from now on Ctrl-C, termination, hang-up and quit only write their number
+// into a pipe that cekejnapreruseni reads, whichever thread they reach, so
+// that the server can stop in order; SIGPIPE and SIGXFSZ are ignored.
+void zachytavejpreruseni();
+// Blocks until one of those signals comes and returns its number, or 0 when
+// probudhlavni was called.
+int cekejnapreruseni();
+// Wakes cekejnapreruseni with 0: the server has ended by itself.
+void probudhlavni();
+
 // From now on an interruption ends the process with status 0: the result is
 // in place, and a signal that arrives now cannot make it a failure.
 void oznacuspech();

@@ -204,6 +204,16 @@ void Kontrola::komentar(int64_t pozice) {
         varuj(a.po - 1, "byte 0xFF (\"\xCB\x99\" in Windows-1250) ends a comment here and upsets the "
                         "comments after it: leave it out");
     }
+    // A comment still open at the end of the score takes all of it.
+    if (hloubka_ != 0 && in_.partitura().konec()) {
+        const std::string zbytek = in_.text(pozice, a.po, size_t{1} << 30);
+        size_t radku = 1;
+        for (const char c : zbytek) radku += c == '\n';
+        if (!zbytek.empty() && zbytek.back() == '\n') --radku;
+        varuj(pozice, "this comment is never closed: it swallows the rest of the score, " + std::to_string(radku) +
+                          (radku == 1 ? " line" : " lines") + " (" + std::to_string(zbytek.size()) +
+                          " bytes): close it with )");
+    }
 }
 
 void Kontrola::hodnota(int b, int64_t pozice, int predchozi) {

@@ -10,6 +10,7 @@
 
 #include "app/volby.h"
 #include "base/chyba.h"
+#include "base/moznosti.h"
 #include "platform/system.h"
 #include "serve/server.h"
 #include "serve/soustava.h"
@@ -36,14 +37,16 @@ const char napovedaserveru[] =
     "\n"
     "Opens SCORE (aktualni.txt without it) in an editor in the web browser: every\n"
     "edit is saved to SCORE and rendered at once, and the page plays it, draws its\n"
-    "piano roll and lists its warnings and errors. Prints the page's address and\n"
+    "piano roll and lists its warnings and errors. Prints the page's address, with\n"
+    "a new key every request must carry (SKLADBA_TOKEN gives one instead), and\n"
     "serves it until Ctrl-C. SCORE need not exist yet: typing makes it.\n"
     "\n"
     "      --port N          listen on port N (default: any free port)\n"
     "      --open            open the page in the desktop's browser (xdg-open)\n"
     "      --host ADDRESS    listen on ADDRESS (0.0.0.0: every network) instead of\n"
-    "                        127.0.0.1 only; anyone who can reach it can then read\n"
-    "                        and change SCORE\n"
+    "                        127.0.0.1 only; anyone who can reach it and sees the\n"
+    "                        key (it travels unencrypted) can then read and change\n"
+    "                        SCORE\n"
     "      --registers DIR   take the registers from DIR\n"
     "      --release MS      start with notes that end after their value with a fade\n"
     "                        of MS milliseconds (5 to 10000)\n"
@@ -66,54 +69,26 @@ int chybapouziti(const std::string& zprava) {
     return stavpouziti;
 }
 
-// The options as skladba takes them: before or after the score, "--" ends
-// them, "--name=value" or "--name value".
+// The options, read as skladba reads its own.
+const Moznost<Volbyserveru> moznostiserveru[] = {
+    {"quiet", 'q', false, [](Volbyserveru& v, const std::string&) { v.tichy = true; }},
+    {"help", 'h', false, [](Volbyserveru& v, const std::string&) { v.napoveda = true; }},
+    {"version", 0, false, [](Volbyserveru& v, const std::string&) { v.verze = true; }},
+    {"open", 0, false, [](Volbyserveru& v, const std::string&) { v.otevrit = true; }},
+    {"port", 0, true, [](Volbyserveru& v, const std::string& h) { v.port = h; }},
+    {"host", 0, true, [](Volbyserveru& v, const std::string& h) { v.adresa = h; }},
+    {"registers", 0, true, [](Volbyserveru& v, const std::string& h) { v.rejstriky = h; }},
+    {"release", 0, true, [](Volbyserveru& v, const std::string& h) { v.dozvuk = h; }},
+};
+
 bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
-    bool konecvoleb = false;
-    int partitur = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (konecvoleb || arg == "-" || arg.size() < 2 || arg[0] != '-') {
-            if (++partitur > 1) {
-                chyba = "one score at a time ('" + v.partitura + "', '" + arg + "')";
-                return false;
-            }
-            v.partitura = arg;
-            continue;
-        }
-        if (arg == "--") {
-            konecvoleb = true;
-            continue;
-        }
-        if (arg == "-q" || arg == "--quiet") v.tichy = true;
-        else if (arg == "-h" || arg == "--help") v.napoveda = true;
-        else if (arg == "--version") v.verze = true;
-        else if (arg == "--open") v.otevrit = true;
-        else {
-            std::string hodnota;
-            const size_t rovno = arg.find('=');
-            if (rovno != std::string::npos) {
-                hodnota = arg.substr(rovno + 1);
-                arg.erase(rovno);
-            } else if (i + 1 < argc && (arg == "--port" || arg == "--host" || arg == "--registers" || arg == "--release")) {
-                hodnota = argv[++i];
-            } else if (arg == "--port" || arg == "--host" || arg == "--registers" || arg == "--release") {
-                chyba = "option '" + arg + "' needs a value";
-                return false;
-            }
-            std::string* cil = arg == "--port" ? &v.port : arg == "--host" ? &v.adresa
-                             : arg == "--registers" ? &v.rejstriky : arg == "--release" ? &v.dozvuk : nullptr;
-            if (!cil) {
-                chyba = "unknown option '" + arg + "'";
-                return false;
-            }
-            if (hodnota.empty()) {
-                chyba = "option '" + arg + "' needs a value that is not empty";
-                return false;
-            }
-            *cil = hodnota;
-        }
+    std::vector<std::string> partitury;
+    if (!rozebermoznosti(argc, argv, moznostiserveru, v, partitury, chyba)) return false;
+    if (partitury.size() > 1) {
+        chyba = "one score at a time ('" + partitury[0] + "', '" + partitury[1] + "')";
+        return false;
     }
+    if (!partitury.empty()) v.partitura = partitury[0];
     auto cislo = [](const std::string& s, int od, int po) {
         return !s.empty() && s.size() <= 5 && s.find_first_not_of("0123456789") == std::string::npos &&
                std::stoi(s) >= od && std::stoi(s) <= po;
@@ -122,8 +97,9 @@ bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
         chyba = "--port needs a port number from 1 to 65535, not '" + v.port + "'";
         return false;
     }
-    if (!v.dozvuk.empty() && !cislo(v.dozvuk, 5, 10000)) {
-        chyba = "--release needs a whole number of milliseconds from 5 to 10000, not '" + v.dozvuk + "'";
+    if (!v.dozvuk.empty() && !cislo(v.dozvuk, nejkratsidozvuk, nejdelsidozvuk)) {
+        chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
+                std::to_string(nejdelsidozvuk) + ", not '" + v.dozvuk + "'";
         return false;
     }
     if (v.partitura.empty()) v.partitura = "aktualni.txt";
@@ -183,20 +159,21 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
 // The score: a regular file of at most 1 MB, or a name in a folder that
 // exists, to be made by the first edit.
 bool overpartituru(const std::string& cesta, std::string& chyba) {
+    const std::string jmeno = ukazjmeno(cesta);
     const platform::Otisk o = platform::otisk(cesta.c_str());
     if (o.existuje) {
         if (platform::jeslozka(cesta.c_str())) {
-            chyba = cesta + " is a folder; name a score file";
+            chyba = jmeno + " is a folder; name a score file";
             return false;
         }
         bool ok = platform::druh(skutecnacesta(cesta).c_str()) == platform::Druh::obycejny;
         const std::string obsah = ok ? nacti(cesta, ok) : "";
         if (!ok) {
-            chyba = "cannot edit " + cesta + ": it is not a regular file that can be read";
+            chyba = "cannot edit " + jmeno + ": it is not a regular file that can be read";
             return false;
         }
         if (obsah.size() > nejvicbajtu) {
-            chyba = "cannot edit " + cesta + ": it is larger than 1 MB, the most the editor takes";
+            chyba = "cannot edit " + jmeno + ": it is larger than 1 MB, the most the editor takes";
             return false;
         }
         return true;
@@ -204,7 +181,7 @@ bool overpartituru(const std::string& cesta, std::string& chyba) {
     std::string slozka = slozkacesty(cesta);
     if (slozka.size() > 1) slozka.pop_back();
     if (!slozka.empty() && !platform::jeslozka(slozka.c_str())) {
-        chyba = "cannot edit " + cesta + ": there is no folder " + slozka;
+        chyba = "cannot edit " + jmeno + ": there is no folder " + slozka;
         return false;
     }
     return true;
@@ -213,6 +190,9 @@ bool overpartituru(const std::string& cesta, std::string& chyba) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a Ctrl-C from now on waits in the pipe until the server
+    // is ready to stop in order, however early it comes.
+    platform::zachytavejpreruseni();
     Volbyserveru v;
     std::string chyba;
     if (!rozeber(argc, argv, v, chyba)) return chybapouziti(chyba);
@@ -234,6 +214,32 @@ int main(int argc, char** argv) {
         return stavchyba;
     }
 
+    // The key every request must carry: new at every start, or the one in
+    // SKLADBA_TOKEN, so that a page left open goes on with a server started
+    // again on its port.
+    unsigned char nahodne[16];
+    ns.klic = platform::promenna("SKLADBA_TOKEN");
+    if (!ns.klic.empty()) {
+        if (ns.klic.size() < 16 || ns.klic.size() > 128 ||
+            ns.klic.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_") != std::string::npos) {
+            std::fprintf(stderr, "skladba serve: SKLADBA_TOKEN must be 16 to 128 letters, digits, '-' or '_'\n");
+            return stavpouziti;
+        }
+    } else if (!platform::nahodne(nahodne, sizeof nahodne)) {
+        std::fprintf(stderr, "skladba serve: cannot read the system's random source (/dev/urandom) for the page's key\n");
+        return stavchyba;
+    } else {
+        for (const unsigned char b : nahodne) {
+            ns.klic += "0123456789abcdef"[b >> 4];
+            ns.klic += "0123456789abcdef"[b & 15];
+        }
+    }
+
+    // A new score gets the mode the umask gives; every other file the server
+    // makes (the renders, and the copies of the score they are made from) is
+    // its owner's only.
+    const unsigned pravapartitury = platform::pravanovych();
+    platform::jensvoje();
     // The renders' files live in a folder of the server's own, removed when
     // it stops.
     const std::string pracovni = novaslozka();
@@ -265,13 +271,12 @@ int main(int argc, char** argv) {
     if (ns.jinaadresa) ns.adresa = v.adresa;
     if (!v.port.empty()) ns.port = std::stoi(v.port);
 
-    zachytavejpreruseni();
     // The server reads nothing from the terminal; without it there, the
     // engine's report of a mix sum that did not read back waits for no key
     // press and holds no render up.
     if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     // The file a link leads to is the one saved.
-    Uloziste uloziste(skutecnacesta(v.partitura), v.partitura);
+    Uloziste uloziste(skutecnacesta(v.partitura), ukazjmeno(v.partitura), nejvicbajtu, pravapartitury);
     Vykreslovani vykreslovani(cesty);
     Server server(ns, uloziste, vykreslovani);
     if (!server.navaz()) {
@@ -283,22 +288,23 @@ int main(int argc, char** argv) {
     }
     const bool vsude = ns.adresa == "0.0.0.0" || ns.adresa == "::";
     const std::string adresa = vsude ? "127.0.0.1" : ns.adresa.find(':') != std::string::npos ? "[" + ns.adresa + "]" : ns.adresa;
-    const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/";
+    const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/?token=" + ns.klic;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", v.partitura.c_str(), url.c_str());
+    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", ukazjmeno(v.partitura).c_str(), url.c_str());
     if (ns.jinaadresa) {
         std::fprintf(stderr,
                      "skladba serve: WARNING: listening on %s, not only on this computer.\n"
-                     "skladba serve: WARNING: ANYONE WHO CAN REACH %s PORT %d CAN READ %s AND CHANGE IT: there is no password.\n"
+                     "skladba serve: WARNING: ANYONE WHO CAN REACH %s PORT %d AND SEES THE KEY CAN READ %s AND CHANGE IT:\n"
+                     "skladba serve: WARNING: the key travels unencrypted (plain HTTP), in every request.\n"
                      "skladba serve: WARNING: use --host only on a network you trust.\n",
-                     ns.adresa.c_str(), ns.adresa.c_str(), server.port(), v.partitura.c_str());
+                     ns.adresa.c_str(), ns.adresa.c_str(), server.port(), ukazjmeno(v.partitura).c_str());
     }
     std::fflush(stderr);
 
     std::thread obsluha([&] {
         server.obsluhuj();
-        probudhlavni();
+        platform::probudhlavni();
     });
     // Another program's change to the score is noticed within a quarter of a second.
     std::mutex m;
@@ -316,7 +322,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "skladba serve: cannot start xdg-open (%s): open %s in your browser\n", chyba.c_str(), url.c_str());
     }
 
-    const int signal = cekejnapreruseni();
+    const int signal = platform::cekejnapreruseni();
     if (signal == 0) std::fprintf(stderr, "skladba serve: the server stopped by itself\n");
     server.zastav();
     obsluha.join();
@@ -329,7 +335,7 @@ int main(int argc, char** argv) {
     vykreslovani.zastav();
     smazslozku(pracovni);
     const Uloziste::Obsah o = uloziste.obsah();
-    std::fprintf(stderr, "skladba serve: stopped; %s %s\n", v.partitura.c_str(),
+    std::fprintf(stderr, "skladba serve: stopped; %s %s\n", ukazjmeno(v.partitura).c_str(),
                  o.existuje ? "holds every edit the page saved" : "was never saved");
     return signal > 0 ? 128 + signal : stavchyba;
 }

@@ -7,7 +7,9 @@
 #include <httplib.h>
 
 #include "base/format.h"
+#include "base/moznosti.h"
 #include "platform/system.h"
+#include "serve/prijem.h"
 #include "serve/soustava.h"
 
 namespace skladba {
@@ -136,9 +138,11 @@ std::vector<std::string> rejstrikyve(const std::string& slozka) {
     std::error_code chyba;
     for (const auto& polozka : std::filesystem::directory_iterator(slozka, chyba)) {
         const std::string jmeno = polozka.path().filename().string();
-        if (jmeno.size() == 11 && jmeno.compare(0, 6, "rejstr") == 0 && jmeno.compare(7, 4, ".nes") == 0 &&
-            jmeno[6] > 0x20 && jmeno[6] < 0x7F) {
-            r.push_back(jmeno.substr(6, 1));
+        const std::string predpona = predponarejstriku, pripona = priponarejstriku;
+        const size_t p = predpona.size();
+        if (jmeno.size() == p + 1 + pripona.size() && jmeno.compare(0, p, predpona) == 0 &&
+            jmeno.compare(p + 1, pripona.size(), pripona) == 0 && jmeno[p] > 0x20 && jmeno[p] < 0x7F) {
+            r.push_back(jmeno.substr(p, 1));
         }
     }
     std::sort(r.begin(), r.end());
@@ -152,17 +156,41 @@ std::string ukazka(const std::string& s) {
     return s.size() > 80 ? o + "..." : o;
 }
 
+// Whether a and b are equal, in a time that does not tell how much of them is.
+bool stejne(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    unsigned char rozdil = 0;
+    for (size_t i = 0; i < a.size(); ++i) rozdil |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return rozdil == 0;
+}
+
+// The value of the cookie jmeno in a Cookie header, empty without it.
+std::string susenka(const std::string& hlavicka, const std::string& jmeno) {
+    size_t i = 0;
+    while (i < hlavicka.size()) {
+        while (i < hlavicka.size() && (hlavicka[i] == ' ' || hlavicka[i] == ';')) ++i;
+        const size_t konec = std::min(hlavicka.find(';', i), hlavicka.size());
+        const std::string kus = hlavicka.substr(i, konec - i);
+        if (kus.size() > jmeno.size() && kus.compare(0, jmeno.size(), jmeno) == 0 && kus[jmeno.size()] == '=') {
+            return kus.substr(jmeno.size() + 1);
+        }
+        i = konec;
+    }
+    return "";
+}
+
 }  // namespace
 
 struct Server::Vnitrek {
     NastaveniServeru n;
     Uloziste& uloziste;
     Vykreslovani& vykreslovani;
-    httplib::Server http;
+    Prijem http{vlaken};
     int port = 0;
     std::string pocitac = jmenopocitace();
     std::atomic<int> proudu{0};
     std::atomic<bool> konec{false};
+    std::atomic<bool> obsluhuje{false};
 
     Vnitrek(NastaveniServeru nastaveni, Uloziste& u, Vykreslovani& v)
         : n(std::move(nastaveni)), uloziste(u), vykreslovani(v) {}
@@ -184,7 +212,54 @@ struct Server::Vnitrek {
         std::fprintf(stderr, "skladba serve: refused %s %s from %s: %s\n", q.method.c_str(), ukazka(q.path).c_str(),
                      q.remote_addr.c_str(), proc.c_str());
         r.status = status;
+        r.set_header("Connection", "close");
+        Prijem::zavripoodpovedi();
         r.set_content("skladba serve: refused: " + proc + "\n", "text/plain; charset=utf-8");
+    }
+
+    // A POST route whose handler gets the whole body, counted as it arrives
+    // whatever its framing (a length, or chunks of any number), so that no
+    // request brings more than nejvicbajtu: past it, 413.
+    void prijmi(const std::string& vzor, std::function<void(const httplib::Request&, httplib::Response&)> obsluha) {
+        http.Post(vzor, [obsluha](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& cti) {
+            std::string telo;
+            bool moc = false;
+            const bool ok = cti([&](const char* data, size_t delka) {
+                if (telo.size() + delka > nejvicbajtu) {
+                    moc = true;
+                    return false;
+                }
+                telo.append(data, delka);
+                return true;
+            });
+            if (!ok || moc) {
+                r.status = moc || r.status == 413 ? 413 : 400;
+                // The rest of the body is never read: the connection ends.
+                r.set_header("Connection", "close");
+                Prijem::zavripoodpovedi();
+                return;
+            }
+            httplib::Request s_telem = q;
+            s_telem.body = std::move(telo);
+            obsluha(s_telem, r);
+        });
+    }
+
+    // The cookie that keeps the key: its name holds the port, as a browser
+    // sends the cookies of an address to each of its ports.
+    std::string jmenosusenky() const { return "skladba-" + std::to_string(port); }
+
+    // The request carries the key: in the address (the page's first request,
+    // which then gets the cookie) or in the cookie.
+    bool maklic(const httplib::Request& q, httplib::Response& r) const {
+        if (q.has_param("token") && stejne(q.get_param_value("token"), n.klic)) {
+            r.set_header("Set-Cookie", jmenosusenky() + "=" + n.klic + "; Path=/; HttpOnly; SameSite=Strict");
+            return true;
+        }
+        for (size_t i = 0, pocet = q.get_header_value_count("Cookie"); i < pocet; ++i) {
+            if (stejne(susenka(q.get_header_value("Cookie", i), jmenosusenky()), n.klic)) return true;
+        }
+        return false;
     }
 
     httplib::Server::HandlerResponse zkontroluj(const httplib::Request& q, httplib::Response& r) {
@@ -192,6 +267,15 @@ struct Server::Vnitrek {
         if (!svujhost(host)) {
             odmitni(q, r, 403, "the request is addressed to \"" + ukazka(host) +
                                    "\", not to this server (" + n.adresa + ":" + std::to_string(port) + ")");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!maklic(q, r)) {
+            odmitni(q, r, 403, "the request does not carry this server's key: open the address skladba serve printed "
+                               "(it ends in ?token=...)");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (q.method == "POST" && q.get_header_value("Content-Type").compare(0, 10, "multipart/") == 0) {
+            odmitni(q, r, 415, "send the score as application/octet-stream, not as a form");
             return httplib::Server::HandlerResponse::Handled;
         }
         if (q.has_header("Origin") && q.get_header_value("Origin") != "http://" + host) {
@@ -211,7 +295,6 @@ struct Server::Vnitrek {
     }
 
     void nastav() {
-        http.new_task_queue = [] { return new httplib::ThreadPool(vlaken); };
         // The library would share the port with any other process of the
         // same user (SO_REUSEPORT): a second server started on the same
         // --port would answer half of the page's requests. Only
@@ -261,7 +344,9 @@ struct Server::Vnitrek {
                             ",\"exists\":" + (o.existuje ? "true" : "false") + ",\"registers\":[";
             const std::vector<std::string> rejstriky = rejstrikyve(n.rejstriky);
             for (size_t i = 0; i < rejstriky.size(); ++i) j += (i ? "," : "") + jsontext(rejstriky[i]);
-            j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"warnings\":" + (n.varovani ? "true" : "false") +
+            // The page's range of --release is the command line's.
+            j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"releaseRange\":[" +
+                 std::to_string(nejkratsidozvuk) + "," + std::to_string(nejdelsidozvuk) + "]" + ",\"warnings\":" + (n.varovani ? "true" : "false") +
                  ",\"limit\":" + std::to_string(nejvicbajtu) + ",\"open\":" + (n.jinaadresa ? "true" : "false") + "}";
             r.set_content(j, typjson);
         });
@@ -269,12 +354,18 @@ struct Server::Vnitrek {
         http.Get("/api/score", [this](const httplib::Request&, httplib::Response& r) {
             const Uloziste::Obsah o = uloziste.obsah();
             r.set_header("X-Skladba-Version", o.verze);
+            if (!o.chyba.empty()) {
+                r.status = 409;
+                r.set_content("skladba serve: " + o.chyba + "\n", "text/plain; charset=utf-8");
+                return;
+            }
             r.set_content(o.bajty, "application/octet-stream");
         });
 
-        http.Post("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
+        prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
-        http.Get(R"(/out/(\d+)\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
+        // At most 18 digits: a number that fits, and any longer one is not a render.
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid))", [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
             if (!v) {
                 r.status = 404;
@@ -301,9 +392,10 @@ struct Server::Vnitrek {
         if (!d.empty()) {
             const bool cislo = d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
             dozvuk = cislo ? std::stoi(d) : -1;
-            if (dozvuk != 0 && (dozvuk < 5 || dozvuk > 10000)) {
+            if (dozvuk != 0 && (dozvuk < nejkratsidozvuk || dozvuk > nejdelsidozvuk)) {
                 r.status = 400;
-                r.set_content("skladba serve: the release must be a whole number of milliseconds from 5 to 10000\n",
+                r.set_content("skladba serve: the release must be a whole number of milliseconds from " +
+                                  std::to_string(nejkratsidozvuk) + " to " + std::to_string(nejdelsidozvuk) + "\n",
                               "text/plain; charset=utf-8");
                 return;
             }
@@ -365,11 +457,19 @@ bool Server::navaz() {
 
 int Server::port() const { return v_->port; }
 
-void Server::obsluhuj() { v_->http.listen_after_bind(); }
+void Server::obsluhuj() {
+    v_->obsluhuje = true;
+    if (!v_->konec) v_->http.listen_after_bind();
+    v_->http.skonci();
+    v_->obsluhuje = false;
+}
 
 void Server::zastav() {
     v_->konec = true;
     v_->uloziste.probud();
+    // A stop asked for while the listening loop is only starting waits for
+    // it to run, which it then ends; the library ignores a stop before that.
+    for (int i = 0; i < 5000 && v_->obsluhuje && !v_->http.is_running(); ++i) platform::spi(1);
     v_->http.stop();
 }
 

@@ -1,7 +1,10 @@
 // The editor's HTTP server: the page, the score, the renders and a stream
 // of the score's versions, and nothing else.
 //
-// Its rules: it answers only requests addressed to itself (the Host header
+// Its rules: every request carries the key the server made when it started
+// (in the address it prints, ?token=KEY, and from then on in a cookie the
+// page keeps), so that other accounts on the machine get nothing; it
+// answers only requests addressed to itself (the Host header
 // names its own address, so that a site whose name was pointed at this
 // machine gets nothing) and never a page of another site (a foreign Origin
 // or Sec-Fetch-Site); what changes the score must carry the editor's own
@@ -35,6 +38,7 @@ struct NastaveniServeru {
     std::string rejstriky;              // the register folder, for the register menu
     int dozvukms = 0;                   // what the page starts with
     bool varovani = true;
+    std::string klic;                   // the key every request must carry
     std::vector<Souborstranky> stranka;
 };
 

@@ -7,9 +7,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <vector>
 #include <limits.h>
 #include <spawn.h>
+#include <dirent.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -18,47 +22,51 @@ namespace skladba {
 
 namespace {
 
-int rourapreruseni[2] = {-1, -1};
+const char predpona[] = "skladba-serve-";
+const char zamek[] = "/zamek";
 
-void zapispreruseni(int sig) {
-    const int ulozene = errno;
-    const unsigned char b = static_cast<unsigned char>(sig);
-    [[maybe_unused]] const ssize_t n = ::write(rourapreruseni[1], &b, 1);
-    errno = ulozene;
+// Removes the scratch folders in tmp of this account's servers that are gone.
+void uklid(const std::string& tmp) {
+    DIR* d = ::opendir(tmp.c_str());
+    if (!d) return;
+    std::vector<std::string> opustene;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string jmeno = e->d_name;
+        if (jmeno.size() != sizeof predpona - 1 + 6 || jmeno.compare(0, sizeof predpona - 1, predpona) != 0) continue;
+        const std::string slozka = tmp + "/" + jmeno;
+        struct stat st {};
+        if (::lstat(slozka.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) continue;
+        const int fd = ::open((slozka + zamek).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            // Its server holds the lock while it runs.
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) opustene.push_back(slozka);
+            ::close(fd);
+        } else if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 60) {
+            // A server that was killed before it could lock it (or older
+            // than the lock): a server starting now locks it at once.
+            opustene.push_back(slozka);
+        }
+    }
+    ::closedir(d);
+    for (const std::string& s : opustene) smazslozku(s);
 }
 
 }  // namespace
 
-void zachytavejpreruseni() {
-    if (::pipe2(rourapreruseni, O_CLOEXEC) != 0) std::abort();
-    ::fcntl(rourapreruseni[1], F_SETFL, O_NONBLOCK);
-    struct sigaction sa {};
-    sa.sa_handler = zapispreruseni;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &sa, nullptr);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
-    ::sigaction(SIGXFSZ, &ignore, nullptr);
-}
-
-int cekejnapreruseni() {
-    unsigned char b = 0;
-    for (;;) {
-        const ssize_t n = ::read(rourapreruseni[0], &b, 1);
-        if (n == 1) return b;
-        if (n < 0 && errno == EINTR) continue;
-        return 0;
-    }
-}
-
-void probudhlavni() { zapispreruseni(0); }
-
 std::string novaslozka() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string vzor = std::string(tmp && *tmp ? tmp : "/tmp") + "/skladba-serve-XXXXXX";
+    const std::string koren = tmp && *tmp ? tmp : "/tmp";
+    uklid(koren);
+    std::string vzor = koren + "/" + predpona + "XXXXXX";
     if (!::mkdtemp(vzor.data())) return "";
+    // Held, never closed, until the process ends.
+    const int fd = ::open((vzor + zamek).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        smazslozku(vzor);
+        errno = err;
+        return "";
+    }
     return vzor;
 }
 
@@ -104,9 +112,9 @@ std::string skutecnacesta(const std::string& cesta) {
 
 bool lzeprepsat(const std::string& cesta) { return ::access(cesta.c_str(), W_OK) == 0; }
 
-void prevezmiprava(int fd, const std::string& cesta) {
+unsigned pravasouboru(const std::string& cesta, unsigned jinak) {
     struct stat st {};
-    if (::stat(cesta.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    return ::lstat(cesta.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777 : jinak;
 }
 
 bool jeadresa(const std::string& text) {

@@ -1,5 +1,5 @@
 // What the editor's server needs of the operating system besides the
-// platform layer: the signals that stop it, a private scratch folder, the
+// platform layer: a private scratch folder, the
 // desktop's browser, and a few facts about the score file.
 #pragma once
 
@@ -7,18 +7,11 @@
 
 namespace skladba {
 
-// From now on Ctrl-C, termination, hang-up and quit only write their number
-// into a pipe that cekejnapreruseni reads, whichever thread they reach, so
-// that the server can stop in order; SIGPIPE and SIGXFSZ are ignored.
-void zachytavejpreruseni();
-// Blocks until one of those signals comes and returns its number, or 0 when
-// probudhlavni was called.
-int cekejnapreruseni();
-// Wakes cekejnapreruseni with 0: the server has ended by itself.
-void probudhlavni();
-
 // A new folder of this process's own under $TMPDIR (or /tmp) that no one
-// else may read. Empty, with errno set, when it cannot be made.
+// else may read, locked for as long as the process lives. The folders
+// earlier servers of this account left there, killed before they could
+// remove them, are removed first: those whose lock no one holds. Empty,
+// with errno set, when it cannot be made.
 std::string novaslozka();
 // Removes a folder of this process's own with what is in it.
 void smazslozku(const std::string& slozka);
@@ -31,8 +24,8 @@ bool otevriprohlizec(const std::string& url, std::string& chyba);
 std::string skutecnacesta(const std::string& cesta);
 // Whether this process may write the file at path.
 bool lzeprepsat(const std::string& cesta);
-// Gives the open file fd the permission bits of the file at path.
-void prevezmiprava(int fd, const std::string& cesta);
+// The permission bits of the file at path; jinak when it has none.
+unsigned pravasouboru(const std::string& cesta, unsigned jinak);
 // Whether an address is an IPv4 or IPv6 literal ("127.0.0.1", "::1").
 bool jeadresa(const std::string& text);
 // This machine's host name.

@@ -3,25 +3,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "app/volby.h"
 #include "base/chyba.h"
+#include "output/rozpracovany.h"
 #include "serve/soustava.h"
 
 namespace skladba {
 
 namespace {
-
-// The whole file, or false when it cannot be read as a file.
-bool nacti(const std::string& cesta, std::string& bajty) {
-    std::ifstream f(cesta, std::ios::binary);
-    if (!f) return false;
-    bajty.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return !f.bad();
-}
 
 // Puts the rename of a file into the folder on disk too.
 void synchronizujslozku(const std::string& cesta) {
@@ -32,10 +23,11 @@ void synchronizujslozku(const std::string& cesta) {
 
 }  // namespace
 
-Uloziste::Uloziste(std::string cesta, std::string jmeno) : cesta_(std::move(cesta)), jmeno_(std::move(jmeno)) {
-    std::lock_guard<std::mutex> zamek(m_);
+Uloziste::Uloziste(std::string cesta, std::string jmeno, size_t limit, unsigned prava)
+    : cesta_(std::move(cesta)), jmeno_(std::move(jmeno)), limit_(limit), prava_(prava), hlidac_(cesta_, false) {
     verze_ = verzepro(false, "");
-    podivejsezamceno();
+    std::lock_guard<std::mutex> prace(prace_);
+    precti();
 }
 
 std::string Uloziste::verzepro(bool existuje, const std::string& bajty) {
@@ -52,86 +44,91 @@ std::string Uloziste::verzepro(bool existuje, const std::string& bajty) {
 }
 
 Uloziste::Obsah Uloziste::obsah() {
+    {
+        std::lock_guard<std::mutex> prace(prace_);
+        precti();
+    }
     std::lock_guard<std::mutex> zamek(m_);
-    podivejsezamceno();
-    return {existuje_, bajty_, verze_};
+    return {existuje_, bajty_, verze_, chyba_};
 }
 
 void Uloziste::podivejse() {
-    std::lock_guard<std::mutex> zamek(m_);
-    podivejsezamceno();
+    std::lock_guard<std::mutex> prace(prace_);
+    precti();
 }
 
-void Uloziste::podivejsezamceno() {
-    platform::Otisk ted = platform::otisk(cesta_.c_str());
-    if (ted == otisk_ && (ted.existuje || !existuje_)) return;
-    // Another editor may write in several steps: wait until it holds still.
-    for (int i = 0; i < 25; ++i) {
-        platform::spi(20);
-        const platform::Otisk dalsi = platform::otisk(cesta_.c_str());
-        if (dalsi == ted) break;
-        ted = dalsi;
+void Uloziste::precti() {
+    // The name itself, not where a link put under it leads.
+    if (!hlidac_.zmena(20, 25)) return;
+    const platform::Otisk ted = hlidac_.posledni();
+    platform::Precteny p = platform::ctisoubor(cesta_.c_str(), limit_);
+    const int err = errno;
+    std::string chyba;
+    if (p.stav == platform::Cteni::jiny) {
+        chyba = jmeno_ + " has been replaced by something that is not a regular file (a link, a pipe, a device)";
+    } else if (p.stav == platform::Cteni::velky) {
+        chyba = jmeno_ + " has grown larger than the editor takes (" + std::to_string(limit_) + " bytes)";
+    } else if (p.stav == platform::Cteni::chyba) {
+        chyba = "cannot read " + jmeno_ + ": " + popischyby(err);
     }
-    otisk_ = ted;
-    std::string bajty;
-    const bool existuje = ted.existuje && nacti(cesta_, bajty);
-    if (existuje == existuje_ && bajty == bajty_) return;
+    const bool existuje = p.stav != platform::Cteni::chybi;
+    std::lock_guard<std::mutex> zamek(m_);
+    if (existuje == existuje_ && p.bajty == bajty_ && chyba == chyba_) return;
     existuje_ = existuje;
-    bajty_ = std::move(bajty);
-    verze_ = verzepro(existuje_, bajty_);
+    bajty_ = std::move(p.bajty);
+    chyba_ = std::move(chyba);
+    // What cannot be served is a version of its own, that no edit was made from.
+    verze_ = chyba_.empty() ? verzepro(existuje_, bajty_) : "unreadable-" + std::to_string(ted.inode) + "-" +
+                                                                 std::to_string(ted.zmenenostav);
     zmena_.notify_all();
 }
 
 Uloziste::Ulozeni Uloziste::uloz(const std::string& bajty, const std::string& zaklad) {
-    std::lock_guard<std::mutex> zamek(m_);
-    podivejsezamceno();
+    std::lock_guard<std::mutex> prace(prace_);
+    precti();
     Ulozeni r;
-    r.verze = verze_;
-    if (r.verze != zaklad) {
-        r.konflikt = true;
-        return r;
+    bool existuje = false;
+    {
+        std::lock_guard<std::mutex> zamek(m_);
+        r.verze = verze_;
+        existuje = existuje_;
+        if (r.verze != zaklad) {
+            r.konflikt = true;
+            return r;
+        }
+        // Nothing new, or an empty score that was never saved.
+        if (bajty == bajty_ && (existuje_ || bajty.empty())) {
+            r.ulozeno = true;
+            return r;
+        }
     }
-    // Nothing new, or an empty score that was never saved.
-    if (bajty == bajty_ && (existuje_ || bajty.empty())) {
-        r.ulozeno = true;
-        return r;
-    }
-    if (existuje_ && !lzeprepsat(cesta_)) {
+    if (existuje && !lzeprepsat(cesta_)) {
         r.chyba = "cannot save " + jmeno_ + ": " + popischyby(errno);
         return r;
     }
     // Written beside the score and renamed into place only when complete
-    // and on disk, so that the score is always either the old or the new.
-    const std::string docasny = cesta_ + ".part";
-    platform::Soubor f = platform::vytvornovy(docasny.c_str());
-    if (!f.otevren()) {
-        r.chyba = "cannot save " + jmeno_ + ": cannot write " + docasny + ": " + popischyby(errno);
+    // and on disk, so that the score is always either the old or the new;
+    // it keeps the score's permissions, and until then only its owner can
+    // open it.
+    try {
+        Rozpracovany f(cesta_);
+        f.nastavprava(existuje ? pravasouboru(cesta_, prava_) : prava_);
+        f.pis(bajty);
+        f.dokonci();
+        const std::string prekazka = f.prekazka();
+        if (!prekazka.empty()) chybasouboru(prekazka);
+        f.prejmenuj();
+    } catch (const ChybaSouboru& e) {
+        r.chyba = "cannot save " + jmeno_ + ": " + e.what();
         return r;
-    }
-    const platform::Totoznost totoznost = platform::totoznost(f.fd());
-    if (existuje_) prevezmiprava(f.fd(), cesta_);
-    if (!platform::zapisvse(f.fd(), bajty.data(), bajty.size(), 0) || !platform::synchronizuj(f.fd())) {
-        r.chyba = "cannot save " + jmeno_ + ": " + popischyby(errno);
-        platform::smazsvuj(docasny.c_str(), totoznost);
-        return r;
-    }
-    switch (platform::prejmenujsvuj(docasny.c_str(), cesta_.c_str(), totoznost)) {
-        case platform::Prejmenovani::hotovo:
-            break;
-        case platform::Prejmenovani::chyba:
-            r.chyba = "cannot save " + jmeno_ + ": " + popischyby(errno);
-            platform::smazsvuj(docasny.c_str(), totoznost);
-            return r;
-        default:
-            r.chyba = "cannot save " + jmeno_ + ": another program put a file of its own under " + docasny;
-            platform::smazsvuj(docasny.c_str(), totoznost);
-            return r;
     }
     synchronizujslozku(cesta_);
+    hlidac_.prijmi();
+    std::lock_guard<std::mutex> zamek(m_);
     existuje_ = true;
     bajty_ = bajty;
+    chyba_.clear();
     verze_ = verzepro(existuje_, bajty_);
-    otisk_ = platform::otisk(cesta_.c_str());
     zmena_.notify_all();
     r.ulozeno = true;
     r.verze = verze_;

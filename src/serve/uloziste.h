@@ -3,6 +3,10 @@
 // place, and watched, so that a change made by another program is noticed
 // and never overwritten unasked.
 //
+// The file is read only as a regular file of at most 1 MB, never through a
+// link put in its place, never waiting on a pipe: whatever else takes its
+// name is a change the page is told of, with no content to serve.
+//
 // Each state of the file has a version: a digest of its bytes ("none" while
 // it does not exist). A save names the version it was made from and is
 // refused as a conflict when the file has become something else since.
@@ -18,13 +22,16 @@ namespace skladba {
 
 class Uloziste {
 public:
-    // cesta: the file itself (its links followed); jmeno: how messages name it.
-    Uloziste(std::string cesta, std::string jmeno);
+    // cesta: the file itself (its links followed once, at start); jmeno:
+    // how messages name it; limit: the most it may hold; prava: the mode it
+    // is made with when the first save makes it.
+    Uloziste(std::string cesta, std::string jmeno, size_t limit, unsigned prava);
 
     struct Obsah {
         bool existuje = false;
         std::string bajty;
         std::string verze;
+        std::string chyba;   // why what stands under the name is not served
     };
     // What the file holds now.
     Obsah obsah();
@@ -51,16 +58,21 @@ public:
     static std::string verzepro(bool existuje, const std::string& bajty);
 
 private:
-    void podivejsezamceno();
+    // Reads the file when it changed; the caller holds prace_, never m_.
+    void precti();
 
     std::string cesta_, jmeno_;
-    std::mutex m_;
+    size_t limit_;
+    unsigned prava_;
+    platform::Hlidac hlidac_;   // under prace_
+    std::mutex prace_;   // one reader or writer of the file at a time
+    std::mutex m_;       // the state below, never held across a call to the system
     std::condition_variable zmena_;
     bool konec_ = false;
-    platform::Otisk otisk_;
     bool existuje_ = false;
     std::string bajty_;
     std::string verze_;
+    std::string chyba_;
 };
 
 }  // namespace skladba

@@ -362,9 +362,21 @@ uint64_t fnv1a(const void* bytes, size_t size, uint64_t h = 1469598103934665603u
 
 uint64_t fnv1a(const std::string& s) { return fnv1a(s.data(), s.size()); }
 
+// The non-zero bytes of each line of a score before its line feed, counted
+// once for all the warnings of a run.
+struct LineWidths {
+    std::vector<long long> widths{0};
+    explicit LineWidths(const std::string& score) {
+        for (unsigned char c : score) {
+            if (c == '\n') widths.push_back(0);
+            else if (c != 0) ++widths.back();
+        }
+    }
+};
+
 // Line and column of a score error must name a place in the score: the line
 // exists, and the column is at most one past its last non-zero byte.
-void checkLocation(const std::string& message, const std::string& score) {
+void checkLocation(const std::string& message, const LineWidths& score) {
     const std::string prefix = std::string(kScore) + ":";
     const char* p = message.c_str() + prefix.size();
     char* end = nullptr;
@@ -377,16 +389,9 @@ void checkLocation(const std::string& message, const std::string& score) {
     if (end[1] != ' ' || end[2] == '\0') fail("score error without a description: \"%s\"", message.c_str());
     if (line < 1 || column < 1) fail("score error at line %lld column %lld", line, column);
 
-    long long lines = 1;
-    long long width = 0;   // non-zero bytes on line `line` before its line feed
-    for (unsigned char c : score) {
-        if (c == '\n') {
-            ++lines;
-            continue;
-        }
-        if (lines == line && c != 0) ++width;
-    }
+    const auto lines = static_cast<long long>(score.widths.size());
     if (line > lines) fail("score error at line %lld of a %lld-line score: \"%s\"", line, lines, message.c_str());
+    const long long width = score.widths[static_cast<size_t>(line - 1)];
     if (column > width + 1) {
         fail("score error at column %lld of a line %lld that has %lld bytes: \"%s\"", column, line, width,
              message.c_str());
@@ -484,9 +489,10 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     const skladba::Vysledek r = skladba::vyrob(nastaveni);
 
     Outcome out{r.status, r.zprava, 0, -1, r.stav};
+    const LineWidths lines(score);
     for (const std::string& v : r.varovani) {
         // All but the count of warnings left out carry a place.
-        if (v.find(": warning: ") != std::string::npos) checkLocation(v, score);
+        if (v.find(": warning: ") != std::string::npos) checkLocation(v, lines);
     }
     if (exists(kMix)) fail("_.tmp left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
     if (exists(kWavPart)) fail("aktualni.wav.part left behind (status %d, \"%s\")", r.status, r.zprava.c_str());
@@ -505,7 +511,7 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     } else if (r.status == 1) {
         if (r.zprava.empty()) fail("status 1 without a message");
         const std::string prefix = std::string(kScore) + ":";
-        if (r.zprava.compare(0, prefix.size(), prefix) == 0) checkLocation(r.zprava, score);
+        if (r.zprava.compare(0, prefix.size(), prefix) == 0) checkLocation(r.zprava, lines);
         // Only a mix that did not read back as written still makes a WAV.
         if (r.stav.nesouhlasy == 0) {
             std::string wav;

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 SKIP = 77   # CTest's skip status (SKIP_RETURN_CODE)
 
@@ -25,20 +26,30 @@ class Server:
         self.command = [os.path.abspath(program), name, '--registers', os.path.abspath(registers)]
         self.start(args)
 
-    def start(self, args=()):
-        self.proc = subprocess.Popen(self.command + list(args), cwd=self.folder, env=dict(os.environ, TMPDIR=self.tmp),
+    def start(self, args=(), token=None):
+        """token: the key to start with (SKLADBA_TOKEN) instead of a new one."""
+        env = dict(os.environ, TMPDIR=self.tmp)
+        if token:
+            env['SKLADBA_TOKEN'] = token
+        self.proc = subprocess.Popen(self.command + list(args), cwd=self.folder, env=env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.url = self.proc.stdout.readline().strip()
+        self.url = self.proc.stdout.readline().strip()   # with the key: ?token=...
         if not self.url.startswith('http://'):
             raise RuntimeError('the server did not start: ' + self.proc.stderr.read())
-        self.host = self.url[len('http://'):].rstrip('/')
-        self.port = int(self.host.rsplit(':', 1)[1])
+        address = urllib.parse.urlsplit(self.url)
+        self.host = address.netloc
+        self.port = address.port
+        self.token = urllib.parse.parse_qs(address.query)['token'][0]
+        # The cookie the page keeps the key in.
+        self.cookie = 'skladba-%d=%s' % (self.port, self.token)
 
     def request(self, method, path, body=None, headers=None):
-        """(status, body bytes) of one request; Host is the server's own unless given."""
+        """(status, body bytes) of one request; Host is the server's own and the
+        key is in the cookie unless given (Cookie: None sends none)."""
         conn = http.client.HTTPConnection('127.0.0.1', self.port, timeout=30)
         conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
-        headers = dict({'Host': self.host}, **(headers or {}))
+        headers = dict({'Host': self.host, 'Cookie': self.cookie}, **(headers or {}))
+        headers = {k: v for k, v in headers.items() if v is not None}
         if body is not None:
             headers['Content-Length'] = str(len(body))
         for k, v in headers.items():

@@ -127,7 +127,7 @@ class Editor(unittest.TestCase):
         self.server.stop()
         self.type('c d')
         wait(d, "return document.getElementById('offline')")
-        self.server.start(['--port', str(self.server.port)])
+        self.server.start(['--port', str(self.server.port)], token=self.server.token)
         self.saved('c d')
 
 

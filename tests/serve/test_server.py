@@ -1,11 +1,17 @@
 """skladba serve through its real HTTP server, without a browser: the
-refusals of its security rules, a save with its version check, and Ctrl-C.
+refusals of its security rules, its key, bodies and files that are not what
+they claim, a save with its version check, and Ctrl-C at any moment.
 
 usage: test_server.py SKLADBA SKLADBA_SERVE REGISTERS"""
+import http.client
 import json
 import os
+import signal
+import socket
+import stat
 import subprocess
 import sys
+import time
 import unittest
 
 from harness import Server
@@ -45,6 +51,13 @@ class Rules(unittest.TestCase):
             ('a render path outside', 'GET', '/out/../../etc/passwd', None, {}, 404, b'nothing here'),
             ('the score by its name', 'GET', '/piece.txt', None, {}, 404, b'nothing here'),
             ('an oversized body', 'POST', '/api/edit?save=1', b'c' * (1024 * 1024 + 1), {'X-Skladba': '1'}, 413, b'more than 1 MB'),
+            ('this machine\'s name without --host', 'GET', '/', None, {'Host': '%s:%d' % (socket.gethostname(), s.port)}, 403, b'not to this server'),
+            ('no key', 'GET', '/', None, {'Cookie': None}, 403, b'key'),
+            ('no key for a file of the page', 'GET', '/skladba.js', None, {'Cookie': None}, 403, b'key'),
+            ('a wrong key', 'GET', '/api/score', None, {'Cookie': 'skladba-%d=%s' % (s.port, '0' * 32)}, 403, b'key'),
+            ('the key of another port', 'GET', '/api/score', None, {'Cookie': 'skladba-1=' + s.token}, 403, b'key'),
+            ('a wrong key in the address', 'GET', '/?token=' + '0' * 32, None, {'Cookie': None}, 403, b'key'),
+            ('a render number past any', 'GET', '/out/99999999999999999999999.wav', None, {}, 404, b'nothing here'),
         ]
         for what, method, path, body, headers, status, message in cases:
             with self.subTest(what):
@@ -52,6 +65,19 @@ class Rules(unittest.TestCase):
                 self.assertEqual(got, status, text)
                 self.assertIn(message, text)
         self.assertEqual(s.read_score(), SCORE)
+
+    def test_options_as_skladba_reads_them(self):
+        info = json.loads(self.server.request('GET', '/api/info')[1])
+        self.assertEqual(info['releaseRange'], [5, 10000], 'the page learns the range of --release')
+        for args, message in [(['--release', '3'], "--release needs a whole number of milliseconds from 5 to 10000, not '3'"),
+                              (['--release=10001'], "from 5 to 10000, not '10001'"),
+                              (['--port='], "'--port'"), (['--bogus'], "unknown option '--bogus'"),
+                              (['a.txt', 'b.txt'], "one score at a time ('a.txt', 'b.txt')"),
+                              (['--host'], "'--host'")]:
+            with self.subTest(args):
+                out = subprocess.run([SERVE] + args, capture_output=True, text=True, timeout=30)
+                self.assertEqual(out.returncode, 2, out.stderr)
+                self.assertIn(message, out.stderr)
 
     def test_save_and_conflict(self):
         s = self.server
@@ -74,7 +100,148 @@ class Rules(unittest.TestCase):
         self.assertEqual(s.read_score(), b'( theirs )\n')
 
 
+def chunked(server, path, chunks, headers):
+    """(status, body) of a POST whose body comes in chunks, with no length."""
+    conn = http.client.HTTPConnection('127.0.0.1', server.port, timeout=30)
+    conn.putrequest('POST', path, skip_host=True, skip_accept_encoding=True)
+    for k, v in dict({'Host': server.host, 'Cookie': server.cookie, 'Transfer-Encoding': 'chunked'}, **headers).items():
+        conn.putheader(k, v)
+    conn.endheaders()
+    try:
+        for c in chunks:
+            conn.send(b'%x\r\n%s\r\n' % (len(c), c))
+        conn.send(b'0\r\n\r\n')
+    except (BrokenPipeError, ConnectionResetError):
+        pass   # refused before the end of the body
+    r = conn.getresponse()
+    answer = r.status, r.read()
+    conn.close()
+    return answer
+
+
+class Adversaries(unittest.TestCase):
+    def setUp(self):
+        self.server = Server(SERVE, REGISTERS, SCORE)
+
+    def tearDown(self):
+        self.server.close()
+
+    def test_the_key(self):
+        s = self.server
+        conn = http.client.HTTPConnection('127.0.0.1', s.port, timeout=30)
+        conn.request('GET', '/?token=' + s.token, headers={'Host': s.host})
+        r = conn.getresponse()
+        self.assertEqual((r.status, r.read()[:15].lower()), (200, b'<!doctype html>'))
+        conn.close()
+        cookie = r.getheader('Set-Cookie')
+        self.assertEqual(cookie, 'skladba-%d=%s; Path=/; HttpOnly; SameSite=Strict' % (s.port, s.token))
+        self.assertEqual(s.request('GET', '/api/score', headers={'Cookie': 'other=1; ' + cookie.split(';')[0]}), (200, SCORE))
+
+    def test_bodies_past_the_limit_in_chunks(self):
+        s = self.server
+        h = {'X-Skladba': '1'}
+        status, body = chunked(s, '/api/edit?save=1&base=none', [b'c' * (1 << 20)] * 4, h)
+        self.assertEqual(status, 413, body)
+        self.assertIn(b'more than 1 MB', body)
+        version = json.loads(s.request('GET', '/api/info')[1])['version']
+        status, body = chunked(s, '/api/edit?render=0&save=1&base=' + version, [b't120 ', b'c d e\n'], h)
+        self.assertEqual(status, 200, body)
+        self.assertEqual(s.read_score(), b't120 c d e\n')
+
+    def test_slow_and_idle_clients_lock_no_one_out(self):
+        s = self.server
+        socks = []
+        try:
+            for i in range(60):   # more than the workers, fewer than one client may keep waiting
+                c = socket.create_connection(('127.0.0.1', s.port))
+                if i % 2:
+                    c.send(b'GET /api/score HTTP/1.1\r\nHost: ')   # and a byte now and then, never the end
+                socks.append(c)
+            # And one with the key whose body never comes: a worker waits for it.
+            c = socket.create_connection(('127.0.0.1', s.port))
+            c.send(('POST /api/edit HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\nX-Skladba: 1\r\nContent-Length: 1000\r\n\r\nt120'
+                    % (s.host, s.cookie)).encode())
+            socks.append(c)
+            for _ in range(3):
+                start = time.time()
+                self.assertEqual(s.request('GET', '/api/score'), (200, SCORE))
+                self.assertLess(time.time() - start, 1)
+                for c in socks[1:-1:2]:
+                    c.send(b'x')
+                time.sleep(0.5)
+            start = time.time()
+            self.assertEqual(s.stop()[0], 130)
+            self.assertLess(time.time() - start, 5, 'Ctrl-C waits for no client')
+        finally:
+            for c in socks:
+                c.close()
+
+    def test_a_private_score_stays_private(self):
+        s = self.server
+        os.chmod(s.score, 0o600)
+        version = json.loads(s.request('GET', '/api/info')[1])['version']
+        json.loads(s.request('POST', '/api/edit?save=1&base=' + version, b'c d\n', {'X-Skladba': '1'})[1])
+        self.assertEqual(stat.S_IMODE(os.stat(s.score).st_mode), 0o600)
+        # The renders and their scores in the scratch folder: the owner's only.
+        [scratch] = os.listdir(s.tmp)
+        modes = {n: stat.S_IMODE(os.stat(os.path.join(s.tmp, scratch, n)).st_mode) for n in os.listdir(os.path.join(s.tmp, scratch))}
+        self.assertTrue(modes, 'the render left its files')
+        self.assertEqual(set(modes.values()), {0o600}, modes)
+
+    def test_what_replaces_the_score_is_not_served(self):
+        s = self.server
+        secret = os.path.join(s.folder, 'secret')
+        with open(secret, 'wb') as f:
+            f.write(b'the secret\n')
+        new = os.path.join(s.folder, 'new')
+        replacements = [('a link to another file', lambda: os.symlink(secret, new)),
+                        ('a link to /dev/zero', lambda: os.symlink('/dev/zero', new)),
+                        ('a named pipe', lambda: os.mkfifo(new)),
+                        ('a file past 1 MB', lambda: open(new, 'wb').close() or os.truncate(new, 1 << 21))]
+        for what, make in replacements:
+            with self.subTest(what):
+                make()
+                os.replace(new, s.score)
+                start = time.time()
+                status, body = s.request('GET', '/api/score')
+                self.assertLess(time.time() - start, 5)
+                self.assertEqual(status, 409, body)
+                self.assertNotIn(b'secret', body)
+                self.assertLess(len(body), 1000)
+                self.assertTrue(json.loads(s.request('GET', '/api/info')[1])['version'].startswith('unreadable'))
+        status, err = s.stop()
+        self.assertEqual(status, 130, err)
+
+
 class Lifecycle(unittest.TestCase):
+    def test_host_guard_with_host(self):
+        s = Server(SERVE, REGISTERS, SCORE, args=['--host', '127.0.0.1'])
+        try:
+            for host, status in [('%s:%d' % (socket.gethostname(), s.port), 200), ('10.1.2.3:%d' % s.port, 200),
+                                 ('[::1]:%d' % s.port, 200), ('attacker.example:%d' % s.port, 403)]:
+                with self.subTest(host):
+                    self.assertEqual(s.request('GET', '/api/info', headers={'Host': host})[0], status)
+        finally:
+            s.close()
+
+    def test_a_stop_at_any_moment_of_the_start(self):
+        s = Server(SERVE, REGISTERS, SCORE)
+        s.stop()
+        os.mkdir(os.path.join(s.tmp, 'skladba-serve-killed'))   # left by a server killed before its lock
+        os.utime(os.path.join(s.tmp, 'skladba-serve-killed'), (0, 0))
+        try:
+            for i, sig in enumerate([signal.SIGINT, signal.SIGTERM] * 5):
+                p = subprocess.Popen(s.command, cwd=s.folder, env=dict(os.environ, TMPDIR=s.tmp),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                time.sleep(0.003 * i)
+                p.send_signal(sig)
+                p.communicate(timeout=20)
+                self.assertIn(p.returncode, (128 + sig, -sig))
+            self.assertEqual(os.listdir(s.tmp), [], 'every scratch folder is removed')
+        finally:
+            s.close()
+
+
     def test_handover_and_ctrl_c(self):
         out = subprocess.run([SKLADBA, 'serve', '--help'], capture_output=True, text=True)
         self.assertEqual(out.returncode, 0)

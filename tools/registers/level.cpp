@@ -113,4 +113,20 @@ void fadeEdges(double* x, int length, int fadeIn, int fadeOut) {
     for (int n = 0; n < fadeOut; ++n) x[length - 1 - n] *= smoothstep(static_cast<double>(n) / fadeOut);
 }
 
+std::string silenceReason(const std::vector<int16_t>& samples) {
+    const auto silent = [&](int from, int to) {
+        const auto end = std::min(samples.size(), static_cast<std::size_t>(to + 1) * kSegmentLength);
+        for (std::size_t i = static_cast<std::size_t>(from) * kSegmentLength; i < end; ++i) {
+            if (samples[i] != 0) return false;
+        }
+        return true;
+    };
+    if (silent(0, kSegments - 1)) return "the register would be silent: every segment is zero";
+    if (silent(24, 35)) {
+        return "the register's middle octave (segments 24 to 35, o1 c to o1 h) would be silent, so its loudness "
+               "cannot be set: give it a sound there";
+    }
+    return "";
+}
+
 }  // namespace skladba::registers

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "registers/timbres.h"
@@ -74,6 +75,10 @@ double firstSecondLoudness(const int16_t* segment);
 // every octave as loud as the middle one. Without it the instrument keeps
 // its own balance between low and high notes.
 std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report, bool even = false);
+
+// Why a leveled register is no register, or empty: every segment is zero,
+// or the middle octave its loudness is measured on is.
+std::string silenceReason(const std::vector<int16_t>& samples);
 
 // x * smoothstep rising over the first `fadeIn` samples and falling to
 // exactly 0 over the last `fadeOut` samples of x[0, length).

@@ -159,6 +159,8 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
                                   bool even, std::string& error, const std::vector<skladba::Smycka>& loops = {}) {
     reg::LevelReport report;
     const std::vector<int16_t> samples = reg::levelRegister(segments, report, even);
+    const std::string silence = reg::silenceReason(samples);
+    if (!silence.empty()) return failure(silence);
     if (!output.commit(samples, error)) return failure(error);
     if (!reg::writeLoopFile(path, samples, reg::LoopChoice{}, error, loops)) return failure(error);
     if (report.lowered > 0) {

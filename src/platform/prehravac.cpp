@@ -1,0 +1,60 @@
+#include "platform/prehravac.h"
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+namespace skladba::platform {
+
+namespace {
+
+pa_simple* proud(void* p) { return static_cast<pa_simple*>(p); }
+
+}  // namespace
+
+Prehravac::~Prehravac() {
+    if (spojeni_) pa_simple_free(proud(spojeni_));
+}
+
+bool Prehravac::otevri(int rate, const std::string& nazev, std::string& chyba) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16NE;
+    spec.rate = static_cast<uint32_t>(rate);
+    spec.channels = 1;
+    // A target of zpozdenims: the server refills from us every few
+    // milliseconds instead of holding seconds of the piece.
+    pa_buffer_attr buf{};
+    buf.maxlength = static_cast<uint32_t>(-1);
+    buf.tlength = static_cast<uint32_t>(pa_usec_to_bytes(uint64_t{zpozdenims} * 1000, &spec));
+    buf.prebuf = static_cast<uint32_t>(-1);
+    buf.minreq = static_cast<uint32_t>(-1);
+    buf.fragsize = static_cast<uint32_t>(-1);
+    int err = 0;
+    spojeni_ = pa_simple_new(nullptr, "skladba", PA_STREAM_PLAYBACK, nullptr, nazev.c_str(), &spec, nullptr, &buf, &err);
+    if (!spojeni_) chyba = pa_strerror(err);
+    return spojeni_ != nullptr;
+}
+
+bool Prehravac::pis(const int16_t* vzorky, size_t pocet, std::string& chyba) {
+    int err = 0;
+    if (pa_simple_write(proud(spojeni_), vzorky, pocet * sizeof(int16_t), &err) == 0) return true;
+    chyba = pa_strerror(err);
+    return false;
+}
+
+int64_t Prehravac::zpozdeni() {
+    int err = 0;
+    const pa_usec_t us = pa_simple_get_latency(proud(spojeni_), &err);
+    return us == static_cast<pa_usec_t>(-1) ? -1 : static_cast<int64_t>(us);
+}
+
+void Prehravac::zahod() {
+    int err = 0;
+    pa_simple_flush(proud(spojeni_), &err);
+}
+
+void Prehravac::dohraj() {
+    int err = 0;
+    pa_simple_drain(proud(spojeni_), &err);
+}
+
+}  // namespace skladba::platform

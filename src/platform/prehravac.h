@@ -1,0 +1,38 @@
+// Playing 16-bit mono samples through the sound server (libpulse-simple,
+// which PulseAudio and PipeWire desktops both serve), with a short buffer
+// so that the position shown and seeking stay close to what is heard.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace skladba::platform {
+
+// The buffer asked of the server: what is written plays this much later at most.
+constexpr int zpozdenims = 50;
+
+class Prehravac {
+public:
+    Prehravac() = default;
+    ~Prehravac();
+    Prehravac(const Prehravac&) = delete;
+    Prehravac& operator=(const Prehravac&) = delete;
+
+    // Connects to the sound server for a stream at rate samples a second,
+    // named nazev in its lists; false with the server's reason.
+    bool otevri(int rate, const std::string& nazev, std::string& chyba);
+    // Blocks until the server takes them all; false with the reason.
+    bool pis(const int16_t* vzorky, size_t pocet, std::string& chyba);
+    // How long what was written takes to be heard, microseconds (-1: unknown).
+    int64_t zpozdeni();
+    // Drops what the server holds and has not played.
+    void zahod();
+    // Waits until everything written has played.
+    void dohraj();
+
+private:
+    void* spojeni_ = nullptr;   // the pa_simple of the stream
+};
+
+}  // namespace skladba::platform
