@@ -227,10 +227,18 @@ TEST(Kernel, CheckedAddRefusesSumsOutsideTheRange) {
     EXPECT_EQ(peak, 2147483648u);
 }
 
-// Mix I/O faults, injected through the I/O hooks.
+// Mix I/O faults, injected through the I/O hooks. The runs keep the mix in
+// the file from the start (a budget of 0), as a piece past the budget does.
+Meze vsouboru(uint64_t pamet = 0) {
+    Meze m;
+    m.pametmixu = pamet;
+    return m;
+}
+
 class MixFaults : public ::testing::Test {
 protected:
     void TearDown() override { platform::obnovvolani(); }
+    const Meze meze = vsouboru();
     static inline int writes = 0;
     static inline int failFirst = 0;
 };
@@ -243,12 +251,12 @@ TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
         return ::pwrite(fd, buf, n, off);
     };
     Studio studio;
-    const Vysledek r = studio.hraj("c");
+    const Vysledek r = studio.hraj("c", meze);
     EXPECT_EQ(r.status, 0) << r.zprava;
     EXPECT_EQ(r.stav.chyby, 2);
     platform::obnovvolani();
     const auto with_retries = studio.obsah("aktualni.wav");
-    studio.hraj("c");
+    studio.hraj("c", meze);
     EXPECT_EQ(studio.obsah("aktualni.wav"), with_retries);
 }
 
@@ -259,7 +267,7 @@ TEST_F(MixFaults, PersistentWriteFailureStopsTheRun) {
         errno = ENOSPC;
         return -1;
     };
-    const Vysledek r = studio.hraj("cde");
+    const Vysledek r = studio.hraj("cde", meze);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: No space left on device");
     EXPECT_FALSE(studio.existuje("_.tmp"));
@@ -278,7 +286,7 @@ TEST_F(MixFaults, FullDiskIsReportedAsSuch) {
         return ::pwrite(fd, buf, std::min<off_t>(static_cast<off_t>(n), kapacita - off), off);
     };
     Studio studio;
-    const Vysledek r = studio.hraj("cdefgah");
+    const Vysledek r = studio.hraj("cdefgah", meze);
     EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: No space left on device");
 }
 
@@ -287,7 +295,7 @@ TEST_F(MixFaults, FullDiskIsReportedAsSuch) {
 TEST_F(MixFaults, WritesThatStayShortEnd) {
     platform::volani().pwrite = [](int fd, const void* b, size_t n, off_t off) { return ::pwrite(fd, b, n / 2, off); };
     Studio studio;
-    const Vysledek r = studio.hraj("c");
+    const Vysledek r = studio.hraj("c", meze);
     EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: Input/output error");
     EXPECT_EQ(r.stav.chyby, platform::pokusyzapisu);
 }
@@ -304,22 +312,22 @@ TEST_F(MixFaults, SilentNotesDoNoMixIo) {
         return ::pwrite(fd, buf, n, off);
     };
     Studio studio;
-    ASSERT_EQ(studio.hraj("R0 1 pppp p. ").status, 0);
+    ASSERT_EQ(studio.hraj("R0 1 pppp p. ", meze).status, 0);
     EXPECT_EQ(writes, 0);
     EXPECT_EQ(studio.vzorky().size(), 220500u + 88200u);   // the piece still ends where the dot ends
-    ASSERT_EQ(studio.hraj("R0 1 pp c").status, 0);   // a sounding note does
+    ASSERT_EQ(studio.hraj("R0 1 pp c", meze).status, 0);   // a sounding note does
     EXPECT_GT(writes, 0);
 }
 
 // Runs score with standard input from /dev/null (not a terminal, so no key
 // wait may block the run) and its standard output in out.
-Vysledek hrajSVystupem(Studio& studio, const std::string& score, std::string& out) {
+Vysledek hrajSVystupem(Studio& studio, const std::string& score, std::string& out, const Meze& meze = vsouboru()) {
     const int saved_stdin = ::dup(0);
     const int null = ::open("/dev/null", O_RDONLY);
     ::dup2(null, 0);
     ::close(null);
     ::testing::internal::CaptureStdout();
-    const Vysledek r = studio.hraj(score);
+    const Vysledek r = studio.hraj(score, meze);
     out = ::testing::internal::GetCapturedStdout();
     ::dup2(saved_stdin, 0);
     ::close(saved_stdin);
@@ -361,7 +369,9 @@ TEST_F(MixFaults, ReadBackMismatchIsReportedAndFailsTheRun) {
 // after the last note. Both are reported in the order found; the WAV is made
 // from what the file held, also where a later note, stepped back to the
 // start, added over the wrong sum.
-TEST_F(MixFaults, MismatchesFoundWhileMixingAndAfterTheLastNote) {
+class MixFaultsPastBudget : public MixFaults, public ::testing::WithParamInterface<Meze> {};
+
+TEST_P(MixFaultsPastBudget, MismatchesFoundWhileMixingAndAfterTheLastNote) {
     constexpr int64_t last = 40 * int64_t{delkatonu} - 1;
     static constexpr off_t targets[] = {4 * 1, 4 * last};
     writes = 0;   // which targets have been corrupted, one bit each
@@ -381,7 +391,7 @@ TEST_F(MixFaults, MismatchesFoundWhileMixingAndAfterTheLastNote) {
     Studio studio;
     std::string out;
     // Forty whole notes of four seconds each, then one more at the start.
-    const Vysledek r = hrajSVystupem(studio, "t60 1" + std::string(40, 'c') + " -40 c", out);
+    const Vysledek r = hrajSVystupem(studio, "t60 1" + std::string(40, 'c') + " -40 c", out, GetParam());
     EXPECT_EQ(out, "\n problem 0 7 1\n problem 0 7 " + std::to_string(last));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.zprava.find("(2 sums differed)"), std::string::npos) << r.zprava;
@@ -390,6 +400,41 @@ TEST_F(MixFaults, MismatchesFoundWhileMixingAndAfterTheLastNote) {
     EXPECT_NE(samples[1], 0);
     EXPECT_NE(samples[last], 0);
     EXPECT_FALSE(studio.existuje("_.tmp"));
+}
+
+// The mix file from the start, and a mix held in 1 MiB (some 12 seconds)
+// that moves to the file during the piece: the spilled sums go through the
+// same write and read-back.
+INSTANTIATE_TEST_SUITE_P(Budgets, MixFaultsPastBudget, ::testing::Values(vsouboru(0), vsouboru(1 << 20)));
+
+// Held in memory, spilled to the file part way, or in the file from the
+// start: the same WAV, with voices written over one another far apart (the
+// second voice goes back over the spill), and a piece within the budget
+// writes nothing to the mix file, which is still created and locked.
+TEST_F(MixFaults, BudgetChangesNoByte) {
+    writes = 0;
+    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+        char path[256] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::string(path).find("_.tmp") != std::string::npos) {
+            ++writes;
+        }
+        return ::pwrite(fd, buf, n, off);
+    };
+    const std::string score = "t120 4 " + std::string(80, 'c') + " -80 8 " + std::string(80, 'e') + " p -3 gah";
+    Studio studio;
+    const Vysledek r0 = studio.hraj(score, Meze{});
+    ASSERT_EQ(r0.status, 0) << r0.zprava;
+    EXPECT_EQ(writes, 0);
+    const auto vpameti = studio.obsah("aktualni.wav");
+    for (const uint64_t pamet : {uint64_t{0}, uint64_t{1} << 20, uint64_t{3} << 20}) {
+        writes = 0;
+        const Vysledek r = studio.hraj(score, vsouboru(pamet));
+        ASSERT_EQ(r.status, 0) << r.zprava;
+        EXPECT_GT(writes, 0) << pamet;
+        EXPECT_EQ(studio.obsah("aktualni.wav"), vpameti) << pamet;
+        EXPECT_FALSE(studio.existuje("_.tmp"));
+    }
 }
 
 }  // namespace

@@ -220,6 +220,7 @@ int program(int argc, char** argv) {
     // prints nothing, as it always has.
     nastaveni.postup = spartiturou;
     if (volby.sdozvukem) nastaveni.dozvukms = std::stoi(volby.dozvuk);
+    if (!volby.pametmixu.empty()) nastaveni.meze.pametmixu = std::stoull(volby.pametmixu) << 20;
     if (volby.hrat) return hraj(volby, nastaveni);
     if (volby.hlidat) hlidej(nastaveni);
 

@@ -50,6 +50,9 @@ const char napoveda[] =
     "                        without the start jitter (for notation programs)\n"
     "      --piano-roll FILE also draw the render as an SVG piano roll\n"
     "      --musicxml FILE   also write the score as sheet music (MusicXML 4.0)\n"
+    "      --mix-memory MIB  hold the mix in up to MIB mebibytes of memory (default\n"
+    "                        256, some 50 minutes of music); a longer piece moves\n"
+    "                        to the mix file beside the WAV. 0: the file from the start\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -102,6 +105,7 @@ const Moznost<Volby> moznosti[] = {
     {"midi-grid", 0, false, [](Volby& v, const std::string&) { v.midimrizka = true; }},
     {"piano-roll", 0, true, [](Volby& v, const std::string& h) { v.obraz = h; }},
     {"musicxml", 0, true, [](Volby& v, const std::string& h) { v.musicxml = h; }},
+    {"mix-memory", 0, true, [](Volby& v, const std::string& h) { v.pametmixu = h; }},
     {"format", 0, true, [](Volby& v, const std::string& h) { v.format = h; }},
     {"quality", 0, true, [](Volby& v, const std::string& h) { v.kvalita = h; }},
     {"title", 0, true, [](Volby& v, const std::string& h) { v.nazev = h; }},
@@ -155,6 +159,13 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
         if (!cislo || std::stoi(d) < nejkratsidozvuk || std::stoi(d) > nejdelsidozvuk) {
             chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
                     std::to_string(nejdelsidozvuk) + ", not '" + d + "'";
+            return false;
+        }
+    }
+    if (!v.pametmixu.empty()) {
+        const std::string& m = v.pametmixu;
+        if (m.size() > 6 || m.find_first_not_of("0123456789") != std::string::npos) {
+            chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + m + "'";
             return false;
         }
     }

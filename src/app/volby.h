@@ -31,6 +31,7 @@ struct Volby {
     std::string od;                       // --from (play), as written
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
+    std::string pametmixu;                // --mix-memory MIB, as written
 };
 
 // Reads the arguments; false with a message for a usage error. After

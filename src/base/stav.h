@@ -75,6 +75,10 @@ struct Meze {
     // some 20 seconds of adding; a megabyte of stacked notes is refused
     // within that. The six-hour benchmark piece adds less than a quarter.
     uint64_t vzorkunot = uint64_t{1} << 36;
+    // Bytes of mix held in memory before it moves to the mix file: 256 MiB
+    // holds 67 million sums, some 50 minutes of mix. 0: the mix file from
+    // the start.
+    uint64_t pametmixu = uint64_t{256} << 20;
 };
 
 // Integer from a score number: truncated toward zero and saturated to the

@@ -22,7 +22,12 @@ off_t bajtvzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
 }  // namespace
 
-Mix::Mix(Stav& stav, const Meze& meze) : stav_(stav), meze_(meze), bloky_(new Bloky) {}
+Mix::Mix(Stav& stav, const Meze& meze)
+    : stav_(stav),
+      meze_(meze),
+      bloky_(new Bloky),
+      vpameti_(meze.pametmixu > 0),
+      limitbloku_(static_cast<int64_t>(meze.pametmixu / (sizeof(int32_t) * vzorkubloku))) {}
 
 Mix::~Mix() { smazmix(); }
 
@@ -59,6 +64,23 @@ void Mix::otevri(const std::string& cesta) {
 }
 
 void Mix::ctimix(int64_t start, int32_t* block) {
+    if (vpameti_) {
+        for (int hotovo = 0; hotovo < delkatonu;) {
+            const int64_t vzorek = start + hotovo;
+            const int64_t cislo = vzorek / vzorkubloku;
+            const int od = static_cast<int>(vzorek % vzorkubloku);
+            const int kus = static_cast<int>(std::min<int64_t>(vzorkubloku - od, delkatonu - hotovo));
+            const int64_t platnych = std::max<int64_t>(0, std::min<int64_t>(kus, stav_.konecmixu - vzorek));
+            if (cislo < static_cast<int64_t>(pamet_.size()) && pamet_[cislo].sumy && platnych > 0) {
+                std::memcpy(block + hotovo, pamet_[cislo].sumy + od, static_cast<size_t>(platnych) * 4);
+                std::memset(block + hotovo + platnych, 0, static_cast<size_t>(kus - platnych) * 4);
+            } else {
+                std::memset(block + hotovo, 0, static_cast<size_t>(kus) * 4);
+            }
+            hotovo += kus;
+        }
+        return;
+    }
     const ssize_t n = platform::ctivse(osoubor_.fd(), block, bajtubloku, bajtvzorku(start));
     if (n < 0) chybasouboruerrno("cannot read the mix file", mixcesta_);
     const size_t sums = static_cast<size_t>(n) / 4;
@@ -158,6 +180,57 @@ Mix::Blok& Mix::blok(int64_t cislo) {
     return b;
 }
 
+// The sums of block cislo that a note adds to from od for kus samples,
+// marked as changed: in memory while the block is within the budget (the
+// first block past it moves the mix to the file), else in the cache.
+int32_t* Mix::pridejdo(int64_t cislo, int od, int kus) {
+    if (vpameti_ && cislo >= limitbloku_) vylij();
+    if (vpameti_) {
+        if (cislo >= static_cast<int64_t>(pamet_.size())) pamet_.resize(static_cast<size_t>(cislo) + 1);
+        Kus& k = pamet_[cislo];
+        if (!k.sumy) {
+            const size_t deska = static_cast<size_t>(cislo / blokunadesce);
+            if (deska >= desky_.size()) desky_.resize(deska + 1);
+            if (!desky_[deska]) {
+                // The last one only as far as the budget goes.
+                const int64_t prvni = static_cast<int64_t>(deska) * blokunadesce;
+                const int64_t bloku = std::min<int64_t>(blokunadesce, limitbloku_ - prvni);
+                desky_[deska].reset(new int32_t[static_cast<size_t>(bloku) * vzorkubloku]());
+            }
+            k.sumy = desky_[deska].get() + (cislo % blokunadesce) * vzorkubloku;
+        }
+        k.zmenaod = std::min(k.zmenaod, od);
+        k.zmenado = std::max(k.zmenado, od + kus);
+        return k.sumy;
+    }
+    Blok& b = blok(cislo);
+    b.zmenaod = std::min(b.zmenaod, od);
+    b.zmenado = std::max(b.zmenado, od + kus);
+    return sumy(b);
+}
+
+// The piece has grown past the budget: every block held in memory goes to
+// the mix file, in file order, written and read back as a block leaving the
+// cache is, and its memory is given back. Only the sums notes added to are
+// written, so the file is as long as it would have been had the mix been in
+// the file from the start.
+void Mix::vylij() {
+    vpameti_ = false;
+    for (size_t j = 0; j < pamet_.size(); ++j) {
+        Kus& k = pamet_[j];
+        if (k.sumy && k.zmenaod < k.zmenado) {
+            const int64_t start = static_cast<int64_t>(j) * vzorkubloku + k.zmenaod;
+            const int count = k.zmenado - k.zmenaod;
+            stav_.prenosmixu += sizeof bloky_->sumy[0] * 2;
+            zapis(start, k.sumy + k.zmenaod, count);
+            over(start, k.sumy + k.zmenaod, count);
+        }
+        k = Kus{};
+    }
+    std::vector<Kus>().swap(pamet_);
+    std::vector<std::unique_ptr<int32_t[]>>().swap(desky_);
+}
+
 // Adds count samples of segment, each times sila / 100, into the cached
 // blocks from sample start on; a score error when a sum would leave the
 // 32-bit range.
@@ -171,17 +244,14 @@ void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int si
     uint32_t peak = 0;
     for (int hotovo = 0; hotovo < count;) {
         const int64_t vzorek = start + hotovo;
-        Blok& b = blok(vzorek / vzorkubloku);
         const int od = static_cast<int>(vzorek % vzorkubloku);
         const int kus = std::min(vzorkubloku - od, count - hotovo);
-        int32_t* block = sumy(b) + od;
+        int32_t* block = pridejdo(vzorek / vzorkubloku, od, kus) + od;
         if (bezpecne) {
             peak = std::max(peak, pridej(segment + hotovo, sila, block, kus));
         } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, kus, peak)) {
             chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
         }
-        b.zmenaod = std::min(b.zmenaod, od);
-        b.zmenado = std::max(b.zmenado, od + kus);
         hotovo += kus;
     }
     if (peak > stav_.maximum) stav_.maximum = peak;
@@ -231,6 +301,7 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
 }
 
 void Mix::dopismix() {
+    if (vpameti_) return;
     Blok* poradi[pocetbloku];
     int count = 0;
     for (Blok& b : blok_) {
@@ -248,6 +319,7 @@ void Mix::dopismix() {
 }
 
 int64_t Mix::delkamixu() {
+    if (vpameti_) return bajtvzorku(stav_.konecmixu);
     const int64_t size = platform::velikost(osoubor_.fd());
     if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta_);
     return size;

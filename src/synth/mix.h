@@ -1,8 +1,17 @@
-// The mix: one signed 32-bit sum per sample, held in the mix file (format in
-// base/format.h) so that the length of a piece does not depend on memory. The
-// file is locked for the whole run so that two runs cannot corrupt each other.
-// Notes add into a cache of a few mix blocks of fixed size; a block is
-// written to the file, and read back to verify it, when it leaves the cache.
+// The mix: one signed 32-bit sum per sample. While the piece fits the memory
+// budget (Meze::pametmixu) the sums are held in memory, in blocks made as
+// notes reach them; a note that reaches past the budget moves them to the
+// mix file (format in base/format.h) once, each block written and read back
+// to verify it, and from then on the length of a piece does not depend on
+// memory. The file is created and locked at the start of every run, also
+// one that never leaves memory (it stays empty then), so that two runs on
+// one mix file refuse each other whatever their lengths. In the file, notes
+// add into a cache of a few mix blocks of fixed size; a block is written to
+// the file, and read back to verify it, when it leaves the cache.
+//
+// Sums held in memory are not verified: they never leave the process, and
+// the read-back check is there for what the kernel and the disk do to a
+// write (short writes, a full disk, storage that returns other bytes).
 //
 // The synthesis has one entry point for the engine, mixuj(): a segment of the
 // loaded register, scaled by a volume, added into the mix at a start sample.
@@ -72,11 +81,14 @@ public:
     // reports them.
     std::vector<Nesouhlas>& nesouhlasy() { return nesouhlasy_; }
 
-    // Reads delkatonu sums of the mix file starting at sample start into
-    // block; where the file ends (or has a gap) the sums are 0. Sees the
+    // Reads delkatonu sums of the mix starting at sample start into block;
+    // where the mix ends (or the file has a gap) the sums are 0. Sees the
     // notes mixed only after dopismix().
     void ctimix(int64_t start, int32_t* block);
     int64_t delkamixu();   // bytes
+    // Whether the sums are still held in memory (no note has reached past
+    // the budget).
+    bool vpameti() const { return vpameti_; }
     // Removes the mix file (while still holding its lock), then closes it.
     void smazmix();
 
@@ -126,7 +138,20 @@ private:
         alignas(64) int16_t zkraceny[delkatonu];   // a segment cut short by a release
     };
 
+    // A block of the mix held in memory, before the spill.
+    struct Kus {
+        int32_t* sumy = nullptr;   // in one of desky_
+        int zmenaod = vzorkubloku;
+        int zmenado = 0;
+    };
+    // Blocks in memory are allocated blokunadesce at a time: one allocation
+    // per 128 KiB block would cost the allocator a page of its own for each
+    // (3 %, 8 MiB of a full budget).
+    static constexpr int blokunadesce = 16;
+
     int32_t* sumy(const Blok& b) { return bloky_->sumy[&b - blok_]; }
+    int32_t* pridejdo(int64_t cislo, int od, int kus);
+    void vylij();
     void zapis(int64_t start, const int32_t* block, int count);
     void over(int64_t start, const int32_t* block, int count);
     void vyrad(Blok& b);
@@ -144,6 +169,12 @@ private:
     int znacka_ = -1;   // its slot among the files removed on interruption
     platform::Totoznost mixtotoznost_;   // the mix file as opened, removed by name only while it is still that
     std::vector<Nesouhlas> nesouhlasy_;
+    // The mix in memory: block j of the mix is pamet_[j] (none where no note
+    // has reached), at most limitbloku_ of them.
+    bool vpameti_;
+    int64_t limitbloku_;
+    std::vector<Kus> pamet_;
+    std::vector<std::unique_ptr<int32_t[]>> desky_;
 };
 
 }  // namespace skladba
