@@ -56,6 +56,7 @@
   // UTF-8 with letters beyond ASCII; Windows-1250 (ASCII included) otherwise.
   function detect(bytes) {
     if (bytes.length >= 2 && bytes[0] === 0xFF && bytes[1] === 0xFE) return { kind: 'utf-16le', bom: true };
+    if (bytes.length >= 3 && bytes[0] === 0xEF && bytes[1] === 0xBB && bytes[2] === 0xBF) return { kind: 'utf-8', bom: true };
     if (bytes.length >= 2 && bytes[0] > 0 && bytes[1] === 0) return { kind: 'utf-16le', bom: false };
     if (bytes.some((b) => b >= 0x80)) {
       try {
@@ -69,10 +70,40 @@
   function decode(bytes, enc) {
     let text;
     if (enc.kind === 'utf-16le') text = new TextDecoder('utf-16le').decode(bytes.subarray(enc.bom ? 2 : 0));
-    else if (enc.kind === 'utf-8') text = new TextDecoder('utf-8').decode(bytes);
+    else if (enc.kind === 'utf-8') text = new TextDecoder('utf-8', { ignoreBOM: true }).decode(bytes.subarray(enc.bom ? 3 : 0));
     else text = Array.from(bytes, (b) => cp1250.toChar[b]).join('');
-    enc.crlf = text.includes('\r\n');
-    return enc.crlf ? text.replace(/\r\n/g, '\n') : text;
+    // Each line keeps its own ending; a new line gets the file's most
+    // common one.
+    const ends = text.match(/\r?\n/g) || [];
+    const crlf = ends.filter((e) => e === '\r\n').length;
+    enc.crlf = crlf > ends.length - crlf;
+    const plain = text.replace(/\r\n/g, '\n');
+    enc.lines = plain.split('\n');
+    enc.ends = ends;
+    return plain;
+  }
+
+  // The ending after every line of text: a line that stands where it stood
+  // in the text last read or written (in the unchanged lines before and
+  // after an edit) keeps the ending it had; lines in between get the most
+  // common one. The text becomes the new reference.
+  function lineEndings(text, enc) {
+    const lines = text.split('\n');
+    const base = enc.lines || [''];
+    const was = enc.ends || [];
+    const n = lines.length - 1;
+    const m = base.length - 1;
+    const out = new Array(n).fill(enc.crlf ? '\r\n' : '\n');
+    let p = 0;
+    while (p < n && p < m && lines[p] === base[p]) { out[p] = was[p]; p++; }
+    let s = 0;
+    while (n - s > p && m - s > p && lines[n - s] === base[m - s]) {
+      out[n - s - 1] = was[m - s - 1];
+      s++;
+    }
+    enc.lines = lines;
+    enc.ends = out;
+    return out;
   }
 
   // The bytes of the text in the file's encoding, and for every byte the
@@ -85,10 +116,13 @@
     let bad = null;
     const put = (b, i) => { out.push(b); unit.push(i); };
     if (enc.kind === 'utf-16le' && enc.bom) { put(0xFF, 0); put(0xFE, 0); }
+    if (enc.kind === 'utf-8' && enc.bom) { put(0xEF, 0); put(0xBB, 0); put(0xBF, 0); }
     const utf8 = new TextEncoder();
+    const ends = lineEndings(text, enc);
+    let line = 0;
     for (let i = 0; i < text.length; i++) {
       const c = text[i];
-      if (c === '\n' && enc.crlf) {
+      if (c === '\n' && ends[line++] === '\r\n') {
         if (enc.kind === 'utf-16le') { put(13, i); put(0, i); put(10, i); put(0, i); } else { put(13, i); put(10, i); }
         continue;
       }

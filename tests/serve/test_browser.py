@@ -120,6 +120,22 @@ class Editor(unittest.TestCase):
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
         self.assertEqual(self.server.read_score(), original + '\r\nč'.encode('utf-16le'))
 
+    def test_a_byte_order_mark_and_each_lines_ending_are_kept(self):
+        # UTF-8 with its mark, two lines ending CR LF and one LF: an edit at
+        # the end leaves the mark and the three endings as they were, and
+        # the new line takes the most common ending.
+        original = '\ufeffc d\r\ne f\ng a\r\n'.encode('utf-8')
+        with open(self.server.score, 'wb') as f:
+            f.write(original)
+        self.driver.get(self.server.url)
+        wait(self.driver, "return document.getElementById('score').value == 'c d\\ne f\\ng a\\n'")
+        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.type('h\nc')
+        deadline = time.time() + 10
+        while self.server.read_score() != original + b'h\r\nc' and time.time() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.server.read_score(), original + b'h\r\nc')
+
     def test_utf16_is_told_by_the_engines_rule(self):
         # No byte-order mark, one ASCII letter, then letters whose high byte
         # is not zero: the engine reads it as UTF-16LE, and so must the page.
