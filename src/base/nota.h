@@ -75,6 +75,33 @@ inline std::string jmenorejstriku(char reg) {
     return std::string("R 0x") + hex[b >> 4] + hex[b & 15];
 }
 
+// The registers the build makes, as notation programs know them: the
+// instrument a part of sheet music is named after and the General MIDI
+// program nearest to its sound. The one table of them; a register of any
+// other character has none (nastroj null, program -1).
+struct PopisRejstriku {
+    const char* nastroj = nullptr;
+    int program = -1;
+};
+inline PopisRejstriku popisrejstriku(char reg) {
+    switch (reg) {
+        case '1': return {"Organ", 16};            // the organ of drawn stops: drawbar organ
+        case '2': return {"Flute", 73};
+        case '3': return {"Plucked string", 25};   // the bright plucked string: steel-string guitar
+        case '4': return {"Piano", 0};             // acoustic grand piano
+        case '5': return {"Piano", 0};             // acoustic grand piano
+        case '6': return {"Church organ", 19};
+        case '7': return {"Strings", 48};          // string ensemble
+        case '8': return {"Flute", 73};
+        case '9': return {"Guitar", 24};           // nylon-string guitar
+        default: return {};
+    }
+}
+
+// A number with at most this many decimals and no trailing zeros: "16",
+// "2.5", "10.333".
+std::string desetinne(double x, int desetin);
+
 // A length of time for people: m:ss.s, or m:ss.ss with two decimals.
 std::string popiscasu(double sekund, int desetin = 1);
 

@@ -28,14 +28,7 @@ std::string zlomek(double x) {
 
 }  // namespace
 
-std::string vcelych(double celych) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.3f", celych);
-    std::string s = buf;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s == "-0" ? "0" : s;
-}
+std::string vcelych(double celych) { return desetinne(celych, 3); }
 
 void Prehled::varuj(int64_t pozice, const std::string& text) {
     if (varovani.size() < nejvic_) {

@@ -158,20 +158,7 @@ int kanalmidi(size_t n) {
     return k < 9 ? k : k + 1;
 }
 
-int programmidi(char reg) {
-    switch (reg) {
-        case '1': return 16;   // the organ of drawn stops: drawbar organ
-        case '2': return 73;   // flute
-        case '3': return 25;   // the bright plucked string: steel-string guitar
-        case '4': return 0;    // piano: acoustic grand piano
-        case '5': return 0;    // acoustic grand piano
-        case '6': return 19;   // church organ
-        case '7': return 48;   // string ensemble
-        case '8': return 73;   // flute
-        case '9': return 24;   // nylon-string guitar
-        default: return -1;
-    }
-}
+int programmidi(char reg) { return popisrejstriku(reg).program; }
 
 std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
     const std::vector<Tempo> mapa = mapatemp(h);

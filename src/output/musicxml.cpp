@@ -136,33 +136,14 @@ const char* znackadynamiky(int rychlost) {
     return nejblizsi->znacka;
 }
 
-std::string cislo(double x) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f", x);
-    std::string s = buf;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s;
-}
+std::string cislo(double x) { return desetinne(x, 2); }
 
 // The instrument a register's part is named after: R1 to R4 the synthesised
 // ones, R5 to R9 the General MIDI ones, and "Register X" for any other.
 std::string jmenonastroje(char reg) {
-    switch (reg) {
-        case '1': return "Organ";
-        case '2': return "Flute";
-        case '3': return "Plucked string";
-        case '4': return "Piano";
-        case '5': return "Piano";
-        case '6': return "Church organ";
-        case '7': return "Strings";
-        case '8': return "Flute";
-        case '9': return "Guitar";
-        default: {
-            const std::string r = jmenorejstriku(reg);   // "R0", "R 0x1B"
-            return "Register " + r.substr(r[1] == ' ' ? 2 : 1);
-        }
-    }
+    if (const char* nastroj = popisrejstriku(reg).nastroj) return nastroj;
+    const std::string r = jmenorejstriku(reg);   // "R0", "R 0x1B"
+    return "Register " + r.substr(r[1] == ' ' ? 2 : 1);
 }
 
 // A stretch of one voice in one part: a chord (notes of one start and
