@@ -180,13 +180,16 @@ class Adversaries(unittest.TestCase):
             for _ in range(3):
                 start = time.time()
                 self.assertEqual(s.request('GET', '/api/score'), (200, SCORE))
-                self.assertLess(time.time() - start, 1)
+                # Well under the 5 s an idle connection is kept: the page
+                # never waits for another client to be dropped, however
+                # loaded the machine (a sanitizer build) is.
+                self.assertLess(time.time() - start, 4)
                 for c in socks[1:-1:2]:
                     c.send(b'x')
                 time.sleep(0.5)
             start = time.time()
             self.assertEqual(s.stop()[0], 130)
-            self.assertLess(time.time() - start, 5, 'Ctrl-C waits for no client')
+            self.assertLess(time.time() - start, 10, 'Ctrl-C waits for no client (a request may take 20 s)')
         finally:
             for c in socks:
                 c.close()
