@@ -241,6 +241,19 @@ protected:
     const Meze meze = vsouboru();
     static inline int writes = 0;
     static inline int failFirst = 0;
+    // From now on every write to the mix file is counted in writes.
+    static void pocitejzapisymixu() {
+        writes = 0;
+        platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
+            char path[256] = {};
+            const std::string link = "/proc/self/fd/" + std::to_string(fd);
+            if (::readlink(link.c_str(), path, sizeof path - 1) > 0 &&
+                std::string(path).find("_.tmp") != std::string::npos) {
+                ++writes;
+            }
+            return ::pwrite(fd, buf, n, off);
+        };
+    }
 };
 
 TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
@@ -302,15 +315,7 @@ TEST_F(MixFaults, WritesThatStayShortEnd) {
 
 // Rests and silent notes add nothing, so they cost no mix I/O at all.
 TEST_F(MixFaults, SilentNotesDoNoMixIo) {
-    writes = 0;
-    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
-        char path[256] = {};
-        const std::string link = "/proc/self/fd/" + std::to_string(fd);
-        if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::string(path).find("_.tmp") != std::string::npos) {
-            ++writes;
-        }
-        return ::pwrite(fd, buf, n, off);
-    };
+    pocitejzapisymixu();
     Studio studio;
     ASSERT_EQ(studio.hraj("R0 1 pppp p. ", meze).status, 0);
     EXPECT_EQ(writes, 0);
@@ -412,15 +417,7 @@ INSTANTIATE_TEST_SUITE_P(Budgets, MixFaultsPastBudget, ::testing::Values(vsoubor
 // second voice goes back over the spill), and a piece within the budget
 // writes nothing to the mix file, which is still created and locked.
 TEST_F(MixFaults, BudgetChangesNoByte) {
-    writes = 0;
-    platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
-        char path[256] = {};
-        const std::string link = "/proc/self/fd/" + std::to_string(fd);
-        if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::string(path).find("_.tmp") != std::string::npos) {
-            ++writes;
-        }
-        return ::pwrite(fd, buf, n, off);
-    };
+    pocitejzapisymixu();
     const std::string score = "t120 4 " + std::string(80, 'c') + " -80 8 " + std::string(80, 'e') + " p -3 gah";
     Studio studio;
     const Vysledek r0 = studio.hraj(score, Meze{});

@@ -585,16 +585,26 @@ void odznacdocasny(int slot) {
     if (slot >= 0 && slot < pocetdocasnych) docasnyslot[slot].store(0);
 }
 
-void nastavpreruseni() {
-    struct sigaction sa {};
-    sa.sa_handler = smazdocasneaskonci;
-    sa.sa_mask = mnozinapreruseni();
-    for (int sig : preruseni) ::sigaction(sig, &sa, nullptr);
+namespace {
+
+// SIGPIPE and SIGXFSZ are ignored, so that the write that met a closed pipe
+// or the file-size limit fails and reports why.
+void ignorujrouruavelikost() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, nullptr);
     ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+}  // namespace
+
+void nastavpreruseni() {
+    struct sigaction sa {};
+    sa.sa_handler = smazdocasneaskonci;
+    sa.sa_mask = mnozinapreruseni();
+    for (int sig : preruseni) ::sigaction(sig, &sa, nullptr);
+    ignorujrouruavelikost();
 }
 
 void zadrzpreruseni() {
@@ -629,11 +639,7 @@ void zachytavejpreruseni() {
     sa.sa_handler = zapispreruseni;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &sa, nullptr);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
-    ::sigaction(SIGXFSZ, &ignore, nullptr);
+    ignorujrouruavelikost();
 }
 
 int cekejnapreruseni() {
