@@ -222,7 +222,8 @@ void Beh::dokonceni() {
     if (z_) {
         Metrumtaktu metrum;
         if (prehled_) metrum = prehled_->cary.metrum();
-        z_->zapis(Hotovo{k_.mix, mixbajtu, k_.stav.maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
+        const double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.stav.maximum;
+        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
                          zaznam_ ? &hudba_ : nullptr, komentar});
     }
     k_.mix.smazmix();
@@ -323,6 +324,8 @@ Vysledek Beh::spust() {
     k_.stav.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
     k_.sledovaninoty = n_.sledovaninoty;
     k_.mixovat = !n_.kontrola;
+    k_.vynechat = n_.vynechat;
+    std::sort(k_.vynechat.begin(), k_.vynechat.end());
     postup_ = n_.sledovanipostupu && !n_.kontrola;
     if (z_) potreby_ = z_->potreby();
     zacatek_ = platform::ted();
