@@ -474,10 +474,10 @@ bool Otisk::operator==(const Otisk& o) const {
            zmeneno == o.zmeneno && zmenenostav == o.zmenenostav;
 }
 
-Otisk otisk(const char* path, bool nasledovat) {
+namespace {
+
+Otisk zestat(const struct stat& st) {
     Otisk o;
-    struct stat st {};
-    if ((nasledovat ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return o;
     o.existuje = true;
     o.zarizeni = st.st_dev;
     o.inode = st.st_ino;
@@ -485,6 +485,20 @@ Otisk otisk(const char* path, bool nasledovat) {
     o.zmeneno = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
     o.zmenenostav = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
     return o;
+}
+
+}  // namespace
+
+Otisk otisk(const char* path, bool nasledovat) {
+    struct stat st {};
+    if ((nasledovat ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return Otisk{};
+    return zestat(st);
+}
+
+Otisk otisk(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return Otisk{};
+    return zestat(st);
 }
 
 namespace {

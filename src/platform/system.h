@@ -212,6 +212,8 @@ struct Otisk {
 };
 // nasledovat = false: of a link itself, not of the file it leads to.
 Otisk otisk(const char* path, bool nasledovat = true);
+// Of an open file.
+Otisk otisk(int fd);
 
 // The one way skladba watches a file: by what otisk tells of it, looked at
 // when the caller asks, never by reading it.

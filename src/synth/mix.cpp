@@ -195,7 +195,14 @@ int32_t* Mix::pridejdo(int64_t cislo, int od, int kus) {
                 // The last one only as far as the budget goes.
                 const int64_t prvni = static_cast<int64_t>(deska) * blokunadesce;
                 const int64_t bloku = std::min<int64_t>(blokunadesce, limitbloku_ - prvni);
+                const int64_t bajtu = bloku * vzorkubloku * static_cast<int64_t>(sizeof(int32_t));
+                // What the registers keep shares the budget.
+                if (rozpocet_ && !rozpocet_->vejdese(bajtu)) {
+                    vylij();
+                    return pridejdo(cislo, od, kus);
+                }
                 desky_[deska].reset(new int32_t[static_cast<size_t>(bloku) * vzorkubloku]());
+                if (rozpocet_) rozpocet_->mix += bajtu;
             }
             k.sumy = desky_[deska].get() + (cislo % blokunadesce) * vzorkubloku;
         }
@@ -229,6 +236,7 @@ void Mix::vylij() {
     }
     std::vector<Kus>().swap(pamet_);
     std::vector<std::unique_ptr<int32_t[]>>().swap(desky_);
+    if (rozpocet_) rozpocet_->mix = 0;
 }
 
 // Adds count samples of segment, each times sila / 100, into the cached

@@ -89,6 +89,10 @@ public:
     // Whether the sums are still held in memory (no note has reached past
     // the budget).
     bool vpameti() const { return vpameti_; }
+    // The budget shared with the registers' kept segments: the mix in
+    // memory counts its sums there and moves to the file when the two
+    // together would pass it.
+    void nastavrozpocet(Rozpocet* rozpocet) { rozpocet_ = rozpocet; }
     // Removes the mix file (while still holding its lock), then closes it.
     void smazmix();
 
@@ -172,6 +176,7 @@ private:
     // The mix in memory: block j of the mix is pamet_[j] (none where no note
     // has reached), at most limitbloku_ of them.
     bool vpameti_;
+    Rozpocet* rozpocet_ = nullptr;
     int64_t limitbloku_;
     std::vector<Kus> pamet_;
     std::vector<std::unique_ptr<int32_t[]>> desky_;
