@@ -47,6 +47,18 @@ int16_t* Rejstriky::vtabulce(int64_t k) {
     return data(k);
 }
 
+int16_t* Rejstriky::Zdroj::misto() {
+    constexpr size_t nadile = platform::Pamet::velikostdilu / bajtusegmentu;
+    if (volno == 0) {
+        if (!rozpocet || !rozpocet->vejdese(platform::Pamet::velikostdilu)) return nullptr;
+        dily.emplace_back(platform::Pamet::velikostdilu);
+        drzi += platform::Pamet::velikostdilu;
+        rozpocet->rejstriky += platform::Pamet::velikostdilu;
+        volno = nadile;
+    }
+    return static_cast<int16_t*>(dily.back().data()) + (nadile - volno--) * delkatonu;
+}
+
 // The source for a register file just opened: the one opened before for
 // the same path, when the file is unchanged since (same file, size and
 // times) and so are the copies it keeps; else a new one.
@@ -147,29 +159,26 @@ const int16_t* Rejstriky::segment(int64_t k) {
     if (Kopie* c = z.kopie[k].get()) {
         // Read at an earlier load of this file: the source stays with the
         // segment, for it owns the copy.
-        s.vzorky = c->vzorky.get();
+        s.vzorky = c->vzorky;
         s.vrchol = c->vrchol;
         s.konec = c->konec;
         s.kopie = c;
         return s.vzorky;
     }
     int16_t* kam = data(k);
-    if (z.rozpocet && rozpocet_.vejdese(bajtusegmentu)) {
+    if (int16_t* m = z.misto()) {
         auto c = std::make_unique<Kopie>();
-        c->vzorky.reset(new int16_t[delkatonu]);
-        kam = c->vzorky.get();
+        c->vzorky = m;
+        kam = m;
         s.kopie = c.get();
         z.kopie[k] = std::move(c);
-        z.drzi += bajtusegmentu;
-        rozpocet_.rejstriky += bajtusegmentu;
     }
     const ssize_t n = ctidosegmentu(z, kam, bajtusegmentu, k * bajtusegmentu);
     if (n < 0) {
         s.aktualni = false;
         if (s.kopie) {
-            z.kopie[k].reset();
-            z.drzi -= bajtusegmentu;
-            rozpocet_.rejstriky -= bajtusegmentu;
+            z.kopie[k].reset();   // its room is taken again by the next copy
+            ++z.volno;
             s.kopie = nullptr;
         }
         chybasouboruerrno("cannot read the register", z.cesta);

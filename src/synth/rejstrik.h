@@ -86,7 +86,7 @@ private:
     // A segment as read from its register file, kept for the next load of
     // the same file, with what was measured of it.
     struct Kopie {
-        std::unique_ptr<int16_t[]> vzorky;
+        int16_t* vzorky = nullptr;      // in one of its source's dily
         int32_t vrchol = 0;
         int64_t konec = -1;
     };
@@ -99,6 +99,12 @@ private:
         Rozpocet* rozpocet = nullptr;   // set when it may keep copies
         int64_t drzi = 0;               // bytes of them, given back when it goes
         std::unique_ptr<Kopie> kopie[pocetsegmentu];
+        // The copies' samples, in pieces of memory of a few segments each;
+        // volno segments are still free in the last one.
+        std::vector<platform::Pamet> dily;
+        size_t volno = 0;
+        // Room for one more copy within the budget, or null.
+        int16_t* misto();
         ~Zdroj() {
             if (rozpocet) rozpocet->rejstriky -= drzi;
         }
