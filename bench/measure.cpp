@@ -49,7 +49,7 @@ Measured measure(const std::string& text, int64_t expectedNotes, int runs, Launc
     const int64_t io1 = selfIoBytes();
     if (io0 >= 0 && io1 >= 0) m.ioBytes = io1 - io0;
     if (inProcess.status != 0) die("the score did not render in process: %s", inProcess.zprava.c_str());
-    m.enginePeak = inProcess.stav.maximum;
+    m.enginePeak = inProcess.mix.maximum;
     for (const Note& n : m.notes) m.samples = std::max(m.samples, n.start + kSegment);
 
     for (int i = 0; i < runs; ++i) {

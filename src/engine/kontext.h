@@ -18,7 +18,7 @@
 namespace skladba {
 
 struct Kontext {
-    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(stav, meze) {}
+    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(meze) {}
     Kontext(const Kontext&) = delete;
     Kontext& operator=(const Kontext&) = delete;
 
