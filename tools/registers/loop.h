@@ -18,13 +18,16 @@
 // (SampleLoop, from soundfont_samples.h): once every sample of the note is
 // inside its loop, the rendered sound repeats at the loop's length, moved
 // to the segment's speed. Such a loop is placed where the search above
-// would start its own (but not before the samples are inside their loops),
-// its start moved by up to a period and its length rounded down or up,
-// whichever makes the seam match best. It is taken when its seam matches
-// (a correlation of at least 0.98), no step at its seam is larger than the
-// largest inside the segment, and a note held on it for 8 s keeps its
-// level as well as one held on the loop found would (or within 1 dB);
-// otherwise the loop found is used, and the tool says why.
+// would start its own (but not before the samples are inside their loops);
+// its length is matched within 0.2 % (the synthesiser plays a cent or two
+// off the pitch asked) and its start within a period, whichever seam
+// matches best. Where the seam cannot join in phase because the length
+// falls between two samples (a high note's period is a few samples), the
+// fewest repeats of the loop, up to 8, that join are taken instead. It is
+// taken when its seam matches (a correlation of at least 0.98), no step at
+// its seam is larger than the largest inside the segment, and a note held
+// on it for 8 s keeps its level within 1 dB or as well as one held on the
+// loop found would; otherwise the loop found is used, and the tool says why.
 #pragma once
 
 #include <cstdint>
