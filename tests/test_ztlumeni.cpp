@@ -68,7 +68,7 @@ TEST_F(Ztlumeni, AMutedVoiceIsSilentAndTheOthersKeepTheirSamples) {
     ASSERT_EQ(plna.r.status, 0) << plna.r.zprava;
     ASSERT_EQ(plna.r.hudba.hlasu, 2);
     const int32_t nizsi = plna.r.hudba.udalosti.back().hlas;
-    const Vystup bez = hraj(dvahlasy, hlas(plna.r, nizsi), plna.r.stav.maximum);
+    const Vystup bez = hraj(dvahlasy, hlas(plna.r, nizsi), plna.r.mix.maximum);
     ASSERT_EQ(bez.r.status, 0) << bez.r.zprava;
     // The piece keeps its length; every note is still placed and reported.
     ASSERT_EQ(bez.vzorky.size(), plna.vzorky.size());
@@ -78,7 +78,7 @@ TEST_F(Ztlumeni, AMutedVoiceIsSilentAndTheOthersKeepTheirSamples) {
     EXPECT_TRUE(std::equal(plna.vzorky.begin(), plna.vzorky.begin() + nizsizacina, bez.vzorky.begin()));
     EXPECT_NE(bez.vzorky, plna.vzorky);
     // What is left is the upper voice alone, at the full score's level.
-    const Vystup horni = hraj("R2 t120 S0 4 o2 c d e f g a h c", {}, plna.r.stav.maximum);
+    const Vystup horni = hraj("R2 t120 S0 4 o2 c d e f g a h c", {}, plna.r.mix.maximum);
     ASSERT_LE(horni.vzorky.size(), bez.vzorky.size());
     EXPECT_TRUE(std::equal(horni.vzorky.begin(), horni.vzorky.end(), bez.vzorky.begin()));
     EXPECT_TRUE(std::all_of(bez.vzorky.begin() + static_cast<long>(horni.vzorky.size()), bez.vzorky.end(),
@@ -86,7 +86,7 @@ TEST_F(Ztlumeni, AMutedVoiceIsSilentAndTheOthersKeepTheirSamples) {
 
     // The solo of the lower voice is the rest: the two add up to the full
     // render, to the rounding of each sample.
-    const Vystup solo = hraj(dvahlasy, hlas(plna.r, nizsi, false), plna.r.stav.maximum);
+    const Vystup solo = hraj(dvahlasy, hlas(plna.r, nizsi, false), plna.r.mix.maximum);
     ASSERT_EQ(solo.vzorky.size(), plna.vzorky.size());
     int nejvic = 0;
     for (size_t i = 0; i < plna.vzorky.size(); ++i) {

@@ -84,7 +84,7 @@ void Vykreslovani::prace() {
 void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     plna_.partitura = zadani.partitura;
     plna_.dozvukms = zadani.dozvukms;
-    plna_.maximum = r.stav.maximum;
+    plna_.maximum = r.mix.maximum;
     plna_.hlasy.clear();
     for (const Udalost& e : r.hudba.udalosti) {
         if (e.pismeno) plna_.hlasy.push_back({e.pozice, e.hlas});
