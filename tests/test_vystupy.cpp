@@ -211,6 +211,55 @@ TEST(PianoRoll, ParsesAndHoldsOneBarPerNote) {
     EXPECT_EQ(r.out.substr(0, 66), "5 kus.txt: 0:07.00, 5 notes\n0 prazdny.txt: 0:00.00, 0 notes\n1 a<&>");
 }
 
+// Bar lines and beats of the music as written stand behind the notes, at
+// the times the WAV plays them: 4/4 at t120, a bar every 2 seconds.
+TEST(PianoRoll, DrawsTheBarsAndBeats) {
+    Studio studio;
+    studio.soubor("kus.txt", "t120 S0 4 o1 c d e f | g a h o2 c | 1 c |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"-q", "kus.txt", "--piano-roll", "kus.svg"}).status, 0);
+    const std::string svg = studio.obsah("kus.svg");
+    const size_t g = svg.find("<g id=\"bars\">");
+    ASSERT_NE(g, std::string::npos) << svg.substr(0, 400);
+    auto cesta = [&](size_t od) {
+        const size_t a = svg.find(" d=\"", od) + 4;
+        return svg.substr(a, svg.find('"', a) - a);
+    };
+    const std::string doby = cesta(g);
+    const std::string takty = cesta(svg.find("#b0b0b0", g));
+    // 8 s (the last note's four seconds from 0:04) on the narrowest
+    // picture, 640 pixels: 80 a second from x 64.
+    EXPECT_EQ(std::count(takty.begin(), takty.end(), 'M'), 3) << takty;
+    EXPECT_EQ(std::count(doby.begin(), doby.end(), 'M'), 9) << doby;
+    EXPECT_EQ(takty.rfind("M224.0 64V", 0), 0u) << takty;
+    EXPECT_NE(takty.find("M544.0 64V"), std::string::npos) << takty;
+    EXPECT_EQ(doby.rfind("M104.0 64V", 0), 0u) << doby;
+}
+
+// Accidentals as a musician writes them in the inferred key (F): no sign
+// for a B flat, a natural for the first B of a measure, none for the B
+// after it, a flat to bring the B flat back in that measure, and none in
+// the next measure, where the key holds again.
+TEST(SheetMusic, WritesTheAccidentalsInForce) {
+    Studio studio;
+    studio.soubor("kus.txt", "t120 S0 4 o1 f o1 g o1 a o1 <h | o2 c o1 a o1 g o1 f | "
+                             "o1 <h o1 h o1 h o1 <h | o1 f o1 <h o1 g o1 f |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"-q", "kus.txt", "--musicxml", "kus.musicxml"}).status, 0);
+    const std::string x = studio.obsah("kus.musicxml");
+    EXPECT_NE(x.find("<fifths>-1</fifths>"), std::string::npos);
+    std::vector<std::string> noty;
+    for (size_t i = x.find("<note"); i != std::string::npos; i = x.find("<note", i + 1)) {
+        const std::string nota = x.substr(i, x.find("</note>", i) - i);
+        const size_t krok = nota.find("<step>");
+        if (krok == std::string::npos) continue;
+        std::string n = nota.substr(krok + 6, 1);
+        const size_t a = nota.find("<accidental>");
+        if (a != std::string::npos) n += " " + nota.substr(a + 12, nota.find('<', a + 12) - a - 12);
+        noty.push_back(n);
+    }
+    EXPECT_EQ(noty, (std::vector<std::string>{"F", "G", "A", "B", "C", "A", "G", "F", "B", "B natural", "B",
+                                              "B flat", "F", "B", "G", "F"}));
+}
+
 // Sheet music of a score in 3/4 that uses most of the language: the bars
 // give the time signature; a chord, sharps, flats and a transposition are
 // spelled as written; sixths of a whole are triplets; a step back into a
