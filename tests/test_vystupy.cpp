@@ -487,6 +487,14 @@ TEST(Music, ChoraleWrittenPhraseByPhraseKeepsFourVoices) {
     EXPECT_NE(x.find("<per-minute>80</per-minute>"), std::string::npos);
     EXPECT_NE(x.find("<words>rit.</words>"), std::string::npos);
     EXPECT_EQ(x.find("<per-minute>6"), std::string::npos) << "no chain of marks under the curve";
+    // Every playback tempo stands in a direction with words or a metronome
+    // mark: alone, a notation program would show it as a mark of its own.
+    for (size_t i = x.find("<sound tempo"); i != std::string::npos; i = x.find("<sound tempo", i + 1)) {
+        const size_t smer = x.rfind("<direction", i);
+        ASSERT_NE(smer, std::string::npos);
+        EXPECT_TRUE(x.rfind("</direction>", i) == std::string::npos || x.rfind("</direction>", i) < smer)
+            << x.substr(i, 40);
+    }
     // Voices 1 and 2 on the treble staff, 3 and 4 on the bass staff, always.
     for (const char* v : {"1", "2", "3", "4"}) {
         const std::string hlas = std::string("<voice>") + v + "</voice>";
@@ -496,6 +504,13 @@ TEST(Music, ChoraleWrittenPhraseByPhraseKeepsFourVoices) {
         }
     }
     EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"c.musicxml"}), "");
+    // MuseScore plays every t (and the curve's steps) as the MIDI file does.
+    if (test::jemusescore()) {
+        ASSERT_EQ(test::musescore(studio.cesta(), "c.musicxml", "ms.mid"), "");
+        EXPECT_EQ(test::chybytempa(studio.cesta(), "c.mid", "ms.mid"), "");
+        const Midi ms = prectimidi(studio.obsah("ms.mid"));
+        EXPECT_NEAR(60.0 / ms.ctvrtka(m.noty.back().tik * ms.deleni / m.deleni), 60.0 / m.ctvrtka(m.noty.back().tik), 1);
+    }
 }
 
 // A dot after a chord lengthens its last note only, as the WAV plays it:
