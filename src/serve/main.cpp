@@ -2,6 +2,7 @@
 // score file, which is saved and rendered as it is typed.
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -139,7 +140,6 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
         const char* soubor;
         const char* typ;
     } soubory[] = {{"index.html", "text/html; charset=utf-8"},
-                   {"skladba.js", "application/javascript; charset=utf-8"},
                    {"skladba.css", "text/css; charset=utf-8"},
                    {"favicon.svg", "image/svg+xml"}};
     for (const auto& s : soubory) {
@@ -152,6 +152,19 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
         }
         stranka.push_back({std::string("/") + s.soubor, s.typ, obsah});
         if (std::string(s.soubor) == "index.html") stranka.push_back({"/", s.typ, obsah});
+    }
+    // The page's script: its modules, each a file of src/, as /js/NAME.js.
+    std::error_code e;
+    for (const auto& polozka : std::filesystem::directory_iterator(*slozka + "/src", e)) {
+        const std::string jmeno = polozka.path().filename().string();
+        if (jmeno.size() < 4 || jmeno.compare(jmeno.size() - 3, 3, ".js") != 0) continue;
+        bool ok = false;
+        std::string obsah = nacti(polozka.path().string(), ok);
+        if (!ok) {
+            chyba = "cannot read the editor's page: " + polozka.path().string();
+            return false;
+        }
+        stranka.push_back({"/js/" + jmeno, "application/javascript; charset=utf-8", obsah});
     }
     return true;
 }
