@@ -19,6 +19,9 @@ from harness import Server, close_chromium, require_chromium, start_chromium, wa
 
 SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
 A = "document.getElementById('audio')"
+TEXT = 'skladbaTest.text()'
+# The caret at the end of the text.
+TO_END = 'skladbaTest.select(skladbaTest.text().length, skladbaTest.text().length)'
 
 
 def rendered(text):
@@ -45,8 +48,12 @@ class Editor(unittest.TestCase):
         close_chromium(self.driver)
         self.server.close()
 
+    def open(self):
+        """The page, with its test hook (window.skladbaTest)."""
+        self.driver.get(self.server.url + '&test')
+
     def type(self, keys):
-        self.driver.find_element('id', 'score').send_keys(keys)
+        self.driver.find_element('css selector', '#editor .cm-content').send_keys(keys)
 
     def saved(self, text):
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
@@ -54,7 +61,7 @@ class Editor(unittest.TestCase):
 
     def test_typing_playing_and_errors(self):
         d = self.driver
-        d.get(self.server.url)
+        self.open()
         wait(d, "return document.getElementById('status').textContent == 'saved'")
         text = 't100 R4 4 o1 c e g e | 2c c'
         self.type(text)
@@ -84,7 +91,7 @@ class Editor(unittest.TestCase):
         message = re.search(r':(\d+:\d+): (.*)', rendered(bad))
         item = wait(d, "const e = document.querySelector('#problems li.error'); return e && e.textContent")
         self.assertEqual(item, message.group(1) + 'error: ' + message.group(2))
-        self.assertEqual(d.execute_script("return document.querySelector('#backdrop mark.error').textContent"), 't0')
+        self.assertEqual(d.execute_script("return document.querySelector('#editor .cm-lintRange-error').textContent"), 't0')
         self.saved(bad)   # a failed render saves all the same
         src = d.execute_script(f'return {A}.src')
         self.type('c')
@@ -96,8 +103,8 @@ class Editor(unittest.TestCase):
         d = self.driver
         with open(self.server.score, 'w') as f:
             f.write('c d e')
-        d.get(self.server.url)
-        wait(d, "return document.getElementById('score').value == 'c d e'")
+        self.open()
+        wait(d, f"return {TEXT} == 'c d e'")
         with open(self.server.score, 'w') as f:
             f.write('( theirs ) g')
         wait(d, "return document.getElementById('changed')")
@@ -105,7 +112,7 @@ class Editor(unittest.TestCase):
         time.sleep(0.6)
         self.assertEqual(self.server.read_score(), b'( theirs ) g')
         d.find_element('xpath', "//div[@id='changed']//button[starts-with(., 'Load the file')]").click()
-        wait(d, "return document.getElementById('score').value == '( theirs ) g'")
+        wait(d, f"return {TEXT} == '( theirs ) g'")
 
     def test_a_utf16_score_stays_utf16(self):
         example = os.path.join(os.path.dirname(__file__), '..', '..', 'examples', 'utf16-ceske-posuvky.txt')
@@ -113,9 +120,9 @@ class Editor(unittest.TestCase):
             original = f.read()
         with open(self.server.score, 'wb') as f:
             f.write(original)
-        self.driver.get(self.server.url)
+        self.open()
         wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE, CR LF')")
-        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.driver.execute_script(TO_END)
         self.type('\nč')
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
         self.assertEqual(self.server.read_score(), original + '\r\nč'.encode('utf-16le'))
@@ -127,9 +134,9 @@ class Editor(unittest.TestCase):
         original = '\ufeffc d\r\ne f\ng a\r\n'.encode('utf-8')
         with open(self.server.score, 'wb') as f:
             f.write(original)
-        self.driver.get(self.server.url)
-        wait(self.driver, "return document.getElementById('score').value == 'c d\\ne f\\ng a\\n'")
-        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.open()
+        wait(self.driver, f"return {TEXT} == 'c d\\ne f\\ng a\\n'")
+        self.driver.execute_script(TO_END)
         self.type('h\nc')
         deadline = time.time() + 10
         while self.server.read_score() != original + b'h\r\nc' and time.time() < deadline:
@@ -142,13 +149,13 @@ class Editor(unittest.TestCase):
         score = 'c' + 'čěčěčěčěčěčěčěčě'
         with open(self.server.score, 'wb') as f:
             f.write(score.encode('utf-16le'))
-        self.driver.get(self.server.url)
+        self.open()
         wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE')")
-        self.assertEqual(self.driver.execute_script("return document.getElementById('score').value"), score)
+        self.assertEqual(self.driver.execute_script(f'return {TEXT}'), score)
 
     def test_typing_while_the_server_is_stopped(self):
         d = self.driver
-        d.get(self.server.url)
+        self.open()
         wait(d, "return document.getElementById('status').textContent == 'saved'")
         self.server.stop()
         self.type('c d')

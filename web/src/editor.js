@@ -1,132 +1,144 @@
-// The editor: a textarea over a backdrop that carries the marks (problems,
-// the notes sounding, a note found), with line numbers beside it. The rest
-// of the page reaches the text only through these functions.
+// The editor: CodeMirror with line numbers, the score language's colours,
+// the warnings and the error as its diagnostics (with their text, and the
+// fix it offers, on hover), and marks for the notes sounding and a note
+// found. The rest of the page reaches the text only through these
+// functions.
+import { defaultKeymap, history, historyKeymap } from '@codemirror/commands';
+import { syntaxHighlighting } from '@codemirror/language';
+import { lintGutter, setDiagnostics } from '@codemirror/lint';
+import { Annotation, Compartment, EditorSelection, EditorState, StateEffect, StateField } from '@codemirror/state';
+import {
+  Decoration, EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, highlightSpecialChars,
+  keymap, lineNumbers,
+} from '@codemirror/view';
+import { colours, scoreLanguage } from './jazyk.js';
 import { state, ui } from './stav.js';
 
-function escapeHtml(s) {
-  return s.replace(/[&<>]/g, (c) => (c === '&' ? '&amp;' : c === '<' ? '&lt;' : '&gt;'));
+// Marks of a kind (the notes sounding, a note found), replaced as a whole.
+function markField(cls) {
+  const set = StateEffect.define();
+  const mark = Decoration.mark({ class: cls });
+  const field = StateField.define({
+    create: () => Decoration.none,
+    update(marks, tr) {
+      marks = marks.map(tr.changes);
+      for (const e of tr.effects) {
+        if (e.is(set)) {
+          const len = tr.state.doc.length;
+          marks = Decoration.set(e.value.filter((r) => r.from < len)
+            .map((r) => mark.range(r.from, Math.min(Math.max(r.to, r.from + 1), len)))
+            .filter((r) => r.from < r.to), true);
+        }
+      }
+      return marks;
+    },
+    provide: (f) => EditorView.decorations.from(f),
+  });
+  return { set, field };
 }
 
-export function text() { return ui.score.value; }
+const playing = markField('cm-playing');
+const found = markField('cm-found');
+const language = new Compartment();
+// A change that puts the file's text in, which is no edit.
+const fromFile = Annotation.define();
+let view = null;
 
-function drawBackdrop() {
-  const value = text();
-  const marks = [...state.problemMarks, ...state.foundMarks, ...state.playingMarks]
-    .filter((m) => m.from < value.length)
-    .sort((a, b) => a.from - b.from || a.rank - b.rank);
-  let html = '';
-  let at = 0;
-  for (const m of marks) {
-    const from = Math.max(m.from, at);
-    const to = Math.min(m.to, value.length);
-    if (to <= from) continue;
-    html += escapeHtml(value.slice(at, from)) + `<mark class="${m.cls}">` + escapeHtml(value.slice(from, to)) + '</mark>';
-    at = to;
-  }
-  // A last line for the caret after a final line break.
-  ui.backdrop.innerHTML = html + escapeHtml(value.slice(at)) + '\n ';
-  syncScroll();
-}
+export function text() { return view ? view.state.doc.toString() : ''; }
 
-function drawGutter() {
-  const value = text();
-  let lines = 1;
-  for (let i = value.indexOf('\n'); i >= 0; i = value.indexOf('\n', i + 1)) lines++;
-  const marked = new Map();
-  for (const m of state.problemMarks) {
-    if (m.line && (!marked.has(m.line) || m.cls === 'error')) marked.set(m.line, m.cls);
-  }
-  let html = '';
-  for (let n = 1; n <= lines; n++) html += marked.has(n) ? `<span class="${marked.get(n)}">${n}</span>\n` : `${n}\n`;
-  ui.gutter.innerHTML = html + ' \n';
-  state.lineCount = lines;
-  syncScroll();
-}
-
-function syncScroll() {
-  ui.backdrop.scrollTop = ui.score.scrollTop;
-  ui.backdrop.scrollLeft = ui.score.scrollLeft;
-  ui.gutter.scrollTop = ui.score.scrollTop;
-}
-
-function lineHeight() { return parseFloat(getComputedStyle(ui.score).lineHeight) || 20; }
-
-function charWidth() {
-  if (!state.charWidth) {
-    const probe = document.createElement('span');
-    probe.textContent = 'x'.repeat(100);
-    ui.backdrop.appendChild(probe);
-    state.charWidth = probe.getBoundingClientRect().width / 100 || 8;
-    probe.remove();
-  }
-  return state.charWidth;
-}
+// The caret, and the selection as [from, to).
+export function cursor() { return view.state.selection.main.head; }
+export function selection() { const r = view.state.selection.main; return [r.from, r.to]; }
 
 // Selects a range of the text, marks it as found and scrolls it into the
 // middle of the view.
 export function jumpTo(from, to) {
-  const value = text();
-  from = Math.min(from, value.length);
-  to = Math.min(Math.max(to, from), value.length);
-  ui.score.focus({ preventScroll: true });
-  ui.score.setSelectionRange(from, to);
-  const before = value.slice(0, from);
-  const line = before.split('\n').length - 1;
-  const col = from - (before.lastIndexOf('\n') + 1);
-  ui.score.scrollTop = Math.max(0, line * lineHeight() - ui.score.clientHeight / 2);
-  const x = col * charWidth();
-  if (x < ui.score.scrollLeft || x > ui.score.scrollLeft + ui.score.clientWidth - 40) {
-    ui.score.scrollLeft = Math.max(0, x - ui.score.clientWidth / 3);
-  }
-  state.foundMarks = [{ from, to: Math.max(to, from + 1), cls: 'found', rank: 1 }];
-  drawBackdrop();
+  const len = view.state.doc.length;
+  from = Math.min(from, len);
+  to = Math.min(Math.max(to, from), len);
+  view.dispatch({
+    selection: EditorSelection.range(from, to),
+    effects: [EditorView.scrollIntoView(from, { y: 'center', x: 'center' }),
+      found.set.of([{ from, to: Math.max(to, from + 1) }])],
+  });
+  view.focus();
 }
 
 // Selects a range without scrolling or marking it (the test hook).
 export function select(from, to) {
-  ui.score.focus({ preventScroll: true });
-  ui.score.setSelectionRange(from, to);
+  view.dispatch({ selection: EditorSelection.range(from, to) });
+  view.focus();
 }
 
-// The problems of the last render (state.problemMarks), in the text and on
-// the line numbers.
+// The problems of the last render (state.problemMarks) as the editor's
+// diagnostics.
 export function showProblemMarks() {
-  drawBackdrop();
-  drawGutter();
+  const len = view.state.doc.length;
+  const list = state.problemMarks.filter((m) => m.from <= len).map((m) => ({
+    from: m.from, to: Math.min(m.to, len), severity: m.cls === 'error' ? 'error' : 'warning', message: m.text,
+  }));
+  view.dispatch(setDiagnostics(view.state, list));
 }
 
 // The notes sounding now (state.playingMarks).
-export function showPlayingMarks() { drawBackdrop(); }
+export function showPlayingMarks() {
+  view.dispatch({ effects: playing.set.of(state.playingMarks) });
+}
 
 // Replaces the whole text, as when the file is loaded.
 export function setText(value) {
-  ui.score.value = value;
   state.problemMarks = [];
   state.foundMarks = [];
-  drawGutter();
-  drawBackdrop();
+  view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: value },
+    effects: [found.set.of([]), playing.set.of([])], annotations: fromFile.of(true) });
+  view.dispatch(setDiagnostics(view.state, []));
 }
 
 // Puts s at the caret (or over the selection) as a word of its own.
 export function insertAtCaret(s) {
-  const ta = ui.score;
-  ta.focus();
-  const { selectionStart: a, selectionEnd: b, value } = ta;
-  const before = a > 0 && !/\s/.test(value[a - 1]) ? ' ' : '';
-  const after = b < value.length && !/\s/.test(value[b]) ? ' ' : '';
-  ta.setRangeText(before + s + after, a, b, 'end');
-  ta.dispatchEvent(new Event('input'));
+  const { from, to } = view.state.selection.main;
+  const doc = view.state.doc;
+  const before = from > 0 && !/\s/.test(doc.sliceString(from - 1, from)) ? ' ' : '';
+  const after = to < doc.length && !/\s/.test(doc.sliceString(to, to + 1)) ? ' ' : '';
+  const insert = before + s + after;
+  view.dispatch({ changes: { from, to, insert }, selection: EditorSelection.cursor(from + insert.length), userEvent: 'input' });
+  view.focus();
+}
+
+// The colours of the score language, from the table the server sent, for
+// a file of encoding kind.
+export function setLanguage(table, kind) {
+  view.dispatch({ effects: language.reconfigure(scoreLanguage(table, kind)) });
 }
 
 // onEdit after every change of the text; onKey(event) for every key
-// pressed in it.
-export function startEditor(onEdit, onKey) {
-  ui.score.addEventListener('keydown', onKey);
-  ui.score.addEventListener('input', () => {
-    state.foundMarks = [];
-    drawGutter();
-    drawBackdrop();
-    onEdit();
+// pressed in it; keys: the page's own key bindings.
+export function startEditor(onEdit, onKey, keys) {
+  view = new EditorView({
+    parent: ui.editor,
+    state: EditorState.create({
+      doc: '',
+      extensions: [
+        // Only LF breaks lines: a lone CR stays a character of its line,
+        // so that the file keeps it.
+        EditorState.lineSeparator.of('\n'),
+        EditorState.tabSize.of(8),
+        lineNumbers(), highlightActiveLineGutter(), lintGutter(), highlightSpecialChars(), history(),
+        drawSelection(), highlightActiveLine(),
+        language.of([]), syntaxHighlighting(colours),
+        playing.field, found.field,
+        keymap.of([...keys, ...defaultKeymap, ...historyKeymap]),
+        EditorView.domEventHandlers({ keydown: (e) => { onKey(e); return false; } }),
+        EditorView.contentAttributes.of({ 'aria-label': 'The score', spellcheck: 'false', autocapitalize: 'off' }),
+        EditorView.updateListener.of((u) => {
+          if (!u.docChanged) return;
+          // setText's change is the file's, not an edit.
+          if (u.transactions.some((tr) => tr.docChanged && !tr.annotation(fromFile))) {
+            state.foundMarks = [];
+            onEdit();
+          }
+        }),
+      ],
+    }),
   });
-  ui.score.addEventListener('scroll', syncScroll);
 }

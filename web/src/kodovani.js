@@ -16,6 +16,16 @@ const cp1250 = (() => {
 
 export const ENCODING_NAMES = { 'windows-1250': 'Windows-1250', 'utf-16le': 'UTF-16LE', 'utf-8': 'UTF-8' };
 
+// The character a command byte of the language stands for in a file of
+// encoding kind, or null where it stands for none: ASCII everywhere; a byte
+// above 0x7F a letter of Windows-1250 in such a file; a command that takes
+// the next byte raw, the UTF-16LE letter of the byte followed by 0x01.
+export function charOfCommand(byte, argument, kind) {
+  if (argument === 'raw') return kind === 'utf-16le' ? String.fromCharCode(0x100 | byte) : null;
+  if (byte < 0x80) return String.fromCharCode(byte);
+  return kind === 'windows-1250' ? cp1250.toChar[byte] : null;
+}
+
 // UTF-16LE by the engine's rule: a byte-order mark, or a zero as the
 // second byte after a first that is not; UTF-8 when the file is valid
 // UTF-8 with letters beyond ASCII; Windows-1250 (ASCII included) otherwise.

@@ -1,12 +1,14 @@
 // The page of "skladba serve": an editor for one score that saves and
 // renders every edit (at most once per 200 ms of typing), plays the render,
-// draws its piano roll with a cursor that follows the audio, and marks the
-// warnings and the error in the text.
+// draws its piano roll with a cursor that follows the audio, colours the
+// score by the engine's table of the language and marks the warnings and
+// the error in the text.
 //
 // Loaded with "test" among the address's parameters (/?token=KEY&test), the
 // page hands its tests and the benchmark one object, window.skladbaTest:
 // the page's state (its stats list: keystroke to audio for each render),
 // the text, and a way to select in it.
+import { insertNewline } from '@codemirror/commands';
 import * as editor from './editor.js';
 import { listen, loadScore } from './spojeni.js';
 import { banner, setStatus } from './stranka.js';
@@ -20,16 +22,20 @@ function edited() {
   showSaveState();
 }
 
-function pressed(e) {
+function pressed() {
   state.lastKey = performance.now();
-  // Ctrl-S saves at once instead of offering to save the page.
-  if ((e.ctrlKey || e.metaKey) && e.key === 's') {
-    e.preventDefault();
-    saveNow();
-  }
 }
 
+// The page's keys in the editor.
+const KEYS = [
+  // A line break and nothing else: the score's spaces are its own.
+  { key: 'Enter', run: insertNewline },
+  // Ctrl-S saves at once instead of offering to save the page.
+  { key: 'Mod-s', preventDefault: true, run: () => { saveNow(); return true; } },
+];
+
 async function start() {
+  const language = fetch('/api/language').then((r) => r.json());
   const info = await (await fetch('/api/info')).json();
   state.name = info.name;
   state.limit = info.limit;
@@ -51,7 +57,8 @@ async function start() {
     banner('open', 'This server listens beyond this computer (--host): anyone who can reach it can read and change the score.', [], true);
   }
 
-  editor.startEditor(edited, pressed);
+  editor.startEditor(edited, pressed, KEYS);
+  state.language = await language;
   ui.register.addEventListener('change', () => {
     if (ui.register.value) editor.insertAtCaret(ui.register.value);
     ui.register.value = '';

@@ -94,5 +94,6 @@ export async function loadScore() {
   ui.encoding.textContent = ENCODING_NAMES[state.enc.kind] + (state.enc.crlf ? ', CR LF' : '') +
     (state.base === 'none' ? ', new file' : '');
   editor.setText(text);
+  if (state.language) editor.setLanguage(state.language, state.enc.kind);
   schedule();
 }

@@ -8,7 +8,7 @@ const $ = (id) => document.getElementById(id);
 export const ui = {
   name: $('name'), encoding: $('encoding'), status: $('status'), banners: $('banners'),
   register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'),
-  gutter: $('gutter'), backdrop: $('backdrop'), score: $('score'),
+  editor: $('editor'),
   info: $('render-info'), problems: $('problems'), summary: $('summary'), roll: $('roll'),
   dlWav: $('dl-wav'), dlMidi: $('dl-midi'), dlMusicxml: $('dl-musicxml'), dlSvg: $('dl-svg'),
 };
@@ -31,9 +31,8 @@ export const state = {
   problemMarks: [], playingMarks: [], foundMarks: [],
   roll: null,            // { svg, cursor, rects, x0, pxps }
   playingKey: '',
-  lineCount: 0,
   audio: $('audio'),     // the element playing the render shown
   nextAudio: null,       // the next render's element, while it loads
-  charWidth: 0,          // of the editor's font, measured once
+  language: null,        // the score language's table, as the server sends it
   stats: [],             // keystroke to audio, one entry a render (for the benchmark)
 };
