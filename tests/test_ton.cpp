@@ -242,15 +242,16 @@ protected:
     static inline int writes = 0;
     static inline int failFirst = 0;
     // From now on every write to the mix file is counted in writes.
+    // The path an open file descriptor names.
+    static std::string cesta(int fd) {
+        char path[256] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        return ::readlink(link.c_str(), path, sizeof path - 1) > 0 ? path : "";
+    }
     static void pocitejzapisymixu() {
         writes = 0;
         platform::volani().pwrite = [](int fd, const void* buf, size_t n, off_t off) -> ssize_t {
-            char path[256] = {};
-            const std::string link = "/proc/self/fd/" + std::to_string(fd);
-            if (::readlink(link.c_str(), path, sizeof path - 1) > 0 &&
-                std::string(path).find("_.tmp") != std::string::npos) {
-                ++writes;
-            }
+            if (cesta(fd).find("_.tmp") != std::string::npos) ++writes;
             return ::pwrite(fd, buf, n, off);
         };
     }
@@ -432,6 +433,52 @@ TEST_F(MixFaults, BudgetChangesNoByte) {
         EXPECT_EQ(studio.obsah("aktualni.wav"), vpameti) << pamet;
         EXPECT_FALSE(studio.existuje("_.tmp"));
     }
+}
+
+// A register loaded again plays the segments read at its first load while
+// its file is unchanged, and reads them again once the file has changed;
+// the bytes are those of a run that keeps nothing (a budget of 0).
+TEST_F(MixFaults, RegisterSegmentsAreReadOnceWhileTheirFileIsUnchanged) {
+    static int cteni = 0;
+    static std::string prepsat;   // a register to fill with silence after its next read
+    platform::volani().pread = [](int fd, void* buf, size_t n, off_t off) -> ssize_t {
+        const ssize_t r = ::pread(fd, buf, n, off);
+        if (n == size_t{delkatonu} * 2 && cesta(fd).find("rejstr1.nes") != std::string::npos) {
+            ++cteni;
+            if (!prepsat.empty()) {
+                const int64_t velikost = platform::velikost(fd);
+                const int w = ::open(prepsat.c_str(), O_WRONLY);
+                const std::string ticho(static_cast<size_t>(velikost), '\0');
+                EXPECT_EQ(::pwrite(w, ticho.data(), ticho.size(), 0), static_cast<ssize_t>(ticho.size()));
+                ::close(w);
+                prepsat.clear();
+            }
+        }
+        return r;
+    };
+    Studio studio;
+    // A file of its own, not the shared one the studio links to.
+    const std::string kliky = studio.obsah("rejstriky/rejstr1.nes");
+    const std::string r1 = studio.cesta() + "/rejstriky/rejstr1.nes";
+    ASSERT_EQ(::unlink(r1.c_str()), 0);
+    studio.soubor("rejstriky/rejstr1.nes", kliky);
+
+    const std::string score = "R1 c R0 c R1 c R0 c R1 c";
+    cteni = 0;
+    ASSERT_EQ(studio.hraj(score, Meze{}).status, 0);
+    EXPECT_EQ(cteni, 1);
+    const auto drzene = studio.obsah("aktualni.wav");
+    EXPECT_EQ(studio.noty().size(), 5u);
+    cteni = 0;
+    ASSERT_EQ(studio.hraj(score, vsouboru(0)).status, 0);
+    EXPECT_EQ(cteni, 3);
+    EXPECT_EQ(studio.obsah("aktualni.wav"), drzene);
+
+    prepsat = r1;
+    cteni = 0;
+    ASSERT_EQ(studio.hraj(score, Meze{}).status, 0);
+    EXPECT_EQ(cteni, 2);
+    EXPECT_EQ(studio.noty().size(), 3u);   // the later R1 notes play the silence written over it
 }
 
 }  // namespace

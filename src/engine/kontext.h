@@ -18,7 +18,10 @@
 namespace skladba {
 
 struct Kontext {
-    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(stav, meze) {}
+    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(stav, meze) {
+        rejstriky.rozpocet().celkem = static_cast<int64_t>(meze.pametmixu);
+        mix.nastavrozpocet(&rejstriky.rozpocet());
+    }
     Kontext(const Kontext&) = delete;
     Kontext& operator=(const Kontext&) = delete;
 

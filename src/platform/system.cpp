@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -474,10 +476,10 @@ bool Otisk::operator==(const Otisk& o) const {
            zmeneno == o.zmeneno && zmenenostav == o.zmenenostav;
 }
 
-Otisk otisk(const char* path, bool nasledovat) {
+namespace {
+
+Otisk zestat(const struct stat& st) {
     Otisk o;
-    struct stat st {};
-    if ((nasledovat ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return o;
     o.existuje = true;
     o.zarizeni = st.st_dev;
     o.inode = st.st_ino;
@@ -485,6 +487,53 @@ Otisk otisk(const char* path, bool nasledovat) {
     o.zmeneno = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
     o.zmenenostav = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
     return o;
+}
+
+}  // namespace
+
+Otisk otisk(const char* path, bool nasledovat) {
+    struct stat st {};
+    if ((nasledovat ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return Otisk{};
+    return zestat(st);
+}
+
+Otisk otisk(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return Otisk{};
+    return zestat(st);
+}
+
+Pamet::Pamet(size_t bajtu) {
+    if (bajtu == 0) return;
+    const size_t d = velikostdilu;
+    const size_t n = (bajtu + d - 1) / d * d;
+    // Mapped one piece larger, then trimmed to an aligned stretch.
+    void* p = ::mmap(nullptr, n + d, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t od = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t zarovnano = (od + d - 1) / d * d;
+    if (zarovnano > od) ::munmap(p, zarovnano - od);
+    if (od + n + d > zarovnano + n) ::munmap(reinterpret_cast<void*>(zarovnano + n), od + n + d - zarovnano - n);
+    p_ = reinterpret_cast<void*>(zarovnano);
+    n_ = n;
+#ifdef MADV_HUGEPAGE
+    ::madvise(p_, n_, MADV_HUGEPAGE);   // advice only: small pages work the same
+#endif
+}
+
+Pamet& Pamet::operator=(Pamet&& o) noexcept {
+    if (this != &o) {
+        if (p_) ::munmap(p_, n_);
+        p_ = o.p_;
+        n_ = o.n_;
+        o.p_ = nullptr;
+        o.n_ = 0;
+    }
+    return *this;
+}
+
+Pamet::~Pamet() {
+    if (p_) ::munmap(p_, n_);
 }
 
 namespace {

@@ -44,6 +44,29 @@ private:
     int fd_ = -1;
 };
 
+// Zeroed memory of its own, straight from the system, in whole pieces of
+// velikostdilu (2 MiB) aligned to it, so that the kernel may back each with
+// one huge page: a large mix or register cache is then made in a few page
+// faults instead of one every 4 KiB. Given back on destruction. An
+// allocation the system refuses throws std::bad_alloc, as new does.
+class Pamet {
+public:
+    static constexpr size_t velikostdilu = size_t{2} << 20;
+    Pamet() = default;
+    explicit Pamet(size_t bajtu);
+    Pamet(const Pamet&) = delete;
+    Pamet& operator=(const Pamet&) = delete;
+    Pamet(Pamet&& o) noexcept : p_(o.p_), n_(o.n_) { o.p_ = nullptr, o.n_ = 0; }
+    Pamet& operator=(Pamet&& o) noexcept;
+    ~Pamet();
+    void* data() const { return p_; }
+    size_t velikost() const { return n_; }
+
+private:
+    void* p_ = nullptr;
+    size_t n_ = 0;
+};
+
 // Open for reading; on failure the Soubor is closed and errno says why. Never
 // blocks: a named pipe opens at once instead of waiting for a writer, and
 // reads from it find its end when no writer is there.
@@ -212,6 +235,8 @@ struct Otisk {
 };
 // nasledovat = false: of a link itself, not of the file it leads to.
 Otisk otisk(const char* path, bool nasledovat = true);
+// Of an open file.
+Otisk otisk(int fd);
 
 // The one way skladba watches a file: by what otisk tells of it, looked at
 // when the caller asks, never by reading it.

@@ -191,13 +191,20 @@ int32_t* Mix::pridejdo(int64_t cislo, int od, int kus) {
         if (!k.sumy) {
             const size_t deska = static_cast<size_t>(cislo / blokunadesce);
             if (deska >= desky_.size()) desky_.resize(deska + 1);
-            if (!desky_[deska]) {
+            if (!desky_[deska].data()) {
                 // The last one only as far as the budget goes.
                 const int64_t prvni = static_cast<int64_t>(deska) * blokunadesce;
                 const int64_t bloku = std::min<int64_t>(blokunadesce, limitbloku_ - prvni);
-                desky_[deska].reset(new int32_t[static_cast<size_t>(bloku) * vzorkubloku]());
+                const int64_t bajtu = bloku * vzorkubloku * static_cast<int64_t>(sizeof(int32_t));
+                // What the registers keep shares the budget.
+                if (rozpocet_ && !rozpocet_->vejdese(bajtu)) {
+                    vylij();
+                    return pridejdo(cislo, od, kus);
+                }
+                desky_[deska] = platform::Pamet(static_cast<size_t>(bajtu));
+                if (rozpocet_) rozpocet_->mix += bajtu;
             }
-            k.sumy = desky_[deska].get() + (cislo % blokunadesce) * vzorkubloku;
+            k.sumy = static_cast<int32_t*>(desky_[deska].data()) + (cislo % blokunadesce) * vzorkubloku;
         }
         k.zmenaod = std::min(k.zmenaod, od);
         k.zmenado = std::max(k.zmenado, od + kus);
@@ -228,7 +235,8 @@ void Mix::vylij() {
         k = Kus{};
     }
     std::vector<Kus>().swap(pamet_);
-    std::vector<std::unique_ptr<int32_t[]>>().swap(desky_);
+    std::vector<platform::Pamet>().swap(desky_);
+    if (rozpocet_) rozpocet_->mix = 0;
 }
 
 // Adds count samples of segment, each times sila / 100, into the cached

@@ -89,6 +89,10 @@ public:
     // Whether the sums are still held in memory (no note has reached past
     // the budget).
     bool vpameti() const { return vpameti_; }
+    // The budget shared with the registers' kept segments: the mix in
+    // memory counts its sums there and moves to the file when the two
+    // together would pass it.
+    void nastavrozpocet(Rozpocet* rozpocet) { rozpocet_ = rozpocet; }
     // Removes the mix file (while still holding its lock), then closes it.
     void smazmix();
 
@@ -144,10 +148,12 @@ private:
         int zmenaod = vzorkubloku;
         int zmenado = 0;
     };
-    // Blocks in memory are allocated blokunadesce at a time: one allocation
-    // per 128 KiB block would cost the allocator a page of its own for each
-    // (3 %, 8 MiB of a full budget).
+    // Blocks in memory are allocated blokunadesce at a time, 2 MiB: one
+    // allocation per 128 KiB block would cost the allocator a page of its
+    // own for each (3 %, 8 MiB of a full budget), and a piece of 2 MiB can
+    // be one huge page (platform::Pamet).
     static constexpr int blokunadesce = 16;
+    static_assert(size_t{blokunadesce} * vzorkubloku * sizeof(int32_t) == platform::Pamet::velikostdilu);
 
     int32_t* sumy(const Blok& b) { return bloky_->sumy[&b - blok_]; }
     int32_t* pridejdo(int64_t cislo, int od, int kus);
@@ -172,9 +178,10 @@ private:
     // The mix in memory: block j of the mix is pamet_[j] (none where no note
     // has reached), at most limitbloku_ of them.
     bool vpameti_;
+    Rozpocet* rozpocet_ = nullptr;
     int64_t limitbloku_;
     std::vector<Kus> pamet_;
-    std::vector<std::unique_ptr<int32_t[]>> desky_;
+    std::vector<platform::Pamet> desky_;
 };
 
 }  // namespace skladba

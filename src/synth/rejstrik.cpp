@@ -21,7 +21,7 @@ constexpr int64_t bajtusegmentu = int64_t{delkatonu} * 2;
 Rejstriky::Rejstriky() : rejstrpole_(new int16_t[size_t{pocetsegmentu} * delkatonu]) {}
 
 void Rejstriky::zmervrchol(int64_t k) {
-    const int16_t* s = data(k);
+    const int16_t* s = segmenty_[k].vzorky;
     int32_t top = 0;
     for (int i = 0; i < delkatonu; ++i) {
         const int32_t v = s[i] < 0 ? -int32_t{s[i]} : s[i];
@@ -31,22 +31,71 @@ void Rejstriky::zmervrchol(int64_t k) {
 }
 
 // Reads up to bytes of a register file at offset into segment k's samples.
-ssize_t Rejstriky::ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset) {
-    const ssize_t n = platform::ctivse(z.soubor.fd(), data(k), static_cast<size_t>(bytes), offset);
-    if (n > 0) zlittleendian(data(k), static_cast<size_t>(n) / 2);
+ssize_t Rejstriky::ctidosegmentu(const Zdroj& z, int16_t* kam, int64_t bytes, int64_t offset) {
+    const ssize_t n = platform::ctivse(z.soubor.fd(), kam, static_cast<size_t>(bytes), offset);
+    if (n > 0) zlittleendian(kam, static_cast<size_t>(n) / 2);
     return n;
+}
+
+int16_t* Rejstriky::vtabulce(int64_t k) {
+    const int16_t* p = segment(k);
+    Segment& s = segmenty_[k];
+    if (p != data(k)) std::memcpy(data(k), p, bajtusegmentu);
+    s.vzorky = data(k);
+    s.kopie = nullptr;
+    s.zdroj.reset();
+    return data(k);
+}
+
+int16_t* Rejstriky::Zdroj::misto() {
+    constexpr size_t nadile = platform::Pamet::velikostdilu / bajtusegmentu;
+    if (volno == 0) {
+        if (!rozpocet || !rozpocet->vejdese(platform::Pamet::velikostdilu)) return nullptr;
+        dily.emplace_back(platform::Pamet::velikostdilu);
+        drzi += platform::Pamet::velikostdilu;
+        rozpocet->rejstriky += platform::Pamet::velikostdilu;
+        volno = nadile;
+    }
+    return static_cast<int16_t*>(dily.back().data()) + (nadile - volno--) * delkatonu;
+}
+
+// The source for a register file just opened: the one opened before for
+// the same path, when the file is unchanged since (same file, size and
+// times) and so are the copies it keeps; else a new one.
+std::shared_ptr<Rejstriky::Zdroj> Rejstriky::zdroj(platform::Soubor f, const std::string& cesta) {
+    const platform::Otisk o = platform::otisk(f.fd());
+    const bool drzet = rozpocet_.celkem > 0 && o.existuje;
+    if (drzet) {
+        for (const auto& z : zdroje_) {
+            if (z->cesta == cesta && z->otisk == o) return z;
+        }
+    }
+    auto z = std::make_shared<Zdroj>();
+    z->soubor = std::move(f);
+    z->cesta = cesta;
+    z->otisk = o;
+    if (drzet) {
+        z->rozpocet = &rozpocet_;
+        // A file changed since: its old source goes once no segment plays it.
+        zdroje_.erase(std::remove_if(zdroje_.begin(), zdroje_.end(),
+                                     [&](const std::shared_ptr<Zdroj>& d) { return d->cesta == cesta; }),
+                      zdroje_.end());
+        zdroje_.push_back(z);
+    }
+    return z;
 }
 
 // A file that is not a regular file (a device, a pipe) has no size to go by:
 // it is read at once, by position, for as much as the wavetable holds; a
 // pipe, which cannot be read by position, fails with the system's reason.
 bool Rejstriky::nactinajednou(platform::Soubor& f) {
-    for (int64_t k = 0; k < pocetsegmentu; ++k) segment(k);
+    for (int64_t k = 0; k < pocetsegmentu; ++k) vtabulce(k);
     const ssize_t bytes = platform::ctivse(f.fd(), rejstrpole_.get(), bajturejstriku, 0);
     if (bytes < 0) return false;
     zlittleendian(rejstrpole_.get(), static_cast<size_t>(bytes) / 2);
     for (int64_t k = 0; k < pocetsegmentu; ++k) {
         zmervrchol(k);
+        segmenty_[k].konec = -1;
         segmenty_[k].smycky.reset();   // a file without a size has no loop file to check
     }
     return true;
@@ -74,16 +123,21 @@ bool Rejstriky::nactirejstrik(char reg) {
     const int64_t usable = (size < bajturejstriku ? size : bajturejstriku) & ~int64_t{1};
     const int64_t cele = usable / bajtusegmentu;
     const int64_t zbytek = usable % bajtusegmentu;
-    auto zdroj = std::make_shared<Zdroj>(Zdroj{std::move(f), cesta});
+    const std::shared_ptr<Zdroj> z = zdroj(std::move(f), cesta);
     // A segment the file holds only the start of is overlaid at once on
     // what it held before.
     if (zbytek > 0) {
-        segment(cele);
-        if (ctidosegmentu(*zdroj, cele, zbytek, cele * bajtusegmentu) < 0) return false;
+        int16_t* kam = vtabulce(cele);
+        if (ctidosegmentu(*z, kam, zbytek, cele * bajtusegmentu) < 0) return false;
         zmervrchol(cele);
+        segmenty_[cele].konec = -1;
     }
-    const std::shared_ptr<Smyckyrejstriku> smycky = nactismycky(zdroj, size);
-    for (int64_t k = 0; k < cele; ++k) segmenty_[k] = Segment{false, zdroj, 0, -1, smycky};
+    const std::shared_ptr<Smyckyrejstriku> smycky = nactismycky(z, size);
+    for (int64_t k = 0; k < cele; ++k) {
+        segmenty_[k] = Segment{};
+        segmenty_[k].zdroj = z;
+        segmenty_[k].smycky = smycky;
+    }
     // A segment the file holds only the start of plays without its loop.
     if (zbytek > 0) segmenty_[cele].smycky.reset();
     return true;
@@ -91,21 +145,54 @@ bool Rejstriky::nactirejstrik(char reg) {
 
 const int16_t* Rejstriky::segment(int64_t k) {
     Segment& s = segmenty_[k];
-    if (s.aktualni) return data(k);
-    if (!s.zdroj) {
-        std::memset(data(k), 0, bajtusegmentu);
-        s.vrchol = 0;
-    } else {
-        const ssize_t n = ctidosegmentu(*s.zdroj, k, bajtusegmentu, k * bajtusegmentu);
-        if (n < 0) chybasouboruerrno("cannot read the register", s.zdroj->cesta);
-        // A file cut short since it was loaded keeps silence where it ended.
-        std::memset(reinterpret_cast<char*>(data(k)) + n, 0, static_cast<size_t>(bajtusegmentu - n));
-        zmervrchol(k);
-        s.zdroj.reset();
-    }
+    if (s.aktualni) return s.vzorky;
     s.aktualni = true;
     s.konec = -1;
-    return data(k);
+    s.kopie = nullptr;
+    if (!s.zdroj) {
+        std::memset(data(k), 0, bajtusegmentu);
+        s.vzorky = data(k);
+        s.vrchol = 0;
+        return s.vzorky;
+    }
+    Zdroj& z = *s.zdroj;
+    if (Kopie* c = z.kopie[k].get()) {
+        // Read at an earlier load of this file: the source stays with the
+        // segment, for it owns the copy.
+        s.vzorky = c->vzorky;
+        s.vrchol = c->vrchol;
+        s.konec = c->konec;
+        s.kopie = c;
+        return s.vzorky;
+    }
+    int16_t* kam = data(k);
+    if (int16_t* m = z.misto()) {
+        auto c = std::make_unique<Kopie>();
+        c->vzorky = m;
+        kam = m;
+        s.kopie = c.get();
+        z.kopie[k] = std::move(c);
+    }
+    const ssize_t n = ctidosegmentu(z, kam, bajtusegmentu, k * bajtusegmentu);
+    if (n < 0) {
+        s.aktualni = false;
+        if (s.kopie) {
+            z.kopie[k].reset();   // its room is taken again by the next copy
+            ++z.volno;
+            s.kopie = nullptr;
+        }
+        chybasouboruerrno("cannot read the register", z.cesta);
+    }
+    // A file cut short since it was loaded keeps silence where it ended.
+    std::memset(reinterpret_cast<char*>(kam) + n, 0, static_cast<size_t>(bajtusegmentu - n));
+    s.vzorky = kam;
+    zmervrchol(k);
+    if (s.kopie) {
+        s.kopie->vrchol = s.vrchol;
+    } else {
+        s.zdroj.reset();
+    }
+    return s.vzorky;
 }
 
 std::shared_ptr<Rejstriky::Smyckyrejstriku> Rejstriky::nactismycky(const std::shared_ptr<Zdroj>& zdroj,
@@ -176,12 +263,16 @@ int64_t Rejstriky::koneczvuku(int64_t k) {
     Segment& s = segmenty_[k];
     if (s.konec >= 0) return s.konec;
     constexpr int ramec = zaklad / 20;
-    double energie[delkatonu / ramec + 1];
+    // Energies summed in whole numbers: exact (a frame holds at most
+    // 1103 * 2^30), so the comparisons below are the same on every machine,
+    // and the sum has no floating-point chain to wait on.
+    int64_t energie[delkatonu / ramec + 1];
     int ramcu = 0;
-    double nejvic = 0.0;
+    int64_t nejvic = 0;
     for (int od = 0; od < delkatonu; od += ramec, ++ramcu) {
-        double e = 0.0;
-        for (int i = od; i < od + ramec && i < delkatonu; ++i) e += static_cast<double>(x[i]) * x[i];
+        const int az = od + ramec < delkatonu ? od + ramec : delkatonu;
+        int64_t e = 0;
+        for (int i = od; i < az; ++i) e += int32_t{x[i]} * x[i];
         energie[ramcu] = e;
         if (e > nejvic) nejvic = e;
     }
@@ -190,13 +281,17 @@ int64_t Rejstriky::koneczvuku(int64_t k) {
     // (10^-3.5 in energy). It counts only where the sound was cut off, still
     // within 20 dB of its loudest half a second before: a note that dies
     // away on its own (a pluck, a click) is not cut short by its register.
-    for (int r = ramcu - 1; r >= 0 && nejvic > 0.0; --r) {
-        if (energie[r] >= nejvic * 3.1622776601683795e-4) {
+    for (int r = ramcu - 1; r >= 0 && nejvic > 0; --r) {
+        if (static_cast<double>(energie[r]) >= static_cast<double>(nejvic) * 3.1622776601683795e-4) {
             const int predtim = r - 10;
-            if (r + 1 < ramcu && predtim >= 0 && energie[predtim] >= nejvic * 1e-2) s.konec = int64_t{r + 1} * ramec;
+            if (r + 1 < ramcu && predtim >= 0 &&
+                static_cast<double>(energie[predtim]) >= static_cast<double>(nejvic) * 1e-2) {
+                s.konec = int64_t{r + 1} * ramec;
+            }
             break;
         }
     }
+    if (s.kopie) s.kopie->konec = s.konec;
     return s.konec;
 }
 

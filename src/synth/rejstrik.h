@@ -6,6 +6,11 @@
 // it holds; a segment is read from its source the first time a note needs
 // it. A score that switches registers thousands of times, or uses a dozen
 // pitches of a register, then costs only the segments it plays.
+//
+// A segment read from a register file is kept, while the run's memory
+// budget allows (Rozpocet), and played from there again whenever the same
+// unchanged file is loaded again: a score that goes back and forth between
+// a few registers reads each segment it plays once, not once a change.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +24,17 @@
 
 namespace skladba {
 
+// The memory a run may hold beyond its fixed buffers (Meze::pametmixu),
+// shared by the mix's sums while they are in memory and the register
+// segments kept for reuse. Each side takes only what leaves the other's
+// share within the whole; the mix moves to its file when it cannot grow.
+struct Rozpocet {
+    int64_t celkem = 0;
+    int64_t mix = 0;
+    int64_t rejstriky = 0;
+    bool vejdese(int64_t bajtu) const { return mix + rejstriky + bajtu <= celkem; }
+};
+
 class Rejstriky {
 public:
     Rejstriky();
@@ -29,6 +45,10 @@ public:
     // register loads nothing and every segment stays silent: a check of a
     // score needs no registers.
     void nastavslozku(const std::string& slozka) { slozka_ = slozka; }
+    // The budget segments kept for reuse count against (celkem 0, the
+    // default: none is kept and each load reads what it plays again); the
+    // mix shares it.
+    Rozpocet& rozpocet() { return rozpocet_; }
     // The path of register reg in that folder.
     std::string rejstrjmeno(char reg) const;
 
@@ -63,10 +83,31 @@ public:
     int64_t koneczvuku(int64_t k);
 
 private:
-    // An open register file that some segments are still to be read from.
+    // A segment as read from its register file, kept for the next load of
+    // the same file, with what was measured of it.
+    struct Kopie {
+        int16_t* vzorky = nullptr;      // in one of its source's dily
+        int32_t vrchol = 0;
+        int64_t konec = -1;
+    };
+    // An open register file that segments are read from, and the segments
+    // read from it so far that the budget let it keep.
     struct Zdroj {
         platform::Soubor soubor;
         std::string cesta;
+        platform::Otisk otisk;          // as it was when opened
+        Rozpocet* rozpocet = nullptr;   // set when it may keep copies
+        int64_t drzi = 0;               // bytes of them, given back when it goes
+        std::unique_ptr<Kopie> kopie[pocetsegmentu];
+        // The copies' samples, in pieces of memory of a few segments each;
+        // volno segments are still free in the last one.
+        std::vector<platform::Pamet> dily;
+        size_t volno = 0;
+        // Room for one more copy within the budget, or null.
+        int16_t* misto();
+        ~Zdroj() {
+            if (rozpocet) rozpocet->rejstriky -= drzi;
+        }
     };
     // A register's loop file, checked against the register on first use.
     struct Smyckyrejstriku {
@@ -86,15 +127,24 @@ private:
         int32_t vrchol = 0;             // largest |sample|, once current
         int64_t konec = -1;             // koneczvuku, once measured
         std::shared_ptr<Smyckyrejstriku> smycky;   // null: no loops
+        // Once current: its samples, in the wavetable or in a kept copy
+        // (kopie, which then keeps what is measured of it too).
+        const int16_t* vzorky = nullptr;
+        Kopie* kopie = nullptr;
     };
 
     int16_t* data(int64_t k) { return rejstrpole_.get() + k * delkatonu; }
+    // Segment k current in the wavetable itself, for a read to overlay.
+    int16_t* vtabulce(int64_t k);
     void zmervrchol(int64_t k);
-    ssize_t ctidosegmentu(const Zdroj& z, int64_t k, int64_t bytes, int64_t offset);
+    ssize_t ctidosegmentu(const Zdroj& z, int16_t* kam, int64_t bytes, int64_t offset);
+    std::shared_ptr<Zdroj> zdroj(platform::Soubor f, const std::string& cesta);
     bool nactinajednou(platform::Soubor& f);
     std::shared_ptr<Smyckyrejstriku> nactismycky(const std::shared_ptr<Zdroj>& zdroj, int64_t velikost);
     void over(Smyckyrejstriku& s);
 
+    // First, so that it outlives every source that gives memory back to it.
+    Rozpocet rozpocet_;
     std::string slozka_ = "rejstriky";
     // The wavetable, pocetsegmentu segments of delkatonu samples. Left
     // uninitialised: a segment is written before it is first read, so the
@@ -105,6 +155,9 @@ private:
     // register is the same file of the same size, so that switching
     // registers does not check a loop file again.
     std::vector<std::shared_ptr<Smyckyrejstriku>> smyckovesoubory_;
+    // The register files opened while segments could be kept, for the next
+    // load of the same unchanged file.
+    std::vector<std::shared_ptr<Zdroj>> zdroje_;
 };
 
 }  // namespace skladba
