@@ -84,6 +84,20 @@ std::string jsonulozeni(const Uloziste::Ulozeni& u) {
            jsontext(u.chyba) + "}";
 }
 
+// The bar lines of the music as written, in seconds of the WAV, from 0 (the
+// start of the first bar, or of the pickup) on.
+std::string jsontakty(const Hudba& h) {
+    std::vector<double> takty, doby;
+    h.mrizka(takty, doby);
+    std::string o = "[0";
+    char buf[32];
+    for (const double t : takty) {
+        std::snprintf(buf, sizeof buf, ",%.4f", t);
+        o += buf;
+    }
+    return o + "]";
+}
+
 std::string jsonvykresleni(const Vykresleni& v) {
     if (v.nahrazeno) return "{\"superseded\":true}";
     const Vysledek& r = v.vysledek;
@@ -108,6 +122,7 @@ std::string jsonvykresleni(const Vykresleni& v) {
     if (r.status == 0) {
         o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"" +
              ",\"musicxml\":\"/out/" + cislo + ".musicxml\"";
+        o += ",\"bars\":" + jsontakty(r.hudba);
         // Each note as the piano roll draws it: start and value in samples,
         // segment, and the bytes of the score it comes from.
         o += ",\"noteList\":[";

@@ -164,6 +164,100 @@ class Editor(unittest.TestCase):
         self.saved('c d')
 
 
+class Playing(unittest.TestCase):
+    """The score in the editor: its colours and diagnostics, playing from
+    it, and the render's downloads."""
+    # 240 quarter notes a minute: a 4/4 bar is a second.
+    SCORE = 't240 4 o1 c d e f | g a h o2 c | c o1 h a g'
+
+    def setUp(self):
+        self.driver = start_chromium()
+
+    def tearDown(self):
+        close_chromium(self.driver)
+        self.server.close()
+
+    def open(self, score):
+        self.server = Server(SERVE, REGISTERS, score)
+        self.driver.get(self.server.url + '&test')
+        wait(self.driver, f'return {A}.duration > 0')
+
+    def keys(self, *keys):
+        self.driver.find_element('css selector', '#editor .cm-content').send_keys(*keys)
+
+    def caret(self, text, at):
+        self.driver.execute_script(f'skladbaTest.select({at}, {at})')
+
+    def test_colours_and_a_diagnostic_with_its_fix(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        d = self.driver
+        self.open('t100 c 4.. d')
+        # A note and a command each in a colour of its own, told by the
+        # engine's table (the page has no list of commands).
+        words = d.execute_script("""return Array.from(document.querySelectorAll('#editor .cm-line span'))
+            .map(e => [e.textContent, e.className, getComputedStyle(e).color])""")
+        kinds = {w[0]: w[1] for w in words}
+        self.assertEqual((kinds['t'], kinds['100'], kinds['c'], kinds['4'], kinds['d']),
+                         ('sk-command', 'sk-number', 'sk-note', 'sk-value', 'sk-note'))
+        plain = d.execute_script("return getComputedStyle(document.querySelector('#editor .cm-line')).color")
+        colour = {w[1]: w[2] for w in words}
+        self.assertEqual(len({plain, colour['sk-command'], colour['sk-note'], colour['sk-value']}), 4)
+        # The warning is the editor's diagnostic at its place, and says its fix on hover.
+        mark = wait(d, "return document.querySelector('#editor .cm-lintRange-warning')")
+        self.assertEqual(mark.text, '..')   # from the dot the number took
+        ActionChains(d).move_to_element(mark).perform()
+        tip = wait(d, "const t = document.querySelector('.cm-tooltip-lint'); return t && t.textContent")
+        self.assertIn('write the dot after the note (4c.)', tip)
+
+    def test_from_the_cursor_its_bar_and_a_loop(self):
+        from selenium.webdriver.common.keys import Keys
+        d = self.driver
+        self.open(self.SCORE)
+        a = self.SCORE.index('a h')   # the second note of the second bar: 1.25 s
+        self.caret(self.SCORE, a)
+        self.keys(Keys.CONTROL, Keys.ENTER)
+        t = wait(d, f'return !{A}.paused && {A}.currentTime')
+        self.assertTrue(1.24 <= t < 1.5, t)
+        self.keys(Keys.ALT, Keys.ENTER)   # its bar begins at 1 s
+        t = wait(d, f'return !{A}.paused && {A}.currentTime < 1.2 && {A}.currentTime')
+        self.assertTrue(0.99 <= t < 1.2, t)
+        # A loop of the bars the selection touches: the second alone.
+        d.execute_script(f'skladbaTest.select({a}, {a + 3})')
+        self.keys(Keys.CONTROL, Keys.SHIFT, Keys.ENTER)
+        d.execute_script(f"""window.heard = []; const a = {A};
+            (function look() {{ heard.push(a.currentTime); if (heard.length < 1000) requestAnimationFrame(look); }})()""")
+        time.sleep(2.5)
+        heard = d.execute_script('return heard')
+        self.assertTrue(all(0.95 <= x <= 2.15 for x in heard), (min(heard), max(heard)))
+        self.assertTrue(any(later < earlier - 0.5 for earlier, later in zip(heard, heard[1:])), 'the loop never went back')
+        self.assertIn('loop 0:01.0', d.find_element('id', 'loop').text)
+        self.keys(Keys.ESCAPE)
+        wait(d, f"return {A}.paused && document.getElementById('loop').textContent == ''")
+
+    def test_downloads(self):
+        d = self.driver
+        self.open(self.SCORE)
+        links = wait(d, """const l = Array.from(document.querySelectorAll('#downloads a[href]'));
+            return l.length >= 4 && l.map(a => [a.getAttribute('download'), a.href])""")
+        names = [n for n, _ in links]
+        for name in ['piece.wav', 'piece.mid', 'piece.musicxml', 'piece.svg']:
+            self.assertIn(name, names)
+        # Each download is what its name says: the first bytes of each format.
+        starts = {'wav': b'RIFF', 'mid': b'MThd', 'musicxml': b'<?xml', 'svg': b'<svg', 'flac': b'fLaC',
+                  'ogg': b'OggS', 'opus': b'OggS', 'mp3': None}
+        info = self.server.request('GET', '/api/info')[1].decode()
+        for ext in ['flac', 'ogg', 'mp3', 'opus']:
+            self.assertEqual('"ext":"%s"' % ext in info, 'piece.' + ext in names)
+        for name, href in links:
+            status, body = self.server.request('GET', href[href.index('/out/'):])
+            self.assertEqual(status, 200, name)
+            start = starts[name.rsplit('.', 1)[1]]
+            if start:
+                self.assertEqual(body[:len(start)], start, name)
+            else:   # MP3: a tag, or the sync bits of a frame
+                self.assertTrue(body[:3] == b'ID3' or (body[0] == 0xFF and body[1] & 0xE0 == 0xE0), name)
+
+
 def screenshot(png, score):
     driver = start_chromium()
     with open(score, 'rb') as f:

@@ -14,6 +14,7 @@ import { listen, loadScore } from './spojeni.js';
 import { banner, setStatus } from './stranka.js';
 import { state, ui } from './stav.js';
 import { saveNow, saveOnLeaving, schedule, showSaveState, unsaved } from './ukladani.js';
+import { PLAY_KEYS, startPlaying } from './hrani.js';
 import { frame } from './zvuk.js';
 
 function edited() {
@@ -32,7 +33,20 @@ const KEYS = [
   { key: 'Enter', run: insertNewline },
   // Ctrl-S saves at once instead of offering to save the page.
   { key: 'Mod-s', preventDefault: true, run: () => { saveNow(); return true; } },
+  ...PLAY_KEYS.map(({ key, run }) => ({ key, run })),
 ];
+
+// A link for each compressed format the server can make of a render.
+function formatLinks(formats) {
+  for (const f of formats) {
+    const a = document.createElement('a');
+    a.id = 'dl-' + f.ext;
+    a.textContent = f.name;
+    a.download = '';
+    ui.dlMore.append(' · ', a);
+    state.formats.push({ ext: f.ext, name: f.name, link: a });
+  }
+}
 
 async function start() {
   const language = fetch('/api/language').then((r) => r.json());
@@ -57,7 +71,9 @@ async function start() {
     banner('open', 'This server listens beyond this computer (--host): anyone who can reach it can read and change the score.', [], true);
   }
 
+  formatLinks(info.formats || []);
   editor.startEditor(edited, pressed, KEYS);
+  startPlaying();
   state.language = await language;
   ui.register.addEventListener('change', () => {
     if (ui.register.value) editor.insertAtCaret(ui.register.value);

@@ -10,6 +10,8 @@ export const ui = {
   register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'),
   editor: $('editor'),
   info: $('render-info'), problems: $('problems'), summary: $('summary'), roll: $('roll'),
+  playCursor: $('play-cursor'), playBar: $('play-bar'), loopButton: $('loop-button'), loop: $('loop'), keys: $('keys'),
+  dlMore: $('dl-more'),
   dlWav: $('dl-wav'), dlMidi: $('dl-midi'), dlMusicxml: $('dl-musicxml'), dlSvg: $('dl-svg'),
 };
 
@@ -34,5 +36,7 @@ export const state = {
   audio: $('audio'),     // the element playing the render shown
   nextAudio: null,       // the next render's element, while it loads
   language: null,        // the score language's table, as the server sends it
+  loop: null,            // { from, to } in seconds: the bars played again and again
+  formats: [],           // the compressed formats the server can make of a render: { ext, name, link }
   stats: [],             // keystroke to audio, one entry a render (for the benchmark)
 };

@@ -27,12 +27,14 @@ export function showRender(r, text, map, times) {
   // The notes by their start, for finding those that sound at a moment.
   const order = r.noteList.map((n, i) => i).sort((a, b) => r.noteList[a][0] - r.noteList[b][0]);
   const longest = r.noteList.reduce((m, n) => Math.max(m, n[1]), 1);
-  state.render = { notes: r.noteList, order, longest, rate: r.rate, map, seconds, id: r.id };
+  state.render = { notes: r.noteList, order, longest, rate: r.rate, map, seconds, id: r.id, bars: r.bars };
   const base = baseName();
   setLink(ui.dlWav, r.wav, base + '.wav');
   setLink(ui.dlMidi, r.midi, base + '.mid');
   setLink(ui.dlMusicxml, r.musicxml, base + '.musicxml');
   setLink(ui.dlSvg, r.svg, base + '.svg');
+  // The compressed formats are made only when one is downloaded.
+  for (const f of state.formats) setLink(f.link, r.wav.replace(/\.wav$/, '.' + f.ext), base + '.' + f.ext);
   // The picture is fetched and drawn once the audio has taken over, so
   // that it does not hold the new audio back.
   showAudio(r, times, () => fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {

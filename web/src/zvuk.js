@@ -3,6 +3,7 @@
 // in the text and the piano roll, from the audio's own clock.
 import { range } from './kodovani.js';
 import * as editor from './editor.js';
+import { keepLoop } from './hrani.js';
 import { state } from './stav.js';
 import { followRoll, lightRoll } from './valec.js';
 
@@ -97,6 +98,7 @@ function showPlaying(t) {
 // Every frame: the cursor of the roll and the notes lit follow the audio.
 export function frame() {
   const audio = state.audio;
+  keepLoop();
   const t = audio.currentTime || 0;
   followRoll(t, !audio.paused);
   showPlaying(audio.paused && t === 0 ? -1 : t);
