@@ -161,15 +161,13 @@ std::string jsonjazyk() {
     return o + "\"}";
 }
 
-// A render's file, read as it is sent (also in ranges, as a player seeks).
-// The file stays open for the answer, so that removing it, once a newer
-// render replaces it, does not cut the answer short.
-// A render's output from memory, in the ranges a player asks for; the
-// render it belongs to stays alive while it is being sent.
-void posli(httplib::Response& r, std::shared_ptr<const Vykresleni> v, const std::string& obsah, const char* typ) {
+
+// A render's output from memory, in the ranges a player asks for; drzi
+// (the render it belongs to) stays alive while it is being sent.
+void posli(httplib::Response& r, std::shared_ptr<const void> drzi, const std::string& obsah, const char* typ) {
     r.set_header("Accept-Ranges", "bytes");
     const std::string* data = &obsah;
-    r.set_content_provider(data->size(), typ, [v, data](size_t od, size_t kolik, httplib::DataSink& sink) {
+    r.set_content_provider(data->size(), typ, [drzi, data](size_t od, size_t kolik, httplib::DataSink& sink) {
         if (od >= data->size()) return false;
         return sink.write(data->data() + od, std::min(kolik, data->size() - od));
     });
@@ -205,10 +203,7 @@ void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::strin
         k.partitura = partitura;
         try {
             auto data = std::make_shared<const std::string>(zakodujwav(k, v.wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
-            r.set_content_provider(data->size(), z.typ, [data](size_t od, size_t kolik, httplib::DataSink& sink) {
-                if (od >= data->size()) return false;
-                return sink.write(data->data() + od, std::min(kolik, data->size() - od));
-            });
+            posli(r, data, *data, z.typ);
         } catch (const ChybaSouboru& e) {
             r.status = 500;
             r.set_content(std::string("skladba serve: ") + e.what() + "\n", "text/plain; charset=utf-8");
