@@ -143,6 +143,22 @@ class Editor(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(self.server.read_score(), original + b'h\r\nc')
 
+    def test_a_lone_cr_and_a_tab_stay_in_their_line(self):
+        # The editor breaks lines at LF alone: a CR without its LF is a
+        # character of the line, and is saved as it was.
+        original = b'c\rd\te\nf'
+        with open(self.server.score, 'wb') as f:
+            f.write(original)
+        self.open()
+        wait(self.driver, f"return {TEXT} == 'c\\rd\\te\\nf'")
+        self.assertEqual(self.driver.execute_script("return document.querySelectorAll('#editor .cm-line').length"), 2)
+        self.driver.execute_script(TO_END)
+        self.type(' g')
+        deadline = time.time() + 10
+        while self.server.read_score() != original + b' g' and time.time() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.server.read_score(), original + b' g')
+
     def test_utf16_is_told_by_the_engines_rule(self):
         # No byte-order mark, one ASCII letter, then letters whose high byte
         # is not zero: the engine reads it as UTF-16LE, and so must the page.
