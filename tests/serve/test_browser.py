@@ -171,8 +171,9 @@ class Editor(unittest.TestCase):
 
     def test_typing_while_the_server_is_stopped(self):
         d = self.driver
-        self.open()
+        d.get(self.server.url)   # without &test: the page puts nothing on window
         wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(d.execute_script("return typeof skladbaTest + typeof skladbaStats"), 'undefinedundefined')
         self.server.stop()
         self.type('c d')
         wait(d, "return document.getElementById('offline')")
