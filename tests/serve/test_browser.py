@@ -223,8 +223,8 @@ class Playing(unittest.TestCase):
         mark = wait(d, "return document.querySelector('#editor .cm-lintRange-warning')")
         self.assertEqual(mark.text, '..')   # from the dot the number took
         ActionChains(d).move_to_element(mark).perform()
-        tip = wait(d, "const t = document.querySelector('.cm-tooltip-lint'); return t && t.textContent")
-        self.assertIn('write the dot after the note (4c.)', tip)
+        fix = wait(d, "const t = document.querySelector('.cm-tooltip-lint .sk-fix'); return t && t.textContent")
+        self.assertEqual(fix, 'fix: write the dot after the note (4c.)')
 
     def test_from_the_cursor_its_bar_and_a_loop(self):
         from selenium.webdriver.common.keys import Keys

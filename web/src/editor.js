@@ -70,12 +70,28 @@ export function select(from, to) {
   view.focus();
 }
 
+// A problem's text on hover, with the fix it suggests ("(write X
+// instead)", ": write ...", ": leave it out") on a line of its own.
+function problemMessage(text) {
+  const box = document.createElement('div');
+  const m = /^(.*?)(?:\s*\((write .*)\)|: ((?:write|leave) .*))$/.exec(text);
+  box.textContent = m ? m[1] : text;
+  if (m) {
+    const fix = document.createElement('div');
+    fix.className = 'sk-fix';
+    fix.textContent = 'fix: ' + (m[2] || m[3]);
+    box.appendChild(fix);
+  }
+  return box;
+}
+
 // The problems of the last render (state.problemMarks) as the editor's
 // diagnostics.
 export function showProblemMarks() {
   const len = view.state.doc.length;
   const list = state.problemMarks.filter((m) => m.from <= len).map((m) => ({
     from: m.from, to: Math.min(m.to, len), severity: m.cls === 'error' ? 'error' : 'warning', message: m.text,
+    renderMessage: () => problemMessage(m.text),
   }));
   view.dispatch(setDiagnostics(view.state, list));
 }
