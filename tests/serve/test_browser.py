@@ -159,6 +159,16 @@ class Editor(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(self.server.read_score(), original + b' g')
 
+    def test_the_register_menu_inserts_at_the_caret(self):
+        from selenium.webdriver.support.ui import Select
+        with open(self.server.score, 'w') as f:
+            f.write('c d')
+        self.open()
+        wait(self.driver, f"return {TEXT} == 'c d'")
+        self.driver.execute_script('skladbaTest.select(1, 1)')
+        Select(self.driver.find_element('id', 'register')).select_by_value('R2')
+        self.saved('c R2 d')
+
     def test_utf16_is_told_by_the_engines_rule(self):
         # No byte-order mark, one ASCII letter, then letters whose high byte
         # is not zero: the engine reads it as UTF-16LE, and so must the page.
