@@ -91,6 +91,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.varovani = zadani.varovani;
     n.souhrn = true;
     n.seznamnot = true;
+    n.hudba = true;   // the bar lines, for playing from a bar
     n.text = &zadani.partitura;
     Vyrobek vyrobek = vyrobvpameti(n);
     v.vysledek = std::move(vyrobek.vysledek);
