@@ -23,7 +23,7 @@ from harness import Server, start_chromium, close_chromium  # noqa: E402
 from harness import wait as harness_wait  # noqa: E402
 
 KEYS = """window.benchKeys = [];
-document.getElementById('score').addEventListener('keydown', () => benchKeys.push(performance.now()), true);"""
+document.addEventListener('keydown', () => benchKeys.push(performance.now()), true);"""
 
 
 def wait(driver, script):
@@ -53,20 +53,21 @@ def main():
     server = Server(a.serve, a.registers, text)
     driver = start_chromium()
     try:
-        driver.get(server.url)
+        # &test: the page hands its stats to the benchmark (window.skladbaTest).
+        driver.get(server.url + '&test')
         wait(driver, "return document.getElementById('audio').duration > 0")
         driver.execute_script(KEYS)
-        area = driver.find_element('id', 'score')
-        value = driver.execute_script("return document.getElementById('score').value")
+        value = driver.execute_script('return skladbaTest.text()')
         # Note letters in the middle of the piece, each replaced in turn.
         letters = [i for i in range(len(value) // 3, len(value)) if value[i] in 'cdefga' and value[i - 1] in ' 1248o']
         single, server_ms, answer_ms, load_ms, element_ms = [], [], [], [], []
         for run in range(a.runs):
             i = letters[run * 7 % len(letters)]
-            driver.execute_script(f"document.getElementById('score').setSelectionRange({i}, {i + 1})")
-            before = driver.execute_script('return skladbaStats.length')
+            driver.execute_script(f'skladbaTest.select({i}, {i + 1})')
+            area = driver.switch_to.active_element
+            before = driver.execute_script('return skladbaTest.stats.length')
             area.send_keys('d' if value[i] != 'd' else 'e')
-            s = wait(driver, f'return skladbaStats.length > {before} && skladbaStats[skladbaStats.length - 1]')
+            s = wait(driver, f'return skladbaTest.stats.length > {before} && skladbaTest.stats[skladbaTest.stats.length - 1]')
             key = driver.execute_script('return benchKeys[benchKeys.length - 1]')
             single.append(s['audio'] - key)
             server_ms.append(s['serverMs'])
@@ -75,15 +76,16 @@ def main():
             element_ms.append(s['audio'] - s['created'])
             time.sleep(1)
         # A burst: each key's wait for the first audio whose edit was sent after it.
-        end = driver.execute_script("return document.getElementById('score').value.length")
-        driver.execute_script(f"document.getElementById('score').setSelectionRange({end}, {end}); benchKeys = []")
-        before = driver.execute_script('return skladbaStats.length')
+        end = driver.execute_script('return skladbaTest.text().length')
+        driver.execute_script(f'skladbaTest.select({end}, {end}); benchKeys = []')
+        area = driver.switch_to.active_element
+        before = driver.execute_script('return skladbaTest.stats.length')
         for ch in '( burst 12 )':
             area.send_keys(ch)
             time.sleep(0.06)
         wait(driver, "return document.getElementById('status').textContent == 'saved'")
         time.sleep(1.5)
-        stats = driver.execute_script(f'return skladbaStats.slice({before})')
+        stats = driver.execute_script(f'return skladbaTest.stats.slice({before})')
         keys = driver.execute_script('return benchKeys')
         burst = []
         for k in keys:

@@ -29,8 +29,8 @@ if [ -x "$tmp/prefix/bin/skladba-serve" ] && command -v python3 >/dev/null 2>&1;
      >"$tmp/serve.url" 2>"$tmp/serve.err") &
   server=$!
   fetched=0
-  python3 - "$tmp/serve.url" "$source/web/index.html" "$tmp/serve/piece.txt" <<'EOF' || fetched=$?
-import json, sys, time, urllib.request
+  python3 - "$tmp/serve.url" "$source/web/index.html" "$tmp/serve/piece.txt" "$build/web/js/main.js" <<'EOF' || fetched=$?
+import json, os, sys, time, urllib.request
 for _ in range(200):
     url = open(sys.argv[1]).read().strip()
     if url:
@@ -39,6 +39,10 @@ for _ in range(200):
 assert urllib.request.urlopen(url).read() == open(sys.argv[2], 'rb').read(), 'not the page of the source tree'
 # The key in the printed address, for a request of its own.
 base, token = url.split('?token=')
+# The page's script as the build bundled it, where it could.
+if os.path.exists(sys.argv[4]):
+    script = urllib.request.urlopen(base + 'js/main.js?token=' + token).read()
+    assert script == open(sys.argv[4], 'rb').read(), 'not the script the build bundled'
 edit = urllib.request.Request(base + 'api/edit?token=' + token, data=open(sys.argv[3], 'rb').read(), headers={'X-Skladba': '1'})
 assert json.load(urllib.request.urlopen(edit))['render']['ok'], 'the installed server cannot render'
 EOF

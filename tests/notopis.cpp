@@ -64,6 +64,12 @@ std::string chybynotopisu(const std::string& slozka, const std::vector<std::stri
     return chyby;
 }
 
+std::string chybytempa(const std::string& slozka, const std::string& nase, const std::string& jejich) {
+    if (!mame("python3")) return "";
+    const Beh r = prikaz(slozka, {"python3", SKLADBA_NOTOPIS_KONTROLA, "tempo", nase, jejich});
+    return r.status == 0 ? "" : r.out + r.err;
+}
+
 std::string musescore(const std::string& slozka, const std::string& soubor, const std::string& vystup) {
     const Beh r = prikaz(slozka, {"mscore3", "-o", vystup, soubor});
     std::istringstream radky(r.out + r.err);

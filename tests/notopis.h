@@ -13,6 +13,11 @@ namespace skladba::test {
 // xmllint is missing (the check it needs is then left out).
 std::string chybynotopisu(const std::string& slozka, const std::vector<std::string>& soubory);
 
+// Where MuseScore's MIDI export (jejich) of our sheet music plays another
+// tempo than our MIDI file (nase), by more than 1 quarter a minute, at each
+// t; empty when it does not, or without python3.
+std::string chybytempa(const std::string& slozka, const std::string& nase, const std::string& jejich);
+
 // Whether MuseScore 3 (mscore3) is installed.
 bool jemusescore();
 // Runs MuseScore on a file in slozka, writing vystup (a .mid, .pdf or .png);

@@ -274,7 +274,7 @@ class SheetMusicExample : public ::testing::TestWithParam<std::string> {};
 // every measure, MuseScore 3 opens it without an error, and MuseScore's own
 // MIDI export of it plays the notes of skladba's --midi: the same keys, each
 // starting within a sixteenth and lasting its value as written (or with its
-// dot, which --midi leaves out).
+// dot, which --midi leaves out), and the tempo of every t.
 TEST_P(SheetMusicExample, OpensInMuseScoreWithTheNotesOfTheMidiFile) {
     namespace t = skladba::test;
     if (!t::jemusescore()) GTEST_SKIP() << "MuseScore 3 (mscore3) is not installed";
@@ -289,6 +289,7 @@ TEST_P(SheetMusicExample, OpensInMuseScoreWithTheNotesOfTheMidiFile) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(t::chybynotopisu(work, {"kus.musicxml"}), "");
     ASSERT_EQ(t::musescore(work, "kus.musicxml", "ms.mid"), "");
+    EXPECT_EQ(t::chybytempa(work, "kus.mid", "ms.mid"), "");
 
     struct Nota {
         int klavesa;

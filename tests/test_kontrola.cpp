@@ -74,9 +74,8 @@ TEST(Check, WarnsOfEachMisreadingWithItsPlaceAndAdvice) {
         {"navyk.txt:10:4:", "write - 4c"},
         {"navyk.txt:11:3:", "\";\" is not a command and is ignored"},
         {"navyk.txt:11:7:", "for a flat write <a"},
-        {"navyk.txt:12:21:", "this bar lasts 3/4 of a whole note, the bar before it in this voice 1"},
-        {"navyk.txt:12:31:", "this bar lasts 1 of a whole note, the bar before it in this voice 3/4"},
-        {"navyk.txt:13:19:", "this bar lasts 3/4 of a whole note, the bar before it in this voice 1"},
+        {"navyk.txt:12:21:", "this bar lasts 3/4 of a whole note, the bars of this voice 1"},
+        {"navyk.txt:13:19:", "this bar lasts 3/4 of a whole note, the bars of this voice 1"},
     });
     ASSERT_FALSE(zbytek.empty()) << r.out;
     EXPECT_EQ(zbytek[0].rfind("navyk.txt: ", 0), 0u) << "no other warning: " << r.out;
@@ -125,6 +124,83 @@ TEST(Check, WarnsOfSlipsThatWouldPassSilently) {
                                           "ends at 0:12.77: no note sounds longer than its 4-second recording");
 }
 
+// Bars are checked voice by voice against the bar each keeps, in a piece
+// written phrase by phrase: a note across a bar line, written by leaving
+// that bar line out, and an unbarred stretch before the first bar line are
+// music; a bar line written after the note that crosses it and a bar one
+// value short are not, each said once in the voice it is in.
+TEST(Check, BarsKeepTheirVoicesBar) {
+    Studio studio;
+    studio.soubor("takty.txt",
+                  "t120 S0\n"
+                  "4 o1 c d e f g a | 4 o2 c o1 h a g | 2 f 1 e 2 d | 2 -9\n"
+                  "2 om c | g c | g c | g c | g c |\n"
+                  "4 o1 c d e 2 f | 4 g a h | o2 c o1 h a g | 1 -3\n"
+                  "2 om c g | c | c g |\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "takty.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> zbytek = ocekavejvarovani(r.out, {
+        {"takty.txt:4:16:", "this bar line stands 1/4 of a whole note after the bar line that the note before it "
+                            "crosses, where a bar of this voice (1) ends: a note across a bar line is written by "
+                            "leaving that bar line out, so leave this one out"},
+        {"takty.txt:5:14:", "this bar lasts 1/2 of a whole note, the bars of this voice 1: a note or a value missing "
+                            "or extra?"},
+    });
+    ASSERT_FALSE(zbytek.empty()) << r.out;
+    EXPECT_EQ(zbytek[0].rfind("takty.txt: ", 0), 0u) << "no other warning: " << r.out;
+    EXPECT_NE(r.out.find(", 2 voices\n"), std::string::npos) << r.out;
+}
+
+// An error does not end the check: it reports the error (and fails) and
+// still reads the score to its end, bars and all, as the lexical check does.
+TEST(Check, GoesOnAfterAnError) {
+    Studio studio;
+    studio.soubor("chyba.txt", "Andante\n4 o1 c d e f | g a h | c d e f | g a h c |\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "chyba.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("chyba.txt:1:6: tempo must be a positive number"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("chyba.txt:1:1: warning: \"Andante\" is not music"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("chyba.txt:2:22: warning: this bar lasts 3/4 of a whole note, the bars of this voice 1"),
+              std::string::npos) << r.out;
+}
+
+// The relative octave rule follows the last note written, often another
+// voice's: a soprano written after the bass, without an o, lands two
+// octaves down. Warned of with the octave to write; an o, or a voice that
+// goes on by itself, is not.
+TEST(Check, WarnsOfAnOctaveTakenFromAnotherVoice) {
+    Studio studio;
+    studio.soubor("oktavy.txt",
+                  "t120 S0\n"
+                  "4 o1 a g f e | 1 -1\n"
+                  "4 ov d e f g |\n"
+                  "4 f g a <h | 1 -1\n"
+                  "4 om c d e f |\n"
+                  "4 o1 c d c h |\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "oktavy.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> zbytek = ocekavejvarovani(r.out, {
+        {"oktavy.txt:4:3:", "this f plays ov f, more than an octave below the note before it in its voice (o1 e): "
+                            "without an o, a note takes the octave of the last note written, here ov g in another "
+                            "voice (write o1f instead)"},
+    });
+    ASSERT_FALSE(zbytek.empty()) << r.out;
+    EXPECT_EQ(zbytek[0].rfind("oktavy.txt: ", 0), 0u) << "no other warning: " << r.out;
+}
+
+// A volume outside 0 to 100 is said to be the nearest end, either way.
+TEST(Check, WarnsOfAVolumeOutsideItsRange) {
+    Studio studio;
+    studio.soubor("sila.txt", "s150 c s-5 d s100 e s0 f");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "sila.txt"});
+    const std::vector<std::string> zbytek = ocekavejvarovani(r.out, {
+        {"sila.txt:1:1:", "s150 is as loud as s100"},
+        {"sila.txt:1:8:", "s-5 is as soft as s0: the volume goes from 0 to 100, so write s0"},
+    });
+    ASSERT_FALSE(zbytek.empty()) << r.out;
+    EXPECT_EQ(zbytek[0].rfind("sila.txt: ", 0), 0u) << "no other warning: " << r.out;
+}
+
 // A comment never closed swallows the notes after it: warned of at its (,
 // with how much it takes; a closed one is not.
 TEST(Check, WarnsOfACommentNeverClosed) {
@@ -170,9 +246,9 @@ TEST(Check, CorrectPieceIsNotWarnedAbout) {
     studio.soubor("bez/trio.txt", trio);
     const Beh r = test::skladba(studio.cesta(), {"--check", "bez/trio.txt"});
     EXPECT_EQ(r.out, "bez/trio.txt: 1:07.3, 144 notes, range om c to o2 g, 3 voices\n"
-                     "  voice 1, line 2: whole notes 0 to 24, 0:00.00 to 1:04.00\n"
-                     "  voice 2, line 11: whole notes 0 to 24, 0:00.00 to 1:04.00\n"
-                     "  voice 3, line 20: whole notes 0 to 24, 0:00.00 to 1:04.00\n");
+                     "  voice 1 (R4, o2 c to o2 g), line 2: whole notes 0 to 24, 0:00.00 to 1:04.00\n"
+                     "  voice 2 (R1, o1 c to o1 e), line 11: whole notes 0 to 24, 0:00.00 to 1:04.00\n"
+                     "  voice 3 (R3, om c to om g), line 20: whole notes 0 to 24, 0:00.00 to 1:04.00\n");
 }
 
 // Voices written one after another with step backs: where each starts and
@@ -188,9 +264,9 @@ TEST(Check, SummarisesEachVoice) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "tri.txt: 0:10.0, 15 notes, range om c to o2 g, 3 voices\n"
-              "  voice 1, line 2: whole notes 0 to 2, 0:00.00 to 0:08.00\n"
-              "  voice 2, line 3: whole notes 0 to 1.75, 0:00.00 to 0:07.00\n"
-              "  voice 3, line 4: whole notes 0.75 to 1.75, 0:03.00 to 0:07.00\n");
+              "  voice 1 (R1, o2 c to o2 g), line 2: whole notes 0 to 2, 0:00.00 to 0:08.00\n"
+              "  voice 2 (R1, o1 c to o1 g), line 3: whole notes 0 to 1.75, 0:00.00 to 0:07.00\n"
+              "  voice 3 (R1, om c to om g), line 4: whole notes 0.75 to 1.75, 0:03.00 to 0:07.00\n");
     // Chords over dotted notes step back a value and a half ("-."): still
     // one voice. A check needs no registers: this folder has none.
     std::filesystem::create_directory(studio.cesta() + "/bez");

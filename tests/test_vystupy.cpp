@@ -211,6 +211,55 @@ TEST(PianoRoll, ParsesAndHoldsOneBarPerNote) {
     EXPECT_EQ(r.out.substr(0, 66), "5 kus.txt: 0:07.00, 5 notes\n0 prazdny.txt: 0:00.00, 0 notes\n1 a<&>");
 }
 
+// Bar lines and beats of the music as written stand behind the notes, at
+// the times the WAV plays them: 4/4 at t120, a bar every 2 seconds.
+TEST(PianoRoll, DrawsTheBarsAndBeats) {
+    Studio studio;
+    studio.soubor("kus.txt", "t120 S0 4 o1 c d e f | g a h o2 c | 1 c |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"-q", "kus.txt", "--piano-roll", "kus.svg"}).status, 0);
+    const std::string svg = studio.obsah("kus.svg");
+    const size_t g = svg.find("<g id=\"bars\">");
+    ASSERT_NE(g, std::string::npos) << svg.substr(0, 400);
+    auto cesta = [&](size_t od) {
+        const size_t a = svg.find(" d=\"", od) + 4;
+        return svg.substr(a, svg.find('"', a) - a);
+    };
+    const std::string doby = cesta(g);
+    const std::string takty = cesta(svg.find("#b0b0b0", g));
+    // 8 s (the last note's four seconds from 0:04) on the narrowest
+    // picture, 640 pixels: 80 a second from x 64.
+    EXPECT_EQ(std::count(takty.begin(), takty.end(), 'M'), 3) << takty;
+    EXPECT_EQ(std::count(doby.begin(), doby.end(), 'M'), 9) << doby;
+    EXPECT_EQ(takty.rfind("M224.0 64V", 0), 0u) << takty;
+    EXPECT_NE(takty.find("M544.0 64V"), std::string::npos) << takty;
+    EXPECT_EQ(doby.rfind("M104.0 64V", 0), 0u) << doby;
+}
+
+// Accidentals as a musician writes them in the inferred key (F): no sign
+// for a B flat, a natural for the first B of a measure, none for the B
+// after it, a flat to bring the B flat back in that measure, and none in
+// the next measure, where the key holds again.
+TEST(SheetMusic, WritesTheAccidentalsInForce) {
+    Studio studio;
+    studio.soubor("kus.txt", "t120 S0 4 o1 f o1 g o1 a o1 <h | o2 c o1 a o1 g o1 f | "
+                             "o1 <h o1 h o1 h o1 <h | o1 f o1 <h o1 g o1 f |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"-q", "kus.txt", "--musicxml", "kus.musicxml"}).status, 0);
+    const std::string x = studio.obsah("kus.musicxml");
+    EXPECT_NE(x.find("<fifths>-1</fifths>"), std::string::npos);
+    std::vector<std::string> noty;
+    for (size_t i = x.find("<note"); i != std::string::npos; i = x.find("<note", i + 1)) {
+        const std::string nota = x.substr(i, x.find("</note>", i) - i);
+        const size_t krok = nota.find("<step>");
+        if (krok == std::string::npos) continue;
+        std::string n = nota.substr(krok + 6, 1);
+        const size_t a = nota.find("<accidental>");
+        if (a != std::string::npos) n += " " + nota.substr(a + 12, nota.find('<', a + 12) - a - 12);
+        noty.push_back(n);
+    }
+    EXPECT_EQ(noty, (std::vector<std::string>{"F", "G", "A", "B", "C", "A", "G", "F", "B", "B natural", "B",
+                                              "B flat", "F", "B", "G", "F"}));
+}
+
 // Sheet music of a score in 3/4 that uses most of the language: the bars
 // give the time signature; a chord, sharps, flats and a transposition are
 // spelled as written; sixths of a whole are triplets; a step back into a
@@ -438,6 +487,14 @@ TEST(Music, ChoraleWrittenPhraseByPhraseKeepsFourVoices) {
     EXPECT_NE(x.find("<per-minute>80</per-minute>"), std::string::npos);
     EXPECT_NE(x.find("<words>rit.</words>"), std::string::npos);
     EXPECT_EQ(x.find("<per-minute>6"), std::string::npos) << "no chain of marks under the curve";
+    // Every playback tempo stands in a direction with words or a metronome
+    // mark: alone, a notation program would show it as a mark of its own.
+    for (size_t i = x.find("<sound tempo"); i != std::string::npos; i = x.find("<sound tempo", i + 1)) {
+        const size_t smer = x.rfind("<direction", i);
+        ASSERT_NE(smer, std::string::npos);
+        EXPECT_TRUE(x.rfind("</direction>", i) == std::string::npos || x.rfind("</direction>", i) < smer)
+            << x.substr(i, 40);
+    }
     // Voices 1 and 2 on the treble staff, 3 and 4 on the bass staff, always.
     for (const char* v : {"1", "2", "3", "4"}) {
         const std::string hlas = std::string("<voice>") + v + "</voice>";
@@ -447,6 +504,13 @@ TEST(Music, ChoraleWrittenPhraseByPhraseKeepsFourVoices) {
         }
     }
     EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"c.musicxml"}), "");
+    // MuseScore plays every t (and the curve's steps) as the MIDI file does.
+    if (test::jemusescore()) {
+        ASSERT_EQ(test::musescore(studio.cesta(), "c.musicxml", "ms.mid"), "");
+        EXPECT_EQ(test::chybytempa(studio.cesta(), "c.mid", "ms.mid"), "");
+        const Midi ms = prectimidi(studio.obsah("ms.mid"));
+        EXPECT_NEAR(60.0 / ms.ctvrtka(m.noty.back().tik * ms.deleni / m.deleni), 60.0 / m.ctvrtka(m.noty.back().tik), 1);
+    }
 }
 
 // A dot after a chord lengthens its last note only, as the WAV plays it:

@@ -78,6 +78,98 @@ int64_t Zlomek::tiku(int64_t n) const {
                                                        : std::numeric_limits<int64_t>::max() / 2);
 }
 
+int64_t Zlomek::kolikrat(const Zlomek& l, bool& presne) const {
+    // (c / j) / (l.c / l.j) = (c * l.j) / (j * l.c)
+    const i128 a = i128{c} * l.j;
+    const i128 b = i128{j} * l.c;
+    if (b <= 0) {
+        presne = false;
+        return 0;
+    }
+    i128 q = a / b;
+    if (a % b != 0 && a < 0) --q;
+    presne = a % b == 0;
+    return vejde(q) ? static_cast<int64_t>(q) : (q < 0 ? std::numeric_limits<int64_t>::min() / 2
+                                                       : std::numeric_limits<int64_t>::max() / 2);
+}
+
+std::vector<std::vector<const CaraTaktu*>> Hudba::taktyhlasu() const {
+    std::vector<std::vector<const CaraTaktu*>> takty(static_cast<size_t>(std::max(0, hlasu)));
+    std::vector<Zlomek> zacatky(takty.size());
+    std::vector<bool> je(takty.size(), false);
+    for (const Udalost& e : udalosti) {
+        if (e.hlas < 0 || e.hlas >= hlasu) continue;
+        const size_t v = static_cast<size_t>(e.hlas);
+        if (!je[v] || e.zacatek < zacatky[v]) zacatky[v] = e.zacatek;
+        je[v] = true;
+    }
+    for (const CaraTaktu& c : cary) {
+        if (c.hlas < 0 || c.hlas >= hlasu) continue;
+        const size_t v = static_cast<size_t>(c.hlas);
+        if (je[v] && c.kde > zacatky[v]) takty[v].push_back(&c);
+    }
+    for (auto& t : takty) {
+        std::stable_sort(t.begin(), t.end(), [](const CaraTaktu* a, const CaraTaktu* b) { return a->kde < b->kde; });
+        t.erase(std::unique(t.begin(), t.end(), [](const CaraTaktu* a, const CaraTaktu* b) { return a->kde == b->kde; }),
+                t.end());
+    }
+    return takty;
+}
+
+void urcimetrum(Hudba& h) {
+    h.metrum = Metrumtaktu{};
+    h.takt = Zlomek{1};
+    h.predtakt = Zlomek{};
+    std::vector<Zlomek> delky;                      // distinct lengths between two bar lines of a voice
+    std::vector<std::pair<Zlomek, Zlomek>> prvni;   // each voice's first bar line, and the bar it closes
+    const std::vector<std::vector<const CaraTaktu*>> takty = h.taktyhlasu();
+    for (size_t v = 0; v < takty.size(); ++v) {
+        const auto& t = takty[v];
+        if (t.empty()) continue;
+        Zlomek zacatek = t[0]->kde;
+        for (const Udalost& e : h.udalosti) {
+            if (e.hlas == static_cast<int32_t>(v) && e.zacatek < zacatek) zacatek = e.zacatek;
+        }
+        prvni.push_back({t[0]->kde, t[0]->kde - zacatek});
+        for (size_t i = 1; i < t.size(); ++i) {
+            const Zlomek d = t[i]->kde - t[i - 1]->kde;
+            if (std::find(delky.begin(), delky.end(), d) != delky.end()) continue;
+            if (delky.size() >= 16) return;   // too many lengths to be one metre
+            delky.push_back(d);
+        }
+    }
+    if (delky.empty()) return;
+    const Zlomek delka = *std::min_element(delky.begin(), delky.end());
+    bool presne = false;
+    for (const Zlomek& d : delky) {
+        d.kolikrat(delka, presne);
+        if (!presne) return;
+    }
+    // Where the bars begin: every voice's first bar line on the same beat.
+    auto vtaktu = [&](const Zlomek& x) {
+        bool p = false;
+        return x - delka * x.kolikrat(delka, p);
+    };
+    const Zlomek predtakt = vtaktu(prvni.front().first);
+    for (const auto& [x, prvnitakt] : prvni) {
+        if (vtaktu(x) != predtakt) return;
+        if (prvnitakt > delka && vtaktu(prvnitakt) != Zlomek{}) return;
+    }
+    // delka whole notes as n beats of 1/d.
+    for (int64_t d = 1; d <= 64; d *= 2) {
+        const Zlomek n = delka * d;
+        if (n.j != 1) continue;
+        if (n.c > 4 * d) return;
+        const int64_t jmenovatel = std::max<int64_t>(4, d);
+        const int64_t citatel = n.c * jmenovatel / d;
+        if (citatel > 64) return;
+        h.metrum = {static_cast<int>(citatel), static_cast<int>(jmenovatel), delka.cislo(), predtakt.cislo()};
+        h.takt = delka;
+        h.predtakt = predtakt;
+        return;
+    }
+}
+
 double Hudba::vzorek(const Zlomek& kde) const {
     if (body.empty()) return 0;
     auto it = std::lower_bound(body.begin(), body.end(), kde,
@@ -248,7 +340,7 @@ void urcihlasy(Hudba& h, const std::vector<size_t>& kroky) {
     }
     // The bar lines belong to the voice of the note before them.
     for (CaraTaktu& c : h.cary) {
-        if (c.hlas >= 0 && static_cast<size_t>(c.hlas) < u.size()) c.hlas = u[static_cast<size_t>(c.hlas)].hlas;
+        c.hlas = c.hlas >= 0 && static_cast<size_t>(c.hlas) < u.size() ? u[static_cast<size_t>(c.hlas)].hlas : -1;
     }
     // The clock: the first note written at each time, and the end of each.
     h.body.clear();

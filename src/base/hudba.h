@@ -44,6 +44,9 @@ struct Zlomek {
     std::string text() const;
     // The nearest tick of a grid of n ticks a whole note.
     int64_t tiku(int64_t n) const;
+    // How many whole times l (> 0) goes into this, rounded down, and
+    // whether it goes in exactly.
+    int64_t kolikrat(const Zlomek& l, bool& presne) const;
 };
 
 // One note, rest or dot, in the order of the score.
@@ -66,6 +69,7 @@ struct Udalost {
     bool tecka = false;
     bool krivka = false;     // placed under a tempo curve
     bool prodlouzila = false; // a dot that lengthened the note before it (else it is a rest)
+    bool oktava = false;     // its octave written with o (else the relative rule chose it)
     // Where the WAV plays it, in samples.
     int64_t kurzor = 0;      // where the time cursor put it
     int64_t start = 0;       // with the start jitter
@@ -92,7 +96,8 @@ struct ZmenaTempa {
     double dosazene = 0;     // a curve: the tempo reached at its last note
 };
 
-// A bar line "|" at a written position, in the voice of the note before it.
+// A bar line "|" at a written position, in the voice of the note before it
+// (right after a step back: of the note after it).
 struct CaraTaktu {
     Zlomek kde;
     int32_t hlas = -1;       // before urcihlasy: the index of that note (-1: none)
@@ -119,7 +124,19 @@ struct Hudba {
     // Bar lines and beats in seconds, for a picture of the piece: each bar
     // line's time, and each beat's that is not one.
     void mrizka(std::vector<double>& takty, std::vector<double>& doby) const;
+    // The bar lines of each voice in the order of time, each place once (the
+    // first written there), without one where the voice begins.
+    std::vector<std::vector<const CaraTaktu*>> taktyhlasu() const;
 };
+
+// The time signature the bar lines show, voice by voice: bars all of one
+// length (a bar that is a whole number of them counts as that many, for a
+// bar line left out, often at the end of a line), the first bar line of
+// every voice on the same beat of the bar, after a first bar that is a
+// pickup or whole bars; as beats of a power of two from 1/4 to 1/64, at most
+// 64 of them. 4/4 when they say nothing consistent, or there are none.
+// Sets h.metrum, h.takt and h.predtakt; after urcihlasy.
+void urcimetrum(Hudba& h);
 
 // Voices by continuation. The events are cut into runs at every step back
 // that lands before the note or rest just written (kroky: the index of the

@@ -27,6 +27,9 @@ namespace {
 // Warnings kept of each kind (the lexical ones, the engine's); a score full
 // of one mistake says it a hundred times and counts the rest.
 constexpr size_t nejvicvarovani = 100;
+// Notes, rests and dots of the music a render keeps for its warnings alone
+// (some 6 MiB).
+constexpr size_t nejvicudalosti = size_t{1} << 15;
 
 // The observer of a run: keeps the sounding notes for the MIDI file and the
 // piano roll, with whether they were all placed at one tempo, passes every
@@ -75,7 +78,6 @@ public:
     }
     void takt(int64_t pozice) override {
         if (dalsi) dalsi->takt(pozice);
-        if (prehled) prehled->takt(pozice);
         if (zaznam) zaznam->takt(pozice);
     }
 };
@@ -92,6 +94,8 @@ public:
 private:
     void spustsekvenci();
     void prikazovasmycka();
+    void docteni();
+    void dokoncihudbu();
     void dokonceni();
     void ohlasnesouhlasy();
     std::vector<std::string> naformatujvarovani(std::vector<Hlaseni>& umistena);
@@ -112,6 +116,9 @@ private:
     std::unique_ptr<Prehled> prehled_;
     std::unique_ptr<Zaznam> zaznam_;   // the music as written, when anything reads it
     Hudba hudba_;
+    std::vector<Varovani> hudbavarovani_;   // what the check of the music found
+    int64_t dalsichhudba_ = 0;
+    bool hudbahotova_ = false;
     Sber sber_;
     // Where the first comment stands in the score, [od, po): the title of a
     // compressed output.
@@ -196,6 +203,34 @@ void Beh::prikazovasmycka() {
     doznej(k_);
 }
 
+// After an error a check reads on to the end of the score, making no sound
+// and reporting only the first error, so that the warnings of the music
+// cover all of it as those of the lexical check do. A register that cannot
+// be loaded is not asked for again; a score that fails at every command
+// stops being read after a thousand errors.
+void Beh::docteni() {
+    Partitura& p = k_.isoubor;
+    for (int chyb = 0; !p.konec() && chyb < 1000; ++chyb) {
+        try {
+            prikazovasmycka();
+            return;
+        } catch (const ChybaPartitury&) {
+            k_.cekajicirejstriky.clear();
+            k_.odlozena.je = false;
+        }
+    }
+}
+
+// The music as written, once the score is read, and what its check finds.
+void Beh::dokoncihudbu() {
+    if (hudbahotova_) return;
+    hudbahotova_ = true;
+    if (prehled_) prehled_->dokonci();
+    if (!zaznam_) return;
+    hudba_ = zaznam_->dokonci(k_.mix.vysledek().konecmixu);
+    if (n_.varovani || n_.kontrola) hudbavarovani_ = zkontrolujhudbu(hudba_, nejvicvarovani, dalsichhudba_);
+}
+
 // The bytes of the score from od to po as they stand, zero bytes included.
 std::string Beh::bajtypartitury(int64_t od, int64_t po) {
     Partitura& p = k_.isoubor;
@@ -220,8 +255,7 @@ void Beh::dokonceni() {
     k_.isoubor.zavri();
     smazpostup();
     if (z_) {
-        Metrumtaktu metrum;
-        if (prehled_) metrum = prehled_->cary.metrum();
+        const Metrumtaktu metrum = zaznam_ ? hudba_.metrum : Metrumtaktu{};
         const double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
         z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
                          zaznam_ ? &hudba_ : nullptr, komentar});
@@ -238,6 +272,8 @@ std::vector<std::string> Beh::naformatujvarovani(std::vector<Hlaseni>& umistena)
         vse.insert(vse.end(), prehled_->varovani.begin(), prehled_->varovani.end());
         dalsich += prehled_->dalsichvarovani;
     }
+    vse.insert(vse.end(), hudbavarovani_.begin(), hudbavarovani_.end());
+    dalsich += dalsichhudba_;
     std::stable_sort(vse.begin(), vse.end(), [](const Varovani& a, const Varovani& b) { return a.pozice < b.pozice; });
     std::vector<int64_t> pozice;
     for (const Varovani& v : vse) pozice.push_back(v.pozice);
@@ -273,6 +309,8 @@ std::vector<std::string> Beh::naformatujsouhrn() {
         Zlomek zacatek, konec;
         int64_t zacatekvzorku = INT64_MAX, konecvzorku = 0;
         bool je = false;
+        int nejnizsi = -1, nejvyssi = -1;   // segments
+        std::string rejstriky;              // in the order they come
     };
     std::vector<Hlas> hlasy(static_cast<size_t>(std::max(0, hudba_.hlasu)));
     for (const Udalost& e : hudba_.udalosti) {
@@ -284,6 +322,10 @@ std::vector<std::string> Beh::naformatujsouhrn() {
         h.prvni = std::min(h.prvni, e.pozice);
         h.zacatekvzorku = std::min(h.zacatekvzorku, e.kurzor);
         h.konecvzorku = std::max(h.konecvzorku, e.kurzor + e.krok);
+        if (!e.hraje()) continue;
+        if (h.nejnizsi < 0 || e.segment < h.nejnizsi) h.nejnizsi = e.segment;
+        h.nejvyssi = std::max<int>(h.nejvyssi, e.segment);
+        if (h.rejstriky.find(e.reg) == std::string::npos) h.rejstriky += e.reg;
     }
     const size_t hlasu = hlasy.size();
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
@@ -303,7 +345,11 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
     for (size_t i = 0; i < ukazanych; ++i) {
         const Hlas& h = hlasy[i];
-        radky.push_back("  voice " + std::to_string(i + 1) + ", line " + std::to_string(mista[i].radek) +
+        std::string popis;
+        for (char reg : h.rejstriky) popis += (popis.empty() ? "" : " and ") + jmenorejstriku(reg);
+        popis += (popis.empty() ? "" : ", ") +
+                 (h.nejnizsi < 0 ? std::string("no notes") : jmenotonu(h.nejnizsi) + " to " + jmenotonu(h.nejvyssi));
+        radky.push_back("  voice " + std::to_string(i + 1) + " (" + popis + "), line " + std::to_string(mista[i].radek) +
                         ": whole notes " + vcelych(h.zacatek.cislo()) + " to " + vcelych(h.konec.cislo()) + ", " +
                         popiscasu(static_cast<double>(h.zacatekvzorku) / zaklad, 2) + " to " +
                         popiscasu(static_cast<double>(h.konecvzorku) / zaklad, 2));
@@ -332,10 +378,15 @@ Vysledek Beh::spust() {
     Vysledek r;
     // The overview also finds the time signature of a MIDI file and of sheet music.
     const bool hudba = n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot || potreby_.hudba;
-    if (n_.varovani || hudba || potreby_.metrum) {
-        prehled_ = std::make_unique<Prehled>(n_.kontrola || n_.souhrn, nejvicvarovani);
+    if (n_.varovani || hudba) prehled_ = std::make_unique<Prehled>(nejvicvarovani);
+    // The music as written: in full for whoever reads it; for the warnings
+    // of a render alone, up to a size that keeps its memory small (a
+    // check looks at any piece in full).
+    if (hudba || potreby_.metrum) {
+        zaznam_ = std::make_unique<Zaznam>();
+    } else if (n_.varovani) {
+        zaznam_ = std::make_unique<Zaznam>(nejvicudalosti);
     }
-    if (hudba) zaznam_ = std::make_unique<Zaznam>();
     sber_.prehled = prehled_.get();
     sber_.zaznam = zaznam_.get();
     sber_.sbirat = !n_.kontrola && (potreby_.noty || n_.seznamnot);
@@ -357,9 +408,20 @@ Vysledek Beh::spust() {
     };
     try {
         spustsekvenci();
-        prikazovasmycka();
-        if (prehled_) prehled_->dokonci();
-        if (zaznam_) hudba_ = zaznam_->dokonci(prehled_->cary.metrum(), k_.mix.vysledek().konecmixu);
+        if (n_.kontrola) {
+            try {
+                prikazovasmycka();
+            } catch (const ChybaPartitury& e) {
+                const std::string zprava = umistenachyba(e, r.mistochyby);
+                docteni();
+                dokoncihudbu();
+                varovani();
+                return konec(1, zprava);
+            }
+        } else {
+            prikazovasmycka();
+        }
+        dokoncihudbu();
         varovani();
         if (n_.kontrola || n_.souhrn) r.souhrn = naformatujsouhrn();
         if (n_.kontrola) {
@@ -383,8 +445,10 @@ Vysledek Beh::spust() {
         }
         if (n_.hudba) r.hudba = std::move(hudba_);
     } catch (const ChybaPartitury& e) {
+        const std::string zprava = umistenachyba(e, r.mistochyby);
+        dokoncihudbu();
         varovani();
-        return konec(1, umistenachyba(e, r.mistochyby));
+        return konec(1, zprava);
     } catch (const ChybaSouboru& e) {
         varovani();
         return konec(1, e.what());

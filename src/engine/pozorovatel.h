@@ -24,6 +24,7 @@ struct UlozenaNota {
     // sharps (+) or flats (-) before it, the transposition in force, and the
     // tempo curve's percentage (0: none).
     char znak = 'p';
+    bool oktava = false;     // its octave written with o, so the relative rule left it alone
     int posuvky = 0;
     int transpozice = 0;
     double ritard = 0.0;

@@ -59,10 +59,7 @@ void Prehled::nota(const UlozenaNota& u) {
                         " holds as silence (its samples there are all zero), so it sounds nothing: play it in "
                         "another octave or from another register");
     }
-    if (!hlasmanoty_) {
-        hlasmanoty_ = true;
-        hlas_.prvni = u.nota.pozice;
-    }
+    manoty_ = true;
     if (u.nota.tecka) {
         // A dot after the top note of a chord stacked with plain step backs
         // lengthens that note alone.
@@ -88,7 +85,6 @@ void Prehled::nota(const UlozenaNota& u) {
     }
     akordkrok_ = false;
     if (u.hodnota > 0) celych_ += 1.0 / static_cast<double>(u.hodnota);
-    kurzor_ = u.kurzor + u.nota.krok;
 }
 
 void Prehled::hotova(const Nota& n) {
@@ -118,27 +114,6 @@ void Prehled::hotova(const Nota& n) {
     }
 }
 
-void Prehled::novyhlas(double celych, int64_t kurzor) {
-    hlas_.konec = celych_;
-    hlas_.konecvzorku = kurzor_;
-    if (hlasmanoty_) {
-        konechlasu = std::max(konechlasu, kurzor_);
-        if (souhrn_ && hlasy.size() < 1000) {
-            hlasy.push_back(hlas_);
-        } else if (souhrn_) {
-            ++dalsichhlasu;
-        }
-    }
-    hlas_ = Hlas{};
-    hlas_.zacatek = celych;
-    hlas_.zacatekvzorku = kurzor;
-    hlasmanoty_ = false;
-    ++cislohlasu_;
-    taktu_ = 0;
-    dvojznacny_ = 0;
-    takt_ = celych;
-}
-
 void Prehled::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) {
     double celych = hodnota > 0 ? celych_ - hodnot / static_cast<double>(hodnota) : celych_;
     if (celych < -presnost) {
@@ -166,24 +141,18 @@ void Prehled::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozic
     if (kurzor == 0 || celych < 0) celych = 0;   // the cursor stops at the start of the piece
     // A plain step back after a dotted note goes back one value, to the
     // middle of the note, not to its start.
-    if (hlasmanoty_ && posledni_.tecek == 1 && hodnot == 1.0 && hodnota == posledni_.hodnota &&
+    if (manoty_ && posledni_.tecek == 1 && hodnot == 1.0 && hodnota == posledni_.hodnota &&
         celych > zacatekposledni_ + presnost && celych < celych_ - presnost) {
         varuj(pozice, "this step back of one value lands inside the dotted note before it, not at its start: "
                       "to stack a chord on a dotted note, step back a value and a half, -.");
     }
     akordkrok_ = false;
-    if (!hlasmanoty_) {
-        // Nothing written yet: the voice just starts elsewhere.
-        hlas_.zacatek = celych;
-        hlas_.zacatekvzorku = kurzor;
-        takt_ = celych;
-    } else if (celych < zacatekposledni_ - presnost) {
-        novyhlas(celych, kurzor);
-    } else if (celych < zacatekposledni_ + presnost) {
+    if (manoty_ && celych < zacatekposledni_ - presnost) {
+        manoty_ = false;   // another voice begins
+    } else if (manoty_ && celych < zacatekposledni_ + presnost) {
         akordkrok_ = true;
     }
     celych_ = celych;
-    kurzor_ = kurzor;
 }
 
 void Prehled::tempo(int64_t, bool krivka) {
@@ -191,46 +160,7 @@ void Prehled::tempo(int64_t, bool krivka) {
     zmenakrivky_ = krivka;
 }
 
-void Prehled::takt(int64_t pozice) {
-    const double delka = celych_ - takt_;
-    if (delka < presnost) return;   // a double bar line, or one at the start of a voice
-    takt_ = celych_;
-    cary.pridej(cislohlasu_, celych_, delka);
-    ++taktu_;
-    const auto stejne = [](double a, double b) { return std::fabs(a - b) <= presnost; };
-    if (taktu_ == 1) {
-        prvnitakt_ = delka;
-        predchozitakt_ = delka;
-        return;
-    }
-    if (taktu_ == 2 && prvnitakt_ < delka) {
-        // A pickup: shorter than the bar after it. Or, when the bar after it
-        // is exactly twice as long, a whole first bar and then a bar line
-        // left out at the end of a line; the third bar decides.
-        predchozitakt_ = delka;
-        dvojznacny_ = stejne(delka, 2 * prvnitakt_) ? prvnitakt_ : 0;
-        return;
-    }
-    if (dvojznacny_ > 0) {
-        const double prvni = dvojznacny_;
-        dvojznacny_ = 0;
-        if (stejne(delka, prvni)) {
-            predchozitakt_ = delka;
-            return;
-        }
-    }
-    if (stejne(delka, predchozitakt_)) return;
-    // A bar of two or more whole bars: a bar line left out, often at the
-    // end of a line.
-    const double nasobek = delka / predchozitakt_;
-    if (nasobek > 1.5 && std::fabs(nasobek - std::round(nasobek)) < 1e-6) return;
-    varuj(pozice, "this bar lasts " + zlomek(delka) + " of a whole note, the bar before it in this voice " +
-                      zlomek(predchozitakt_) + ": a note or a value missing or extra?");
-    predchozitakt_ = delka;
-}
-
 void Prehled::dokonci() {
-    novyhlas(celych_, kurzor_);
     auto pripis = [&](const Opakovane& o, const char* co) {
         if (o.index == SIZE_MAX || o.dalsich == 0) return;
         varovani[o.index].text += " (and " + std::to_string(o.dalsich) + " more " + co +
@@ -238,58 +168,6 @@ void Prehled::dokonci() {
     };
     pripis(dlouhe_, "note");
     for (const auto& t : tiche_) pripis(t.second, "note");
-}
-
-void Carytaktu::pridej(int64_t hlas, double celych, double delka) {
-    if (hlas != hlas_) {
-        hlas_ = hlas;
-        if (prvni_.size() < 4096) prvni_.push_back({celych, delka});
-    } else {
-        const double d = celych - posledni_;
-        const bool znama = std::any_of(delky_.begin(), delky_.end(), [&](double x) { return std::fabs(x - d) < presnost; });
-        if (!znama) {
-            if (delky_.size() < 16) {
-                delky_.push_back(d);
-            } else {
-                nesoudrzne_ = true;
-            }
-        }
-    }
-    posledni_ = celych;
-}
-
-Metrumtaktu Carytaktu::metrum() const {
-    const Metrumtaktu ctyri;
-    if (delky_.empty() || nesoudrzne_) return ctyri;
-    const double delka = *std::min_element(delky_.begin(), delky_.end());
-    for (double d : delky_) {
-        const double n = d / delka;
-        if (std::fabs(n - std::round(n)) > 1e-6) return ctyri;
-    }
-    // Where the bars begin: every voice's first bar line on the same beat
-    // of the bar, after a first bar that is a pickup or whole bars.
-    auto vtaktu = [&](double x) {
-        double r = std::fmod(x, delka);
-        if (r < 0) r += delka;
-        return r > delka - presnost ? 0.0 : r;
-    };
-    const double predtakt = vtaktu(prvni_.front().first);
-    for (const auto& [x, prvnitakt] : prvni_) {
-        if (std::fabs(vtaktu(x) - predtakt) > presnost) return ctyri;
-        if (prvnitakt > delka + presnost && vtaktu(prvnitakt) > presnost) return ctyri;
-    }
-    // delka whole notes as n beats of 1/d.
-    for (int d = 1; d <= 64; d *= 2) {
-        const double n = delka * d;
-        if (std::fabs(n - std::round(n)) > 1e-6) continue;
-        const int beatu = static_cast<int>(std::round(n));
-        if (beatu > 4 * d) return ctyri;
-        const int jmenovatel = std::max(4, d);
-        const int citatel = beatu * jmenovatel / d;
-        if (citatel > 64) return ctyri;
-        return {citatel, jmenovatel, delka, predtakt};
-    }
-    return ctyri;
 }
 
 }  // namespace skladba

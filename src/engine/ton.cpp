@@ -173,6 +173,7 @@ void uloz(Kontext& k, char znak, bool tecka) {
         u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
         u.znak = letter > 0 ? znak : 'p';
+        u.oktava = s.zmenaoktavy != 0;
         u.posuvky = s.posuvky;
         u.transpozice = s.transpose;
         u.ritard = s.ritard;

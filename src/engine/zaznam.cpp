@@ -23,6 +23,14 @@ int cislometronomu(int64_t celatempa) {
 }  // namespace
 
 void Zaznam::nota(const UlozenaNota& u) {
+    if (preplneny_) return;
+    if (h_.udalosti.size() >= nejvic_) {
+        preplneny_ = true;
+        h_ = Hudba{};
+        kroky_ = {};
+        return;
+    }
+    pokroku_ = false;
     Udalost e;
     e.zacatek = kurzor_;
     e.delka = u.hodnota > 0 ? Zlomek{1, u.hodnota} : Zlomek{};
@@ -38,6 +46,7 @@ void Zaznam::nota(const UlozenaNota& u) {
     e.pismeno = u.pismeno;
     e.tecka = u.nota.tecka;
     e.krivka = u.krivka;
+    e.oktava = u.oktava;
     e.kurzor = u.kurzor;
     e.start = u.nota.start;
     e.krok = u.nota.krok;
@@ -91,6 +100,7 @@ void Zaznam::nota(const UlozenaNota& u) {
 }
 
 void Zaznam::hotova(const Nota& n) {
+    if (preplneny_) return;
     size_t i = n.tecka ? h_.udalosti.size() - 1 : drzena_;
     if (!n.tecka) drzena_ = SIZE_MAX;
     if (i >= h_.udalosti.size() || h_.udalosti[i].pozice != n.pozice) return;
@@ -102,6 +112,8 @@ void Zaznam::hotova(const Nota& n) {
 }
 
 void Zaznam::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
+    if (preplneny_) return;
+    pokroku_ = true;
     if (hodnota > 0) {
         const double cele = std::floor(hodnot);
         const int64_t pocet = cele > 4e18 ? int64_t{4'000'000'000'000'000'000} : static_cast<int64_t>(cele);
@@ -116,28 +128,20 @@ void Zaznam::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
 }
 
 void Zaznam::takt(int64_t pozice) {
+    if (preplneny_) return;
     CaraTaktu c;
     c.kde = kurzor_;
     c.pozice = pozice;
-    c.hlas = h_.udalosti.empty() ? -1 : static_cast<int32_t>(h_.udalosti.size() - 1);
+    // A bar line right after a step back opens the voice written next; one
+    // at the end of the score after a step back belongs to none.
+    const size_t u = h_.udalosti.size();
+    c.hlas = pokroku_ ? static_cast<int32_t>(u) : u == 0 ? -1 : static_cast<int32_t>(u - 1);
     h_.cary.push_back(c);
 }
 
-Hudba Zaznam::dokonci(const Metrumtaktu& metrum, int64_t vzorku) {
+Hudba Zaznam::dokonci(int64_t vzorku) {
     urcihlasy(h_, kroky_);
-    h_.metrum = metrum;
-    h_.takt = Zlomek{metrum.citatel, std::max(1, metrum.jmenovatel)};
-    h_.predtakt = Zlomek{};
-    for (int64_t d = 1; d <= 4096; d *= 2) {
-        for (int64_t k : {d, 3 * d}) {
-            const double n = metrum.predtakt * static_cast<double>(k);
-            if (std::fabs(n - std::round(n)) < 1e-6) {
-                h_.predtakt = Zlomek{std::llround(n), k};
-                d = 8192;
-                break;
-            }
-        }
-    }
+    urcimetrum(h_);
     std::stable_sort(h_.tempa.begin(), h_.tempa.end(),
                      [](const ZmenaTempa& a, const ZmenaTempa& b) { return a.kde < b.kde; });
     // Voices written one after another meet the same change again: the

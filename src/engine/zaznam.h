@@ -13,13 +13,20 @@ namespace skladba {
 
 class Zaznam : public Pozorovatel {
 public:
+    // Past nejvic events the music is let go (and comes out empty), for a
+    // render that wants it only for its warnings: memory then stays small
+    // whatever the piece.
+    explicit Zaznam(size_t nejvic = SIZE_MAX) : nejvic_(nejvic) {}
+
     void nota(const UlozenaNota& u) override;
     void hotova(const Nota& n) override;
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override;
     void takt(int64_t pozice) override;
 
     // Voices, chords, the clock and the metre; once the score is read.
-    Hudba dokonci(const Metrumtaktu& metrum, int64_t vzorku);
+    Hudba dokonci(int64_t vzorku);
+    // Whether it let the music go (more than nejvic events).
+    bool preplneny() const { return preplneny_; }
 
 private:
     Hudba h_;
@@ -32,6 +39,9 @@ private:
     int64_t celatempa_ = -1;
     double ritard_ = 0;
     size_t krivka_ = SIZE_MAX;       // the tempo change of the curve in force
+    bool pokroku_ = false;           // a step back since the last event: a bar line belongs to the next
+    size_t nejvic_;
+    bool preplneny_ = false;
 };
 
 }  // namespace skladba

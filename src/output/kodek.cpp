@@ -51,7 +51,9 @@ std::string doutf8(const std::string& bajty, const char* kodovani) {
 // file, or into memory for standard output.
 class OdberKodek : public Odber {
 public:
-    OdberKodek(const Kodovani& k, int fd, std::string jmeno) : fd_(fd), jmeno_(std::move(jmeno)) {
+    // cil: with fd -1, the encoded bytes go there instead of to standard output.
+    OdberKodek(const Kodovani& k, int fd, std::string jmeno, std::string* cil = nullptr)
+        : fd_(fd), jmeno_(std::move(jmeno)), cil_(cil) {
         SF_INFO info{};
         info.samplerate = k.format == Format::opus ? rateopus : zaklad;
         info.channels = 1;
@@ -123,7 +125,9 @@ public:
         const int r = sf_close(sf);
         if (chybazapisu_) chybaerrno();
         if (r != 0) chyba(sf_error_number(r));
-        if (fd_ < 0 && !platform::zapisproud(1, pamet_.data(), pamet_.size())) {
+        if (fd_ < 0 && cil_) {
+            *cil_ = std::move(pamet_);
+        } else if (fd_ < 0 && !platform::zapisproud(1, pamet_.data(), pamet_.size())) {
             chybazapisu_ = errno;
             chybaerrno();
         }
@@ -175,6 +179,7 @@ private:
 
     int fd_;
     std::string jmeno_;
+    std::string* cil_;
     SNDFILE* sf_ = nullptr;
     soxr_t soxr_ = nullptr;
     std::vector<int16_t> prevzorkovane_;
@@ -187,6 +192,36 @@ private:
 
 std::unique_ptr<Odber> otevrikodek(const Kodovani& kodovani, int fd, const std::string& jmeno) {
     return std::make_unique<OdberKodek>(kodovani, fd, jmeno);
+}
+
+std::string zakodujwav(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno) {
+    // The samples of the WAV's data chunk: 16-bit, little-endian, mono.
+    size_t od = 12, delka = 0;
+    bool data = false;
+    while (!data && od + 8 <= wav.size()) {
+        const auto bajt = [&](size_t i) { return static_cast<size_t>(static_cast<unsigned char>(wav[od + 4 + i])); };
+        const size_t kus = bajt(0) | bajt(1) << 8 | bajt(2) << 16 | bajt(3) << 24;
+        if (wav.compare(od, 4, "data") == 0) {
+            delka = std::min(kus, wav.size() - od - 8);
+            data = true;
+        }
+        od += 8 + (data ? 0 : kus + (kus & 1));
+    }
+    if (!data) chybasouboru("cannot write " + jmeno + ": the WAV has no data chunk");
+    std::string vysledek;
+    OdberKodek odber(kodovani, -1, jmeno, &vysledek);
+    std::vector<int16_t> blok;
+    for (size_t i = 0; i + 1 < delka;) {
+        blok.clear();
+        for (; i + 1 < delka && blok.size() < 65536; i += 2) {
+            const auto nizky = static_cast<unsigned char>(wav[od + i]);
+            const auto vysoky = static_cast<unsigned char>(wav[od + i + 1]);
+            blok.push_back(static_cast<int16_t>(static_cast<uint16_t>(nizky | vysoky << 8)));
+        }
+        odber.pridej(blok.data(), static_cast<int>(blok.size()));
+    }
+    odber.dokonci();
+    return vysledek;
 }
 
 std::string nazevzvuku(const Kodovani& k) {

@@ -588,7 +588,11 @@ void Pisar::tempo(int64_t a, int64_t b) {
             default: break;
         }
         if (t.druh == ZnackaTempa::Druh::plynule) {
-            out_ += "      <sound tempo=\"" + cislo(t.tempo) + "\"/>\n";
+            // A notation program shows a tempo given alone as a mark of its
+            // own ("♩ = 62.09"); given with words, it shows the words, and
+            // these are one no-break space.
+            out_ += "      <direction>\n        <direction-type>\n          <words>&#160;</words>\n"
+                    "        </direction-type>\n        <sound tempo=\"" + cislo(t.tempo) + "\"/>\n      </direction>\n";
             continue;
         }
         out_ += "      <direction placement=\"above\">\n";

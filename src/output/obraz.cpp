@@ -130,14 +130,38 @@ std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, con
             break;
         }
     }
+    // With bar lines the seconds keep only their labels: the bars and beats
+    // are the lines to read the music by.
     cil.append("<g id=\"time\">\n<path stroke=\"#e4e4e4\" d=\"");
-    for (int s = krok; s < sekund; s += krok) cil.append(formatuj("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
+    if (popis.takty.empty()) {
+        for (int s = krok; s < sekund; s += krok) cil.append(formatuj("M%.1f %.0fV%.0f", vlevo + s * naxsekundu, nahore, dole));
+    }
     cil.append("\"/>\n");
     for (int s = 0; s <= sekund; s += krok) {
         cil.append(formatuj("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">", vlevo + s * naxsekundu, vyska - 8) +
                 cas(s, false) + "</text>\n");
     }
     cil.append("</g>\n");
+
+    // Bars and beats: a faint line at each beat, a darker one at each bar
+    // line, numbered where there is room.
+    if (!popis.takty.empty() || !popis.doby.empty()) {
+        auto tx = [&](double s) { return vlevo + s * naxsekundu; };
+        cil.append("<g id=\"bars\">\n<path stroke=\"#eeeeee\" d=\"");
+        for (double s : popis.doby) cil.append(formatuj("M%.1f %.0fV%.0f", tx(s), nahore, dole));
+        cil.append("\"/>\n<path stroke=\"#b0b0b0\" d=\"");
+        for (double s : popis.takty) cil.append(formatuj("M%.1f %.0fV%.0f", tx(s), nahore, dole));
+        cil.append("\"/>\n");
+        double posledni = -1e9;
+        for (size_t i = 0; i < popis.takty.size(); ++i) {
+            const double bx = tx(popis.takty[i]);
+            if (bx - posledni < 28) continue;
+            posledni = bx;
+            cil.append(formatuj("<text x=\"%.1f\" y=\"%.0f\" font-size=\"9\">%zu</text>\n", bx + 2, nahore - 4,
+                                i + static_cast<size_t>(std::max(1, popis.prvnitakt))));
+        }
+        cil.append("</g>\n");
+    }
 
     if (noty.empty()) {
         cil.append(formatuj("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">no notes</text>\n",

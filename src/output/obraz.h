@@ -2,7 +2,8 @@
 // seconds runs across, pitch up, labelled with the score's octave names; one
 // bar per note from its start for its value, a faint tail for the rest of
 // its four seconds, a colour per register (with a legend) and opacity by
-// volume; under it the waveform envelope of the WAV on the same time axis.
+// volume; bar lines (numbered) and beats of the music as written behind
+// them; under it the waveform envelope of the WAV on the same time axis.
 //
 // A note's bar shows its value; its tail, how much longer it sounds (the
 // rest of its segment, or with a release its dots and fade).
@@ -25,6 +26,10 @@ namespace skladba {
 struct PopisObrazu {
     std::string nazev;     // the score's name, as the title
     int64_t vzorku = 0;    // the WAV's length
+    // Bar lines and beats in seconds (Hudba::mrizka), and the number of the
+    // bar that begins at the first of those bar lines.
+    std::vector<double> takty, doby;
+    int prvnitakt = 2;
 };
 
 // The SVG file's text.

@@ -39,7 +39,7 @@ public:
         Potreby p;
         p.noty = !c_.midi.empty() || !c_.obraz.empty();
         p.metrum = !c_.midi.empty() || !c_.musicxml.empty();
-        p.hudba = !c_.midi.empty() || !c_.musicxml.empty();
+        p.hudba = !c_.midi.empty() || !c_.musicxml.empty() || !c_.obraz.empty();
         return p;
     }
 
@@ -105,7 +105,12 @@ private:
         return bajtymidi(*h.hudba, popis);
     }
     std::string obraz(const Hotovo& h) const {
-        return kresliobraz(h.noty, *obalka_, PopisObrazu{c_.jmenopartitury, h.mixbajtu / 4});
+        PopisObrazu popis{c_.jmenopartitury, h.mixbajtu / 4, {}, {}, 2};
+        if (h.hudba) {
+            h.hudba->mrizka(popis.takty, popis.doby);
+            popis.prvnitakt = h.hudba->predtakt > Zlomek{} ? 1 : 2;
+        }
+        return kresliobraz(h.noty, *obalka_, popis);
     }
     std::string musicxml(const Hotovo& h) const {
         std::string bajty, proc;

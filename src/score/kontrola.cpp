@@ -1,7 +1,11 @@
 #include "score/kontrola.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+#include "base/format.h"
 
 #include "score/ctenar.h"
 #include "score/jazyk.h"
@@ -499,7 +503,129 @@ void Kontrola::projdi() {
     konecslova();
 }
 
+// The bar a voice keeps: the length most of its bars last; of two as
+// common, the piece's bar, else the shorter.
+Zlomek taktvhlasu(const std::vector<const CaraTaktu*>& t, const Zlomek& takt) {
+    std::vector<std::pair<Zlomek, int64_t>> pocty;
+    for (size_t i = 1; i < t.size(); ++i) {
+        const Zlomek d = t[i]->kde - t[i - 1]->kde;
+        auto it = std::find_if(pocty.begin(), pocty.end(), [&](const auto& p) { return p.first == d; });
+        if (it == pocty.end()) {
+            pocty.push_back({d, 1});
+        } else {
+            ++it->second;
+        }
+    }
+    std::pair<Zlomek, int64_t> nej = pocty.front();
+    for (const auto& p : pocty) {
+        if (p.second > nej.second || (p.second == nej.second && nej.first != takt && (p.first == takt || p.first < nej.first))) {
+            nej = p;
+        }
+    }
+    return nej.first;
+}
+
+// Each voice's bars against the bar it keeps. A stretch of whole bars is a
+// bar line left out (at the end of a line, or under a note that crosses
+// it); a bar line off the voice's bars is warned of once, and the bars are
+// counted again from it, unless the note before it crosses where the bar
+// ended: then the bar line is only written after that note instead of left
+// out, and the bars go on as they were.
+void zkontrolujtakty(const Hudba& h, std::vector<Varovani>& out) {
+    const std::vector<std::vector<const CaraTaktu*>> takty = h.taktyhlasu();
+    std::vector<std::vector<const Udalost*>> hlasy(takty.size());
+    for (const Udalost& e : h.udalosti) {
+        if (e.hlas >= 0 && static_cast<size_t>(e.hlas) < hlasy.size() && !(e.tecka && e.prodlouzila)) {
+            hlasy[static_cast<size_t>(e.hlas)].push_back(&e);
+        }
+    }
+    for (size_t v = 0; v < takty.size(); ++v) {
+        const std::vector<const CaraTaktu*>& t = takty[v];
+        if (t.size() < 2) continue;
+        const Zlomek takt = taktvhlasu(t, h.takt);
+        Zlomek kotva = t[0]->kde;   // where the voice's bars are counted from
+        for (size_t i = 1; i < t.size(); ++i) {
+            bool presne = false;
+            const int64_t n = (t[i]->kde - kotva).kolikrat(takt, presne);
+            if (presne && n >= 1) {
+                kotva = t[i]->kde;
+                continue;
+            }
+            const Zlomek hranice = kotva + takt * n;   // the last bar line due before this one
+            const Udalost* pres = nullptr;
+            if (n >= 1) {
+                for (const Udalost* e : hlasy[v]) {
+                    if (e->zacatek < hranice && hranice < e->konec() && e->konec() <= t[i]->kde) pres = e;
+                }
+            }
+            if (pres) {
+                out.push_back({t[i]->pozice, "this bar line stands " + (t[i]->kde - hranice).text() +
+                                                 " of a whole note after the bar line that the note before it "
+                                                 "crosses, where a bar of this voice (" + takt.text() +
+                                                 ") ends: a note across a bar line is written by leaving that bar "
+                                                 "line out, so leave this one out"});
+            } else {
+                out.push_back({t[i]->pozice, "this bar lasts " + (t[i]->kde - t[i - 1]->kde).text() +
+                                                 " of a whole note, the bars of this voice " + takt.text() +
+                                                 ": a note or a value missing or extra?"});
+                kotva = t[i]->kde;
+            }
+        }
+    }
+}
+
+// A note the relative octave rule placed after a note of another voice,
+// more than an octave from the note before it in its own voice; with the
+// octave to write that brings it nearest that note.
+void zkontrolujoktavy(const Hudba& h, std::vector<Varovani>& out) {
+    static const char* const znaky = "vm1234";
+    std::vector<const Udalost*> posledni(static_cast<size_t>(std::max(0, h.hlasu)), nullptr);
+    const Udalost* napsana = nullptr;   // the note the rule follows: the last one written
+    for (const Udalost& e : h.udalosti) {
+        if (!e.pismeno || e.segment == 0) continue;
+        if (e.hlas >= 0 && e.hlas < h.hlasu) {
+            const Udalost* p = posledni[static_cast<size_t>(e.hlas)];
+            const int w = e.segment - e.transpozice;   // as written, without T
+            const int pw = p ? p->segment - p->transpozice : 0;
+            if (p && napsana && p != napsana && !e.oktava && std::abs(w - pw) > 12) {
+                const int pismeno = cislopismene(e.znak);
+                const int oktava = w - pismeno - e.posuvky + 1;
+                int nej = oktava;
+                for (int o = 0; o <= 60; o += 12) {
+                    const int x = o + pismeno + e.posuvky - 1;
+                    const int seg = x + e.transpozice;
+                    if (seg < 1 || seg >= pocetsegmentu) continue;
+                    if (std::abs(x - pw) < std::abs(nej + pismeno + e.posuvky - 1 - pw)) nej = o;
+                }
+                if (nej != oktava && nej >= 0 && nej <= 60 && nej % 12 == 0) {
+                    std::string napis = std::string("o") + znaky[nej / 12];
+                    for (int i = 0; i < std::abs(e.posuvky) && i < 8; ++i) napis += e.posuvky > 0 ? '>' : '<';
+                    napis += e.znak;
+                    out.push_back({e.pozice, "this " + std::string(1, e.znak) + " plays " + jmenotonu(e.segment) +
+                                                 ", more than an octave " + (w < pw ? "below" : "above") +
+                                                 " the note before it in its voice (" + jmenotonu(p->segment) +
+                                                 "): without an o, a note takes the octave of the last note written, "
+                                                 "here " + jmenotonu(napsana->segment) + " in another voice (write " +
+                                                 napis + " instead)"});
+                }
+            }
+            posledni[static_cast<size_t>(e.hlas)] = &e;
+        }
+        napsana = &e;
+    }
+}
+
 }  // namespace
+
+std::vector<Varovani> zkontrolujhudbu(const Hudba& h, size_t nejvic, int64_t& dalsich) {
+    std::vector<Varovani> out;
+    zkontrolujtakty(h, out);
+    zkontrolujoktavy(h, out);
+    std::stable_sort(out.begin(), out.end(), [](const Varovani& a, const Varovani& b) { return a.pozice < b.pozice; });
+    dalsich = out.size() > nejvic ? static_cast<int64_t>(out.size() - nejvic) : 0;
+    if (out.size() > nejvic) out.resize(nejvic);
+    return out;
+}
 
 std::vector<Varovani> zkontrolujpismo(Partitura& p, const Syntaxe& syntaxe, size_t nejvic, int64_t& dalsich,
                                      std::vector<Povel>* povely) {

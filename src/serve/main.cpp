@@ -2,6 +2,7 @@
 // score file, which is saved and rendered as it is typed.
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -21,8 +22,8 @@
 #ifndef SKLADBA_WEB_FROM_BIN
 #define SKLADBA_WEB_FROM_BIN "../share/skladba/web"
 #endif
-#ifndef SKLADBA_WEB_SOURCE
-#define SKLADBA_WEB_SOURCE ""
+#ifndef SKLADBA_WEB_BUILD
+#define SKLADBA_WEB_BUILD ""
 #endif
 
 namespace {
@@ -116,13 +117,21 @@ std::string nacti(const std::string& cesta, bool& ok) {
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+// What the page's script says in a build that could not bundle it.
+const char bezskriptu[] =
+    "this build of skladba serve has no editor script: bundling it needs npm, which the build did not find "
+    "(install npm, e.g. apt-get install npm, and build again)";
+
 // The page's files: installed in share/skladba/web beside the programs, or
-// in the source tree for a program run from its build folder.
-bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
+// put together in the build folder for a program run from there. Its
+// script is the bundle in js/ (main.js and the chunks it loads); without
+// one, skladba serve still starts, and the page says what it lacks
+// (chybiskript).
+bool nactistranku(std::vector<Souborstranky>& stranka, bool& chybiskript, std::string& chyba) {
     std::vector<std::string> slozky;
     const std::string program = platform::cestaprogramu();
     if (!program.empty()) slozky.push_back(slozkainstalace(program, SKLADBA_WEB_FROM_BIN));
-    if (*SKLADBA_WEB_SOURCE) slozky.push_back(SKLADBA_WEB_SOURCE);
+    if (*SKLADBA_WEB_BUILD) slozky.push_back(SKLADBA_WEB_BUILD);
     const std::string* slozka = nullptr;
     for (const std::string& s : slozky) {
         if (platform::druh((s + "/index.html").c_str()) != platform::Druh::zadny) {
@@ -135,11 +144,11 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
         for (const std::string& s : slozky) chyba += " " + s;
         return false;
     }
+    const char* const js = "application/javascript; charset=utf-8";
     const struct {
         const char* soubor;
         const char* typ;
     } soubory[] = {{"index.html", "text/html; charset=utf-8"},
-                   {"skladba.js", "application/javascript; charset=utf-8"},
                    {"skladba.css", "text/css; charset=utf-8"},
                    {"favicon.svg", "image/svg+xml"}};
     for (const auto& s : soubory) {
@@ -152,6 +161,29 @@ bool nactistranku(std::vector<Souborstranky>& stranka, std::string& chyba) {
         }
         stranka.push_back({std::string("/") + s.soubor, s.typ, obsah});
         if (std::string(s.soubor) == "index.html") stranka.push_back({"/", s.typ, obsah});
+    }
+    chybiskript = true;
+    std::error_code e;
+    for (const auto& polozka : std::filesystem::directory_iterator(*slozka + "/js", e)) {
+        const std::string jmeno = polozka.path().filename().string();
+        if (jmeno.size() < 4 || jmeno.compare(jmeno.size() - 3, 3, ".js") != 0) continue;
+        bool ok = false;
+        std::string obsah = nacti(polozka.path().string(), ok);
+        if (!ok) {
+            chyba = "cannot read the editor's page: " + polozka.path().string();
+            return false;
+        }
+        if (jmeno == "main.js") chybiskript = false;
+        stranka.push_back({"/js/" + jmeno, js, obsah});
+    }
+    if (chybiskript) {
+        stranka.push_back({"/js/main.js", js,
+                           std::string("const b = document.createElement('div');\n"
+                                       "b.className = 'banner danger';\n"
+                                       "b.textContent = 'The editor cannot start: ") +
+                               bezskriptu + ".';\n"
+                                            "document.getElementById('banners').appendChild(b);\n"
+                                            "document.getElementById('status').textContent = 'no editor in this build';\n"});
     }
     return true;
 }
@@ -209,10 +241,12 @@ int main(int argc, char** argv) {
         return stavchyba;
     }
     NastaveniServeru ns;
-    if (!nactistranku(ns.stranka, chyba)) {
+    bool chybiskript = false;
+    if (!nactistranku(ns.stranka, chybiskript, chyba)) {
         std::fprintf(stderr, "skladba serve: %s\n", chyba.c_str());
         return stavchyba;
     }
+    if (chybiskript) std::fprintf(stderr, "skladba serve: %s; the page says only that\n", bezskriptu);
 
     // The key every request must carry: new at every start, or the one in
     // SKLADBA_TOKEN, so that a page left open goes on with a server started

@@ -7,7 +7,11 @@
 #include <httplib.h>
 
 #include "base/format.h"
+#include "base/chyba.h"
 #include "base/moznosti.h"
+#include "engine/prikazy.h"
+#include "output/formaty.h"
+#include "output/kodek.h"
 #include "platform/system.h"
 #include "serve/prijem.h"
 #include "serve/soustava.h"
@@ -88,9 +92,9 @@ std::string sekundy(double s) {
 }
 
 // What the page draws of a good render beside its files: every note as the
-// piano roll draws it, with its voice and written start; the bar lines and
-// beats in seconds; the voices with their registers and ranges, and those
-// its WAV leaves out.
+// piano roll draws it, with its voice and written start; the beats in
+// seconds (the bar lines are jsontakty's); the voices with their registers
+// and ranges, and those its WAV leaves out.
 std::string jsonhudba(const Vysledek& r, const std::vector<int>& ztlumeno) {
     const Hudba& h = r.hudba;
     // The written start of each note by the byte it stands at.
@@ -118,9 +122,7 @@ std::string jsonhudba(const Vysledek& r, const std::vector<int>& ztlumeno) {
     o += "]";
     std::vector<double> takty, doby;
     h.mrizka(takty, doby);
-    o += ",\"bars\":[";
-    for (size_t i = 0; i < takty.size(); ++i) o += (i ? "," : "") + sekundy(takty[i]);
-    o += "],\"beats\":[";
+    o += ",\"beats\":[";
     for (size_t i = 0; i < doby.size(); ++i) o += (i ? "," : "") + sekundy(doby[i]);
     o += "],\"meter\":[" + std::to_string(h.metrum.citatel) + "," + std::to_string(h.metrum.jmenovatel) + "]";
     struct Hlas {
@@ -156,6 +158,20 @@ std::string jsonhudba(const Vysledek& r, const std::vector<int>& ztlumeno) {
     return o + "]";
 }
 
+// The bar lines of the music as written, in seconds of the WAV, from 0 (the
+// start of the first bar, or of the pickup) on.
+std::string jsontakty(const Hudba& h) {
+    std::vector<double> takty, doby;
+    h.mrizka(takty, doby);
+    std::string o = "[0";
+    char buf[32];
+    for (const double t : takty) {
+        std::snprintf(buf, sizeof buf, ",%.4f", t);
+        o += buf;
+    }
+    return o + "]";
+}
+
 std::string jsonvykresleni(const Vykresleni& v) {
     if (v.nahrazeno) return "{\"superseded\":true}";
     const Vysledek& r = v.vysledek;
@@ -180,20 +196,43 @@ std::string jsonvykresleni(const Vykresleni& v) {
     if (r.status == 0) {
         o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"" +
              ",\"musicxml\":\"/out/" + cislo + ".musicxml\"";
+        o += ",\"bars\":" + jsontakty(r.hudba);
         o += jsonhudba(r, v.ztlumeno);
     }
     return o + "}";
 }
 
-// A render's file, read as it is sent (also in ranges, as a player seeks).
-// The file stays open for the answer, so that removing it, once a newer
-// render replaces it, does not cut the answer short.
-// A render's output from memory, in the ranges a player asks for; the
-// render it belongs to stays alive while it is being sent.
-void posli(httplib::Response& r, std::shared_ptr<const Vykresleni> v, const std::string& obsah, const char* typ) {
+// The score language as the engine's command table has it, for the page's
+// colours: each command byte with its kind and what it reads after itself,
+// and the octave characters. A byte above 0x7F stands for a letter of
+// Windows-1250, an argument "raw" for the UTF-16LE letter whose code unit
+// is the byte followed by 0x01.
+std::string jsonjazyk() {
+    static const char* const druhy[] = {"note", "rest", "value", "octave", "accidental",
+                                        "command", "register", "back", "bar", "comment"};
+    static const char* const argumenty[] = {"none", "number", "value", "octave", "register", "back", "raw", "comment"};
+    std::string o = "{\"commands\":[";
+    bool prvni = true;
+    for (const Polozka& p : seznamprikazu()) {
+        o += prvni ? "{" : ",{";
+        prvni = false;
+        o += "\"byte\":" + std::to_string(p.znak) + ",\"kind\":\"" + druhy[static_cast<int>(p.druh)] +
+             "\",\"argument\":\"" + argumenty[static_cast<int>(p.argument)] + "\",\"text\":" + jsontext(p.popis) + "}";
+    }
+    o += "],\"octaves\":\"";
+    for (int c = 0x21; c < 0x7F; ++c) {
+        if (oktavapro(static_cast<char>(c)) >= 0) o += static_cast<char>(c);
+    }
+    return o + "\"}";
+}
+
+
+// A render's output from memory, in the ranges a player asks for; drzi
+// (the render it belongs to) stays alive while it is being sent.
+void posli(httplib::Response& r, std::shared_ptr<const void> drzi, const std::string& obsah, const char* typ) {
     r.set_header("Accept-Ranges", "bytes");
     const std::string* data = &obsah;
-    r.set_content_provider(data->size(), typ, [v, data](size_t od, size_t kolik, httplib::DataSink& sink) {
+    r.set_content_provider(data->size(), typ, [drzi, data](size_t od, size_t kolik, httplib::DataSink& sink) {
         if (od >= data->size()) return false;
         return sink.write(data->data() + od, std::min(kolik, data->size() - od));
     });
@@ -215,6 +254,45 @@ bool cislahlasu(const std::string& text, std::vector<int>& hlasy) {
         i = konec + 1;
     }
     return true;
+}
+
+// The compressed formats a render can be downloaded as: those this build
+// can write, by the extension of their files.
+const struct {
+    const char* pripona;
+    Format format;
+    const char* typ;
+} zakodovane[] = {{"flac", Format::flac, "audio/flac"},
+                  {"ogg", Format::vorbis, "audio/ogg"},
+                  {"mp3", Format::mp3, "audio/mpeg"},
+                  {"opus", Format::opus, "audio/ogg; codecs=opus"}};
+
+// A render's audio in a compressed format, encoded when it is asked for
+// from the WAV in memory (most renders are never downloaded). partitura:
+// the score's name, which gives the title tag.
+void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::string& pripona, const std::string& partitura) {
+    for (const auto& z : zakodovane) {
+        if (pripona != z.pripona) continue;
+        const std::string chybi = chybejicipro(z.format);
+        if (!chybi.empty()) {
+            r.status = 404;
+            r.set_content(std::string("skladba serve: this build cannot write ") + jmenoformatu(z.format) + ": it needs " +
+                              chybi + "\n",
+                          "text/plain; charset=utf-8");
+            return;
+        }
+        Kodovani k;
+        k.format = z.format;
+        k.partitura = partitura;
+        try {
+            auto data = std::make_shared<const std::string>(zakodujwav(k, v.wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
+            posli(r, data, *data, z.typ);
+        } catch (const ChybaSouboru& e) {
+            r.status = 500;
+            r.set_content(std::string("skladba serve: ") + e.what() + "\n", "text/plain; charset=utf-8");
+        }
+        return;
+    }
 }
 
 // Registers the menu offers: every rejstrX.nes in the folder whose X is a
@@ -433,9 +511,22 @@ struct Server::Vnitrek {
             // The page's range of --release is the command line's.
             j += "],\"release\":" + std::to_string(n.dozvukms) + ",\"releaseRange\":[" +
                  std::to_string(nejkratsidozvuk) + "," + std::to_string(nejdelsidozvuk) + "]" + ",\"warnings\":" + (n.varovani ? "true" : "false") +
-                 ",\"limit\":" + std::to_string(nejvicbajtu) + ",\"open\":" + (n.jinaadresa ? "true" : "false") + "}";
+                 ",\"limit\":" + std::to_string(nejvicbajtu) + ",\"open\":" + (n.jinaadresa ? "true" : "false");
+            // The compressed formats a render can be downloaded as.
+            j += ",\"formats\":[";
+            bool prvni = true;
+            for (const auto& z : zakodovane) {
+                if (!chybejicipro(z.format).empty()) continue;
+                j += std::string(prvni ? "" : ",") + "{\"ext\":\"" + z.pripona + "\",\"name\":" + jsontext(jmenoformatu(z.format)) + "}";
+                prvni = false;
+            }
+            j += "]}";
             r.set_content(j, typjson);
         });
+
+        // The same for every score and every start.
+        const std::string jazyk = jsonjazyk();
+        http.Get("/api/language", [jazyk](const httplib::Request&, httplib::Response& r) { r.set_content(jazyk, typjson); });
 
         http.Get("/api/score", [this](const httplib::Request&, httplib::Response& r) {
             const Uloziste::Obsah o = uloziste.obsah();
@@ -464,6 +555,17 @@ struct Server::Vnitrek {
             else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
             else if (druh == "musicxml") posli(r, v, v->musicxml, "application/vnd.recordare.musicxml+xml");
             else posli(r, v, v->midi, "audio/midi");
+        });
+
+        http.Get(R"(/out/(\d{1,18})\.(flac|ogg|mp3|opus))", [this](const httplib::Request& q, httplib::Response& r) {
+            const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
+            if (!v) {
+                r.status = 404;
+                r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
+                              "text/plain; charset=utf-8");
+                return;
+            }
+            poslizakodovany(r, *v, q.matches[2].str(), n.jmeno);
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

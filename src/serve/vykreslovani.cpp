@@ -102,7 +102,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.varovani = zadani.varovani;
     n.souhrn = true;
     n.seznamnot = true;
-    n.hudba = true;
+    n.hudba = true;   // the bar lines, the voices and each note's written start
     n.text = &zadani.partitura;
     const bool vyber = !zadani.ztlumit.empty() || !zadani.solo.empty();
     if (vyber && (plna_.partitura != zadani.partitura || plna_.dozvukms != zadani.dozvukms)) {

@@ -8,6 +8,13 @@
                                  voice does not fill it exactly: from its start
                                  to its end, without a gap or an overlap, and
                                  no backup or forward outside it
+  zkontroluj.py tempo OURS THEIRS
+                                 says where the MIDI file THEIRS (MuseScore's
+                                 export of our sheet music) plays another tempo
+                                 than our MIDI file OURS, by more than 1 quarter
+                                 a minute, at each tempo OURS sets to a whole
+                                 number (every t; the steps under a curve are
+                                 not), counted in quarter notes from the start
 """
 import os
 import re
@@ -98,11 +105,92 @@ def measures(path):
     return problems
 
 
+def tempo_map(path):
+    """The tempo changes of a standard MIDI file: (quarter notes from the
+    start, quarters a minute), in the order of time."""
+    data = open(path, 'rb').read()
+    if data[:4] != b'MThd':
+        raise ValueError(path + ': not a MIDI file')
+    division = int.from_bytes(data[12:14], 'big')
+    if division & 0x8000:
+        raise ValueError(path + ': SMPTE time is not read here')
+    changes = []
+    at = 8 + int.from_bytes(data[4:8], 'big')
+    while at + 8 <= len(data):
+        kind, length = data[at:at + 4], int.from_bytes(data[at + 4:at + 8], 'big')
+        track, at = data[at + 8:at + 8 + length], at + 8 + length
+        if kind != b'MTrk':
+            continue
+        i, tick, status = 0, 0, 0
+        while i < len(track):
+            delta = 0
+            while True:
+                b = track[i]
+                i += 1
+                delta = delta << 7 | (b & 0x7F)
+                if b < 0x80:
+                    break
+            tick += delta
+            if track[i] >= 0x80:
+                status = track[i]
+                i += 1
+            if status == 0xFF:
+                meta = track[i]
+                n, i = 0, i + 1
+                while True:
+                    b = track[i]
+                    i += 1
+                    n = n << 7 | (b & 0x7F)
+                    if b < 0x80:
+                        break
+                if meta == 0x51 and n == 3:
+                    changes.append((tick / division, 60e6 / int.from_bytes(track[i:i + 3], 'big')))
+                i += n
+            elif status in (0xF0, 0xF7):
+                n = 0
+                while True:
+                    b = track[i]
+                    i += 1
+                    n = n << 7 | (b & 0x7F)
+                    if b < 0x80:
+                        break
+                i += n
+            else:
+                i += 1 if status & 0xF0 in (0xC0, 0xD0) else 2
+    changes.sort(key=lambda c: c[0])
+    return changes
+
+
+def tempo_at(changes, quarter):
+    now = 120.0
+    for q, bpm in changes:
+        if q > quarter + 1e-6:
+            break
+        now = bpm
+    return now
+
+
+def tempo(ours, theirs):
+    problems = []
+    mine, other = tempo_map(ours), tempo_map(theirs)
+    for q, bpm in mine:
+        if abs(bpm - round(bpm)) > 0.001:
+            continue
+        played = tempo_at(other, q)
+        if abs(played - bpm) > 1:
+            problems.append('%s: quarter %g plays %.2f a minute, %s %.2f' % (theirs, q, played, ours, bpm))
+    return problems
+
+
 if __name__ == '__main__':
     if len(sys.argv) == 3 and sys.argv[1] == 'schema':
         schema(sys.argv[2])
     elif len(sys.argv) >= 3 and sys.argv[1] == 'measures':
         found = [p for f in sys.argv[2:] for p in measures(f)]
+        print('\n'.join(found[:20]))
+        sys.exit(1 if found else 0)
+    elif len(sys.argv) == 4 and sys.argv[1] == 'tempo':
+        found = tempo(sys.argv[2], sys.argv[3])
         print('\n'.join(found[:20]))
         sys.exit(1 if found else 0)
     else:

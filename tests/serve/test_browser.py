@@ -19,6 +19,9 @@ from harness import Server, close_chromium, require_chromium, start_chromium, wa
 
 SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
 A = "document.getElementById('audio')"
+TEXT = 'skladbaTest.text()'
+# The caret at the end of the text.
+TO_END = 'skladbaTest.select(skladbaTest.text().length, skladbaTest.text().length)'
 
 
 def rendered(text):
@@ -45,8 +48,12 @@ class Editor(unittest.TestCase):
         close_chromium(self.driver)
         self.server.close()
 
+    def open(self):
+        """The page, with its test hook (window.skladbaTest)."""
+        self.driver.get(self.server.url + '&test')
+
     def type(self, keys):
-        self.driver.find_element('id', 'score').send_keys(keys)
+        self.driver.find_element('css selector', '#editor .cm-content').send_keys(keys)
 
     def saved(self, text):
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
@@ -54,7 +61,7 @@ class Editor(unittest.TestCase):
 
     def test_typing_playing_and_errors(self):
         d = self.driver
-        d.get(self.server.url)
+        self.open()
         wait(d, "return document.getElementById('status').textContent == 'saved'")
         text = 't100 R4 4 o1 c e g e | 2c c'
         self.type(text)
@@ -84,7 +91,7 @@ class Editor(unittest.TestCase):
         message = re.search(r':(\d+:\d+): (.*)', rendered(bad))
         item = wait(d, "const e = document.querySelector('#problems li.error'); return e && e.textContent")
         self.assertEqual(item, message.group(1) + 'error: ' + message.group(2))
-        self.assertEqual(d.execute_script("return document.querySelector('#backdrop mark.error').textContent"), 't0')
+        self.assertEqual(d.execute_script("return document.querySelector('#editor .cm-lintRange-error').textContent"), 't0')
         self.saved(bad)   # a failed render saves all the same
         src = d.execute_script(f'return {A}.src')
         self.type('c')
@@ -96,8 +103,8 @@ class Editor(unittest.TestCase):
         d = self.driver
         with open(self.server.score, 'w') as f:
             f.write('c d e')
-        d.get(self.server.url)
-        wait(d, "return document.getElementById('score').value == 'c d e'")
+        self.open()
+        wait(d, f"return {TEXT} == 'c d e'")
         with open(self.server.score, 'w') as f:
             f.write('( theirs ) g')
         wait(d, "return document.getElementById('changed')")
@@ -105,7 +112,7 @@ class Editor(unittest.TestCase):
         time.sleep(0.6)
         self.assertEqual(self.server.read_score(), b'( theirs ) g')
         d.find_element('xpath', "//div[@id='changed']//button[starts-with(., 'Load the file')]").click()
-        wait(d, "return document.getElementById('score').value == '( theirs ) g'")
+        wait(d, f"return {TEXT} == '( theirs ) g'")
 
     def test_a_utf16_score_stays_utf16(self):
         example = os.path.join(os.path.dirname(__file__), '..', '..', 'examples', 'utf16-ceske-posuvky.txt')
@@ -113,9 +120,9 @@ class Editor(unittest.TestCase):
             original = f.read()
         with open(self.server.score, 'wb') as f:
             f.write(original)
-        self.driver.get(self.server.url)
+        self.open()
         wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE, CR LF')")
-        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.driver.execute_script(TO_END)
         self.type('\nč')
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
         self.assertEqual(self.server.read_score(), original + '\r\nč'.encode('utf-16le'))
@@ -127,14 +134,40 @@ class Editor(unittest.TestCase):
         original = '\ufeffc d\r\ne f\ng a\r\n'.encode('utf-8')
         with open(self.server.score, 'wb') as f:
             f.write(original)
-        self.driver.get(self.server.url)
-        wait(self.driver, "return document.getElementById('score').value == 'c d\\ne f\\ng a\\n'")
-        self.driver.execute_script("const s = document.getElementById('score'); s.setSelectionRange(s.value.length, s.value.length)")
+        self.open()
+        wait(self.driver, f"return {TEXT} == 'c d\\ne f\\ng a\\n'")
+        self.driver.execute_script(TO_END)
         self.type('h\nc')
         deadline = time.time() + 10
         while self.server.read_score() != original + b'h\r\nc' and time.time() < deadline:
             time.sleep(0.05)
         self.assertEqual(self.server.read_score(), original + b'h\r\nc')
+
+    def test_a_lone_cr_and_a_tab_stay_in_their_line(self):
+        # The editor breaks lines at LF alone: a CR without its LF is a
+        # character of the line, and is saved as it was.
+        original = b'c\rd\te\nf'
+        with open(self.server.score, 'wb') as f:
+            f.write(original)
+        self.open()
+        wait(self.driver, f"return {TEXT} == 'c\\rd\\te\\nf'")
+        self.assertEqual(self.driver.execute_script("return document.querySelectorAll('#editor .cm-line').length"), 2)
+        self.driver.execute_script(TO_END)
+        self.type(' g')
+        deadline = time.time() + 10
+        while self.server.read_score() != original + b' g' and time.time() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.server.read_score(), original + b' g')
+
+    def test_the_register_menu_inserts_at_the_caret(self):
+        from selenium.webdriver.support.ui import Select
+        with open(self.server.score, 'w') as f:
+            f.write('c d')
+        self.open()
+        wait(self.driver, f"return {TEXT} == 'c d'")
+        self.driver.execute_script('skladbaTest.select(1, 1)')
+        Select(self.driver.find_element('id', 'register')).select_by_value('R2')
+        self.saved('c R2 d')
 
     def test_utf16_is_told_by_the_engines_rule(self):
         # No byte-order mark, one ASCII letter, then letters whose high byte
@@ -142,19 +175,114 @@ class Editor(unittest.TestCase):
         score = 'c' + 'čěčěčěčěčěčěčěčě'
         with open(self.server.score, 'wb') as f:
             f.write(score.encode('utf-16le'))
-        self.driver.get(self.server.url)
+        self.open()
         wait(self.driver, "return document.getElementById('encoding').textContent.startsWith('UTF-16LE')")
-        self.assertEqual(self.driver.execute_script("return document.getElementById('score').value"), score)
+        self.assertEqual(self.driver.execute_script(f'return {TEXT}'), score)
 
     def test_typing_while_the_server_is_stopped(self):
         d = self.driver
-        d.get(self.server.url)
+        d.get(self.server.url)   # without &test: the page puts nothing on window
         wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(d.execute_script("return typeof skladbaTest + typeof skladbaStats"), 'undefinedundefined')
         self.server.stop()
         self.type('c d')
         wait(d, "return document.getElementById('offline')")
         self.server.start(['--port', str(self.server.port)], token=self.server.token)
         self.saved('c d')
+
+
+class Playing(unittest.TestCase):
+    """The score in the editor: its colours and diagnostics, playing from
+    it, and the render's downloads."""
+    # 240 quarter notes a minute: a 4/4 bar is a second.
+    SCORE = 't240 4 o1 c d e f | g a h o2 c | c o1 h a g'
+
+    def setUp(self):
+        self.driver = start_chromium()
+
+    def tearDown(self):
+        close_chromium(self.driver)
+        self.server.close()
+
+    def open(self, score):
+        self.server = Server(SERVE, REGISTERS, score)
+        self.driver.get(self.server.url + '&test')
+        wait(self.driver, f'return {A}.duration > 0')
+
+    def keys(self, *keys):
+        self.driver.find_element('css selector', '#editor .cm-content').send_keys(*keys)
+
+    def caret(self, text, at):
+        self.driver.execute_script(f'skladbaTest.select({at}, {at})')
+
+    def test_colours_and_a_diagnostic_with_its_fix(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        d = self.driver
+        self.open('t100 c 4.. d')
+        # A note and a command each in a colour of its own, told by the
+        # engine's table (the page has no list of commands).
+        words = d.execute_script("""return Array.from(document.querySelectorAll('#editor .cm-line span'))
+            .map(e => [e.textContent, e.className, getComputedStyle(e).color])""")
+        kinds = {w[0]: w[1] for w in words}
+        self.assertEqual((kinds['t'], kinds['100'], kinds['c'], kinds['4'], kinds['d']),
+                         ('sk-command', 'sk-number', 'sk-note', 'sk-value', 'sk-note'))
+        plain = d.execute_script("return getComputedStyle(document.querySelector('#editor .cm-line')).color")
+        colour = {w[1]: w[2] for w in words}
+        self.assertEqual(len({plain, colour['sk-command'], colour['sk-note'], colour['sk-value']}), 4)
+        # The warning is the editor's diagnostic at its place, and says its fix on hover.
+        mark = wait(d, "return document.querySelector('#editor .cm-lintRange-warning')")
+        self.assertEqual(mark.text, '..')   # from the dot the number took
+        ActionChains(d).move_to_element(mark).perform()
+        fix = wait(d, "const t = document.querySelector('.cm-tooltip-lint .sk-fix'); return t && t.textContent")
+        self.assertEqual(fix, 'fix: write the dot after the note (4c.)')
+
+    def test_from_the_cursor_its_bar_and_a_loop(self):
+        from selenium.webdriver.common.keys import Keys
+        d = self.driver
+        self.open(self.SCORE)
+        a = self.SCORE.index('a h')   # the second note of the second bar: 1.25 s
+        self.caret(self.SCORE, a)
+        self.keys(Keys.CONTROL, Keys.ENTER)
+        t = wait(d, f'return !{A}.paused && {A}.currentTime')
+        self.assertTrue(1.24 <= t < 1.5, t)
+        self.keys(Keys.ALT, Keys.ENTER)   # its bar begins at 1 s
+        t = wait(d, f'return !{A}.paused && {A}.currentTime < 1.2 && {A}.currentTime')
+        self.assertTrue(0.99 <= t < 1.2, t)
+        # A loop of the bars the selection touches: the second alone.
+        d.execute_script(f'skladbaTest.select({a}, {a + 3})')
+        self.keys(Keys.CONTROL, Keys.SHIFT, Keys.ENTER)
+        d.execute_script(f"""window.heard = []; const a = {A};
+            (function look() {{ heard.push(a.currentTime); if (heard.length < 1000) requestAnimationFrame(look); }})()""")
+        time.sleep(2.5)
+        heard = d.execute_script('return heard')
+        self.assertTrue(all(0.95 <= x <= 2.15 for x in heard), (min(heard), max(heard)))
+        self.assertTrue(any(later < earlier - 0.5 for earlier, later in zip(heard, heard[1:])), 'the loop never went back')
+        self.assertIn('loop 0:01.0', d.find_element('id', 'loop').text)
+        self.keys(Keys.ESCAPE)
+        wait(d, f"return {A}.paused && document.getElementById('loop').textContent == ''")
+
+    def test_downloads(self):
+        d = self.driver
+        self.open(self.SCORE)
+        links = wait(d, """const l = Array.from(document.querySelectorAll('#downloads a[href]'));
+            return l.length >= 4 && l.map(a => [a.getAttribute('download'), a.href])""")
+        names = [n for n, _ in links]
+        for name in ['piece.wav', 'piece.mid', 'piece.musicxml', 'piece.svg']:
+            self.assertIn(name, names)
+        # Each download is what its name says: the first bytes of each format.
+        starts = {'wav': b'RIFF', 'mid': b'MThd', 'musicxml': b'<?xml', 'svg': b'<svg', 'flac': b'fLaC',
+                  'ogg': b'OggS', 'opus': b'OggS', 'mp3': None}
+        info = self.server.request('GET', '/api/info')[1].decode()
+        for ext in ['flac', 'ogg', 'mp3', 'opus']:
+            self.assertEqual('"ext":"%s"' % ext in info, 'piece.' + ext in names)
+        for name, href in links:
+            status, body = self.server.request('GET', href[href.index('/out/'):])
+            self.assertEqual(status, 200, name)
+            start = starts[name.rsplit('.', 1)[1]]
+            if start:
+                self.assertEqual(body[:len(start)], start, name)
+            else:   # MP3: a tag, or the sync bits of a frame
+                self.assertTrue(body[:3] == b'ID3' or (body[0] == 0xFF and body[1] & 0xE0 == 0xE0), name)
 
 
 def screenshot(png, score):

@@ -12,7 +12,7 @@ import struct
 import sys
 import unittest
 
-from harness import Server
+from harness import Server, close_chromium, require_chromium, start_chromium, wait
 
 SKLADBA, SERVE, REGISTERS = map(os.path.abspath, sys.argv[1:4])
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -58,11 +58,11 @@ class Voices(unittest.TestCase):
         soprano = sorted(n[6] for n in r['noteList'] if n[5] == 1)
         self.assertEqual(soprano[:2], [0, 0.5])
         self.assertTrue(all(1 <= n[5] <= 4 for n in r['noteList']))
-        # 25 bars of 4/4 at 96 and 80 to the minute: a bar line after each,
-        # three beats inside each.
+        # 25 bars of 4/4 at 96 and 80 to the minute: where each starts, the
+        # end, and three beats inside each.
         self.assertEqual(r['meter'], [4, 4])
-        self.assertEqual(len(r['bars']), 25)
-        self.assertAlmostEqual(r['bars'][0], 2.5, delta=0.01)   # 4 quarters at 96
+        self.assertEqual(len(r['bars']), 26)
+        self.assertAlmostEqual(r['bars'][1], 2.5, delta=0.01)   # 4 quarters at 96
         self.assertEqual(len(r['beats']), 3 * 25)
         self.assertEqual(r['bars'], sorted(r['bars']))
         self.assertEqual(r['silent'], [])
@@ -93,6 +93,118 @@ class Voices(unittest.TestCase):
             status, body = self.server.request('POST', '/api/edit?save=0&' + query, CHORALE, {'X-Skladba': '1'})
             self.assertEqual(status, 400, query)
             self.assertIn(b'voice numbers', body)
+
+
+T = 'skladbaTest'
+# The render shown, and the sheet music of that render once it is drawn.
+SHOWN = f'{T}.state.render'
+DRAWN = f'{T}.sheet && {T}.sheet.counts() && {SHOWN} && {T}.sheet.counts().id == {SHOWN}.id && {T}.sheet.counts()'
+
+
+class Page(unittest.TestCase):
+    """The page in headless Chromium, on the chorale with its sheet music shown."""
+
+    @classmethod
+    def setUpClass(cls):
+        try:
+            require_chromium()
+        except SystemExit:
+            raise unittest.SkipTest('no headless Chromium')
+        cls.server = Server(SERVE, REGISTERS, CHORALE)
+        _, body = cls.server.request('POST', '/api/edit?save=0', CHORALE, {'X-Skladba': '1'})
+        cls.render = json.loads(body)['render']
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def setUp(self):
+        self.driver = start_chromium()
+        d = self.driver
+        d.get(self.server.url + '&test')
+        wait(d, f"return window.{T} && {SHOWN}")
+        if not d.execute_script("return document.getElementById('show-notation').checked"):
+            d.find_element('id', 'show-notation').click()
+        self.counts = wait(d, f'return {DRAWN}', timeout=60)
+
+    def tearDown(self):
+        close_chromium(self.driver)
+
+    def test_the_sheet_music_draws_every_note_of_the_score_once(self):
+        notes = len(self.render['noteList'])
+        self.assertEqual(notes, 196)
+        self.assertEqual(self.counts['drawn'], notes)
+        self.assertEqual(self.counts['matched'], notes)
+        # Each drawn note of the engraver stands for one note of the score.
+        pitches = self.driver.execute_script(f'''const s = {T}.sheet.shown;
+            return s.elements.map((els, i) => els.length && {SHOWN}.notes[i][2]);''')
+        self.assertTrue(all(pitches))
+
+    def test_a_click_on_a_note_finds_it_in_the_text(self):
+        d = self.driver
+        # The tenor's first B flat: om<h, the third note of phrase 1's tenor line.
+        text = CHORALE.decode('cp1250')
+        at = text.index('om<h')
+        i = next(k for k, n in enumerate(self.render['noteList']) if n[3] <= at + 3 < n[4])
+        head = d.execute_script(f"const g = {T}.sheet.shown.elements[{i}][0];"
+                                "g.scrollIntoView({block: 'center'}); return g.querySelector('.vf-notehead path')")
+        head.click()
+        selection = wait(d, f'const s = {T}.selection(); return s[1] > s[0] && s')
+        self.assertEqual(text[selection[0]:selection[1]], text[self.render['noteList'][i][3]:self.render['noteList'][i][4]])
+        self.assertIn('<h', text[selection[0] - 2:selection[1]])
+        start = self.render['noteList'][i][0] / self.render['rate']
+        self.assertAlmostEqual(d.execute_script(f'return {T}.state.audio.currentTime'), start, delta=0.01)
+
+    def test_one_colour_per_voice_everywhere(self):
+        d = self.driver
+        wait(d, f'return {T}.state.roll && {T}.state.roll.rects.length')
+        colours = d.execute_script(f'''
+            const norm = (c) => {{ const e = document.createElement('i'); e.style.color = c; document.body.appendChild(e);
+              const v = getComputedStyle(e).color; e.remove(); return v; }};
+            const r = {SHOWN}, out = {{}};
+            const add = (where, voice, c) => {{ (out[voice] = out[voice] || {{}})[where] = (out[voice][where] || new Set()).add(norm(c)); }};
+            r.notes.forEach((n, i) => {{
+              add('roll', n[5], {T}.state.roll.rects[i].style.fill);
+              for (const el of {T}.sheet.shown.elements[i]) add('sheet', n[5], el.style.getPropertyValue('--voice'));
+            }});
+            for (const li of document.querySelectorAll('#voices li.voice'))
+              add('panel', +li.dataset.voice, getComputedStyle(li.querySelector('.swatch')).backgroundColor);
+            for (const m of document.querySelectorAll('.cm-voice-marks i')) add('gutter', +m.dataset.voice, m.style.background);
+            for (const v in out) for (const w in out[v]) out[v][w] = [...out[v][w]];
+            return out;''')
+        self.assertEqual(sorted(colours), ['1', '2', '3', '4'])
+        seen = set()
+        for voice, places in colours.items():
+            self.assertEqual(sorted(places), ['gutter', 'panel', 'roll', 'sheet'], voice)
+            one = {c for cs in places.values() for c in cs}
+            self.assertEqual(len(one), 1, (voice, places))
+            seen |= one
+        self.assertEqual(len(seen), 4)
+
+    def test_mute_and_solo_change_what_is_heard(self):
+        d = self.driver
+        first = d.execute_script(f'return {SHOWN}.id')
+        d.find_element('css selector', '#voices li[data-voice="2"] button[title^="Mute"]').click()
+        muted = wait(d, f'return {SHOWN}.id > {first} && {SHOWN}')
+        self.assertEqual(muted['silent'], [2])
+        self.assertIn('silent', d.find_element('css selector', '#voices li[data-voice="2"]').get_attribute('class'))
+        wait(d, f"return {T}.state.audio.src.endsWith('/out/' + {SHOWN}.id + '.wav')")
+        _, wav = self.server.request('GET', '/out/%d.wav' % muted['id'])
+        _, full = self.server.request('GET', '/out/%d.wav' % first)
+        self.assertEqual(len(wav), len(full))
+        self.assertNotEqual(wav, full)
+        # Solo of voice 1: only it sounds; the sheet music still holds all four.
+        d.find_element('css selector', '#voices li[data-voice="1"] button[title^="Solo"]').click()
+        solo = wait(d, f'return {SHOWN}.id > {muted["id"]} && {SHOWN}')
+        self.assertEqual(solo['silent'], [2, 3, 4])
+        self.assertEqual(wait(d, f'return {DRAWN}', timeout=60)['matched'], 196)
+
+    def test_the_note_playing_is_lit(self):
+        d = self.driver
+        d.execute_script(f'{T}.state.audio.currentTime = 3; {T}.state.audio.play()')
+        lit = wait(d, "return document.querySelectorAll('#notation .playing').length")
+        self.assertGreaterEqual(lit, 1)
+        d.execute_script(f'{T}.state.audio.pause()')
 
 
 if __name__ == '__main__':

@@ -88,9 +88,7 @@ export function showVoices(list, render, changed, jump) {
   }
 }
 
-// ---- The piano roll: notes coloured by voice, bar lines and beats. -----
-
-const SVGNS = 'http://www.w3.org/2000/svg';
+// ---- The piano roll: notes coloured by voice. ---------------------------
 
 // rects[i] draws notes[i] (the render's noteList: voice at index 5).
 export function colourRoll(rects, notes, silent) {
@@ -102,35 +100,12 @@ export function colourRoll(rects, notes, silent) {
   }
 }
 
-// Bar lines and beats from the render (in seconds) across the roll's notes,
-// behind them, unless the picture already draws its own.
-export function drawBars(svg, render, x0, pxps) {
-  if (svg.querySelector('#bars')) return;
-  const notes = svg.querySelector('#notes');
-  const keys = svg.querySelector('#keys rect[fill="none"]');
-  const top = keys ? +keys.getAttribute('y') : 0;
-  const bottom = keys ? top + +keys.getAttribute('height') : +svg.getAttribute('height');
-  const g = document.createElementNS(SVGNS, 'g');
-  g.setAttribute('id', 'page-bars');
-  const path = (times, cls) => {
-    if (!times || !times.length) return;
-    const p = document.createElementNS(SVGNS, 'path');
-    p.setAttribute('class', cls);
-    p.setAttribute('d', times.map((t) => `M${(x0 + t * pxps).toFixed(1)} ${top}V${bottom}`).join(''));
-    g.appendChild(p);
-  };
-  path(render.beats, 'beat');
-  path(render.bars, 'bar');
-  svg.insertBefore(g, notes || null);
-}
-
-export const ROLL_STYLE = '#page-bars .bar{stroke:#9a9a9a;stroke-width:1} #page-bars .beat{stroke:#dcdcdc;stroke-width:1;stroke-dasharray:2 3}'
-  + ' #notes rect.silent{fill-opacity:.15}';
+export const ROLL_STYLE = ' #notes rect.silent{fill-opacity:.15}';
 
 // ---- The text: the voices of each line, for the gutter. ----------------
 
 // For each line of the text (from 1), the voices of the notes written on
-// it, in order; place(at) gives the line of a byte of the score.
+// it, in order; lineOf(at) gives the line of a byte of the score.
 export function voicesByLine(notes, lineOf) {
   const lines = new Map();
   for (const n of notes) {

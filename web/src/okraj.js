@@ -45,7 +45,7 @@ export const voiceGutter = [
 ];
 
 // byLine: line number (from 1) -> the voices written on it.
-export function showVoiceLines(view, byLine) {
+export function showVoiceMarks(view, byLine) {
   const doc = view.state.doc;
   const marks = [...byLine]
     .filter(([line]) => line >= 1 && line <= doc.lines)

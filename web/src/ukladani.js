@@ -1,0 +1,151 @@
+// Saving: every edit is sent to the server, which saves and renders it, at
+// most once per 200 ms of typing; what the page shows of the save.
+import { ENCODING_NAMES, encode, placeOf } from './kodovani.js';
+import * as editor from './editor.js';
+import { setParams } from './hlasy.js';
+import { checkDisk, external, setOffline } from './spojeni.js';
+import { setStatus, downloadBytes } from './stranka.js';
+import { state, ui } from './stav.js';
+import { showRender } from './vykresleni.js';
+import { showProblems } from './znacky.js';
+
+const THROTTLE_MS = 200;
+
+export function unsaved() { return state.saved !== null && editor.text() !== state.saved; }
+
+// The score as the file would hold it, to keep by hand when it cannot be saved.
+export function downloadScore() {
+  downloadBytes(encode(editor.text(), state.enc).bytes, state.name.split('/').pop() || 'score.txt');
+}
+
+export function showSaveState() {
+  if (state.offline) {
+    setStatus('server not answering: not saved', true);
+  } else if (state.conflict) {
+    setStatus('not saved: the file changed on disk', true);
+  } else if (state.localProblem) {
+    setStatus('not saved: ' + state.localProblem, true);
+  } else if (state.saveError) {
+    setStatus('not saved: ' + state.saveError, true);
+  } else if (unsaved() || state.inFlight || state.timer) {
+    setStatus('saving…');
+  } else {
+    setStatus('saved');
+  }
+}
+
+// The render's options as the server takes them.
+export function options() {
+  const p = new URLSearchParams();
+  // A fade in the range --release takes (shorter ones click).
+  const [shortest, longest] = state.releaseRange;
+  const fade = Math.min(longest, Math.max(shortest, Math.round(+ui.release.value || 60)));
+  p.set('release', ui.releaseOn.checked ? String(fade) : '0');
+  p.set('warnings', ui.warnings.checked ? '1' : '0');
+  setParams(p);
+  return p;
+}
+
+export function schedule() {
+  if (state.inFlight) { state.pending = true; return; }
+  if (state.timer) return;
+  const wait = state.lastSend + THROTTLE_MS - performance.now();
+  if (wait <= 0) send();
+  else state.timer = setTimeout(() => { state.timer = null; send(); }, wait);
+}
+
+// Sends at once (Ctrl-S).
+export function saveNow() {
+  clearTimeout(state.timer);
+  state.timer = null;
+  state.lastSend = -1e9;
+  schedule();
+}
+
+function localProblem(problem) {
+  state.localProblem = problem ? problem.text : null;
+  showProblems(problem ? [problem] : null);
+  showSaveState();
+}
+
+async function send() {
+  const text = editor.text();
+  const enc = encode(text, state.enc);
+  if (enc.bad) {
+    const p = placeOf(text, enc.bad.index);
+    localProblem({ kind: 'error', line: p.line, col: p.col, from: enc.bad.index, to: enc.bad.index + enc.bad.char.length,
+      text: `"${enc.bad.char}" cannot be stored in this ${ENCODING_NAMES[state.enc.kind]} file, so the score is neither saved nor played until it is gone (write > or < for a sharp or flat)` });
+    return;
+  }
+  if (enc.bytes.length > state.limit) {
+    localProblem({ kind: 'error', text: `the score has grown to ${enc.bytes.length} bytes, more than the 1 MB the editor takes: it is neither saved nor played until it is shorter` });
+    return;
+  }
+  state.localProblem = null;
+  const seq = ++state.seq;
+  const inputAt = state.firstInput;
+  state.firstInput = null;
+  state.inFlight = true;
+  state.lastSend = performance.now();
+  const params = options();
+  const save = !state.conflict;
+  params.set('save', save ? '1' : '0');
+  params.set('base', state.base);
+  showSaveState();
+  const sentAt = performance.now();
+  let answer = null;
+  try {
+    const response = await fetch('/api/edit?' + params, {
+      method: 'POST', headers: { 'X-Skladba': '1', 'Content-Type': 'application/octet-stream' }, body: enc.bytes,
+    });
+    if (!response.ok) throw new Error((await response.text()).trim() || `HTTP ${response.status}`);
+    answer = await response.json();
+    setOffline(false);
+  } catch (e) {
+    state.inFlight = false;
+    if (e instanceof TypeError) {
+      setOffline(true);
+      state.pending = false;
+      setTimeout(() => { if (state.offline) schedule(); }, 2000);
+    } else {
+      state.saveError = e.message;
+    }
+    state.firstInput = state.firstInput ?? inputAt;
+    showSaveState();
+    return;
+  }
+  state.inFlight = false;
+  const answeredAt = performance.now();
+  if (answer.save) {
+    const s = answer.save;
+    state.saveError = s.error || null;
+    if (s.saved) {
+      state.base = s.version;
+      state.saved = text;
+    } else if (s.conflict) {
+      state.disk = s.version;
+      external();
+    }
+  }
+  if (answer.render && seq > state.shown && !answer.render.superseded) {
+    state.shown = seq;
+    showRender(answer.render, text, enc.unit, { inputAt, sentAt, answeredAt });
+  }
+  checkDisk();
+  if (state.pending || (editor.text() !== text && !state.conflict)) {
+    state.pending = false;
+    schedule();
+  }
+  showSaveState();
+}
+
+// A page closed within the 200 ms after a keystroke still saves it.
+export function saveOnLeaving() {
+  if (!unsaved() || state.conflict || state.localProblem) return;
+  const p = options();
+  p.set('save', '1');
+  p.set('render', '0');
+  p.set('base', state.base);
+  fetch('/api/edit?' + p, { method: 'POST', keepalive: true, headers: { 'X-Skladba': '1' },
+    body: encode(editor.text(), state.enc).bytes }).catch(() => {});
+}
