@@ -24,10 +24,13 @@ const key = (wholeNotes, pitch) => `${Math.round(wholeNotes * 1e6)}:${pitch}`;
 
 export class SheetMusic {
   // host: the element the pages go into. onNote(i): a drawn note of the
-  // render's noteList[i] was clicked.
-  constructor(host, onNote) {
+  // render's noteList[i] was clicked. idle(): whether the page can give the
+  // engraver its thread now (engraving a long piece takes it for a good
+  // part of a second, which keys typed and a new audio must not wait for).
+  constructor(host, onNote, idle = () => true) {
     this.host = host;
     this.onNote = onNote;
+    this.idle = idle;
     this.shown = null;      // the render drawn: { id, elements: noteList index -> its elements, index: element -> indices }
     this.lit = [];
     this.wanted = null;     // the newest render asked for while one is being drawn
@@ -53,6 +56,8 @@ export class SheetMusic {
         this.wanted = null;
         const lib = await loadLibrary();
         if (!this.osmd) this.osmd = lib.createEngraver(this.host);
+        while (!this.idle()) await new Promise((ok) => setTimeout(ok, 50));
+        if (this.wanted) continue;   // a newer render came meanwhile
         const t0 = performance.now();
         await this.draw(lib, r, x);
         this.stats.push({ id: r.id, drawn: performance.now(), ms: performance.now() - t0 });

@@ -29,6 +29,13 @@ function findByte(at) {
   editor.jumpTo(from, to);
 }
 
+// The engraver takes the page's thread for a while: not while keys are
+// being typed, an edit waits to be sent or answered, or a new audio loads.
+function idle() {
+  return !state.inFlight && !state.pending && !state.timer && !state.nextAudio &&
+    performance.now() - state.lastKey > 150;
+}
+
 function drawSheet(r) {
   fetch(r.musicxml).then((x) => (x.ok ? x.text() : null)).then((xml) => {
     if (xml && latest === r && ui.showSheet.checked) return sheet.show(r, xml);
@@ -43,7 +50,7 @@ function showSheet(on) {
   ui.sheet.hidden = !on;
   try { localStorage.setItem(REMEMBER, on ? '1' : '0'); } catch (e) { /* private window */ }
   if (!on) return;
-  if (!sheet) sheet = new SheetMusic(ui.notation, findNote);
+  if (!sheet) sheet = new SheetMusic(ui.notation, findNote, idle);
   if (latest) drawSheet(latest);
 }
 

@@ -56,7 +56,7 @@ export function showAudio(r, times, then) {
     old.load();
     if (times.inputAt !== null) {
       state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt, created,
-        audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate });
+        audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate, id: r.id });
     }
     then();
   });
