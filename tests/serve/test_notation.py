@@ -123,12 +123,24 @@ class Page(unittest.TestCase):
         d = self.driver
         d.get(self.server.url + '&test')
         wait(d, f"return window.{T} && {SHOWN}")
-        if not d.execute_script("return document.getElementById('show-notation').checked"):
-            d.find_element('id', 'show-notation').click()
+        # What the page fetched before its sheet music is shown.
+        self.first = d.execute_script("return performance.getEntriesByType('resource')"
+                                      ".map((e) => [e.name, e.encodedBodySize])")
+        d.find_element('id', 'show-notation').click()
         self.counts = wait(d, f'return {DRAWN}', timeout=60)
 
     def tearDown(self):
         close_chromium(self.driver)
+
+    def test_the_engraver_is_fetched_only_when_the_sheet_music_is_shown(self):
+        scripts = lambda entries: [n for n, _ in entries if '/js/' in n]
+        later = self.driver.execute_script("return performance.getEntriesByType('resource')"
+                                           ".map((e) => [e.name, e.encodedBodySize])")
+        engraver = set(scripts(later)) - set(scripts(self.first))
+        self.assertTrue(engraver)
+        self.assertGreater(sum(size for n, size in later if n in engraver), 1_000_000)
+        # Everything the first load fetched, well under 5 MB.
+        self.assertLess(sum(size for _, size in self.first), 5_000_000)
 
     def test_the_sheet_music_draws_every_note_of_the_score_once(self):
         notes = len(self.render['noteList'])
