@@ -26,6 +26,8 @@
 #include "registers/timbres.h"
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
 #include "registers/soundfont.h"
+#include "registers/soundfont_samples.h"
+#include "sf2data.h"
 #endif
 #ifdef SKLADBA_HAVE_SAMPLES
 #include <sndfile.h>
@@ -34,6 +36,7 @@
 #endif
 
 namespace reg = skladba::registers;
+using skladba::test::TinySoundFont;
 
 namespace {
 
@@ -364,78 +367,6 @@ ToolRun runTool(const std::string& args) {
 }
 
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
-// A SoundFont of one preset, 0:0 "Tone", that plays one instrument zone: a
-// looped sine of 441 Hz at 22050 Hz, on key 69, taking the instrument
-// generators given (number, amount) and one modulator from the velocity to
-// each generator in `modulated`. Made here, so that each test can break it
-// in its own way.
-struct TinySoundFont {
-    std::vector<std::pair<uint16_t, uint16_t>> generators;
-    std::vector<uint16_t> modulated;
-    uint32_t start = 0, end = 2205;
-    uint16_t version = 2;
-
-    std::string bytes() const {
-        const auto put16 = [](std::string& s, unsigned v) {
-            s += static_cast<char>(v & 0xFFu);
-            s += static_cast<char>((v >> 8) & 0xFFu);
-        };
-        const auto put32 = [&](std::string& s, uint32_t v) {
-            put16(s, v & 0xFFFFu);
-            put16(s, v >> 16);
-        };
-        const auto chunk = [&](const char* id, std::string data) {
-            if (data.size() % 2 != 0) data += '\0';
-            std::string c = id;
-            put32(c, static_cast<uint32_t>(data.size()));
-            return c + data;
-        };
-        const auto name = [](const char* text) { return std::string(text).append(20 - std::strlen(text), '\0'); };
-        std::string smpl, phdr, pbag, pgen, inst, ibag, imod, igen, shdr;
-        for (int n = 0; n < 2205 + 46; ++n) {
-            put16(smpl, n < 2205 ? static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(2 * kPi * n / 50))) : 0);
-        }
-        for (int bag : {0, 1}) {
-            phdr += name(bag == 0 ? "Tone" : "EOP");
-            put16(phdr, 0), put16(phdr, 0), put16(phdr, bag), put32(phdr, 0), put32(phdr, 0), put32(phdr, 0);
-            inst += name(bag == 0 ? "Tone" : "EOI");
-            put16(inst, bag);
-        }
-        put16(pbag, 0), put16(pbag, 0), put16(pbag, 1), put16(pbag, 0);
-        put16(pgen, 41), put16(pgen, 0), put32(pgen, 0);  // instrument 0, then the terminal record
-        for (uint16_t target : modulated) {
-            put16(imod, 2), put16(imod, target), put16(imod, 32767), put16(imod, 0), put16(imod, 0);
-        }
-        imod += std::string(10, '\0');
-        std::vector<std::pair<uint16_t, uint16_t>> gens = generators;
-        gens.insert(gens.end(), {{54, 1}, {53, 0}});  // looped, sample 0
-        for (const auto& [number, amount] : gens) put16(igen, number), put16(igen, amount);
-        put32(igen, 0);
-        put16(ibag, 0), put16(ibag, 0), put16(ibag, static_cast<unsigned>(gens.size())),
-            put16(ibag, static_cast<unsigned>(modulated.size()));
-        shdr += name("sine");
-        put32(shdr, start), put32(shdr, end), put32(shdr, 100), put32(shdr, 2200), put32(shdr, 22050);
-        shdr += static_cast<char>(69), shdr += '\0';
-        put16(shdr, 0), put16(shdr, 1);
-        shdr += std::string(46, '\0');
-        std::string ifil;
-        put16(ifil, version), put16(ifil, 1);
-        const std::string body = std::string("sfbk") +
-                                 chunk("LIST", "INFO" + chunk("ifil", ifil) + chunk("isng", "EMU8000") +
-                                                   chunk("INAM", "Test")) +
-                                 chunk("LIST", "sdta" + chunk("smpl", smpl)) +
-                                 chunk("LIST", "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) +
-                                                   chunk("pmod", std::string(10, '\0')) + chunk("pgen", pgen) +
-                                                   chunk("inst", inst) + chunk("ibag", ibag) + chunk("imod", imod) +
-                                                   chunk("igen", igen) + chunk("shdr", shdr));
-        return chunk("RIFF", body);
-    }
-    std::string write(const std::string& path) const {
-        std::ofstream(path, std::ios::binary) << bytes();
-        return path;
-    }
-};
-
 TEST(SoundFontRegister, IsInTuneAndPassesTheSoundChecks) {
     if (std::string(SKLADBA_TEST_SOUNDFONT).empty()) GTEST_SKIP() << "TimGM6mb.sf2 is not installed (timgm6mb-soundfont)";
     reg::SoundFontOptions options;
@@ -528,11 +459,40 @@ TEST(SoundFontRegister, KeysThePresetLacksArePlayedFromTheNearestKeyItHas) {
     expectSoundRegister(samples);
     expectInTune(samples);
 }
+
+// Layered samples (a stereo pair, two instruments stacked) give the note a
+// loop only when they loop at one length, in samples of the segment: here
+// 1000 points at 44100 Hz at their own pitch (500 samples) against 500
+// points at 22050 Hz a fifth up, less the 2 cents the sample is corrected
+// down by (333.8 samples); and not while a sample played once sounds on.
+TEST(SoundFontRegister, LayeredSamplesLoopOnlyWhenTheyAgree) {
+    reg::PlayedSample wide;
+    wide.start = 0, wide.loopStart = 2000, wide.loopEnd = 3000, wide.end = 3100, wide.rate = 44100, wide.mode = 1;
+    wide.rootKey = 69;
+    reg::PlayedSample other = wide;
+    other.loopStart = 1000, other.loopEnd = 1500, other.end = 1600, other.rate = 22050, other.rootKey = 62,
+    other.correction = -2;
+    reg::SampleLoop loop = reg::sampleLoop({wide, wide}, 69, 0.0, 0.0, reg::kSegmentLength);
+    EXPECT_NEAR(loop.length, 500.0, 1e-9);
+    EXPECT_EQ(loop.earliest, 1000);
+    EXPECT_EQ(loop.none, "");
+    EXPECT_NEAR(reg::sampleLoop({other}, 69, 0.0, 0.0, reg::kSegmentLength).length, 500 / std::pow(2.0, 698 / 1200.0),
+                1e-9);
+    loop = reg::sampleLoop({wide, other}, 69, 0.0, 0.0, reg::kSegmentLength);
+    EXPECT_EQ(loop.length, 0.0);
+    EXPECT_EQ(loop.none, "its layered samples loop at different lengths");
+    reg::PlayedSample once = wide;
+    once.mode = 0, once.end = 4 * 44100 * 2;
+    EXPECT_EQ(reg::sampleLoop({wide, once}, 69, 0.0, 0.0, reg::kSegmentLength).none,
+              "a sample that plays once sounds through the segment");
+    EXPECT_EQ(reg::sampleLoop({once}, 69, 0.0, 0.0, reg::kSegmentLength).none, "its sample has no loop");
+}
 #else
 TEST(SoundFontRegister, IsInTuneAndPassesTheSoundChecks) { GTEST_SKIP() << "built without libfluidsynth"; }
 TEST(SoundFontRegister, PresetIsChosenByNumberOrByOneName) { GTEST_SKIP() << "built without libfluidsynth"; }
 TEST(SoundFontRegister, RefusesWhatTheSynthesizerCannotPlay) { GTEST_SKIP() << "built without libfluidsynth"; }
 TEST(SoundFontRegister, KeysThePresetLacksArePlayedFromTheNearestKeyItHas) { GTEST_SKIP() << "built without libfluidsynth"; }
+TEST(SoundFontRegister, LayeredSamplesLoopOnlyWhenTheyAgree) { GTEST_SKIP() << "built without libfluidsynth"; }
 #endif
 
 #ifdef SKLADBA_HAVE_SAMPLES

@@ -13,6 +13,7 @@
 
 #include "proces.h"
 #include "registers/level.h"
+#include "sf2data.h"
 #include "registers/pitch.h"
 #include "synth/smycka.h"
 #include "wavdata.h"
@@ -184,17 +185,26 @@ void writeRecording(const std::string& path, uint32_t smplod = 0, uint32_t smplp
     zapis(path, "RIFF" + u32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks);
 }
 
-// Makes register 1 of dir from the recording with the tool's extra options.
-void makeFromRecording(const std::string& dir, const std::vector<std::string>& options) {
+// Makes register 1 of dir with the tool (`arguments`, then rejstr1.nes);
+// returns what it printed.
+std::string makeRegister(const std::string& dir, const std::vector<std::string>& arguments) {
     fs::copy_file(kRegisters + "/wavhlavicka.nes", dir + "/wavhlavicka.nes", fs::copy_options::overwrite_existing);
     Prikaz tool;
     tool.program = SKLADBA_REGISTERS_BINARY;
     tool.slozka = dir;
-    tool.argumenty = {"sample"};
-    tool.argumenty.insert(tool.argumenty.end(), options.begin(), options.end());
-    tool.argumenty.insert(tool.argumenty.end(), {"a4.wav", "a4", "rejstr1.nes"});
+    tool.argumenty = arguments;
+    tool.argumenty.push_back("rejstr1.nes");
     const Beh run = spust(tool);
-    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+}
+
+// Makes register 1 of dir from the recording with the tool's extra options.
+void makeFromRecording(const std::string& dir, const std::vector<std::string>& options) {
+    std::vector<std::string> arguments = {"sample"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(), {"a4.wav", "a4"});
+    makeRegister(dir, arguments);
 }
 
 Smycka loopOf(const std::string& dir, int k) {
@@ -294,6 +304,50 @@ TEST(RecordedRegister, HoldsItsNoteThroughALoopFoundOrGiven) {
     s = loopOf(f.dir, 33);
     EXPECT_NEAR(s.od, zaklad * 3 / 2, 100);
     EXPECT_NEAR(s.po - s.od, zaklad, 1);
+}
+
+
+// A register played from a SoundFont loops each segment on its sample's own
+// loop, moved to the segment's speed: the sine's loop (less the 50 points
+// the instrument moves its start by) is 2050 points of a 441 Hz tone, each
+// segment retuned to its equal-tempered pitch.
+TEST(SoundFontLoops, TakesItsSamplesOwnLoop) {
+#ifndef SKLADBA_HAVE_FLUIDSYNTH
+    GTEST_SKIP() << "built without libfluidsynth";
+#endif
+    Folder f;
+    TinySoundFont font;
+    font.generators = {{2, 50}};  // the loop starts 50 points later
+    font.write(f.dir + "/tone.sf2");
+    const std::string out = makeRegister(f.dir, {"soundfont", "tone.sf2", "0:0"});
+    EXPECT_NE(out.find("sustain loops from the samples' own loops: segments 1 to 68\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("found in the sound"), std::string::npos) << out;
+    for (const auto& [k, hz] : {std::pair{33, 440.0}, {21, 220.0}, {57, 1760.0}, {4, 440.0 * std::pow(2.0, -29 / 12.0)}}) {
+        const Smycka s = loopOf(f.dir, k);
+        EXPECT_NEAR(s.po - s.od, (TinySoundFont::kLoopEnd - TinySoundFont::kLoopStart - 50) * 441.0 / hz, 1.0)
+            << "segment " << k;
+    }
+    expectHeldNote(f.dir, '1');
+}
+
+// Where the preset's sample has no loop (it plays once), the loop is found
+// in the sound, and the tool says so and why; so it is with --find-loops.
+TEST(SoundFontLoops, AreFoundWhereTheSampleHasNone) {
+#ifndef SKLADBA_HAVE_FLUIDSYNTH
+    GTEST_SKIP() << "built without libfluidsynth";
+#endif
+    Folder f;
+    TinySoundFont font;
+    font.plain = true;
+    font.write(f.dir + "/tone.sf2");
+    std::string out = makeRegister(f.dir, {"soundfont", "tone.sf2", "0:1"});
+    EXPECT_NE(out.find("sustain loops found in the sound: segments 1 to 68 (its sample has no loop)\n"),
+              std::string::npos)
+        << out;
+    expectHeldNote(f.dir, '1');
+    out = makeRegister(f.dir, {"soundfont", "--find-loops", "tone.sf2", "0:0"});
+    EXPECT_NE(out.find("sustain loops found in the sound: segments 1 to 68 (--find-loops)\n"), std::string::npos)
+        << out;
 }
 
 }  // namespace skladba::test

@@ -2,9 +2,11 @@
 // skladba mixes to play a score: synthesised, played from a SoundFont, or
 // made from recordings of single notes.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,7 +56,9 @@ void printUsage(std::FILE* stream) {
                  "  --reverb         add the SoundFont synthesizer's reverb (default off)\n"
                  "  --chorus         add its chorus (default off)\n"
                  "  --no-tune        keep the SoundFont's own tuning; by default each note is\n"
-                 "                   measured and retuned to its segment's equal-tempered pitch\n\n"
+                 "                   measured and retuned to its segment's equal-tempered pitch\n"
+                 "  --find-loops     find every sustain loop in the sound (default: the loop\n"
+                 "                   of the preset's own samples where they have one)\n\n"
                  "sample plays a recording of one note (WAV, FLAC, OGG, AIFF...) at every\n"
                  "pitch. PITCH is a note name (a4, C#3, eb2; a4 is 440 Hz), a frequency in\n"
                  "Hz (440), or auto to estimate it. Each --zone adds a recording that serves\n"
@@ -119,6 +123,7 @@ const std::vector<skladba::Tvar> kOptions = {
     {"zone", 0, true},
     {"keep-balance", 0, false},
     {"loop", 0, true},
+    {"find-loops", 0, false},
 };
 
 bool split(int argc, char** argv, Arguments& args, std::string& error) {
@@ -156,13 +161,15 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
 }
 
 [[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const std::string& path, const reg::Segments& segments,
-                                  bool even, std::string& error, const std::vector<skladba::Smycka>& loops = {}) {
+                                  bool even, std::string& error, const std::vector<skladba::Smycka>& loops = {},
+                                  const reg::LoopChoice& choice = {},
+                                  std::vector<reg::LoopSource>* sources = nullptr) {
     reg::LevelReport report;
     const std::vector<int16_t> samples = reg::levelRegister(segments, report, even);
     const std::string silence = reg::silenceReason(samples);
     if (!silence.empty()) return failure(silence);
     if (!output.commit(samples, error)) return failure(error);
-    if (!reg::writeLoopFile(path, samples, reg::LoopChoice{}, error, loops)) return failure(error);
+    if (!reg::writeLoopFile(path, samples, choice, error, loops, sources)) return failure(error);
     if (report.lowered > 0) {
         std::printf("%d loud segments were lowered to peak at %.0f\n", report.lowered, reg::kCeiling);
     }
@@ -193,18 +200,48 @@ int runTimbre(const Arguments& args) {
 }
 
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
+// Which segments took their samples' own loop and which a loop found in the
+// sound, and why: one line for each reason.
+void printLoopSources(const std::vector<reg::LoopSource>& sources) {
+    std::vector<int> own;
+    std::vector<std::pair<std::string, std::vector<int>>> found;
+    for (int k = 1; k < static_cast<int>(sources.size()); ++k) {
+        const reg::LoopSource& s = sources[k];
+        if (s.kind == reg::LoopSource::sample) {
+            own.push_back(k);
+        } else if (s.kind != reg::LoopSource::none) {
+            auto group = std::find_if(found.begin(), found.end(), [&](const auto& g) { return g.first == s.why; });
+            if (group == found.end()) {
+                found.emplace_back(s.why, std::vector<int>{});
+                group = std::prev(found.end());
+            }
+            group->second.push_back(k);
+        }
+    }
+    if (!own.empty()) std::printf("sustain loops from the samples' own loops: %s\n", segmentList(own).c_str());
+    for (const auto& [why, segments] : found) {
+        std::printf("sustain loops found in the sound: %s%s\n", segmentList(segments).c_str(),
+                    why.empty() ? "" : (" (" + why + ")").c_str());
+    }
+}
+
 int runSoundFont(const Arguments& args) {
     std::string error;
-    if (!onlyOptions(args, {"--velocity", "--hold", "--reverb", "--chorus", "--no-tune", "--list", "--keep-balance"}, "soundfont", error)) {
+    if (!onlyOptions(args, {"--velocity", "--hold", "--reverb", "--chorus", "--no-tune", "--list", "--keep-balance",
+                            "--find-loops"},
+                     "soundfont", error)) {
         return usageError(error);
     }
     bool list = false;
     bool even = true;
+    bool sampleLoops = true;
     reg::SoundFontOptions options;
     for (const auto& [name, value] : args.options) {
         double number = 0.0;
         if (name == "--keep-balance") {
             even = false;
+        } else if (name == "--find-loops") {
+            sampleLoops = false;
         } else if (name == "--list") {
             list = true;
         } else if (name == "--reverb") {
@@ -250,7 +287,17 @@ int runSoundFont(const Arguments& args) {
     if (!report.silent.empty()) {
         std::printf("%s: %s stay silent all the same\n", options.soundfont.c_str(), segmentList(report.silent).c_str());
     }
-    return writeLeveled(output, args.words[3], segments, even, error);
+    reg::LoopChoice choice;
+    if (sampleLoops) {
+        choice.samples = report.loops;
+    } else {
+        choice.samples.assign(reg::kSegments, reg::SampleLoop{});
+        for (reg::SampleLoop& l : choice.samples) l.none = "--find-loops";
+    }
+    std::vector<reg::LoopSource> sources;
+    const int status = writeLeveled(output, args.words[3], segments, even, error, {}, choice, &sources);
+    if (status == 0) printLoopSources(sources);
+    return status;
 }
 #endif
 

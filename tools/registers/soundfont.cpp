@@ -7,6 +7,7 @@
 
 #include "registers/pitch.h"
 #include "registers/soundfont_check.h"
+#include "registers/soundfont_samples.h"
 
 #include <algorithm>
 #include <cctype>
@@ -97,7 +98,7 @@ public:
         }
         quietFluidSynth();
         std::string why;
-        if (!checkSoundFont(path, why)) {
+        if (!checkSoundFont(path, why, &tables_)) {
             error = path + ": not a SoundFont skladba-registers can read: " + why;
             return false;
         }
@@ -172,6 +173,17 @@ public:
             fluid_synth_noteon(synth_, 0, key, velocity) != FLUID_OK) {
             return false;
         }
+        // What the synthesizer started for the note, to hold the samples
+        // its tables name against.
+        last_.key = key;
+        last_.tableCents = cents - bend;
+        last_.bendCents = bend;
+        last_.modes.clear();
+        fluid_voice_t* voices[kVoices] = {};
+        fluid_synth_get_voicelist(synth_, voices, kVoices, -1);
+        for (fluid_voice_t* v : voices) {
+            if (v != nullptr) last_.modes.push_back(static_cast<int>(fluid_voice_gen_get(v, GEN_SAMPLEMODE)) & 3);
+        }
         std::vector<float> left(length), right(length);
         fluid_synth_write_float(synth_, hold, left.data(), 0, 1, right.data(), 0, 1);
         fluid_synth_noteoff(synth_, 0, key);
@@ -181,7 +193,31 @@ public:
         return true;
     }
 
+    // The loop the samples of the last note played bring, held `hold`
+    // samples, of `preset` at `velocity`.
+    SampleLoop lastLoop(const Preset& preset, int velocity, int hold) const {
+        const std::vector<PlayedSample> samples =
+            samplesPlayed(tables_, preset.bank, preset.program, last_.key, velocity);
+        std::vector<int> modes;
+        for (const PlayedSample& s : samples) modes.push_back(s.mode);
+        std::vector<int> played = last_.modes;
+        std::sort(modes.begin(), modes.end());
+        std::sort(played.begin(), played.end());
+        if (modes != played) {
+            SampleLoop none;
+            none.none = "the synthesizer played other samples than the SoundFont's tables name";
+            return none;
+        }
+        return sampleLoop(samples, last_.key, last_.tableCents, last_.bendCents, hold);
+    }
+
 private:
+    struct Note {
+        int key = 0;
+        double tableCents = 0.0, bendCents = 0.0;
+        std::vector<int> modes;  // of the voices started, each sample's mode
+    };
+
     static bool cannotStart(const std::string& path, std::string& error) {
         error = path + ": cannot start the synthesizer" + (gFluidError.empty() ? "" : ": " + gFluidError);
         return false;
@@ -195,6 +231,8 @@ private:
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     int font_ = FLUID_FAILED;
+    SoundFontTables tables_;
+    Note last_;
 };
 
 // How far segment `index` of a rendering lies from its pitch, in cents, by
@@ -293,10 +331,12 @@ bool renderSoundFont(const SoundFontOptions& options, Segments& segments, SoundF
     // note is measured and played again retuned to the segment's pitch; a
     // key's own correction carries over to the segments played from it.
     std::vector<double> tuning(kSegments, 0.0);
+    report.loops.assign(kSegments, SampleLoop{});
     const auto play = [&](int index, int from) {
         std::vector<double>& x = segments[index];
         const double cents = 100.0 * (index - from) + tuning[from];
         if (!synth.play(chosen, from + 36, cents, options.velocity, hold, kSegmentLength, x)) return cannotPlay(from);
+        report.loops[index] = synth.lastLoop(chosen, options.velocity, hold);
         if (!options.tune) return true;
         const double off = centsOff(x, index);
         if (!(std::fabs(off) > 0.5)) return true;  // in tune, or no pitch to measure
@@ -306,8 +346,11 @@ bool renderSoundFont(const SoundFontOptions& options, Segments& segments, SoundF
             return true;
         }
         if (from == index) tuning[index] = -off;
-        return synth.play(chosen, from + 36, cents - off, options.velocity, hold, kSegmentLength, x) ||
-               cannotPlay(from);
+        if (!synth.play(chosen, from + 36, cents - off, options.velocity, hold, kSegmentLength, x)) {
+            return cannotPlay(from);
+        }
+        report.loops[index] = synth.lastLoop(chosen, options.velocity, hold);
+        return true;
     };
     const auto silent = [&](int index) {
         return std::all_of(segments[index].begin(), segments[index].end(), [](double v) { return v == 0.0; });

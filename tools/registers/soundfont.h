@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "registers/level.h"
+#include "registers/loop.h"
 
 namespace skladba::registers {
 
@@ -54,9 +55,11 @@ struct SoundFontReport {
     Preset preset;              // the preset played
     std::vector<int> borrowed;  // segments whose keys the preset makes no sound for
     std::vector<int> silent;    // those of them that stay silent all the same
+    // By segment, the loop of the samples the note played (soundfont_samples.h).
+    std::vector<SampleLoop> loops;
 };
 
-// Plays every segment. A segment whose key the preset makes no sound for
+// Plays every segment, and says for each the loop its samples bring. A segment whose key the preset makes no sound for
 // is played from the nearest key it does sound (the higher of two equally
 // near), pitched to the segment and retuned like the others.
 bool renderSoundFont(const SoundFontOptions& options, Segments& segments, SoundFontReport& report,

@@ -77,15 +77,7 @@ private:
     std::uint64_t size_ = 0;
 };
 
-// One table of the pdta chunk: `count` records of `width` bytes.
-struct Table {
-    const char* id;
-    std::size_t width;
-    std::size_t least;  // records it must hold, its terminal one included
-    const unsigned char* data = nullptr;
-    std::size_t count = 0;
-    const unsigned char* at(std::size_t i) const { return data + i * width; }
-};
+using Table = SoundFontTable;
 
 // The chunks inside [from, to) of `bytes`, one after the other; false when
 // one of them reaches past `to`.
@@ -184,7 +176,7 @@ bool checkGenerator(const char* what, const unsigned char* header, const unsigne
 
 }  // namespace
 
-bool checkSoundFont(const std::string& path, std::string& why) {
+bool checkSoundFont(const std::string& path, std::string& why, SoundFontTables* kept) {
     File file;
     if (!file.open(path, why)) return false;
     unsigned char header[12];
@@ -202,7 +194,9 @@ bool checkSoundFont(const std::string& path, std::string& why) {
     // pdta chunk and the size of the sample data are kept.
     std::uint64_t sampleBytes = 0;
     bool haveSamples = false;
-    std::vector<unsigned char> tables;
+    SoundFontTables local;
+    SoundFontTables& t = kept != nullptr ? *kept : local;
+    std::vector<unsigned char>& tables = t.bytes;
     for (std::uint64_t at = 12; at + 8 <= end;) {
         unsigned char chunk[12] = {};
         if (!file.read(at, chunk, 8)) break;
@@ -252,8 +246,8 @@ bool checkSoundFont(const std::string& path, std::string& why) {
         return false;
     }
 
-    Table phdr{"phdr", 38, 2}, pbag{"pbag", 4, 1}, pmod{"pmod", 10, 1}, pgen{"pgen", 4, 1}, inst{"inst", 22, 2},
-        ibag{"ibag", 4, 1}, imod{"imod", 10, 1}, igen{"igen", 4, 1}, shdr{"shdr", 46, 2};
+    Table &phdr = t.phdr, &pbag = t.pbag, &pmod = t.pmod, &pgen = t.pgen, &inst = t.inst, &ibag = t.ibag,
+          &imod = t.imod, &igen = t.igen, &shdr = t.shdr;
     Table* all[] = {&phdr, &pbag, &pmod, &pgen, &inst, &ibag, &imod, &igen, &shdr};
     std::string bad;
     if (!eachChunk(tables.data(), 0, tables.size(), why,

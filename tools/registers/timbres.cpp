@@ -368,7 +368,9 @@ bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& erro
         renderSegment(timbre, index, &samples[static_cast<std::size_t>(index) * kSegmentLength]);
     }
     // The synthesised timbres loop an exact whole number of periods.
-    return output.commit(samples, error) && writeLoopFile(path, samples, LoopChoice{true}, error);
+    LoopChoice choice;
+    choice.exactPeriods = true;
+    return output.commit(samples, error) && writeLoopFile(path, samples, choice, error);
 }
 
 }  // namespace skladba::registers
