@@ -1,6 +1,7 @@
 #include "bound.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "common.h"
 #include "files.h"
+#include "synth/smycka.h"
 
 namespace bench {
 
@@ -24,13 +26,15 @@ namespace {
 // every sum times (32752.0f / peak) truncated to 16 bits, after a header of
 // the template's bytes 0-3 and 8-39 with the two sizes filled in. Registers
 // are read from their files, the WAV written and synced as the program does.
+// Under a release a note adds what it sounds: its segment cut short and
+// faded, or repeated through its loop.
 template <bool kFull>
-[[gnu::always_inline]] inline void addCore(const int16_t* __restrict seg, int sila,
+[[gnu::always_inline]] inline void addCore(const int16_t* __restrict seg, int count, int sila,
                                            int32_t* __restrict block, uint32_t& peak,
                                            uint32_t& overflow) {
     uint32_t top = peak;
     uint32_t ov = 0;
-    for (int i = 0; i < kSegment; ++i) {
+    for (int i = 0; i < count; ++i) {
         const int32_t add = kFull ? seg[i] : seg[i] * sila / 100;
         const uint32_t a = static_cast<uint32_t>(block[i]);
         const uint32_t b = static_cast<uint32_t>(add);
@@ -44,25 +48,25 @@ template <bool kFull>
     overflow |= ov;
 }
 
-using AddSegment = void (*)(const int16_t*, int, int32_t*, uint32_t&, uint32_t&);
+using AddSegment = void (*)(const int16_t*, int, int, int32_t*, uint32_t&, uint32_t&);
 
-void addPlain(const int16_t* seg, int sila, int32_t* block, uint32_t& peak, uint32_t& overflow) {
+void addPlain(const int16_t* seg, int count, int sila, int32_t* block, uint32_t& peak, uint32_t& overflow) {
     if (sila == 100) {
-        addCore<true>(seg, sila, block, peak, overflow);
+        addCore<true>(seg, count, sila, block, peak, overflow);
     } else {
-        addCore<false>(seg, sila, block, peak, overflow);
+        addCore<false>(seg, count, sila, block, peak, overflow);
     }
 }
 
 // The same loop compiled for AVX2 where the processor has it: the bound is
 // meant to be the fastest honest way to do this work on this machine.
 #if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target("avx2")]] void addAvx2(const int16_t* seg, int sila, int32_t* block, uint32_t& peak,
+[[gnu::target("avx2")]] void addAvx2(const int16_t* seg, int count, int sila, int32_t* block, uint32_t& peak,
                                      uint32_t& overflow) {
     if (sila == 100) {
-        addCore<true>(seg, sila, block, peak, overflow);
+        addCore<true>(seg, count, sila, block, peak, overflow);
     } else {
-        addCore<false>(seg, sila, block, peak, overflow);
+        addCore<false>(seg, count, sila, block, peak, overflow);
     }
 }
 
@@ -72,6 +76,32 @@ bool avx2() { return __builtin_cpu_supports("avx2"); }
 AddSegment bestAdd() { return addPlain; }
 bool avx2() { return false; }
 #endif
+
+// The sustain loops beside a register, when it has them (rejstrN.smycky);
+// the program has checked that they belong to it.
+bool loadLoops(char reg, skladba::Smycky& loops) {
+    const std::string path = std::string("rejstriky/rejstr") + reg + skladba::priponasmycek;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    if (readInto(path, &text[0], text.size()) != st.st_size) die("cannot read %s", path.c_str());
+    std::string why;
+    if (!skladba::prectismycky(text, loops, why)) die("%s: %s", path.c_str(), why.c_str());
+    return true;
+}
+
+// A segment cut short by a release: its first utlum samples as they are,
+// then a fade to silence at zni along 1 - (3x^2 - 2x^3), as the renderer
+// cuts it.
+int cutSegment(const int16_t* seg, int64_t utlum, int64_t zni, int16_t* out) {
+    std::memcpy(out, seg, sizeof(int16_t) * static_cast<size_t>(utlum));
+    const double fade = static_cast<double>(zni - utlum);
+    for (int64_t i = utlum; i < zni; ++i) {
+        const double x = static_cast<double>(i - utlum) / fade;
+        out[i] = static_cast<int16_t>(seg[i] * (1.0 - x * x * (3.0 - 2.0 * x)));
+    }
+    return static_cast<int>(zni);
+}
 
 void loadRegister(char reg, int16_t* table) {
     const std::string path = std::string("rejstriky/rejstr") + reg + ".nes";
@@ -110,7 +140,7 @@ BoundPhases runBound(const std::vector<Note>& notes, const char* wavPath) {
     double registerSeconds = 0;
 
     int64_t samples = 0;
-    for (const Note& n : notes) samples = std::max(samples, n.start + kSegment);
+    for (const Note& n : notes) samples = std::max(samples, n.start + n.zni);
     ph.samples = samples;
     auto* mix = static_cast<int32_t*>(std::calloc(static_cast<size_t>(samples ? samples : 1), 4));
     if (!mix) die("out of memory for %lld sums", static_cast<long long>(samples));
@@ -118,15 +148,32 @@ BoundPhases runBound(const std::vector<Note>& notes, const char* wavPath) {
     const AddSegment add = bestAdd();
     uint32_t peak = 0;
     uint32_t overflow = 0;
+    std::unique_ptr<skladba::Smycky> loops(new skladba::Smycky);
+    bool hasLoops = false;
+    std::unique_ptr<int16_t[]> sound(new int16_t[kSegment]);
     for (const Note& n : notes) {
         if (n.reg != loaded) {
             const Clock::time_point r0 = Clock::now();
             loadRegister(n.reg, table.get());
+            hasLoops = loadLoops(n.reg, *loops);
             loaded = n.reg;
             registerSeconds += secondsSince(r0);
         }
-        add(table.get() + static_cast<int64_t>(n.segment) * kSegment, n.sila, mix + n.start, peak,
-            overflow);
+        const int16_t* seg = table.get() + static_cast<int64_t>(n.segment) * kSegment;
+        if (n.loop && n.zni > kSegment) {
+            // A note longer than its segment: its samples, a segment's worth
+            // at a time, from the renderer's own loop player.
+            if (!hasLoops || !loops->smycka[n.segment].je()) die("a note played a loop register %c lacks", n.reg);
+            for (int64_t od = 0; od < n.zni; od += kSegment) {
+                const int count = static_cast<int>(std::min<int64_t>(kSegment, n.zni - od));
+                skladba::vzorkysmycky(seg, loops->smycka[n.segment], od, count, n.utlum, n.zni, sound.get());
+                add(sound.get(), count, n.sila, mix + n.start + od, peak, overflow);
+            }
+        } else if (n.utlum < n.zni) {
+            add(sound.get(), cutSegment(seg, n.utlum, n.zni, sound.get()), n.sila, mix + n.start, peak, overflow);
+        } else {
+            add(seg, static_cast<int>(n.zni), n.sila, mix + n.start, peak, overflow);
+        }
     }
     ph.peak = peak;
     ph.overflow = (overflow >> 31) != 0;

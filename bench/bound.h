@@ -13,6 +13,12 @@ struct Note {
     int32_t segment;
     int32_t sila;
     char reg;   // register character loaded when the note was mixed
+    // With a release: the samples it sounds (zni), the fade to silence
+    // beginning at utlum, and whether it repeats its segment's loop. A note
+    // that rings for its whole segment has utlum = zni = kSegment.
+    int64_t utlum = 0;
+    int64_t zni = 0;
+    bool loop = false;
 };
 
 struct BoundPhases {

@@ -77,7 +77,8 @@ int64_t fileSize(const std::string& path) {
 void removeTree(const std::string& dir) {
     for (const char* f : {"aktualni.txt", "aktualni.wav", "aktualni.wav.part", "_.tmp", "bound.wav"})
         ::unlink((dir + "/" + f).c_str());
-    for (const char* f : {"rejstr1.nes", "rejstr2.nes", "rejstr3.nes", "rejstr4.nes", "wavhlavicka.nes"})
+    for (const char* f : {"rejstr1.nes", "rejstr2.nes", "rejstr3.nes", "rejstr4.nes", "rejstr1.smycky",
+                          "rejstr2.smycky", "rejstr3.smycky", "rejstr4.smycky", "wavhlavicka.nes"})
         ::unlink((dir + "/rejstriky/" + f).c_str());
     ::rmdir((dir + "/rejstriky").c_str());
     ::rmdir(dir.c_str());

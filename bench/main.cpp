@@ -59,6 +59,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The trace file is made now, so that a name that cannot be written
+    // fails before anything is measured.
+    if (!opt.rssTrace.empty()) writeFile(opt.rssTrace, "", 0);
+
     // The temporary directory, then at once the launcher, while this process
     // is still small.
     std::string pattern = opt.parent + "/skladba-bench.XXXXXX";
@@ -80,6 +84,13 @@ int main(int argc, char** argv) {
             std::printf("note: %s holds %lld bytes, not a full register\n", name.c_str() + 1,
                         static_cast<long long>(size));
         }
+        // The loops, for the long notes under --release.
+        const std::string loops = "/rejstriky/rejstr" + std::to_string(r) + ".smycky";
+        if (::access((workdir + loops).c_str(), R_OK) == 0) {
+            copyFile(workdir + loops, dir + loops);
+        } else if (opt.jumps) {
+            std::printf("note: %s is missing: the long notes stop at their segment's end\n", loops.c_str() + 1);
+        }
     }
     Score score;
     if (opt.score.empty()) {
@@ -92,10 +103,15 @@ int main(int argc, char** argv) {
     if (::chdir(dir.c_str()) != 0) die("cannot enter %s: %s", dir.c_str(), std::strerror(errno));
 
     const Run floor = launcher.run("/bin/true");
-    const Measured m = measure(score.text, score.notes, opt.runs, launcher);
+    Setup setup;
+    setup.mixMemory = opt.mixMemory;
+    setup.trace = opt.rssTrace;
+    const Measured m = measure(score.text, score.notes, opt.runs, launcher, setup);
 
     std::printf("skladba-bench\n");
-    std::printf("  program                %s\n", program.c_str());
+    std::printf("  program                %s", program.c_str());
+    for (const std::string& a : m.args) std::printf(" %s", a.c_str());
+    std::printf("%s\n", m.args.empty() ? " (mix memory: its default budget)" : "");
     std::printf("  directory              %s\n", dir.c_str());
     if (opt.score.empty()) {
         std::printf("  score                  %d sections x %d voices, %zu bytes, %d register changes,"
@@ -126,6 +142,14 @@ int main(int argc, char** argv) {
     std::printf("  peak RSS               %.1f MiB (largest of the runs; the launcher's own floor,"
                 " /bin/true, is %.1f MiB; bench was %.1f MiB when it forked)\n",
                 m.rssKiB / 1024.0, floor.maxrssKiB / 1024.0, launcherRss / 1024.0);
+    if (m.readBytes >= 0) {
+        std::printf("  I/O                    %.1f MiB read, %.1f MiB written through system calls (%.1f times"
+                    " the mix file); storage %.1f MiB read, %.1f MiB written (medians)\n",
+                    m.readBytes / 1048576.0, m.writtenBytes / 1048576.0,
+                    (m.readBytes + m.writtenBytes) / (m.samples * 4.0), m.storageRead / 1048576.0,
+                    m.storageWritten / 1048576.0);
+    }
+    if (!opt.rssTrace.empty()) reportTrace(opt.rssTrace);
 
     std::printf("\nin-memory bound, %d runs\n", opt.runs);
     std::printf("  median time            %.3f s (add loop: %s)\n", m.bound, addKind());
@@ -148,14 +172,20 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     if (opt.jumps) {
-        std::printf("\nscores that jump around in time, %d runs each (medians)\n", opt.runs);
-        std::printf("  %-20s %6s  %-13s %9s %9s %6s %9s %9s  %s\n", "score", "notes", "length", "program",
-                    "bound", "ratio", "peak RSS", "I/O", "WAV");
+        std::printf("\nother shapes, %d runs each (medians; read and written: the program's bytes through"
+                    " system calls, and their sum as a multiple of the mix file)\n",
+                    opt.runs);
+        std::printf("  %-20s %6s  %-13s %9s %9s %6s %9s %10s %10s %7s  %s\n", "score", "notes", "length", "program",
+                    "bound", "ratio", "peak RSS", "read", "written", "I/O", "WAV");
         for (const JumpyScore& j : jumpyScores()) {
-            const Measured jm = measure(j.text, 4100, opt.runs, launcher);
-            std::printf("  %-20s %6zu  %-13s %7.3f s %7.3f s %6.2f %5.1f MiB %7.1f x  %s\n", j.name,
-                        jm.notes.size(), minutesText(static_cast<double>(jm.samples)).c_str(), jm.program, jm.bound,
-                        jm.program / jm.bound, jm.rssKiB / 1024.0, jm.ioBytes / (jm.samples * 4.0),
+            Setup js;
+            js.mixMemory = opt.mixMemory;
+            js.releaseMs = j.releaseMs;
+            const Measured jm = measure(j.text, j.expectedNotes, opt.runs, launcher, js);
+            std::printf("  %-20s %6zu  %-13s %7.3f s %7.3f s %6.2f %5.1f MiB %6.1f MiB %6.1f MiB %5.1f x  %s\n",
+                        j.name, jm.notes.size(), minutesText(static_cast<double>(jm.samples)).c_str(), jm.program,
+                        jm.bound, jm.program / jm.bound, jm.rssKiB / 1024.0, jm.readBytes / 1048576.0,
+                        jm.writtenBytes / 1048576.0, (jm.readBytes + jm.writtenBytes) / (jm.samples * 4.0),
                         jm.wavDifference < 0 ? "identical" : "DIFFERENT");
             std::fflush(stdout);
             ok = reportChecks(jm, j.name) && ok;

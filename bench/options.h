@@ -13,6 +13,8 @@ struct Options {
     std::string writeScore;   // write the score there and stop
     bool jumps = true;        // also measure the scores that jump around in time
     std::string score;        // measure this score instead of the generated piece
+    int mixMemory = -1;       // --mix-memory for the program and the recording run; -1: its default
+    std::string rssTrace;     // the program's memory over time on the main score, written here
 };
 
 // Reads the arguments; exits with the usage on --help or a wrong one.

@@ -264,6 +264,30 @@ std::string phraseByPhrase(Rng& rng) {
     return t + "\n";
 }
 
+// Four voices of long notes over the same ten minutes, each written whole
+// and then stepped back over: notes of 8 to 30 seconds at t30 (a whole note
+// of 8 s, a quarter of 44,100 samples), each a whole note lengthened by dots
+// ("." adds half a whole note, "2 ." a quarter), now and then a rest. Played
+// with a release, every note sounds its whole value, repeating its segment's
+// loop from the fifth second on.
+std::string longNotes(Rng& rng) {
+    std::string t = "t30 S40";
+    for (int v = 0; v < 4; ++v) {
+        t += "\nR" + std::to_string(v + 1) + " s" + std::to_string(100 - 5 * v);
+        int64_t quarters = 0;
+        for (int i = 0; quarters < 300; ++i) {
+            const int q = 4 + rng.below(12);   // 4 to 15 quarters: 8 to 30 s
+            t += i % 4 == 0 ? "\n 1" : " 1";
+            t += rng.below(10) == 0 ? std::string("p") : randomPitch(rng);
+            t += std::string(static_cast<size_t>((q - 4) / 2), '.');
+            if ((q - 4) % 2 != 0) t += " 2 .";
+            quarters += q;
+        }
+        if (v < 3) t += "\n4 -" + std::to_string(quarters);
+    }
+    return t + "\n";
+}
+
 }  // namespace
 
 std::vector<JumpyScore> jumpyScores() {
@@ -273,6 +297,7 @@ std::vector<JumpyScore> jumpyScores() {
     scores.push_back({"chords note by note", chordsNoteByNote(rng)});
     scores.push_back({"canon in four", canon(rng)});
     scores.push_back({"phrase by phrase", phraseByPhrase(rng)});
+    scores.push_back({"long notes, release", longNotes(rng), 100, 1000});
     return scores;
 }
 

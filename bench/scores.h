@@ -23,11 +23,15 @@ struct Score {
 // A piece of about minutes minutes; 0: the default of 4 sections.
 Score generateScore(double minutes);
 
-// Four scores of 4,000 notes that send the time cursor back far more than the
-// generated piece does, so that the mix keeps returning to time it has left.
+// The other shapes: four scores of 4,000 notes that send the time cursor
+// back far more than the generated piece does, so that the mix keeps
+// returning to time it has left, and a score of long notes that sound their
+// whole value through their registers' loops under --release.
 struct JumpyScore {
     const char* name;
     std::string text;
+    int releaseMs = 0;             // rendered with --release this; 0: without
+    int64_t expectedNotes = 4100;  // about as many notes and rests as it mixes
 };
 std::vector<JumpyScore> jumpyScores();
 

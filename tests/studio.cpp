@@ -105,7 +105,7 @@ Vysledek Studio::hraj(const std::string& score, const Meze& meze) {
 
 Vysledek Studio::spust(const Nastaveni& n) {
     Vysledek r = skladba::vyrob(n);
-    maximum_ = r.stav.maximum;
+    maximum_ = r.mix.maximum;
     return r;
 }
 

@@ -160,6 +160,37 @@ TEST(Program, CommandLine) {
     EXPECT_FALSE(studio.existuje("aktualni.wav"));
 }
 
+// A mix budget that is not a whole number of mebibytes in range is a usage
+// error that names the value given, before anything is rendered; both ends
+// of the range are taken.
+TEST(Program, MixMemoryOutOfRangeIsRefused) {
+    Studio studio;
+    const std::string range = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '";
+    const std::string empty = "option '--mix-memory' needs a value that is not empty";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+        {{"--mix-memory", "-1"}, range + "-1'"},
+        {{"--mix-memory", "lots"}, range + "lots'"},
+        {{"--mix-memory", "1.5"}, range + "1.5'"},
+        {{"--mix-memory", " 64"}, range + " 64'"},
+        {{"--mix-memory", "1000000"}, range + "1000000'"},
+        {{"--mix-memory", "18446744073709551616"}, range + "18446744073709551616'"},
+        {{"--mix-memory", ""}, empty},
+        {{"--mix-memory="}, empty},
+        {{"--mix-memory"}, "option '--mix-memory' needs a value"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const Beh r = program(studio, "c", args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(r.err.rfind("skladba: " + message + "\n", 0), 0u) << r.err;
+        EXPECT_FALSE(studio.existuje("aktualni.wav"));
+        EXPECT_FALSE(studio.existuje("_.tmp"));
+    }
+    for (const char* budget : {"0", "999999"}) {
+        const Beh r = program(studio, "c", {"--mix-memory", budget});
+        EXPECT_EQ(r.status, 0) << budget << ": " << r.err;
+    }
+}
+
 TEST(Program, SecondRunInTheSameDirectoryIsRefused) {
     Studio studio;
     const int fd = ::open((studio.cesta() + "/_.tmp").c_str(), O_RDWR | O_CREAT, 0644);

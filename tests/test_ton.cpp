@@ -267,7 +267,7 @@ TEST_F(MixFaults, ShortWriteIsRepeatedAndCounted) {
     Studio studio;
     const Vysledek r = studio.hraj("c", meze);
     EXPECT_EQ(r.status, 0) << r.zprava;
-    EXPECT_EQ(r.stav.chyby, 2);
+    EXPECT_EQ(r.mix.chyby, 2);
     platform::obnovvolani();
     const auto with_retries = studio.obsah("aktualni.wav");
     studio.hraj("c", meze);
@@ -311,7 +311,7 @@ TEST_F(MixFaults, WritesThatStayShortEnd) {
     Studio studio;
     const Vysledek r = studio.hraj("c", meze);
     EXPECT_EQ(r.zprava, "cannot write the mix file _.tmp: Input/output error");
-    EXPECT_EQ(r.stav.chyby, platform::pokusyzapisu);
+    EXPECT_EQ(r.mix.chyby, platform::pokusyzapisu);
 }
 
 // Rests and silent notes add nothing, so they cost no mix I/O at all.

@@ -1,6 +1,9 @@
-// The engine state: every variable through which the commands, the note
-// renderer and the mix talk to each other (the WAV writer is handed the peak
-// and the length). A run holds one in its context (engine/kontext.h), so each
+// The engine state: the variables of the score's language (tempo, octave,
+// note value, register, volume, the time cursor and the rest) through which
+// the commands and the note renderer talk to each other, and what the
+// reading counts against the run's limits. What the mix counts (its peak,
+// its end, the mix file's errors and traffic) is the mix's own
+// (Vysledekmixu, synth/mix.h). A run holds one in its context (engine/kontext.h), so each
 // run starts from a fresh one and two runs never share it.
 #pragma once
 
@@ -22,7 +25,6 @@ struct Stav {
     char reg = '1';              // current register character
     int synchropom = 50;         // jitter setting of the last "S"
     int sila = 100;              // volume in percent
-    int chyby = 0;               // repeated writes to the mix file
     int64_t momcas = 0;          // time cursor: start sample of the next note
     int zmenaoktavy = 0;         // 1 when the next note's octave was set explicitly
     int posuvky = 0;             // accidental of the next note, in semitones
@@ -32,15 +34,11 @@ struct Stav {
     int synchro = 0;             // active jitter divisor; 0 or less means none
     int64_t neprekladej = 0;     // comment nesting depth
     char znak = 0;               // the current character
-    double maximum = 0.0;        // largest absolute value any mix sum has held
 
     uint32_t nahoda = 1;         // state of the start-jitter generator
     int64_t pozicepovelu = 0;    // byte offset of the command being carried out
-    int64_t konecmixu = 0;       // samples: end of the segment that ends last
     uint64_t krokykrivky = 0;    // tempo-curve steps computed so far
-    int nesouhlasy = 0;          // mix sums that did not read back as written
     int64_t pocetnot = 0;        // notes mixed so far (rests and dots not counted)
-    uint64_t prenosmixu = 0;     // bytes moved between the mix cache and the mix file
     uint64_t vzorkunot = 0;      // samples of notes mixed so far (also counted by a check)
 
     // With a release (--release), in samples: each note sounds for its own

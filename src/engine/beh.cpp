@@ -133,7 +133,7 @@ void Beh::moznapostup() {
     Postup p;
     p.procent = celkem > 0 ? static_cast<int>(100 * k_.isoubor.pozice() / celkem) : 0;
     p.noty = k_.stav.pocetnot;
-    p.vzorku = k_.stav.konecmixu;
+    p.vzorku = k_.mix.vysledek().konecmixu;
     n_.sledovanipostupu(p);
 }
 
@@ -222,7 +222,7 @@ void Beh::dokonceni() {
     if (z_) {
         Metrumtaktu metrum;
         if (prehled_) metrum = prehled_->cary.metrum();
-        z_->zapis(Hotovo{k_.mix, mixbajtu, k_.stav.maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
+        z_->zapis(Hotovo{k_.mix, mixbajtu, k_.mix.vysledek().maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
                          zaznam_ ? &hudba_ : nullptr, komentar});
     }
     k_.mix.smazmix();
@@ -349,13 +349,14 @@ Vysledek Beh::spust() {
         r.zprava = std::move(zprava);
         r.noty = k_.stav.pocetnot;
         r.stav = k_.stav;
+        r.mix = k_.mix.vysledek();
         return r;
     };
     try {
         spustsekvenci();
         prikazovasmycka();
         if (prehled_) prehled_->dokonci();
-        if (zaznam_) hudba_ = zaznam_->dokonci(prehled_->cary.metrum(), k_.stav.konecmixu);
+        if (zaznam_) hudba_ = zaznam_->dokonci(prehled_->cary.metrum(), k_.mix.vysledek().konecmixu);
         varovani();
         if (n_.kontrola || n_.souhrn) r.souhrn = naformatujsouhrn();
         if (n_.kontrola) {
@@ -363,7 +364,7 @@ Vysledek Beh::spust() {
             return konec(0, "");
         }
         dokonceni();
-        r.vzorku = k_.stav.konecmixu;
+        r.vzorku = k_.mix.vysledek().konecmixu;
         if (n_.seznamnot) {
             r.seznamnot = std::move(sber_.noty);
             // Each note's voice, from the music as written.
@@ -389,10 +390,10 @@ Vysledek Beh::spust() {
         // goes with the run; placing the warnings would need memory again.
         return konec(1, "out of memory");
     }
-    if (k_.stav.nesouhlasy > 0) {
+    if (k_.mix.vysledek().nesouhlasy > 0) {
         // The outputs were still made, from what the file held; the run
         // sequence says which.
-        return konec(1, "the mix file did not read back as written (" + std::to_string(k_.stav.nesouhlasy) +
+        return konec(1, "the mix file did not read back as written (" + std::to_string(k_.mix.vysledek().nesouhlasy) +
                             " sums differed)");
     }
     return konec(0, "");

@@ -15,6 +15,7 @@
 #include "base/hudba.h"
 #include "base/stav.h"
 #include "engine/pozorovatel.h"
+#include "synth/mix.h"
 
 namespace skladba {
 
@@ -40,8 +41,6 @@ struct Postup {
     int64_t vzorku = 0;      // the end of the mix so far
     bool hotovo = false;     // the score is read: the line can go
 };
-
-struct Nesouhlas;
 
 struct Nastaveni {
     Cesty cesty;
@@ -132,12 +131,12 @@ struct Vysledek {
     // With Nastaveni::hudba (and whenever the run wrote a MIDI file, sheet
     // music or a piano roll, or checked the score): the music as written.
     Hudba hudba;
-    // The engine state as the run left it (the peak, the end of the mix, the
-    // counters), for tools and tests.
+    // The engine state as the run left it, for tools and tests.
     Stav stav;
+    // What the mix counted: the peak, the end of the mix, the mix file's
+    // repeated writes, mismatches and traffic.
+    Vysledekmixu mix;
 };
-
-class Mix;
 
 // What a complete render hands to its writer: the mix (its length in bytes
 // and the largest absolute sum it held), and what the writer asked for.

@@ -18,7 +18,7 @@
 namespace skladba {
 
 struct Kontext {
-    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(stav, meze) {
+    explicit Kontext(const Meze& m = Meze{}) : meze(m), mix(meze) {
         rejstriky.rozpocet().celkem = static_cast<int64_t>(meze.pametmixu);
         mix.nastavrozpocet(&rejstriky.rozpocet());
     }

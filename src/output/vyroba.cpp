@@ -150,7 +150,7 @@ void ukaznesouhlasy(const std::vector<Nesouhlas>& nesouhlasy, bool wavnavystup) 
 
 // A mix file that did not read back still made the outputs: which, is said.
 void dopovezneshody(Vysledek& r, const std::string& vystup) {
-    if (r.stav.nesouhlasy == 0) return;
+    if (r.mix.nesouhlasy == 0) return;
     const std::string wav = vystup == "-" ? "the WAV on standard output" : vystup;
     r.zprava += "; " + wav + " was made from what the file held";
 }

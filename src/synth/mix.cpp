@@ -22,9 +22,8 @@ off_t bajtvzorku(int64_t sample) { return static_cast<off_t>(sample) * 4; }
 
 }  // namespace
 
-Mix::Mix(Stav& stav, const Meze& meze)
-    : stav_(stav),
-      meze_(meze),
+Mix::Mix(const Meze& meze)
+    : meze_(meze),
       bloky_(new Bloky),
       vpameti_(meze.pametmixu > 0),
       limitbloku_(static_cast<int64_t>(meze.pametmixu / (sizeof(int32_t) * vzorkubloku))) {}
@@ -70,7 +69,7 @@ void Mix::ctimix(int64_t start, int32_t* block) {
             const int64_t cislo = vzorek / vzorkubloku;
             const int od = static_cast<int>(vzorek % vzorkubloku);
             const int kus = static_cast<int>(std::min<int64_t>(vzorkubloku - od, delkatonu - hotovo));
-            const int64_t platnych = std::max<int64_t>(0, std::min<int64_t>(kus, stav_.konecmixu - vzorek));
+            const int64_t platnych = std::max<int64_t>(0, std::min<int64_t>(kus, vysledek_.konecmixu - vzorek));
             if (cislo < static_cast<int64_t>(pamet_.size()) && pamet_[cislo].sumy && platnych > 0) {
                 std::memcpy(block + hotovo, pamet_[cislo].sumy + od, static_cast<size_t>(platnych) * 4);
                 std::memset(block + hotovo + platnych, 0, static_cast<size_t>(kus - platnych) * 4);
@@ -101,7 +100,7 @@ void Mix::zapis(int64_t start, const int32_t* block, int count) {
         dolittleendian(bloky_->testpole, static_cast<size_t>(count));
         data = bloky_->testpole;
     }
-    if (!platform::zapisvse(osoubor_.fd(), data, bytes, bajtvzorku(start), &stav_.chyby)) {
+    if (!platform::zapisvse(osoubor_.fd(), data, bytes, bajtvzorku(start), &vysledek_.chyby)) {
         chybasouboruerrno("cannot write the mix file", mixcesta_);
     }
 }
@@ -120,7 +119,7 @@ void Mix::over(int64_t start, const int32_t* block, int count) {
 
     for (int i = 0; i < count; ++i) {
         if (testpole[i] == block[i]) continue;
-        ++stav_.nesouhlasy;
+        ++vysledek_.nesouhlasy;
         nesouhlasy_.push_back({block[i], testpole[i], start + i});
     }
 }
@@ -160,8 +159,8 @@ Mix::Blok& Mix::blok(int64_t cislo) {
     // A block that leaves is written and read back, a block that comes in is
     // read: a score whose voices keep jumping further than the cache holds
     // pays this for every note, and is stopped when it adds up beyond reason.
-    stav_.prenosmixu += sizeof bloky_->sumy[0] * (volny ? 1 : 3);
-    if (stav_.prenosmixu > meze_.prenosmixu) {
+    vysledek_.prenosmixu += sizeof bloky_->sumy[0] * (volny ? 1 : 3);
+    if (vysledek_.prenosmixu > meze_.prenosmixu) {
         const uint64_t mib = meze_.prenosmixu >> 20;
         chybapartitury("score too costly to mix: its notes would move more than " +
                        (mib % 1024 == 0 ? std::to_string(mib / 1024) + " GiB" : std::to_string(mib) + " MiB") +
@@ -228,7 +227,7 @@ void Mix::vylij() {
         if (k.sumy && k.zmenaod < k.zmenado) {
             const int64_t start = static_cast<int64_t>(j) * vzorkubloku + k.zmenaod;
             const int count = k.zmenado - k.zmenaod;
-            stav_.prenosmixu += sizeof bloky_->sumy[0] * 2;
+            vysledek_.prenosmixu += sizeof bloky_->sumy[0] * 2;
             zapis(start, k.sumy + k.zmenaod, count);
             over(start, k.sumy + k.zmenaod, count);
         }
@@ -247,7 +246,7 @@ void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int si
     // most 32768 to it, so below this bound no sum can overflow and the fast
     // kernel needs no checks.
     constexpr double bezpecnemaximum = 2147483647.0 - 32768.0;
-    const bool bezpecne = stav_.maximum <= bezpecnemaximum;
+    const bool bezpecne = vysledek_.maximum <= bezpecnemaximum;
     const jadro::Pridej pridej = jadro::nejlepsi();
     uint32_t peak = 0;
     for (int hotovo = 0; hotovo < count;) {
@@ -262,7 +261,7 @@ void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int si
         }
         hotovo += kus;
     }
-    if (peak > stav_.maximum) stav_.maximum = peak;
+    if (peak > vysledek_.maximum) vysledek_.maximum = peak;
 }
 
 // A segment cut short: its first utlum samples as they are, then a fade to
@@ -294,7 +293,7 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
                 pridejsegment(start + od, bloky_->zkraceny, kus, sila);
             }
         }
-        if (start + zni > stav_.konecmixu) stav_.konecmixu = start + zni;
+        if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
         return;
     }
     const bool cely = utlum >= zni;
@@ -305,7 +304,7 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
         pridejsegment(start, cely ? segment : bloky_->zkraceny, cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni),
                       sila);
     }
-    if (start + zni > stav_.konecmixu) stav_.konecmixu = start + zni;
+    if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
 }
 
 void Mix::dopismix() {
@@ -320,14 +319,14 @@ void Mix::dopismix() {
 
     // The mix ends where the segment that ends last ends, also when the last
     // sums were never written (they read as 0).
-    const int64_t bajtu = bajtvzorku(stav_.konecmixu);
+    const int64_t bajtu = bajtvzorku(vysledek_.konecmixu);
     if (delkamixu() < bajtu && !platform::nastavvelikost(osoubor_.fd(), bajtu)) {
         chybasouboruerrno("cannot extend the mix file", mixcesta_);
     }
 }
 
 int64_t Mix::delkamixu() {
-    if (vpameti_) return bajtvzorku(stav_.konecmixu);
+    if (vpameti_) return bajtvzorku(vysledek_.konecmixu);
     const int64_t size = platform::velikost(osoubor_.fd());
     if (size < 0) chybasouboruerrno("cannot measure the mix file", mixcesta_);
     return size;

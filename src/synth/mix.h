@@ -32,6 +32,17 @@
 
 namespace skladba {
 
+// What the mix counts over a run. The mix keeps it up to date as notes go
+// in; the run reads it for the WAV's scale, the length of the piece and
+// whether the mix file held what was written.
+struct Vysledekmixu {
+    double maximum = 0.0;      // largest absolute value any sum has held
+    int64_t konecmixu = 0;     // samples: end of the segment that ends last
+    int chyby = 0;             // repeated writes to the mix file
+    int nesouhlasy = 0;        // sums that did not read back as written
+    uint64_t prenosmixu = 0;   // bytes moved between the mix in memory or the cache and the mix file
+};
+
 // A sum that did not read back as written: the sum written, the sum read
 // and its sample.
 struct Nesouhlas {
@@ -42,10 +53,8 @@ struct Nesouhlas {
 
 class Mix {
 public:
-    // The peak (maximum), the end of the mix (konecmixu), the repeated
-    // writes (chyby), the mismatches (nesouhlasy) and the traffic through
-    // the file (prenosmixu) are kept in stav; meze bounds the traffic.
-    Mix(Stav& stav, const Meze& meze);
+    // meze bounds the traffic through the file and the memory held.
+    explicit Mix(const Meze& meze);
     // Removes the mix file if it is still there.
     ~Mix();
     Mix(const Mix&) = delete;
@@ -61,8 +70,8 @@ public:
     // sums from sample start on, for zni samples of the segment. The first
     // utlum of them go in as they are; from there to zni the segment fades to
     // silence along 1 - (3x^2 - 2x^3). A note that rings for its whole
-    // segment has utlum = zni = delkatonu. Tracks the peak in maximum and
-    // the end of the mix in konecmixu. A score error when a sum would leave
+    // segment has utlum = zni = delkatonu. Tracks the peak and the end of
+    // the mix in vysledek(). A score error when a sum would leave
     // the 32-bit range; a file error when a block leaving the cache cannot
     // be written.
     // With a loop (smycka), zni may pass the segment's end: the note then
@@ -71,7 +80,7 @@ public:
                int64_t zni = delkatonu, const Smycka* smycka = nullptr);
 
     // Writes and verifies every block still in the cache, in file order, and
-    // makes the file konecmixu sums long. Called once, after the last note
+    // makes the file vysledek().konecmixu sums long. Called once, after the last note
     // and before the mix is read.
     void dopismix();
 
@@ -86,6 +95,8 @@ public:
     // notes mixed only after dopismix().
     void ctimix(int64_t start, int32_t* block);
     int64_t delkamixu();   // bytes
+    // The peak, the end of the mix and the counters so far.
+    const Vysledekmixu& vysledek() const { return vysledek_; }
     // Whether the sums are still held in memory (no note has reached past
     // the budget).
     bool vpameti() const { return vpameti_; }
@@ -165,7 +176,7 @@ private:
     void pridejsegment(int64_t start, const int16_t* segment, int count, int sila);
     int zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni);
 
-    Stav& stav_;
+    Vysledekmixu vysledek_;
     const Meze& meze_;
     std::unique_ptr<Bloky> bloky_;
     Blok blok_[pocetbloku];

@@ -41,6 +41,7 @@
 #include "base/stav.h"
 #include "output/vyroba.h"
 #include "platform/system.h"
+#include "synth/mix.h"
 
 namespace {
 
@@ -340,6 +341,7 @@ struct Outcome {
     uint64_t wavDigest = 0;
     int64_t wavBytes = -1;
     skladba::Stav stav;   // as the run left it
+    skladba::Vysledekmixu mix;
 };
 
 // FNV-1a over 8-byte words (then the odd tail bytes): fast enough for the
@@ -399,7 +401,7 @@ void checkLocation(const std::string& message, const LineWidths& score) {
 }
 
 // Streams aktualni.wav through the checks and a digest.
-void checkWav(const Workshop& w, Outcome& out, const skladba::Stav& stav) {
+void checkWav(const Workshop& w, Outcome& out, const skladba::Vysledekmixu& mix) {
     const int fd = ::open(kWav, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("status 0 but no aktualni.wav: %s", std::strerror(errno));
     struct Closer {
@@ -425,9 +427,9 @@ void checkWav(const Workshop& w, Outcome& out, const skladba::Stav& stav) {
     }
     if (le32(b + 4) != data + 36) fail("RIFF size %u, data size %u", le32(b + 4), data);
     const int64_t samples = static_cast<int64_t>(data) / 2;
-    if (data % 2 != 0 || samples != stav.konecmixu) {
+    if (data % 2 != 0 || samples != mix.konecmixu) {
         fail("aktualni.wav holds %u data bytes, the last segment mixed ends at sample %lld", data,
-             static_cast<long long>(stav.konecmixu));
+             static_cast<long long>(mix.konecmixu));
     }
 
     const bool compare = g_model.on;
@@ -435,9 +437,9 @@ void checkWav(const Workshop& w, Outcome& out, const skladba::Stav& stav) {
         fail("the renderer reported notes up to sample %zu, the WAV has %lld samples", g_model.sums.size(),
              static_cast<long long>(samples));
     }
-    if (compare && static_cast<double>(g_model.peak) != stav.maximum) {
+    if (compare && static_cast<double>(g_model.peak) != mix.maximum) {
         fail("the notes mixed peak at %lld, the engine scaled for %.17g", static_cast<long long>(g_model.peak),
-             stav.maximum);
+             mix.maximum);
     }
     // The output scale: the peak becomes maxsignal, each sum is multiplied by
     // the quotient and truncated toward zero.
@@ -488,7 +490,7 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     ::unlink(kSheet);
     const skladba::Vysledek r = skladba::vyrob(nastaveni);
 
-    Outcome out{r.status, r.zprava, 0, -1, r.stav};
+    Outcome out{r.status, r.zprava, 0, -1, r.stav, r.mix};
     const LineWidths lines(score);
     for (const std::string& v : r.varovani) {
         // All but the count of warnings left out carry a place.
@@ -501,7 +503,7 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
 
     if (r.status == 0) {
         if (!r.zprava.empty()) fail("status 0 with a message: \"%s\"", r.zprava.c_str());
-        checkWav(w, out, r.stav);
+        checkWav(w, out, r.mix);
         std::string sheet;
         const std::string end = "</score-partwise>\n";
         if (model && (!readFile(kSheet, sheet) || sheet.size() < end.size() ||
@@ -513,7 +515,7 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
         const std::string prefix = std::string(kScore) + ":";
         if (r.zprava.compare(0, prefix.size(), prefix) == 0) checkLocation(r.zprava, lines);
         // Only a mix that did not read back as written still makes a WAV.
-        if (r.stav.nesouhlasy == 0) {
+        if (r.mix.nesouhlasy == 0) {
             std::string wav;
             if (!readFile(kWav, wav)) fail("failed run removed aktualni.wav: \"%s\"", r.zprava.c_str());
             if (wav != kSentinel) fail("failed run replaced aktualni.wav: \"%s\"", r.zprava.c_str());
@@ -545,7 +547,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // its sheet music would reach has nothing to compare the second with.
     const bool notopisvelky = a.message.find("the sheet music would pass") != std::string::npos;
     if (!notopisvelky && g_model.notes <= kPaddedMaxNotes && a.stav.krokykrivky <= kPaddedMaxCurveSteps &&
-        a.stav.konecmixu <= kModelSamples) {
+        a.mix.konecmixu <= kModelSamples) {
         // Zero bytes before the score, as many as put the reader's window
         // boundary after byte 1 + (a hash of the input) % size of the score.
         const size_t into = size > 0 ? 1 + static_cast<size_t>(fnv1a(score) % size) : 0;
