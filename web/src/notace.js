@@ -149,10 +149,4 @@ export class SheetMusic {
       }
     }
   }
-
-  clear() {
-    if (this.osmd) this.osmd.clear();
-    this.shown = null;
-    this.lit = [];
-  }
 }
