@@ -100,6 +100,34 @@ export function colourRoll(rects, notes, silent) {
   }
 }
 
+// The picture's legend names the registers by their colour; the page
+// colours the notes by voice, so its legend names the voices instead.
+export function voiceLegend(svg, voices) {
+  const swatches = [...svg.querySelectorAll(':scope > rect[y="38"][width="12"]')];
+  if (!swatches.length) return;
+  const x0 = +swatches[0].getAttribute('x');
+  for (const r of swatches) {
+    if (r.nextElementSibling && r.nextElementSibling.tagName === 'text') r.nextElementSibling.remove();
+    r.remove();
+  }
+  const at = svg.querySelector('#keys');
+  voices.forEach((v, i) => {
+    const x = x0 + 96 * i;
+    const rect = document.createElementNS(SVGNS, 'rect');
+    for (const [k, val] of [['x', x], ['y', 38], ['width', 12], ['height', 12], ['fill', voiceColour(v.voice)]]) {
+      rect.setAttribute(k, val);
+    }
+    const text = document.createElementNS(SVGNS, 'text');
+    text.setAttribute('x', x + 16);
+    text.setAttribute('y', 48);
+    text.textContent = `voice ${v.voice}`;
+    svg.insertBefore(rect, at);
+    svg.insertBefore(text, at);
+  });
+}
+
+const SVGNS = 'http://www.w3.org/2000/svg';
+
 export const ROLL_STYLE = ' #notes rect.silent{fill-opacity:.15}';
 
 // ---- The text: the voices of each line, for the gutter. ----------------

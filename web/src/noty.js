@@ -2,7 +2,7 @@
 // shows it), its voices in the panel and in the text's gutter, and the
 // voices' colours on the piano roll.
 import * as editor from './editor.js';
-import { colourRoll, showVoices, voicesByLine } from './hlasy.js';
+import { colourRoll, showVoices, voiceLegend, voicesByLine } from './hlasy.js';
 import { range } from './kodovani.js';
 import { SheetMusic } from './notace.js';
 import { state, ui } from './stav.js';
@@ -72,9 +72,12 @@ export function showMusic(r) {
   if (ui.showSheet.checked && sheet) drawSheet(r);
 }
 
-// The roll of the render shown: each note in its voice's colour.
-export function colourRollNotes(rects) {
-  if (state.render) colourRoll(rects, state.render.notes, state.render.silent);
+// The roll of the render shown: each note in its voice's colour, and a
+// legend of the voices.
+export function colourRollNotes(svg, rects) {
+  if (!state.render) return;
+  colourRoll(rects, state.render.notes, state.render.silent);
+  if (latest) voiceLegend(svg, latest.voices || []);
 }
 
 // The notes sounding, lit in the sheet music too.

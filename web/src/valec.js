@@ -23,7 +23,7 @@ export function showRoll(svgText) {
   svg.appendChild(cursor);
   const group = root.getElementById('notes');
   const rects = group ? Array.from(group.children).filter((e) => e.tagName === 'rect') : [];
-  colourRollNotes(rects);
+  colourRollNotes(svg, rects);
   if (group) {
     group.addEventListener('click', (e) => {
       const rect = e.target.closest('rect');
