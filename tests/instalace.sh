@@ -18,6 +18,13 @@ cp "$source/examples/kanon.txt" "$tmp/expected/piece.txt"
 (cd "$tmp/expected" && "$build/skladba" --registers "$build/work/rejstriky" piece.txt)
 cmp "$tmp/empty/piece.wav" "$tmp/expected/piece.wav"
 [ "$(ls -A "$tmp/empty" | tr '\n' ' ')" = "piece.txt piece.wav " ]
+# A note held past its segment under --release: the installed registers
+# bring their sustain loops, so it sounds as the build's own do.
+printf 't30 1a\n' >"$tmp/empty/held.txt"
+printf 't30 1a\n' >"$tmp/expected/held.txt"
+(cd "$tmp/empty" && env -u SKLADBA_REJSTRIKY "$tmp/prefix/bin/skladba" --release 100 held.txt)
+(cd "$tmp/expected" && "$build/skladba" --registers "$build/work/rejstriky" --release 100 held.txt)
+cmp "$tmp/empty/held.wav" "$tmp/expected/held.wav"
 "$tmp/prefix/bin/skladba-registers" --help >/dev/null
 
 # skladba serve, where this build has it: the installed program finds its

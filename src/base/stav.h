@@ -1,7 +1,7 @@
 // The engine state: the variables of the score's language (tempo, octave,
 // note value, register, volume, the time cursor and the rest) through which
 // the commands and the note renderer talk to each other, and what the
-// reading counts against the run's limits. What the mix counts (its peak,
+// reading counts against the run's limits (Pocty). What the mix counts (its peak,
 // its end, the mix file's errors and traffic) is the mix's own
 // (Vysledekmixu, synth/mix.h). A run holds one in its context (engine/kontext.h), so each
 // run starts from a fresh one and two runs never share it.
@@ -37,14 +37,13 @@ struct Stav {
 
     uint32_t nahoda = 1;         // state of the start-jitter generator
     int64_t pozicepovelu = 0;    // byte offset of the command being carried out
+};
+
+// What a run counts against its limits (Meze) as it reads the score.
+struct Pocty {
     uint64_t krokykrivky = 0;    // tempo-curve steps computed so far
     int64_t pocetnot = 0;        // notes mixed so far (rests and dots not counted)
     uint64_t vzorkunot = 0;      // samples of notes mixed so far (also counted by a check)
-
-    // With a release (--release), in samples: each note sounds for its own
-    // value and the dots after it, then fades out over this many samples.
-    // 0: every note rings for its whole segment.
-    int64_t dozvuk = 0;
 };
 
 // Limits a caller may tighten (the fuzz target does, to keep each input fast).

@@ -139,7 +139,7 @@ void Beh::moznapostup() {
     const int64_t celkem = k_.isoubor.velikost();
     Postup p;
     p.procent = celkem > 0 ? static_cast<int>(100 * k_.isoubor.pozice() / celkem) : 0;
-    p.noty = k_.stav.pocetnot;
+    p.noty = k_.pocty.pocetnot;
     p.vzorku = k_.mix.vysledek().konecmixu;
     n_.sledovanipostupu(p);
 }
@@ -366,7 +366,7 @@ std::string Beh::umistenachyba(const ChybaPartitury& e, Hlaseni& misto) {
 }
 
 Vysledek Beh::spust() {
-    k_.stav.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
+    k_.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
     k_.sledovaninoty = n_.sledovaninoty;
     k_.mixovat = !n_.kontrola;
     postup_ = n_.sledovanipostupu && !n_.kontrola;
@@ -398,8 +398,9 @@ Vysledek Beh::spust() {
     auto konec = [&](int status, std::string zprava) {
         r.status = status;
         r.zprava = std::move(zprava);
-        r.noty = k_.stav.pocetnot;
+        r.noty = k_.pocty.pocetnot;
         r.stav = k_.stav;
+        r.pocty = k_.pocty;
         r.mix = k_.mix.vysledek();
         return r;
     };

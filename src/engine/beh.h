@@ -133,6 +133,7 @@ struct Vysledek {
     Hudba hudba;
     // The engine state as the run left it, for tools and tests.
     Stav stav;
+    Pocty pocty;
     // What the mix counted: the peak, the end of the mix, the mix file's
     // repeated writes, mismatches and traffic.
     Vysledekmixu mix;

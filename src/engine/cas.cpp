@@ -34,8 +34,8 @@ namespace {
 
 // Charges n steps of tempo-curve arithmetic to the run's budget.
 void zauctujkroky(Kontext& k, int64_t n) {
-    k.stav.krokykrivky += static_cast<uint64_t>(n);
-    if (k.stav.krokykrivky > k.meze.krokykrivky) {
+    k.pocty.krokykrivky += static_cast<uint64_t>(n);
+    if (k.pocty.krokykrivky > k.meze.krokykrivky) {
         chybapartitury("tempo curve too long to compute: the score asks for more than " +
                        std::to_string(k.meze.krokykrivky) + " curve steps");
     }

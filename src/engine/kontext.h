@@ -26,6 +26,11 @@ struct Kontext {
     Kontext& operator=(const Kontext&) = delete;
 
     Stav stav;
+    Pocty pocty;             // what the run counts against meze
+    // With a release (--release), in samples: each note sounds for its own
+    // value and the dots after it, then fades out over this many samples.
+    // 0: every note rings for its whole segment.
+    int64_t dozvuk = 0;
     Meze meze;
     Partitura isoubor;       // the score
     Rejstriky rejstriky;     // the wavetable and where registers are found

@@ -84,8 +84,8 @@ void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
     } else if (segment == 0) {
         return;
     }
-    k.stav.vzorkunot += static_cast<uint64_t>(vzorku);
-    if (k.stav.vzorkunot > k.meze.vzorkunot) {
+    k.pocty.vzorkunot += static_cast<uint64_t>(vzorku);
+    if (k.pocty.vzorkunot > k.meze.vzorkunot) {
         chybapartitury("score too costly to mix: its notes would add more than " + std::to_string(k.meze.vzorkunot) +
                        " samples into the mix (some " + std::to_string(k.meze.vzorkunot / delkatonu) +
                        " notes of four seconds)");
@@ -96,8 +96,8 @@ void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
     Rejstriky& r = k.rejstriky;
-    const Smycka* smycka = k.stav.dozvuk > 0 && r.maslozku() && n.segment > 0 ? r.smycka(n.segment) : nullptr;
-    const Zneni z = zneni(n.delka, k.stav.dozvuk, smycka != nullptr);
+    const Smycka* smycka = k.dozvuk > 0 && r.maslozku() && n.segment > 0 ? r.smycka(n.segment) : nullptr;
+    const Zneni z = zneni(n.delka, k.dozvuk, smycka != nullptr);
     n.utlum = z.utlum;
     n.zni = z.zni;
     n.smycka = smycka != nullptr;
@@ -107,8 +107,8 @@ void dokonci(Kontext& k, Nota& n) {
         n.zvuk = n.zni > delkatonu ? n.zni : r.koneczvuku(n.segment);
     }
     if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
-    if (k.stav.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
-    if (k.mixovat && k.stav.dozvuk > 0) k.mix.mixuj(r, n.start, n.segment, n.sila, n.utlum, n.zni, smycka);
+    if (k.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
+    if (k.mixovat && k.dozvuk > 0) k.mix.mixuj(r, n.start, n.segment, n.sila, n.utlum, n.zni, smycka);
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
 
@@ -131,9 +131,9 @@ void uloz(Kontext& k, char znak, bool tecka) {
     const int64_t start = (j < 0 ? -j : j) < s.momcas ? s.momcas + j : s.momcas;
     if (start + delkatonu > k.meze.skladba) chybaprilisdlouha(k.meze);
 
-    if (s.dozvuk == 0) zauctujnotu(k, seg, s.sila, delkatonu);
+    if (k.dozvuk == 0) zauctujnotu(k, seg, s.sila, delkatonu);
     if (k.sledovaninoty) k.sledovaninoty({start, seg, s.sila, s.reg, k.rejstriky.segment(seg)});
-    if (k.mixovat && s.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, s.sila);
+    if (k.mixovat && k.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, s.sila);
 
     const int64_t kurzor = s.momcas;
     krokvpred(k);
@@ -185,7 +185,7 @@ void uloz(Kontext& k, char znak, bool tecka) {
     s.zmenaoktavy = 0;
     if (seg > 0) {
         s.minton = znak;
-        ++s.pocetnot;
+        ++k.pocty.pocetnot;
     }
 }
 

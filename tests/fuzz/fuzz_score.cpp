@@ -340,7 +340,7 @@ struct Outcome {
     std::string message;
     uint64_t wavDigest = 0;
     int64_t wavBytes = -1;
-    skladba::Stav stav;   // as the run left it
+    skladba::Pocty pocty;   // as the run left them
     skladba::Vysledekmixu mix;
 };
 
@@ -490,7 +490,7 @@ Outcome runOnce(const Workshop& w, const std::string& score, bool model) {
     ::unlink(kSheet);
     const skladba::Vysledek r = skladba::vyrob(nastaveni);
 
-    Outcome out{r.status, r.zprava, 0, -1, r.stav, r.mix};
+    Outcome out{r.status, r.zprava, 0, -1, r.pocty, r.mix};
     const LineWidths lines(score);
     for (const std::string& v : r.varovani) {
         // All but the count of warnings left out carry a place.
@@ -546,7 +546,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Only the first run writes sheet music: a score refused for the size
     // its sheet music would reach has nothing to compare the second with.
     const bool notopisvelky = a.message.find("the sheet music would pass") != std::string::npos;
-    if (!notopisvelky && g_model.notes <= kPaddedMaxNotes && a.stav.krokykrivky <= kPaddedMaxCurveSteps &&
+    if (!notopisvelky && g_model.notes <= kPaddedMaxNotes && a.pocty.krokykrivky <= kPaddedMaxCurveSteps &&
         a.mix.konecmixu <= kModelSamples) {
         // Zero bytes before the score, as many as put the reader's window
         // boundary after byte 1 + (a hash of the input) % size of the score.
