@@ -1,6 +1,7 @@
-"""Keystroke to audio in skladba serve: how long after a key is pressed in
-the editor the page holds the new render's audio, ready to play, for a
-generated 3-minute piece in four voices, in headless Chromium.
+"""Keystroke to audio and to sheet music in skladba serve: how long after a
+key is pressed in the editor the page holds the new render's audio, ready
+to play, and shows its sheet music, for a generated 3-minute piece in four
+voices, in headless Chromium.
 
 usage: serve.py SKLADBA_BENCH SKLADBA_SERVE REGISTERS [--runs N] [--minutes M]
 
@@ -56,11 +57,15 @@ def main():
         # &test: the page hands its stats to the benchmark (window.skladbaTest).
         driver.get(server.url + '&test')
         wait(driver, "return document.getElementById('audio').duration > 0")
+        # The sheet music shown beside the text, drawn once before the keys.
+        if not driver.execute_script("return document.getElementById('show-notation').checked"):
+            driver.find_element('id', 'show-notation').click()
+        wait(driver, 'return skladbaTest.sheet && skladbaTest.sheet.stats.length > 0')
         driver.execute_script(KEYS)
         value = driver.execute_script('return skladbaTest.text()')
         # Note letters in the middle of the piece, each replaced in turn.
         letters = [i for i in range(len(value) // 3, len(value)) if value[i] in 'cdefga' and value[i - 1] in ' 1248o']
-        single, server_ms, answer_ms, load_ms, element_ms = [], [], [], [], []
+        single, server_ms, answer_ms, load_ms, element_ms, sheet, engrave = [], [], [], [], [], [], []
         for run in range(a.runs):
             i = letters[run * 7 % len(letters)]
             driver.execute_script(f'skladbaTest.select({i}, {i + 1})')
@@ -74,6 +79,10 @@ def main():
             answer_ms.append(s['answered'] - key)
             load_ms.append(s['audio'] - s['answered'])
             element_ms.append(s['audio'] - s['created'])
+            # The sheet music of this render (or of a later one) drawn.
+            n = wait(driver, f"return skladbaTest.sheet.stats.find((n) => n.id >= {s['id']})")
+            sheet.append(n['drawn'] - key)
+            engrave.append(n['ms'])
             time.sleep(1)
         # A burst: each key's wait for the first audio whose edit was sent after it.
         end = driver.execute_script('return skladbaTest.text().length')
@@ -86,12 +95,17 @@ def main():
         wait(driver, "return document.getElementById('status').textContent == 'saved'")
         time.sleep(1.5)
         stats = driver.execute_script(f'return skladbaTest.stats.slice({before})')
+        drawn = driver.execute_script('return skladbaTest.sheet.stats')
         keys = driver.execute_script('return benchKeys')
-        burst = []
+        burst, sheet_burst = [], []
         for k in keys:
-            later = [s['audio'] for s in stats if s['sent'] >= k]
+            later = [s for s in stats if s['sent'] >= k]
             if later:
-                burst.append(min(later) - k)
+                burst.append(min(s['audio'] for s in later) - k)
+                first = min(s['id'] for s in later)
+                pictures = [n['drawn'] for n in drawn if n['id'] >= first]
+                if pictures:
+                    sheet_burst.append(min(pictures) - k)
         seconds = stats[-1]['seconds'] if stats else 0
     finally:
         close_chromium(driver)
@@ -106,6 +120,9 @@ def main():
     print(f'  answer to audio ready at the same position:      {spread(load_ms)}')
     print(f'  of which the audio element loading the WAV:      {spread(element_ms)}')
     print(f'typing 12 keys 60 ms apart, each key to audio:     {spread(burst)}')
+    print(f'single keystroke to new sheet music:               {spread(sheet)}')
+    print(f'  of which engraving it in the page:               {spread(engrave)}')
+    print(f'typing 12 keys 60 ms apart, each key to sheet:     {spread(sheet_burst)}')
 
 
 if __name__ == '__main__':

@@ -256,7 +256,8 @@ void Beh::dokonceni() {
     smazpostup();
     if (z_) {
         const Metrumtaktu metrum = zaznam_ ? hudba_.metrum : Metrumtaktu{};
-        z_->zapis(Hotovo{k_.mix, mixbajtu, k_.mix.vysledek().maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
+        const double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
+        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
                          zaznam_ ? &hudba_ : nullptr, komentar});
     }
     k_.mix.smazmix();
@@ -369,6 +370,8 @@ Vysledek Beh::spust() {
     k_.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
     k_.sledovaninoty = n_.sledovaninoty;
     k_.mixovat = !n_.kontrola;
+    k_.vynechat = n_.vynechat;
+    std::sort(k_.vynechat.begin(), k_.vynechat.end());
     postup_ = n_.sledovanipostupu && !n_.kontrola;
     if (z_) potreby_ = z_->potreby();
     zacatek_ = platform::ted();

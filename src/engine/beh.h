@@ -95,6 +95,15 @@ struct Nastaveni {
     // The music as written (Vysledek::hudba): every note in written time
     // with its voice, the tempo map and the bar lines.
     bool hudba = false;
+    // Notes left out of the mix, by the byte of the score their letter
+    // stands at (Udalost::pozice): a voice muted, or all but the soloed
+    // ones. They are placed, timed and reported as ever, and the piece
+    // keeps its length; they only add nothing to the sums.
+    std::vector<int64_t> vynechat;
+    // The peak the WAV is scaled by instead of the mix's own (0: its own):
+    // the full score's, so that the voices left sounding keep the level
+    // they have in the full render. A sum beyond it is clipped.
+    double pevnemaximum = 0.0;
 };
 
 // A warning or an error in the score, for a program that marks it in the

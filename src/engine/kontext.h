@@ -5,6 +5,7 @@
 // variable and nothing has to be reset between them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -41,6 +42,12 @@ struct Kontext {
     // When false, notes are placed, checked and reported but not mixed: the
     // check of a score renders nothing.
     bool mixovat = true;
+    // Notes not mixed (Nastaveni::vynechat), sorted: placed as any other,
+    // at no volume.
+    std::vector<int64_t> vynechat;
+    bool vynechana(int64_t pozice) const {
+        return !vynechat.empty() && std::binary_search(vynechat.begin(), vynechat.end(), pozice);
+    }
 
     // Registers named since the last note or rest, the default one first,
     // each at most once: loaded only when a note or rest needs the

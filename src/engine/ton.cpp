@@ -108,7 +108,9 @@ void dokonci(Kontext& k, Nota& n) {
     }
     if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
     if (k.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
-    if (k.mixovat && k.dozvuk > 0) k.mix.mixuj(r, n.start, n.segment, n.sila, n.utlum, n.zni, smycka);
+    if (k.mixovat && k.dozvuk > 0) {
+        k.mix.mixuj(r, n.start, n.segment, k.vynechana(n.pozice) ? 0 : n.sila, n.utlum, n.zni, smycka);
+    }
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
 
@@ -133,7 +135,9 @@ void uloz(Kontext& k, char znak, bool tecka) {
 
     if (k.dozvuk == 0) zauctujnotu(k, seg, s.sila, delkatonu);
     if (k.sledovaninoty) k.sledovaninoty({start, seg, s.sila, s.reg, k.rejstriky.segment(seg)});
-    if (k.mixovat && k.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, s.sila);
+    // A note left out is mixed at no volume: it adds nothing, and the mix
+    // still ends where its segment ends.
+    if (k.mixovat && k.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, k.vynechana(s.pozicepovelu) ? 0 : s.sila);
 
     const int64_t kurzor = s.momcas;
     krokvpred(k);

@@ -84,6 +84,80 @@ std::string jsonulozeni(const Uloziste::Ulozeni& u) {
            jsontext(u.chyba) + "}";
 }
 
+// A number of seconds to the millisecond.
+std::string sekundy(double s) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", s);
+    return buf;
+}
+
+// What the page draws of a good render beside its files: every note as the
+// piano roll draws it, with its voice and written start; the beats in
+// seconds (the bar lines are jsontakty's); the voices with their registers
+// and ranges, and those its WAV leaves out.
+std::string jsonhudba(const Vysledek& r, const std::vector<int>& ztlumeno) {
+    const Hudba& h = r.hudba;
+    // The written start of each note by the byte it stands at.
+    std::vector<std::pair<int64_t, double>> zacatky;
+    for (const Udalost& e : h.udalosti) {
+        if (e.hraje()) zacatky.push_back({e.pozice, e.zacatek.cislo()});
+    }
+    std::sort(zacatky.begin(), zacatky.end());
+    auto zacatek = [&](int64_t pozice) {
+        auto it = std::lower_bound(zacatky.begin(), zacatky.end(), std::make_pair(pozice, -1e300));
+        return it != zacatky.end() && it->first == pozice ? it->second : -1.0;
+    };
+    // Each note: start and value in samples, segment, the bytes of the
+    // score it comes from, its voice (from 1; 0: none) and where it starts
+    // in whole notes as written.
+    std::string o = ",\"noteList\":[";
+    o.reserve(o.size() + r.seznamnot.size() * 56);
+    char buf[64];
+    for (size_t i = 0; i < r.seznamnot.size(); ++i) {
+        const Nota& n = r.seznamnot[i];
+        std::snprintf(buf, sizeof buf, ",%d,%.12g]", n.hlas + 1, zacatek(n.pozice));
+        o += (i ? ",[" : "[") + std::to_string(n.start) + "," + std::to_string(n.krok) + "," +
+             std::to_string(n.segment) + "," + std::to_string(n.pozice) + "," + std::to_string(n.po) + buf;
+    }
+    o += "]";
+    std::vector<double> takty, doby;
+    h.mrizka(takty, doby);
+    o += ",\"beats\":[";
+    for (size_t i = 0; i < doby.size(); ++i) o += (i ? "," : "") + sekundy(doby[i]);
+    o += "],\"meter\":[" + std::to_string(h.metrum.citatel) + "," + std::to_string(h.metrum.jmenovatel) + "]";
+    struct Hlas {
+        std::string rejstriky;
+        int nejnizsi = 1000, nejvyssi = -1;
+        int64_t pocet = 0, prvni = -1;
+    };
+    std::vector<Hlas> hlasy(static_cast<size_t>(std::max(0, h.hlasu)));
+    for (const Udalost& e : h.udalosti) {
+        if (e.hlas < 0 || static_cast<size_t>(e.hlas) >= hlasy.size() || !e.hraje()) continue;
+        Hlas& v = hlasy[static_cast<size_t>(e.hlas)];
+        if (v.rejstriky.find(e.reg) == std::string::npos) v.rejstriky += e.reg;
+        v.nejnizsi = std::min<int>(v.nejnizsi, e.segment);
+        v.nejvyssi = std::max<int>(v.nejvyssi, e.segment);
+        if (v.prvni < 0) v.prvni = e.pozice;
+        ++v.pocet;
+    }
+    o += ",\"voices\":[";
+    for (size_t i = 0; i < hlasy.size(); ++i) {
+        const Hlas& v = hlasy[i];
+        std::string rejstriky;
+        for (size_t k = 0; k < v.rejstriky.size(); ++k) rejstriky += (k ? "," : "") + jsontext(jmenorejstriku(v.rejstriky[k]));
+        o += std::string(i ? "," : "") + "{\"voice\":" + std::to_string(i + 1) + ",\"registers\":[" + rejstriky +
+             "],\"notes\":" + std::to_string(v.pocet) + ",\"at\":" + std::to_string(v.prvni);
+        if (v.pocet > 0) {
+            o += ",\"low\":" + jsontext(jmenotonu(v.nejnizsi)) + ",\"high\":" + jsontext(jmenotonu(v.nejvyssi)) +
+                 ",\"lowKey\":" + std::to_string(klavesa(v.nejnizsi)) + ",\"highKey\":" + std::to_string(klavesa(v.nejvyssi));
+        }
+        o += "}";
+    }
+    o += "],\"silent\":[";
+    for (size_t i = 0; i < ztlumeno.size(); ++i) o += (i ? "," : "") + std::to_string(ztlumeno[i]);
+    return o + "]";
+}
+
 // The bar lines of the music as written, in seconds of the WAV, from 0 (the
 // start of the first bar, or of the pickup) on.
 std::string jsontakty(const Hudba& h) {
@@ -123,16 +197,7 @@ std::string jsonvykresleni(const Vykresleni& v) {
         o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"" +
              ",\"musicxml\":\"/out/" + cislo + ".musicxml\"";
         o += ",\"bars\":" + jsontakty(r.hudba);
-        // Each note as the piano roll draws it: start and value in samples,
-        // segment, and the bytes of the score it comes from.
-        o += ",\"noteList\":[";
-        o.reserve(o.size() + r.seznamnot.size() * 40);
-        for (size_t i = 0; i < r.seznamnot.size(); ++i) {
-            const Nota& n = r.seznamnot[i];
-            o += (i ? ",[" : "[") + std::to_string(n.start) + "," + std::to_string(n.krok) + "," +
-                 std::to_string(n.segment) + "," + std::to_string(n.pozice) + "," + std::to_string(n.po) + "]";
-        }
-        o += "]";
+        o += jsonhudba(r, v.ztlumeno);
     }
     return o + "}";
 }
@@ -171,6 +236,24 @@ void posli(httplib::Response& r, std::shared_ptr<const void> drzi, const std::st
         if (od >= data->size()) return false;
         return sink.write(data->data() + od, std::min(kolik, data->size() - od));
     });
+}
+
+// Voice numbers from 1, separated by commas ("2,4"); empty for none. False
+// for anything else.
+bool cislahlasu(const std::string& text, std::vector<int>& hlasy) {
+    hlasy.clear();
+    if (text.empty()) return true;
+    size_t i = 0;
+    while (i <= text.size()) {
+        const size_t konec = std::min(text.find(',', i), text.size());
+        const std::string kus = text.substr(i, konec - i);
+        if (kus.empty() || kus.size() > 6 || kus.find_first_not_of("0123456789") != std::string::npos) return false;
+        const int h = std::stoi(kus);
+        if (h < 1 || hlasy.size() >= 1000) return false;
+        hlasy.push_back(h);
+        i = konec + 1;
+    }
+    return true;
 }
 
 // The compressed formats a render can be downloaded as: those this build
@@ -491,7 +574,7 @@ struct Server::Vnitrek {
     // An edit: the score's bytes in the body. It is rendered, and saved when
     // asked (save=1) if the file is still the version it was made from
     // (base); both answers come back together. Options: release=MS,
-    // warnings=0.
+    // warnings=0, mute=VOICES and solo=VOICES (numbers from 1, "1,3").
     void uprava(const httplib::Request& q, httplib::Response& r) {
         int dozvuk = 0;
         const std::string d = q.get_param_value("release");
@@ -506,10 +589,17 @@ struct Server::Vnitrek {
                 return;
             }
         }
+        Zadani zadani{q.body, dozvuk, q.get_param_value("warnings") != "0", {}, {}};
+        if (!cislahlasu(q.get_param_value("mute"), zadani.ztlumit) || !cislahlasu(q.get_param_value("solo"), zadani.solo)) {
+            r.status = 400;
+            r.set_content("skladba serve: mute and solo take voice numbers from 1, separated by commas\n",
+                          "text/plain; charset=utf-8");
+            return;
+        }
         // render=0: only saved, as when the page is being closed.
         const bool vykreslit = q.get_param_value("render") != "0";
         std::shared_future<Vysledekvykresleni> budouci;
-        if (vykreslit) budouci = vykreslovani.zadej(Zadani{q.body, dozvuk, q.get_param_value("warnings") != "0"});
+        if (vykreslit) budouci = vykreslovani.zadej(std::move(zadani));
         // Saved while the render runs.
         std::string ulozeni = "null";
         if (q.get_param_value("save") == "1") {

@@ -1,5 +1,6 @@
 #include "serve/vykreslovani.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/volby.h"
@@ -80,6 +81,16 @@ void Vykreslovani::prace() {
     }
 }
 
+void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
+    plna_.partitura = zadani.partitura;
+    plna_.dozvukms = zadani.dozvukms;
+    plna_.maximum = r.mix.maximum;
+    plna_.hlasy.clear();
+    for (const Udalost& e : r.hudba.udalosti) {
+        if (e.pismeno) plna_.hlasy.push_back({e.pozice, e.hlas});
+    }
+}
+
 Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     const double zacatek = platform::ted();
     Vykresleni v;
@@ -91,10 +102,43 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.varovani = zadani.varovani;
     n.souhrn = true;
     n.seznamnot = true;
-    n.hudba = true;   // the bar lines, for playing from a bar
+    n.hudba = true;   // the bar lines, the voices and each note's written start
     n.text = &zadani.partitura;
+    const bool vyber = !zadani.ztlumit.empty() || !zadani.solo.empty();
+    if (vyber && (plna_.partitura != zadani.partitura || plna_.dozvukms != zadani.dozvukms)) {
+        // The full score first, for its level and its voices: the mix
+        // alone, no output written.
+        Nastaveni p;
+        p.cesty = cesty_;
+        p.uspechjekonecny = false;
+        p.dozvukms = zadani.dozvukms;
+        p.hudba = true;
+        p.text = &zadani.partitura;
+        const Vysledek r = spust(p);
+        if (r.status == 0) zapamatuj(zadani, r);
+    }
+    // A voice (from 0) that the WAV leaves out.
+    auto ticho = [&zadani](int32_t hlas) {
+        auto ma = [hlas](const std::vector<int>& hlasy) {
+            return std::find(hlasy.begin(), hlasy.end(), hlas + 1) != hlasy.end();
+        };
+        return ma(zadani.ztlumit) || (!zadani.solo.empty() && !ma(zadani.solo));
+    };
+    const bool vybrano = vyber && plna_.partitura == zadani.partitura && plna_.dozvukms == zadani.dozvukms;
+    if (vybrano) {
+        for (const auto& [pozice, hlas] : plna_.hlasy) {
+            if (ticho(hlas)) n.vynechat.push_back(pozice);
+        }
+        n.pevnemaximum = plna_.maximum;
+    }
     Vyrobek vyrobek = vyrobvpameti(n);
     v.vysledek = std::move(vyrobek.vysledek);
+    if (v.vysledek.status == 0 && !vyber) zapamatuj(zadani, v.vysledek);
+    if (vybrano) {
+        for (int32_t h = 0; h < v.vysledek.hudba.hlasu; ++h) {
+            if (ticho(h)) v.ztlumeno.push_back(h + 1);
+        }
+    }
     v.wav = std::move(vyrobek.wav);
     v.svg = std::move(vyrobek.obraz);
     v.midi = std::move(vyrobek.midi);

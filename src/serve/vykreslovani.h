@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "output/vyroba.h"
 
@@ -23,6 +25,12 @@ struct Zadani {
     std::string partitura;   // the score's bytes as the page sent them
     int dozvukms = 0;        // --release, 0 for none
     bool varovani = true;
+    // Voices (numbered from 1, as the check's summary numbers them) left
+    // silent, and the only ones that sound when any are given. Either makes
+    // the WAV the full score's mix without those voices, at the full
+    // score's level.
+    std::vector<int> ztlumit;
+    std::vector<int> solo;
 };
 
 struct Vykresleni {
@@ -30,6 +38,7 @@ struct Vykresleni {
     uint64_t cislo = 0;       // names its files for the page
     Vysledek vysledek;
     double sekund = 0;        // how long it took
+    std::vector<int> ztlumeno;   // the voices left silent in its WAV, from 1
     std::string wav, svg, midi, musicxml;   // its files' bytes, when it succeeded
 };
 
@@ -56,8 +65,18 @@ private:
         std::promise<Vysledekvykresleni> slib;
     };
 
+    // What a full render of a score gives the renders that leave voices
+    // out: its peak, and the voice of every note by the byte it stands at.
+    struct Plna {
+        std::string partitura;
+        int dozvukms = -1;
+        double maximum = 0;
+        std::vector<std::pair<int64_t, int32_t>> hlasy;
+    };
+
     void prace();
     Vykresleni vykresli(const Zadani& zadani);
+    void zapamatuj(const Zadani& zadani, const Vysledek& r);
 
     Cesty cesty_;
     std::mutex m_;
@@ -66,6 +85,7 @@ private:
     std::deque<Vysledekvykresleni> hotove_;
     uint64_t cislo_ = 0;
     bool konec_ = false;
+    Plna plna_;   // the last full render's, used by the render thread only
     std::thread vlakno_;
 };
 

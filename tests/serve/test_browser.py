@@ -290,8 +290,11 @@ def screenshot(png, score):
     with open(score, 'rb') as f:
         server = Server(SERVE, REGISTERS, f.read(), name=os.path.basename(score))
     try:
-        driver.get(server.url)
+        driver.get(server.url + '&test')
         wait(driver, f'return {A}.duration > 0')
+        # With the sheet music beside the text.
+        driver.find_element('id', 'show-notation').click()
+        wait(driver, 'return skladbaTest.sheet && skladbaTest.sheet.stats.length > 0', timeout=60)
         driver.execute_script(f'{A}.currentTime = 17.3; {A}.play()')
         time.sleep(1.2)
         driver.execute_script(f'{A}.pause()')

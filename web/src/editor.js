@@ -12,6 +12,7 @@ import {
   keymap, lineNumbers,
 } from '@codemirror/view';
 import { colours, scoreLanguage } from './jazyk.js';
+import { showVoiceMarks, voiceGutter } from './okraj.js';
 import { state, ui } from './stav.js';
 
 // Marks of a kind (the notes sounding, a note found), replaced as a whole.
@@ -96,6 +97,12 @@ export function showProblemMarks() {
   view.dispatch(setDiagnostics(view.state, list));
 }
 
+// The line (from 1) of a place in the text.
+export function lineOf(pos) { return view.state.doc.lineAt(Math.min(Math.max(pos, 0), view.state.doc.length)).number; }
+
+// The voices of each line (line -> voices) beside it.
+export function showVoiceLines(byLine) { showVoiceMarks(view, byLine); }
+
 // The notes sounding now (state.playingMarks).
 export function showPlayingMarks() {
   view.dispatch({ effects: playing.set.of(state.playingMarks) });
@@ -139,7 +146,7 @@ export function startEditor(onEdit, onKey, keys) {
         // so that the file keeps it.
         EditorState.lineSeparator.of('\n'),
         EditorState.tabSize.of(8),
-        lineNumbers(), highlightActiveLineGutter(), lintGutter(), highlightSpecialChars(), history(),
+        voiceGutter, lineNumbers(), highlightActiveLineGutter(), lintGutter(), highlightSpecialChars(), history(),
         drawSelection(), highlightActiveLine(),
         language.of([]), syntaxHighlighting(colours),
         playing.field, found.field,

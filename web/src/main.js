@@ -15,6 +15,7 @@ import { banner, setStatus } from './stranka.js';
 import { state, ui } from './stav.js';
 import { saveNow, saveOnLeaving, schedule, showSaveState, unsaved } from './ukladani.js';
 import { PLAY_KEYS, startPlaying } from './hrani.js';
+import { sheetMusic, startMusic } from './noty.js';
 import { frame } from './zvuk.js';
 
 function edited() {
@@ -74,6 +75,7 @@ async function start() {
   formatLinks(info.formats || []);
   editor.startEditor(edited, pressed, KEYS);
   startPlaying();
+  startMusic();
   state.language = await language;
   ui.register.addEventListener('change', () => {
     if (ui.register.value) editor.insertAtCaret(ui.register.value);
@@ -92,7 +94,10 @@ async function start() {
 }
 
 if (new URLSearchParams(location.search).has('test')) {
-  window.skladbaTest = { state, stats: state.stats, text: editor.text, select: editor.select };
+  window.skladbaTest = {
+    state, stats: state.stats, text: editor.text, select: editor.select, selection: editor.selection,
+    get sheet() { return sheetMusic(); },
+  };
 }
 
 start().catch((e) => {

@@ -8,7 +8,8 @@ const $ = (id) => document.getElementById(id);
 export const ui = {
   name: $('name'), encoding: $('encoding'), status: $('status'), banners: $('banners'),
   register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'),
-  editor: $('editor'),
+  editor: $('editor'), main: $('main'),
+  showSheet: $('show-notation'), sheet: $('sheet'), notation: $('notation'), voices: $('voices'),
   info: $('render-info'), problems: $('problems'), summary: $('summary'), roll: $('roll'),
   playCursor: $('play-cursor'), playBar: $('play-bar'), loopButton: $('loop-button'), loop: $('loop'), keys: $('keys'),
   dlMore: $('dl-more'),

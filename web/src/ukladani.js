@@ -2,6 +2,7 @@
 // most once per 200 ms of typing; what the page shows of the save.
 import { ENCODING_NAMES, encode, placeOf } from './kodovani.js';
 import * as editor from './editor.js';
+import { setParams } from './hlasy.js';
 import { checkDisk, external, setOffline } from './spojeni.js';
 import { setStatus, downloadBytes } from './stranka.js';
 import { state, ui } from './stav.js';
@@ -41,6 +42,7 @@ export function options() {
   const fade = Math.min(longest, Math.max(shortest, Math.round(+ui.release.value || 60)));
   p.set('release', ui.releaseOn.checked ? String(fade) : '0');
   p.set('warnings', ui.warnings.checked ? '1' : '0');
+  setParams(p);
   return p;
 }
 

@@ -3,6 +3,8 @@
 // audio. A click on a note finds it in the score and moves the audio there.
 import { range } from './kodovani.js';
 import * as editor from './editor.js';
+import { ROLL_STYLE } from './hlasy.js';
+import { colourRollNotes } from './noty.js';
 import { state, ui } from './stav.js';
 
 const SVGNS = 'http://www.w3.org/2000/svg';
@@ -11,7 +13,7 @@ export function showRoll(svgText) {
   const root = ui.roll.shadowRoot || ui.roll.attachShadow({ mode: 'open' });
   const left = ui.roll.scrollLeft;
   root.innerHTML = '<style>svg{display:block} .cursor{stroke:#e8112d;stroke-width:2;pointer-events:none}'
-    + ' #notes rect{cursor:pointer} #notes rect.playing{stroke:#000;stroke-width:1}</style>' + svgText;
+    + ' #notes rect{cursor:pointer} #notes rect.playing{stroke:#000;stroke-width:1}' + ROLL_STYLE + '</style>' + svgText;
   const svg = root.querySelector('svg');
   if (!svg) return;
   const cursor = document.createElementNS(SVGNS, 'line');
@@ -21,6 +23,7 @@ export function showRoll(svgText) {
   svg.appendChild(cursor);
   const group = root.getElementById('notes');
   const rects = group ? Array.from(group.children).filter((e) => e.tagName === 'rect') : [];
+  colourRollNotes(rects);
   if (group) {
     group.addEventListener('click', (e) => {
       const rect = e.target.closest('rect');

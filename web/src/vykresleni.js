@@ -1,6 +1,7 @@
 // A render shown: its problems, the voice summary, what it took, its files
 // to download, its audio and its piano roll.
 import { state, ui } from './stav.js';
+import { showMusic } from './noty.js';
 import { showRoll } from './valec.js';
 import { formatTime, showAudio } from './zvuk.js';
 import { problemsOf, showProblems } from './znacky.js';
@@ -28,6 +29,7 @@ export function showRender(r, text, map, times) {
   const order = r.noteList.map((n, i) => i).sort((a, b) => r.noteList[a][0] - r.noteList[b][0]);
   const longest = r.noteList.reduce((m, n) => Math.max(m, n[1]), 1);
   state.render = { notes: r.noteList, order, longest, rate: r.rate, map, seconds, id: r.id, bars: r.bars };
+  showMusic(r);
   const base = baseName();
   setLink(ui.dlWav, r.wav, base + '.wav');
   setLink(ui.dlMidi, r.midi, base + '.mid');

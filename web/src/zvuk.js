@@ -4,6 +4,7 @@
 import { range } from './kodovani.js';
 import * as editor from './editor.js';
 import { keepLoop } from './hrani.js';
+import { lightSheet } from './noty.js';
 import { state } from './stav.js';
 import { followRoll, lightRoll } from './valec.js';
 
@@ -55,7 +56,7 @@ export function showAudio(r, times, then) {
     old.load();
     if (times.inputAt !== null) {
       state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt, created,
-        audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate });
+        audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate, id: r.id });
     }
     then();
   });
@@ -92,6 +93,7 @@ function showPlaying(t) {
     return { from, to, cls: 'playing', rank: 2 };
   });
   lightRoll(sounding);
+  lightSheet(sounding, !state.audio.paused);
   editor.showPlayingMarks();
 }
 

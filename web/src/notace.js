@@ -1,0 +1,152 @@
+// The sheet music of each render, drawn beside the text from the render's
+// MusicXML by OpenSheetMusicDisplay (loaded only when the page shows sheet
+// music). Every drawn note that starts a sound is matched to the note of
+// the score it comes from, by its written start and its pitch, so that a click on it finds the note in the text, the notes
+// playing are lit as they are in the text, and each note takes its voice's
+// colour.
+import { voiceColour } from './hlasy.js';
+
+let library = null;   // the engraver's module, once asked for: a promise
+
+function loadLibrary() {
+  if (!library) {
+    library = import('./rytec.js').catch((e) => {
+      library = null;
+      throw e;
+    });
+  }
+  return library;
+}
+
+// Written starts compare to a millionth of a whole note: the render's
+// numbers carry twelve digits, the engraver's are its own fractions.
+const key = (wholeNotes, pitch) => `${Math.round(wholeNotes * 1e6)}:${pitch}`;
+
+export class SheetMusic {
+  // host: the element the pages go into. onNote(i): a drawn note of the
+  // render's noteList[i] was clicked. idle(): whether the page can give the
+  // engraver its thread now (engraving a long piece takes it for a good
+  // part of a second, which keys typed and a new audio must not wait for).
+  constructor(host, onNote, idle = () => true) {
+    this.host = host;
+    this.onNote = onNote;
+    this.idle = idle;
+    this.shown = null;      // the render drawn: { id, elements: noteList index -> its elements, index: element -> indices }
+    this.lit = [];
+    this.wanted = null;     // the newest render asked for while one is being drawn
+    this.busy = false;
+    this.stats = [];        // { id, drawn, ms } of every render drawn, for the benchmark
+    host.addEventListener('click', (e) => {
+      const g = e.target.closest && e.target.closest('g.vf-stavenote');
+      if (!g || !this.shown) return;
+      const notes = this.shown.index.get(g);
+      if (notes) this.onNote(notes[0]);
+    });
+  }
+
+  // Draws a render's MusicXML (its text) with its notes; a render asked for
+  // while another is being drawn waits, and only the newest is drawn.
+  async show(render, xml) {
+    this.wanted = { render, xml };
+    if (this.busy) return;
+    this.busy = true;
+    try {
+      while (this.wanted) {
+        const { render: r, xml: x } = this.wanted;
+        this.wanted = null;
+        const lib = await loadLibrary();
+        if (!this.osmd) this.osmd = lib.createEngraver(this.host);
+        while (!this.idle()) await new Promise((ok) => setTimeout(ok, 50));
+        if (this.wanted) continue;   // a newer render came meanwhile
+        const t0 = performance.now();
+        await this.draw(lib, r, x);
+        this.stats.push({ id: r.id, drawn: performance.now(), ms: performance.now() - t0 });
+      }
+    } finally {
+      this.busy = false;
+    }
+  }
+
+  async draw(lib, render, xml) {
+    const osmd = this.osmd;
+    const scroll = this.host.scrollTop;
+    await osmd.load(xml);
+    osmd.zoom = 0.65;
+    osmd.render();
+    this.host.scrollTop = scroll;
+    // The score's notes by written start and pitch, in the order written
+    // (two voices in unison at one time are told apart by that order).
+    const byKey = new Map();
+    render.noteList.forEach((n, i) => {
+      const k = key(n[6], n[2] + 36);
+      if (!byKey.has(k)) byKey.set(k, []);
+      byKey.get(k).push(i);
+    });
+    for (const list of byKey.values()) list.sort((a, b) => render.noteList[a][3] - render.noteList[b][3]);
+    // A chord is one drawn element: its notes share it (and one voice). A
+    // tied note is drawn as several, all of them lit while it sounds.
+    const elements = render.noteList.map(() => []);
+    const index = new Map();
+    const bySource = new Map();
+    const tied = [];
+    let drawn = 0;
+    for (const d of lib.drawnNotes(osmd)) {
+      if (!d.element) continue;
+      if (d.first !== d.note) {
+        tied.push(d);
+        continue;
+      }
+      drawn++;
+      const list = byKey.get(key(d.start, d.key));
+      const i = list && list.shift();
+      if (i === undefined) continue;
+      bySource.set(d.note, i);
+      this.take(render, elements, index, d.element, i);
+    }
+    for (const d of tied) {
+      const i = bySource.get(d.first);
+      if (i !== undefined) this.take(render, elements, index, d.element, i);
+    }
+    this.shown = { id: render.id, elements, index, drawn };
+    this.lit = [];
+  }
+
+  // The element drawn for note i of the render: in its voice's colour,
+  // and found by a click.
+  take(render, elements, index, element, i) {
+    if (!elements[i].includes(element)) elements[i].push(element);
+    if (!index.has(element)) index.set(element, []);
+    if (!index.get(element).includes(i)) index.get(element).push(i);
+    element.style.setProperty('--voice', voiceColour(render.noteList[i][5]));
+    element.dataset.voice = render.noteList[i][5];
+  }
+
+  // How many notes the sheet music draws (each once, a tied one once), and
+  // how many of them are the render's notes.
+  counts() {
+    if (!this.shown) return null;
+    return { drawn: this.shown.drawn, matched: this.shown.elements.filter((e) => e.length).length, id: this.shown.id };
+  }
+
+  // Lights the notes sounding (indices into the noteList of the render
+  // drawn), and keeps the first in view while it plays.
+  light(indices, follow) {
+    if (!this.shown) return;
+    for (const el of this.lit) el.classList.remove('playing');
+    this.lit = [];
+    for (const i of indices) {
+      for (const el of this.shown.elements[i] || []) {
+        if (this.lit.includes(el)) continue;
+        el.classList.add('playing');
+        this.lit.push(el);
+      }
+    }
+    if (follow && this.lit.length) {
+      const box = this.lit[0].getBoundingClientRect();
+      const view = this.host.getBoundingClientRect();
+      if (box.top < view.top + 20 || box.bottom > view.bottom - 20) {
+        this.host.scrollTop += box.top - view.top - view.height / 3;
+      }
+    }
+  }
+}
