@@ -149,6 +149,14 @@ TEST(Check, BarsKeepTheirVoicesBar) {
     ASSERT_FALSE(zbytek.empty()) << r.out;
     EXPECT_EQ(zbytek[0].rfind("takty.txt: ", 0), 0u) << "no other warning: " << r.out;
     EXPECT_NE(r.out.find(", 2 voices\n"), std::string::npos) << r.out;
+    // In 2/4: after a bar line written past the note that crosses it, a
+    // bar a quarter too long ends off the bars, whatever its own length.
+    studio.soubor("posun.txt", "t100 S0 4 o1 c d | e f | 2g | 4 g 2 f | 4 e d | c 4 c |\n");
+    const Beh p = test::skladba(studio.cesta(), {"--check", "posun.txt"});
+    ocekavejvarovani(p.out, {
+        {"posun.txt:1:39:", "crosses, where a bar of this voice (1/2) ends"},
+        {"posun.txt:1:47:", "this bar line stands 1/4 of a whole note after a bar of this voice (1/2) ends"},
+    });
 }
 
 // An error does not end the check: it reports the error (and fails) and

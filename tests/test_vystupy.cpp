@@ -67,13 +67,14 @@ TEST(Midi, HoldsEveryNoteAsWritten) {
     EXPECT_EQ(kanaly.count(9), 0u);
 }
 
-// What a notation program needs: the time signature of the bar lines (4/4
-// when they disagree or there are none), the General MIDI program of each
+// What a notation program needs: the time signature most bar lines keep
+// (4/4 when no length is kept by most of them, or there are none), the General MIDI program of each
 // register of the build, and with --midi-grid every note on the written grid.
 TEST(Midi, NotationGetsTimeSignatureProgramsAndTheGrid) {
     Studio studio;
     const std::pair<const char*, std::pair<int, int>> metra[] = {
         {"4 c | d e f | g a h | c", {3, 4}},   // a pickup, then bars of 3/4
+        {"4 c | d e f | g a | h c d | e f g | a", {3, 4}},   // one bar short of its note: still 3/4
         {"8 c d e | f g a | h c", {3, 8}},
         {"4 c d e | f g | a", {4, 4}},
         {"c d e f g", {4, 4}},

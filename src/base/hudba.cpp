@@ -120,7 +120,11 @@ void urcimetrum(Hudba& h) {
     h.metrum = Metrumtaktu{};
     h.takt = Zlomek{1};
     h.predtakt = Zlomek{};
-    std::vector<Zlomek> delky;                      // distinct lengths between two bar lines of a voice
+    // The distinct lengths between two bar lines of a voice, and how often
+    // each comes: the metre is the one most bars keep, so that a bar with a
+    // note missing (which the check reports) does not unmake it.
+    std::vector<std::pair<Zlomek, int64_t>> delky;
+    int64_t taktu = 0;
     std::vector<std::pair<Zlomek, Zlomek>> prvni;   // each voice's first bar line, and the bar it closes
     const std::vector<std::vector<const CaraTaktu*>> takty = h.taktyhlasu();
     for (size_t v = 0; v < takty.size(); ++v) {
@@ -133,18 +137,22 @@ void urcimetrum(Hudba& h) {
         prvni.push_back({t[0]->kde, t[0]->kde - zacatek});
         for (size_t i = 1; i < t.size(); ++i) {
             const Zlomek d = t[i]->kde - t[i - 1]->kde;
-            if (std::find(delky.begin(), delky.end(), d) != delky.end()) continue;
-            if (delky.size() >= 16) return;   // too many lengths to be one metre
-            delky.push_back(d);
+            ++taktu;
+            auto it = std::find_if(delky.begin(), delky.end(), [&](const auto& x) { return x.first == d; });
+            if (it != delky.end()) {
+                ++it->second;
+            } else if (delky.size() < 64) {
+                delky.push_back({d, 1});
+            }
         }
     }
     if (delky.empty()) return;
-    const Zlomek delka = *std::min_element(delky.begin(), delky.end());
-    bool presne = false;
-    for (const Zlomek& d : delky) {
-        d.kolikrat(delka, presne);
-        if (!presne) return;
-    }
+    const auto nejcastejsi = std::max_element(delky.begin(), delky.end(), [](const auto& a, const auto& b) {
+        return a.second < b.second || (a.second == b.second && b.first < a.first);
+    });
+    // Bars that disagree with no length kept by most of them: no metre.
+    if (nejcastejsi->second * 2 <= taktu) return;
+    const Zlomek delka = nejcastejsi->first;
     // Where the bars begin: every voice's first bar line on the same beat.
     auto vtaktu = [&](const Zlomek& x) {
         bool p = false;

@@ -24,8 +24,8 @@ namespace skladba {
 
 namespace {
 
-// Warnings kept of each kind (the lexical ones, the engine's); a score full
-// of one mistake says it a hundred times and counts the rest.
+// Warnings kept of each kind (the lexical ones, the engine's, the music's);
+// a score full of one mistake says it a hundred times and counts the rest.
 constexpr size_t nejvicvarovani = 100;
 // Notes, rests and dots of the music a render keeps for its warnings alone
 // (some 6 MiB).
@@ -376,7 +376,7 @@ Vysledek Beh::spust() {
     if (z_) potreby_ = z_->potreby();
     zacatek_ = platform::ted();
     Vysledek r;
-    // The overview also finds the time signature of a MIDI file and of sheet music.
+    // The music as written also gives a MIDI file and sheet music their time signature.
     const bool hudba = n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot || potreby_.hudba;
     if (n_.varovani || hudba) prehled_ = std::make_unique<Prehled>(nejvicvarovani);
     // The music as written: in full for whoever reads it; for the warnings

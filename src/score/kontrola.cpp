@@ -565,9 +565,16 @@ void zkontrolujtakty(const Hudba& h, std::vector<Varovani>& out) {
                                                  ") ends: a note across a bar line is written by leaving that bar "
                                                  "line out, so leave this one out"});
             } else {
-                out.push_back({t[i]->pozice, "this bar lasts " + (t[i]->kde - t[i - 1]->kde).text() +
-                                                 " of a whole note, the bars of this voice " + takt.text() +
-                                                 ": a note or a value missing or extra?"});
+                // After a bar line written past the note that crosses it, a
+                // bar of the right length still ends off the bars.
+                bool cely = false;
+                (t[i]->kde - t[i - 1]->kde).kolikrat(takt, cely);
+                out.push_back({t[i]->pozice, cely ? "this bar line stands " + (t[i]->kde - hranice).text() +
+                                                        " of a whole note after a bar of this voice (" + takt.text() +
+                                                        ") ends: a note or a value missing or extra?"
+                                                  : "this bar lasts " + (t[i]->kde - t[i - 1]->kde).text() +
+                                                        " of a whole note, the bars of this voice " + takt.text() +
+                                                        ": a note or a value missing or extra?"});
                 kotva = t[i]->kde;
             }
         }
