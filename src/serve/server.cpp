@@ -542,7 +542,8 @@ struct Server::Vnitrek {
         prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
         // At most 18 digits: a number that fits, and any longer one is not a render.
-        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml))", [this](const httplib::Request& q, httplib::Response& r) {
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus))",
+                 [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
             if (!v) {
                 r.status = 404;
@@ -554,18 +555,8 @@ struct Server::Vnitrek {
             if (druh == "wav") posli(r, v, v->wav, "audio/wav");
             else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
             else if (druh == "musicxml") posli(r, v, v->musicxml, "application/vnd.recordare.musicxml+xml");
-            else posli(r, v, v->midi, "audio/midi");
-        });
-
-        http.Get(R"(/out/(\d{1,18})\.(flac|ogg|mp3|opus))", [this](const httplib::Request& q, httplib::Response& r) {
-            const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
-            if (!v) {
-                r.status = 404;
-                r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
-                              "text/plain; charset=utf-8");
-                return;
-            }
-            poslizakodovany(r, *v, q.matches[2].str(), n.jmeno);
+            else if (druh == "mid") posli(r, v, v->midi, "audio/midi");
+            else poslizakodovany(r, *v, druh, n.jmeno);   // encoded from the render's WAV on request
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

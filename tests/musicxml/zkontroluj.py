@@ -105,6 +105,17 @@ def measures(path):
     return problems
 
 
+def vlq(data, i):
+    """A MIDI variable-length number at data[i]: its value and where it ends."""
+    n = 0
+    while True:
+        b = data[i]
+        i += 1
+        n = n << 7 | (b & 0x7F)
+        if b < 0x80:
+            return n, i
+
+
 def tempo_map(path):
     """The tempo changes of a standard MIDI file: (quarter notes from the
     start, quarters a minute), in the order of time."""
@@ -123,37 +134,19 @@ def tempo_map(path):
             continue
         i, tick, status = 0, 0, 0
         while i < len(track):
-            delta = 0
-            while True:
-                b = track[i]
-                i += 1
-                delta = delta << 7 | (b & 0x7F)
-                if b < 0x80:
-                    break
+            delta, i = vlq(track, i)
             tick += delta
             if track[i] >= 0x80:
                 status = track[i]
                 i += 1
             if status == 0xFF:
                 meta = track[i]
-                n, i = 0, i + 1
-                while True:
-                    b = track[i]
-                    i += 1
-                    n = n << 7 | (b & 0x7F)
-                    if b < 0x80:
-                        break
+                n, i = vlq(track, i + 1)
                 if meta == 0x51 and n == 3:
                     changes.append((tick / division, 60e6 / int.from_bytes(track[i:i + 3], 'big')))
                 i += n
             elif status in (0xF0, 0xF7):
-                n = 0
-                while True:
-                    b = track[i]
-                    i += 1
-                    n = n << 7 | (b & 0x7F)
-                    if b < 0x80:
-                        break
+                n, i = vlq(track, i)
                 i += n
             else:
                 i += 1 if status & 0xF0 in (0xC0, 0xD0) else 2
