@@ -332,9 +332,17 @@ json popis(const Rozbor& r, const Mista& m, int64_t bajt) {
     }
     o += "\n\n" + taktadoba(h, e->zacatek) + " \xC2\xB7 " + popiscasu(static_cast<double>(e->start) / zaklad, 2);
     const std::string nazevcasti = cast(r, e->pozice);
+    // The volume as written: the last s before the note, which the engine
+    // read last before it.
+    std::string sila;
+    for (const Povel& p : r.povely) {
+        if (p.pozice >= e->pozice) break;
+        if (r.text->at(static_cast<size_t>(p.pozice)) == 's') sila = r.text->substr(static_cast<size_t>(p.pozice), static_cast<size_t>(p.po - p.pozice));
+    }
     o += "\n\nvoice " + std::to_string(e->hlas + 1) + " \xC2\xB7 part " +
          (nazevcasti.empty() ? "by register" : nazevcasti) + " \xC2\xB7 " + jmenonastroje(e->reg);
-    o += "\n\nvolume s" + std::to_string(e->sila) + " \xC2\xB7 tempo " + tempo(h, e->zacatek);
+    o += "\n\nvolume " + (sila.empty() ? std::string("s100") : sila) + " (" + std::to_string(e->sila) + " %) \xC2\xB7 tempo " +
+         tempo(h, e->zacatek);
     return {{"contents", {{"kind", "markdown"}, {"value", platneutf8(o)}}},
             {"range", rozsah(m, e->pozice, std::max(e->po, e->pozice + 1))}};
 }

@@ -137,7 +137,18 @@ void Server::pracuj() {
         });
         if (zastavit_) return;
         z.unlock();
-        std::shared_ptr<const Rozbor> r = rozeber(d.text, d.verze, d.cesta, rejstriky_);
+        std::shared_ptr<const Rozbor> r;
+        try {
+            r = rozeber(d.text, d.verze, d.cesta, rejstriky_);
+        } catch (const std::exception& e) {
+            // Said as the score's error rather than ending the server.
+            auto x = std::make_shared<Rozbor>();
+            x->verze = d.verze;
+            x->text = d.text;
+            x->vysledek.status = 1;
+            x->vysledek.zprava = e.what();
+            r = x;
+        }
         z.lock();
         auto it = dokumenty_.find(uri);
         if (it == dokumenty_.end() || it->second.verze != r->verze || it->second.text != d.text) continue;   // stale
@@ -234,14 +245,14 @@ json Server::pozadavek(const std::string& metoda, const json& p) {
         return nullptr;
     }
     // The rest ask about one document.
-    if (!p.contains("textDocument") || !p["textDocument"].contains("uri")) {
-        throw ChybaParametru{"textDocument.uri is missing"};
-    }
-    const std::string uri = p["textDocument"]["uri"].get<std::string>();
     const bool zname = metoda == "textDocument/hover" || metoda == "textDocument/inlayHint" ||
                        metoda == "textDocument/semanticTokens/full" || metoda == "textDocument/completion" ||
                        metoda == "textDocument/documentSymbol" || metoda == "textDocument/codeAction";
     if (!zname) return json::object({{"neznama", true}});
+    if (!p.contains("textDocument") || !p["textDocument"].contains("uri")) {
+        throw ChybaParametru{"textDocument.uri is missing"};
+    }
+    const std::string uri = p["textDocument"]["uri"].get<std::string>();
     const std::shared_ptr<const Rozbor> r = rozborpro(uri);
     if (!r) return nullptr;   // a document the editor did not open
     const Mista m(*r->text, utf8_);
@@ -307,8 +318,9 @@ void Server::oznameni(const std::string& metoda, const json& p) {
             const int64_t po = std::max(od, bajt(r.at("end")));
             text.replace(static_cast<size_t>(od), static_cast<size_t>(po - od), zmena.at("text").get<std::string>());
         }
+        const int64_t verze = p["textDocument"].value("version", x.verze + 1);
         x.text = std::make_shared<const std::string>(std::move(text));
-        x.verze = p["textDocument"].value("version", x.verze + 1);
+        x.verze = verze;
         prace_.notify_all();
         return;
     }

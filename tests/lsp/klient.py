@@ -121,10 +121,17 @@ class Klient:
         return self.wait()
 
     def wait(self):
-        try:
-            return self.proc.wait(timeout=DEADLINE)
-        finally:
+        """The exit status once the client has closed its end."""
+        if not self.proc.stdin.closed:
             self.proc.stdin.close()
+        return self.proc.wait(timeout=DEADLINE)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.wait()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
 
 
 def at(line, character):
