@@ -146,6 +146,15 @@ class Server(unittest.TestCase):
         self.assertEqual(k.diagnostics(self.uri, 2), [])
         self.assertEqual(self.ask(k, 'hover', position=at(0, 0)), None)
         self.assertIn('C4', self.ask(k, 'hover', position=at(0, 3))['contents']['value'])
+        # An octave the relative rule took from another voice is written in.
+        uri = self.uri + '-voices'
+        k.open(uri, 't120 S0\n4 o1 a g f e | 1 -1\n4 ov d e f g |\n4 f g a <h | 1 -1\n4 om c d e f |\n4 o1 c d c h |\n')
+        self.assertIn('write o1f instead', k.diagnostics(uri, 1)[0]['message'])
+        fix = k.result('textDocument/codeAction', {'textDocument': {'uri': uri}, 'range': span(3, 0, 3, 9),
+                                                   'context': {'diagnostics': []}})[0]['edit']['changes'][uri][0]
+        self.assertEqual(fix, {'range': span(3, 2, 3, 2), 'newText': 'o1'})
+        k.change(uri, 2, [{'range': fix['range'], 'text': fix['newText']}])
+        self.assertEqual(k.diagnostics(uri, 2), [])
 
     def test_hover(self):
         k, _ = self.start()
