@@ -206,16 +206,26 @@ std::string taktadoba(const Hudba& h, const Zlomek& zacatek) {
     return "bar " + std::to_string(takt) + ", beat " + desetinne(doba, 2);
 }
 
-std::string tempo(const Hudba& h, const Zlomek& zacatek) {
-    const ZmenaTempa* z = nullptr;
-    for (const ZmenaTempa& t : h.tempa) {
-        if (zacatek < t.kde) break;
-        z = &t;
+// The command of a letter last read before a byte offset, as written
+// ("t90", "s80"), or empty: the engine's state is what the score set last
+// in the order of writing, whatever the voice.
+std::string posledniprikaz(const Rozbor& r, char pismeno, int64_t pred) {
+    const std::string& t = textrozboru(r);
+    std::string o;
+    for (const Povel& p : r.povely) {
+        if (p.pozice >= pred) break;
+        if (t[static_cast<size_t>(p.pozice)] == pismeno) {
+            o = t.substr(static_cast<size_t>(p.pozice), static_cast<size_t>(p.po - p.pozice));
+        }
     }
-    if (!z) return "\xE2\x99\xA9 = 120";
-    const std::string od = "\xE2\x99\xA9 = " + desetinne(z->ctvrtek, 1);
-    if (z->druh != ZmenaTempa::Druh::krivka) return od;
-    return od + ", a tempo curve (r" + desetinne(z->ritard, 2) + ") to " + desetinne(z->dosazene, 1);
+    return o;
+}
+
+std::string tempo(const Rozbor& r, const Udalost& e) {
+    const std::string t = posledniprikaz(r, 't', e.pozice);
+    std::string o = "\xE2\x99\xA9 = " + (t.size() > 1 ? t.substr(1) : std::string("120"));
+    if (e.krivka) o += ", under the tempo curve " + posledniprikaz(r, 'r', e.pozice);
+    return o;
 }
 
 const char* const horni[] = {"\xE2\x81\xB0", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3", "\xE2\x81\xB4",
@@ -332,17 +342,11 @@ json popis(const Rozbor& r, const Mista& m, int64_t bajt) {
     }
     o += "\n\n" + taktadoba(h, e->zacatek) + " \xC2\xB7 " + popiscasu(static_cast<double>(e->start) / zaklad, 2);
     const std::string nazevcasti = cast(r, e->pozice);
-    // The volume as written: the last s before the note, which the engine
-    // read last before it.
-    std::string sila;
-    for (const Povel& p : r.povely) {
-        if (p.pozice >= e->pozice) break;
-        if (r.text->at(static_cast<size_t>(p.pozice)) == 's') sila = r.text->substr(static_cast<size_t>(p.pozice), static_cast<size_t>(p.po - p.pozice));
-    }
+    const std::string sila = posledniprikaz(r, 's', e->pozice);
     o += "\n\nvoice " + std::to_string(e->hlas + 1) + " \xC2\xB7 part " +
          (nazevcasti.empty() ? "by register" : nazevcasti) + " \xC2\xB7 " + jmenonastroje(e->reg);
-    o += "\n\nvolume " + (sila.empty() ? std::string("s100") : sila) + " (" + std::to_string(e->sila) + " %) \xC2\xB7 tempo " +
-         tempo(h, e->zacatek);
+    o += "\n\nvolume " + (sila.empty() ? std::string("s100") : sila) + " (" + std::to_string(e->sila) +
+         " %) \xC2\xB7 tempo " + tempo(r, *e);
     return {{"contents", {{"kind", "markdown"}, {"value", platneutf8(o)}}},
             {"range", rozsah(m, e->pozice, std::max(e->po, e->pozice + 1))}};
 }

@@ -154,10 +154,10 @@ void Server::pracuj() {
         if (it == dokumenty_.end() || it->second.verze != r->verze || it->second.text != d.text) continue;   // stale
         it->second.rozbor = r;
         hotovo_.notify_all();
-        z.unlock();
+        // Published under the lock, so that diagnostics of a document never
+        // arrive after those of its close.
         const Mista m(*r->text, utf8_);
         posli("textDocument/publishDiagnostics", {{"uri", uri}, {"version", r->verze}, {"diagnostics", diagnostiky(*r, m)}});
-        z.lock();
     }
 }
 
@@ -329,9 +329,9 @@ void Server::oznameni(const std::string& metoda, const json& p) {
         {
             std::lock_guard<std::mutex> z(zamek_);
             dokumenty_.erase(uri);
+            posli("textDocument/publishDiagnostics", {{"uri", uri}, {"diagnostics", json::array()}});
         }
         hotovo_.notify_all();
-        posli("textDocument/publishDiagnostics", {{"uri", uri}, {"diagnostics", json::array()}});
     }
     // Other notifications ($/cancelRequest, initialized, didSave...) need nothing.
 }
