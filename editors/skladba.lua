@@ -35,9 +35,12 @@ local function refresh(buf)
   local params = { textDocument = vim.lsp.util.make_text_document_params(buf),
                    range = { start = { line = 0, character = 0 },
                              ['end'] = { line = vim.api.nvim_buf_line_count(buf), character = 0 } } }
-  vim.lsp.buf_request(buf, 'textDocument/inlayHint', params, function(err, result)
+  -- Asked of the client itself: Neovim before 0.10 does not know the method.
+  local c = client and vim.lsp.get_client_by_id(client)
+  if not c then return end
+  c.request('textDocument/inlayHint', params, function(err, result)
     if not err and vim.api.nvim_buf_is_valid(buf) then draw(buf, result) end
-  end)
+  end, buf)
 end
 
 local function command(name, with_cursor)
@@ -63,8 +66,8 @@ local function attach(buf)
   if inline then
     vim.lsp.inlay_hint.enable(true, { bufnr = buf })
   else
-    refresh(buf)
-    vim.api.nvim_create_autocmd({ 'TextChanged', 'InsertLeave' }, { buffer = buf, callback = function() refresh(buf) end })
+    -- Each analysis publishes its diagnostics: the octaves follow them.
+    vim.api.nvim_create_autocmd('DiagnosticChanged', { buffer = buf, callback = function() refresh(buf) end })
   end
 end
 
