@@ -110,6 +110,10 @@ class Server(unittest.TestCase):
             last = got[-1]['range']
             self.assertEqual(last['end']['character'] - last['start']['character'], 3)   # "fis"
             self.assertEqual(last['start']['character'], width(line5[:line5.index('fis')]))
+            # And back: a place after them finds the note there.
+            hover = self.ask(k, 'hover', position=at(4, width(line5[:line5.index('fis')])))
+            self.assertIn('**F', hover['contents']['value'])
+            self.assertEqual(hover['range']['start'], last['start'])
             # A change publishes the check of the new text.
             k.change(self.uri, 2, [{'range': span(4, 0, 5, 0), 'text': ''}])
             self.assertEqual(len(k.diagnostics(self.uri, 2)), len(got) - 1)
