@@ -89,7 +89,7 @@ private:
 
     std::shared_ptr<Vystup> vystup_;
     std::string rejstriky_;
-    bool utf8_ = false;
+    std::atomic<bool> utf8_{false};   // read by the analysis thread too
     bool inicializovano_ = false;
     bool ukonceno_ = false;   // shutdown came
     bool konec_ = false;      // exit came
@@ -190,10 +190,11 @@ json Server::pozadavek(const std::string& metoda, const json& p) {
             p["capabilities"]["general"].contains("positionEncodings")) {
             kodovani = &p["capabilities"]["general"]["positionEncodings"];
         }
-        utf8_ = false;
+        bool utf8 = false;
         if (kodovani && kodovani->is_array()) {
-            for (const json& k : *kodovani) utf8_ = utf8_ || (k.is_string() && k.get<std::string>() == "utf-8");
+            for (const json& k : *kodovani) utf8 = utf8 || (k.is_string() && k.get<std::string>() == "utf-8");
         }
+        utf8_ = utf8;
         return {{"capabilities",
                  {{"positionEncoding", utf8_ ? "utf-8" : "utf-16"},
                   {"textDocumentSync", {{"openClose", true}, {"change", 2}}},
