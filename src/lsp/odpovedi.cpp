@@ -65,8 +65,9 @@ json diagnostika(const Rozbor& r, const Mista& m, const Hlaseni& h, int zavaznos
 
 // A fix a warning names: "... write >f (...)", "... so write 2p.", "...;
 // write t80", "write > for a sharp" replace what the warning quotes at its
-// place; "(write o2c instead)" writes the octave before the note. Other
-// uses of "write" ("write the value before its note") name no edit.
+// place; "(write o2c instead)" writes the octave before the note; "write
+// the value before its note, 2g" turns "g2" round. Other uses of "write"
+// ("write words inside a comment") name no edit.
 struct Oprava {
     int64_t od = 0, po = 0;
     std::string text;
@@ -76,6 +77,19 @@ bool oprava(const Rozbor& r, const Hlaseni& h, Oprava& o) {
     const std::string& s = h.text;
     const std::string& t = textrozboru(r);
     const std::string konec = " instead)";
+    // "g2": "write the value before its note, 2g", where the value is one digit.
+    const std::string predtonem = "write the value before its note, ";
+    const size_t v = s.rfind(predtonem);
+    if (v != std::string::npos) {
+        const std::string novy = s.substr(v + predtonem.size());
+        const auto b = static_cast<size_t>(h.pozice);
+        if (novy.size() != 2 || b == 0 || b + 1 > t.size() || t[b - 1] != novy[1] || t[b] != novy[0] ||
+            (b + 1 < t.size() && std::isdigit(static_cast<unsigned char>(t[b + 1])))) {
+            return false;
+        }
+        o = {h.pozice - 1, h.pozice + 1, novy};
+        return true;
+    }
     const size_t w = s.rfind("write ");
     if (w == std::string::npos) return false;
     const size_t zacatek = w + 6;

@@ -139,15 +139,15 @@ class Server(unittest.TestCase):
         self.assertIn(got[-1]['message'].split(': ')[-1], r.stderr)
 
     def test_quick_fixes(self):
-        k, _ = self.start(text='o4 c fis r2.\n')
+        k, _ = self.start(text='o4 c fis r2. g2 a16\n')
         k.diagnostics(self.uri, 1)
         actions = k.result('textDocument/codeAction', {'textDocument': {'uri': self.uri}, 'range': span(0, 0, 1, 0),
                                                        'context': {'diagnostics': []}})
         edits = [a['edit']['changes'][self.uri][0] for a in actions]
-        self.assertEqual([e['newText'] for e in edits], ['o1', '>f', '2p.'])
+        self.assertEqual([e['newText'] for e in edits], ['o1', '>f', '2p.', '2g'])   # a16 is not turned round
         # Applied from the last, each edit leaves a score without the warning.
         k.change(self.uri, 2, [{'range': e['range'], 'text': e['newText']} for e in reversed(edits)])
-        self.assertEqual(k.diagnostics(self.uri, 2), [])
+        self.assertEqual([d['message'][:12] for d in k.diagnostics(self.uri, 2)], ['the value 1 '])
         self.assertEqual(self.ask(k, 'hover', position=at(0, 0)), None)
         self.assertIn('C4', self.ask(k, 'hover', position=at(0, 3))['contents']['value'])
         # An octave the relative rule took from another voice is written in.
