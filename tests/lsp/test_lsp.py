@@ -228,7 +228,12 @@ class Server(unittest.TestCase):
             k.result('workspace/executeCommand', {'command': 'skladba.serve', 'arguments': [self.uri]})
             said = k.notification('window/showMessage', lambda p: 'serve' in p['message'])
             self.assertIn('http://127.0.0.1:', said['message'])
-        # Ending the server interrupts the page server it started.
+        # Play from the cursor: the third note, at 90 a minute a dotted
+        # quarter and an eighth after the start.
+        k.result('workspace/executeCommand', {'command': 'skladba.play', 'arguments': [self.uri, at(3, 19)]})
+        said = k.notification('window/showMessage', lambda p: 'playing' in p['message'])
+        self.assertTrue(said['message'].endswith(' from 0:01.33'), said)
+        # Ending the server interrupts the page server and the player it started.
         self.assertEqual(k.finish(), 0)
 
     def test_bad_messages(self):
