@@ -63,7 +63,7 @@ std::string cestauri(const std::string& uri) {
 
 class Server {
 public:
-    Server(std::string rejstriky)
+    explicit Server(std::string rejstriky)
         : vystup_(std::make_shared<Vystup>(STDOUT_FILENO)), rejstriky_(std::move(rejstriky)) {}
 
     int bez();
@@ -85,7 +85,7 @@ private:
 
     void pracuj();
     std::shared_ptr<const Rozbor> rozborpro(const std::string& uri);
-    int64_t bajtv(const Rozbor& r, const Mista& m, const json& pozice) const;
+    static int64_t bajtv(const Mista& m, const json& pozice);
 
     std::shared_ptr<Vystup> vystup_;
     std::string rejstriky_;
@@ -127,7 +127,7 @@ void Server::pracuj() {
         prace_.wait(z, [&] {
             if (zastavit_) return true;
             for (const auto& [u, x] : dokumenty_) {
-                if (!x.rozbor || x.rozbor->verze != x.verze) {
+                if (!x.rozbor || x.rozbor->text != x.text) {
                     uri = u;
                     d = x;
                     return true;
@@ -151,7 +151,7 @@ void Server::pracuj() {
         }
         z.lock();
         auto it = dokumenty_.find(uri);
-        if (it == dokumenty_.end() || it->second.verze != r->verze || it->second.text != d.text) continue;   // stale
+        if (it == dokumenty_.end() || it->second.text != d.text) continue;   // stale: a newer text came
         it->second.rozbor = r;
         hotovo_.notify_all();
         // Published under the lock, so that diagnostics of a document never
@@ -168,13 +168,14 @@ std::shared_ptr<const Rozbor> Server::rozborpro(const std::string& uri) {
     hotovo_.wait_for(z, std::chrono::seconds(60), [&] {
         auto it = dokumenty_.find(uri);
         if (it == dokumenty_.end()) return true;
-        if (it->second.rozbor && it->second.rozbor->verze == it->second.verze) r = it->second.rozbor;
+        if (it->second.rozbor && it->second.rozbor->text == it->second.text) r = it->second.rozbor;
         return r != nullptr;
     });
     return r;
 }
 
-int64_t Server::bajtv(const Rozbor&, const Mista& m, const json& pozice) const {
+// The byte a position of the client stands at; -1 past the end.
+int64_t Server::bajtv(const Mista& m, const json& pozice) {
     if (!pozice.is_object() || !pozice.contains("line") || !pozice.contains("character")) {
         throw ChybaParametru{"a position needs line and character"};
     }
@@ -233,7 +234,7 @@ json Server::pozadavek(const std::string& metoda, const json& p) {
                 const std::shared_ptr<const Rozbor> r = rozborpro(uri);
                 if (r) {
                     const Mista m(*r->text, utf8_);
-                    const int64_t b = bajtv(*r, m, argumenty[1]);
+                    const int64_t b = bajtv(m, argumenty[1]);
                     if (b >= 0) od = static_cast<double>(vzorekod(*r, b)) / zaklad;
                 }
             }
@@ -259,11 +260,11 @@ json Server::pozadavek(const std::string& metoda, const json& p) {
     const Mista m(*r->text, utf8_);
     const int64_t konec = static_cast<int64_t>(r->text->size());
     if (metoda == "textDocument/hover") {
-        const int64_t b = bajtv(*r, m, p.value("position", json()));
+        const int64_t b = bajtv(m, p.value("position", json()));
         return b < 0 ? json(nullptr) : popis(*r, m, b);
     }
     if (metoda == "textDocument/completion") {
-        const int64_t b = bajtv(*r, m, p.value("position", json()));
+        const int64_t b = bajtv(m, p.value("position", json()));
         return b < 0 ? json(nullptr) : doplneni(*r, b);
     }
     if (metoda == "textDocument/semanticTokens/full") return tokeny(*r, m);
@@ -273,9 +274,9 @@ json Server::pozadavek(const std::string& metoda, const json& p) {
     if (!rozsah.is_object() || !rozsah.contains("start") || !rozsah.contains("end")) {
         throw ChybaParametru{"range is missing"};
     }
-    const int64_t od = bajtv(*r, m, rozsah["start"]);
+    const int64_t od = bajtv(m, rozsah["start"]);
     if (od < 0) return json::array();
-    int64_t po = bajtv(*r, m, rozsah["end"]);
+    int64_t po = bajtv(m, rozsah["end"]);
     if (po < 0) po = konec;
     if (metoda == "textDocument/inlayHint") return oktavy(*r, m, od, po);
     return akce(*r, m, uri, od, po);
