@@ -83,7 +83,7 @@ bool oprava(const Rozbor& r, const Hlaseni& h, Oprava& o) {
     if (v != std::string::npos) {
         const std::string novy = s.substr(v + predtonem.size());
         const auto b = static_cast<size_t>(h.pozice);
-        if (novy.size() != 2 || b == 0 || b + 1 > t.size() || t[b - 1] != novy[1] || t[b] != novy[0] ||
+        if (novy.size() != 2 || h.pozice <= 0 || b + 1 > t.size() || t[b - 1] != novy[1] || t[b] != novy[0] ||
             (b + 1 < t.size() && std::isdigit(static_cast<unsigned char>(t[b + 1])))) {
             return false;
         }
@@ -106,7 +106,7 @@ bool oprava(const Rozbor& r, const Hlaseni& h, Oprava& o) {
         return false;
     }
     const std::string stary = citace(s);
-    if (novy.empty() || stary.empty() || stary == novy || h.pozice < 0 ||
+    if (novy.empty() || stary.empty() || stary == novy || h.pozice < 0 || h.pozice > static_cast<int64_t>(t.size()) ||
         t.compare(static_cast<size_t>(h.pozice), stary.size(), stary) != 0) {
         return false;
     }
