@@ -4,6 +4,7 @@
 // waits for it, a version overtaken by a newer one before its analysis
 // ends is dropped unseen.
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
