@@ -92,7 +92,9 @@ std::string platneutf8(const std::string& s) {
         const auto b = static_cast<unsigned char>(s[i]);
         const int d = b < 0x80 ? 1 : delkasekvence(b);
         bool platny = b < 0x80 || (d > 1 && i + static_cast<size_t>(d) <= s.size());
-        for (int k = 1; platny && k < d; ++k) platny = (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0xC0) == 0x80;
+        for (int k = 1; platny && k < d; ++k) {
+            platny = (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0xC0) == 0x80;
+        }
         if (platny && d == 3) {
             const auto c = static_cast<unsigned char>(s[i + 1]);
             platny = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);

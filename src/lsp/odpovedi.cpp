@@ -336,7 +336,15 @@ json akce(const Rozbor& r, const Mista& m, const std::string& uri, int64_t od, i
 }
 
 json popis(const Rozbor& r, const Mista& m, int64_t bajt) {
-    const Udalost* e = r.udalost(bajt);
+    // On the sharps and flats written before a note: that note.
+    const std::string& t = textrozboru(r);
+    int64_t nota = bajt;
+    auto posuvka = [&](int64_t i) {
+        return i < static_cast<int64_t>(t.size()) && (t[static_cast<size_t>(i)] == '>' || t[static_cast<size_t>(i)] == '<');
+    };
+    while (posuvka(nota)) ++nota;
+    const Udalost* e = r.udalost(nota);
+    if (e && e->pozice != nota && nota != bajt) e = nullptr;
     if (!e) return nullptr;
     const Hudba& h = r.vysledek.hudba;
     std::string o;
@@ -349,10 +357,10 @@ json popis(const Rozbor& r, const Mista& m, int64_t bajt) {
         o = e->tecka ? (e->prodlouzila ? "**dot** (lengthens the note before it)" : "**rest** (a dot)") : "**rest**";
     }
     if (!e->tecka) {
-        o += " \xE2\x80\x94 " + jmenohodnoty(e->hodnota) + (tecek ? std::string(tecek == 1 ? ", dotted" : ", dotted ") +
-                                                                       (tecek > 1 ? std::to_string(tecek) + " times" : "")
-                                                                 : "") +
-             " (`" + std::to_string(e->hodnota) + std::string(static_cast<size_t>(tecek), '.') + "`)";
+        // "quarter, dotted (`4.`)", "half, dotted 2 times (`2..`)"
+        std::string tecky = tecek == 0 ? "" : tecek == 1 ? ", dotted" : ", dotted " + std::to_string(tecek) + " times";
+        o += " \xE2\x80\x94 " + jmenohodnoty(e->hodnota) + tecky + " (`" + std::to_string(e->hodnota) +
+             std::string(static_cast<size_t>(tecek), '.') + "`)";
     }
     o += "\n\n" + taktadoba(h, e->zacatek) + " \xC2\xB7 " + popiscasu(static_cast<double>(e->start) / zaklad, 2);
     const std::string nazevcasti = cast(r, e->pozice);
@@ -467,7 +475,8 @@ json doplneni(const Rozbor& r, int64_t bajt) {
     }
     for (char c : rejstriky) rejstrik(c, true);
     for (const char* k : klicovaslova) {
-        o.push_back({{"label", "(" + std::string(k) + ": )"}, {"kind", 14}, {"insertText", "(" + std::string(k) + ": )"}});
+        const std::string smernice = "(" + std::string(k) + ": )";
+        o.push_back({{"label", smernice}, {"kind", 14}, {"insertText", smernice}});
     }
     return o;
 }

@@ -18,7 +18,8 @@ std::string klicoveslovo(const std::string& komentar) {
     while (i < komentar.size() && std::isspace(static_cast<unsigned char>(komentar[i]))) ++i;
     for (const char* k : klicovaslova) {
         const std::string s = k;
-        if (komentar.compare(i, s.size(), s) == 0 && i + s.size() < komentar.size() && komentar[i + s.size()] == ':') return s;
+        const size_t dvojtecka = i + s.size();
+        if (komentar.compare(i, s.size(), s) == 0 && dvojtecka < komentar.size() && komentar[dvojtecka] == ':') return s;
     }
     return "";
 }

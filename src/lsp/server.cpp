@@ -158,7 +158,8 @@ void Server::pracuj() {
         // Published under the lock, so that diagnostics of a document never
         // arrive after those of its close.
         const Mista m(*r->text, utf8_);
-        posli("textDocument/publishDiagnostics", {{"uri", uri}, {"version", r->verze}, {"diagnostics", diagnostiky(*r, m)}});
+        posli("textDocument/publishDiagnostics",
+              {{"uri", uri}, {"version", r->verze}, {"diagnostics", diagnostiky(*r, m)}});
     }
 }
 

@@ -150,6 +150,7 @@ class Server(unittest.TestCase):
         self.assertEqual([d['message'][:12] for d in k.diagnostics(self.uri, 2)], ['the value 1 '])
         self.assertEqual(self.ask(k, 'hover', position=at(0, 0)), None)
         self.assertIn('C4', self.ask(k, 'hover', position=at(0, 3))['contents']['value'])
+        self.assertIn('F\u266f4', self.ask(k, 'hover', position=at(0, 5))['contents']['value'])   # on the > of >f
         # An octave the relative rule took from another voice is written in.
         uri = self.uri + '-voices'
         k.open(uri, 't120 S0\n4 o1 a g f e | 1 -1\n4 ov d e f g |\n4 f g a <h | 1 -1\n4 om c d e f |\n4 o1 c d c h |\n')
