@@ -97,6 +97,7 @@ private:
     Procesy procesy_;
 
     std::mutex zamek_;
+    std::mutex publikace_;   // taken before zamek_, never after it
     std::condition_variable prace_, hotovo_;
     std::map<std::string, Dokument> dokumenty_;
     bool zastavit_ = false;
@@ -155,11 +156,24 @@ void Server::pracuj() {
         if (it == dokumenty_.end() || it->second.text != d.text) continue;   // stale: a newer text came
         it->second.rozbor = r;
         hotovo_.notify_all();
-        // Published under the lock, so that diagnostics of a document never
-        // arrive after those of its close.
+        z.unlock();
         const Mista m(*r->text, utf8_);
-        posli("textDocument/publishDiagnostics",
-              {{"uri", uri}, {"version", r->verze}, {"diagnostics", diagnostiky(*r, m)}});
+        const json nalezy = diagnostiky(*r, m);
+        {
+            // Sent only while still the newest, and never after the
+            // document's close has cleared its diagnostics; the writing
+            // itself holds up no message of the client.
+            std::lock_guard<std::mutex> zp(publikace_);
+            z.lock();
+            auto it = dokumenty_.find(uri);
+            const bool nejnovejsi = it != dokumenty_.end() && it->second.text == d.text;
+            z.unlock();
+            if (nejnovejsi) {
+                posli("textDocument/publishDiagnostics",
+                      {{"uri", uri}, {"version", r->verze}, {"diagnostics", nalezy}});
+            }
+        }
+        z.lock();
     }
 }
 
@@ -330,12 +344,13 @@ void Server::oznameni(const std::string& metoda, const json& p) {
     }
     if (metoda == "textDocument/didClose") {
         const std::string uri = p.at("textDocument").at("uri").get<std::string>();
+        std::lock_guard<std::mutex> zp(publikace_);
         {
             std::lock_guard<std::mutex> z(zamek_);
             dokumenty_.erase(uri);
-            posli("textDocument/publishDiagnostics", {{"uri", uri}, {"diagnostics", json::array()}});
         }
         hotovo_.notify_all();
+        posli("textDocument/publishDiagnostics", {{"uri", uri}, {"diagnostics", json::array()}});
     }
     // Other notifications ($/cancelRequest, initialized, didSave...) need nothing.
 }
