@@ -454,7 +454,11 @@ int spustlsp(int argc, char** argv) {
             std::fputs(napovedalsp, stdout);
             return 0;
         }
-        if (a == "--registers" && i + 1 < argc) {
+        if (a == "--registers") {
+            if (i + 1 == argc) {
+                std::fprintf(stderr, "skladba: lsp: --registers needs a folder\n\n%s", napovedalsp);
+                return 2;
+            }
             rejstriky = argv[++i];
         } else if (a.compare(0, 12, "--registers=") == 0) {
             rejstriky = a.substr(12);
