@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/beh.h"
+#include "output/obalka.h"
 
 namespace skladba {
 
@@ -35,5 +36,20 @@ struct Vyrobek {
 // the mix file: n.cesty's output names only say which outputs to make.
 // Prints nothing.
 Vyrobek vyrobvpameti(const Nastaveni& n);
+
+// The files a render makes beside its sound, one row each: the option that
+// names one, where the run's paths and a render in memory keep it, what it
+// needs besides the music as written (which they all read), and how it
+// writes its bytes. The command line, the run and the server ask this
+// table; an output more is a row more.
+struct Vystup {
+    const char* volba;               // the command line's option: "--midi"
+    std::string Cesty::*cesta;       // its file (empty: not made)
+    std::string Vyrobek::*pamet;     // its bytes, in memory
+    bool obalka;                     // it draws the WAV's waveform, so is made once the WAV is
+    // Its bytes; a ChybaSouboru when it cannot be written.
+    std::string (*bajty)(const Hudba& hudba, const Nastaveni& n, int64_t vzorku, const Obalka* obalka);
+};
+extern const Vystup vystupy[3];
 
 }  // namespace skladba
