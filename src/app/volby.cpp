@@ -148,29 +148,19 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
         chyba = "--format takes wav, flac, ogg, mp3 or opus, not '" + v.format + "'";
         return false;
     }
-    if (!v.kvalita.empty()) {
-        const std::string& q = v.kvalita;
-        if (q.size() > 2 || q.find_first_not_of("0123456789") != std::string::npos || std::stoi(q) > 10) {
-            chyba = "--quality needs a whole number from 0 (smallest) to 10 (best), not '" + q + "'";
-            return false;
-        }
+    int cislo = 0;
+    if (!v.kvalita.empty() && !celecislo(v.kvalita, 0, 10, cislo)) {
+        chyba = "--quality needs a whole number from 0 (smallest) to 10 (best), not '" + v.kvalita + "'";
+        return false;
     }
-    if (v.sdozvukem) {
-        // Whole milliseconds from 5 (shorter fades click) to ten seconds.
-        const std::string& d = v.dozvuk;
-        const bool cislo = !d.empty() && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-        if (!cislo || std::stoi(d) < nejkratsidozvuk || std::stoi(d) > nejdelsidozvuk) {
-            chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
-                    std::to_string(nejdelsidozvuk) + ", not '" + d + "'";
-            return false;
-        }
+    // Whole milliseconds from 5 (shorter fades click) to ten seconds.
+    if (v.sdozvukem && !dozvukms(v.dozvuk, cislo)) {
+        chyba = "--release needs " + popisdozvuku() + ", not '" + v.dozvuk + "'";
+        return false;
     }
-    if (!v.pametmixu.empty()) {
-        const std::string& m = v.pametmixu;
-        if (m.size() > 6 || m.find_first_not_of("0123456789") != std::string::npos) {
-            chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + m + "'";
-            return false;
-        }
+    if (!v.pametmixu.empty() && !celecislo(v.pametmixu, 0, 999999, cislo)) {
+        chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + v.pametmixu + "'";
+        return false;
     }
     if (v.partitury.size() > 1) {
         chyba = "more than one score given ('" + v.partitury[0] + "', '" + v.partitury[1] +
