@@ -33,7 +33,6 @@ struct Nota {
     int64_t zvuk = 0;
     bool smycka = false;    // it was played through its segment's sustain loop
     int64_t udalost = -1;   // its place among the notes, rests and dots in the order placed (Hudba::udalosti)
-    int32_t hlas = -1;      // its voice, in Vysledek::seznamnot
 };
 
 // The time signature that the bar lines "|" of a score show, for the files

@@ -70,6 +70,16 @@ const char* jmenoformatu(Format f) {
     }
 }
 
+const char* typformatu(Format f) {
+    switch (f) {
+        case Format::flac: return "audio/flac";
+        case Format::vorbis: return "audio/ogg";
+        case Format::mp3: return "audio/mpeg";
+        case Format::opus: return "audio/ogg; codecs=opus";
+        default: return "audio/wav";
+    }
+}
+
 const char* priponaformatu(Format f) {
     switch (f) {
         case Format::flac: return ".flac";

@@ -79,10 +79,11 @@ void dopovezneshody(Vysledek& r, const std::string& vystup) {
 
 }  // namespace
 
-const Vystup vystupy[3] = {
-    {"--midi", &Cesty::midi, &Vyrobek::midi, false, midivystup},
-    {"--piano-roll", &Cesty::obraz, &Vyrobek::obraz, true, obrazvystup},
-    {"--musicxml", &Cesty::musicxml, &Vyrobek::musicxml, false, notyvystup},
+const Vystup vystupy[pocetvystupu] = {
+    {"--midi", "midi", "mid", "audio/midi", &Cesty::midi, false, midivystup},
+    {"--piano-roll", "svg", "svg", "image/svg+xml; charset=utf-8", &Cesty::obraz, true, obrazvystup},
+    {"--musicxml", "musicxml", "musicxml", "application/vnd.recordare.musicxml+xml", &Cesty::musicxml, false,
+     notyvystup},
 };
 
 namespace {
@@ -112,21 +113,21 @@ public:
     }
 
     void zapis(const Hotovo& h) override {
-        std::vector<const Vystup*> chtene;
-        for (const Vystup& v : vystupy) {
-            if (!(c_.*v.cesta).empty()) chtene.push_back(&v);
+        std::vector<size_t> chtene;
+        for (size_t i = 0; i < pocetvystupu; ++i) {
+            if (!(c_.*vystupy[i].cesta).empty()) chtene.push_back(i);
         }
-        for (const Vystup* v : chtene) {
-            if (v->obalka && !obalka_) obalka_ = std::make_unique<Obalka>();
+        for (size_t i : chtene) {
+            if (vystupy[i].obalka && !obalka_) obalka_ = std::make_unique<Obalka>();
         }
         Kodovani kodovani = n_.kodovani;
         kodovani.partitura = c_.jmenopartitury;
         kodovani.komentar = h.komentar;
         const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani};
-        auto bajty = [&](const Vystup& v) { return v.bajty(*h.hudba, n_, h.mixbajtu / 4, obalka_.get()); };
+        auto bajty = [&](size_t i) { return vystupy[i].bajty(*h.hudba, n_, h.mixbajtu / 4, obalka_.get()); };
         if (pamet_) {
             pamet_->wav = wavvpameti(zdroj);
-            for (const Vystup* v : chtene) pamet_->*v->pamet = bajty(*v);
+            for (size_t i : chtene) pamet_->soubory[i] = bajty(i);
             return;
         }
         // The files beside the WAV are made once the WAV is complete (the
@@ -136,9 +137,9 @@ public:
         if (!chtene.empty()) {
             souputnici = [&] {
                 std::vector<Rozpracovany*> hotove;
-                for (const Vystup* v : chtene) {
-                    soubory.push_back(std::make_unique<Rozpracovany>(c_.*v->cesta));
-                    soubory.back()->pis(bajty(*v));
+                for (size_t i : chtene) {
+                    soubory.push_back(std::make_unique<Rozpracovany>(c_.*vystupy[i].cesta));
+                    soubory.back()->pis(bajty(i));
                     soubory.back()->dokonci(n_.nadisk);
                     hotove.push_back(soubory.back().get());
                 }
