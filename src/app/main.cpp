@@ -206,6 +206,10 @@ int program(int argc, char** argv) {
             return stavpouziti;
         }
     }
+    {
+        std::string proc;
+        if (!urcimaster(volby, nastaveni.kodovani.master, proc)) return chybapouziti(proc);
+    }
     nastaveni.kontrola = volby.kontrola;
     nastaveni.midimrizka = volby.midimrizka;
     // Warnings only where a score was named: a run without arguments prints
@@ -221,11 +225,18 @@ int program(int argc, char** argv) {
     nastaveni.postup = spartiturou;
     if (volby.sdozvukem) nastaveni.dozvukms = std::stoi(volby.dozvuk);
     if (!volby.pametmixu.empty()) nastaveni.meze.pametmixu = std::stoull(volby.pametmixu) << 20;
+    if (volby.hrat && nastaveni.kodovani.master.zapnuto) {
+        return chybapouziti("skladba play plays the renderer's own sound; for --master render to a file "
+                            "(skladba SCORE --master -o FILE) and play that");
+    }
     if (volby.hrat) return hraj(volby, nastaveni);
     if (volby.hlidat) hlidej(nastaveni);
 
     const Vysledek r = vyrob(nastaveni);
     ohlas(r, nastaveni.kontrola);
+    if (nastaveni.kontrola && r.status == 0 && nastaveni.kodovani.master.zapnuto) {
+        for (const std::string& s : popismasteru(nastaveni.kodovani.master)) std::printf("%s\n", s.c_str());
+    }
     return r.status;
 }
 

@@ -104,6 +104,10 @@ struct Nastaveni {
     // the full score's, so that the voices left sounding keep the level
     // they have in the full render. A sum beyond it is clipped.
     double pevnemaximum = 0.0;
+    // With --master (kodovani.master): where each voice's notes stand in the
+    // stereo field, by the byte of their letter (Udalost::pozice), -1 left
+    // to 1 right; notes not listed stand in the centre.
+    std::vector<std::pair<int64_t, double>> polohy;
 };
 
 // A warning or an error in the score, for a program that marks it in the
@@ -151,7 +155,7 @@ struct Vysledek {
 // What a complete render hands to its writer: the mix (its length in bytes
 // and the largest absolute sum it held), and what the writer asked for.
 struct Hotovo {
-    Mix& mix;
+    Mix& mix;                        // with --master: the left channel
     int64_t mixbajtu = 0;
     double maximum = 0.0;
     const std::vector<Nota>& noty;   // the sounding notes in the order completed (Potreby::noty)
@@ -161,6 +165,7 @@ struct Hotovo {
     // The score's first comment as its bytes stand, for the title of a
     // compressed output (Nastaveni::kodovani not a WAV).
     std::string komentar;
+    Mix* pravy = nullptr;            // with --master: the right channel, as long as mix
 };
 
 // Who writes what a render made. The engine calls priprav once the score is

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/nota.h"
@@ -36,6 +39,23 @@ struct Kontext {
     Partitura isoubor;       // the score
     Rejstriky rejstriky;     // the wavetable and where registers are found
     Mix mix;
+    // --master: the right channel; mix is then the left one. Every note goes
+    // into both, each side at its voice's constant-power gain.
+    std::unique_ptr<Mix> pravy;
+    // Where each note stands in the stereo field, by the byte of its letter
+    // (Udalost::pozice), sorted: -1 left to 1 right. A note not listed
+    // stands in the centre.
+    std::vector<std::pair<int64_t, double>> polohy;
+    // The left and right gains of the note at pozice: cos and sin of an
+    // angle from 0 (left) to a quarter turn (right), so that its power is
+    // the same wherever it stands.
+    std::pair<double, double> zisky(int64_t pozice) const {
+        double p = 0.0;
+        auto it = std::lower_bound(polohy.begin(), polohy.end(), std::make_pair(pozice, -2.0));
+        if (it != polohy.end() && it->first == pozice) p = it->second;
+        const double uhel = (p + 1.0) * std::atan(1.0);
+        return {std::cos(uhel), std::sin(uhel)};
+    }
 
     Pozorovatel* pozorovatel = nullptr;
     SledovaniNoty sledovaninoty;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/kodovani.h"
+#include "output/master.h"
 #include "output/wav.h"
 
 namespace skladba {
@@ -18,6 +19,9 @@ namespace skladba {
 // and Ogg go back to their headers when they end). jmeno names the output
 // in messages. A ChybaSouboru "cannot write JMENO: reason" on any failure.
 std::unique_ptr<Odber> otevrikodek(const Kodovani& kodovani, int fd, const std::string& jmeno);
+
+// The same for the 48 kHz stereo of --master (FLAC in 24 bits).
+std::unique_ptr<OdberStereo> otevrikodekstereo(const Kodovani& kodovani, int fd, const std::string& jmeno);
 
 // The samples of a WAV this program made (its bytes in memory), encoded in
 // memory as kodovani says. jmeno names the output in messages; a

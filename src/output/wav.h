@@ -47,6 +47,8 @@ struct ZdrojWav {
     const Hlavicka& hlavicka;
     Obalka* obalka = nullptr;
     const Kodovani* kodovani = nullptr;
+    // With --master (kodovani->master): the right channel, mix the left.
+    Mix* pravy = nullptr;
 };
 
 // Where the samples of a render go, block by block, in the machine's byte

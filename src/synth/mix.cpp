@@ -280,8 +280,20 @@ int Mix::zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni) {
     return static_cast<int>(zni);
 }
 
+// The samples of a segment times zisk, rounded to the nearest, in the
+// buffer of a cut segment (which may already hold them).
+const int16_t* Mix::zeslab(const int16_t* segment, int count, double zisk) {
+    if (zisk >= 1.0) return segment;
+    int16_t* out = bloky_->zkraceny;
+    for (int i = 0; i < count; ++i) {
+        const double v = segment[i] * zisk;
+        out[i] = static_cast<int16_t>(static_cast<int32_t>(v < 0 ? v - 0.5 : v + 0.5));
+    }
+    return out;
+}
+
 void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
-                const Smycka* smycka) {
+                const Smycka* smycka, double zisk) {
     const int16_t* segment = rejstriky.segment(k);
     if (smycka && zni > delkatonu) {
         // A note longer than its segment: its samples are made a segment's
@@ -290,7 +302,7 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
             for (int64_t od = 0; od < zni; od += delkatonu) {
                 const int kus = static_cast<int>(std::min<int64_t>(delkatonu, zni - od));
                 vzorkysmycky(segment, *smycka, od, kus, utlum, zni, bloky_->zkraceny);
-                pridejsegment(start + od, bloky_->zkraceny, kus, sila);
+                pridejsegment(start + od, zeslab(bloky_->zkraceny, kus, zisk), kus, sila);
             }
         }
         if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
@@ -301,8 +313,8 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
     // changes no sum and no peak: it only makes the mix longer, which the
     // final flush makes of the file.
     if (int64_t{rejstriky.vrchol(k)} * sila >= 100) {
-        pridejsegment(start, cely ? segment : bloky_->zkraceny, cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni),
-                      sila);
+        const int count = cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni);
+        pridejsegment(start, zeslab(cely ? segment : bloky_->zkraceny, count, zisk), count, sila);
     }
     if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
 }
