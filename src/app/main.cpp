@@ -225,10 +225,6 @@ int program(int argc, char** argv) {
     nastaveni.postup = spartiturou;
     if (volby.sdozvukem) nastaveni.dozvukms = std::stoi(volby.dozvuk);
     if (!volby.pametmixu.empty()) nastaveni.meze.pametmixu = std::stoull(volby.pametmixu) << 20;
-    if (volby.hrat && nastaveni.kodovani.master.zapnuto) {
-        return chybapouziti("skladba play plays the renderer's own sound; for --master render to a file "
-                            "(skladba SCORE --master -o FILE) and play that");
-    }
     if (volby.hrat) return hraj(volby, nastaveni);
     if (volby.hlidat) hlidej(nastaveni);
 

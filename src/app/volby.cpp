@@ -100,7 +100,8 @@ const char napovedahrani[] =
     "                        the same place; an error keeps the last audio playing\n"
     "                        and shows on the status line\n"
     "      --registers DIR, --release MS, -q, --midi FILE, --midi-grid,\n"
-    "      --piano-roll FILE, --musicxml FILE\n"
+    "      --piano-roll FILE, --musicxml FILE, --master, --room N, --pan off,\n"
+    "      --loudness LUFS\n"
     "                        as for a render (skladba --help)\n"
     "  -h, --help            show this help and exit\n";
 

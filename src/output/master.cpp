@@ -70,20 +70,48 @@ public:
     // Adds the room to ramcu frames of lr (left, right interleaved).
     void zpracuj(double* lr, int ramcu) {
         if (!je_) return;
+        vstup_.resize(static_cast<size_t>(ramcu));
+        mokre_.resize(static_cast<size_t>(ramcu));
         for (int f = 0; f < ramcu; ++f) {
-            const double vstup = predtim_[pi_];
+            vstup_[f] = predtim_[pi_];
             predtim_[pi_] = 0.5 * (lr[2 * f] + lr[2 * f + 1]);
             if (++pi_ == predtim_.size()) pi_ = 0;
-            for (int s = 0; s < 2; ++s) {
-                double y = 0;
-                for (Hreben& h : hreben_[s]) {
-                    const double v = h.buf[h.i];
-                    h.filtr = v * (1.0 - tlumeni) + h.filtr * tlumeni;
-                    h.buf[h.i] = vstup + h.filtr * h.g;
-                    if (++h.i == h.buf.size()) h.i = 0;
-                    y += v;
+        }
+        for (int s = 0; s < 2; ++s) {
+            // The combs in stretches where none of their buffers wraps, all
+            // eight a frame at a time (each one's sum in the same order as
+            // ever).
+            for (int f = 0; f < ramcu;) {
+                int kus = ramcu - f;
+                for (const Hreben& h : hreben_[s]) kus = std::min(kus, static_cast<int>(h.buf.size() - h.i));
+                double* b[8];
+                double g[8], filtr[8];
+                for (int c = 0; c < 8; ++c) {
+                    b[c] = hreben_[s][c].buf.data() + hreben_[s][c].i;
+                    g[c] = hreben_[s][c].g;
+                    filtr[c] = hreben_[s][c].filtr;
                 }
-                y *= meritko_[s];
+                for (int n = 0; n < kus; ++n) {
+                    const double x = vstup_[f + n];
+                    double y = 0;
+                    for (int c = 0; c < 8; ++c) {
+                        const double v = b[c][n];
+                        filtr[c] = v * (1.0 - tlumeni) + filtr[c] * tlumeni;
+                        b[c][n] = x + filtr[c] * g[c];
+                        y += v;
+                    }
+                    mokre_[f + n] = y;
+                }
+                for (int c = 0; c < 8; ++c) {
+                    Hreben& h = hreben_[s][c];
+                    h.filtr = filtr[c];
+                    h.i += static_cast<size_t>(kus);
+                    if (h.i == h.buf.size()) h.i = 0;
+                }
+                f += kus;
+            }
+            for (int f = 0; f < ramcu; ++f) {
+                double y = mokre_[f] * meritko_[s];
                 for (Propust& p : propust_[s]) {
                     const double zpozdene = p.buf[p.i];
                     const double w = y + ziskpropusti * zpozdene;
@@ -113,6 +141,7 @@ private:
     Propust propust_[2][4];
     std::vector<double> predtim_;
     size_t pi_ = 0;
+    std::vector<double> vstup_, mokre_;   // a block's input and its combs' sum
 };
 
 // The taps of the interpolation, for the three points between two samples.
