@@ -253,6 +253,30 @@ std::string zakodujwav(const Kodovani& kodovani, const std::string& wav, const s
     return vysledek;
 }
 
+std::string zakodujmaster(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno) {
+    // The frames after the 44-byte header this program writes: two 24-bit
+    // little-endian samples each.
+    if (wav.size() < delkahlavicky) chybasouboru("cannot write " + jmeno + ": the WAV has no data");
+    std::string vysledek;
+    {
+        OdberKodek odber(kodovani, -1, jmeno, &vysledek, true);
+        std::vector<int32_t> blok;
+        const auto* b = reinterpret_cast<const unsigned char*>(wav.data());
+        for (size_t i = delkahlavicky; i + 6 <= wav.size();) {
+            blok.clear();
+            for (; i + 6 <= wav.size() && blok.size() < 2 * 65536; i += 6) {
+                for (size_t j = i; j < i + 6; j += 3) {
+                    const auto v = static_cast<uint32_t>(b[j] | b[j + 1] << 8 | b[j + 2] << 16);
+                    blok.push_back(static_cast<int32_t>(v << 8) >> 8);
+                }
+            }
+            odber.pridejramce(blok.data(), static_cast<int>(blok.size() / 2));
+        }
+        odber.dokonci();
+    }
+    return vysledek;
+}
+
 std::string nazevzvuku(const Kodovani& k) {
     if (!k.nazev.empty()) return k.nazev;
     std::string b = k.komentar;

@@ -28,6 +28,10 @@ std::unique_ptr<OdberStereo> otevrikodekstereo(const Kodovani& kodovani, int fd,
 // ChybaSouboru "cannot write JMENO: reason" on any failure.
 std::string zakodujwav(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno);
 
+// The same for a WAV of --master (24-bit stereo at 48 kHz, as this
+// program writes it).
+std::string zakodujmaster(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno);
+
 // The title a file gets: the one given, else the score's first comment
 // (its bytes decoded, its parentheses and surrounding spaces taken off,
 // every run of white space one space), else the score's name without its

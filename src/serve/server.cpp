@@ -285,7 +285,10 @@ void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::strin
         k.format = z.format;
         k.partitura = partitura;
         try {
-            auto data = std::make_shared<const std::string>(zakodujwav(k, v.wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
+            const std::string jmeno = "the " + std::string(jmenoformatu(z.format)) + " download";
+            // A render of --master is 24-bit stereo (its header says so).
+            const bool master = v.wav.size() > 34 && static_cast<unsigned char>(v.wav[34]) == 24;
+            auto data = std::make_shared<const std::string>(master ? zakodujmaster(k, v.wav, jmeno) : zakodujwav(k, v.wav, jmeno));
             posli(r, data, *data, z.typ);
         } catch (const ChybaSouboru& e) {
             r.status = 500;
@@ -565,7 +568,8 @@ struct Server::Vnitrek {
     // An edit: the score's bytes in the body. It is rendered, and saved when
     // asked (save=1) if the file is still the version it was made from
     // (base); both answers come back together. Options: release=MS,
-    // warnings=0, mute=VOICES and solo=VOICES (numbers from 1, "1,3").
+    // warnings=0, mute=VOICES and solo=VOICES (numbers from 1, "1,3"),
+    // master=1 (where this build has --master).
     void uprava(const httplib::Request& q, httplib::Response& r) {
         int dozvuk = 0;
         const std::string d = q.get_param_value("release");
@@ -581,6 +585,7 @@ struct Server::Vnitrek {
             }
         }
         Zadani zadani{q.body, dozvuk, q.get_param_value("warnings") != "0", {}, {}};
+        zadani.master = q.get_param_value("master") == "1" && chybejicipromaster().empty();
         if (!cislahlasu(q.get_param_value("mute"), zadani.ztlumit) || !cislahlasu(q.get_param_value("solo"), zadani.solo)) {
             r.status = 400;
             r.set_content("skladba serve: mute and solo take voice numbers from 1, separated by commas\n",
