@@ -5,7 +5,6 @@
 // variable and nothing has to be reset between them.
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -42,17 +41,15 @@ struct Kontext {
     // --master: the right channel; mix is then the left one. Every note goes
     // into both, each side at its voice's constant-power gain.
     std::unique_ptr<Mix> pravy;
-    // Where each note stands in the stereo field, by the byte of its letter
-    // (Udalost::pozice), sorted: -1 left to 1 right. A note not listed
+    // Where each note stands in the stereo field, by its index in the music
+    // as written (Hudba::udalosti): -1 left to 1 right. A note past the end
     // stands in the centre.
-    std::vector<std::pair<int64_t, double>> polohy;
-    // The left and right gains of the note at pozice: cos and sin of an
-    // angle from 0 (left) to a quarter turn (right), so that its power is
-    // the same wherever it stands.
-    std::pair<double, double> zisky(int64_t pozice) const {
-        double p = 0.0;
-        auto it = std::lower_bound(polohy.begin(), polohy.end(), std::make_pair(pozice, -2.0));
-        if (it != polohy.end() && it->first == pozice) p = it->second;
+    std::vector<double> polohy;
+    // The left and right gains of note udalost: cos and sin of an angle from
+    // 0 (left) to a quarter turn (right), so that its power is the same
+    // wherever it stands.
+    std::pair<double, double> zisky(int64_t udalost) const {
+        const double p = udalost >= 0 && static_cast<size_t>(udalost) < polohy.size() ? polohy[udalost] : 0.0;
         const double uhel = (p + 1.0) * std::atan(1.0);
         return {std::cos(uhel), std::sin(uhel)};
     }
@@ -62,11 +59,14 @@ struct Kontext {
     // When false, notes are placed, checked and reported but not mixed: the
     // check of a score renders nothing.
     bool mixovat = true;
-    // Notes not mixed (Nastaveni::vynechat), sorted: placed as any other,
-    // at no volume.
-    std::vector<int64_t> vynechat;
-    bool vynechana(int64_t pozice) const {
-        return !vynechat.empty() && std::binary_search(vynechat.begin(), vynechat.end(), pozice);
+    // Notes, rests and dots placed so far: the next one's index in the
+    // music as written (Hudba::udalosti).
+    int64_t udalosti = 0;
+    // Notes not mixed (Nastaveni::vynechat): placed as any other, at no
+    // volume.
+    std::vector<bool> vynechat;
+    bool vynechana(int64_t udalost) const {
+        return udalost >= 0 && static_cast<size_t>(udalost) < vynechat.size() && vynechat[static_cast<size_t>(udalost)];
     }
 
     // Registers named since the last note or rest, the default one first,

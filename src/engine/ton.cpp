@@ -94,13 +94,13 @@ void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
 
 // A note into the mix; with --master into both channels, each at its side's
 // gain.
-void mixujnotu(Kontext& k, int64_t pozice, int64_t start, int64_t seg, int sila, int64_t utlum, int64_t zni,
+void mixujnotu(Kontext& k, int64_t udalost, int64_t start, int64_t seg, int sila, int64_t utlum, int64_t zni,
                const Smycka* smycka) {
     if (!k.pravy) {
         k.mix.mixuj(k.rejstriky, start, seg, sila, utlum, zni, smycka);
         return;
     }
-    const auto [levy, pravy] = k.zisky(pozice);
+    const auto [levy, pravy] = k.zisky(udalost);
     k.mix.mixuj(k.rejstriky, start, seg, sila, utlum, zni, smycka, levy);
     k.pravy->mixuj(k.rejstriky, start, seg, sila, utlum, zni, smycka, pravy);
 }
@@ -122,7 +122,7 @@ void dokonci(Kontext& k, Nota& n) {
     if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
     if (k.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
     if (k.mixovat && k.dozvuk > 0) {
-        mixujnotu(k, n.pozice, n.start, n.segment, k.vynechana(n.pozice) ? 0 : n.sila, n.utlum, n.zni, smycka);
+        mixujnotu(k, n.udalost, n.start, n.segment, k.vynechana(n.udalost) ? 0 : n.sila, n.utlum, n.zni, smycka);
     }
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
@@ -151,8 +151,7 @@ void uloz(Kontext& k, char znak, bool tecka) {
     // A note left out is mixed at no volume: it adds nothing, and the mix
     // still ends where its segment ends.
     if (k.mixovat && k.dozvuk == 0) {
-        mixujnotu(k, s.pozicepovelu, start, seg, k.vynechana(s.pozicepovelu) ? 0 : s.sila, delkatonu, delkatonu,
-                  nullptr);
+        mixujnotu(k, k.udalosti, start, seg, k.vynechana(k.udalosti) ? 0 : s.sila, delkatonu, delkatonu, nullptr);
     }
 
     const int64_t kurzor = s.momcas;
@@ -169,17 +168,18 @@ void uloz(Kontext& k, char znak, bool tecka) {
     n.reg = s.reg;
     n.posunuta = s.synchro >= 1;
     n.tecka = tecka;
-    if (tecka) {
-        // A dot right after a note lengthens it; after a step back it
-        // lengthens nothing.
-        if (k.odlozena.je && k.odlozena.kurzor == kurzor) {
-            k.odlozena.nota.delka += n.krok;
-            k.odlozena.nota.po = n.po;
-            k.odlozena.kurzor = s.momcas;
-        }
-    } else {
+    // The dot rule: a dot right after a note or rest lengthens it; after a
+    // step back, or once a register change completed it, it lengthens
+    // nothing and is a rest of its own.
+    const bool prodlouzila = tecka && k.odlozena.je && k.odlozena.kurzor == kurzor;
+    if (prodlouzila) {
+        k.odlozena.nota.delka += n.krok;
+        k.odlozena.nota.po = n.po;
+        k.odlozena.kurzor = s.momcas;
+    } else if (!tecka) {
         doznej(k);
     }
+    n.udalost = k.udalosti++;
     if (k.pozorovatel) {
         UlozenaNota u;
         u.nota = n;
@@ -188,6 +188,7 @@ void uloz(Kontext& k, char znak, bool tecka) {
         u.celatempa = s.tempo;
         u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
+        u.prodlouzila = prodlouzila;
         u.znak = letter > 0 ? znak : 'p';
         u.oktava = s.zmenaoktavy != 0;
         u.posuvky = s.posuvky;

@@ -35,14 +35,6 @@ class Vystupy : public Zapisovac {
 public:
     Vystupy(const Nastaveni& n, Vyrobek* pamet) : n_(n), c_(n.cesty), pamet_(pamet) {}
 
-    Potreby potreby() const override {
-        Potreby p;
-        p.noty = !c_.midi.empty() || !c_.obraz.empty();
-        p.metrum = !c_.midi.empty() || !c_.musicxml.empty();
-        p.hudba = !c_.midi.empty() || !c_.musicxml.empty() || !c_.obraz.empty();
-        return p;
-    }
-
     // Outputs that cannot be written are refused before anything is
     // rendered, and the header template is read now, so that a missing one
     // costs no render. A check reads it too where the registers are known,
@@ -100,17 +92,15 @@ private:
     std::string midi(const Hotovo& h) const {
         PopisMidi popis;
         popis.nazev = c_.jmenopartitury;
-        popis.metrum = h.metrum;
+        popis.metrum = h.hudba->metrum;
         popis.mrizka = n_.midimrizka;
         return bajtymidi(*h.hudba, popis);
     }
     std::string obraz(const Hotovo& h) const {
         PopisObrazu popis{c_.jmenopartitury, h.mixbajtu / 4, {}, {}, 2};
-        if (h.hudba) {
-            h.hudba->mrizka(popis.takty, popis.doby);
-            popis.prvnitakt = h.hudba->predtakt > Zlomek{} ? 1 : 2;
-        }
-        return kresliobraz(h.noty, *obalka_, popis);
+        h.hudba->mrizka(popis.takty, popis.doby);
+        popis.prvnitakt = h.hudba->predtakt > Zlomek{} ? 1 : 2;
+        return kresliobraz(*h.hudba, *obalka_, popis);
     }
     std::string musicxml(const Hotovo& h) const {
         std::string bajty, proc;
@@ -160,6 +150,9 @@ void dopovezneshody(Vysledek& r, const std::string& vystup) {
     r.zprava += "; " + wav + " was made from what the file held";
 }
 
+// The outputs beside the WAV read the music as written.
+bool chcehudbu(const Cesty& c) { return !c.midi.empty() || !c.obraz.empty() || !c.musicxml.empty(); }
+
 // With --master: where each voice stands in the stereo field, from a first
 // reading of the score (which renders nothing): the voices in the order of
 // their mean pitch, spread evenly from the left (the lowest) to the right
@@ -204,8 +197,10 @@ void umistihlasy(Nastaveni& n, std::string& text) {
     for (size_t i = 0; i < poradi.size(); ++i) {
         poloha[poradi[i]] = -0.6 + 1.2 * static_cast<double>(i) / static_cast<double>(poradi.size() - 1);
     }
-    for (const Udalost& e : r.hudba.udalosti) {
-        if (e.hraje() && e.hlas >= 0 && e.hlas < r.hudba.hlasu) n.polohy.push_back({e.pozice, poloha[e.hlas]});
+    n.polohy.assign(r.hudba.udalosti.size(), 0.0);
+    for (size_t i = 0; i < r.hudba.udalosti.size(); ++i) {
+        const Udalost& e = r.hudba.udalosti[i];
+        if (e.hraje() && e.hlas >= 0 && e.hlas < r.hudba.hlasu) n.polohy[i] = poloha[e.hlas];
     }
 }
 
@@ -213,6 +208,7 @@ void umistihlasy(Nastaveni& n, std::string& text) {
 
 Vysledek vyrob(const Nastaveni& n) {
     Nastaveni s = n;
+    s.hudba = n.hudba || chcehudbu(n.cesty);
     std::string text;
     umistihlasy(s, text);
     if (n.postup && platform::chybjeterminal()) {
@@ -229,10 +225,11 @@ Vysledek vyrob(const Nastaveni& n) {
 }
 
 Vyrobek vyrobvpameti(const Nastaveni& n) {
-    Vyrobek v;
     Nastaveni s = n;
+    s.hudba = n.hudba || chcehudbu(n.cesty);
     std::string text;
     umistihlasy(s, text);
+    Vyrobek v;
     Vystupy vystupy(s, &v);
     v.vysledek = spust(s, &vystupy);
     dopovezneshody(v.vysledek, "the WAV");
