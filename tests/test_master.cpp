@@ -162,6 +162,10 @@ TEST(Master, AShortNoteRingsOnInTheRoom) {
     EXPECT_GT(ocas, -70.0);
     EXPECT_LT(ocas, nota - 6.0);
     EXPECT_LT(dozvuk("0", nota), -100.0);
+    // An empty score stays empty: a header and no frames.
+    test::zapis(s.cesta + "/prazdna.txt", "");
+    ASSERT_EQ(s.skladba({"prazdna.txt", "--master", "-o", "p.wav"}).status, 0);
+    EXPECT_EQ(test::precti(s.cesta + "/p.wav").size(), 44u);
 }
 
 // The settings of --master are refused without it and out of range, before

@@ -411,7 +411,8 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
     : levy_(levy), pravy_(pravy), vzorku_(vzorku), maximum_(maximum), master_(master) {
     // The room rings on until it has decayed by 70 dB.
     const double rt60 = dozvukmistnosti(master.prostor);
-    ocas_ = rt60 > 0 ? static_cast<int64_t>(std::ceil((rt60 * 70.0 / 60.0 + 0.012) * zaklad)) : 0;
+    // (An empty score stays empty.)
+    ocas_ = rt60 > 0 && vzorku > 0 ? static_cast<int64_t>(std::ceil((rt60 * 70.0 / 60.0 + 0.012) * zaklad)) : 0;
     const int64_t vzorku22 = vzorku + ocas_;
     zprava_.ramcu = (vzorku22 * ratemasteru + zaklad / 2) / zaklad;
 
