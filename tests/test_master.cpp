@@ -89,7 +89,7 @@ bool zmer(const std::string& wav, double& lufs, double& tp) {
 
 // Every example: 48 kHz stereo in 24 bits at -14 LUFS, true peak at most
 // -1 dBTP, as ffmpeg measures them; and the same bytes on a second run,
-// written to standard output.
+// written to standard output, also with the mixes in their files.
 TEST(Master, ExamplesAreLoudAsSharedMusicAndNeverOverTheCeiling) {
     if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     Slozka s;
@@ -112,6 +112,10 @@ TEST(Master, ExamplesAreLoudAsSharedMusicAndNeverOverTheCeiling) {
             const test::Beh znovu = s.skladba({e.path().string(), "--master", "-o", "-"});
             ASSERT_EQ(znovu.status, 0) << znovu.err;
             EXPECT_TRUE(znovu.out == bajty) << "a second run gave other bytes";
+            // The mixes read back from their files master the same.
+            const test::Beh zesouboru = s.skladba({e.path().string(), "--master", "--mix-memory", "0", "-o", "-"});
+            ASSERT_EQ(zesouboru.status, 0) << zesouboru.err;
+            EXPECT_TRUE(zesouboru.out == bajty) << "the mix files gave other bytes";
             // Another target.
             ASSERT_EQ(s.skladba({e.path().string(), "--master", "--loudness", "-20", "-o", wav}).status, 0);
             ASSERT_TRUE(zmer(wav, lufs, tp));
