@@ -9,8 +9,6 @@
 #include <string>
 
 #include "base/kodovani.h"
-#include "output/master.h"
-#include "output/wav.h"
 
 namespace skladba {
 

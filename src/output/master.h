@@ -49,15 +49,6 @@ inline std::string chybejicipromaster() {
 // The room's reverberation time in seconds for --room 0-100 (0 for none).
 double dozvukmistnosti(int prostor);
 
-// Where the finished sound goes: frames of two 24-bit samples (left, right)
-// held in 32-bit integers.
-class OdberStereo {
-public:
-    virtual ~OdberStereo() = default;
-    virtual void pridej(const int32_t* ramce, int pocet) = 0;
-    virtual void dokonci() = 0;
-};
-
 // What mastering measured and did.
 struct Zpravamasteru {
     double hlasitost = 0;      // LUFS of the sound with its room, before the gain
