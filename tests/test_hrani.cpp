@@ -199,6 +199,18 @@ TEST_F(Hrani, PlaysTheRendersSamplesFromWhereItIsAsked) {
     EXPECT_EQ(test::spust(hrat({"--from", "1:75"})).status, 2);
 }
 
+// --master plays its 48 kHz stereo (the sink mixes it down to its own
+// format): from bar 8 on, the rest of the piece and the room after it.
+TEST_F(Hrani, PlaysTheMasterFromWhereItIsAsked) {
+    Beh r;
+    const std::vector<int16_t> zaznam = nahraj({"--master", "--from", "bar:8"}, r);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 16 s of bars, 4 s of the last notes and 1.3 s of the room, from 14 s.
+    const auto slyseno = std::count_if(zaznam.begin(), zaznam.end(), [](int16_t v) { return v != 0; });
+    EXPECT_GT(slyseno, 5 * 22050);
+    EXPECT_LT(slyseno, 9 * 22050);
+}
+
 TEST_F(Hrani, WithoutASoundServerSaysWhatIsMissingAndHowToWriteAFile) {
     test::Prikaz p = hrat({});
     p.prostredi = {{"XDG_RUNTIME_DIR", s.cesta()}, {"HOME", s.cesta()}, {"PULSE_SERVER", ""}};

@@ -15,6 +15,7 @@
 #include "base/format.h"
 #include "base/vzorky.h"
 #include "engine/pozorovatel.h"
+#include "output/master.h"
 #include "output/vyroba.h"
 #include "platform/klavesy.h"
 #include "platform/system.h"
@@ -54,10 +55,25 @@ namespace {
 // What a render gives the player: its samples, and where each bar starts
 // with the length of a quarter note there.
 struct Zvuk {
-    std::vector<int16_t> vzorky;
-    std::vector<int64_t> takty;     // the start of bar 2, 3, ...
+    std::vector<int16_t> vzorky;    // frames of kanalu samples
+    std::vector<int64_t> takty;     // the start of bar 2, 3, ... (frames)
     std::vector<int64_t> ctvrtky;   // the quarter at bar 1, 2, ...
+    int rate = zaklad;              // frames a second: 48 kHz with --master
+    int kanalu = 1;
 };
+
+// The 24-bit stereo WAV of --master as 16-bit frames for the sound server
+// (the top 16 bits of each sample).
+void nactimaster(const std::string& wav, Zvuk& z) {
+    z.rate = ratemasteru;
+    z.kanalu = 2;
+    const size_t vzorku = (wav.size() - delkahlavicky) / 3;
+    z.vzorky.resize(vzorku / 2 * 2);
+    for (size_t i = 0; i < z.vzorky.size(); ++i) {
+        const auto* b = reinterpret_cast<const unsigned char*>(wav.data() + delkahlavicky + 3 * i);
+        z.vzorky[i] = static_cast<int16_t>(static_cast<uint16_t>(b[1] | b[2] << 8));
+    }
+}
 
 // The bar lines as the run places them: a bar starts where the note or rest
 // after its bar line starts (without the start jitter). Voices written one
@@ -118,23 +134,29 @@ bool vykresli(const Nastaveni& n, Zvuk& z, std::string& chyba, std::vector<std::
         return false;
     }
     z = Zvuk{};
-    z.vzorky.resize((v.wav.size() - delkahlavicky) / 2);
-    std::memcpy(z.vzorky.data(), v.wav.data() + delkahlavicky, z.vzorky.size() * 2);
-    zlittleendian(z.vzorky.data(), z.vzorky.size());
+    if (m.kodovani.master.zapnuto) {
+        nactimaster(v.wav, z);
+    } else {
+        z.vzorky.resize((v.wav.size() - delkahlavicky) / 2);
+        std::memcpy(z.vzorky.data(), v.wav.data() + delkahlavicky, z.vzorky.size() * 2);
+        zlittleendian(z.vzorky.data(), z.vzorky.size());
+    }
+    // The engine's samples in the player's frames.
+    const auto ramec = [&](int64_t vzorek) { return vzorek * z.rate / zaklad; };
     std::sort(t.taktu.begin(), t.taktu.end());
     // Bar lines of other voices land on the same sample, or within a
     // millisecond where a tempo curve rounds differently.
-    z.ctvrtky = t.ctvrtky.empty() ? std::vector<int64_t>{zaklad / 2} : t.ctvrtky;
+    z.ctvrtky = {ramec(t.ctvrtky.empty() ? zaklad / 2 : t.ctvrtky.front())};
     for (const auto& [kde, ctvrt] : t.taktu) {
-        if (!z.takty.empty() && kde - z.takty.back() < zaklad / 1000) continue;
-        z.takty.push_back(kde);
-        z.ctvrtky.push_back(std::max<int64_t>(1, ctvrt));
+        if (!z.takty.empty() && ramec(kde) - z.takty.back() < z.rate / 1000) continue;
+        z.takty.push_back(ramec(kde));
+        z.ctvrtky.push_back(std::max<int64_t>(1, ramec(ctvrt)));
     }
     return true;
 }
 
-std::string cas(int64_t vzorek) {
-    const int64_t desetin = vzorek * 10 / zaklad;
+std::string cas(int64_t vzorek, int rate) {
+    const int64_t desetin = vzorek * 10 / rate;
     char b[32];
     std::snprintf(b, sizeof b, "%lld:%02lld.%lld", static_cast<long long>(desetin / 600),
                   static_cast<long long>(desetin / 10 % 60), static_cast<long long>(desetin % 10));
@@ -211,9 +233,11 @@ int hraj(const Volby& volby, Nastaveni n) {
     const std::string& jmeno = n.cesty.jmenopartitury;
     n.postup = false;
     n.uspechjekonecny = false;
+    // --master plays its 48 kHz stereo; positions below count frames at rate.
+    const int rate = n.kodovani.master.zapnuto ? ratemasteru : zaklad;
     platform::Prehravac p;
     std::string chyba;
-    if (!p.otevri(zaklad, jmeno, chyba)) {
+    if (!p.otevri(rate, jmeno, chyba, n.kodovani.master.zapnuto ? 2 : 1)) {
         std::string flac = n.cesty.partitura == "-" ? "piece" : n.cesty.partitura;
         flac.erase(zacatekpripony(flac));
         std::fprintf(stderr, "skladba: cannot play %s: no sound server answered (%s); skladba play needs PulseAudio "
@@ -229,8 +253,8 @@ int hraj(const Volby& volby, Nastaveni n) {
         std::fprintf(stderr, "skladba: %s\n", chyba.c_str());
         return 1;
     }
-    const auto delka = [&] { return static_cast<int64_t>(z.vzorky.size()); };
-    int64_t zapsano = static_cast<int64_t>(odkud.sekund * zaklad);
+    const auto delka = [&] { return static_cast<int64_t>(z.vzorky.size()) / z.kanalu; };
+    int64_t zapsano = static_cast<int64_t>(odkud.sekund * rate);
     if (odkud.takt > 1) {
         if (odkud.takt - 2 >= static_cast<int64_t>(z.takty.size())) {
             std::fprintf(stderr, "skladba: --from bar:%lld: %s has %zu bar%s\n", static_cast<long long>(odkud.takt),
@@ -241,13 +265,13 @@ int hraj(const Volby& volby, Nastaveni n) {
     }
     if (zapsano > delka()) {
         std::fprintf(stderr, "skladba: --from %s is past the end of %s (%s)\n", volby.od.c_str(), jmeno.c_str(),
-                     cas(delka()).c_str());
+                     cas(delka(), rate).c_str());
         return 2;
     }
 
     const bool terminal = platform::vstupjeterminal() && platform::vystupjeterminal();
     if (terminal) platform::surovyterminal();
-    const int blok = zaklad / 100;   // 10 ms a write: keys answer at once
+    const int blok = rate / 100;   // 10 ms a write: keys answer at once
     bool pauza = false;
     int64_t odseku = zapsano;        // where playing last started: nothing before it is heard
     int64_t pozicepauzy = 0;
@@ -263,13 +287,13 @@ int hraj(const Volby& volby, Nastaveni n) {
     // flushed, the server holds its first writes back for a second.
     int64_t zpozdenius = -1;
     auto zmerzpozdeni = [&] {
-        zpozdenius = zapsano - odseku >= 2 * zaklad * platform::zpozdenims / 1000 ? p.zpozdeni() : -1;
+        zpozdenius = zapsano - odseku >= 2 * rate * platform::zpozdenims / 1000 ? p.zpozdeni() : -1;
     };
     // What is heard now: what was written less what the server still holds.
     auto slysim = [&] {
         if (pauza) return pozicepauzy;
         const int64_t us = zpozdenius;
-        const int64_t s = zapsano - (us < 0 ? 0 : us * zaklad / 1000000);
+        const int64_t s = zapsano - (us < 0 ? 0 : us * rate / 1000000);
         return std::min(delka(), std::max(odseku, s));
     };
     auto skoc = [&](int64_t kam) {
@@ -286,7 +310,7 @@ int hraj(const Volby& volby, Nastaveni n) {
         posledniradek = t;
         zmerzpozdeni();
         const int64_t kde = slysim();
-        std::string r = " " + cas(kde) + " / " + cas(delka());
+        std::string r = " " + cas(kde, rate) + " / " + cas(delka(), rate);
         const int64_t us = zpozdenius;
         if (us >= 0 && !pauza) r += "  latency " + std::to_string((us + 500) / 1000) + " ms";
         const std::string takt = taktadoba(z, kde);
@@ -322,8 +346,8 @@ int hraj(const Volby& volby, Nastaveni n) {
                             odseku = zapsano;
                         }
                         break;
-                    case platform::Klavesa::vlevo: skoc(kde - 5 * zaklad); break;
-                    case platform::Klavesa::vpravo: skoc(kde + 5 * zaklad); break;
+                    case platform::Klavesa::vlevo: skoc(kde - 5 * rate); break;
+                    case platform::Klavesa::vpravo: skoc(kde + 5 * rate); break;
                     case platform::Klavesa::domu: skoc(0); break;
                     default: break;
                 }
@@ -365,7 +389,7 @@ int hraj(const Volby& volby, Nastaveni n) {
         }
         if (!pauza && zapsano < delka()) {
             const int64_t kolik = std::min<int64_t>(blok, delka() - zapsano);
-            if (!p.pis(z.vzorky.data() + zapsano, static_cast<size_t>(kolik), chyba)) {
+            if (!p.pis(z.vzorky.data() + zapsano * z.kanalu, static_cast<size_t>(kolik), chyba)) {
                 if (terminal) std::fputs("\n", stdout);
                 std::fprintf(stderr, "skladba: the sound server stopped taking %s: %s\n", jmeno.c_str(), chyba.c_str());
                 status = 1;

@@ -222,6 +222,10 @@ int program(int argc, char** argv) {
             return stavpouziti;
         }
     }
+    {
+        std::string proc;
+        if (!urcimaster(volby, nastaveni.kodovani.master, proc)) return chybapouziti(proc);
+    }
     nastaveni.kontrola = volby.kontrola;
     nastaveni.midimrizka = volby.midimrizka;
     // Warnings only where a score was named: a run without arguments prints
@@ -242,6 +246,9 @@ int program(int argc, char** argv) {
 
     const Vysledek r = vyrob(nastaveni);
     ohlas(r, nastaveni.kontrola);
+    if (nastaveni.kontrola && r.status == 0 && nastaveni.kodovani.master.zapnuto) {
+        for (const std::string& s : popismasteru(nastaveni.kodovani.master)) std::printf("%s\n", s.c_str());
+    }
     return r.status;
 }
 

@@ -1,11 +1,13 @@
 #include "app/volby.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "base/chyba.h"
 #include "base/jmeno.h"
 #include "base/moznosti.h"
 #include "output/formaty.h"
+#include "output/master.h"
 #include "output/vyroba.h"
 #include "platform/system.h"
 
@@ -54,6 +56,16 @@ const char napoveda[] =
     "                        without the start jitter (for notation programs)\n"
     "      --piano-roll FILE also draw the render as an SVG piano roll\n"
     "      --musicxml FILE   also write the score as sheet music (MusicXML 4.0)\n"
+    "      --master          a render to share: 48 kHz stereo (a 24-bit WAV, or the\n"
+    "                        format of -o), the voices spread from the lowest on\n"
+    "                        the left to the highest on the right, a room,\n"
+    "                        loudness -14 LUFS with true peaks at most -1 dBTP\n"
+    "                        (--check says what each step does)\n"
+    "      --room N          the room of --master: 0 (none) to 100 (a large hall),\n"
+    "                        default 30 (a reverberation time of 1.1 s)\n"
+    "      --pan off         --master with every voice in the centre\n"
+    "      --loudness LUFS   the integrated loudness of --master, -40 to -6\n"
+    "                        (default -14)\n"
     "      --mix-memory MIB  hold the mix, and the register segments read, in up to\n"
     "                        MIB mebibytes of memory (default 256, some 50 minutes of\n"
     "                        music); a longer piece moves to the mix file beside the\n"
@@ -92,7 +104,8 @@ const char napovedahrani[] =
     "                        the same place; an error keeps the last audio playing\n"
     "                        and shows on the status line\n"
     "      --registers DIR, --release MS, -q, --midi FILE, --midi-grid,\n"
-    "      --piano-roll FILE, --musicxml FILE\n"
+    "      --piano-roll FILE, --musicxml FILE, --master, --room N, --pan off,\n"
+    "      --loudness LUFS\n"
     "                        as for a render (skladba --help)\n"
     "  -h, --help            show this help and exit\n";
 
@@ -116,6 +129,10 @@ const Moznost<Volby> moznosti[] = {
     {"title", 0, true, [](Volby& v, const std::string& h) { v.nazev = h; }},
     {"artist", 0, true, [](Volby& v, const std::string& h) { v.autor = h; }},
     {"from", 0, true, [](Volby& v, const std::string& h) { v.od = h; }},
+    {"master", 0, false, [](Volby& v, const std::string&) { v.master = true; }},
+    {"room", 0, true, [](Volby& v, const std::string& h) { v.prostor = h; }},
+    {"pan", 0, true, [](Volby& v, const std::string& h) { v.panorama = h; }},
+    {"loudness", 0, true, [](Volby& v, const std::string& h) { v.hlasitost = h; }},
     {"help", 'h', false, [](Volby& v, const std::string&) { v.napoveda = true; }},
     {"version", 0, false, [](Volby& v, const std::string&) { v.verze = true; }},
 };
@@ -170,6 +187,75 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
         return false;
     }
     return true;
+}
+
+bool urcimaster(const Volby& v, Master& m, std::string& chyba) {
+    m = Master{};
+    if (!v.master) {
+        for (const auto& [dano, volba] : {std::pair<bool, const char*>{!v.prostor.empty(), "--room"},
+                                          {!v.panorama.empty(), "--pan"}, {!v.hlasitost.empty(), "--loudness"}}) {
+            if (dano) {
+                chyba = std::string(volba) + " is a setting of --master: add --master";
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!v.prostor.empty() && !celecislo(v.prostor, 0, 100, m.prostor)) {
+        chyba = "--room needs a whole number from 0 (no room) to 100 (a large hall), not '" + v.prostor + "'";
+        return false;
+    }
+    if (!v.panorama.empty()) {
+        if (v.panorama != "on" && v.panorama != "off") {
+            chyba = "--pan takes on or off, not '" + v.panorama + "'";
+            return false;
+        }
+        m.panorama = v.panorama == "on";
+    }
+    if (!v.hlasitost.empty()) {
+        const std::string& l = v.hlasitost;
+        double x = 0;
+        int n = 0;
+        const bool cislo = l.size() <= 8 && l.find_first_not_of("-+.0123456789") == std::string::npos &&
+                           std::sscanf(l.c_str(), "%lf%n", &x, &n) == 1 && n == static_cast<int>(l.size());
+        if (!cislo || x < -40 || x > -6) {
+            chyba = "--loudness needs a loudness in LUFS from -40 to -6 (such as -14 or -16.5), not '" + l + "'";
+            return false;
+        }
+        m.hlasitost = x;
+    }
+    const std::string chybi = chybejicipromaster();
+    if (!chybi.empty()) {
+        chyba = "--master needs " + chybi + ", which this build of skladba was made without; build it again with "
+                "them installed";
+        return false;
+    }
+    m.zapnuto = true;
+    return true;
+}
+
+std::vector<std::string> popismasteru(const Master& m) {
+    char radek[160];
+    std::vector<std::string> p = {"master: each voice mixed into a left and a right channel at 22050 Hz"};
+    p.push_back(m.panorama ? "master: voices placed by their mean pitch, the lowest left, the highest right "
+                             "(constant power; one voice stays in the centre)"
+                           : "master: every voice in the centre (--pan off)");
+    if (m.prostor > 0) {
+        std::snprintf(radek, sizeof radek,
+                      "master: room %d: 8 combs and 4 all-passes, reverberation time %.1f s, rendered on for %.1f s "
+                      "after the last note",
+                      m.prostor, dozvukmistnosti(m.prostor), dozvukmistnosti(m.prostor) * 70.0 / 60.0);
+        p.push_back(radek);
+    } else {
+        p.push_back("master: no room (--room 0)");
+    }
+    std::snprintf(radek, sizeof radek,
+                  "master: integrated loudness measured (EBU R128) and brought to %.1f LUFS by one gain", m.hlasitost);
+    p.push_back(radek);
+    p.push_back("master: where that gain takes a peak between the samples above -1 dBTP, a 3 ms look-ahead limiter "
+                "holds it to -1.5 dBTP and the gain is corrected once");
+    p.push_back("master: resampled to 48 kHz (libsoxr, one fixed recipe) and written in 24 bits, stereo");
+    return p;
 }
 
 std::string slozkacesty(const std::string& cesta) {

@@ -32,6 +32,10 @@ struct Volby {
     bool napoveda = false;                // --help
     bool verze = false;                   // --version
     std::string pametmixu;                // --mix-memory MIB, as written
+    bool master = false;                  // --master
+    std::string prostor;                  // --room 0-100, as written
+    std::string panorama;                 // --pan on|off, as written
+    std::string hlasitost;                // --loudness LUFS, as written
 };
 
 // Reads the arguments; false with a message for a usage error. After
@@ -46,6 +50,14 @@ extern const char napovedahrani[];
 // anything is rendered) for an extension of a format skladba does not
 // write, a format this build cannot write, or --quality for a lossless one.
 bool urcikodovani(const Volby& volby, const Cesty& cesty, Kodovani& kodovani, std::string& chyba);
+
+// --master and its settings (--room, --pan, --loudness). False with a
+// message (a usage error) for a setting without --master, or --master in a
+// build without what it needs.
+bool urcimaster(const Volby& volby, Master& master, std::string& chyba);
+
+// What --master will do, one line a step, for --check.
+std::vector<std::string> popismasteru(const Master& master);
 
 // The folder part of a path, with its slash ("" for a bare name).
 std::string slozkacesty(const std::string& cesta);

@@ -9,6 +9,16 @@ namespace skladba {
 
 enum class Format { wav, flac, vorbis, mp3, opus };
 
+// --master: the render made ready to share. 48 kHz stereo, the voices placed
+// across the stereo field, a room around them and the loudness of finished
+// recordings (output/master.h). Off: the renderer's own mono sound.
+struct Master {
+    bool zapnuto = false;
+    int prostor = 30;            // --room 0 (dry) to 100 (a large hall)
+    double hlasitost = -14.0;    // --loudness: integrated loudness in LUFS
+    bool panorama = true;        // --pan off: every voice in the centre
+};
+
 // --quality when it is not given: a middle setting, where the lossy formats
 // sound clean and a piece stays a few hundred kilobytes a minute.
 constexpr int vychozikvalita = 5;
@@ -18,6 +28,7 @@ struct Kodovani {
     int kvalita = vychozikvalita;   // 0 (smallest) to 10 (best), for the lossy formats
     std::string nazev;              // the title tag; empty: the score's first comment
     std::string autor;              // the artist tag; empty: none
+    Master master;
     // Filled in by the run: the score's first comment as its bytes stand
     // (Windows-1250 or UTF-16LE, with its parentheses), and the score's
     // name, for a title when none was given.
@@ -31,6 +42,15 @@ class Odber {
 public:
     virtual ~Odber() = default;
     virtual void pridej(const int16_t* vzorky, int pocet) = 0;
+    virtual void dokonci() = 0;
+};
+
+// The same for the 48 kHz stereo of --master: frames of two 24-bit samples
+// (left, right) held in 32-bit integers.
+class OdberStereo {
+public:
+    virtual ~OdberStereo() = default;
+    virtual void pridej(const int32_t* ramce, int pocet) = 0;
     virtual void dokonci() = 0;
 };
 

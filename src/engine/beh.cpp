@@ -100,10 +100,21 @@ void Beh::smazpostup() {
 
 // Sums that did not read back as written go to whoever reports them.
 void Beh::ohlasnesouhlasy() {
-    std::vector<Nesouhlas>& nesouhlasy = k_.mix.nesouhlasy();
-    if (nesouhlasy.empty()) return;
-    if (n_.hlasenesouhlasy) n_.hlasenesouhlasy(nesouhlasy);
-    nesouhlasy.clear();
+    for (Mix* m : {&k_.mix, k_.pravy.get()}) {
+        if (!m) continue;
+        std::vector<Nesouhlas>& nesouhlasy = m->nesouhlasy();
+        if (nesouhlasy.empty()) continue;
+        if (n_.hlasenesouhlasy) n_.hlasenesouhlasy(nesouhlasy);
+        nesouhlasy.clear();
+    }
+}
+
+// The right channel's mix file beside the left one's: kanon.wav.mix gives
+// kanon.wav.r.mix, _.tmp gives _.tmp.r.mix.
+std::string mixpraveho(const std::string& mix) {
+    const std::string pripona = ".mix";
+    const bool smix = mix.size() > pripona.size() && mix.compare(mix.size() - pripona.size(), pripona.size(), pripona) == 0;
+    return (smix ? mix.substr(0, mix.size() - pripona.size()) : mix) + ".r" + pripona;
 }
 
 void Beh::spustsekvenci() {
@@ -120,6 +131,12 @@ void Beh::spustsekvenci() {
         pismo_ = zkontrolujpismo(k_.isoubor, syntaxe(), nejvicvarovani, dalsichpismo_);
     }
     if (!n_.kontrola) k_.mix.otevri(cesty.mix);
+    if (!n_.kontrola && n_.kodovani.master.zapnuto) {
+        // The right channel holds a budget of its own, the size of the left's.
+        k_.pravy = std::make_unique<Mix>(k_.meze);
+        k_.pravy->otevri(mixpraveho(cesty.mix));
+        k_.polohy = n_.polohy;
+    }
     // The default register is loaded when the first note or rest needs it.
     // A check renders nothing: it loads the registers only where they are
     // (to report one that is missing).
@@ -191,6 +208,7 @@ std::string Beh::bajtypartitury(int64_t od, int64_t po) {
 
 void Beh::dokonceni() {
     k_.mix.dopismix();
+    if (k_.pravy) k_.pravy->dopismix();
     ohlasnesouhlasy();
     const int64_t mixbajtu = k_.mix.delkamixu();
     std::string komentar;
@@ -200,10 +218,12 @@ void Beh::dokonceni() {
     k_.isoubor.zavri();
     smazpostup();
     if (z_) {
-        const double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
-        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, n_.hudba ? &hudba_ : nullptr, komentar});
+        double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
+        if (k_.pravy && n_.pevnemaximum <= 0) maximum = std::max(maximum, k_.pravy->vysledek().maximum);
+        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, n_.hudba ? &hudba_ : nullptr, komentar, k_.pravy.get()});
     }
     k_.mix.smazmix();
+    if (k_.pravy) k_.pravy->smazmix();
 }
 
 // The warnings of both checks in the order of the score, each with its
@@ -328,6 +348,7 @@ Vysledek Beh::spust() {
         r.stav = k_.stav;
         r.pocty = k_.pocty;
         r.mix = k_.mix.vysledek();
+        if (k_.pravy) r.mix.nesouhlasy += k_.pravy->vysledek().nesouhlasy;
         return r;
     };
     try {
@@ -370,10 +391,11 @@ Vysledek Beh::spust() {
         // goes with the run; placing the warnings would need memory again.
         return konec(1, "out of memory");
     }
-    if (k_.mix.vysledek().nesouhlasy > 0) {
+    const int nesouhlasu = k_.mix.vysledek().nesouhlasy + (k_.pravy ? k_.pravy->vysledek().nesouhlasy : 0);
+    if (nesouhlasu > 0) {
         // The outputs were still made, from what the file held; the run
         // sequence says which.
-        return konec(1, "the mix file did not read back as written (" + std::to_string(k_.mix.vysledek().nesouhlasy) +
+        return konec(1, "the mix file did not read back as written (" + std::to_string(nesouhlasu) +
                             " sums differed)");
     }
     return konec(0, "");

@@ -102,6 +102,11 @@ struct Nastaveni {
     // the full score's, so that the voices left sounding keep the level
     // they have in the full render. A sum beyond it is clipped.
     double pevnemaximum = 0.0;
+    // With --master (kodovani.master): where each voice's notes stand in the
+    // stereo field, by their index in the music as written (Hudba::udalosti;
+    // the same score places its events in the same order), -1 left to 1
+    // right; notes past the end stand in the centre.
+    std::vector<double> polohy;
 };
 
 // A warning or an error in the score, for a program that marks it in the
@@ -144,13 +149,14 @@ struct Vysledek {
 // What a complete render hands to its writer: the mix (its length in bytes
 // and the largest absolute sum it held), and what the writer asked for.
 struct Hotovo {
-    Mix& mix;
+    Mix& mix;                        // with --master: the left channel
     int64_t mixbajtu = 0;
     double maximum = 0.0;
     const Hudba* hudba = nullptr;    // the music as written, with Nastaveni::hudba
     // The score's first comment as its bytes stand, for the title of a
     // compressed output (Nastaveni::kodovani not a WAV).
     std::string komentar;
+    Mix* pravy = nullptr;            // with --master: the right channel, as long as mix
 };
 
 // Who writes what a render made. The engine calls priprav once the score is

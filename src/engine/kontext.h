@@ -5,7 +5,10 @@
 // variable and nothing has to be reset between them.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/nota.h"
@@ -35,6 +38,21 @@ struct Kontext {
     Partitura isoubor;       // the score
     Rejstriky rejstriky;     // the wavetable and where registers are found
     Mix mix;
+    // --master: the right channel; mix is then the left one. Every note goes
+    // into both, each side at its voice's constant-power gain.
+    std::unique_ptr<Mix> pravy;
+    // Where each note stands in the stereo field, by its index in the music
+    // as written (Hudba::udalosti): -1 left to 1 right. A note past the end
+    // stands in the centre.
+    std::vector<double> polohy;
+    // The left and right gains of note udalost: cos and sin of an angle from
+    // 0 (left) to a quarter turn (right), so that its power is the same
+    // wherever it stands.
+    std::pair<double, double> zisky(int64_t udalost) const {
+        const double p = udalost >= 0 && static_cast<size_t>(udalost) < polohy.size() ? polohy[udalost] : 0.0;
+        const double uhel = (p + 1.0) * std::atan(1.0);
+        return {std::cos(uhel), std::sin(uhel)};
+    }
 
     Pozorovatel* pozorovatel = nullptr;
     SledovaniNoty sledovaninoty;

@@ -92,6 +92,19 @@ void zauctujnotu(Kontext& k, int64_t segment, int sila, int64_t vzorku) {
     }
 }
 
+// A note into the mix; with --master into both channels, each at its side's
+// gain.
+void mixujnotu(Kontext& k, int64_t udalost, int64_t start, int64_t seg, int sila, int64_t utlum, int64_t zni,
+               const Smycka* smycka) {
+    if (!k.pravy) {
+        k.mix.mixuj(k.rejstriky, start, seg, sila, utlum, zni, smycka);
+        return;
+    }
+    const auto [levy, pravy] = k.zisky(udalost);
+    k.mix.mixuj(k.rejstriky, start, seg, sila, utlum, zni, smycka, levy);
+    k.pravy->mixuj(k.rejstriky, start, seg, sila, utlum, zni, smycka, pravy);
+}
+
 // A note whose length is known: how long it sounds follows, and with a
 // release it is mixed now, cut to that.
 void dokonci(Kontext& k, Nota& n) {
@@ -109,7 +122,7 @@ void dokonci(Kontext& k, Nota& n) {
     if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
     if (k.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
     if (k.mixovat && k.dozvuk > 0) {
-        k.mix.mixuj(r, n.start, n.segment, k.vynechana(n.udalost) ? 0 : n.sila, n.utlum, n.zni, smycka);
+        mixujnotu(k, n.udalost, n.start, n.segment, k.vynechana(n.udalost) ? 0 : n.sila, n.utlum, n.zni, smycka);
     }
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
@@ -137,7 +150,9 @@ void uloz(Kontext& k, char znak, bool tecka) {
     if (k.sledovaninoty) k.sledovaninoty({start, seg, s.sila, s.reg, k.rejstriky.segment(seg)});
     // A note left out is mixed at no volume: it adds nothing, and the mix
     // still ends where its segment ends.
-    if (k.mixovat && k.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, k.vynechana(k.udalosti) ? 0 : s.sila);
+    if (k.mixovat && k.dozvuk == 0) {
+        mixujnotu(k, k.udalosti, start, seg, k.vynechana(k.udalosti) ? 0 : s.sila, delkatonu, delkatonu, nullptr);
+    }
 
     const int64_t kurzor = s.momcas;
     krokvpred(k);

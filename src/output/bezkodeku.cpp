@@ -18,6 +18,16 @@ std::string zakodujwav(const Kodovani& k, const std::string&, const std::string&
     return "";
 }
 
+std::string zakodujmaster(const Kodovani& k, const std::string&, const std::string& jmeno) {
+    otevrikodek(k, -1, jmeno);
+    return "";
+}
+
+std::unique_ptr<OdberStereo> otevrikodekstereo(const Kodovani& k, int, const std::string& jmeno) {
+    otevrikodek(k, -1, jmeno);
+    return nullptr;
+}
+
 std::string nazevzvuku(const Kodovani& k) { return k.nazev; }
 
 }  // namespace skladba

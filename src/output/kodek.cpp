@@ -53,12 +53,15 @@ std::string doutf8(const std::string& bajty, const char* kodovani) {
 class OdberKodek : public Odber {
 public:
     // cil: with fd -1, the encoded bytes go there instead of to standard output.
-    OdberKodek(const Kodovani& k, int fd, std::string jmeno, std::string* cil = nullptr)
+    // stereo: the 48 kHz stereo of --master, given as 24-bit frames
+    // (pridejramce), not the renderer's mono.
+    OdberKodek(const Kodovani& k, int fd, std::string jmeno, std::string* cil = nullptr, bool stereo = false)
         : fd_(fd), jmeno_(std::move(jmeno)), cil_(cil) {
         SF_INFO info{};
-        info.samplerate = k.format == Format::opus ? rateopus : zaklad;
-        info.channels = 1;
+        info.samplerate = k.format == Format::opus || stereo ? rateopus : zaklad;
+        info.channels = stereo ? 2 : 1;
         info.format = formatsndfile(k.format);
+        if (stereo && k.format == Format::flac) info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
         SF_VIRTUAL_IO io{};
         io.get_filelen = [](void* t) -> sf_count_t { return static_cast<OdberKodek*>(t)->delka_; };
         io.seek = [](sf_count_t o, int odkud, void* t) { return static_cast<OdberKodek*>(t)->posun(o, odkud); };
@@ -84,7 +87,7 @@ public:
         if (!nazev.empty()) sf_set_string(sf_, SF_STR_TITLE, nazev.c_str());
         if (!k.autor.empty()) sf_set_string(sf_, SF_STR_ARTIST, k.autor.c_str());
         sf_set_string(sf_, SF_STR_SOFTWARE, "skladba");
-        if (k.format == Format::opus) {
+        if (k.format == Format::opus && !stereo) {
             soxr_error_t e = nullptr;
             const soxr_io_spec_t io_spec = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
             const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
@@ -111,6 +114,16 @@ public:
             zapis(prevzorkovane_.data(), static_cast<sf_count_t>(dano));
             hotovo += vzato;
             if (vzato == 0 && dano == 0) break;
+        }
+    }
+
+    // Frames of two 24-bit samples.
+    void pridejramce(const int32_t* ramce, int pocet) {
+        ramce_.resize(2 * static_cast<size_t>(pocet));
+        for (size_t i = 0; i < ramce_.size(); ++i) ramce_[i] = static_cast<int32_t>(static_cast<uint32_t>(ramce[i]) << 8);
+        if (pocet > 0 && sf_writef_int(sf_, ramce_.data(), pocet) != pocet) {
+            if (chybazapisu_) chybaerrno();
+            chyba(sf_strerror(sf_));
         }
     }
 
@@ -184,12 +197,28 @@ private:
     SNDFILE* sf_ = nullptr;
     soxr_t soxr_ = nullptr;
     std::vector<int16_t> prevzorkovane_;
+    std::vector<int32_t> ramce_;
     std::string pamet_;
     sf_count_t pozice_ = 0, delka_ = 0;
     int chybazapisu_ = 0;   // errno of a write that failed
 };
 
+// The same encoder for the stereo of --master.
+class OdberKodekStereo : public OdberStereo {
+public:
+    OdberKodekStereo(const Kodovani& k, int fd, const std::string& jmeno) : kodek_(k, fd, jmeno, nullptr, true) {}
+    void pridej(const int32_t* ramce, int pocet) override { kodek_.pridejramce(ramce, pocet); }
+    void dokonci() override { kodek_.dokonci(); }
+
+private:
+    OdberKodek kodek_;
+};
+
 }  // namespace
+
+std::unique_ptr<OdberStereo> otevrikodekstereo(const Kodovani& kodovani, int fd, const std::string& jmeno) {
+    return std::make_unique<OdberKodekStereo>(kodovani, fd, jmeno);
+}
 
 std::unique_ptr<Odber> otevrikodek(const Kodovani& kodovani, int fd, const std::string& jmeno) {
     return std::make_unique<OdberKodek>(kodovani, fd, jmeno);
@@ -222,6 +251,30 @@ std::string zakodujwav(const Kodovani& kodovani, const std::string& wav, const s
         odber.pridej(blok.data(), static_cast<int>(blok.size()));
     }
     odber.dokonci();
+    return vysledek;
+}
+
+std::string zakodujmaster(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno) {
+    // The frames after the 44-byte header this program writes: two 24-bit
+    // little-endian samples each.
+    if (wav.size() < delkahlavicky) chybasouboru("cannot write " + jmeno + ": the WAV has no data");
+    std::string vysledek;
+    {
+        OdberKodek odber(kodovani, -1, jmeno, &vysledek, true);
+        std::vector<int32_t> blok;
+        const auto* b = reinterpret_cast<const unsigned char*>(wav.data());
+        for (size_t i = delkahlavicky; i + 6 <= wav.size();) {
+            blok.clear();
+            for (; i + 6 <= wav.size() && blok.size() < 2 * 65536; i += 6) {
+                for (size_t j = i; j < i + 6; j += 3) {
+                    const auto v = static_cast<uint32_t>(b[j] | b[j + 1] << 8 | b[j + 2] << 16);
+                    blok.push_back(static_cast<int32_t>(v << 8) >> 8);
+                }
+            }
+            odber.pridejramce(blok.data(), static_cast<int>(blok.size() / 2));
+        }
+        odber.dokonci();
+    }
     return vysledek;
 }
 

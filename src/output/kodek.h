@@ -18,10 +18,17 @@ namespace skladba {
 // in messages. A ChybaSouboru "cannot write JMENO: reason" on any failure.
 std::unique_ptr<Odber> otevrikodek(const Kodovani& kodovani, int fd, const std::string& jmeno);
 
+// The same for the 48 kHz stereo of --master (FLAC in 24 bits).
+std::unique_ptr<OdberStereo> otevrikodekstereo(const Kodovani& kodovani, int fd, const std::string& jmeno);
+
 // The samples of a WAV this program made (its bytes in memory), encoded in
 // memory as kodovani says. jmeno names the output in messages; a
 // ChybaSouboru "cannot write JMENO: reason" on any failure.
 std::string zakodujwav(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno);
+
+// The same for a WAV of --master (24-bit stereo at 48 kHz, as this
+// program writes it).
+std::string zakodujmaster(const Kodovani& kodovani, const std::string& wav, const std::string& jmeno);
 
 // The title a file gets: the one given, else the score's first comment
 // (its bytes decoded, its parentheses and surrounding spaces taken off,

@@ -123,7 +123,7 @@ public:
         Kodovani kodovani = n_.kodovani;
         kodovani.partitura = c_.jmenopartitury;
         kodovani.komentar = h.komentar;
-        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani};
+        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani, h.pravy};
         auto bajty = [&](size_t i) { return vystupy[i].bajty(*h.hudba, n_, h.mixbajtu / 4, obalka_.get()); };
         if (pamet_) {
             pamet_->wav = wavvpameti(zdroj);
@@ -165,11 +165,63 @@ bool chcehudbu(const Cesty& c) {
     return false;
 }
 
+// With --master: where each voice stands in the stereo field, from a first
+// reading of the score (which renders nothing): the voices in the order of
+// their mean pitch, spread evenly from the left (the lowest) to the right
+// (the highest), over 60 % of the way to each side, as an ensemble sits
+// rather than one instrument in each speaker. One voice stands in the centre.
+// A score on standard input is read into text first, so both readings see it.
+void umistihlasy(Nastaveni& n, std::string& text) {
+    const Master& m = n.kodovani.master;
+    if (!m.zapnuto || !m.panorama || n.kontrola || !n.polohy.empty()) return;
+    if (!n.text && n.cesty.partitura == "-") {
+        char blok[65536];
+        for (ssize_t r; (r = platform::ctiproud(0, blok, sizeof blok)) > 0;) text.append(blok, static_cast<size_t>(r));
+        n.text = &text;
+    }
+    Nastaveni c = n;
+    c.kontrola = true;
+    c.hudba = true;
+    c.varovani = false;
+    c.souhrn = false;
+    c.postup = false;
+    c.sledovanipostupu = nullptr;
+    c.pozorovatel = nullptr;
+    c.hlasenesouhlasy = nullptr;
+    const Vysledek r = spust(c, nullptr);
+    if (r.status != 0 || r.hudba.hlasu < 2) return;   // the render says what is wrong
+    std::vector<double> soucet(static_cast<size_t>(r.hudba.hlasu), 0.0);
+    std::vector<int64_t> pocet(soucet.size(), 0);
+    for (const Udalost& e : r.hudba.udalosti) {
+        if (!e.hraje() || e.hlas < 0 || e.hlas >= r.hudba.hlasu) continue;
+        soucet[e.hlas] += e.segment;
+        ++pocet[e.hlas];
+    }
+    std::vector<int32_t> poradi;
+    for (int32_t h = 0; h < r.hudba.hlasu; ++h) {
+        if (pocet[h] > 0) poradi.push_back(h);
+    }
+    if (poradi.size() < 2) return;
+    const auto vyska = [&](int32_t h) { return soucet[h] / static_cast<double>(pocet[h]); };
+    std::stable_sort(poradi.begin(), poradi.end(), [&](int32_t a, int32_t b) { return vyska(a) < vyska(b); });
+    std::vector<double> poloha(soucet.size(), 0.0);
+    for (size_t i = 0; i < poradi.size(); ++i) {
+        poloha[poradi[i]] = -0.6 + 1.2 * static_cast<double>(i) / static_cast<double>(poradi.size() - 1);
+    }
+    n.polohy.assign(r.hudba.udalosti.size(), 0.0);
+    for (size_t i = 0; i < r.hudba.udalosti.size(); ++i) {
+        const Udalost& e = r.hudba.udalosti[i];
+        if (e.hraje() && e.hlas >= 0 && e.hlas < r.hudba.hlasu) n.polohy[i] = poloha[e.hlas];
+    }
+}
+
 }  // namespace
 
 Vysledek vyrob(const Nastaveni& n) {
     Nastaveni s = n;
     s.hudba = n.hudba || chcehudbu(n.cesty);
+    std::string text;
+    umistihlasy(s, text);
     if (n.postup && platform::chybjeterminal()) {
         s.sledovanipostupu = [&](const Postup& p) { ukazpostup(n.cesty.jmenopartitury, p); };
     }
@@ -186,6 +238,8 @@ Vysledek vyrob(const Nastaveni& n) {
 Vyrobek vyrobvpameti(const Nastaveni& n) {
     Nastaveni s = n;
     s.hudba = n.hudba || chcehudbu(n.cesty);
+    std::string text;
+    umistihlasy(s, text);
     Vyrobek v;
     Vystupy vystupy(s, &v);
     v.vysledek = spust(s, &vystupy);

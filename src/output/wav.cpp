@@ -8,6 +8,7 @@
 #include "base/chyba.h"
 #include "base/vzorky.h"
 #include "output/kodek.h"
+#include "output/master.h"
 #include "platform/system.h"
 
 namespace skladba {
@@ -89,7 +90,64 @@ private:
     std::vector<int16_t> blok_;
 };
 
+#ifdef SKLADBA_HAVE_MASTER
+// The WAV of --master: 24-bit stereo PCM at 48 kHz, its header written
+// whole at once, since mastering knows the length before the first frame.
+class OdberWav24 : public OdberStereo {
+public:
+    OdberWav24(const Cil& cil, int64_t ramcu) : cil_(cil) {
+        const int64_t databajtu = ramcu * 6;
+        if (databajtu + 36 > 0xFFFFFFFFLL) chybasouboru("cannot write a WAV of more than 4 GiB: the piece is too long for --master's WAV (write FLAC)");
+        unsigned char h[delkahlavicky];
+        std::memcpy(h, "RIFF", 4);
+        zapis32(h + 4, static_cast<int32_t>(static_cast<uint32_t>(databajtu + 36)));
+        std::memcpy(h + 8, "WAVEfmt ", 8);
+        zapis32(h + 16, 16);
+        h[20] = 1, h[21] = 0;   // PCM
+        h[22] = 2, h[23] = 0;   // two channels
+        zapis32(h + 24, ratemasteru);
+        zapis32(h + 28, ratemasteru * 6);
+        h[32] = 6, h[33] = 0;   // bytes a frame
+        h[34] = 24, h[35] = 0;  // bits a sample
+        std::memcpy(h + 36, "data", 4);
+        zapis32(h + 40, static_cast<int32_t>(static_cast<uint32_t>(databajtu)));
+        cil_.zapis(h, sizeof h, 0);
+    }
+    void pridej(const int32_t* ramce, int pocet) override {
+        blok_.resize(6 * static_cast<size_t>(pocet));
+        for (size_t i = 0; i < 2 * static_cast<size_t>(pocet); ++i) {
+            const auto v = static_cast<uint32_t>(ramce[i]);
+            blok_[3 * i] = static_cast<unsigned char>(v);
+            blok_[3 * i + 1] = static_cast<unsigned char>(v >> 8);
+            blok_[3 * i + 2] = static_cast<unsigned char>(v >> 16);
+        }
+        cil_.zapis(blok_.data(), blok_.size(), out_);
+        out_ += static_cast<off_t>(blok_.size());
+    }
+    void dokonci() override {}
+
+private:
+    Cil cil_;
+    off_t out_ = delkahlavicky;
+    std::vector<unsigned char> blok_;
+};
+#endif
+
 void zapisdata(const Cil& cil, const ZdrojWav& z) {
+#ifdef SKLADBA_HAVE_MASTER
+    if (z.pravy && z.kodovani) {
+        Masterovani m(z.mix, *z.pravy, z.mixbajtu / 4, z.maximum, z.kodovani->master);
+        std::unique_ptr<OdberStereo> odber;
+        if (z.kodovani->format == Format::wav) {
+            odber = std::make_unique<OdberWav24>(cil, m.ramcu());
+        } else {
+            odber = otevrikodekstereo(*z.kodovani, cil.soubor ? cil.soubor->fd() : -1,
+                                      cil.soubor ? cil.soubor->cil() : std::string("standard output"));
+        }
+        m.zapis(*odber, z.obalka);
+        return;
+    }
+#endif
     const bool wav = !z.kodovani || z.kodovani->format == Format::wav;
     std::unique_ptr<Odber> odber;
     if (wav) {

@@ -47,6 +47,8 @@ struct ZdrojWav {
     const Hlavicka& hlavicka;
     Obalka* obalka = nullptr;
     const Kodovani* kodovani = nullptr;
+    // With --master (kodovani->master): the right channel, mix the left.
+    Mix* pravy = nullptr;
 };
 
 // The conversion itself: every block of the mix scaled to 16 bits, seen by

@@ -15,11 +15,12 @@ Prehravac::~Prehravac() {
     if (spojeni_) pa_simple_free(proud(spojeni_));
 }
 
-bool Prehravac::otevri(int rate, const std::string& nazev, std::string& chyba) {
+bool Prehravac::otevri(int rate, const std::string& nazev, std::string& chyba, int kanalu) {
+    kanalu_ = kanalu;
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16NE;
     spec.rate = static_cast<uint32_t>(rate);
-    spec.channels = 1;
+    spec.channels = static_cast<uint8_t>(kanalu);
     // A target of zpozdenims: the server refills from us every few
     // milliseconds instead of holding seconds of the piece.
     pa_buffer_attr buf{};
@@ -36,7 +37,7 @@ bool Prehravac::otevri(int rate, const std::string& nazev, std::string& chyba) {
 
 bool Prehravac::pis(const int16_t* vzorky, size_t pocet, std::string& chyba) {
     int err = 0;
-    if (pa_simple_write(proud(spojeni_), vzorky, pocet * sizeof(int16_t), &err) == 0) return true;
+    if (pa_simple_write(proud(spojeni_), vzorky, pocet * kanalu_ * sizeof(int16_t), &err) == 0) return true;
     chyba = pa_strerror(err);
     return false;
 }

@@ -19,10 +19,11 @@ public:
     Prehravac(const Prehravac&) = delete;
     Prehravac& operator=(const Prehravac&) = delete;
 
-    // Connects to the sound server for a stream at rate samples a second,
-    // named nazev in its lists; false with the server's reason.
-    bool otevri(int rate, const std::string& nazev, std::string& chyba);
-    // Blocks until the server takes them all; false with the reason.
+    // Connects to the sound server for a stream at rate frames a second of
+    // kanalu channels, named nazev in its lists; false with the server's reason.
+    bool otevri(int rate, const std::string& nazev, std::string& chyba, int kanalu = 1);
+    // pocet frames (kanalu samples each, interleaved). Blocks until the
+    // server takes them all; false with the reason.
     bool pis(const int16_t* vzorky, size_t pocet, std::string& chyba);
     // How long what was written takes to be heard, microseconds (-1: unknown).
     int64_t zpozdeni();
@@ -33,6 +34,7 @@ public:
 
 private:
     void* spojeni_ = nullptr;   // the pa_simple of the stream
+    int kanalu_ = 1;
 };
 
 }  // namespace skladba::platform

@@ -11,6 +11,7 @@
 #include "base/moznosti.h"
 #include "output/formaty.h"
 #include "output/kodek.h"
+#include "output/master.h"
 #include "platform/system.h"
 #include "serve/prijem.h"
 #include "serve/json.h"
@@ -59,7 +60,10 @@ void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::strin
         k.format = f;
         k.partitura = partitura;
         try {
-            auto data = std::make_shared<const std::string>(zakodujwav(k, v.wav, "the " + std::string(jmenoformatu(f)) + " download"));
+            const std::string jmeno = "the " + std::string(jmenoformatu(f)) + " download";
+            // A render of --master is 24-bit stereo (its header says so).
+            const bool master = v.wav.size() > 34 && static_cast<unsigned char>(v.wav[34]) == 24;
+            auto data = std::make_shared<const std::string>(master ? zakodujmaster(k, v.wav, jmeno) : zakodujwav(k, v.wav, jmeno));
             posli(r, data, *data, typformatu(f));
         } catch (const ChybaSouboru& e) {
             r.status = 500;
@@ -238,7 +242,8 @@ struct Server::Vnitrek {
     // An edit: the score's bytes in the body. It is rendered, and saved when
     // asked (save=1) if the file is still the version it was made from
     // (base); both answers come back together. Options: release=MS,
-    // warnings=0, mute=VOICES and solo=VOICES (numbers from 1, "1,3").
+    // warnings=0, mute=VOICES and solo=VOICES (numbers from 1, "1,3"),
+    // master=1 (where this build has --master).
     void uprava(const httplib::Request& q, httplib::Response& r) {
         // release=0 (or none): notes ring for their whole segment.
         int dozvuk = 0;
@@ -249,6 +254,7 @@ struct Server::Vnitrek {
             return;
         }
         Zadani zadani{q.body, dozvuk, q.get_param_value("warnings") != "0", {}, {}};
+        zadani.master = q.get_param_value("master") == "1" && chybejicipromaster().empty();
         if (!seznamhlasu(q.get_param_value("mute"), zadani.ztlumit) || !seznamhlasu(q.get_param_value("solo"), zadani.solo)) {
             r.status = 400;
             r.set_content("skladba serve: mute and solo take voice numbers from 1, separated by commas\n",

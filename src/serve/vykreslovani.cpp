@@ -101,6 +101,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.souhrn = true;
     n.hudba = true;   // the bar lines, the voices and each note's written start
     n.text = &zadani.partitura;
+    n.kodovani.master.zapnuto = zadani.master;
     const bool vyber = !zadani.ztlumit.empty() || !zadani.solo.empty();
     if (vyber && (plna_.partitura != zadani.partitura || plna_.dozvukms != zadani.dozvukms)) {
         // The full score first, for its level and its voices: the mix

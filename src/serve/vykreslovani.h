@@ -31,6 +31,7 @@ struct Zadani {
     // score's level.
     std::vector<int> ztlumit;
     std::vector<int> solo;
+    bool master = false;     // --master: the WAV in 48 kHz stereo, ready to share
 };
 
 struct Vykresleni {

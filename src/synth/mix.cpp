@@ -280,8 +280,20 @@ int Mix::zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni) {
     return static_cast<int>(zni);
 }
 
+// The samples of a segment times zisk, in the buffer of a cut segment
+// (which may already hold them): in integers, the gain in 15 fractional
+// bits and each product rounded to the nearest, so the loop vectorises and
+// gives the same samples everywhere.
+const int16_t* Mix::zeslab(const int16_t* segment, int count, double zisk) {
+    if (zisk >= 1.0) return segment;
+    const auto g = static_cast<int32_t>(zisk * 32768.0 + 0.5);
+    int16_t* out = bloky_->zkraceny;
+    for (int i = 0; i < count; ++i) out[i] = static_cast<int16_t>((segment[i] * g + 16384) >> 15);
+    return out;
+}
+
 void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
-                const Smycka* smycka) {
+                const Smycka* smycka, double zisk) {
     const int16_t* segment = rejstriky.segment(k);
     if (smycka && zni > delkatonu) {
         // A note longer than its segment: its samples are made a segment's
@@ -290,7 +302,7 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
             for (int64_t od = 0; od < zni; od += delkatonu) {
                 const int kus = static_cast<int>(std::min<int64_t>(delkatonu, zni - od));
                 vzorkysmycky(segment, *smycka, od, kus, utlum, zni, bloky_->zkraceny);
-                pridejsegment(start + od, bloky_->zkraceny, kus, sila);
+                pridejsegment(start + od, zeslab(bloky_->zkraceny, kus, zisk), kus, sila);
             }
         }
         if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
@@ -301,8 +313,8 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
     // changes no sum and no peak: it only makes the mix longer, which the
     // final flush makes of the file.
     if (int64_t{rejstriky.vrchol(k)} * sila >= 100) {
-        pridejsegment(start, cely ? segment : bloky_->zkraceny, cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni),
-                      sila);
+        const int count = cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni);
+        pridejsegment(start, zeslab(cely ? segment : bloky_->zkraceny, count, zisk), count, sila);
     }
     if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
 }

@@ -76,8 +76,10 @@ public:
     // be written.
     // With a loop (smycka), zni may pass the segment's end: the note then
     // repeats the loop until it has sounded zni samples (synth/smycka.h).
+    // zisk below 1 scales the segment's samples first (rounded to the
+    // nearest), for one side of a voice placed in the stereo field.
     void mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum = delkatonu,
-               int64_t zni = delkatonu, const Smycka* smycka = nullptr);
+               int64_t zni = delkatonu, const Smycka* smycka = nullptr, double zisk = 1.0);
 
     // Writes and verifies every block still in the cache, in file order, and
     // makes the file vysledek().konecmixu sums long. Called once, after the last note
@@ -175,6 +177,7 @@ private:
     Blok& blok(int64_t cislo);
     void pridejsegment(int64_t start, const int16_t* segment, int count, int sila);
     int zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni);
+    const int16_t* zeslab(const int16_t* segment, int count, double zisk);
 
     Vysledekmixu vysledek_;
     const Meze& meze_;

@@ -113,6 +113,16 @@ class Rules(unittest.TestCase):
         body = self.server.request('GET', render['musicxml'])[1]
         self.assertEqual(body.count(b'<pitch>'), render['notes'])
         self.assertIn(b'<score-partwise', body)
+        # master=1: the WAV in 48 kHz stereo, 24 bits, and its FLAC the same.
+        render = json.loads(self.edit(SCORE, query='save=0&master=1')[1])['render']
+        self.assertTrue(render['ok'], render)
+        wav = self.server.request('GET', render['wav'])[1]
+        self.assertEqual((int.from_bytes(wav[22:24], 'little'), int.from_bytes(wav[24:28], 'little'), wav[34]),
+                         (2, 48000, 24))
+        status, flac = self.server.request('GET', render['wav'][:-4] + '.flac')
+        self.assertEqual((status, flac[:4]), (200, b'fLaC'))
+        # Its STREAMINFO's last 36 bits of bytes 18 to 25: the frames.
+        self.assertEqual(len(wav) - 44, 6 * (int.from_bytes(flac[18:26], 'big') & ((1 << 36) - 1)))
 
 
 def chunked(server, path, chunks, headers):

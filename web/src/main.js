@@ -84,7 +84,7 @@ async function start() {
     if (ui.register.value) editor.insertAtCaret(ui.register.value);
     ui.register.value = '';
   });
-  for (const el of [ui.releaseOn, ui.release, ui.warnings]) {
+  for (const el of [ui.releaseOn, ui.release, ui.warnings, ui.master]) {
     el.addEventListener('change', schedule);
   }
   window.addEventListener('beforeunload', (e) => {

@@ -7,7 +7,7 @@ const $ = (id) => document.getElementById(id);
 // element (see zvuk.js), so it is looked up through the state.
 export const ui = {
   name: $('name'), encoding: $('encoding'), status: $('status'), banners: $('banners'),
-  register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'),
+  register: $('register'), releaseOn: $('release-on'), release: $('release'), warnings: $('warnings'), master: $('master'),
   editor: $('editor'), main: $('main'),
   showSheet: $('show-notation'), sheet: $('sheet'), notation: $('notation'), voices: $('voices'),
   info: $('render-info'), problems: $('problems'), summary: $('summary'), roll: $('roll'),

@@ -43,6 +43,7 @@ export function options() {
   const fade = Math.min(longest, Math.max(shortest, Math.round(+ui.release.value || 60)));
   p.set('release', ui.releaseOn.checked ? String(fade) : '0');
   p.set('warnings', ui.warnings.checked ? '1' : '0');
+  if (ui.master.checked) p.set('master', '1');
   setParams(p);
   return p;
 }
