@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "base/chyba.h"
+#include "base/kodovani.h"
 #include "base/moznosti.h"
 #include "output/formaty.h"
 #include "platform/system.h"
@@ -139,6 +140,13 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
                         " (skladba SCORE -o FILE writes one)";
                 return false;
             }
+        }
+    }
+    // Tags are UTF-8: other bytes are refused rather than guessed at.
+    for (const auto& [text, volba] : {std::pair<const std::string&, const char*>{v.nazev, "--title"}, {v.autor, "--artist"}}) {
+        if (!jeutf8(text)) {
+            chyba = std::string(volba) + " needs UTF-8 text: the one given has bytes that are not UTF-8";
+            return false;
         }
     }
     Format f;

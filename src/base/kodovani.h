@@ -2,9 +2,18 @@
 // from the same 16-bit samples, with its quality and its tags.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace skladba {
+
+// The bytes of the UTF-8 character at s[i] (1 to 4), or 0 where what stands
+// there is not one (a stray continuation byte, a sequence cut short, an
+// overlong form, a surrogate, past U+10FFFF).
+size_t znakutf8(const std::string& s, size_t i);
+
+// Whether the whole of s is UTF-8.
+bool jeutf8(const std::string& s);
 
 enum class Format { wav, flac, vorbis, mp3, opus };
 

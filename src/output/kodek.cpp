@@ -10,6 +10,7 @@
 
 #include "base/chyba.h"
 #include "base/format.h"
+#include "base/kodovani.h"
 #include "output/formaty.h"
 #include "platform/system.h"
 
@@ -47,6 +48,25 @@ std::string doutf8(const std::string& bajty, const char* kodovani) {
     return ven;
 }
 
+// A tag as it is written: UTF-8 (a byte that is not becomes U+FFFD, as the
+// FLAC writer fails on anything else) without control characters other
+// than tab, so that no escape sequence reaches whoever lists the tags.
+std::string protag(const std::string& s) {
+    std::string o;
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = znakutf8(s, i);
+        if (n == 0) {
+            o += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (n > 1 || b >= 0x20 || b == '\t') o.append(s, i, n);
+        i += n;
+    }
+    return o;
+}
+
 // The sink: libsndfile writing through callbacks into the run's temporary
 // file, or into memory for standard output.
 class OdberKodek : public Odber {
@@ -79,9 +99,9 @@ public:
                 sf_command(sf_, SFC_SET_BITRATE_MODE, &rezim, sizeof rezim);
             }
         }
-        const std::string nazev = nazevzvuku(k);
+        const std::string nazev = protag(nazevzvuku(k)), autor = protag(k.autor);
         if (!nazev.empty()) sf_set_string(sf_, SF_STR_TITLE, nazev.c_str());
-        if (!k.autor.empty()) sf_set_string(sf_, SF_STR_ARTIST, k.autor.c_str());
+        if (!autor.empty()) sf_set_string(sf_, SF_STR_ARTIST, autor.c_str());
         sf_set_string(sf_, SF_STR_SOFTWARE, "skladba");
         if (k.format == Format::opus) {
             soxr_error_t e = nullptr;
@@ -250,6 +270,11 @@ std::string nazevzvuku(const Kodovani& k) {
     std::string n = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
     const size_t tecka = n.rfind('.');
     if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
+    // A name saved on a system that writes Windows-1250, as a comment.
+    if (!jeutf8(n)) {
+        const std::string prevedeno = doutf8(n, "WINDOWS-1250");
+        if (!prevedeno.empty()) return prevedeno;
+    }
     return n;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/kodovani.h"
 #include "engine/prikazy.h"
 
 namespace skladba {
@@ -30,20 +31,10 @@ std::string jsontext(const std::string& s) {
             ++i;
             continue;
         }
-        const size_t navic = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : 0;
-        bool platny = navic > 0 && i + navic < s.size();
-        for (size_t k = 1; platny && k <= navic; ++k) platny = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        if (platny && navic == 2) {
-            const auto c = static_cast<unsigned char>(s[i + 1]);
-            platny = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);   // overlong, surrogates
-        }
-        if (platny && navic == 3) {
-            const auto c = static_cast<unsigned char>(s[i + 1]);
-            platny = !(b == 0xF0 && c < 0x90) && !(b == 0xF4 && c >= 0x90);   // overlong, past U+10FFFF
-        }
-        if (platny) {
-            o.append(s, i, navic + 1);
-            i += navic + 1;
+        const size_t n = znakutf8(s, i);
+        if (n > 0) {
+            o.append(s, i, n);
+            i += n;
         } else {
             o += "\xEF\xBF\xBD";
             ++i;
