@@ -42,8 +42,12 @@ const char napovedaserveru[] =
     "a new key every request must carry (SKLADBA_TOKEN gives one instead), and\n"
     "serves it until Ctrl-C. SCORE need not exist yet: typing makes it.\n"
     "\n"
+    "The key is a secret: whoever has it can read and change SCORE. It is printed\n"
+    "once, on standard output; keep that away from logs others can read.\n"
+    "\n"
     "      --port N          listen on port N (default: any free port)\n"
-    "      --open            open the page in the desktop's browser (xdg-open)\n"
+    "      --open            open the page in the desktop's browser (xdg-open, given\n"
+    "                        a file only you can read, never the key itself)\n"
     "      --host ADDRESS    listen on ADDRESS (0.0.0.0: every network) instead of\n"
     "                        127.0.0.1 only; anyone who can reach it and sees the\n"
     "                        key (it travels unencrypted) can then read and change\n"
@@ -326,7 +330,10 @@ int main(int argc, char** argv) {
     const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/?token=" + ns.klic;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", ukazjmeno(v.partitura).c_str(), url.c_str());
+    // The key is printed once, on standard output: the line here names the
+    // server without it.
+    std::fprintf(stderr, "skladba serve: editing %s at http://%s:%d/ (the address above carries its key: keep it to yourself; Ctrl-C stops)\n",
+                 ukazjmeno(v.partitura).c_str(), adresa.c_str(), server.port());
     if (ns.jinaadresa) {
         std::fprintf(stderr,
                      "skladba serve: WARNING: listening on %s, not only on this computer.\n"
@@ -353,8 +360,8 @@ int main(int argc, char** argv) {
             zamek.lock();
         }
     });
-    if (v.otevrit && !otevriprohlizec(url, chyba)) {
-        std::fprintf(stderr, "skladba serve: cannot start xdg-open (%s): open %s in your browser\n", chyba.c_str(), url.c_str());
+    if (v.otevrit && !otevriprohlizec(url, pracovni, chyba)) {
+        std::fprintf(stderr, "skladba serve: %s: open the address above in your browser\n", chyba.c_str());
     }
 
     const int signal = platform::cekejnapreruseni();

@@ -6,11 +6,13 @@ usage: test_server.py SKLADBA SKLADBA_SERVE REGISTERS"""
 import http.client
 import json
 import os
+import shutil
 import signal
 import socket
 import stat
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -259,6 +261,33 @@ class Lifecycle(unittest.TestCase):
         finally:
             s.close()
 
+
+    def test_open_hands_the_key_to_the_browser_in_a_private_file(self):
+        # A stand-in for xdg-open that records its arguments and the file it was given.
+        bin = tempfile.mkdtemp(prefix='skladba-xdg-')
+        with open(os.path.join(bin, 'xdg-open'), 'w') as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$@" > %s/args\np="${1#file://}"\n'
+                    'stat -c %%a "$p" > %s/mode\ncp "$p" %s/page\n' % (bin, bin, bin))
+        os.chmod(os.path.join(bin, 'xdg-open'), 0o755)
+        s = Server(SERVE, REGISTERS, SCORE, args=['--open'], env={'PATH': bin + ':' + os.environ['PATH']})
+        try:
+            page = os.path.join(bin, 'page')
+            end = time.time() + 30
+            while not os.path.exists(page) and time.time() < end:
+                time.sleep(0.05)
+            with open(os.path.join(bin, 'args')) as f:
+                args = f.read()
+            self.assertNotIn(s.token, args)
+            self.assertTrue(args.startswith('file://' + s.tmp), args)
+            with open(os.path.join(bin, 'mode')) as f:
+                self.assertEqual(f.read().strip(), '600')
+            with open(page) as f:
+                self.assertIn('url=' + s.url.replace('&', '&amp;') + '"', f.read())
+            status, err = s.stop()
+            self.assertEqual(err.count(s.token), 0, 'the key is printed once, on standard output')
+        finally:
+            s.close()
+            shutil.rmtree(bin, ignore_errors=True)
 
     def test_handover_and_ctrl_c(self):
         out = subprocess.run([SKLADBA, 'serve', '--help'], capture_output=True, text=True)
