@@ -57,7 +57,10 @@ class Server:
             conn.putheader(k, v)
         conn.endheaders()
         if body is not None:
-            conn.send(body)
+            try:
+                conn.send(body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass   # refused before the end of the body
         r = conn.getresponse()
         data = r.read()
         conn.close()

@@ -60,6 +60,8 @@ class Rules(unittest.TestCase):
             ('the key of another port', 'GET', '/api/score', None, {'Cookie': 'skladba-1=' + s.token}, 403, b'key'),
             ('a wrong key in the address', 'GET', '/?token=' + '0' * 32, None, {'Cookie': None}, 403, b'key'),
             ('a render number past any', 'GET', '/out/99999999999999999999999.wav', None, {}, 404, b'nothing here'),
+            ('a key wrong in its first byte', 'GET', '/api/score', None, {'Cookie': 'skladba-%d=%s' % (s.port, flip(s.token, 0))}, 403, b'key'),
+            ('a key wrong in its last byte', 'GET', '/api/score', None, {'Cookie': 'skladba-%d=%s' % (s.port, flip(s.token, -1))}, 403, b'key'),
         ]
         for what, method, path, body, headers, status, message in cases:
             with self.subTest(what):
@@ -67,6 +69,28 @@ class Rules(unittest.TestCase):
                 self.assertEqual(got, status, text)
                 self.assertIn(message, text)
         self.assertEqual(s.read_score(), SCORE)
+
+    def test_framing_that_could_be_read_two_ways_is_refused_at_once(self):
+        s = self.server
+        head = 'POST /api/edit?save=0 HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\nX-Skladba: 1\r\n' % (s.host, s.cookie)
+        cases = [('a negative length', head + 'Content-Length: -5\r\n\r\nc d', 400),
+                 ('a length of 20 digits', head + 'Content-Length: %s\r\n\r\nc d' % ('9' * 20), 400),
+                 ('a length of 19 digits', head + 'Content-Length: %s\r\n\r\nc d' % ('9' * 19), 400),
+                 ('two lengths', head + 'Content-Length: 3\r\nContent-Length: 3\r\n\r\nc d', 400),
+                 ('a length past 1 MB', head + 'Content-Length: %d\r\n\r\nc d' % ((1 << 20) + 1), 413),
+                 ('two Host headers', 'GET /api/info HTTP/1.1\r\nHost: %s\r\nHost: attacker.example:%d\r\nCookie: %s\r\n\r\n'
+                  % (s.host, s.port, s.cookie), 400)]
+        for what, request, status in cases:
+            with self.subTest(what):
+                start = time.time()
+                with socket.create_connection(('127.0.0.1', s.port), timeout=30) as c:
+                    c.sendall(request.encode())
+                    answer = c.recv(100)
+                self.assertTrue(answer.startswith(b'HTTP/1.1 %d ' % status), answer)
+                self.assertLess(time.time() - start, 5, 'answered at once, not at the deadline')
+        # A length of exactly 1 MB is read.
+        status, _ = self.edit(b'c' * (1 << 20), query='save=0&render=0')
+        self.assertEqual(status, 200)
 
     def test_options_as_skladba_reads_them(self):
         info = json.loads(self.server.request('GET', '/api/info')[1])
@@ -117,6 +141,13 @@ class Rules(unittest.TestCase):
         self.assertIn(b'<score-partwise', body)
 
 
+def flip(token, i):
+    """The key with its byte at i changed."""
+    chars = list(token)
+    chars[i] = '0' if chars[i] != '0' else '1'
+    return ''.join(chars)
+
+
 def chunked(server, path, chunks, headers):
     """(status, body) of a POST whose body comes in chunks, with no length."""
     conn = http.client.HTTPConnection('127.0.0.1', server.port, timeout=30)
@@ -164,6 +195,17 @@ class Adversaries(unittest.TestCase):
         status, body = chunked(s, '/api/edit?render=0&save=1&base=' + version, [b't120 ', b'c d e\n'], h)
         self.assertEqual(status, 200, body)
         self.assertEqual(s.read_score(), b't120 c d e\n')
+
+    def test_a_flood_of_refusals_prints_a_few_lines_and_a_count(self):
+        s = self.server
+        for _ in range(100):
+            self.assertEqual(s.request('GET', '/api/score', headers={'Cookie': None})[0], 403)
+        status, err = s.stop()
+        self.assertEqual(status, 130, err)
+        lines = err.count('skladba serve: refused ')
+        self.assertGreaterEqual(lines, 20)
+        self.assertLess(lines, 60, err)
+        self.assertIn('the next are counted, not shown', err)
 
     def test_slow_and_idle_clients_lock_no_one_out(self):
         s = self.server
