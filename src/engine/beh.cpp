@@ -173,7 +173,10 @@ void Beh::spustsekvenci() {
     if (n_.varovani || n_.kontrola) {
         pismo_ = zkontrolujpismo(k_.isoubor, syntaxe(), nejvicvarovani, dalsichpismo_);
     }
-    if (!n_.kontrola) k_.mix.otevri(cesty.mix);
+    // The mix of a WAV on standard output is named after the process, so no
+    // other run shares it: its file is made only if the mix leaves memory,
+    // and a folder that takes no file fails only a piece that needs one.
+    if (!n_.kontrola) k_.mix.otevri(cesty.mix, cesty.vystup == "-");
     // The default register is loaded when the first note or rest needs it.
     // A check renders nothing: it loads the registers only where they are
     // (to report one that is missing).
