@@ -54,7 +54,9 @@ const char napovedaserveru[] =
     "                        SCORE\n"
     "      --registers DIR   take the registers from DIR\n"
     "      --release MS      start with notes that end after their value with a fade\n"
-    "                        of MS milliseconds (5 to 10000)\n"
+    "                        of MS milliseconds (5 to 10000)\n"    "      --mix-memory MIB  hold each render's mix in up to MIB mebibytes (default\n"
+    "                        256, as skladba does), and the recent renders the page\n"
+    "                        fetches within as much: past it only the newest is kept\n"
     "  -q, --quiet           start with the warnings about the score hidden\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
@@ -65,7 +67,7 @@ const char napovedaserveru[] =
 
 struct Volbyserveru {
     std::string partitura;
-    std::string port, adresa, rejstriky, dozvuk;
+    std::string port, adresa, rejstriky, dozvuk, pamet;
     bool otevrit = false, tichy = false, napoveda = false, verze = false;
 };
 
@@ -84,6 +86,7 @@ const Moznost<Volbyserveru> moznostiserveru[] = {
     {"host", 0, true, [](Volbyserveru& v, const std::string& h) { v.adresa = h; }},
     {"registers", 0, true, [](Volbyserveru& v, const std::string& h) { v.rejstriky = h; }},
     {"release", 0, true, [](Volbyserveru& v, const std::string& h) { v.dozvuk = h; }},
+    {"mix-memory", 0, true, [](Volbyserveru& v, const std::string& h) { v.pamet = h; }},
 };
 
 bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
@@ -105,6 +108,10 @@ bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
     if (!v.dozvuk.empty() && !cislo(v.dozvuk, nejkratsidozvuk, nejdelsidozvuk)) {
         chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
                 std::to_string(nejdelsidozvuk) + ", not '" + v.dozvuk + "'";
+        return false;
+    }
+    if (!v.pamet.empty() && (v.pamet.size() > 6 || v.pamet.find_first_not_of("0123456789") != std::string::npos)) {
+        chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + v.pamet + "'";
         return false;
     }
     if (v.partitura.empty()) v.partitura = "aktualni.txt";
@@ -316,7 +323,7 @@ int main(int argc, char** argv) {
     if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     // The file a link leads to is the one saved.
     Uloziste uloziste(skutecnacesta(v.partitura), ukazjmeno(v.partitura), nejvicbajtu, pravapartitury);
-    Vykreslovani vykreslovani(cesty);
+    Vykreslovani vykreslovani(cesty, v.pamet.empty() ? Meze{}.pametmixu : std::stoull(v.pamet) << 20);
     Server server(ns, uloziste, vykreslovani);
     if (!server.navaz()) {
         std::fprintf(stderr, "skladba serve: cannot listen on %s port %s: the address is not this machine's, or the port is taken\n",

@@ -70,10 +70,12 @@ const struct {
                   {"mp3", Format::mp3, "audio/mpeg"},
                   {"opus", Format::opus, "audio/ogg; codecs=opus"}};
 
-// A render's audio in a compressed format, encoded when it is asked for
-// from the WAV in memory (most renders are never downloaded). partitura:
-// the score's name, which gives the title tag.
-void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::string& pripona, const std::string& partitura) {
+// A render's audio in a compressed format, encoded from the WAV in memory
+// when it is first asked for (most renders are never downloaded) and kept
+// with the render for every request after, the ranges of a player's
+// included. partitura: the score's name, which gives the title tag.
+void poslizakodovany(httplib::Response& r, Vykreslovani& vykreslovani, const Vysledekvykresleni& v,
+                     const std::string& pripona, const std::string& partitura) {
     for (const auto& z : zakodovane) {
         if (pripona != z.pripona) continue;
         const std::string chybi = chybejicipro(z.format);
@@ -84,11 +86,13 @@ void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::strin
                           "text/plain; charset=utf-8");
             return;
         }
-        Kodovani k;
-        k.format = z.format;
-        k.partitura = partitura;
         try {
-            auto data = std::make_shared<const std::string>(zakodujwav(k, v.wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
+            auto data = vykreslovani.zakodovany(v, static_cast<int>(z.format), [&] {
+                Kodovani k;
+                k.format = z.format;
+                k.partitura = partitura;
+                return zakodujwav(k, v->wav, "the " + std::string(jmenoformatu(z.format)) + " download");
+            });
             posli(r, data, *data, z.typ);
         } catch (const ChybaSouboru& e) {
             r.status = 500;
@@ -258,7 +262,7 @@ struct Server::Vnitrek {
             else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
             else if (druh == "musicxml") posli(r, v, v->musicxml, "application/vnd.recordare.musicxml+xml");
             else if (druh == "mid") posli(r, v, v->midi, "audio/midi");
-            else poslizakodovany(r, *v, druh, n.jmeno);   // encoded from the render's WAV on request
+            else poslizakodovany(r, vykreslovani, v, druh, n.jmeno);   // encoded from the render's WAV once
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

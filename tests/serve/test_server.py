@@ -207,6 +207,35 @@ class Adversaries(unittest.TestCase):
         self.assertLess(lines, 60, err)
         self.assertIn('the next are counted, not shown', err)
 
+    def test_a_compressed_download_is_encoded_once_for_all_its_ranges(self):
+        s = self.server
+        if 'opus' not in [f['ext'] for f in json.loads(s.request('GET', '/api/info')[1])['formats']]:
+            self.skipTest('this build writes no Opus')
+        # Three minutes: its encoding takes a while (about 2 s on an idle machine).
+        render = json.loads(s.request('POST', '/api/edit?save=0', b't120 ' + b'c e g e ' * 90, {'X-Skladba': '1'})[1])['render']
+        opus = render['wav'].replace('.wav', '.opus')
+        start = time.time()
+        first = s.request('GET', opus, headers={'Range': 'bytes=0-99'})
+        encoding = time.time() - start
+        self.assertEqual((first[0], len(first[1])), (206, 100))
+        start = time.time()
+        ranges = [s.request('GET', opus, headers={'Range': 'bytes=%d-%d' % (i * 100, i * 100 + 99)}) for i in range(1, 7)]
+        self.assertLess(time.time() - start, encoding, 'six more ranges take less than one encoding')
+        whole = s.request('GET', opus)[1]
+        self.assertEqual(whole[:700], first[1] + b''.join(body for _, body in ranges))
+
+    def test_the_renders_kept_stay_within_mix_memory(self):
+        s = self.server
+        s.stop()
+        s.start(['--mix-memory', '1'])
+        def render(score):
+            return json.loads(s.request('POST', '/api/edit?save=0', score, {'X-Skladba': '1'})[1])['render']['wav']
+        a, b = render(b'c d e'), render(b'e d c')
+        self.assertEqual(s.request('GET', a)[0], 200, 'two small renders fit 1 MiB together')
+        # Half a minute is 1.3 MB of WAV: the older render goes, the newest stays.
+        c = render(b't120 ' + b'c e g e ' * 15)
+        self.assertEqual((s.request('GET', b)[0], s.request('GET', c)[0]), (404, 200))
+
     def test_slow_and_idle_clients_lock_no_one_out(self):
         s = self.server
         socks = []
