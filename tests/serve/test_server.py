@@ -125,6 +125,16 @@ class Rules(unittest.TestCase):
         self.assertTrue(answer['save']['conflict'])
         self.assertEqual(s.read_score(), b'( theirs )\n')
 
+    def test_each_bar_line_is_where_its_first_note_starts(self):
+        # Tempos whose bars are no whole number of milliseconds: a bar line
+        # rounded past its note would make the page play from the bar before.
+        for tempo in (97, 210):
+            render = json.loads(self.edit(b't%d 4 o1 c d e f | g a h o2 c | c' % tempo, query='save=0')[1])['render']
+            starts = sorted(n[0] / render['rate'] for n in render['noteList'])
+            self.assertEqual(len(render['bars']), 3)
+            for bar, start in zip(render['bars'][1:], (starts[4], starts[8])):
+                self.assertAlmostEqual(bar, start, delta=1e-6, msg=tempo)
+
     def test_downloads(self):
         # Every file a render offers is served with its type, and the sheet
         # music holds the notes of the score, one <pitch> each.
