@@ -125,6 +125,21 @@ TEST(Compressed, TagsAreUtf8WithoutControlsWhateverTheirSource) {
     }
 }
 
+// A piece without a note is an empty WAV, and a file of every other format
+// that a decoder opens, never an empty or malformed one.
+TEST(Compressed, AnEmptyPieceIsStillAFileOfItsFormat) {
+    PRESKOC_BEZ_KODEKU();
+    Studio s;
+    s.soubor("kus.txt", "( nothing to play )");
+    for (const char* pripona : {"flac", "ogg", "mp3", "opus"}) {
+        const std::string jmeno = std::string("x.") + pripona;
+        ASSERT_EQ(vyrob(s, {"-o", jmeno}).status, 0) << jmeno;
+        const test::Dekodovany d = test::dekoduj(s.cesta() + "/" + jmeno);
+        EXPECT_TRUE(d.otevren) << jmeno;
+        EXPECT_LE(d.vzorky.size(), 960u) << jmeno;
+    }
+}
+
 TEST(Compressed, TheFormatFollowsTheNameOrFormatAndNeverPassesForAnother) {
     PRESKOC_BEZ_KODEKU();
     Studio s;

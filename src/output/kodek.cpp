@@ -73,7 +73,7 @@ class OdberKodek : public Odber {
 public:
     // cil: with fd -1, the encoded bytes go there instead of to standard output.
     OdberKodek(const Kodovani& k, int fd, std::string jmeno, std::string* cil = nullptr)
-        : fd_(fd), jmeno_(std::move(jmeno)), cil_(cil) {
+        : fd_(fd), jmeno_(std::move(jmeno)), cil_(cil), format_(k.format) {
         SF_INFO info{};
         info.samplerate = k.format == Format::opus ? rateopus : zaklad;
         info.channels = 1;
@@ -140,6 +140,17 @@ public:
             soxr_process(soxr_, nullptr, 0, nullptr, prevzorkovane_.data(), prevzorkovane_.size(), &dano);
             zapis(prevzorkovane_.data(), static_cast<sf_count_t>(dano));
         }
+        // A piece without a sample is still a file of its format: FLAC and
+        // MP3 would be empty files without their header written now, and an
+        // Ogg Opus stream without an audio packet is malformed, so it gets
+        // one frame (20 ms) of silence.
+        if (zapsanovzorku_ == 0 && (format_ == Format::flac || format_ == Format::mp3)) {
+            sf_command(sf_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        }
+        if (zapsanovzorku_ == 0 && format_ == Format::opus) {
+            const std::vector<int16_t> ticho(rateopus / 50, 0);
+            zapis(ticho.data(), static_cast<sf_count_t>(ticho.size()));
+        }
         SNDFILE* sf = sf_;
         sf_ = nullptr;
         const int r = sf_close(sf);
@@ -160,6 +171,7 @@ private:
     template <typename T>
     void zapis(const T* vzorky, sf_count_t pocet) {
         if (pocet == 0) return;
+        zapsanovzorku_ += pocet;
         if (sf_write_short(sf_, vzorky, pocet) != pocet) {
             if (chybazapisu_) chybaerrno();
             chyba(sf_strerror(sf_));
@@ -206,6 +218,8 @@ private:
     std::string pamet_;
     sf_count_t pozice_ = 0, delka_ = 0;
     int chybazapisu_ = 0;   // errno of a write that failed
+    sf_count_t zapsanovzorku_ = 0;
+    Format format_;
 };
 
 }  // namespace
