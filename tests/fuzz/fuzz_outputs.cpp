@@ -84,7 +84,8 @@ std::string samples(const std::vector<int16_t>& v) {
 }
 
 // A scratch folder with the header template, two short registers and their
-// loop files, entered for the whole run of the fuzzer.
+// loop files; the runs name it by its whole path, so that the fuzzer's own
+// relative paths keep their meaning.
 struct Workshop {
     std::string dir;
     Workshop() {
@@ -114,7 +115,6 @@ struct Workshop {
         for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>((i * 7919) % 20000) - 10000;
         writeFile(reg + "rejstr2.nes", samples(v));
         writeFile(reg + "rejstr2.smycky", "skladba-smycky 1x\nrejstrik rejstr2.nes 1 0000000000000000\n");
-        if (::chdir(dir.c_str()) != 0) fail("cannot enter %s", dir.c_str());
     }
     ~Workshop() {
         std::error_code e;
@@ -156,7 +156,9 @@ void checkJson(const std::string& j) {
 #ifdef SKLADBA_HAVE_KODEK
 // nazev: the title given, or empty for the one made of the comment and the
 // score's name, both any bytes.
-void checkEncoding(int volba, bool dosouboru, const std::string& wav, const std::string& nazev, const std::string& bajty) {
+void checkEncoding(int volba, const std::string& soubor, const std::string& wav, const std::string& nazev,
+                   const std::string& bajty) {
+    const bool dosouboru = !soubor.empty();
     static const skladba::Format formaty[] = {skladba::Format::flac, skladba::Format::vorbis, skladba::Format::mp3,
                                               skladba::Format::opus};
     if (volba < 1 || volba > 4 || wav.size() > kEncodeBytes) return;
@@ -173,7 +175,7 @@ void checkEncoding(int volba, bool dosouboru, const std::string& wav, const std:
             b = skladba::zakodujwav(k, wav, "the encoded file");
         } else {
             // As the command line writes it: into a file by position.
-            const int fd = ::open("zakodovany", O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int fd = ::open(soubor.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             if (fd < 0) fail("cannot make the encoded file: %s", std::strerror(errno));
             struct Zavri {
                 int fd;
@@ -181,8 +183,10 @@ void checkEncoding(int volba, bool dosouboru, const std::string& wav, const std:
             } zavri{fd};
             std::unique_ptr<skladba::Odber> o = skladba::otevrikodek(k, fd, "the encoded file");
             std::vector<int16_t> vzorky((wav.size() - 44) / 2);
-            std::memcpy(vzorky.data(), wav.data() + 44, vzorky.size() * 2);
-            o->pridej(vzorky.data(), static_cast<int>(vzorky.size()));
+            if (!vzorky.empty()) {
+                std::memcpy(vzorky.data(), wav.data() + 44, vzorky.size() * 2);
+                o->pridej(vzorky.data(), static_cast<int>(vzorky.size()));
+            }
             o->dokonci();
             o.reset();
             b.resize(static_cast<size_t>(::lseek(fd, 0, SEEK_END)));
@@ -219,6 +223,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     n.meze.krokykrivky = uint64_t{1} << 26;
     static const int dozvuky[] = {0, 5, 100, 3000};
     n.dozvukms = dozvuky[volby & 3];
+    n.cesty.rejstriky = workshop.dir + "/rejstriky";
+    n.cesty.mix = workshop.dir + "/_.tmp";
+    n.cesty.vystup = workshop.dir + "/aktualni.wav";
     n.cesty.midi = "x.mid";
     n.cesty.obraz = "x.svg";
     n.cesty.musicxml = "x.musicxml";
@@ -249,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkJson(jazyk);
 
 #ifdef SKLADBA_HAVE_KODEK
-    if (r.status == 0) checkEncoding((volby >> 2) & 7, volby & 64, v.wav, volby & 32 ? score.substr(0, 64) : std::string(), score.substr(0, 64));
+    if (r.status == 0) checkEncoding((volby >> 2) & 7, volby & 64 ? workshop.dir + "/zakodovany" : std::string(), v.wav, volby & 32 ? score.substr(0, 64) : std::string(), score.substr(0, 64));
 #endif
     return 0;
 }
