@@ -2,18 +2,10 @@
 // from the same 16-bit samples, with its quality and its tags.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace skladba {
-
-// The bytes of the UTF-8 character at s[i] (1 to 4), or 0 where what stands
-// there is not one (a stray continuation byte, a sequence cut short, an
-// overlong form, a surrogate, past U+10FFFF).
-size_t znakutf8(const std::string& s, size_t i);
-
-// Whether the whole of s is UTF-8.
-bool jeutf8(const std::string& s);
 
 enum class Format { wav, flac, vorbis, mp3, opus };
 
@@ -31,6 +23,15 @@ struct Kodovani {
     // name, for a title when none was given.
     std::string komentar;
     std::string partitura;
+};
+
+// Where the samples of a render go, block by block, in the machine's byte
+// order, to be written as a WAV or encoded; dokonci once all are in.
+class Odber {
+public:
+    virtual ~Odber() = default;
+    virtual void pridej(const int16_t* vzorky, int pocet) = 0;
+    virtual void dokonci() = 0;
 };
 
 }  // namespace skladba

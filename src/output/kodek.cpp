@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "base/chyba.h"
+#include "base/jmeno.h"
 #include "base/format.h"
-#include "base/kodovani.h"
+#include "base/utf8.h"
 #include "output/formaty.h"
 #include "platform/system.h"
 
@@ -54,13 +55,14 @@ std::string doutf8(const std::string& bajty, const char* kodovani) {
 std::string protag(const std::string& s) {
     std::string o;
     for (size_t i = 0; i < s.size();) {
-        const size_t n = znakutf8(s, i);
+        const auto b = static_cast<unsigned char>(s[i]);
+        uint32_t kod = 0;
+        const size_t n = b < 0x80 ? 1 : znakutf8(s, i, kod);
         if (n == 0) {
             o += "\xEF\xBF\xBD";
             ++i;
             continue;
         }
-        const auto b = static_cast<unsigned char>(s[i]);
         if (n > 1 || b >= 0x20 || b == '\t') o.append(s, i, n);
         i += n;
     }
@@ -281,9 +283,7 @@ std::string nazevzvuku(const Kodovani& k) {
     if (!nazev.empty()) return nazev;
     const std::string& p = k.partitura;
     if (p.empty() || p == "<stdin>") return "";
-    std::string n = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
-    const size_t tecka = n.rfind('.');
-    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
+    const std::string n = jmenobezpripony(p);
     // A name saved on a system that writes Windows-1250, as a comment.
     if (!jeutf8(n)) {
         const std::string prevedeno = doutf8(n, "WINDOWS-1250");

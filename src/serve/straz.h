@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "serve/server.h"
+#include "serve/nastaveni.h"
 
 namespace skladba {
 

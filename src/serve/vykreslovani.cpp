@@ -23,7 +23,8 @@ Vysledekvykresleni nahrazene() {
 // What a kept render holds in memory: its files, the encodings made of
 // them, and its music (about twice its events).
 uint64_t bajtu(const Vykresleni& v) {
-    uint64_t b = v.wav.size() + v.svg.size() + v.midi.size() + v.musicxml.size();
+    uint64_t b = v.wav.size();
+    for (const std::string& soubor : v.soubory) b += soubor.size();
     b += 2 * v.vysledek.hudba.udalosti.size() * sizeof(Udalost);
     std::lock_guard<std::mutex> zamek(v.zakodovane->m);
     return b + v.zakodovane->bajtu;
@@ -135,9 +136,7 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     plna_.dozvukms = zadani.dozvukms;
     plna_.maximum = r.mix.maximum;
     plna_.hlasy.clear();
-    for (const Udalost& e : r.hudba.udalosti) {
-        if (e.pismeno) plna_.hlasy.push_back({e.pozice, e.hlas});
-    }
+    for (const Udalost& e : r.hudba.udalosti) plna_.hlasy.push_back(e.hlas);
 }
 
 Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
@@ -151,7 +150,6 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.dozvukms = zadani.dozvukms;
     n.varovani = zadani.varovani;
     n.souhrn = true;
-    n.seznamnot = true;
     n.hudba = true;   // the bar lines, the voices and each note's written start
     n.text = &zadani.partitura;
     const bool vyber = !zadani.ztlumit.empty() || !zadani.solo.empty();
@@ -177,9 +175,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     };
     const bool vybrano = vyber && plna_.partitura == zadani.partitura && plna_.dozvukms == zadani.dozvukms;
     if (vybrano) {
-        for (const auto& [pozice, hlas] : plna_.hlasy) {
-            if (ticho(hlas)) n.vynechat.push_back(pozice);
-        }
+        for (const int32_t hlas : plna_.hlasy) n.vynechat.push_back(ticho(hlas));
         n.pevnemaximum = plna_.maximum;
     }
     Vyrobek vyrobek = vyrobvpameti(n);
@@ -191,9 +187,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
         }
     }
     v.wav = std::move(vyrobek.wav);
-    v.svg = std::move(vyrobek.obraz);
-    v.midi = std::move(vyrobek.midi);
-    v.musicxml = std::move(vyrobek.musicxml);
+    v.soubory = std::move(vyrobek.soubory);
     v.sekund = platform::ted() - zacatek;
     return v;
 }

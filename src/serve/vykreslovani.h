@@ -51,7 +51,10 @@ struct Vykresleni {
     Vysledek vysledek;
     double sekund = 0;        // how long it took
     std::vector<int> ztlumeno;   // the voices left silent in its WAV, from 1
-    std::string wav, svg, midi, musicxml;   // its files' bytes, when it succeeded
+    // Its files' bytes, when it succeeded: the WAV, and those beside it by
+    // their row in vystupy (output/vyroba.h).
+    std::string wav;
+    std::array<std::string, pocetvystupu> soubory;
     std::shared_ptr<Zakodovane> zakodovane = std::make_shared<Zakodovane>();
 };
 
@@ -87,12 +90,13 @@ private:
     };
 
     // What a full render of a score gives the renders that leave voices
-    // out: its peak, and the voice of every note by the byte it stands at.
+    // out: its peak, and the voice of every note, rest and dot in the
+    // order they are placed.
     struct Plna {
         std::string partitura;
         int dozvukms = -1;
         double maximum = 0;
-        std::vector<std::pair<int64_t, int32_t>> hlasy;
+        std::vector<int32_t> hlasy;
     };
 
     void prace();

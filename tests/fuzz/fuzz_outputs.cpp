@@ -39,6 +39,7 @@
 
 #include "base/chyba.h"
 #include "base/kodovani.h"
+#include "base/utf8.h"
 #include "output/vyroba.h"
 #include "serve/json.h"
 #include "synth/smycka.h"
@@ -226,9 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     n.cesty.rejstriky = workshop.dir + "/rejstriky";
     n.cesty.mix = workshop.dir + "/_.tmp";
     n.cesty.vystup = workshop.dir + "/aktualni.wav";
-    n.cesty.midi = "x.mid";
-    n.cesty.obraz = "x.svg";
-    n.cesty.musicxml = "x.musicxml";
+    for (const skladba::Vystup& o : skladba::vystupy) n.cesty.*o.cesta = std::string("x.") + o.pripona;
     const skladba::Vyrobek v = skladba::vyrobvpameti(n);
     const skladba::Vysledek& r = v.vysledek;
     if (r.status != 0 && r.status != 1) fail("status %d", r.status);
@@ -241,9 +240,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     static_cast<uint32_t>(static_cast<unsigned char>(v.wav[42])) << 16 |
                                     static_cast<uint32_t>(static_cast<unsigned char>(v.wav[43])) << 24;
         if (v.wav.size() != 44 + size_t{data_bytes}) fail("the WAV has %zu bytes, its header says %u of data", v.wav.size(), data_bytes);
-        checkMidi(v.midi);
-        checkText("piano roll", v.obraz, "</svg>\n");
-        checkText("sheet music", v.musicxml, "</score-partwise>\n");
+        // Every file beside the WAV, by its row of the outputs' table.
+        for (size_t i = 0; i < skladba::pocetvystupu; ++i) {
+            const std::string& soubor = v.soubory[i];
+            const std::string pripona = skladba::vystupy[i].pripona;
+            if (pripona == "mid") checkMidi(soubor);
+            else if (pripona == "svg") checkText("piano roll", soubor, "</svg>\n");
+            else if (pripona == "musicxml") checkText("sheet music", soubor, "</score-partwise>\n");
+        }
     }
 
     skladba::Vykresleni vykresleni;
