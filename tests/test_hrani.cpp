@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -222,6 +223,24 @@ TEST_F(Hrani, WithoutASoundServerSaysWhatIsMissingAndHowToWriteAFile) {
     EXPECT_EQ(test::spust(hrat({"-o", "x.flac"})).status, 2);
 }
 
+// A sound server that stops answering mid-piece (stopped, its socket
+// open): the run gives up after a few seconds and says why.
+TEST_F(Hrani, GivesUpOnASoundServerThatStopsAnswering) {
+    Zaznam zaznam(*this);
+    test::Proces hra(hrat({}));
+    for (const double konec = platform::ted() + 60; platform::ted() < konec && s.obsah("zaznam.raw").size() < 22050;) {
+        platform::spi(50);
+    }
+    ASSERT_GE(s.obsah("zaznam.raw").size(), 22050u) << "nothing was heard";
+    server_->signal(SIGSTOP);
+    const double zastaven = platform::ted();
+    const Beh r = hra.dokonci();
+    server_->signal(SIGCONT);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the sound server stopped answering"), std::string::npos) << r.err;
+    EXPECT_LT(platform::ted() - zastaven, 60);
+}
+
 // skladba play on a pseudo-terminal: the status lines it draws, each with
 // when it was read, and the keys sent to it.
 class Terminal {
@@ -262,6 +281,23 @@ public:
             }
         }
     }
+    // Reads until a status line read from now on satisfies co (given its
+    // position, -1 for a line without one, its text and when it was read),
+    // for at most sekund: CI runs on a busy machine, so a state is waited
+    // for, never a fixed time. Whether one did.
+    bool dockej(const std::function<bool(double, const std::string&, double)>& co, double sekund = 20) {
+        const double konec = platform::ted() + sekund;
+        for (size_t videno = radky.size(); platform::ted() < konec;) {
+            cti(0.02);
+            for (; videno < radky.size(); ++videno) {
+                double pozice = -1;
+                int z = 0;
+                if (!rozeber(radky[videno].second, pozice, z)) pozice = -1;
+                if (co(pozice, radky[videno].second, radky[videno].first)) return true;
+            }
+        }
+        return false;
+    }
     void posli(const std::string& klavesy) { ASSERT_EQ(::write(master_, klavesy.data(), klavesy.size()), static_cast<ssize_t>(klavesy.size())); }
     int cekej() {
         int st = 0;
@@ -298,22 +334,41 @@ private:
 TEST_F(Hrani, TheStatusLineFollowsWhatIsHeardAndTheKeysMoveIt) {
     Zaznam zaznam(*this);
     Terminal t(hrat({}));
-    // A null sink takes up to a second or so to start a new stream.
-    t.cti(3.5);
-    double t0 = -1, p0 = 0;
+    // A null sink takes up to a second or so to start a new stream; then
+    // some three seconds of status lines.
+    ASSERT_TRUE(t.dockej([](double p, const std::string&, double) { return p >= 4.0; }, 60));
+    // Each line's time less its position: a line read late (the machine
+    // busy) only makes that more, so the least of each second is when the
+    // line was drawn, and those keep to one another.
+    std::vector<double> nejmene;
+    std::vector<int> zpozdeni;
+    std::vector<std::pair<double, double>> body;   // when read, the position shown
     int radku = 0;
     for (const auto& [kdy, radek] : t.radky) {
         double pozice = 0;
-        int zpozdeni = 0;
-        if (!Terminal::rozeber(radek, pozice, zpozdeni)) continue;
-        EXPECT_LE(zpozdeni, 50) << radek;
-        if (pozice < 0.3) continue;   // the stream is starting
-        if (t0 < 0) t0 = kdy, p0 = pozice;
-        // Shown with a tenth of a second: its rounding, the latency and the
-        // reading of the line.
-        EXPECT_NEAR(pozice - p0, kdy - t0, 0.1 + zpozdeni / 1000.0 + 0.05) << radek;
+        int z = 0;
+        if (!Terminal::rozeber(radek, pozice, z)) continue;
+        zpozdeni.push_back(z);
+        if (pozice < 1.0) continue;   // the stream is starting
+        const size_t sekunda = static_cast<size_t>(pozice);
+        if (nejmene.size() <= sekunda) nejmene.resize(sekunda + 1, 1e9);
+        nejmene[sekunda] = std::min(nejmene[sekunda], kdy - pozice);
+        body.push_back({kdy, pozice});
         ++radku;
     }
+    nejmene.erase(std::remove(nejmene.begin(), nejmene.end(), 1e9), nejmene.end());
+    ASSERT_GE(nejmene.size(), 2u);
+    // The buffer asked for is 50 ms; a server starved by a busy machine
+    // may hold more for a moment.
+    std::sort(zpozdeni.begin(), zpozdeni.end());
+    EXPECT_LE(zpozdeni[zpozdeni.size() / 2], 50);
+    // Never ahead of the clock by more than a tenth's rounding and the
+    // latency. (Behind it is what a busy machine does: a line read late, a
+    // server run dry, so only the pace is asked of that side.)
+    for (size_t i = 1; i < nejmene.size(); ++i) {
+        EXPECT_GT(nejmene[i] - nejmene[0], -(0.1 + zpozdeni.back() / 1000.0 + 0.05)) << "second " << i;
+    }
+    EXPECT_GT(body.back().second - body.front().second, 0.5 * (body.back().first - body.front().first));
     EXPECT_GT(radku, 5) << t.radky.size() << " lines";
     // Bars of 2 s, beats of half a second.
     ASSERT_FALSE(t.radky.empty());
@@ -327,27 +382,26 @@ TEST_F(Hrani, TheStatusLineFollowsWhatIsHeardAndTheKeysMoveIt) {
         EXPECT_NE(r.find(cekane), std::string::npos) << r << " (" << cekane << ")";
     }
 
-    auto posledni = [&] {
-        double pozice = -1;
-        int z = 0;
-        for (auto it = t.radky.rbegin(); it != t.radky.rend(); ++it) {
-            if (Terminal::rozeber(it->second, pozice, z) || it->second.find("paused") != std::string::npos) break;
-        }
-        return pozice;
-    };
-    const double pred = posledni();
+    // Each key: the first status line that shows it, waited for; the
+    // position it shows is the one before the key moved on by the time
+    // between the two lines, give or take rounding and latency.
+    double pred = -1, kdypred = 0;
+    ASSERT_TRUE(t.dockej([&](double p, const std::string&, double kdy) { return p >= 0 && (pred = p, kdypred = kdy, true); }));
     t.posli("\x1b[C");
-    t.cti(0.3);
-    EXPECT_NEAR(posledni(), pred + 5 + 0.3, 0.2);
-    t.posli("\x1b[D\x1b[D");
-    t.cti(0.3);
-    EXPECT_NEAR(posledni(), 0.3 + 0.3, 0.6);   // back past the start stops at it
+    double po = -1, kdypo = 0;
+    ASSERT_TRUE(t.dockej([&](double p, const std::string&, double kdy) { return p >= pred + 4 && (po = p, kdypo = kdy, true); }));
+    EXPECT_NEAR(po - pred - (kdypo - kdypred), 5, 0.5);
+    const double poslano = platform::ted();
+    t.posli("\x1b[D\x1b[D");   // back past the start stops at it
+    ASSERT_TRUE(t.dockej([&](double p, const std::string&, double kdy) { return p >= 0 && p <= kdy - poslano + 0.35; }));
+    ASSERT_TRUE(t.dockej([&](double p, const std::string&, double) { return p >= 1.0; }));
+    const double domu = platform::ted();
     t.posli("\x1b[H");
-    t.cti(0.3);
-    EXPECT_LE(posledni(), 0.35);   // the null sink may hold a flushed stream back a moment
+    // The null sink may hold a flushed stream back a moment.
+    EXPECT_TRUE(t.dockej([&](double p, const std::string&, double kdy) { return p >= 0 && p <= kdy - domu + 0.35; }));
     t.posli(" ");
-    t.cti(0.5);
-    ASSERT_NE(t.radky.back().second.find("paused"), std::string::npos) << t.radky.back().second;
+    EXPECT_TRUE(t.dockej([](double, const std::string& r, double) { return r.find("paused") != std::string::npos; }))
+        << t.radky.back().second;
     t.posli("q");
     EXPECT_EQ(t.cekej(), 0);
 }

@@ -154,6 +154,41 @@ TEST(LoopFile, MadeForAnotherRegisterIsRefused) {
     EXPECT_EQ(vzorkywav(precti(f.dir + "/kus.wav")).size(), size_t{delkatonu});
 }
 
+// A damaged loop file (or a folder in its place) fails no render that
+// plays no loop; under --release the render fails and names the file.
+TEST(LoopFile, ADamagedOneIsReadOnlyWhenALoopIsNeeded) {
+    Folder f;
+    fs::copy_file(kRegisters + "/wavhlavicka.nes", f.dir + "/wavhlavicka.nes");
+    fs::copy_file(kRegisters + "/rejstr2.nes", f.dir + "/rejstr2.nes");
+    zapis(f.dir + "/kus.txt", "R2 1a");
+    for (const bool slozka : {false, true}) {
+        fs::remove_all(f.dir + "/rejstr2.smycky");
+        if (slozka) fs::create_directory(f.dir + "/rejstr2.smycky");
+        else zapis(f.dir + "/rejstr2.smycky", "not a loop file\n");
+        const Beh bez = skladba(f.dir, {"--registers", ".", "kus.txt"});
+        EXPECT_EQ(bez.status, 0) << bez.err;
+        const Beh s = skladba(f.dir, {"--registers", ".", "--release", "100", "kus.txt"});
+        EXPECT_EQ(s.status, 1);
+        EXPECT_NE(s.err.find("cannot read the loop file ./rejstr2.smycky"), std::string::npos) << s.err;
+    }
+}
+
+// Every number of a loop file is whole digits with nothing after it, and a
+// loop has at least one sample: what is not is refused, never guessed at.
+TEST(LoopFile, RefusesWhatIsNotExactlyItsForm) {
+    const std::string hlavicka = "skladba-smycky 1\nrejstrik r.nes 100 0123456789abcdef\n";
+    Smycky loops;
+    std::string why;
+    ASSERT_TRUE(prectismycky(hlavicka + "24 2204 2205 0\n25 -\n", loops, why)) << why;
+    EXPECT_EQ(loops.smycka[24].po - loops.smycka[24].od, 1);
+    for (const std::string& spatne : {std::string("skladba-smycky 1x\nrejstrik r.nes 100 0123456789abcdef\n"),
+                                      hlavicka + "24 2204.5 3000 0\n", hlavicka + "24 2204 3000 0 9\n",
+                                      hlavicka + "24 2204 2204 0\n", hlavicka + "24 -5 3000 0\n",
+                                      hlavicka + "24x -\n", hlavicka + "69 -\n"}) {
+        EXPECT_FALSE(prectismycky(spatne, loops, why)) << spatne;
+    }
+}
+
 // A held note recorded at 44.1 kHz, a4 with two harmonics and a slow
 // tremolo, as 16-bit WAV; with smplod < smplpo, a smpl chunk loops those
 // samples of it.

@@ -190,11 +190,12 @@ TEST(ScoreFile, StandardOutputIsNeverATerminalAndWatchNeedsAFile) {
 // Closed standard streams are refused before anything is opened (a WAV for
 // standard output went into the mix file); a file on standard input is read
 // from where its caller left it; a WAV on standard output needs a current
-// folder that takes its mix file.
+// folder that takes its mix file only when the mix leaves memory.
 TEST(ScoreFile, StandardStreamsAndTheCurrentFolder) {
     Studio studio;
     studio.soubor("k.txt", skladba);
     studio.soubor("posunuta.txt", "t0 read by the caller\n" + skladba);
+    studio.soubor("dlouha.txt", "t60 1c 1d 1e 1f");
     ASSERT_EQ(test::skladba(studio.cesta(), {"k.txt"}).status, 0);
     const std::string cmd = SKLADBA_BINARY " - --registers " + studio.cesta() + "/rejstriky ";
     for (const auto& [prikaz, zprava] : std::initializer_list<std::pair<std::string, std::string>>{
@@ -203,16 +204,18 @@ TEST(ScoreFile, StandardStreamsAndTheCurrentFolder) {
              {"echo c | " + cmd + "-o x.wav 2>&-", ""},
              {SKLADBA_BINARY " /dev/stdin --registers " + studio.cesta() + "/rejstriky < k.txt",
               "cannot name the WAV after /dev/stdin: it is not a regular file; name the WAV with -o FILE"},
-             {"mkdir pryc && cd pryc && rmdir ../pryc && exec " + cmd + "< ../k.txt",
-              "cannot write the WAV to standard output from here: its mix file skladba-"}}) {
+             {"mkdir pryc && cd pryc && rmdir ../pryc && exec " + cmd + "--mix-memory 1 < ../dlouha.txt",
+              "the piece outgrew the memory --mix-memory gives its mix: cannot create the mix file skladba-"}}) {
         const Beh r = vshellu(studio, prikaz);
         EXPECT_EQ(r.status, 1) << prikaz;
         EXPECT_EQ(r.err.substr(0, zprava.size() + 9), zprava.empty() ? "" : "skladba: " + zprava) << prikaz;
     }
     EXPECT_EQ(vshellu(studio, "{ read -r radek; exec " + cmd + "; } < posunuta.txt").out, studio.obsah("k.wav"));
+    // A mix that stays in memory needs no file there.
+    EXPECT_EQ(vshellu(studio, "mkdir pryc && cd pryc && rmdir ../pryc && exec " + cmd + "< ../k.txt").out, studio.obsah("k.wav"));
     std::set<std::string> zbylo;
     for (const auto& e : fs::directory_iterator(studio.cesta())) zbylo.insert(e.path().filename());
-    EXPECT_EQ(zbylo, (std::set<std::string>{"k.txt", "k.wav", "posunuta.txt", "rejstriky"}));
+    EXPECT_EQ(zbylo, (std::set<std::string>{"dlouha.txt", "k.txt", "k.wav", "posunuta.txt", "rejstriky"}));
 }
 
 TEST(ScoreFile, WatchRendersEachSaveAndKeepsTheLastGoodWav) {

@@ -101,6 +101,45 @@ TEST(Compressed, LossyFormatsKeepTheLengthAndTags) {
     }
 }
 
+TEST(Compressed, TagsAreUtf8WithoutControlsWhateverTheirSource) {
+    PRESKOC_BEZ_KODEKU();
+    Studio s;
+    s.soubor("kus.txt", "c d e");
+    // An option that is not UTF-8 is refused before anything is written.
+    for (const char* volba : {"--title", "--artist"}) {
+        const Beh r = vyrob(s, {"-o", "kus.flac", volba, "caf\xE9"});
+        EXPECT_EQ(r.status, 2) << volba;
+        EXPECT_NE(r.err.find(std::string(volba) + " needs UTF-8"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(s.existuje("kus.flac") || s.existuje("kus.flac.part") || s.existuje("kus.flac.mix"));
+    // A score named in Windows-1250 without a comment: the name, converted,
+    // in every format. Control characters are dropped, tab kept.
+    s.soubor("kol\xE9" "da.txt", "c d e");
+    for (const char* pripona : {"flac", "ogg", "mp3", "opus"}) {
+        const std::string jmeno = std::string("x.") + pripona;
+        Beh r = test::skladba(s.cesta(), {"kol\xE9" "da.txt", "-o", jmeno, "--artist", "a\tb\x1B[31mc\x07"});
+        ASSERT_EQ(r.status, 0) << jmeno << ": " << r.err;
+        const test::Dekodovany d = test::dekoduj(s.cesta() + "/" + jmeno);
+        EXPECT_EQ(d.nazev, "kol\xC3\xA9" "da") << jmeno;
+        EXPECT_EQ(d.autor, "a\tb[31mc") << jmeno;
+    }
+}
+
+// A piece without a note is an empty WAV, and a file of every other format
+// that a decoder opens, never an empty or malformed one.
+TEST(Compressed, AnEmptyPieceIsStillAFileOfItsFormat) {
+    PRESKOC_BEZ_KODEKU();
+    Studio s;
+    s.soubor("kus.txt", "( nothing to play )");
+    for (const char* pripona : {"flac", "ogg", "mp3", "opus"}) {
+        const std::string jmeno = std::string("x.") + pripona;
+        ASSERT_EQ(vyrob(s, {"-o", jmeno}).status, 0) << jmeno;
+        const test::Dekodovany d = test::dekoduj(s.cesta() + "/" + jmeno);
+        EXPECT_TRUE(d.otevren) << jmeno;
+        EXPECT_LE(d.vzorky.size(), 960u) << jmeno;
+    }
+}
+
 TEST(Compressed, TheFormatFollowsTheNameOrFormatAndNeverPassesForAnother) {
     PRESKOC_BEZ_KODEKU();
     Studio s;

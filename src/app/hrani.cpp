@@ -52,6 +52,9 @@ bool rozeberod(const std::string& t, Odkud& o) {
 
 namespace {
 
+// How long a call to the sound server may go unanswered, ms.
+constexpr int nejdeleticho = 5000;
+
 // What a render gives the player: its samples, and where each bar starts
 // with the length of a quarter note there.
 struct Zvuk {
@@ -237,6 +240,13 @@ int hraj(const Volby& volby, Nastaveni n) {
     const int rate = n.kodovani.master.zapnuto ? ratemasteru : zaklad;
     platform::Prehravac p;
     std::string chyba;
+    // A server that stops answering holds a call forever: after a few
+    // seconds without an answer the run gives up, the terminal as it was.
+    p.hlidej(std::chrono::milliseconds(nejdeleticho), [jmeno] {
+        std::fprintf(stderr, "\nskladba: the sound server stopped answering (nothing for %d s) while playing %s; giving up\n",
+                     nejdeleticho / 1000, jmeno.c_str());
+        platform::skoncihned(1);
+    });
     if (!p.otevri(rate, jmeno, chyba, n.kodovani.master.zapnuto ? 2 : 1)) {
         std::string flac = n.cesty.partitura == "-" ? "piece" : n.cesty.partitura;
         flac.erase(zacatekpripony(flac));

@@ -5,6 +5,7 @@
 
 #include "base/chyba.h"
 #include "base/jmeno.h"
+#include "base/utf8.h"
 #include "base/moznosti.h"
 #include "output/formaty.h"
 #include "output/master.h"
@@ -160,6 +161,13 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
                         " (skladba SCORE -o FILE writes one)";
                 return false;
             }
+        }
+    }
+    // Tags are UTF-8: other bytes are refused rather than guessed at.
+    for (const auto& [text, volba] : {std::pair<const std::string&, const char*>{v.nazev, "--title"}, {v.autor, "--artist"}}) {
+        if (!jeutf8(text)) {
+            chyba = std::string(volba) + " needs UTF-8 text: the one given has bytes that are not UTF-8";
+            return false;
         }
     }
     Format f;
@@ -396,11 +404,6 @@ void overcesty(const Cesty& c) {
                              ": name one file for " + v.volba + " and another for " + w->volba);
             }
         }
-    }
-    // A WAV on standard output keeps its mix in the current folder.
-    if (c.vystup == "-" && !platform::lzezapsatdo(".")) {
-        chybasouboru("cannot write the WAV to standard output from here: its mix file " + c.mix +
-                     " goes in the current folder, which must be writable (" + popischyby(errno) + ")");
     }
     std::vector<std::string> docasne = {c.mix};
     for (const std::string& v : vystupy) {

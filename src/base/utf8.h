@@ -27,4 +27,15 @@ inline size_t znakutf8(const std::string& s, size_t i, uint32_t& kod) {
     return navic + 1;
 }
 
+// Whether the whole of s is UTF-8.
+inline bool jeutf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        uint32_t kod = 0;
+        const size_t n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : znakutf8(s, i, kod);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 }  // namespace skladba

@@ -130,7 +130,10 @@ void Beh::spustsekvenci() {
     if (n_.varovani || n_.kontrola) {
         pismo_ = zkontrolujpismo(k_.isoubor, syntaxe(), nejvicvarovani, dalsichpismo_);
     }
-    if (!n_.kontrola) k_.mix.otevri(cesty.mix);
+    // The mix of a WAV on standard output is named after the process, so no
+    // other run shares it: its file is made only if the mix leaves memory,
+    // and a folder that takes no file fails only a piece that needs one.
+    if (!n_.kontrola) k_.mix.otevri(cesty.mix, cesty.vystup == "-");
     if (!n_.kontrola && n_.kodovani.master.zapnuto) {
         // The right channel holds a budget of its own, the size of the left's.
         k_.pravy = std::make_unique<Mix>(k_.meze);

@@ -11,6 +11,7 @@
 #include "base/chyba.h"
 #include "base/jmeno.h"
 #include "base/format.h"
+#include "base/utf8.h"
 #include "output/formaty.h"
 #include "platform/system.h"
 
@@ -48,6 +49,26 @@ std::string doutf8(const std::string& bajty, const char* kodovani) {
     return ven;
 }
 
+// A tag as it is written: UTF-8 (a byte that is not becomes U+FFFD, as the
+// FLAC writer fails on anything else) without control characters other
+// than tab, so that no escape sequence reaches whoever lists the tags.
+std::string protag(const std::string& s) {
+    std::string o;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        uint32_t kod = 0;
+        const size_t n = b < 0x80 ? 1 : znakutf8(s, i, kod);
+        if (n == 0) {
+            o += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (n > 1 || b >= 0x20 || b == '\t') o.append(s, i, n);
+        i += n;
+    }
+    return o;
+}
+
 // The sink: libsndfile writing through callbacks into the run's temporary
 // file, or into memory for standard output.
 class OdberKodek : public Odber {
@@ -56,7 +77,7 @@ public:
     // stereo: the 48 kHz stereo of --master, given as 24-bit frames
     // (pridejramce), not the renderer's mono.
     OdberKodek(const Kodovani& k, int fd, std::string jmeno, std::string* cil = nullptr, bool stereo = false)
-        : fd_(fd), jmeno_(std::move(jmeno)), cil_(cil) {
+        : fd_(fd), jmeno_(std::move(jmeno)), cil_(cil), format_(k.format) {
         SF_INFO info{};
         info.samplerate = k.format == Format::opus || stereo ? rateopus : zaklad;
         info.channels = stereo ? 2 : 1;
@@ -83,9 +104,9 @@ public:
                 sf_command(sf_, SFC_SET_BITRATE_MODE, &rezim, sizeof rezim);
             }
         }
-        const std::string nazev = nazevzvuku(k);
+        const std::string nazev = protag(nazevzvuku(k)), autor = protag(k.autor);
         if (!nazev.empty()) sf_set_string(sf_, SF_STR_TITLE, nazev.c_str());
-        if (!k.autor.empty()) sf_set_string(sf_, SF_STR_ARTIST, k.autor.c_str());
+        if (!autor.empty()) sf_set_string(sf_, SF_STR_ARTIST, autor.c_str());
         sf_set_string(sf_, SF_STR_SOFTWARE, "skladba");
         if (k.format == Format::opus && !stereo) {
             soxr_error_t e = nullptr;
@@ -134,6 +155,17 @@ public:
             soxr_process(soxr_, nullptr, 0, nullptr, prevzorkovane_.data(), prevzorkovane_.size(), &dano);
             zapis(prevzorkovane_.data(), static_cast<sf_count_t>(dano));
         }
+        // A piece without a sample is still a file of its format: FLAC and
+        // MP3 would be empty files without their header written now, and an
+        // Ogg Opus stream without an audio packet is malformed, so it gets
+        // one frame (20 ms) of silence.
+        if (zapsanovzorku_ == 0 && (format_ == Format::flac || format_ == Format::mp3)) {
+            sf_command(sf_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        }
+        if (zapsanovzorku_ == 0 && format_ == Format::opus) {
+            const std::vector<int16_t> ticho(rateopus / 50, 0);
+            zapis(ticho.data(), static_cast<sf_count_t>(ticho.size()));
+        }
         SNDFILE* sf = sf_;
         sf_ = nullptr;
         const int r = sf_close(sf);
@@ -154,6 +186,7 @@ private:
     template <typename T>
     void zapis(const T* vzorky, sf_count_t pocet) {
         if (pocet == 0) return;
+        zapsanovzorku_ += pocet;
         if (sf_write_short(sf_, vzorky, pocet) != pocet) {
             if (chybazapisu_) chybaerrno();
             chyba(sf_strerror(sf_));
@@ -201,6 +234,8 @@ private:
     std::string pamet_;
     sf_count_t pozice_ = 0, delka_ = 0;
     int chybazapisu_ = 0;   // errno of a write that failed
+    sf_count_t zapsanovzorku_ = 0;
+    Format format_;
 };
 
 // The same encoder for the stereo of --master.
@@ -301,7 +336,13 @@ std::string nazevzvuku(const Kodovani& k) {
     if (!nazev.empty()) return nazev;
     const std::string& p = k.partitura;
     if (p.empty() || p == "<stdin>") return "";
-    return jmenobezpripony(p);
+    const std::string n = jmenobezpripony(p);
+    // A name saved on a system that writes Windows-1250, as a comment.
+    if (!jeutf8(n)) {
+        const std::string prevedeno = doutf8(n, "WINDOWS-1250");
+        if (!prevedeno.empty()) return prevedeno;
+    }
+    return n;
 }
 
 }  // namespace skladba

@@ -3,9 +3,15 @@
 // so that the position shown and seeking stay close to what is heard.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace skladba::platform {
 
@@ -31,10 +37,30 @@ public:
     void zahod();
     // Waits until everything written has played.
     void dohraj();
+    // A server that stops answering (stopped, not gone: its socket stays
+    // open) would hold a call above forever. Once one has waited limit,
+    // zaseknuti is called from a thread of its own; it must end the
+    // process, for the call never returns.
+    void hlidej(std::chrono::milliseconds limit, std::function<void()> zaseknuti);
 
 private:
+    // Marks a call to the server for the watch while it lasts.
+    class Volani {
+    public:
+        explicit Volani(Prehravac& p);
+        ~Volani();
+
+    private:
+        Prehravac& p_;
+    };
+
     void* spojeni_ = nullptr;   // the pa_simple of the stream
     int kanalu_ = 1;
+    std::atomic<int64_t> odkdy_{-1};   // when the call in progress began, ms; -1: none
+    std::mutex m_;
+    std::condition_variable stop_;
+    bool konec_ = false;
+    std::thread hlidac_;
 };
 
 }  // namespace skladba::platform

@@ -23,7 +23,7 @@ std::atomic<int> docasnyslot[pocetdocasnych] = {};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 volatile std::sig_atomic_t uspech = 0;
 
-void smazdocasneaskonci(int sig) {
+void smazdocasne() {
     obnovterminal();
     for (int i = 0; i < pocetdocasnych; ++i) {
         if (docasnyslot[i].load() == 2) ::unlink(docasnacesta[i]);
@@ -32,6 +32,10 @@ void smazdocasneaskonci(int sig) {
     for (int i = 0; i < pocetdocasnych; ++i) {
         if (docasnyslot[i].load() == 2) ::rmdir(docasnacesta[i]);
     }
+}
+
+void smazdocasneaskonci(int sig) {
+    smazdocasne();
     ::_exit(uspech ? 0 : 128 + sig);
 }
 
@@ -81,6 +85,11 @@ void ignorujrouruavelikost() {
 }
 
 }  // namespace
+
+void skoncihned(int status) {
+    smazdocasne();
+    ::_exit(status);
+}
 
 void nastavpreruseni() {
     struct sigaction sa {};

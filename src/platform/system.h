@@ -276,6 +276,10 @@ void odznacdocasny(int slot);
 // and SIGXFSZ are ignored, so that the write that met a closed pipe or the
 // file-size limit fails and reports why.
 void nastavpreruseni();
+// Ends the process at once with status, as an interruption does (the
+// marked files removed, the terminal restored), from any thread: for a
+// thread that must not wait for one stuck in a call that never returns.
+[[noreturn]] void skoncihned(int status);
 // Holds those signals back while a run makes its result final.
 void zadrzpreruseni();
 void pustpreruseni();

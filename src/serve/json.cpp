@@ -103,14 +103,16 @@ std::string jsonhudba(const Hudba& h, const std::vector<int>& ztlumeno) {
 }
 
 // The bar lines of the music as written, in seconds of the WAV, from 0 (the
-// start of the first bar, or of the pickup) on.
+// start of the first bar, or of the pickup) on, to a millionth of a second:
+// the page finds the bar a note begins by them, so a bar line must never be
+// rounded past the start of its first note.
 std::string jsontakty(const Hudba& h) {
     std::vector<double> takty, doby;
     h.mrizka(takty, doby);
     std::string o = "[0";
     char buf[32];
     for (const double t : takty) {
-        std::snprintf(buf, sizeof buf, ",%.4f", t);
+        std::snprintf(buf, sizeof buf, ",%.6f", t);
         o += buf;
     }
     return o + "]";

@@ -42,15 +42,21 @@ const char napovedaserveru[] =
     "a new key every request must carry (SKLADBA_TOKEN gives one instead), and\n"
     "serves it until Ctrl-C. SCORE need not exist yet: typing makes it.\n"
     "\n"
+    "The key is a secret: whoever has it can read and change SCORE. It is printed\n"
+    "once, on standard output; keep that away from logs others can read.\n"
+    "\n"
     "      --port N          listen on port N (default: any free port)\n"
-    "      --open            open the page in the desktop's browser (xdg-open)\n"
+    "      --open            open the page in the desktop's browser (xdg-open, given\n"
+    "                        a file only you can read, never the key itself)\n"
     "      --host ADDRESS    listen on ADDRESS (0.0.0.0: every network) instead of\n"
     "                        127.0.0.1 only; anyone who can reach it and sees the\n"
     "                        key (it travels unencrypted) can then read and change\n"
     "                        SCORE\n"
     "      --registers DIR   take the registers from DIR\n"
     "      --release MS      start with notes that end after their value with a fade\n"
-    "                        of MS milliseconds (5 to 10000)\n"
+    "                        of MS milliseconds (5 to 10000)\n"    "      --mix-memory MIB  hold each render's mix in up to MIB mebibytes (default\n"
+    "                        256, as skladba does), and the recent renders the page\n"
+    "                        fetches within as much: past it only the newest is kept\n"
     "  -q, --quiet           start with the warnings about the score hidden\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
@@ -61,7 +67,7 @@ const char napovedaserveru[] =
 
 struct Volbyserveru {
     std::string partitura;
-    std::string port, adresa, rejstriky, dozvuk;
+    std::string port, adresa, rejstriky, dozvuk, pamet;
     bool otevrit = false, tichy = false, napoveda = false, verze = false;
 };
 
@@ -80,6 +86,7 @@ const Moznost<Volbyserveru> moznostiserveru[] = {
     {"host", 0, true, [](Volbyserveru& v, const std::string& h) { v.adresa = h; }},
     {"registers", 0, true, [](Volbyserveru& v, const std::string& h) { v.rejstriky = h; }},
     {"release", 0, true, [](Volbyserveru& v, const std::string& h) { v.dozvuk = h; }},
+    {"mix-memory", 0, true, [](Volbyserveru& v, const std::string& h) { v.pamet = h; }},
 };
 
 bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
@@ -97,6 +104,10 @@ bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
     }
     if (!v.dozvuk.empty() && !dozvukms(v.dozvuk, cislo)) {
         chyba = "--release needs " + popisdozvuku() + ", not '" + v.dozvuk + "'";
+        return false;
+    }
+    if (!v.pamet.empty() && !celecislo(v.pamet, 0, 999999, cislo)) {
+        chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + v.pamet + "'";
         return false;
     }
     if (v.partitura.empty()) v.partitura = "aktualni.txt";
@@ -308,7 +319,7 @@ int main(int argc, char** argv) {
     if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     // The file a link leads to is the one saved.
     Uloziste uloziste(skutecnacesta(v.partitura), ukazjmeno(v.partitura), nejvicbajtu, pravapartitury);
-    Vykreslovani vykreslovani(cesty);
+    Vykreslovani vykreslovani(cesty, v.pamet.empty() ? Meze{}.pametmixu : std::stoull(v.pamet) << 20);
     Server server(ns, uloziste, vykreslovani);
     if (!server.navaz()) {
         std::fprintf(stderr, "skladba serve: cannot listen on %s port %s: the address is not this machine's, or the port is taken\n",
@@ -322,7 +333,10 @@ int main(int argc, char** argv) {
     const std::string url = "http://" + adresa + ":" + std::to_string(server.port()) + "/?token=" + ns.klic;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "skladba serve: editing %s at %s (Ctrl-C stops)\n", ukazjmeno(v.partitura).c_str(), url.c_str());
+    // The key is printed once, on standard output: the line here names the
+    // server without it.
+    std::fprintf(stderr, "skladba serve: editing %s at http://%s:%d/ (the address above carries its key: keep it to yourself; Ctrl-C stops)\n",
+                 ukazjmeno(v.partitura).c_str(), adresa.c_str(), server.port());
     if (ns.jinaadresa) {
         std::fprintf(stderr,
                      "skladba serve: WARNING: listening on %s, not only on this computer.\n"
@@ -349,8 +363,8 @@ int main(int argc, char** argv) {
             zamek.lock();
         }
     });
-    if (v.otevrit && !otevriprohlizec(url, chyba)) {
-        std::fprintf(stderr, "skladba serve: cannot start xdg-open (%s): open %s in your browser\n", chyba.c_str(), url.c_str());
+    if (v.otevrit && !otevriprohlizec(url, pracovni, chyba)) {
+        std::fprintf(stderr, "skladba serve: %s: open the address above in your browser\n", chyba.c_str());
     }
 
     const int signal = platform::cekejnapreruseni();

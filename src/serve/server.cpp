@@ -42,10 +42,12 @@ void posli(httplib::Response& r, std::shared_ptr<const void> drzi, const std::st
     });
 }
 
-// A render's audio in a compressed format, encoded when it is asked for
-// from the WAV in memory (most renders are never downloaded). partitura:
-// the score's name, which gives the title tag.
-void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::string& pripona, const std::string& partitura) {
+// A render's audio in a compressed format, encoded from the WAV in memory
+// when it is first asked for (most renders are never downloaded) and kept
+// with the render for every request after, the ranges of a player's
+// included. partitura: the score's name, which gives the title tag.
+void poslizakodovany(httplib::Response& r, Vykreslovani& vykreslovani, const Vysledekvykresleni& v,
+                     const std::string& pripona, const std::string& partitura) {
     for (const Format f : zakodovaneformaty) {
         if (pripona != priponaformatu(f) + 1) continue;
         const std::string chybi = chybejicipro(f);
@@ -56,14 +58,16 @@ void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::strin
                           "text/plain; charset=utf-8");
             return;
         }
-        Kodovani k;
-        k.format = f;
-        k.partitura = partitura;
         try {
-            const std::string jmeno = "the " + std::string(jmenoformatu(f)) + " download";
-            // A render of --master is 24-bit stereo (its header says so).
-            const bool master = v.wav.size() > 34 && static_cast<unsigned char>(v.wav[34]) == 24;
-            auto data = std::make_shared<const std::string>(master ? zakodujmaster(k, v.wav, jmeno) : zakodujwav(k, v.wav, jmeno));
+            auto data = vykreslovani.zakodovany(v, static_cast<int>(f), [&] {
+                Kodovani k;
+                k.format = f;
+                k.partitura = partitura;
+                const std::string jmeno = "the " + std::string(jmenoformatu(f)) + " download";
+                // A render of --master is 24-bit stereo (its header says so).
+                const bool master = v->wav.size() > 34 && static_cast<unsigned char>(v->wav[34]) == 24;
+                return master ? zakodujmaster(k, v->wav, jmeno) : zakodujwav(k, v->wav, jmeno);
+            });
             posli(r, data, *data, typformatu(f));
         } catch (const ChybaSouboru& e) {
             r.status = 500;
@@ -233,7 +237,7 @@ struct Server::Vnitrek {
             for (size_t i = 0; i < pocetvystupu; ++i) {
                 if (druh == vystupy[i].pripona) return posli(r, v, v->soubory[i], vystupy[i].typ);
             }
-            poslizakodovany(r, *v, druh, n.jmeno);   // encoded from the render's WAV on request
+            poslizakodovany(r, vykreslovani, v, druh, n.jmeno);   // encoded from the render's WAV once
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

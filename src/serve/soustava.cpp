@@ -1,7 +1,9 @@
 #include "serve/soustava.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -75,7 +77,43 @@ void smazslozku(const std::string& slozka) {
     std::filesystem::remove_all(slozka, chyba);
 }
 
-bool otevriprohlizec(const std::string& url, std::string& chyba) {
+bool otevriprohlizec(const std::string& url, const std::string& slozka, std::string& chyba) {
+    std::string html;
+    for (const char c : url) {
+        if (c == '&') html += "&amp;";
+        else if (c == '"') html += "&quot;";
+        else if (c == '<') html += "&lt;";
+        else if (c == '>') html += "&gt;";
+        else html += c;
+    }
+    const std::string stranka = "<!doctype html>\n<meta charset=\"utf-8\">\n<meta name=\"referrer\" content=\"no-referrer\">\n"
+                                "<meta http-equiv=\"refresh\" content=\"0; url=" + html + "\">\n<title>skladba serve</title>\n"
+                                "<a href=\"" + html + "\">Open the editor</a>\n";
+    const std::string cesta = slozka + "/otevri.html";
+    const int fd = ::open(cesta.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        chyba = std::string("cannot write ") + cesta + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool zapsano = ::write(fd, stranka.data(), stranka.size()) == static_cast<ssize_t>(stranka.size());
+    const int chybazapisu = errno;
+    ::close(fd);
+    if (!zapsano) {
+        chyba = std::string("cannot write ") + cesta + ": " + std::strerror(chybazapisu);
+        return false;
+    }
+    // The file's address: its path with the bytes a URL cannot hold escaped.
+    std::string soubor = "file://";
+    for (const char c : cesta) {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || std::strchr("/-._~", c)) {
+            soubor += c;
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            soubor += buf;
+        }
+    }
     posix_spawn_file_actions_t akce;
     posix_spawn_file_actions_init(&akce);
     // The browser's chatter stays out of the server's terminal.
@@ -89,7 +127,7 @@ bool otevriprohlizec(const std::string& url, std::string& chyba) {
     posix_spawnattr_setflags(&atributy, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&atributy, 0);
     std::string program = "xdg-open";
-    std::string adresa = url;
+    std::string adresa = soubor;
     char* argv[] = {program.data(), adresa.data(), nullptr};
     // Nobody waits for it: the kernel reaps it once it ends.
     ::signal(SIGCHLD, SIG_IGN);
@@ -98,7 +136,7 @@ bool otevriprohlizec(const std::string& url, std::string& chyba) {
     posix_spawn_file_actions_destroy(&akce);
     posix_spawnattr_destroy(&atributy);
     if (err != 0) {
-        chyba = std::strerror(err);
+        chyba = std::string("cannot start xdg-open: ") + std::strerror(err);
         return false;
     }
     return true;

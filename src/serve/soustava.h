@@ -16,8 +16,12 @@ std::string novaslozka();
 // Removes a folder of this process's own with what is in it.
 void smazslozku(const std::string& slozka);
 
-// Starts xdg-open on url without waiting for it; false with the reason.
-bool otevriprohlizec(const std::string& url, std::string& chyba);
+// Opens url in the desktop's browser without putting it in any process's
+// arguments, where other accounts could read its key: writes a page of the
+// owner's only (slozka/otevri.html, mode 0600) that leads the browser on
+// to url, and starts xdg-open on that file without waiting for it. False
+// with the reason.
+bool otevriprohlizec(const std::string& url, const std::string& slozka, std::string& chyba);
 
 // The file a path names once its links are followed; the path itself when
 // it names nothing yet.

@@ -42,9 +42,37 @@ std::string ukazka(const std::string& s) {
     return s.size() > 80 ? o + "..." : o;
 }
 
+Zapisodmitnuti::Rozhodnuti Zapisodmitnuti::smi(std::chrono::steady_clock::time_point ted) {
+    std::lock_guard<std::mutex> zamek(m_);
+    Rozhodnuti r;
+    if (ted - zacatek_ >= okno) {
+        r.vynechano = vynechano_;
+        vynechano_ = 0;
+        zapsano_ = 0;
+        zacatek_ = ted;
+    }
+    if (zapsano_ < nejvicvokne) {
+        ++zapsano_;
+        r.zapsat = true;
+    } else {
+        r.zacinavynechavat = vynechano_++ == 0;
+    }
+    return r;
+}
+
 void odmitni(const httplib::Request& q, httplib::Response& r, int status, const std::string& proc) {
-    std::fprintf(stderr, "skladba serve: refused %s %s from %s: %s\n", q.method.c_str(), ukazka(q.path).c_str(),
-                 q.remote_addr.c_str(), proc.c_str());
+    // A flood of refused requests must not flood the terminal (or the log
+    // it goes to): a few lines at a time, then a count of those left out.
+    static Zapisodmitnuti zapis;
+    const Zapisodmitnuti::Rozhodnuti z = zapis.smi(std::chrono::steady_clock::now());
+    if (z.vynechano > 0) {
+        std::fprintf(stderr, "skladba serve: %lld more refused requests were not shown\n", static_cast<long long>(z.vynechano));
+    }
+    if (z.zacinavynechavat) std::fprintf(stderr, "skladba serve: refusing many requests; the next are counted, not shown\n");
+    if (z.zapsat) {
+        std::fprintf(stderr, "skladba serve: refused %s %s from %s: %s\n", q.method.c_str(), ukazka(q.path).c_str(),
+                     q.remote_addr.c_str(), proc.c_str());
+    }
     r.status = status;
     r.set_header("Connection", "close");
     Prijem::zavripoodpovedi();
@@ -84,6 +112,26 @@ bool Straz::maklic(const httplib::Request& q, httplib::Response& r) const {
 }
 
 httplib::Server::HandlerResponse Straz::zkontroluj(const httplib::Request& q, httplib::Response& r) const {
+    // Framing first: a header that may stand once standing twice could be
+    // read one way here and another way by whatever reads it next, and a
+    // length that is not a number would be waited for until the deadline.
+    for (const char* jmeno : {"Host", "Content-Length", "Transfer-Encoding", "Origin", "Sec-Fetch-Site"}) {
+        if (q.get_header_value_count(jmeno) > 1) {
+            odmitni(q, r, 400, std::string("the request has more than one ") + jmeno + " header");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+    }
+    if (q.has_header("Content-Length")) {
+        const std::string delka = q.get_header_value("Content-Length");
+        if (delka.empty() || delka.size() > 18 || delka.find_first_not_of("0123456789") != std::string::npos) {
+            odmitni(q, r, 400, "the Content-Length \"" + ukazka(delka) + "\" is not a number of bytes");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (std::stoull(delka) > nejvicbajtu) {
+            odmitni(q, r, 413, "the page sent more than 1 MB; a score in the editor must stay under 1 MB (1048576 bytes)");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+    }
     const std::string host = q.get_header_value("Host");
     if (!svujhost(host)) {
         odmitni(q, r, 403, "the request is addressed to \"" + ukazka(host) +

@@ -5,7 +5,10 @@
 // something, carry the editor's own header.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <httplib.h>
+#include <mutex>
 #include <string>
 
 #include "serve/nastaveni.h"
@@ -15,8 +18,28 @@ namespace skladba {
 // A header value fit to quote in a message.
 std::string ukazka(const std::string& s);
 
-// Answers status with the reason, logs the refusal and closes the
-// connection after the answer.
+// Which refusals get a line on standard error: at most nejvicvokne in each
+// okno; the first line after a window where some were left out counts them.
+class Zapisodmitnuti {
+public:
+    static constexpr int nejvicvokne = 20;
+    static constexpr std::chrono::seconds okno{10};
+    struct Rozhodnuti {
+        bool zapsat = false;             // the refusal gets its line
+        bool zacinavynechavat = false;   // the first left out: say that some will be
+        int64_t vynechano = 0;           // those left out in the window before, to count now
+    };
+    Rozhodnuti smi(std::chrono::steady_clock::time_point ted);
+
+private:
+    std::mutex m_;
+    std::chrono::steady_clock::time_point zacatek_{};
+    int zapsano_ = 0;
+    int64_t vynechano_ = 0;
+};
+
+// Answers status with the reason, logs the refusal (see Zapisodmitnuti) and
+// closes the connection after the answer.
 void odmitni(const httplib::Request& q, httplib::Response& r, int status, const std::string& proc);
 
 class Straz {

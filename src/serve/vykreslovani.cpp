@@ -20,9 +20,20 @@ Vysledekvykresleni nahrazene() {
     return v;
 }
 
+// What a kept render holds in memory: its files, the encodings made of
+// them, and its music (about twice its events).
+uint64_t bajtu(const Vykresleni& v) {
+    uint64_t b = v.wav.size();
+    for (const std::string& soubor : v.soubory) b += soubor.size();
+    b += 2 * v.vysledek.hudba.udalosti.size() * sizeof(Udalost);
+    std::lock_guard<std::mutex> zamek(v.zakodovane->m);
+    return b + v.zakodovane->bajtu;
+}
+
 }  // namespace
 
-Vykreslovani::Vykreslovani(Cesty cesty) : cesty_(std::move(cesty)), vlakno_([this] { prace(); }) {}
+Vykreslovani::Vykreslovani(Cesty cesty, uint64_t pamet)
+    : cesty_(std::move(cesty)), pamet_(pamet), vlakno_([this] { prace(); }) {}
 
 Vykreslovani::~Vykreslovani() { zastav(); }
 
@@ -47,6 +58,45 @@ Vysledekvykresleni Vykreslovani::najdi(uint64_t cislo) {
         if (v->cislo == cislo) return v;
     }
     return nullptr;
+}
+
+std::shared_ptr<const std::string> Vykreslovani::zakodovany(const Vysledekvykresleni& v, int format,
+                                                          const std::function<std::string()>& koduj) {
+    Zakodovane& z = *v->zakodovane;
+    std::promise<std::shared_ptr<const std::string>> slib;
+    std::shared_future<std::shared_ptr<const std::string>> budouci;
+    bool kodovat = false;
+    {
+        std::lock_guard<std::mutex> zamek(z.m);
+        auto it = z.formaty.find(format);
+        kodovat = it == z.formaty.end();
+        if (kodovat) it = z.formaty.emplace(format, slib.get_future().share()).first;
+        budouci = it->second;
+    }
+    if (kodovat) {
+        try {
+            auto data = std::make_shared<const std::string>(koduj());
+            {
+                std::lock_guard<std::mutex> zamek(z.m);
+                z.bajtu += data->size();
+            }
+            slib.set_value(std::move(data));
+        } catch (...) {
+            slib.set_exception(std::current_exception());
+        }
+        std::lock_guard<std::mutex> zamek(m_);
+        omez();
+    }
+    return budouci.get();
+}
+
+void Vykreslovani::omez() {
+    uint64_t celkem = 0;
+    for (const Vysledekvykresleni& v : hotove_) celkem += bajtu(*v);
+    while (hotove_.size() > drzenych || (hotove_.size() > 1 && celkem > pamet_)) {
+        celkem -= bajtu(*hotove_.front());
+        hotove_.pop_front();
+    }
 }
 
 void Vykreslovani::zastav() {
@@ -75,7 +125,7 @@ void Vykreslovani::prace() {
             // A page still reading an older one holds it until it is sent.
             std::lock_guard<std::mutex> zamek(m_);
             hotove_.push_back(hotovo);
-            if (hotove_.size() > drzenych) hotove_.pop_front();
+            omez();
         }
         dalsi->slib.set_value(hotovo);
     }
@@ -94,6 +144,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     Vykresleni v;
     Nastaveni n;
     n.cesty = cesty_;
+    n.meze.pametmixu = pamet_;
     n.uspechjekonecny = false;
     n.nadisk = false;   // scratch files, served at once and never kept
     n.dozvukms = zadani.dozvukms;
@@ -108,6 +159,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
         // alone, no output written.
         Nastaveni p;
         p.cesty = cesty_;
+        p.meze.pametmixu = pamet_;
         p.uspechjekonecny = false;
         p.dozvukms = zadani.dozvukms;
         p.hudba = true;

@@ -2,13 +2,16 @@
 // the engine as the renderer uses it. A render waits at most for the one in
 // progress; an edit that comes while another waits takes its place, and the
 // one it replaced is answered as superseded. The files of the last two
-// renders are kept in the scratch folder for the page to fetch: the newest,
-// and the one the page may still be playing while it loads the newest.
+// renders are kept in memory for the page to fetch: the newest, and the one
+// the page may still be playing while it loads the newest, as long as the
+// two fit the memory budget (--mix-memory); past it only the newest.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -34,6 +37,15 @@ struct Zadani {
     bool master = false;     // --master: the WAV in 48 kHz stereo, ready to share
 };
 
+// A render's audio in the compressed formats it was asked for: each
+// encoded once, by the first request for it, and shared by the requests
+// that come while it is being encoded and after.
+struct Zakodovane {
+    std::mutex m;
+    std::map<int, std::shared_future<std::shared_ptr<const std::string>>> formaty;
+    uint64_t bajtu = 0;   // of those encoded so far
+};
+
 struct Vykresleni {
     bool nahrazeno = false;   // a newer edit came before it began
     uint64_t cislo = 0;       // names its files for the page
@@ -44,6 +56,7 @@ struct Vykresleni {
     // their row in vystupy (output/vyroba.h).
     std::string wav;
     std::array<std::string, pocetvystupu> soubory;
+    std::shared_ptr<Zakodovane> zakodovane = std::make_shared<Zakodovane>();
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
@@ -53,12 +66,20 @@ public:
     // cesty: the files of a run; only the mix file is written (in the
     // server's scratch folder), the score comes from the page and every
     // output stays in memory.
-    explicit Vykreslovani(Cesty cesty);
+    // pamet: the memory budget of each render's mix and of the renders
+    // kept.
+    explicit Vykreslovani(Cesty cesty, uint64_t pamet = Meze{}.pametmixu);
     ~Vykreslovani();
 
     std::shared_future<Vysledekvykresleni> zadej(Zadani zadani);
     // A render whose files are still kept, or nullptr.
     Vysledekvykresleni najdi(uint64_t cislo);
+    // The audio of render v in format (a number the caller gives each
+    // format), made by koduj from its WAV on the first request; the
+    // requests that come meanwhile wait for it. What koduj throws reaches
+    // every request for it.
+    std::shared_ptr<const std::string> zakodovany(const Vysledekvykresleni& v, int format,
+                                                  const std::function<std::string()>& koduj);
     // Ends the thread once the render in progress is done; a waiting one is
     // answered as superseded.
     void zastav();
@@ -82,8 +103,12 @@ private:
     void prace();
     Vykresleni vykresli(const Zadani& zadani);
     void zapamatuj(const Zadani& zadani, const Vysledek& r);
+    // Drops the oldest kept renders while more are kept than the page can
+    // use, or while they pass the budget (the newest always stays). With m_.
+    void omez();
 
     Cesty cesty_;
+    uint64_t pamet_;
     std::mutex m_;
     std::condition_variable prace_;
     std::unique_ptr<Cekajici> cekajici_;

@@ -30,8 +30,14 @@ Mix::Mix(const Meze& meze)
 
 Mix::~Mix() { smazmix(); }
 
-void Mix::otevri(const std::string& cesta) {
+void Mix::otevri(const std::string& cesta, bool azpotreba) {
     mixcesta_ = cesta;
+    odlozeno_ = azpotreba && vpameti_;
+    if (!odlozeno_) vytvor();
+}
+
+void Mix::vytvor() {
+    const std::string& cesta = mixcesta_;
     // Signals wait while the file is created and locked, so that an
     // interruption either finds it marked for removal or never created; a
     // file that another run holds is never marked.
@@ -49,6 +55,9 @@ void Mix::otevri(const std::string& cesta) {
         }
         if (errno == EBUSY) {
             chybasouboru("cannot create the mix file " + cesta + ": it keeps being replaced by another process");
+        }
+        if (odlozeno_) {
+            chybasouboruerrno("the piece outgrew the memory --mix-memory gives its mix: cannot create the mix file", cesta);
         }
         chybasouboruerrno("cannot create the mix file", cesta);
     }
@@ -221,6 +230,10 @@ int32_t* Mix::pridejdo(int64_t cislo, int od, int kus) {
 // written, so the file is as long as it would have been had the mix been in
 // the file from the start.
 void Mix::vylij() {
+    if (odlozeno_) {
+        vytvor();
+        odlozeno_ = false;
+    }
     vpameti_ = false;
     for (size_t j = 0; j < pamet_.size(); ++j) {
         Kus& k = pamet_[j];

@@ -63,8 +63,9 @@ public:
     // Creates the mix file at cesta empty and takes its lock: never through
     // a link or into a special file (those are removed as names first), and
     // a file left by an interrupted run is emptied. A ChybaSouboru when it
-    // cannot be created or another run holds it.
-    void otevri(const std::string& cesta);
+    // cannot be created or another run holds it. azpotreba: a name no other
+    // run can share, created only if the mix leaves memory.
+    void otevri(const std::string& cesta, bool azpotreba = false);
 
     // Adds segment k of the wavetable, each sample times sila / 100, to the
     // sums from sample start on, for zni samples of the segment. The first
@@ -171,6 +172,7 @@ private:
     int32_t* sumy(const Blok& b) { return bloky_->sumy[&b - blok_]; }
     int32_t* pridejdo(int64_t cislo, int od, int kus);
     void vylij();
+    void vytvor();
     void zapis(int64_t start, const int32_t* block, int count);
     void over(int64_t start, const int32_t* block, int count);
     void vyrad(Blok& b);
@@ -186,6 +188,7 @@ private:
     uint64_t hodiny_ = 0;   // counts block uses, for the least recently used
     platform::Soubor osoubor_;
     std::string mixcesta_;
+    bool odlozeno_ = false;   // the file is made when the mix leaves memory
     int znacka_ = -1;   // its slot among the files removed on interruption
     platform::Totoznost mixtotoznost_;   // the mix file as opened, removed by name only while it is still that
     std::vector<Nesouhlas> nesouhlasy_;

@@ -197,31 +197,38 @@ const int16_t* Rejstriky::segment(int64_t k) {
 
 std::shared_ptr<Rejstriky::Smyckyrejstriku> Rejstriky::nactismycky(const std::shared_ptr<Zdroj>& zdroj,
                                                                     int64_t velikost) {
-    const std::string cesta = cestasmycek(zdroj->cesta);
     const platform::Totoznost t = platform::totoznost(zdroj->soubor.fd());
     for (const auto& m : smyckovesoubory_) {
         if (m->cesta == zdroj->cesta && platform::tentyz(m->totoznost, t) && m->velikost == velikost) return m;
     }
-    platform::Soubor f = platform::otevriprocteni(cesta.c_str());
-    if (!f.otevren()) {
-        if (errno == ENOENT) return nullptr;
-        chybasouboruerrno("cannot read the loop file", cesta);
-    }
-    const int64_t size = platform::velikost(f.fd());
-    if (size < 0 || size > (int64_t{1} << 20)) chybasouboru("cannot read the loop file " + cesta + ": it is not a loop file");
-    std::string text(static_cast<size_t>(size), '\0');
-    if (platform::ctivse(f.fd(), text.data(), text.size(), 0) != static_cast<ssize_t>(size)) {
-        chybasouboruerrno("cannot read the loop file", cesta);
-    }
+    // Only whether there is one: it is read when a note first needs a loop
+    // (under --release), so that a damaged loop file fails no render that
+    // plays none.
+    if (platform::druh(cestasmycek(zdroj->cesta).c_str()) == platform::Druh::zadny) return nullptr;
     auto m = std::make_shared<Smyckyrejstriku>();
-    std::string chyba;
-    if (!prectismycky(text, m->smycky, chyba)) chybasouboru("cannot read the loop file " + cesta + ": " + chyba);
     m->cesta = zdroj->cesta;
     m->zdroj = zdroj;
     m->velikost = velikost;
     m->totoznost = t;
     smyckovesoubory_.push_back(m);
     return m;
+}
+
+void Rejstriky::prectismycky(Smyckyrejstriku& m) {
+    if (m.precteno) return;
+    const std::string cesta = cestasmycek(m.cesta);
+    platform::Soubor f = platform::otevriprocteni(cesta.c_str());
+    if (!f.otevren()) chybasouboruerrno("cannot read the loop file", cesta);
+    if (!platform::jeobycejny(f.fd())) chybasouboru("cannot read the loop file " + cesta + ": it is not a regular file");
+    const int64_t size = platform::velikost(f.fd());
+    if (size < 0 || size > (int64_t{1} << 20)) chybasouboru("cannot read the loop file " + cesta + ": it is not a loop file");
+    std::string text(static_cast<size_t>(size), '\0');
+    if (platform::ctivse(f.fd(), text.data(), text.size(), 0) != static_cast<ssize_t>(size)) {
+        chybasouboruerrno("cannot read the loop file", cesta);
+    }
+    std::string chyba;
+    if (!skladba::prectismycky(text, m.smycky, chyba)) chybasouboru("cannot read the loop file " + cesta + ": " + chyba);
+    m.precteno = true;
 }
 
 // A loop file belongs to its register when the register has the size and
@@ -253,7 +260,9 @@ void Rejstriky::over(Smyckyrejstriku& s) {
 
 const Smycka* Rejstriky::smycka(int64_t k) {
     Segment& s = segmenty_[k];
-    if (!s.smycky || !s.smycky->smycky.smycka[k].je()) return nullptr;
+    if (!s.smycky) return nullptr;
+    prectismycky(*s.smycky);
+    if (!s.smycky->smycky.smycka[k].je()) return nullptr;
     over(*s.smycky);
     return &s.smycky->smycky.smycka[k];
 }

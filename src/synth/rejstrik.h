@@ -72,8 +72,9 @@ public:
 
     // The sustain loop of segment k, from the loop file beside the register
     // it was loaded from (smycka.h); null when it has none. The first use of
-    // a loop file checks that it belongs to its register: a ChybaSouboru
-    // naming both files when it does not.
+    // a loop file reads it and checks that it belongs to its register: a
+    // ChybaSouboru naming the loop file when it cannot be read or is not
+    // one, and both files when it belongs to another register.
     const Smycka* smycka(int64_t k);
     // Where segment k's sound is cut off, in samples: the end of its last
     // 50 ms stretch no more than 35 dB below its loudest, when half a second
@@ -109,9 +110,11 @@ private:
             if (rozpocet) rozpocet->rejstriky -= drzi;
         }
     };
-    // A register's loop file, checked against the register on first use.
+    // A register's loop file, read and checked against the register on
+    // first use.
     struct Smyckyrejstriku {
         Smycky smycky;
+        bool precteno = false;
         std::string cesta;
         std::shared_ptr<Zdroj> zdroj;   // the register, until checked
         int64_t velikost = 0;
@@ -141,6 +144,7 @@ private:
     std::shared_ptr<Zdroj> zdroj(platform::Soubor f, const std::string& cesta);
     bool nactinajednou(platform::Soubor& f);
     std::shared_ptr<Smyckyrejstriku> nactismycky(const std::shared_ptr<Zdroj>& zdroj, int64_t velikost);
+    void prectismycky(Smyckyrejstriku& m);
     void over(Smyckyrejstriku& s);
 
     // First, so that it outlives every source that gives memory back to it.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 namespace skladba {
 
@@ -23,6 +24,26 @@ uint64_t kontrolnisoucet(const void* bytes, size_t size, uint64_t h) {
     return h;
 }
 
+namespace {
+
+// The words of a line, split at spaces and tabs.
+std::vector<std::string> slova(const std::string& line) {
+    std::vector<std::string> o;
+    std::istringstream w(line);
+    for (std::string slovo; w >> slovo;) o.push_back(slovo);
+    return o;
+}
+
+// A whole number written in digits only (no sign, point or anything after
+// it), of at most nine digits.
+bool cele(const std::string& slovo, long& v) {
+    if (slovo.empty() || slovo.size() > 9 || slovo.find_first_not_of("0123456789") != std::string::npos) return false;
+    v = std::stol(slovo);
+    return true;
+}
+
+}  // namespace
+
 bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
     std::istringstream in(text);
     std::string line;
@@ -35,36 +56,35 @@ bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
     while (std::getline(in, line)) {
         ++cislo;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::istringstream w(line);
+        const std::vector<std::string> w = slova(line);
         if (cislo == 1) {
-            std::string magic;
-            int verze = 0;
-            if (!(w >> magic >> verze) || magic != "skladba-smycky") return spatne("not a loop file (no 'skladba-smycky 1')");
+            long verze = 0;
+            if (w.size() != 2 || w[0] != "skladba-smycky" || !cele(w[1], verze)) {
+                return spatne("not a loop file (no 'skladba-smycky 1')");
+            }
             if (verze != verzesmycek) {
-                return spatne("loop file version " + std::to_string(verze) + "; this skladba reads version " +
-                              std::to_string(verzesmycek));
+                return spatne("loop file version " + w[1] + "; this skladba reads version " + std::to_string(verzesmycek));
             }
             continue;
         }
         if (cislo == 2) {
-            std::string slovo, hex;
-            if (!(w >> slovo >> s.rejstrik >> s.velikost >> hex) || slovo != "rejstrik" || hex.size() != 16 ||
-                hex.find_first_not_of("0123456789abcdef") != std::string::npos) {
+            long velikost = 0;
+            if (w.size() != 4 || w[0] != "rejstrik" || !cele(w[2], velikost) || w[3].size() != 16 ||
+                w[3].find_first_not_of("0123456789abcdef") != std::string::npos) {
                 return spatne("expected 'rejstrik FILE SIZE CHECKSUM'");
             }
-            s.soucet = std::stoull(hex, nullptr, 16);
+            s.rejstrik = w[1];
+            s.velikost = velikost;
+            s.soucet = std::stoull(w[3], nullptr, 16);
             continue;
         }
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        if (w.empty()) continue;
         long k = -1;
-        if (!(w >> k) || k < 0 || k >= pocetsegmentu) return spatne("expected a segment index from 0 to 68");
-        std::string prvni;
-        w >> prvni;
-        if (prvni == "-") continue;
+        if (!cele(w[0], k) || k >= pocetsegmentu) return spatne("expected a segment index from 0 to 68");
+        if (w.size() == 2 && w[1] == "-") continue;
         long od = 0, po = 0, x = 0;
-        std::istringstream cisla(prvni);
-        if (!(cisla >> od) || !(w >> po >> x) || od < 0 || po <= od || po > delkatonu || x < 0 || x > od ||
-            x > po - od) {
+        if (w.size() != 4 || !cele(w[1], od) || !cele(w[2], po) || !cele(w[3], x) || po <= od || po > delkatonu ||
+            x > od || x > po - od) {
             return spatne("expected '-' or START END CROSSFADE within the segment (0 <= CROSSFADE <= START < END <= " +
                           std::to_string(delkatonu) + ", CROSSFADE <= END - START)");
         }

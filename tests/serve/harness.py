@@ -15,7 +15,7 @@ SKIP = 77   # CTest's skip status (SKIP_RETURN_CODE)
 
 
 class Server:
-    def __init__(self, program, registers, score_text=None, name='piece.txt', args=()):
+    def __init__(self, program, registers, score_text=None, name='piece.txt', args=(), env=None):
         self.folder = tempfile.mkdtemp(prefix='skladba-serve-test-')
         self.tmp = os.path.join(self.folder, 'tmp')   # the server's TMPDIR: its scratch folder goes here
         os.mkdir(self.tmp)
@@ -24,11 +24,12 @@ class Server:
             with open(self.score, 'wb') as f:
                 f.write(score_text.encode('cp1250') if isinstance(score_text, str) else score_text)
         self.command = [os.path.abspath(program), name, '--registers', os.path.abspath(registers)]
+        self.env = env or {}
         self.start(args)
 
     def start(self, args=(), token=None):
         """token: the key to start with (SKLADBA_TOKEN) instead of a new one."""
-        env = dict(os.environ, TMPDIR=self.tmp)
+        env = dict(os.environ, TMPDIR=self.tmp, **self.env)
         if token:
             env['SKLADBA_TOKEN'] = token
         self.proc = subprocess.Popen(self.command + list(args), cwd=self.folder, env=env,
@@ -56,7 +57,10 @@ class Server:
             conn.putheader(k, v)
         conn.endheaders()
         if body is not None:
-            conn.send(body)
+            try:
+                conn.send(body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass   # refused before the end of the body
         r = conn.getresponse()
         data = r.read()
         conn.close()

@@ -261,6 +261,20 @@ class Playing(unittest.TestCase):
         self.keys(Keys.ESCAPE)
         wait(d, f"return {A}.paused && document.getElementById('loop').textContent == ''")
 
+    def test_on_a_bar_s_first_note_its_bar_plays(self):
+        from selenium.webdriver.common.keys import Keys
+        d = self.driver
+        # At 100 a bar is 2.4 s, and its line and its first note start on the same sample.
+        score = self.SCORE.replace('t240', 't100')
+        self.open(score)
+        self.caret(score, score.index('c o1 h'))   # the third bar: 4.8 s
+        self.keys(Keys.CONTROL, Keys.ENTER)
+        wait(d, f'return !{A}.paused && {A}.currentTime >= 4.8')
+        self.caret(score, score.index('g a h'))   # the second bar's first note: 2.4 s
+        self.keys(Keys.ALT, Keys.ENTER)
+        t = wait(d, f'return !{A}.paused && {A}.currentTime < 4.5 && {A}.currentTime')
+        self.assertTrue(2.39 <= t < 2.7, t)
+
     def test_downloads(self):
         d = self.driver
         self.open(self.SCORE)

@@ -6,11 +6,13 @@ usage: test_server.py SKLADBA SKLADBA_SERVE REGISTERS"""
 import http.client
 import json
 import os
+import shutil
 import signal
 import socket
 import stat
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -58,6 +60,8 @@ class Rules(unittest.TestCase):
             ('the key of another port', 'GET', '/api/score', None, {'Cookie': 'skladba-1=' + s.token}, 403, b'key'),
             ('a wrong key in the address', 'GET', '/?token=' + '0' * 32, None, {'Cookie': None}, 403, b'key'),
             ('a render number past any', 'GET', '/out/99999999999999999999999.wav', None, {}, 404, b'nothing here'),
+            ('a key wrong in its first byte', 'GET', '/api/score', None, {'Cookie': 'skladba-%d=%s' % (s.port, flip(s.token, 0))}, 403, b'key'),
+            ('a key wrong in its last byte', 'GET', '/api/score', None, {'Cookie': 'skladba-%d=%s' % (s.port, flip(s.token, -1))}, 403, b'key'),
         ]
         for what, method, path, body, headers, status, message in cases:
             with self.subTest(what):
@@ -65,6 +69,28 @@ class Rules(unittest.TestCase):
                 self.assertEqual(got, status, text)
                 self.assertIn(message, text)
         self.assertEqual(s.read_score(), SCORE)
+
+    def test_framing_that_could_be_read_two_ways_is_refused_at_once(self):
+        s = self.server
+        head = 'POST /api/edit?save=0 HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\nX-Skladba: 1\r\n' % (s.host, s.cookie)
+        cases = [('a negative length', head + 'Content-Length: -5\r\n\r\nc d', 400),
+                 ('a length of 20 digits', head + 'Content-Length: %s\r\n\r\nc d' % ('9' * 20), 400),
+                 ('a length of 19 digits', head + 'Content-Length: %s\r\n\r\nc d' % ('9' * 19), 400),
+                 ('two lengths', head + 'Content-Length: 3\r\nContent-Length: 3\r\n\r\nc d', 400),
+                 ('a length past 1 MB', head + 'Content-Length: %d\r\n\r\nc d' % ((1 << 20) + 1), 413),
+                 ('two Host headers', 'GET /api/info HTTP/1.1\r\nHost: %s\r\nHost: attacker.example:%d\r\nCookie: %s\r\n\r\n'
+                  % (s.host, s.port, s.cookie), 400)]
+        for what, request, status in cases:
+            with self.subTest(what):
+                start = time.time()
+                with socket.create_connection(('127.0.0.1', s.port), timeout=30) as c:
+                    c.sendall(request.encode())
+                    answer = c.recv(100)
+                self.assertTrue(answer.startswith(b'HTTP/1.1 %d ' % status), answer)
+                self.assertLess(time.time() - start, 5, 'answered at once, not at the deadline')
+        # A length of exactly 1 MB is read.
+        status, _ = self.edit(b'c' * (1 << 20), query='save=0&render=0')
+        self.assertEqual(status, 200)
 
     def test_options_as_skladba_reads_them(self):
         info = json.loads(self.server.request('GET', '/api/info')[1])
@@ -99,6 +125,16 @@ class Rules(unittest.TestCase):
         self.assertTrue(answer['save']['conflict'])
         self.assertEqual(s.read_score(), b'( theirs )\n')
 
+    def test_each_bar_line_is_where_its_first_note_starts(self):
+        # Tempos whose bars are no whole number of milliseconds: a bar line
+        # rounded past its note would make the page play from the bar before.
+        for tempo in (97, 210):
+            render = json.loads(self.edit(b't%d 4 o1 c d e f | g a h o2 c | c' % tempo, query='save=0')[1])['render']
+            starts = sorted(n[0] / render['rate'] for n in render['noteList'])
+            self.assertEqual(len(render['bars']), 3)
+            for bar, start in zip(render['bars'][1:], (starts[4], starts[8])):
+                self.assertAlmostEqual(bar, start, delta=1e-6, msg=tempo)
+
     def test_downloads(self):
         # Every file a render offers is served with its type, and the sheet
         # music holds the notes of the score, one <pitch> each.
@@ -123,6 +159,13 @@ class Rules(unittest.TestCase):
         self.assertEqual((status, flac[:4]), (200, b'fLaC'))
         # Its STREAMINFO's last 36 bits of bytes 18 to 25: the frames.
         self.assertEqual(len(wav) - 44, 6 * (int.from_bytes(flac[18:26], 'big') & ((1 << 36) - 1)))
+
+
+def flip(token, i):
+    """The key with its byte at i changed."""
+    chars = list(token)
+    chars[i] = '0' if chars[i] != '0' else '1'
+    return ''.join(chars)
 
 
 def chunked(server, path, chunks, headers):
@@ -172,6 +215,46 @@ class Adversaries(unittest.TestCase):
         status, body = chunked(s, '/api/edit?render=0&save=1&base=' + version, [b't120 ', b'c d e\n'], h)
         self.assertEqual(status, 200, body)
         self.assertEqual(s.read_score(), b't120 c d e\n')
+
+    def test_a_flood_of_refusals_prints_a_few_lines_and_a_count(self):
+        s = self.server
+        for _ in range(100):
+            self.assertEqual(s.request('GET', '/api/score', headers={'Cookie': None})[0], 403)
+        status, err = s.stop()
+        self.assertEqual(status, 130, err)
+        lines = err.count('skladba serve: refused ')
+        self.assertGreaterEqual(lines, 20)
+        self.assertLess(lines, 60, err)
+        self.assertIn('the next are counted, not shown', err)
+
+    def test_a_compressed_download_is_encoded_once_for_all_its_ranges(self):
+        s = self.server
+        if 'opus' not in [f['ext'] for f in json.loads(s.request('GET', '/api/info')[1])['formats']]:
+            self.skipTest('this build writes no Opus')
+        # Three minutes: its encoding takes a while (about 2 s on an idle machine).
+        render = json.loads(s.request('POST', '/api/edit?save=0', b't120 ' + b'c e g e ' * 90, {'X-Skladba': '1'})[1])['render']
+        opus = render['wav'].replace('.wav', '.opus')
+        start = time.time()
+        first = s.request('GET', opus, headers={'Range': 'bytes=0-99'})
+        encoding = time.time() - start
+        self.assertEqual((first[0], len(first[1])), (206, 100))
+        start = time.time()
+        ranges = [s.request('GET', opus, headers={'Range': 'bytes=%d-%d' % (i * 100, i * 100 + 99)}) for i in range(1, 7)]
+        self.assertLess(time.time() - start, encoding, 'six more ranges take less than one encoding')
+        whole = s.request('GET', opus)[1]
+        self.assertEqual(whole[:700], first[1] + b''.join(body for _, body in ranges))
+
+    def test_the_renders_kept_stay_within_mix_memory(self):
+        s = self.server
+        s.stop()
+        s.start(['--mix-memory', '1'])
+        def render(score):
+            return json.loads(s.request('POST', '/api/edit?save=0', score, {'X-Skladba': '1'})[1])['render']['wav']
+        a, b = render(b'c d e'), render(b'e d c')
+        self.assertEqual(s.request('GET', a)[0], 200, 'two small renders fit 1 MiB together')
+        # Half a minute is 1.3 MB of WAV: the older render goes, the newest stays.
+        c = render(b't120 ' + b'c e g e ' * 15)
+        self.assertEqual((s.request('GET', b)[0], s.request('GET', c)[0]), (404, 200))
 
     def test_slow_and_idle_clients_lock_no_one_out(self):
         s = self.server
@@ -269,6 +352,33 @@ class Lifecycle(unittest.TestCase):
         finally:
             s.close()
 
+
+    def test_open_hands_the_key_to_the_browser_in_a_private_file(self):
+        # A stand-in for xdg-open that records its arguments and the file it was given.
+        bin = tempfile.mkdtemp(prefix='skladba-xdg-')
+        with open(os.path.join(bin, 'xdg-open'), 'w') as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$@" > %s/args\np="${1#file://}"\n'
+                    'stat -c %%a "$p" > %s/mode\ncp "$p" %s/page\n' % (bin, bin, bin))
+        os.chmod(os.path.join(bin, 'xdg-open'), 0o755)
+        s = Server(SERVE, REGISTERS, SCORE, args=['--open'], env={'PATH': bin + ':' + os.environ['PATH']})
+        try:
+            page = os.path.join(bin, 'page')
+            end = time.time() + 30
+            while not os.path.exists(page) and time.time() < end:
+                time.sleep(0.05)
+            with open(os.path.join(bin, 'args')) as f:
+                args = f.read()
+            self.assertNotIn(s.token, args)
+            self.assertTrue(args.startswith('file://' + s.tmp), args)
+            with open(os.path.join(bin, 'mode')) as f:
+                self.assertEqual(f.read().strip(), '600')
+            with open(page) as f:
+                self.assertIn('url=' + s.url.replace('&', '&amp;') + '"', f.read())
+            status, err = s.stop()
+            self.assertEqual(err.count(s.token), 0, 'the key is printed once, on standard output')
+        finally:
+            s.close()
+            shutil.rmtree(bin, ignore_errors=True)
 
     def test_handover_and_ctrl_c(self):
         out = subprocess.run([SKLADBA, 'serve', '--help'], capture_output=True, text=True)
