@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "base/hudba.h"
@@ -22,6 +23,7 @@ public:
     void hotova(const Nota& n) override;
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override;
     void takt(int64_t pozice) override;
+    void komentar(int64_t pozice, const std::string& text) override;
 
     // Voices, chords, the clock and the metre; once the score is read.
     Hudba dokonci(int64_t vzorku);
@@ -40,6 +42,7 @@ private:
     double ritard_ = 0;
     size_t krivka_ = SIZE_MAX;       // the tempo change of the curve in force
     bool pokroku_ = false;           // a step back since the last event: a bar line belongs to the next
+    int32_t cast_ = -1;              // the part the last part: directive opened
     size_t nejvic_;
     bool preplneny_ = false;
 };
