@@ -75,5 +75,7 @@ bool bajtymusicxml(const Hudba& hudba, const std::string& nazev, const std::stri
 // The key signature (fifths, -7 to 7) whose major scale holds the most of
 // these MIDI keys; the fewest accidentals among equals.
 int odhadnitoninu(const std::vector<int>& klavesy);
+// The alteration the key signature of kvinty fifths gives a letter (C to B).
+int alterklice(int kvinty, char krok);
 
 }  // namespace skladba
