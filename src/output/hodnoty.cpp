@@ -1,5 +1,7 @@
 #include "output/hodnoty.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <numeric>
 
 namespace skladba {
@@ -92,6 +94,99 @@ std::vector<Kus> rozloz(int64_t tiku, int64_t celanota, int64_t hodnota) {
     const int64_t h = std::gcd(a, b);
     kusy.push_back({p, 0, a / h, b / h, tiku});
     return kusy;
+}
+
+namespace {
+
+// Beams of one group of notes within a beat: on each level, runs of notes
+// short enough for it, a lone one a hook towards its neighbours.
+void tramyskupiny(std::vector<Psane>& p, const std::vector<size_t>& skupina) {
+    if (skupina.size() < 2) return;
+    for (int uroven = 0; uroven < 4; ++uroven) {
+        const int nejdelsi = 7 - uroven;   // eighths on the first level, sixteenths on the second...
+        for (size_t i = 0; i < skupina.size();) {
+            if (p[skupina[i]].kus.typ > nejdelsi) {
+                ++i;
+                continue;
+            }
+            size_t j = i;
+            while (j < skupina.size() && p[skupina[j]].kus.typ <= nejdelsi) ++j;
+            if (j - i == 1) {
+                p[skupina[i]].tramy[uroven] = i == 0 ? "forward hook" : "backward hook";
+            } else {
+                for (size_t k = i; k < j; ++k) p[skupina[k]].tramy[uroven] = k == i ? "begin" : k + 1 == j ? "end" : "continue";
+            }
+            i = j;
+        }
+    }
+}
+
+}  // namespace
+
+void tramuj(std::vector<Psane>& p, int64_t zacatek, const std::vector<int>& doby, int64_t jednotka) {
+    if (jednotka <= 0 || doby.empty()) return;
+    std::vector<int64_t> hranice;   // the end of each beat, from the bar's start
+    int64_t cyklus = 0;
+    for (int d : doby) hranice.push_back(cyklus += std::max(1, d) * jednotka);
+    auto doba = [&](int64_t tik) {
+        const int64_t r = tik - zacatek;
+        const int64_t n = r >= 0 ? r / cyklus : 0;
+        const int64_t v = r - n * cyklus;
+        return n * static_cast<int64_t>(hranice.size()) +
+               (std::upper_bound(hranice.begin(), hranice.end(), v) - hranice.begin());
+    };
+    std::vector<size_t> skupina;
+    int64_t dobaskupiny = -1;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const Psane& x = p[i];
+        if (x.druh == Psane::Druh::nic) continue;
+        if (x.druh == Psane::Druh::nota && x.kus.typ <= 7) {
+            const int64_t d = doba(x.tik);
+            if (skupina.empty() || d != dobaskupiny) {
+                tramyskupiny(p, skupina);
+                skupina.clear();
+                dobaskupiny = d;
+            }
+            skupina.push_back(i);
+            continue;
+        }
+        tramyskupiny(p, skupina);
+        skupina.clear();
+    }
+    tramyskupiny(p, skupina);
+}
+
+void tupletuj(std::vector<Psane>& p, int64_t celanota) {
+    size_t od = SIZE_MAX, posledni = 0;
+    int64_t a = 1, b = 1, soucet = 0;
+    int nejkratsi = 99;
+    auto uzavri = [&] {
+        if (od == SIZE_MAX) return;
+        p[od].tupletod = true;
+        p[posledni].tupletdo = true;
+        od = SIZE_MAX;
+    };
+    for (size_t i = 0; i < p.size(); ++i) {
+        const Psane& x = p[i];
+        if (x.druh == Psane::Druh::nic) continue;
+        const bool tuplet = x.druh != Psane::Druh::mezera && x.kus.skutecne != x.kus.normalni;
+        if (!tuplet || (od != SIZE_MAX && (x.kus.skutecne != a || x.kus.normalni != b))) uzavri();
+        if (!tuplet) continue;
+        if (od == SIZE_MAX) {
+            od = i;
+            a = x.kus.skutecne;
+            b = x.kus.normalni;
+            soucet = 0;
+            nejkratsi = 99;
+        }
+        posledni = i;
+        soucet += x.kus.tiku;
+        nejkratsi = std::min(nejkratsi, x.kus.typ);
+        // Full: the time of b normal notes of the shortest type in it.
+        const int64_t cas = (celanota * b) << nejkratsi;
+        if (b < (int64_t{1} << 28) && nejkratsi < 20 && cas % jednotek == 0 && cas / jednotek > 0 && soucet % (cas / jednotek) == 0) uzavri();
+    }
+    uzavri();
 }
 
 }  // namespace skladba

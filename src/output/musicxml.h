@@ -36,6 +36,7 @@ struct ZapsanyTon {
     int8_t oktava = 4;       // the octave of the letter (C4 is middle C)
     uint8_t klavesa = 0;     // MIDI key, segment + 36
     uint8_t sila = 100;      // volume in percent
+    int32_t cast = -1;       // the part a directive named (Zapis::casti), -1: by register
 };
 
 // A tempo mark: a metronome mark of a "t", a curve's "rit." or "accel."
@@ -48,8 +49,22 @@ struct ZnackaTempa {
     double tempo = 0;        // what it plays: quarter notes a minute from here
 };
 
+// A measure: where it starts and how long it is, its metre (its beats in
+// units of 1/jmenovatel, a compound metre's dotted) and the key in force.
+struct TaktZapisu {
+    int64_t zacatek = 0, delka = 0;
+    int citatel = 4, jmenovatel = 4;
+    std::vector<int> doby;
+    bool slozene = false;
+    int kvinty = 0;
+};
+
 struct Zapis {
     int64_t celanota = 4;                 // ticks per whole note, a multiple of 4
+    // The measures, from the start (a pickup first); empty: bars of metrum.
+    std::vector<TaktZapisu> takty;
+    std::string nazev, autor;             // the title and composer directives (empty: none)
+    std::vector<std::string> casti;       // the parts the directives name
     std::vector<ZapsanyTon> tony;         // in the order of the score
     std::vector<ZnackaTempa> tempa;       // in the order of time
     // The time signature the bar lines show (4/4 when they show none).

@@ -118,12 +118,49 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
         zjemni(e.zacatek.j);
         zjemni(e.konec().j);
     }
+    // Bars start on the grid too.
+    zjemni(h.takt.j);
+    zjemni(h.predtakt.j);
+    for (const ZmenaMetra& m : h.metra) zjemni(m.kde.j), zjemni(m.jmenovatel);
     z.celanota = presne ? celanota : 3 * 5 * 7 * (int64_t{1} << 12);
+    z.nazev = h.nazev;
+    z.autor = h.autor;
+    for (const Cast& c : h.casti) z.casti.push_back(c.jmeno);
+    // The key: a key: directive's where one stands, else the one whose scale
+    // holds most of the notes.
     std::vector<int> klavesy;
     for (const Udalost& e : h.udalosti) {
         if (e.hraje()) klavesy.push_back(klavesa(e.segment));
     }
     z.kvinty = odhadnitoninu(klavesy);
+    std::vector<std::pair<Zlomek, int>> toniny;   // from where, fifths
+    for (const ZmenaToniny& k : h.toniny) {
+        if (k.kde == Zlomek{}) z.kvinty = k.kvinty;
+        toniny.push_back({k.kde, k.kvinty});
+    }
+    auto toninav = [&](const Zlomek& kde) {
+        auto it = std::upper_bound(toniny.begin(), toniny.end(), kde,
+                                   [](const Zlomek& x, const std::pair<Zlomek, int>& t) { return x < t.first; });
+        return it == toniny.begin() ? z.kvinty : std::prev(it)->second;
+    };
+    // The measures; a key that changes inside one is shown from its start.
+    for (const Takt& b : h.takty(h.konec())) {
+        const ZmenaMetra m = h.metrumtaktu(b);
+        TaktZapisu t;
+        t.zacatek = b.zacatek.tiku(z.celanota);
+        t.delka = std::max<int64_t>(1, b.konec().tiku(z.celanota) - t.zacatek);
+        t.citatel = m.citatel;
+        t.jmenovatel = m.jmenovatel;
+        t.doby = m.doby();
+        t.slozene = m.slozene();
+        t.kvinty = toninav(b.zacatek);
+        z.takty.push_back(std::move(t));
+    }
+    for (const ZmenaToniny& k : h.toniny) {
+        for (TaktZapisu& t : z.takty) {
+            if (t.zacatek <= k.kde.tiku(z.celanota) && k.kde.tiku(z.celanota) < t.zacatek + t.delka) t.kvinty = k.kvinty;
+        }
+    }
     for (const Udalost& e : h.udalosti) {
         if (e.tecka && e.prodlouzila) continue;   // its time is the note's
         ZapsanyTon t;
@@ -134,9 +171,12 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
         t.reg = e.reg;
         t.pauza = !e.hraje();
         t.sila = e.sila;
-        if (!t.pauza) hlaskuj(e, z.kvinty, t);
+        t.cast = e.cast;
+        if (!t.pauza) hlaskuj(e, toninav(e.zacatek), t);
         z.tony.push_back(t);
     }
+    int predkrivkou = 0;   // the metronome before the curve in force: its end returns there or not
+    int metronom = 0;
     for (const ZmenaTempa& m : h.tempa) {
         ZnackaTempa t;
         t.tik = m.kde.tiku(z.celanota);
@@ -144,13 +184,19 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
         t.tempo = m.ctvrtek;
         switch (m.druh) {
             case ZmenaTempa::Druh::metronom: t.druh = ZnackaTempa::Druh::metronom; break;
-            case ZmenaTempa::Druh::konec: t.druh = ZnackaTempa::Druh::atempo; break;
+            case ZmenaTempa::Druh::konec:
+                // "a tempo" where the curve's end returns to the tempo before
+                // it; a new "t" is a new metronome mark.
+                t.druh = m.metronom == predkrivkou ? ZnackaTempa::Druh::atempo : ZnackaTempa::Druh::metronom;
+                break;
             case ZmenaTempa::Druh::krivka:
+                predkrivkou = metronom;
                 t.druh = m.ritard > 0 ? ZnackaTempa::Druh::ritardando : ZnackaTempa::Druh::accelerando;
                 // It plays from the tempo where it starts; the notes under it
                 // carry on to the tempo it reaches.
                 break;
         }
+        if (m.druh != ZmenaTempa::Druh::krivka) metronom = m.metronom;
         if (!(t.tempo > 0.01 && t.tempo < 1e7)) continue;
         if (!z.tempa.empty() && z.tempa.back().tik == t.tik) continue;
         z.tempa.push_back(t);
