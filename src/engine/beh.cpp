@@ -150,9 +150,21 @@ private:
     int64_t dalsichhudba_ = 0;
     bool hudbahotova_ = false;
     Sber sber_;
-    // Where the first comment stands in the score, [od, po): the title of a
-    // compressed output.
+    // Where the first comment that is no directive stands in the score,
+    // [od, po), and what the title: and composer: directives say: the tags
+    // of a compressed output.
     int64_t komentarod_ = -1, komentarpo_ = -1;
+    std::string nazev_, autor_;
+    void zapamatujkomentar(int64_t pozice, const Parametr& a) {
+        Smernice x;
+        if (!ctismernici(a.text, x)) {
+            if (komentarod_ < 0) komentarod_ = pozice, komentarpo_ = a.po;
+        } else if (x.chyba.empty() && x.druh == DruhSmernice::nazev && nazev_.empty()) {
+            nazev_ = x.text;
+        } else if (x.chyba.empty() && x.druh == DruhSmernice::autor && autor_.empty()) {
+            autor_ = x.text;
+        }
+    }
     // The progress of a long render: reported from half a second on, at
     // most ten times a second.
     bool postup_ = false;
@@ -225,7 +237,7 @@ void Beh::prikazovasmycka() {
             a.prikaz = s.znak;
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
-            if (s.znak == '(' && komentarod_ < 0) komentarod_ = s.pozicepovelu, komentarpo_ = a.po;
+            if (s.znak == '(') zapamatujkomentar(s.pozicepovelu, a);
             ohlasnesouhlasy();
         }
         if (postup_ && (++kroky & 255) == 0) moznapostup();
@@ -288,7 +300,7 @@ void Beh::dokonceni() {
         const Metrumtaktu metrum = zaznam_ ? hudba_.metrum : Metrumtaktu{};
         const double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
         z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
-                         zaznam_ ? &hudba_ : nullptr, komentar});
+                         zaznam_ ? &hudba_ : nullptr, komentar, nazev_, autor_});
     }
     k_.mix.smazmix();
 }

@@ -158,9 +158,11 @@ struct Hotovo {
     int64_t celatempa = 0;           // the one whole-note length they were all placed at, 0 when not one
     Metrumtaktu metrum;              // the time signature the bar lines show (Potreby::metrum)
     const Hudba* hudba = nullptr;    // the music as written: voices, tempo map, bar lines (Potreby::hudba)
-    // The score's first comment as its bytes stand, for the title of a
-    // compressed output (Nastaveni::kodovani not a WAV).
+    // The score's first comment that is no directive, as its bytes stand,
+    // for the title of a compressed output (Nastaveni::kodovani not a WAV).
     std::string komentar;
+    // What the title: and composer: directives say (UTF-8; empty: none).
+    std::string nazev, autor;
 };
 
 // Who writes what a render made. The engine calls priprav once the score is
