@@ -552,7 +552,9 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         ++v.dalsi;
     }
     size_t j = v.dalsi;
-    const bool prazdny = j >= v.prvky.size() || v.prvky[j].zacatek >= b;
+    // Rests alone say no more than the voice's silence.
+    bool prazdny = true;
+    for (size_t k = j; k < v.prvky.size() && v.prvky[k].zacatek < b && prazdny; ++k) prazdny = v.prvky[k].pauza;
     if (prazdny && !plni) return;
     if (zpet) out_ += "      <backup>\n        <duration>" + std::to_string(b - a) + "</duration>\n      </backup>\n";
     if (prazdny) {
