@@ -13,6 +13,7 @@
 #include "output/formaty.h"
 #include "output/kodek.h"
 #include "platform/system.h"
+#include "score/smernice.h"
 #include "serve/prijem.h"
 #include "serve/soustava.h"
 
@@ -223,7 +224,10 @@ std::string jsonjazyk() {
     for (int c = 0x21; c < 0x7F; ++c) {
         if (oktavapro(static_cast<char>(c)) >= 0) o += static_cast<char>(c);
     }
-    return o + "\"}";
+    // The keywords of directives: a comment that starts with one and a colon.
+    o += "\",\"directives\":[";
+    for (const KlicoveSlovo& k : klicovaslova()) o += std::string(&k == &klicovaslova().front() ? "" : ",") + "\"" + k.slovo + "\"";
+    return o + "]}";
 }
 
 
