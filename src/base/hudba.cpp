@@ -279,8 +279,10 @@ void Hudba::mrizka(std::vector<double>& takty, std::vector<double>& doby) const 
     doby.clear();
     if (body.empty() || takt <= Zlomek{}) return;
     const Zlomek konec = body.back().first;
-    // Bars from the pickup on; the beats of each bar's metre within it.
-    for (const Takt& t : this->takty(konec)) {
+    // Bars from the pickup on; the beats of each bar's metre within it; a
+    // bar line where the music ends, too.
+    const std::vector<Takt> bary = this->takty(konec);
+    for (const Takt& t : bary) {
         if (t.zacatek > Zlomek{}) takty.push_back(vzorek(t.zacatek) / zaklad);
         const ZmenaMetra m = metrumtaktu(t);
         // A pickup holds the last beats of a bar.
@@ -292,6 +294,7 @@ void Hudba::mrizka(std::vector<double>& takty, std::vector<double>& doby) const 
             if (d > t.zacatek) doby.push_back(vzorek(d) / zaklad);
         }
     }
+    if (bary.back().konec() <= konec) takty.push_back(vzorek(bary.back().konec()) / zaklad);
 }
 
 namespace {
