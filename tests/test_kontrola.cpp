@@ -284,6 +284,31 @@ TEST(Check, SummarisesEachVoice) {
     EXPECT_EQ(radky(akordy.out).at(0), "bez/akordy.txt: 0:05.5, 4 notes, range o1 c to o1 g, 1 voice");
 }
 
+// Directives: a keyword and a colon opening a comment. What cannot be read
+// is warned about at its comment, naming the forms that can; other comments,
+// a word and a colon among them, stay comments. The summary says what the
+// directives set.
+TEST(Check, ReadsDirectivesAndWarnsOfTheUnreadable) {
+    Studio studio;
+    studio.soubor("smernice.txt",
+                  "(title: Barcarolle) (composer: A. N. Other) ( S ) (Note: not a directive)\n"
+                  "(time: 6/9) (key: Q major) (time: 7/8 2+2+2) (key: G# major)\n"
+                  "(time: 6/8) (key: D major) 8a | 4d. 8f (time: 3/4) e d |\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "smernice.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> zbytek = ocekavejvarovani(
+        r.out, {{"smernice.txt:2:1:", "\"6/9\" is no metre: write time: N/D"},
+                {"smernice.txt:2:13:", "\"Q major\" is no key: write key: a note A to G"},
+                {"smernice.txt:2:28:", "the beat groups must add up to 7"},
+                {"smernice.txt:2:46:", "more than seven sharps or flats: write A\xE2\x99\xAD major"},
+                {"smernice.txt:3:40:", "time: 3/4 stands where no bar line is"},
+                {"smernice.txt:3:56:", "this bar line stands 1/4 of a whole note into a bar of 3/4"}});
+    ASSERT_FALSE(zbytek.empty());
+    EXPECT_NE(zbytek.at(0).find("1 voice"), std::string::npos) << r.out;
+    EXPECT_EQ(zbytek.at(1), "  title Barcarolle, composer A. N. Other, time 6/8 with a pickup of 1/8, "
+                            "time 3/4 at whole note 5/8, key D major");
+}
+
 // The command loop and the check read arguments from one table: they must
 // agree on where every command stands and where its argument ends, for
 // every command with every kind of argument after it.

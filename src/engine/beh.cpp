@@ -17,6 +17,7 @@
 #include "score/ctenar.h"
 #include "score/kontrola.h"
 #include "score/kontrolahudby.h"
+#include "score/smernice.h"
 #include "synth/mix.h"
 #include "synth/rejstrik.h"
 
@@ -30,6 +31,31 @@ constexpr size_t nejvicvarovani = 100;
 // Notes, rests and dots of the music a render keeps for its warnings alone
 // (some 6 MiB).
 constexpr size_t nejvicudalosti = size_t{1} << 15;
+
+// What the directives of a score said, for the check's summary: "title
+// Elegy, composer X, time 6/8 with a pickup of 1/8, key E minor, parts
+// Violin I, Viola".
+std::string popissmernic(const Hudba& h) {
+    std::string t;
+    auto pridej = [&](const std::string& x) { t += (t.empty() ? "" : ", ") + x; };
+    if (!h.nazev.empty()) pridej("title " + h.nazev);
+    if (!h.autor.empty()) pridej("composer " + h.autor);
+    for (const ZmenaMetra& m : h.metra) {
+        const bool prvni = &m == &h.metra.front();
+        pridej("time " + textmetra(m.citatel, m.jmenovatel, m.skupiny) +
+               (prvni ? (h.predtakt > Zlomek{} ? " with a pickup of " + h.predtakt.text() : std::string{})
+                      : " at whole note " + m.kde.text()));
+    }
+    for (const ZmenaToniny& k : h.toniny) {
+        pridej("key " + texttoniny(k.kvinty, k.moll) + (k.kde == Zlomek{} ? std::string{} : " at whole note " + k.kde.text()));
+    }
+    if (!h.casti.empty()) {
+        std::string c;
+        for (const Cast& x : h.casti) c += (c.empty() ? "" : ", ") + x.jmeno;
+        pridej((h.casti.size() == 1 ? "part " : "parts ") + c);
+    }
+    return t;
+}
 
 // One run: its context, the settings it follows and what it finds.
 class Beh {
@@ -255,6 +281,8 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     const std::vector<SouhrnHlasu> hlasy = souhrnhlasu(hudba_);
     const size_t hlasu = hlasy.size();
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
+    const std::string smernice = popissmernic(hudba_);
+    if (!smernice.empty()) radky.push_back("  " + smernice);
     int64_t konechlasu = 0;
     for (const SouhrnHlasu& h : hlasy) konechlasu = std::max(konechlasu, h.konecvzorku);
     if (konechlasu > konec) {
