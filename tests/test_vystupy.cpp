@@ -363,7 +363,9 @@ TEST(SheetMusic, CompoundMetreBeamsTupletsAndThePickup) {
     EXPECT_EQ(test::pocet(x, "<tuplet type=\"start\" bracket=\"yes\""), 1u);
     EXPECT_EQ(test::pocet(x, "<tuplet type=\"stop\"/>"), 1u);
     EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"kus.musicxml"}), "");
-    if (test::jemusescore()) EXPECT_EQ(test::musescore(studio.cesta(), "kus.musicxml", "ms.mid"), "");
+    if (test::jemusescore()) {
+        EXPECT_EQ(test::musescore(studio.cesta(), "kus.musicxml", "ms.mid"), "");
+    }
     const Midi m = prectimidi(studio.obsah("kus.mid"));
     EXPECT_EQ(m.metra, (std::vector<Midi::Metrum>{{0, 1, 8, 12}, {480, 6, 8, 36}}));
     // Bar lines of the MIDI file's signatures, to the end of the music.
@@ -417,7 +419,9 @@ TEST(SheetMusic, PartsStavesAndDynamicsOfEveryVoice) {
     for (const char* kus : {"sbor", "pauza"}) {
         ASSERT_EQ(test::skladba(studio.cesta(), {std::string(kus) + ".txt", "--musicxml", std::string(kus) + ".musicxml"}).status, 0);
         EXPECT_EQ(test::chybynotopisu(studio.cesta(), {std::string(kus) + ".musicxml"}), "");
-        if (test::jemusescore()) EXPECT_EQ(test::musescore(studio.cesta(), std::string(kus) + ".musicxml", "ms.pdf"), "");
+        if (test::jemusescore()) {
+            EXPECT_EQ(test::musescore(studio.cesta(), std::string(kus) + ".musicxml", "ms.pdf"), "");
+        }
     }
     const std::string s = studio.obsah("sbor.musicxml");
     EXPECT_EQ(test::pocet(s, "<score-part "), 2u);
