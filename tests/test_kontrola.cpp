@@ -11,6 +11,7 @@
 #include "engine/prikazy.h"
 #include "proces.h"
 #include "score/kontrola.h"
+#include "score/smernice.h"
 #include "studio.h"
 
 namespace skladba {
@@ -307,6 +308,38 @@ TEST(Check, ReadsDirectivesAndWarnsOfTheUnreadable) {
     EXPECT_NE(zbytek.at(0).find("1 voice"), std::string::npos) << r.out;
     EXPECT_EQ(zbytek.at(1), "  title Barcarolle, composer A. N. Other, time 6/8 with a pickup of 1/8, "
                             "time 3/4 at whole note 5/8, key D major");
+}
+
+// Directives read at the edges of what they take; a word and a colon that
+// is no keyword is no directive.
+TEST(Check, DirectiveFormsAtTheirLimits) {
+    struct Pripad {
+        const char* text;
+        bool chyba;
+        int citatel, jmenovatel, kvinty;
+    };
+    const Pripad pripady[] = {
+        {"time: 64/64", false, 64, 64, 0},  {"time: 65/4", true, 0, 0, 0},   {"time: 3/128", true, 0, 0, 0},
+        {"time: 3/3", true, 0, 0, 0},       {"Time:7/8 2+2+3", false, 7, 8, 0}, {"time: 7/8 2+2+4", true, 0, 0, 0},
+        {"key: C# major", false, 0, 0, 7},  {"key: Cb major", false, 0, 0, -7}, {"key: Fb major", true, 0, 0, 0},
+        {"key: B\xE2\x99\xAD major", false, 0, 0, -2}, {"key: bb minor", false, 0, 0, -5}, {"key: E", false, 0, 0, 4},
+        {"key: a# minor", false, 0, 0, 7},  {"key: d# minor", false, 0, 0, 6}, {"title:", true, 0, 0, 0},
+    };
+    for (const Pripad& p : pripady) {
+        Smernice s;
+        ASSERT_TRUE(ctismernici(p.text, s)) << p.text;
+        EXPECT_EQ(!s.chyba.empty(), p.chyba) << p.text << ": " << s.chyba;
+        if (p.chyba) continue;
+        EXPECT_EQ(std::make_tuple(s.citatel, s.jmenovatel, s.kvinty), std::make_tuple(p.citatel, p.jmenovatel, p.kvinty))
+            << p.text;
+    }
+    Smernice s;
+    for (const char* komentar : {" S ", "Note: not one", "titles: x", "title x", ""}) {
+        EXPECT_FALSE(ctismernici(komentar, s)) << komentar;
+    }
+    // Windows-1250 in a comment reads as its letters.
+    ASSERT_TRUE(ctismernici("composer: Anton\xEDn Dvo\xF8\xE1k", s));
+    EXPECT_EQ(s.text, "Anton\xC3\xADn Dvo\xC5\x99\xC3\xA1k");
 }
 
 // The command loop and the check read arguments from one table: they must

@@ -326,6 +326,13 @@ std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
             meta.push_back({h.metra[i].kde.tiku(tikunacelou), 0, casovyznak(h.metra[i].takt(), h.metra[i])});
         }
     }
+    // The key signatures of key: directives: fifths, and 1 for minor.
+    for (const ZmenaToniny& k : h.toniny) {
+        std::string b = "\xFF\x59\x02";
+        b += static_cast<char>(static_cast<int8_t>(k.kvinty));
+        b += static_cast<char>(k.moll ? 1 : 0);
+        meta.push_back({k.kde.tiku(tikunacelou), 0, b});
+    }
     for (const Tempo& t : mapa) {
         std::string b = "\xFF\x51\x03";
         b += static_cast<char>(t.tempo >> 16 & 0xFF);
