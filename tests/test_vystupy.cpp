@@ -117,10 +117,14 @@ TEST(Midi, GridMarksTheCurveInsteadOfItsSteps) {
     EXPECT_EQ(m.znacky, (std::vector<std::pair<int64_t, std::string>>{{3840, "accel."}}));
     EXPECT_EQ(m.jmena.at(0), "Sonatina");
     EXPECT_EQ(m.autor, "A. Composer");
-    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid"}).status, 0);
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid", "--musicxml", "kus.musicxml"}).status, 0);
     m = prectimidi(studio.obsah("kus.mid"));
     EXPECT_GT(m.tempa.size(), 3u);
     EXPECT_TRUE(m.znacky.empty());
+    // The new t after r0 is a new metronome mark, not "a tempo".
+    const std::string x = studio.obsah("kus.musicxml");
+    EXPECT_EQ(x.find("a tempo"), std::string::npos);
+    EXPECT_NE(x.find("<per-minute>100</per-minute>"), std::string::npos);
 }
 
 // Two voices in unison: a player releases a key at the first note off it
