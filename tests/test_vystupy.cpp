@@ -354,12 +354,13 @@ TEST(SheetMusic, OddScoresStayReadable) {
 // triplets, and the MIDI file's bar lines fall where its measures start.
 TEST(SheetMusic, CompoundMetreBeamsTupletsAndThePickup) {
     Studio studio;
-    studio.soubor("kus.txt", "(time: 6/8) t84 S0 8 o1 a | 8 o2 d >c d e >f g | 12 a g >f 8 e 4 d 8 p | 2 d. |");
+    studio.soubor("kus.txt", "(time: 6/8) (key: D major) t84 S0 8 o1 a | 8 o2 d >c d e >f g | 12 a g >f 8 e 4 d 8 p | "
+                             "(key: Bb major) 2 d. |");
     ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--musicxml", "kus.musicxml", "--midi", "kus.mid"}).status, 0);
     const std::string x = studio.obsah("kus.musicxml");
     for (const char* cekane : {"<measure number=\"0\" implicit=\"yes\">", "<beats>6</beats>", "<beat-type>8</beat-type>",
                                "<beat-unit>quarter</beat-unit>\n            <beat-unit-dot/>\n            <per-minute>56<",
-                               "<sound tempo=\"84\"/>"}) {
+                               "<sound tempo=\"84\"/>", "<fifths>2</fifths>", "<fifths>-2</fifths>"}) {
         EXPECT_NE(x.find(cekane), std::string::npos) << "no " << cekane;
     }
     EXPECT_EQ(test::pocet(x, "<beam number=\"1\">begin</beam>"), 3u);   // 3+3, then the triplet with its eighth

@@ -157,9 +157,10 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
         z.takty.push_back(std::move(t));
     }
     for (const ZmenaToniny& k : h.toniny) {
-        for (TaktZapisu& t : z.takty) {
-            if (t.zacatek <= k.kde.tiku(z.celanota) && k.kde.tiku(z.celanota) < t.zacatek + t.delka) t.kvinty = k.kvinty;
-        }
+        const int64_t tik = k.kde.tiku(z.celanota);
+        auto it = std::upper_bound(z.takty.begin(), z.takty.end(), tik,
+                                   [](int64_t x, const TaktZapisu& t) { return x < t.zacatek; });
+        if (it != z.takty.begin() && tik < std::prev(it)->zacatek + std::prev(it)->delka) std::prev(it)->kvinty = k.kvinty;
     }
     for (const Udalost& e : h.udalosti) {
         if (e.tecka && e.prodlouzila) continue;   // its time is the note's
