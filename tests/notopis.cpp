@@ -106,7 +106,8 @@ std::vector<int64_t> zacatkytaktu(const std::string& x) {
         int64_t pozice = 0, nejdal = 0;
         for (size_t at = x.find('<', m + 1); at < konec; at = x.find('<', at + 1)) {
             const std::string zbytek = x.substr(at, 10);
-            const bool nota = zbytek.rfind("<note>", 0) == 0, vpred = zbytek.rfind("<forward>", 0) == 0,
+            const bool nota = zbytek.rfind("<note>", 0) == 0 || zbytek.rfind("<note ", 0) == 0,
+                       vpred = zbytek.rfind("<forward>", 0) == 0,
                        zpet = zbytek.rfind("<backup>", 0) == 0;
             if (!nota && !vpred && !zpet) continue;
             const size_t po = x.find(nota ? "</note>" : vpred ? "</forward>" : "</backup>", at);
