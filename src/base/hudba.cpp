@@ -164,8 +164,7 @@ ZmenaMetra Hudba::metrumtaktu(const Takt& t) const {
     return m;
 }
 
-std::vector<Takt> Hudba::takty(const Zlomek& konec) const {
-    constexpr size_t nejvic = 4'000'000;
+std::vector<Takt> Hudba::takty(const Zlomek& konec, size_t nejvic) const {
     std::vector<Takt> r;
     Zlomek kde;
     if (predtakt > Zlomek{}) {
@@ -281,7 +280,8 @@ void Hudba::mrizka(std::vector<double>& takty, std::vector<double>& doby) const 
     const Zlomek konec = body.back().first;
     // Bars from the pickup on; the beats of each bar's metre within it; a
     // bar line where the music ends, too.
-    const std::vector<Takt> bary = this->takty(konec);
+    // As many bars as a picture can show.
+    const std::vector<Takt> bary = this->takty(konec, 100000);
     for (const Takt& t : bary) {
         if (t.zacatek > Zlomek{}) takty.push_back(vzorek(t.zacatek) / zaklad);
         const ZmenaMetra m = metrumtaktu(t);

@@ -184,7 +184,8 @@ struct Hudba {
     // The bars from the start to konec (at least one): a pickup first when
     // there is one, then bars of the metre in force, a time: directive
     // starting a new one where it stands.
-    std::vector<Takt> takty(const Zlomek& konec) const;
+    // At most nejvic of them.
+    std::vector<Takt> takty(const Zlomek& konec, size_t nejvic = 4'000'000) const;
     // The metre of a bar: numerator, denominator and its beats.
     ZmenaMetra metrumtaktu(const Takt& t) const;
     // Where the written music ends: the latest end of any event.

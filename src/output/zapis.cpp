@@ -144,7 +144,8 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
         return it == toniny.begin() ? z.kvinty : std::prev(it)->second;
     };
     // The measures; a key that changes inside one is shown from its start.
-    for (const Takt& b : h.takty(h.konec())) {
+    // One more than the limit, so that a piece past it is refused, not cut.
+    for (const Takt& b : h.takty(h.konec(), static_cast<size_t>(std::max<int64_t>(1, meze.bunek)) + 1)) {
         const ZmenaMetra m = h.metrumtaktu(b);
         TaktZapisu t;
         t.zacatek = b.zacatek.tiku(z.celanota);
