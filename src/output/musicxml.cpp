@@ -4,11 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
-#include <memory>
-#include <numeric>
-#include <set>
 
 #include "base/format.h"
 #include "base/nota.h"
@@ -360,7 +356,7 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
     }
     mezera(v, h, pozice, b, plni);
     // Beams by the beats of the metre, brackets over the tuplets.
-    const TaktZapisu& t = takty_[&taktna(a) - takty_.data()];
+    const TaktZapisu& t = taktna(a);
     std::vector<Psane> psane;
     for (const Polozka& p : polozky_) {
         Psane x;
