@@ -416,6 +416,11 @@ TEST(SheetMusic, PartsStavesAndDynamicsOfEveryVoice) {
         EXPECT_EQ(test::pocet(x.substr(od, x.find("</part>", od) - od), "<dynamics>"), 2u) << jmeno;
     }
     EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"kvartet.musicxml"}), "");
+    // The check's summary names each voice's part.
+    const Beh kontrola = test::skladba(studio.cesta(), {"--check", "kvartet.txt"});
+    EXPECT_NE(kontrola.out.find("parts Violin I, Violin II, Viola, Cello\n  voice 1 (Violin I: R1,"), std::string::npos)
+        << kontrola.out;
+    EXPECT_NE(kontrola.out.find("  voice 4 (Cello: R1, ov g to om c)"), std::string::npos) << kontrola.out;
 
     std::string sbor = "2 c d";
     for (int i = 0; i < 16; ++i) sbor += " -2 e f";

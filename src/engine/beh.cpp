@@ -309,11 +309,21 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     std::vector<int64_t> pozice;
     for (size_t i = 0; i < ukazanych; ++i) pozice.push_back(hlasy[i].prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
+    // The part a part: directive put each voice in (of its first note).
+    std::vector<int32_t> casti(ukazanych, -1);
+    for (const Udalost& e : hudba_.udalosti) {
+        if (e.hlas >= 0 && static_cast<size_t>(e.hlas) < ukazanych && casti[static_cast<size_t>(e.hlas)] < 0) {
+            casti[static_cast<size_t>(e.hlas)] = e.cast;
+        }
+    }
     for (size_t i = 0; i < ukazanych; ++i) {
         const SouhrnHlasu& h = hlasy[i];
         std::string popis;
-        for (char reg : h.rejstriky) popis += (popis.empty() ? "" : " and ") + jmenorejstriku(reg);
-        popis += (popis.empty() ? "" : ", ") +
+        const int32_t c = casti[i];
+        if (c >= 0 && static_cast<size_t>(c) < hudba_.casti.size()) popis = hudba_.casti[static_cast<size_t>(c)].jmeno + ": ";
+        const size_t pred = popis.size();
+        for (char reg : h.rejstriky) popis += (popis.size() == pred ? "" : " and ") + jmenorejstriku(reg);
+        popis += (popis.size() == pred ? "" : ", ") +
                  (h.nejnizsi < 0 ? std::string("no notes") : jmenotonu(h.nejnizsi) + " to " + jmenotonu(h.nejvyssi));
         radky.push_back("  voice " + std::to_string(i + 1) + " (" + popis + "), line " + std::to_string(mista[i].radek) +
                         ": whole notes " + celych(h.zacatek) + " to " + celych(h.konec) + ", " +
