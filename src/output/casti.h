@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "output/musicxml.h"
+#include "output/zapis.h"
 
 namespace skladba::notopis {
 

@@ -530,4 +530,14 @@ bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::stri
 }
 
 
+bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& software, std::string& out,
+                   std::string& chyba, const MezeNotopisu& meze) {
+    Zapis z;
+    if (!zapiszhudby(h, meze, z, chyba)) {
+        out.clear();
+        return false;
+    }
+    return bajtymusicxml(z, nazev, software, out, chyba, meze);
+}
+
 }  // namespace skladba

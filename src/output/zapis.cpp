@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "base/format.h"
-#include "output/musicxml.h"
+#include "output/zapis.h"
 
 namespace skladba {
 
@@ -93,13 +93,11 @@ constexpr size_t nejvictonu = 1'000'000;
 
 }  // namespace
 
-bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& software, std::string& out,
-                   std::string& chyba, const MezeNotopisu& meze) {
-    Zapis z;
+bool zapiszhudby(const Hudba& h, const MezeNotopisu& meze, Zapis& z, std::string& chyba) {
+    z = Zapis{};
     z.metrum = h.metrum;
     if (h.udalosti.size() > nejvictonu) {
         chyba = "too many notes for sheet music: it holds at most " + std::to_string(nejvictonu) + " notes and rests";
-        out.clear();
         return false;
     }
     // The grid: fine enough for every position when it can be.
@@ -219,7 +217,7 @@ bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& 
         const auto it = std::lower_bound(z.tempa.begin(), z.tempa.end(), t, potik);
         if (it == z.tempa.end() || it->tik != t.tik) z.tempa.insert(it, t);
     }
-    return bajtymusicxml(z, nazev, software, out, chyba, meze);
+    return true;
 }
 
 

@@ -99,7 +99,6 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     n.dozvukms = zadani.dozvukms;
     n.varovani = zadani.varovani;
     n.souhrn = true;
-    n.seznamnot = true;
     n.hudba = true;   // the bar lines, the voices and each note's written start
     n.text = &zadani.partitura;
     const bool vyber = !zadani.ztlumit.empty() || !zadani.solo.empty();
@@ -136,9 +135,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
         }
     }
     v.wav = std::move(vyrobek.wav);
-    v.svg = std::move(vyrobek.obraz);
-    v.midi = std::move(vyrobek.midi);
-    v.musicxml = std::move(vyrobek.musicxml);
+    v.soubory = std::move(vyrobek.soubory);
     v.sekund = platform::ted() - zacatek;
     return v;
 }

@@ -39,7 +39,10 @@ struct Vykresleni {
     Vysledek vysledek;
     double sekund = 0;        // how long it took
     std::vector<int> ztlumeno;   // the voices left silent in its WAV, from 1
-    std::string wav, svg, midi, musicxml;   // its files' bytes, when it succeeded
+    // Its files' bytes, when it succeeded: the WAV, and those beside it by
+    // their row in vystupy (output/vyroba.h).
+    std::string wav;
+    std::array<std::string, pocetvystupu> soubory;
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
