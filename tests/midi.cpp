@@ -43,7 +43,12 @@ Midi prectimidi(const std::string& b) {
                     m.tempo = cislo(at, 3);
                     m.tempa.push_back({tik, m.tempo});
                 }
-                if (typ == 0x58) m.metrum = {static_cast<uint8_t>(b.at(at)), 1 << b.at(at + 1)};
+                if (typ == 0x58) {
+                    m.metrum = {static_cast<uint8_t>(b.at(at)), 1 << b.at(at + 1)};
+                    m.metra.push_back({tik, m.metrum.first, m.metrum.second, static_cast<uint8_t>(b.at(at + 2))});
+                }
+                if (typ == 0x02) m.autor = b.substr(at, delka);
+                if (typ == 0x06) m.znacky.push_back({tik, b.substr(at, delka)});
                 at += delka;
                 continue;
             }

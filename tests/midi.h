@@ -28,6 +28,16 @@ struct Midi {
     std::vector<std::string> jmena;                     // each track's name
     std::vector<int> programy;                          // each track's program, -1 for none
     std::pair<int, int> metrum;                         // the time signature, numerator and denominator
+    struct Metrum {
+        int64_t tik;
+        int citatel, jmenovatel, hodiny;                // hodiny: MIDI clocks a beat
+        bool operator==(const Metrum& o) const {
+            return std::tie(tik, citatel, jmenovatel, hodiny) == std::tie(o.tik, o.citatel, o.jmenovatel, o.hodiny);
+        }
+    };
+    std::vector<Metrum> metra;                          // every time signature
+    std::string autor;                                  // the copyright text
+    std::vector<std::pair<int64_t, std::string>> znacky;   // markers
     std::vector<MidiNota> noty;                         // in the order their note offs come
     bool cele = true;                                   // every track ended as it should
 

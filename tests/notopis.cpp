@@ -1,5 +1,6 @@
 #include "notopis.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -82,6 +83,45 @@ std::string musescore(const std::string& slozka, const std::string& soubor, cons
     }
     if (r.status != 0) chyby += "mscore3 ended with status " + std::to_string(r.status) + "\n";
     return chyby;
+}
+
+size_t pocet(const std::string& text, const std::string& co) {
+    size_t n = 0;
+    for (size_t at = text.find(co); at != std::string::npos; at = text.find(co, at + co.size())) ++n;
+    return n;
+}
+
+std::vector<int64_t> zacatkytaktu(const std::string& x) {
+    auto cislo = [&](size_t od, const std::string& znacka) {
+        const size_t a = x.find("<" + znacka + ">", od);
+        return a == std::string::npos ? int64_t{0} : std::atoll(x.c_str() + a + znacka.size() + 2);
+    };
+    const int64_t deleni = cislo(0, "divisions");
+    std::vector<int64_t> zacatky;
+    if (deleni <= 0) return zacatky;
+    const size_t konecparty = x.find("</part>");
+    int64_t zacatek = 0;
+    for (size_t m = x.find("<measure "); m < konecparty; m = x.find("<measure ", m + 1)) {
+        const size_t konec = x.find("</measure>", m);
+        int64_t pozice = 0, nejdal = 0;
+        for (size_t at = x.find('<', m + 1); at < konec; at = x.find('<', at + 1)) {
+            const std::string zbytek = x.substr(at, 10);
+            const bool nota = zbytek.rfind("<note>", 0) == 0 || zbytek.rfind("<note ", 0) == 0,
+                       vpred = zbytek.rfind("<forward>", 0) == 0,
+                       zpet = zbytek.rfind("<backup>", 0) == 0;
+            if (!nota && !vpred && !zpet) continue;
+            const size_t po = x.find(nota ? "</note>" : vpred ? "</forward>" : "</backup>", at);
+            const std::string telo = x.substr(at, po - at);
+            if (telo.find("<chord/>") != std::string::npos || telo.find("<grace/>") != std::string::npos) continue;
+            const int64_t d = cislo(at, "duration");
+            pozice += zpet ? -d : d;
+            nejdal = std::max(nejdal, pozice);
+        }
+        zacatky.push_back(zacatek * 960 / deleni);
+        zacatek += nejdal;
+    }
+    zacatky.push_back(zacatek * 960 / deleni);
+    return zacatky;
 }
 
 }  // namespace skladba::test

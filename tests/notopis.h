@@ -18,6 +18,14 @@ std::string chybynotopisu(const std::string& slozka, const std::vector<std::stri
 // t; empty when it does not, or without python3.
 std::string chybytempa(const std::string& slozka, const std::string& nase, const std::string& jejich);
 
+// Where each measure of the first part of a MusicXML file starts, in MIDI
+// ticks of 960 a quarter, and the end of the last: the running position of
+// its notes, forwards and backups.
+std::vector<int64_t> zacatkytaktu(const std::string& musicxml);
+
+// How often a text occurs in another.
+size_t pocet(const std::string& text, const std::string& co);
+
 // Whether MuseScore 3 (mscore3) is installed.
 bool jemusescore();
 // Runs MuseScore on a file in slozka, writing vystup (a .mid, .pdf or .png);

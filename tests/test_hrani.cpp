@@ -196,8 +196,14 @@ TEST_F(Hrani, PlaysTheRendersSamplesFromWhereItIsAsked) {
     }
     const Beh r = test::spust(hrat({"--from", "bar:9"}));
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("has 8 bars"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("has bars 1 to 8"), std::string::npos) << r.err;
     EXPECT_EQ(test::spust(hrat({"--from", "1:75"})).status, 2);
+    // A pickup is bar 0, as the sheet music numbers it: bars 0 to 8 here.
+    s.soubor("kus.txt", "(time: 3/4) R2 t120 4 c | e g e | g e c |\n");
+    EXPECT_EQ(test::spust(hrat({"--from", "bar:0"})).status, 0);
+    const Beh pickup = test::spust(hrat({"--from", "bar:3"}));
+    EXPECT_EQ(pickup.status, 2);
+    EXPECT_NE(pickup.err.find("has bars 0 to 2"), std::string::npos) << pickup.err;
 }
 
 // --master plays its 48 kHz stereo (the sink mixes it down to its own

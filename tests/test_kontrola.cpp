@@ -11,6 +11,7 @@
 #include "engine/prikazy.h"
 #include "proces.h"
 #include "score/kontrola.h"
+#include "score/smernice.h"
 #include "studio.h"
 
 namespace skladba {
@@ -282,6 +283,63 @@ TEST(Check, SummarisesEachVoice) {
     const Beh akordy = test::skladba(studio.cesta(), {"--check", "bez/akordy.txt"});
     EXPECT_EQ(akordy.status, 0) << akordy.err;
     EXPECT_EQ(radky(akordy.out).at(0), "bez/akordy.txt: 0:05.5, 4 notes, range o1 c to o1 g, 1 voice");
+}
+
+// Directives: a keyword and a colon opening a comment. What cannot be read
+// is warned about at its comment, naming the forms that can; other comments,
+// a word and a colon among them, stay comments. The summary says what the
+// directives set.
+TEST(Check, ReadsDirectivesAndWarnsOfTheUnreadable) {
+    Studio studio;
+    studio.soubor("smernice.txt",
+                  "(title: Barcarolle) (composer: A. N. Other) ( S ) (Note: not a directive)\n"
+                  "(time: 6/9) (key: Q major) (time: 7/8 2+2+2) (key: G# major)\n"
+                  "(time: 6/8) (key: D major) 8a | 4d. 8f (time: 3/4) e d |\n");
+    const Beh r = test::skladba(studio.cesta(), {"--check", "smernice.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> zbytek = ocekavejvarovani(
+        r.out, {{"smernice.txt:2:1:", "\"6/9\" is no metre: write time: N/D"},
+                {"smernice.txt:2:13:", "\"Q major\" is no key: write key: a note A to G"},
+                {"smernice.txt:2:28:", "the beat groups must add up to 7"},
+                {"smernice.txt:2:46:", "more than seven sharps or flats: write A\xE2\x99\xAD major"},
+                {"smernice.txt:3:40:", "time: 3/4 stands where no bar line is"},
+                {"smernice.txt:3:56:", "this bar line stands 1/4 of a whole note into a bar of 3/4"}});
+    ASSERT_FALSE(zbytek.empty());
+    EXPECT_NE(zbytek.at(0).find("1 voice"), std::string::npos) << r.out;
+    EXPECT_EQ(zbytek.at(1), "  title Barcarolle, composer A. N. Other, time 6/8 with a pickup of 1/8, "
+                            "time 3/4 at whole note 5/8, key D major");
+}
+
+// Directives read at the edges of what they take; a word and a colon that
+// is no keyword is no directive.
+TEST(Check, DirectiveFormsAtTheirLimits) {
+    struct Pripad {
+        const char* text;
+        bool chyba;
+        int citatel, jmenovatel, kvinty;
+    };
+    const Pripad pripady[] = {
+        {"time: 64/64", false, 64, 64, 0},  {"time: 65/4", true, 0, 0, 0},   {"time: 3/128", true, 0, 0, 0},
+        {"time: 3/3", true, 0, 0, 0},       {"Time:7/8 2+2+3", false, 7, 8, 0}, {"time: 7/8 2+2+4", true, 0, 0, 0},
+        {"key: C# major", false, 0, 0, 7},  {"key: Cb major", false, 0, 0, -7}, {"key: Fb major", true, 0, 0, 0},
+        {"key: B\xE2\x99\xAD major", false, 0, 0, -2}, {"key: bb minor", false, 0, 0, -5}, {"key: E", false, 0, 0, 4},
+        {"key: a# minor", false, 0, 0, 7},  {"key: d# minor", false, 0, 0, 6}, {"title:", true, 0, 0, 0},
+    };
+    for (const Pripad& p : pripady) {
+        Smernice s;
+        ASSERT_TRUE(ctismernici(p.text, s)) << p.text;
+        EXPECT_EQ(!s.chyba.empty(), p.chyba) << p.text << ": " << s.chyba;
+        if (p.chyba) continue;
+        EXPECT_EQ(std::make_tuple(s.citatel, s.jmenovatel, s.kvinty), std::make_tuple(p.citatel, p.jmenovatel, p.kvinty))
+            << p.text;
+    }
+    Smernice s;
+    for (const char* komentar : {" S ", "Note: not one", "titles: x", "title x", ""}) {
+        EXPECT_FALSE(ctismernici(komentar, s)) << komentar;
+    }
+    // Windows-1250 in a comment reads as its letters.
+    ASSERT_TRUE(ctismernici("composer: Anton\xEDn Dvo\xF8\xE1k", s));
+    EXPECT_EQ(s.text, "Anton\xC3\xADn Dvo\xC5\x99\xC3\xA1k");
 }
 
 // The command loop and the check read arguments from one table: they must

@@ -103,6 +103,30 @@ TEST(Midi, NotationGetsTimeSignatureProgramsAndTheGrid) {
     EXPECT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi-grid"}).status, 2);
 }
 
+// For notation programs, --midi-grid writes a tempo event at each t and
+// where a curve starts, with its word as a marker; plain --midi follows
+// the curve's every step.
+TEST(Midi, GridMarksTheCurveInsteadOfItsSteps) {
+    Studio studio;
+    studio.soubor("kus.txt", "(title: Sonatina) (composer: A. Composer) t84 S0 4 c d e f | r-4 c d e f | r0 t100 c d e f |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid", "--midi-grid"}).status, 0);
+    Midi m = prectimidi(studio.obsah("kus.mid"));
+    ASSERT_EQ(m.tempa.size(), 3u);
+    EXPECT_EQ(m.tempa[1].first, 3840);
+    EXPECT_EQ(m.tempa[2], std::make_pair(int64_t{7680}, int64_t{600000}));
+    EXPECT_EQ(m.znacky, (std::vector<std::pair<int64_t, std::string>>{{3840, "accel."}}));
+    EXPECT_EQ(m.jmena.at(0), "Sonatina");
+    EXPECT_EQ(m.autor, "A. Composer");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--midi", "kus.mid", "--musicxml", "kus.musicxml"}).status, 0);
+    m = prectimidi(studio.obsah("kus.mid"));
+    EXPECT_GT(m.tempa.size(), 3u);
+    EXPECT_TRUE(m.znacky.empty());
+    // The new t after r0 is a new metronome mark, not "a tempo".
+    const std::string x = studio.obsah("kus.musicxml");
+    EXPECT_EQ(x.find("a tempo"), std::string::npos);
+    EXPECT_NE(x.find("<per-minute>100</per-minute>"), std::string::npos);
+}
+
 // Two voices in unison: a player releases a key at the first note off it
 // gets, so the key is released just before it is struck again.
 TEST(Midi, UnisonVoicesReleaseBeforeTheyStrikeAgain) {
@@ -322,6 +346,98 @@ TEST(SheetMusic, OddScoresStayReadable) {
     EXPECT_NE(studio.obsah("kus2.musicxml").find("<grace/>"), std::string::npos);
     EXPECT_NE(studio.obsah("kus5.musicxml").find("<staves>3</staves>"), std::string::npos)
         << "eleven voices take three staves of four";
+}
+
+// A metre stated by a directive, with a pickup: the sheet music shows 6/8
+// and a dotted-quarter mark, beams eighths by the metre's beats (3+3 in
+// 6/8, 2+2+2 in 3/4, sixteenths on the second level), brackets the
+// triplets, and the MIDI file's bar lines fall where its measures start.
+TEST(SheetMusic, CompoundMetreBeamsTupletsAndThePickup) {
+    Studio studio;
+    studio.soubor("kus.txt", "(time: 6/8) (key: D major) t84 S0 8 o1 a | 8 o2 d >c d e >f g | 12 a g >f 8 e 4 d 8 p | "
+                             "(key: Bb major) 2 d. |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--musicxml", "kus.musicxml", "--midi", "kus.mid"}).status, 0);
+    const std::string x = studio.obsah("kus.musicxml");
+    for (const char* cekane : {"<measure number=\"0\" implicit=\"yes\">", "<beats>6</beats>", "<beat-type>8</beat-type>",
+                               "<beat-unit>quarter</beat-unit>\n            <beat-unit-dot/>\n            <per-minute>56<",
+                               "<sound tempo=\"84\"/>", "<fifths>2</fifths>", "<fifths>-2</fifths>"}) {
+        EXPECT_NE(x.find(cekane), std::string::npos) << "no " << cekane;
+    }
+    EXPECT_EQ(test::pocet(x, "<beam number=\"1\">begin</beam>"), 3u);   // 3+3, then the triplet with its eighth
+    EXPECT_EQ(test::pocet(x, "<beam number=\"1\">end</beam>"), 3u);
+    EXPECT_EQ(test::pocet(x, "<tuplet type=\"start\" bracket=\"yes\""), 1u);
+    EXPECT_EQ(test::pocet(x, "<tuplet type=\"stop\"/>"), 1u);
+    EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"kus.musicxml"}), "");
+    if (test::jemusescore()) {
+        EXPECT_EQ(test::musescore(studio.cesta(), "kus.musicxml", "ms.mid"), "");
+    }
+    const Midi m = prectimidi(studio.obsah("kus.mid"));
+    EXPECT_EQ(m.metra, (std::vector<Midi::Metrum>{{0, 1, 8, 12}, {480, 6, 8, 36}}));
+    // Bar lines of the MIDI file's signatures, to the end of the music.
+    const std::vector<int64_t> takty = test::zacatkytaktu(x);
+    std::vector<int64_t> cary = {0};
+    for (size_t i = 0; i < m.metra.size(); ++i) {
+        const int64_t takt = 3840 * m.metra[i].citatel / m.metra[i].jmenovatel;
+        const int64_t do_ = i + 1 < m.metra.size() ? m.metra[i + 1].tik : takty.back();
+        for (int64_t t = m.metra[i].tik + takt; t <= do_; t += takt) cary.push_back(t);
+    }
+    EXPECT_EQ(cary, takty);
+
+    // 3/4 from its bar lines: eighths in pairs, sixteenths beamed twice.
+    studio.soubor("kus.txt", "8 c d e f g a | 16 c d 8 e 4 f g |");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kus.txt", "--musicxml", "kus.musicxml"}).status, 0);
+    const std::string y = studio.obsah("kus.musicxml");
+    EXPECT_EQ(test::pocet(y, "<beam number=\"1\">begin</beam>"), 4u);
+    EXPECT_EQ(test::pocet(y, "<beam number=\"2\">begin</beam>"), 1u);
+    EXPECT_EQ(test::pocet(y, "<tuplet"), 0u);
+}
+
+// Four instruments of one register, named by part directives: four parts,
+// each on one staff with the dynamics of its own volume changes. Without
+// directives, seventeen voices of one register never take more than four
+// staves a part, and a voice resting a whole bar under another puts its rest
+// out of the way.
+TEST(SheetMusic, PartsStavesAndDynamicsOfEveryVoice) {
+    Studio studio;
+    studio.soubor("kvartet.txt",
+                  "(part: Violin I) s80 4 o2 c d e f | s60 g a h o3 c |\n1 -2\n"
+                  "(part: Violin II) s70 4 o1 g a h o2 c | s50 d e f g |\n1 -2\n"
+                  "(part: Viola) s70 2 o1 e f | s90 g a |\n1 -2\n"
+                  "(part: Cello) s60 1 om c | s80 ov g |\n");
+    ASSERT_EQ(test::skladba(studio.cesta(), {"kvartet.txt", "--musicxml", "kvartet.musicxml"}).status, 0);
+    const std::string x = studio.obsah("kvartet.musicxml");
+    EXPECT_EQ(test::pocet(x, "<score-part "), 4u);
+    EXPECT_EQ(test::pocet(x, "<staves>"), 0u);
+    size_t cast = 0;
+    for (const char* jmeno : {"Violin I", "Violin II", "Viola", "Cello"}) {
+        EXPECT_NE(x.find(std::string("<part-name>") + jmeno + "</part-name>"), std::string::npos) << jmeno;
+        const size_t od = x.find("<part id=\"P" + std::to_string(++cast) + "\">");
+        ASSERT_NE(od, std::string::npos);
+        EXPECT_EQ(test::pocet(x.substr(od, x.find("</part>", od) - od), "<dynamics>"), 2u) << jmeno;
+    }
+    EXPECT_EQ(test::chybynotopisu(studio.cesta(), {"kvartet.musicxml"}), "");
+    // The check's summary names each voice's part.
+    const Beh kontrola = test::skladba(studio.cesta(), {"--check", "kvartet.txt"});
+    EXPECT_NE(kontrola.out.find("parts Violin I, Violin II, Viola, Cello\n  voice 1 (Violin I: R1,"), std::string::npos)
+        << kontrola.out;
+    EXPECT_NE(kontrola.out.find("  voice 4 (Cello: R1, ov g to om c)"), std::string::npos) << kontrola.out;
+
+    std::string sbor = "2 c d";
+    for (int i = 0; i < 16; ++i) sbor += " -2 e f";
+    studio.soubor("sbor.txt", sbor + "\n");
+    studio.soubor("pauza.txt", "2 o2 c d | 1 p |\n1 -2\n2 o1 a h | g a |\n");
+    for (const char* kus : {"sbor", "pauza"}) {
+        ASSERT_EQ(test::skladba(studio.cesta(), {std::string(kus) + ".txt", "--musicxml", std::string(kus) + ".musicxml"}).status, 0);
+        EXPECT_EQ(test::chybynotopisu(studio.cesta(), {std::string(kus) + ".musicxml"}), "");
+        if (test::jemusescore()) {
+            EXPECT_EQ(test::musescore(studio.cesta(), std::string(kus) + ".musicxml", "ms.pdf"), "");
+        }
+    }
+    const std::string s = studio.obsah("sbor.musicxml");
+    EXPECT_EQ(test::pocet(s, "<score-part "), 2u);
+    EXPECT_EQ(test::pocet(s, "<staves>4</staves>"), 1u);
+    EXPECT_EQ(test::pocet(s, "<staves>5</staves>"), 0u);
+    EXPECT_NE(studio.obsah("pauza.musicxml").find("<display-step>A</display-step>"), std::string::npos);
 }
 
 // A score too large for sheet music, or with more voices at once than a

@@ -68,6 +68,17 @@ TEST(Compressed, FlacDecodesToTheWavsSamplesWithItsTags) {
     EXPECT_EQ(test::dekoduj(s.cesta() + "/kus.flac").nazev, "Ukolébavka");
     ASSERT_EQ(vyrob(s, {"-o", "kus.flac", "--title", "Jiný název"}).status, 0);
     EXPECT_EQ(test::dekoduj(s.cesta() + "/kus.flac").nazev, "Jiný název");
+    // The title: and composer: directives name it, before any comment;
+    // --title and --artist still win.
+    s.soubor("kus.txt", "(time: 3/4) (Ukol\xE9" "bavka) (title: Elegie) (composer: Jan Nov\xC3\xA1k) c d e");
+    ASSERT_EQ(vyrob(s, {"-o", "kus.flac"}).status, 0);
+    test::Dekodovany d = test::dekoduj(s.cesta() + "/kus.flac");
+    EXPECT_EQ(d.nazev, "Elegie");
+    EXPECT_EQ(d.autor, "Jan Novák");
+    ASSERT_EQ(vyrob(s, {"-o", "kus.flac", "--title", "Jiný název", "--artist", "A"}).status, 0);
+    d = test::dekoduj(s.cesta() + "/kus.flac");
+    EXPECT_EQ(d.nazev, "Jiný název");
+    EXPECT_EQ(d.autor, "A");
 }
 
 TEST(Compressed, LossyFormatsKeepTheLengthAndTags) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 #include "base/jmeno.h"
 #include "base/format.h"
 #include "base/vzorky.h"
-#include "engine/pozorovatel.h"
 #include "output/master.h"
 #include "output/vyroba.h"
 #include "platform/klavesy.h"
@@ -31,7 +31,7 @@ bool rozeberod(const std::string& t, Odkud& o) {
         const std::string n = t.substr(4);
         if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos) return false;
         o.takt = std::stoll(n);
-        return o.takt >= 1;
+        return true;
     }
     // [M:]S[.F]
     const size_t dvojtecka = t.find(':');
@@ -55,13 +55,15 @@ namespace {
 // How long a call to the sound server may go unanswered, ms.
 constexpr int nejdeleticho = 5000;
 
-// What a render gives the player: its samples, and where each bar starts
-// with the length of a quarter note there.
+// What a render gives the player: its samples, and the bars and beats of
+// the music as written, in the player's frames.
 struct Zvuk {
-    std::vector<int16_t> vzorky;    // frames of kanalu samples
-    std::vector<int64_t> takty;     // the start of bar 2, 3, ... (frames)
-    std::vector<int64_t> ctvrtky;   // the quarter at bar 1, 2, ...
-    int rate = zaklad;              // frames a second: 48 kHz with --master
+    std::vector<int16_t> vzorky;       // frames of kanalu samples
+    std::vector<int64_t> takty;        // where each bar starts, from the first
+    std::vector<int> predtim;          // beats of each bar's metre before it starts (a pickup's)
+    std::vector<int64_t> doby;         // where each beat starts, in the order of time
+    int prvni = 1;                     // the first bar's number: 0 for a pickup
+    int rate = zaklad;                 // frames a second: 48 kHz with --master
     int kanalu = 1;
 };
 
@@ -78,26 +80,30 @@ void nactimaster(const std::string& wav, Zvuk& z) {
     }
 }
 
-// The bar lines as the run places them: a bar starts where the note or rest
-// after its bar line starts (without the start jitter). Voices written one
-// after another repeat the same bar lines; they are kept once.
-class Takty : public Pozorovatel {
-public:
-    void takt(int64_t) override { cekajici_ = true; }
-    void nota(const UlozenaNota& u) override {
-        if (ctvrtky.empty()) ctvrtky.push_back(u.celatempa / 4);
-        if (!cekajici_) return;
-        cekajici_ = false;
-        if (u.kurzor > 0) taktu.push_back({u.kurzor, u.celatempa / 4});
+// The bars and beats of the music as written (none for a score without bar
+// lines or a time: directive), in frames of z.rate.
+void taktyzvuku(const Hudba& h, Zvuk& z) {
+    if (h.cary.empty() && h.metra.empty()) return;
+    const auto ramec = [&](const Zlomek& kde) { return std::llround(h.vzorek(kde) * z.rate / zaklad); };
+    z.prvni = h.predtakt > Zlomek{} ? 0 : 1;
+    for (const Takt& t : h.takty(h.konec())) {
+        const ZmenaMetra m = h.metrumtaktu(t);
+        z.takty.push_back(ramec(t.zacatek));
+        // A pickup holds the last beats of a bar.
+        Zlomek d = t.zacatek == Zlomek{} && t.delka < m.takt() ? t.konec() - m.takt() : t.zacatek;
+        int pred = 0;
+        for (int b : m.doby()) {
+            if (d >= t.konec()) break;
+            if (d < t.zacatek) {
+                ++pred;
+            } else {
+                z.doby.push_back(ramec(d));
+            }
+            d = d + Zlomek{b, std::max(1, m.jmenovatel)};
+        }
+        z.predtim.push_back(pred);
     }
-    void zpet(double, int64_t, int64_t, int64_t) override { cekajici_ = false; }
-
-    std::vector<std::pair<int64_t, int64_t>> taktu;
-    std::vector<int64_t> ctvrtky;
-
-private:
-    bool cekajici_ = false;
-};
+}
 
 // A whole file, empty when it cannot be read.
 std::string celysoubor(const std::string& cesta) {
@@ -114,8 +120,7 @@ std::string celysoubor(const std::string& cesta) {
 // and read back from there.
 bool vykresli(const Nastaveni& n, Zvuk& z, std::string& chyba, std::vector<std::string>* varovani) {
     Nastaveni m = n;
-    Takty t;
-    m.pozorovatel = &t;
+    m.hudba = true;
     const bool soubory = !m.cesty.midi.empty() || !m.cesty.obraz.empty() || !m.cesty.musicxml.empty();
     Vyrobek v;
     if (soubory) {
@@ -144,17 +149,7 @@ bool vykresli(const Nastaveni& n, Zvuk& z, std::string& chyba, std::vector<std::
         std::memcpy(z.vzorky.data(), v.wav.data() + delkahlavicky, z.vzorky.size() * 2);
         zlittleendian(z.vzorky.data(), z.vzorky.size());
     }
-    // The engine's samples in the player's frames.
-    const auto ramec = [&](int64_t vzorek) { return vzorek * z.rate / zaklad; };
-    std::sort(t.taktu.begin(), t.taktu.end());
-    // Bar lines of other voices land on the same sample, or within a
-    // millisecond where a tempo curve rounds differently.
-    z.ctvrtky = {ramec(t.ctvrtky.empty() ? zaklad / 2 : t.ctvrtky.front())};
-    for (const auto& [kde, ctvrt] : t.taktu) {
-        if (!z.takty.empty() && ramec(kde) - z.takty.back() < z.rate / 1000) continue;
-        z.takty.push_back(ramec(kde));
-        z.ctvrtky.push_back(std::max<int64_t>(1, ramec(ctvrt)));
-    }
+    taktyzvuku(v.vysledek.hudba, z);
     return true;
 }
 
@@ -166,13 +161,15 @@ std::string cas(int64_t vzorek, int rate) {
     return b;
 }
 
-// "bar 17 beat 2", or empty for a score without bar lines.
+// "bar 17 beat 2" (bar 0 a pickup), or empty for a score without bar lines.
 std::string taktadoba(const Zvuk& z, int64_t vzorek) {
     if (z.takty.empty()) return "";
-    const size_t i = static_cast<size_t>(std::upper_bound(z.takty.begin(), z.takty.end(), vzorek) - z.takty.begin());
-    const int64_t zacatek = i == 0 ? 0 : z.takty[i - 1];
-    const int64_t doba = (vzorek - zacatek) / z.ctvrtky[i] + 1;
-    return "bar " + std::to_string(i + 1) + " beat " + std::to_string(doba);
+    const auto it = std::upper_bound(z.takty.begin(), z.takty.end(), vzorek);
+    const size_t i = it == z.takty.begin() ? 0 : static_cast<size_t>(it - z.takty.begin()) - 1;
+    const auto od = std::lower_bound(z.doby.begin(), z.doby.end(), z.takty[i]);
+    const auto po = std::upper_bound(z.doby.begin(), z.doby.end(), vzorek);
+    const int64_t doba = z.predtim[i] + std::max<int64_t>(0, po - od);
+    return "bar " + std::to_string(static_cast<int64_t>(i) + z.prvni) + " beat " + std::to_string(std::max<int64_t>(1, doba));
 }
 
 // A render of the watched score running beside the playing.
@@ -265,13 +262,18 @@ int hraj(const Volby& volby, Nastaveni n) {
     }
     const auto delka = [&] { return static_cast<int64_t>(z.vzorky.size()) / z.kanalu; };
     int64_t zapsano = static_cast<int64_t>(odkud.sekund * rate);
-    if (odkud.takt > 1) {
-        if (odkud.takt - 2 >= static_cast<int64_t>(z.takty.size())) {
-            std::fprintf(stderr, "skladba: --from bar:%lld: %s has %zu bar%s\n", static_cast<long long>(odkud.takt),
-                         jmeno.c_str(), z.takty.size() + 1, z.takty.empty() ? " (no bar lines |)" : "s");
+    if (odkud.takt >= 0) {
+        // Bars counted as the sheet music counts them: a pickup is bar 0.
+        const int64_t i = odkud.takt - z.prvni;
+        if (z.takty.empty() ? odkud.takt != 1 : i < 0 || i >= static_cast<int64_t>(z.takty.size())) {
+            const int64_t posledni = static_cast<int64_t>(z.takty.size()) - 1 + z.prvni;
+            std::fprintf(stderr, "skladba: --from bar:%lld: %s has %s\n", static_cast<long long>(odkud.takt), jmeno.c_str(),
+                         z.takty.empty() ? "one bar (no bar lines |)"
+                                         : ("bars " + std::to_string(z.prvni) + " to " + std::to_string(posledni) + " (" +
+                                            std::to_string(z.takty.size()) + " bars)").c_str());
             return 2;
         }
-        zapsano = z.takty[static_cast<size_t>(odkud.takt - 2)];
+        zapsano = z.takty.empty() ? 0 : z.takty[static_cast<size_t>(i)];
     }
     if (zapsano > delka()) {
         std::fprintf(stderr, "skladba: --from %s is past the end of %s (%s)\n", volby.od.c_str(), jmeno.c_str(),

@@ -10,7 +10,7 @@ namespace skladba {
 // Where --from starts: seconds, or a bar. False for a value that is neither.
 struct Odkud {
     double sekund = 0;
-    int64_t takt = 0;   // 0: by seconds
+    int64_t takt = -1;   // -1: by seconds; 0 is a pickup
 };
 bool rozeberod(const std::string& text, Odkud& odkud);
 

@@ -116,7 +116,76 @@ std::vector<std::vector<const CaraTaktu*>> Hudba::taktyhlasu() const {
     return takty;
 }
 
-void urcimetrum(Hudba& h) {
+namespace {
+
+// The metre the directives set, where there are any: it replaces what the
+// bar lines show. The pickup is a first bar line before a whole bar.
+void metrumzesmernic(Hudba& h) {
+    if (h.metra.empty()) return;
+    std::stable_sort(h.metra.begin(), h.metra.end(),
+                     [](const ZmenaMetra& a, const ZmenaMetra& b) { return a.kde < b.kde; });
+    Zlomek prvni;
+    for (const CaraTaktu& c : h.cary) {
+        if (c.kde > Zlomek{} && (prvni == Zlomek{} || c.kde < prvni)) prvni = c.kde;
+    }
+    const ZmenaMetra& m = h.metra.front();
+    h.takt = m.takt();
+    h.predtakt = prvni > Zlomek{} && prvni < h.takt && m.kde <= prvni ? prvni : Zlomek{};
+    h.metrum = {m.citatel, m.jmenovatel, h.takt.cislo(), h.predtakt.cislo()};
+    for (ZmenaMetra& z : h.metra) {
+        z.vtaktu = z.kde == Zlomek{} || z.kde == h.predtakt ||
+                   std::any_of(h.cary.begin(), h.cary.end(), [&](const CaraTaktu& c) { return c.kde == z.kde; });
+    }
+}
+
+}  // namespace
+
+bool ZmenaMetra::slozene() const { return skupiny.empty() && citatel % 3 == 0 && citatel > 3 && jmenovatel >= 4; }
+
+std::vector<int> ZmenaMetra::doby() const {
+    if (!skupiny.empty()) return skupiny;
+    if (slozene()) return std::vector<int>(static_cast<size_t>(citatel / 3), 3);
+    return std::vector<int>(static_cast<size_t>(std::max(1, citatel)), 1);
+}
+
+Zlomek Hudba::konec() const {
+    Zlomek k;
+    for (const Udalost& e : udalosti) k = std::max(k, e.konec());
+    return k;
+}
+
+ZmenaMetra Hudba::metrumtaktu(const Takt& t) const {
+    if (t.metrum >= 0 && static_cast<size_t>(t.metrum) < metra.size()) return metra[static_cast<size_t>(t.metrum)];
+    ZmenaMetra m;
+    m.citatel = metrum.citatel;
+    m.jmenovatel = metrum.jmenovatel;
+    // What the bar lines show alone beats in its plain values.
+    m.skupiny.assign(static_cast<size_t>(std::max(1, m.citatel)), 1);
+    return m;
+}
+
+std::vector<Takt> Hudba::takty(const Zlomek& konec, size_t nejvic) const {
+    std::vector<Takt> r;
+    Zlomek kde;
+    if (predtakt > Zlomek{}) {
+        r.push_back({Zlomek{}, predtakt, metra.empty() ? -1 : 0});
+        kde = predtakt;
+    }
+    size_t dalsi = 0;   // the next directive not yet in force
+    int v = metra.empty() ? -1 : 0;
+    while ((r.empty() || kde < konec) && r.size() < nejvic) {
+        while (dalsi < metra.size() && metra[dalsi].kde <= kde) v = static_cast<int>(dalsi++);
+        Zlomek delka = v >= 0 ? metra[static_cast<size_t>(v)].takt() : takt;
+        if (delka <= Zlomek{}) delka = Zlomek{1};
+        // A metre that changes inside a bar ends the bar there.
+        if (dalsi < metra.size() && metra[dalsi].kde < kde + delka) delka = metra[dalsi].kde - kde;
+        r.push_back({kde, delka, v});
+        kde = kde + delka;
+    }
+    return r;
+}
+
+static void urcimetrumzcar(Hudba& h) {
     h.metrum = Metrumtaktu{};
     h.takt = Zlomek{1};
     h.predtakt = Zlomek{};
@@ -178,6 +247,11 @@ void urcimetrum(Hudba& h) {
     }
 }
 
+void urcimetrum(Hudba& h) {
+    urcimetrumzcar(h);
+    metrumzesmernic(h);
+}
+
 double Hudba::vzorek(const Zlomek& kde) const {
     if (body.empty()) return 0;
     auto it = std::lower_bound(body.begin(), body.end(), kde,
@@ -204,16 +278,23 @@ void Hudba::mrizka(std::vector<double>& takty, std::vector<double>& doby) const 
     doby.clear();
     if (body.empty() || takt <= Zlomek{}) return;
     const Zlomek konec = body.back().first;
-    const Zlomek doba{1, std::max(1, metrum.jmenovatel)};
-    // Bars from the pickup on; beats within each.
-    Zlomek zacatek = predtakt > Zlomek{} ? predtakt - takt : Zlomek{};
-    for (size_t n = 0; zacatek <= konec && n < 100000; ++n, zacatek = zacatek + takt) {
-        if (zacatek > Zlomek{}) takty.push_back(vzorek(zacatek) / zaklad);
-        Zlomek d = zacatek + doba;
-        for (int k = 1; k < metrum.citatel && d <= konec; ++k, d = d + doba) {
-            if (d > Zlomek{}) doby.push_back(vzorek(d) / zaklad);
+    // Bars from the pickup on; the beats of each bar's metre within it; a
+    // bar line where the music ends, too.
+    // As many bars as a picture can show.
+    const std::vector<Takt> bary = this->takty(konec, 100000);
+    for (const Takt& t : bary) {
+        if (t.zacatek > Zlomek{}) takty.push_back(vzorek(t.zacatek) / zaklad);
+        const ZmenaMetra m = metrumtaktu(t);
+        // A pickup holds the last beats of a bar.
+        Zlomek d = t.zacatek == Zlomek{} && t.delka < m.takt() ? t.konec() - m.takt() : t.zacatek;
+        const std::vector<int> b = m.doby();
+        for (size_t k = 0; k + 1 < b.size(); ++k) {
+            d = d + Zlomek{b[k], std::max(1, m.jmenovatel)};
+            if (d >= t.konec() || d > konec) break;
+            if (d > t.zacatek) doby.push_back(vzorek(d) / zaklad);
         }
     }
+    if (bary.back().konec() <= konec) takty.push_back(vzorek(bary.back().konec()) / zaklad);
 }
 
 namespace {

@@ -72,6 +72,7 @@ struct Udalost {
     bool prodlouzila = false; // a dot that lengthened the note before it (else it is a rest)
     bool oktava = false;     // its octave written with o (else the relative rule chose it)
     bool ticho = false;      // a letter on a segment its register holds as silence (where registers are loaded)
+    int32_t cast = -1;       // the part a "part:" directive put it in (Hudba::casti), -1: none
     // Where the WAV plays it, in samples.
     int64_t kurzor = 0;      // where the time cursor put it
     int64_t start = 0;       // with the start jitter
@@ -120,6 +121,49 @@ struct KrokZpet {
     uint8_t zmenatempa = 0;
 };
 
+// A metre from a "time:" directive, from a written position (a bar line, or
+// the start) on: numerator over denominator, with the beat groups in units of
+// 1/jmenovatel (written, or the metre's own: compound metres such as 6/8
+// beat in dotted values, 3+3).
+struct ZmenaMetra {
+    Zlomek kde;
+    int citatel = 4, jmenovatel = 4;
+    std::vector<int> skupiny;
+    int64_t pozice = 0;      // the directive's byte in the score
+    bool vtaktu = true;      // it stands at the start or at a bar line
+
+    Zlomek takt() const { return Zlomek{citatel, jmenovatel}; }
+    // The beats of a bar in units of 1/jmenovatel: the groups written, 3s in
+    // a compound metre (6/8, 9/8, 12/8, 6/4), else ones.
+    std::vector<int> doby() const;
+    bool slozene() const;    // compound: its beats are dotted
+};
+
+// A key signature from a "key:" directive on.
+struct ZmenaToniny {
+    Zlomek kde;
+    int kvinty = 0;          // sharps (+) or flats (-)
+    bool moll = false;
+    int64_t pozice = 0;
+};
+
+// A part named by a "part:" directive: the notes written after it, until
+// the next, belong to it.
+struct Cast {
+    std::string jmeno;
+    int64_t pozice = 0;
+    double pan = 0;          // a "pan:" after it: -1 left to 1 right
+    bool mapan = false;
+};
+
+// A bar of the piece: where it starts, how long it is, and the metre it
+// keeps (an index into Hudba::metra, -1: the inferred Hudba::metrum).
+struct Takt {
+    Zlomek zacatek, delka;
+    int metrum = -1;
+    Zlomek konec() const { return zacatek + delka; }
+};
+
 struct Hudba {
     std::vector<Udalost> udalosti;
     std::vector<ZmenaTempa> tempa;
@@ -131,6 +175,22 @@ struct Hudba {
     Zlomek predtakt;         // a first bar shorter than the rest (0: none)
     bool presna = true;      // every position exact
     int64_t vzorku = 0;      // the WAV's length
+
+    // What the directives say (score/smernice.h), in the order of the score.
+    std::string nazev, autor;           // title:, composer:
+    std::vector<ZmenaMetra> metra;      // time:, in the order of time
+    std::vector<ZmenaToniny> toniny;    // key:, in the order of time
+    std::vector<Cast> casti;            // part:
+
+    // The bars from the start to konec (at least one): a pickup first when
+    // there is one, then bars of the metre in force, a time: directive
+    // starting a new one where it stands.
+    // At most nejvic of them.
+    std::vector<Takt> takty(const Zlomek& konec, size_t nejvic = 4'000'000) const;
+    // The metre of a bar: numerator, denominator and its beats.
+    ZmenaMetra metrumtaktu(const Takt& t) const;
+    // Where the written music ends: the latest end of any event.
+    Zlomek konec() const;
 
     // Written positions with the sample where the cursor stood there, in
     // the order of time (the first note written at each), and the end.

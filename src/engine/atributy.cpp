@@ -59,8 +59,11 @@ void prikazsynchro(Kontext& k, const Parametr& a) {
 }
 
 // The comment was read whole as the command's argument, nesting counted in
-// neprekladej.
-void prikazkomentar(Kontext&, const Parametr&) {}
+// neprekladej. Its text goes to the observer, which reads the directives in
+// it (score/smernice.h); the sound never hears of them.
+void prikazkomentar(Kontext& k, const Parametr& a) {
+    if (k.pozorovatel) k.pozorovatel->komentar(k.stav.pozicepovelu, a.text);
+}
 
 void prikazrejstrik(Kontext& k, const Parametr& a) {
     doznej(k);   // a note waiting for its release keeps the register it was written with

@@ -17,6 +17,7 @@
 #include "score/ctenar.h"
 #include "score/kontrola.h"
 #include "score/kontrolahudby.h"
+#include "score/smernice.h"
 #include "synth/mix.h"
 #include "synth/rejstrik.h"
 
@@ -30,6 +31,31 @@ constexpr size_t nejvicvarovani = 100;
 // Notes, rests and dots of the music a render keeps for its warnings alone
 // (some 6 MiB).
 constexpr size_t nejvicudalosti = size_t{1} << 15;
+
+// What the directives of a score said, for the check's summary: "title
+// Elegy, composer X, time 6/8 with a pickup of 1/8, key E minor, parts
+// Violin I, Viola".
+std::string popissmernic(const Hudba& h) {
+    std::string t;
+    auto pridej = [&](const std::string& x) { t += (t.empty() ? "" : ", ") + x; };
+    if (!h.nazev.empty()) pridej("title " + h.nazev);
+    if (!h.autor.empty()) pridej("composer " + h.autor);
+    for (const ZmenaMetra& m : h.metra) {
+        const bool prvni = &m == &h.metra.front();
+        pridej("time " + textmetra(m.citatel, m.jmenovatel, m.skupiny) +
+               (prvni ? (h.predtakt > Zlomek{} ? " with a pickup of " + h.predtakt.text() : std::string{})
+                      : " at whole note " + m.kde.text()));
+    }
+    for (const ZmenaToniny& k : h.toniny) {
+        pridej("key " + texttoniny(k.kvinty, k.moll) + (k.kde == Zlomek{} ? std::string{} : " at whole note " + k.kde.text()));
+    }
+    if (!h.casti.empty()) {
+        std::string c;
+        for (const Cast& x : h.casti) c += (c.empty() ? "" : ", ") + x.jmeno;
+        pridej((h.casti.size() == 1 ? "part " : "parts ") + c);
+    }
+    return t;
+}
 
 // One run: its context, the settings it follows and what it finds.
 class Beh {
@@ -66,9 +92,21 @@ private:
     std::vector<Varovani> hudbavarovani_;   // what the check of the music found
     int64_t dalsichhudba_ = 0;
     bool hudbahotova_ = false;
-    // Where the first comment stands in the score, [od, po): the title of a
-    // compressed output.
+    // Where the first comment that is no directive stands in the score,
+    // [od, po), and what the title: and composer: directives say: the tags
+    // of a compressed output.
     int64_t komentarod_ = -1, komentarpo_ = -1;
+    std::string nazev_, autor_;
+    void zapamatujkomentar(int64_t pozice, const Parametr& a) {
+        Smernice x;
+        if (!ctismernici(a.text, x)) {
+            if (komentarod_ < 0) komentarod_ = pozice, komentarpo_ = a.po;
+        } else if (x.chyba.empty() && x.druh == DruhSmernice::nazev && nazev_.empty()) {
+            nazev_ = x.text;
+        } else if (x.chyba.empty() && x.druh == DruhSmernice::autor && autor_.empty()) {
+            autor_ = x.text;
+        }
+    }
     // The progress of a long render: reported from half a second on, at
     // most ten times a second.
     bool postup_ = false;
@@ -161,7 +199,7 @@ void Beh::prikazovasmycka() {
             a.prikaz = s.znak;
             if (k_.pozorovatel) k_.pozorovatel->prikaz(s.pozicepovelu, a.po);
             polozka.prikaz(k_, a);
-            if (s.znak == '(' && komentarod_ < 0) komentarod_ = s.pozicepovelu, komentarpo_ = a.po;
+            if (s.znak == '(') zapamatujkomentar(s.pozicepovelu, a);
             ohlasnesouhlasy();
         }
         if (postup_ && (++kroky & 255) == 0) moznapostup();
@@ -223,7 +261,7 @@ void Beh::dokonceni() {
     if (z_) {
         double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
         if (k_.pravy && n_.pevnemaximum <= 0) maximum = std::max(maximum, k_.pravy->vysledek().maximum);
-        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, n_.hudba ? &hudba_ : nullptr, komentar, k_.pravy.get()});
+        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, n_.hudba ? &hudba_ : nullptr, komentar, nazev_, autor_, k_.pravy.get()});
     }
     k_.mix.smazmix();
     if (k_.pravy) k_.pravy->smazmix();
@@ -278,6 +316,8 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     const std::vector<SouhrnHlasu> hlasy = souhrnhlasu(hudba_);
     const size_t hlasu = hlasy.size();
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
+    const std::string smernice = popissmernic(hudba_);
+    if (!smernice.empty()) radky.push_back("  " + smernice);
     int64_t konechlasu = 0;
     for (const SouhrnHlasu& h : hlasy) konechlasu = std::max(konechlasu, h.konecvzorku);
     if (konechlasu > konec) {
@@ -292,11 +332,21 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     std::vector<int64_t> pozice;
     for (size_t i = 0; i < ukazanych; ++i) pozice.push_back(hlasy[i].prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
+    // The part a part: directive put each voice in (of its first note).
+    std::vector<int32_t> casti(ukazanych, -1);
+    for (const Udalost& e : hudba_.udalosti) {
+        if (e.hlas >= 0 && static_cast<size_t>(e.hlas) < ukazanych && casti[static_cast<size_t>(e.hlas)] < 0) {
+            casti[static_cast<size_t>(e.hlas)] = e.cast;
+        }
+    }
     for (size_t i = 0; i < ukazanych; ++i) {
         const SouhrnHlasu& h = hlasy[i];
         std::string popis;
-        for (char reg : h.rejstriky) popis += (popis.empty() ? "" : " and ") + jmenorejstriku(reg);
-        popis += (popis.empty() ? "" : ", ") +
+        const int32_t c = casti[i];
+        if (c >= 0 && static_cast<size_t>(c) < hudba_.casti.size()) popis = hudba_.casti[static_cast<size_t>(c)].jmeno + ": ";
+        const size_t pred = popis.size();
+        for (char reg : h.rejstriky) popis += (popis.size() == pred ? "" : " and ") + jmenorejstriku(reg);
+        popis += (popis.size() == pred ? "" : ", ") +
                  (h.nejnizsi < 0 ? std::string("no notes") : jmenotonu(h.nejnizsi) + " to " + jmenotonu(h.nejvyssi));
         radky.push_back("  voice " + std::to_string(i + 1) + " (" + popis + "), line " + std::to_string(mista[i].radek) +
                         ": whole notes " + celych(h.zacatek) + " to " + celych(h.konec) + ", " +

@@ -153,9 +153,11 @@ struct Hotovo {
     int64_t mixbajtu = 0;
     double maximum = 0.0;
     const Hudba* hudba = nullptr;    // the music as written, with Nastaveni::hudba
-    // The score's first comment as its bytes stand, for the title of a
-    // compressed output (Nastaveni::kodovani not a WAV).
+    // The score's first comment that is no directive, as its bytes stand,
+    // for the title of a compressed output (Nastaveni::kodovani not a WAV).
     std::string komentar;
+    // What the title: and composer: directives say (UTF-8; empty: none).
+    std::string nazev, autor;
     Mix* pravy = nullptr;            // with --master: the right channel, as long as mix
 };
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "base/nota.h"
 
@@ -67,6 +68,9 @@ public:
     virtual void tempo(int64_t pozice, bool krivka) { (void)pozice, (void)krivka; }
     // A bar line "|" outside a comment.
     virtual void takt(int64_t pozice) { (void)pozice; }
+    // A comment at byte pozice, with the text between its parentheses (the
+    // first of it, Parametr::text): where directives stand.
+    virtual void komentar(int64_t pozice, const std::string& text) { (void)pozice, (void)text; }
 };
 
 }  // namespace skladba

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/format.h"
+#include "score/smernice.h"
 
 namespace skladba {
 
@@ -58,6 +59,7 @@ void Zaznam::zapis(const UlozenaNota& u) {
     e.krivka = u.krivka;
     e.oktava = u.oktava;
     e.ticho = u.ticho;
+    e.cast = cast_;
     e.kurzor = u.kurzor;
     e.start = u.nota.start;
     e.krok = u.nota.krok;
@@ -163,6 +165,54 @@ void Zaznam::takt(int64_t pozice) {
     h_.cary.push_back(c);
 }
 
+// A directive is kept where the cursor stands; one that cannot be read is
+// left to the check, which says so at its place.
+void Zaznam::komentar(int64_t pozice, const std::string& text) {
+    if (preplneny_) return;
+    Smernice s;
+    if (!ctismernici(text, s) || !s.chyba.empty()) return;
+    switch (s.druh) {
+        case DruhSmernice::nazev:
+            if (h_.nazev.empty()) h_.nazev = s.text;
+            break;
+        case DruhSmernice::autor:
+            if (h_.autor.empty()) h_.autor = s.text;
+            break;
+        case DruhSmernice::metrum: {
+            ZmenaMetra m;
+            m.kde = kurzor_;
+            m.citatel = s.citatel;
+            m.jmenovatel = s.jmenovatel;
+            m.skupiny = s.skupiny;
+            m.pozice = pozice;
+            // A second one at the same place says it again.
+            if (!h_.metra.empty() && h_.metra.back().kde == m.kde) h_.metra.pop_back();
+            h_.metra.push_back(m);
+            break;
+        }
+        case DruhSmernice::tonina:
+            if (!h_.toniny.empty() && h_.toniny.back().kde == kurzor_) h_.toniny.pop_back();
+            h_.toniny.push_back({kurzor_, s.kvinty, s.moll, pozice});
+            break;
+        case DruhSmernice::cast: {
+            // A part named again goes on.
+            auto it = std::find_if(h_.casti.begin(), h_.casti.end(), [&](const Cast& c) { return c.jmeno == s.text; });
+            if (it == h_.casti.end()) {
+                h_.casti.push_back({s.text, pozice, 0, false});
+                it = h_.casti.end() - 1;
+            }
+            cast_ = static_cast<int32_t>(it - h_.casti.begin());
+            break;
+        }
+        case DruhSmernice::pan:
+            if (cast_ >= 0) {
+                h_.casti[static_cast<size_t>(cast_)].pan = s.pan;
+                h_.casti[static_cast<size_t>(cast_)].mapan = true;
+            }
+            break;
+    }
+}
+
 Hudba Zaznam::dokonci(int64_t vzorku) {
     urcihlasy(h_, kroky_);
     urcimetrum(h_);
@@ -173,6 +223,8 @@ Hudba Zaznam::dokonci(int64_t vzorku) {
     h_.tempa.erase(std::unique(h_.tempa.begin(), h_.tempa.end(),
                                [](const ZmenaTempa& a, const ZmenaTempa& b) { return a.kde == b.kde; }),
                    h_.tempa.end());
+    std::stable_sort(h_.toniny.begin(), h_.toniny.end(),
+                     [](const ZmenaToniny& a, const ZmenaToniny& b) { return a.kde < b.kde; });
     h_.vzorku = vzorku;
     return std::move(h_);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "base/hudba.h"
@@ -31,6 +32,7 @@ public:
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override;
     void tempo(int64_t pozice, bool krivka) override;
     void takt(int64_t pozice) override;
+    void komentar(int64_t pozice, const std::string& text) override;
 
     // Voices, chords, the clock and the metre; once the score is read.
     Hudba dokonci(int64_t vzorku);
@@ -50,6 +52,7 @@ private:
     Zlomek tempo_;                   // where the last t or r stood
     uint8_t zmenatempa_ = 0;         // and which it was (KrokZpet::zmenatempa)
     bool pokroku_ = false;           // a step back since the last event: a bar line belongs to the next
+    int32_t cast_ = -1;              // the part the last part: directive opened
     size_t nejvic_;
     bool preplneny_ = false;
 };

@@ -120,6 +120,55 @@ std::vector<Tempo> mapatemp(const Hudba& h) {
     return mapa;
 }
 
+// For notation programs (--midi-grid): a tempo event at every "t" and where
+// each curve starts and ends, and none between; the notes under a curve
+// keep the tempo it starts at.
+std::vector<Tempo> mapanamrizce(const Hudba& h) {
+    std::vector<Tempo> mapa;
+    for (const ZmenaTempa& z : h.tempa) {
+        if (!(z.ctvrtek > 0.01 && z.ctvrtek < 1e7)) continue;
+        const int64_t tempo = std::clamp<int64_t>(std::llround(60e6 / z.ctvrtek), 1, (int64_t{1} << 24) - 1);
+        const int64_t tik = std::max<int64_t>(0, z.kde.tiku(tikunacelou));
+        if (!mapa.empty() && mapa.back().tik == tik) {
+            mapa.back().tempo = tempo;
+        } else if (mapa.empty() || mapa.back().tempo != tempo) {
+            mapa.push_back({tik, tempo});
+        }
+    }
+    if (mapa.empty()) mapa.push_back({0, 500000});
+    mapa.front().tik = 0;
+    return mapa;
+}
+
+// The time signature event of a bar of delka whole notes in metre m: the
+// metre's own for a whole bar, a bar as long as it is for a pickup or a bar
+// cut short; its clocks a beat (24 a quarter, 36 a dotted quarter).
+std::string casovyznak(const Zlomek& delka, const ZmenaMetra& m) {
+    int citatel = m.citatel, jmenovatel = m.jmenovatel;
+    bool slozene = m.slozene();
+    if (delka != m.takt()) {
+        // In the metre's denominator where that writes it whole, else in
+        // the bar's own.
+        const Zlomek n = delka * jmenovatel;
+        if (n.j == 1) {
+            citatel = static_cast<int>(std::min<int64_t>(n.c, 255));
+        } else {
+            citatel = static_cast<int>(std::min<int64_t>(delka.c, 255));
+            jmenovatel = static_cast<int>(std::min<int64_t>(delka.j, 64));
+        }
+        slozene = false;
+    }
+    int mocnina = 0;
+    while ((1 << mocnina) < jmenovatel && mocnina < 6) ++mocnina;
+    const int hodiny = std::max(1, (96 >> mocnina) * (slozene ? 3 : 1));
+    std::string b = "\xFF\x58\x04";
+    b += static_cast<char>(std::max(1, citatel));
+    b += static_cast<char>(mocnina);
+    b += static_cast<char>(std::min(hodiny, 255));
+    b += static_cast<char>(8);
+    return b;
+}
+
 // Microseconds a quarter at a tick.
 int64_t tempona(const std::vector<Tempo>& mapa, int64_t tik) {
     auto it = std::upper_bound(mapa.begin(), mapa.end(), tik, [](int64_t t, const Tempo& x) { return t < x.tik; });
@@ -161,7 +210,7 @@ int kanalmidi(size_t n) {
 int programmidi(char reg) { return popisrejstriku(reg).program; }
 
 std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
-    const std::vector<Tempo> mapa = mapatemp(h);
+    const std::vector<Tempo> mapa = popis.mrizka ? mapanamrizce(h) : mapatemp(h);
     // One track per voice and register, in the order they first sound; a
     // channel per register.
     std::vector<char> rejstriky;
@@ -257,25 +306,57 @@ std::string bajtymidi(const Hudba& h, const PopisMidi& popis) {
     pis16(out, static_cast<uint32_t>(stopy.size() + 1));        // the tempo track and one per voice
     pis16(out, static_cast<uint32_t>(deleninoty));              // ticks per quarter note
 
-    std::string tempo;
-    pistext(tempo, 0x03, popis.nazev);
-    // The time signature: numerator, the denominator as a power of two, MIDI
-    // clocks (24 a quarter) per beat, and 32nd notes per quarter.
-    int mocnina = 0;
-    while ((1 << mocnina) < popis.metrum.jmenovatel && mocnina < 6) ++mocnina;
-    tempo.append("\x00\xFF\x58\x04", 4);
-    tempo += static_cast<char>(popis.metrum.citatel);
-    tempo += static_cast<char>(mocnina);
-    tempo += static_cast<char>(96 >> mocnina);
-    tempo += static_cast<char>(8);
-    int64_t tik = 0;
+    // The tempo track: the title, the composer, a time signature at every
+    // bar whose metre is not the bar's before it (a pickup is a bar of its
+    // own), the tempo map and, on the grid, the curves' words as markers.
+    struct Meta {
+        int64_t tik;
+        int poradi;          // at one tick: the signature first, the marker, the tempo
+        std::string bajty;
+    };
+    std::vector<Meta> meta;
+    {
+        // The pickup, then the metre of the bars after it, then each change.
+        Takt t;
+        t.metrum = h.metra.empty() ? -1 : 0;
+        const ZmenaMetra prvni = h.metrumtaktu(t);
+        if (h.predtakt > Zlomek{}) meta.push_back({0, 0, casovyznak(h.predtakt, prvni)});
+        meta.push_back({h.predtakt.tiku(tikunacelou), 0, casovyznak(prvni.takt(), prvni)});
+        for (size_t i = 1; i < h.metra.size(); ++i) {
+            meta.push_back({h.metra[i].kde.tiku(tikunacelou), 0, casovyznak(h.metra[i].takt(), h.metra[i])});
+        }
+    }
+    // The key signatures of key: directives: fifths, and 1 for minor.
+    for (const ZmenaToniny& k : h.toniny) {
+        std::string b = "\xFF\x59\x02";
+        b += static_cast<char>(static_cast<int8_t>(k.kvinty));
+        b += static_cast<char>(k.moll ? 1 : 0);
+        meta.push_back({k.kde.tiku(tikunacelou), 0, b});
+    }
     for (const Tempo& t : mapa) {
-        piskrok(tempo, t.tik - tik);
-        tik = t.tik;
-        tempo.append("\xFF\x51\x03", 3);
-        tempo += static_cast<char>(t.tempo >> 16 & 0xFF);
-        tempo += static_cast<char>(t.tempo >> 8 & 0xFF);
-        tempo += static_cast<char>(t.tempo & 0xFF);
+        std::string b = "\xFF\x51\x03";
+        b += static_cast<char>(t.tempo >> 16 & 0xFF);
+        b += static_cast<char>(t.tempo >> 8 & 0xFF);
+        b += static_cast<char>(t.tempo & 0xFF);
+        meta.push_back({t.tik, 2, b});
+    }
+    if (popis.mrizka) {
+        for (const ZmenaTempa& z : h.tempa) {
+            if (z.druh != ZmenaTempa::Druh::krivka) continue;
+            const std::string slovo = z.ritard > 0 ? "rit." : "accel.";
+            meta.push_back({z.kde.tiku(tikunacelou), 1, "\xFF\x06" + std::string(1, static_cast<char>(slovo.size())) + slovo});
+        }
+    }
+    std::stable_sort(meta.begin(), meta.end(),
+                     [](const Meta& a, const Meta& b) { return a.tik != b.tik ? a.tik < b.tik : a.poradi < b.poradi; });
+    std::string tempo;
+    pistext(tempo, 0x03, h.nazev.empty() ? popis.nazev : h.nazev);
+    if (!h.autor.empty()) pistext(tempo, 0x02, h.autor);
+    int64_t tik = 0;
+    for (const Meta& m : meta) {
+        piskrok(tempo, std::max<int64_t>(0, m.tik - tik));
+        tik = std::max(tik, m.tik);
+        tempo += m.bajty;
     }
     piskonec(tempo);
     pisstopu(out, tempo);

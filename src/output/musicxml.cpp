@@ -4,14 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
-#include <memory>
-#include <numeric>
-#include <set>
 
 #include "base/format.h"
 #include "base/nota.h"
+#include "output/casti.h"
+#include "output/hodnoty.h"
 #include "output/midi.h"
 #include "output/xml.h"
 
@@ -19,106 +17,11 @@ namespace skladba {
 
 namespace {
 
-// Note types by length: type k is 2^k / 1024 of a whole note.
-const char* const typy[] = {"1024th", "512th", "256th", "128th", "64th", "32nd", "16th",
-                            "eighth", "quarter", "half",  "whole", "breve", "long"};
-constexpr int nejdelsityp = 12;
-constexpr int64_t jednotek = 1024;   // the shortest type's parts of a whole note
-constexpr int nejvictecek = 3;
-
-int64_t lichacast(int64_t n) {
-    while (n > 0 && n % 2 == 0) n /= 2;
-    return n;
-}
-
-int64_t mocninapod(int64_t n) {   // the largest power of two not above n (n >= 1)
-    int64_t p = 1;
-    while (p <= n / 2) p *= 2;
-    return p;
-}
-
-bool jemocnina(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
-
-int nejvyssibit(int64_t n) {
-    int b = 0;
-    while (n >> (b + 1)) ++b;
-    return b;
-}
-
-// One written value: a type with dots, in a tuplet of skutecne notes in the
-// time of normalni (1:1 is none), lasting tiku ticks.
-struct Kus {
-    int typ = 0;
-    int tecek = 0;
-    int64_t skutecne = 1, normalni = 1;
-    int64_t tiku = 0;
-};
-
-// Splits a length of num/den whole notes, played in the tuplet a:b, into
-// typed values tied together; false when the ratio does not give types
-// and dots of whole ticks.
-bool rozlozvpomeru(int64_t num, int64_t den, int64_t a, int64_t b, int64_t celanota, std::vector<Kus>& kusy) {
-    int64_t n = num * a, d = den * b;
-    const int64_t g = std::gcd(n, d);
-    n /= g;
-    d /= g;
-    if (!jemocnina(d) || d > jednotek) return false;
-    int64_t m = n * (jednotek / d);   // in 1024ths
-    std::vector<Kus> vysledek;
-    while (m > 0) {
-        const int p = nejvyssibit(m);
-        if (p > nejdelsityp) return false;
-        int r = 1;
-        while (r <= nejvictecek && p - r >= 0 && (m >> (p - r) & 1)) ++r;
-        int64_t cast = 0;
-        for (int k = 0; k < r; ++k) cast |= int64_t{1} << (p - k);
-        m -= cast;
-        // cast / 1024 whole notes in the tuplet: cast * b / (a * 1024) of a whole.
-        const int64_t citatel = cast * b * celanota;
-        if (citatel % (a * jednotek) != 0) return false;
-        vysledek.push_back({p, r - 1, a / std::gcd(a, b), b / std::gcd(a, b), citatel / (a * jednotek)});
-    }
-    kusy.insert(kusy.end(), vysledek.begin(), vysledek.end());
-    return true;
-}
-
-// The values that write a length of tiku ticks, preferring the tuplet of the
-// value the score wrote (1/hodnota), then none, then the one the length
-// itself needs. Whatever the length, the last resort is a single value in
-// the exact ratio.
-std::vector<Kus> rozloz(int64_t tiku, int64_t celanota, int64_t hodnota) {
-    std::vector<Kus> kusy;
-    const int64_t g = std::gcd(tiku, celanota);
-    const int64_t num = tiku / g, den = celanota / g;
-    if (hodnota > 0) {
-        // A tuplet of up to about a million notes keeps the arithmetic in range.
-        const int64_t o = lichacast(hodnota);
-        if (o > 1 && o <= (int64_t{1} << 20) && rozlozvpomeru(num, den, o, mocninapod(o), celanota, kusy)) return kusy;
-    }
-    if (rozlozvpomeru(num, den, 1, 1, celanota, kusy)) return kusy;
-    const int64_t o = lichacast(den);
-    for (int64_t b = mocninapod(o); o > 1 && b >= 1; b /= 2) {
-        if (rozlozvpomeru(num, den, o, b, celanota, kusy)) return kusy;
-    }
-    // num/den = 2^p/1024 * b/a with the largest type not longer than it.
-    int p = 0;
-    while (p < nejdelsityp && num * jednotek >= den * (int64_t{2} << p)) ++p;
-    int64_t b = num * jednotek, a = den << p;
-    const int64_t h = std::gcd(a, b);
-    kusy.push_back({p, 0, a / h, b / h, tiku});
-    return kusy;
-}
-
-// The alteration the key signature of kvinty fifths gives a letter.
-int alterklice(int kvinty, char krok) {
-    static const char kridla[] = "FCGDAEB";
-    const char* k = std::strchr(kridla, krok);
-    if (!k) return 0;
-    const int i = static_cast<int>(k - kridla);
-    if (kvinty > 0) return i < kvinty ? 1 : 0;
-    if (kvinty < 0) return 6 - i < -kvinty ? -1 : 0;
-    return 0;
-}
+using notopis::Cast;
+using notopis::Hlas;
+using notopis::Prvek;
+using notopis::jmenonastroje;
+using notopis::rozdelcasti;
 
 // The metronome number and dynamics of a note's volume.
 struct Dynamika {
@@ -138,110 +41,18 @@ const char* znackadynamiky(int rychlost) {
 
 std::string cislo(double x) { return desetinne(x, 2); }
 
-// The instrument a register's part is named after: R1 to R4 the synthesised
-// ones, R5 to R9 the General MIDI ones, and "Register X" for any other.
-std::string jmenonastroje(char reg) {
-    if (const char* nastroj = popisrejstriku(reg).nastroj) return nastroj;
-    const std::string r = jmenorejstriku(reg);   // "R0", "R 0x1B"
-    return "Register " + r.substr(r[1] == ' ' ? 2 : 1);
-}
-
-// A stretch of one voice in one part: a chord (notes of one start and
-// length), a rest, or a grace note (no length).
-struct Prvek {
-    int64_t zacatek = 0, delka = 0;
-    std::vector<uint32_t> noty;   // indices into Zapis::tony
-    bool pauza = false;
-    int64_t konec() const { return zacatek + delka; }
-};
-
-struct Linka {
-    std::vector<Prvek> prvky;
-    int64_t konec = 0;
-    bool manoty = false;
-};
-
-// Places the notes of one voice of the score (in one part) into lines that
-// MusicXML voices can hold: in each line a new element starts where the
-// last one ended or later, or joins the last chord when it has the same
-// start and length. A rest gives way to a note written over it.
-class Rozdeleni {
-public:
-    explicit Rozdeleni(const Zapis& z) : z_(z) {}
-
-    void pridej(uint32_t i) {
-        const ZapsanyTon& t = z_.tony[i];
-        if (t.pauza) {
-            if (t.delka == 0) return;
-            for (Linka& l : linky_) {
-                if (l.konec <= t.zacatek) {
-                    pripoj(l, i);
-                    return;
-                }
-            }
-            return;   // music is already written there: the rest says nothing
-        }
-        for (Linka& l : linky_) {
-            if (!l.prvky.empty()) {
-                Prvek& e = l.prvky.back();
-                if (!e.pauza && e.delka > 0 && t.delka > 0 && e.zacatek == t.zacatek && e.delka == t.delka) {
-                    e.noty.push_back(i);
-                    return;
-                }
-            }
-            // Rests at the end of the line that the note falls on give way.
-            while (!l.prvky.empty() && l.prvky.back().pauza && l.prvky.back().konec() > t.zacatek) {
-                Prvek& r = l.prvky.back();
-                if (r.zacatek < t.zacatek) {
-                    r.delka = t.zacatek - r.zacatek;
-                } else {
-                    l.prvky.pop_back();
-                }
-                l.konec = l.prvky.empty() ? 0 : l.prvky.back().konec();
-            }
-            if (l.konec <= t.zacatek || l.prvky.empty()) {
-                pripoj(l, i);
-                return;
-            }
-        }
-        linky_.emplace_back();
-        pripoj(linky_.back(), i);
-    }
-
-    std::vector<Linka>& linky() { return linky_; }
-
-private:
-    void pripoj(Linka& l, uint32_t i) {
-        const ZapsanyTon& t = z_.tony[i];
-        Prvek e;
-        e.zacatek = t.zacatek;
-        e.delka = t.delka;
-        e.noty.push_back(i);
-        e.pauza = t.pauza;
-        l.prvky.push_back(std::move(e));
-        l.konec = std::max(l.konec, t.zacatek + t.delka);
-        if (!t.pauza) l.manoty = true;
-    }
-
-    const Zapis& z_;
-    std::vector<Linka> linky_;
-};
-
-// One MusicXML voice of a part: the lines that never overlap, in time order.
-struct Hlas {
-    std::vector<Prvek> prvky;
-    std::map<int64_t, int64_t> useky;   // start -> end of each line
-    std::vector<int> klavesy;
-    int osnova = 0;                     // staff, from 0
-    size_t dalsi = 0;                   // first element not yet written
-    int poslednisila = -1;
-};
-
-struct Cast {
-    char reg;
-    std::vector<Hlas> hlasy;
-    int osnov = 1;
-    std::vector<bool> basova;           // per staff: bass clef
+// One thing written in a voice's measure, in order: a note, chord or rest
+// of one written value, a forward, or a direction (text, as written).
+struct Polozka {
+    enum class Druh : uint8_t { nota, posun, text };
+    Druh druh = Druh::nota;
+    Prvek e;
+    Kus k;
+    bool tiestop = false, tiestart = false;
+    int64_t tik = 0;                    // where it starts
+    std::string text;
+    const char* tramy[4] = {};          // the beam of each level (null: none)
+    bool tupletod = false, tupletdo = false;
 };
 
 // The time signature on the grid of ticks: measures of delka ticks, the
@@ -268,21 +79,29 @@ public:
     bool pis(const std::string& nazev, const std::string& software, std::string& chyba);
 
 private:
-    bool rozdelcasti(std::string& chyba);
     void hlavicka(const std::string& nazev, const std::string& software);
     void takt(size_t c, size_t m);
-    void atributy(const Cast& cast);
+    void atributy(const Cast& cast, size_t m);
     void hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpet);
     void mezera(const Hlas& hlas, size_t h, int64_t od, int64_t po, bool pauza);
-    void nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart);
+    void nota(const Prvek& e, const Kus& k, int64_t tik, bool tiestop, bool tiestart);
+    void psanota(const Hlas& hlas, size_t h, const Polozka& p);
     void tempo(int64_t a, int64_t b);
+    // The measure a tick falls in.
+    const TaktZapisu& taktna(int64_t tik) const {
+        auto it = std::upper_bound(takty_.begin(), takty_.end(), tik,
+                                   [](int64_t x, const TaktZapisu& t) { return x < t.zacatek; });
+        return it == takty_.begin() ? takty_.front() : *std::prev(it);
+    }
 
     const Zapis& z_;
     std::string& out_;
     const MezeNotopisu& meze_;
-    Metrum metrum_;
     std::vector<Cast> casti_;
-    std::vector<int64_t> takty_;        // the start of each measure, and the end of the last
+    std::vector<TaktZapisu> takty_;     // the measures
+    bool predtakt_ = false;             // the first is a pickup, measure 0
+    int kvinty_ = 0;                    // the key of the measure being written
+    std::vector<Polozka> polozky_;      // what the voice being written holds in this measure
     size_t dalsitempo_ = 0;
     // The dynamics written, per staff: at which tick the last one stands.
     std::map<int, int64_t> dynamika_;
@@ -291,130 +110,19 @@ private:
     std::map<std::array<int, 3>, int> posuvky_;
 };
 
-// Voices one part may hold at once: sixteen staves of four.
-constexpr size_t nejvichlasu = 64;
-
-bool Pisar::rozdelcasti(std::string& chyba) {
-    std::array<int, 256> cast;
-    cast.fill(-1);
-    for (const ZapsanyTon& t : z_.tony) {
-        const auto r = static_cast<unsigned char>(t.reg);
-        if (!t.pauza && cast[r] < 0) {
-            cast[r] = static_cast<int>(casti_.size());
-            casti_.push_back({t.reg, {}, 1, {}});
-        }
-    }
-    if (casti_.empty()) {
-        const char reg = z_.tony.empty() ? '1' : z_.tony.front().reg;
-        cast[static_cast<unsigned char>(reg)] = 0;
-        casti_.push_back({reg, {}, 1, {}});
-    }
-    // The score's voices, one after another, in each part.
-    std::vector<int32_t> hlasvcasti(casti_.size(), -1);
-    std::vector<std::vector<Linka>> linky(casti_.size());
-    std::vector<std::unique_ptr<Rozdeleni>> rozpracovane(casti_.size());
-    auto uzavri = [&](size_t c) {
-        if (!rozpracovane[c]) return;
-        for (Linka& l : rozpracovane[c]->linky()) linky[c].push_back(std::move(l));
-        rozpracovane[c].reset();
-    };
-    // Each voice's notes together, in the order written.
-    std::vector<uint32_t> poradi(z_.tony.size());
-    std::iota(poradi.begin(), poradi.end(), 0u);
-    std::stable_sort(poradi.begin(), poradi.end(),
-                     [&](uint32_t a, uint32_t b) { return z_.tony[a].hlas < z_.tony[b].hlas; });
-    for (uint32_t i : poradi) {
-        const ZapsanyTon& t = z_.tony[i];
-        const int c = cast[static_cast<unsigned char>(t.reg)];
-        if (c < 0) continue;
-        if (hlasvcasti[c] != t.hlas) {
-            uzavri(static_cast<size_t>(c));
-            hlasvcasti[c] = t.hlas;
-            rozpracovane[c] = std::make_unique<Rozdeleni>(z_);
-        }
-        rozpracovane[c]->pridej(i);
-    }
-    for (size_t c = 0; c < casti_.size(); ++c) {
-        uzavri(c);
-        Cast& cast = casti_[c];
-        // Lines that hold no note say nothing, unless the part has nothing else.
-        bool nejakenoty = false;
-        for (const Linka& l : linky[c]) nejakenoty = nejakenoty || l.manoty;
-        for (Linka& l : linky[c]) {
-            if (l.prvky.empty() || (nejakenoty && !l.manoty)) continue;
-            const int64_t od = l.prvky.front().zacatek;
-            const int64_t po = std::max(l.konec, od + 1);
-            size_t h = 0;
-            for (; h < cast.hlasy.size(); ++h) {
-                const auto& u = cast.hlasy[h].useky;
-                auto it = u.lower_bound(po);
-                if (it == u.begin() || std::prev(it)->second <= od) break;
-            }
-            if (h == cast.hlasy.size()) {
-                if (h == nejvichlasu) {
-                    chyba = "the score has more than " + std::to_string(nejvichlasu) + " voices at once in " +
-                            jmenorejstriku(cast.reg) + ", more than sheet music of one part holds";
-                    return false;
-                }
-                cast.hlasy.emplace_back();
-            }
-            Hlas& hlas = cast.hlasy[h];
-            hlas.useky[od] = po;
-            for (Prvek& e : l.prvky) {
-                if (!e.pauza) {
-                    for (uint32_t n : e.noty) hlas.klavesy.push_back(z_.tony[n].klavesa);
-                }
-                hlas.prvky.push_back(std::move(e));
-            }
-        }
-        if (cast.hlasy.empty()) cast.hlasy.emplace_back();
-        for (Hlas& h : cast.hlasy) {
-            std::stable_sort(h.prvky.begin(), h.prvky.end(), [](const Prvek& x, const Prvek& y) {
-                return x.zacatek != y.zacatek ? x.zacatek < y.zacatek : (x.delka > 0) < (y.delka > 0);
-            });
-        }
-        // Staves: voices whose median pitch lies below middle C go to a
-        // bass staff when others lie above it, the same in every measure;
-        // four voices a staff.
-        std::vector<size_t> vysoke, nizke;
-        for (size_t h = 0; h < cast.hlasy.size(); ++h) {
-            std::vector<int> k = cast.hlasy[h].klavesy;
-            int median = 60;
-            if (!k.empty()) {
-                std::nth_element(k.begin(), k.begin() + static_cast<long>(k.size() / 2), k.end());
-                median = k[k.size() / 2];
-            }
-            (median < 60 ? nizke : vysoke).push_back(h);
-        }
-        const bool jenbasove = vysoke.empty();
-        if (jenbasove) vysoke.swap(nizke);
-        const int osnovvysokych = static_cast<int>((vysoke.size() + 3) / 4);
-        for (size_t k = 0; k < vysoke.size(); ++k) cast.hlasy[vysoke[k]].osnova = static_cast<int>(k / 4);
-        for (size_t k = 0; k < nizke.size(); ++k) {
-            cast.hlasy[nizke[k]].osnova = osnovvysokych + static_cast<int>(k / 4);
-        }
-        cast.osnov = osnovvysokych + static_cast<int>((nizke.size() + 3) / 4);
-        cast.basova.assign(static_cast<size_t>(cast.osnov), jenbasove);
-        for (int o = osnovvysokych; o < cast.osnov; ++o) cast.basova[static_cast<size_t>(o)] = true;
-        // Keep voices in staff order, so each staff's voices are numbered together.
-        std::stable_sort(cast.hlasy.begin(), cast.hlasy.end(),
-                         [](const Hlas& x, const Hlas& y) { return x.osnova < y.osnova; });
-    }
-    return true;
-}
-
 void Pisar::hlavicka(const std::string& nazev, const std::string& software) {
     out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
             "<score-partwise version=\"4.0\">\n";
-    out_ += "  <work>\n    <work-title>" + proxml(nazev) + "</work-title>\n  </work>\n";
-    out_ += "  <identification>\n    <encoding>\n      <software>" + proxml(software) +
-            "</software>\n    </encoding>\n  </identification>\n";
+    out_ += "  <work>\n    <work-title>" + proxml(z_.nazev.empty() ? nazev : z_.nazev) + "</work-title>\n  </work>\n";
+    out_ += "  <identification>\n";
+    if (!z_.autor.empty()) out_ += "    <creator type=\"composer\">" + proxml(z_.autor) + "</creator>\n";
+    out_ += "    <encoding>\n      <software>" + proxml(software) + "</software>\n    </encoding>\n  </identification>\n";
     out_ += "  <part-list>\n";
     for (size_t c = 0; c < casti_.size(); ++c) {
         const std::string id = "P" + std::to_string(c + 1);
-        const std::string jmeno = proxml(jmenonastroje(casti_[c].reg));
+        const std::string jmeno = proxml(casti_[c].jmeno.empty() ? jmenonastroje(casti_[c].reg) : casti_[c].jmeno);
         // The channel and program of the part's track in --midi (MusicXML counts both from 1).
         const int kanal = kanalmidi(c) + 1;
         const int program = std::max(programmidi(casti_[c].reg), 0) + 1;
@@ -428,37 +136,73 @@ void Pisar::hlavicka(const std::string& nazev, const std::string& software) {
     out_ += "  </part-list>\n";
 }
 
-void Pisar::atributy(const Cast& cast) {
-    out_ += "      <attributes>\n        <divisions>" + std::to_string(z_.celanota / 4) +
-            "</divisions>\n        <key>\n          <fifths>" + std::to_string(z_.kvinty) + "</fifths>\n        </key>\n";
-    out_ += "        <time>\n          <beats>" + std::to_string(metrum_.citatel) + "</beats>\n          <beat-type>" +
-            std::to_string(metrum_.jmenovatel) + "</beat-type>\n        </time>\n";
-    if (cast.osnov > 1) out_ += "        <staves>" + std::to_string(cast.osnov) + "</staves>\n";
-    for (int o = 0; o < cast.osnov; ++o) {
-        const bool f = cast.basova[static_cast<size_t>(o)];
-        out_ += cast.osnov > 1 ? "        <clef number=\"" + std::to_string(o + 1) + "\">\n" : "        <clef>\n";
-        out_ += std::string("          <sign>") + (f ? "F" : "G") + "</sign>\n          <line>" + (f ? "4" : "2") +
-                "</line>\n        </clef>\n";
+// The first measure's attributes, and a later one's where its key or metre
+// changes.
+void Pisar::atributy(const Cast& cast, size_t m) {
+    const TaktZapisu& t = takty_[m];
+    const TaktZapisu* p = m > 0 ? &takty_[m - 1] : nullptr;
+    // The pickup shows the metre of the bars after it.
+    const TaktZapisu& metrum = m == 0 && predtakt_ ? takty_[1] : t;
+    const bool tonina = !p || p->kvinty != t.kvinty;
+    const bool cas = !p ? true : (m == 1 && predtakt_) ? false
+                                                       : p->citatel != t.citatel || p->jmenovatel != t.jmenovatel;
+    if (!tonina && !cas) return;
+    out_ += "      <attributes>\n";
+    if (m == 0) out_ += "        <divisions>" + std::to_string(z_.celanota / 4) + "</divisions>\n";
+    if (tonina) out_ += "        <key>\n          <fifths>" + std::to_string(t.kvinty) + "</fifths>\n        </key>\n";
+    if (cas) {
+        out_ += "        <time>\n          <beats>" + std::to_string(metrum.citatel) + "</beats>\n          <beat-type>" +
+                std::to_string(metrum.jmenovatel) + "</beat-type>\n        </time>\n";
+    }
+    if (m == 0) {
+        if (cast.osnov > 1) out_ += "        <staves>" + std::to_string(cast.osnov) + "</staves>\n";
+        for (int o = 0; o < cast.osnov; ++o) {
+            const bool f = cast.basova[static_cast<size_t>(o)];
+            out_ += cast.osnov > 1 ? "        <clef number=\"" + std::to_string(o + 1) + "\">\n" : "        <clef>\n";
+            out_ += std::string("          <sign>") + (f ? "F" : "G") + "</sign>\n          <line>" + (f ? "4" : "2") +
+                    "</line>\n        </clef>\n";
+        }
     }
     out_ += "      </attributes>\n";
 }
 
 void Pisar::mezera(const Hlas& hlas, size_t h, int64_t od, int64_t po, bool pauza) {
     if (po <= od) return;
-    const std::string hlasosnova = "        <voice>" + std::to_string(h + 1) + "</voice>\n";
     if (!pauza) {
-        out_ += "      <forward>\n        <duration>" + std::to_string(po - od) + "</duration>\n" + hlasosnova +
-                "        <staff>" + std::to_string(hlas.osnova + 1) + "</staff>\n      </forward>\n";
+        Polozka p;
+        p.druh = Polozka::Druh::posun;
+        p.tik = od;
+        p.text = "      <forward>\n        <duration>" + std::to_string(po - od) + "</duration>\n        <voice>" +
+                 std::to_string(h + 1) + "</voice>\n        <staff>" + std::to_string(hlas.osnova + 1) +
+                 "</staff>\n      </forward>\n";
+        polozky_.push_back(std::move(p));
         return;
     }
     Prvek e;
     e.zacatek = od;
     e.delka = po - od;
     e.pauza = true;
-    for (const Kus& k : rozloz(po - od, z_.celanota, 0)) nota(hlas, h, e, k, false, false);
+    int64_t tik = od;
+    for (const Kus& k : rozloz(po - od, z_.celanota, 0)) {
+        nota(e, k, tik, false, false);
+        tik += k.tiku;
+    }
 }
 
-void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool tiestop, bool tiestart) {
+void Pisar::nota(const Prvek& e, const Kus& k, int64_t tik, bool tiestop, bool tiestart) {
+    Polozka p;
+    p.e = e;
+    p.k = k;
+    p.tik = tik;
+    p.tiestop = tiestop;
+    p.tiestart = tiestart;
+    polozky_.push_back(std::move(p));
+}
+
+void Pisar::psanota(const Hlas& hlas, size_t h, const Polozka& p) {
+    const Prvek& e = p.e;
+    const Kus& k = p.k;
+    const bool tiestop = p.tiestop, tiestart = p.tiestart;
     const size_t pocet = e.pauza ? 1 : e.noty.size();
     for (size_t i = 0; i < pocet; ++i) {
         out_ += "      <note>\n";
@@ -476,7 +220,7 @@ void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool 
         if (tiestop) out_ += "        <tie type=\"stop\"/>\n";
         if (tiestart) out_ += "        <tie type=\"start\"/>\n";
         out_ += "        <voice>" + std::to_string(h + 1) + "</voice>\n";
-        out_ += std::string("        <type>") + typy[k.typ] + "</type>\n";
+        out_ += std::string("        <type>") + typynot[k.typ] + "</type>\n";
         for (int d = 0; d < k.tecek; ++d) out_ += "        <dot/>\n";
         // The accidental shown: where the alteration differs from what the
         // measure has in force for this staff and pitch; not on the second
@@ -484,7 +228,7 @@ void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool 
         if (t && !tiestop) {
             const std::array<int, 3> klic = {hlas.osnova, t->krok, t->oktava};
             auto it = posuvky_.find(klic);
-            const int platna = it == posuvky_.end() ? alterklice(z_.kvinty, t->krok) : it->second;
+            const int platna = it == posuvky_.end() ? alterklice(kvinty_, t->krok) : it->second;
             if (platna != t->alter) {
                 static const char* const jmena[] = {"flat-flat", "flat", "natural", "sharp", "double-sharp"};
                 out_ += std::string("        <accidental>") + jmena[t->alter + 2] + "</accidental>\n";
@@ -497,14 +241,38 @@ void Pisar::nota(const Hlas& hlas, size_t h, const Prvek& e, const Kus& k, bool 
                     "</normal-notes>\n        </time-modification>\n";
         }
         out_ += "        <staff>" + std::to_string(hlas.osnova + 1) + "</staff>\n";
-        if (tiestop || tiestart) {
+        // Beams and the tuplet's bracket on the first note of a chord.
+        for (int u = 0; i == 0 && u < 4 && p.tramy[u]; ++u) {
+            out_ += "        <beam number=\"" + std::to_string(u + 1) + "\">" + p.tramy[u] + "</beam>\n";
+        }
+        const bool tuplet = i == 0 && (p.tupletod || p.tupletdo);
+        if (tiestop || tiestart || tuplet) {
             out_ += "        <notations>\n";
             if (tiestop) out_ += "          <tied type=\"stop\"/>\n";
             if (tiestart) out_ += "          <tied type=\"start\"/>\n";
+            if (i == 0 && p.tupletod) out_ += "          <tuplet type=\"start\" bracket=\"yes\" show-number=\"actual\"/>\n";
+            if (i == 0 && p.tupletdo) out_ += "          <tuplet type=\"stop\"/>\n";
             out_ += "        </notations>\n";
         }
         out_ += "      </note>\n";
     }
+}
+
+// Whether another voice of the staff has a note in [a, b), and whether
+// this one lies above it.
+bool jinyhlas(const Cast& cast, size_t h, int64_t a, int64_t b, bool& nad) {
+    const Hlas& v = cast.hlasy[h];
+    for (size_t g = 0; g < cast.hlasy.size(); ++g) {
+        const Hlas& w = cast.hlasy[g];
+        if (g == h || w.osnova != v.osnova) continue;
+        for (size_t j = w.dalsi; j < w.prvky.size() && w.prvky[j].zacatek < b; ++j) {
+            if (!w.prvky[j].pauza && w.prvky[j].konec() > a) {
+                nad = v.median >= w.median;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpet) {
@@ -516,15 +284,28 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         ++v.dalsi;
     }
     size_t j = v.dalsi;
-    const bool prazdny = j >= v.prvky.size() || v.prvky[j].zacatek >= b;
+    // Rests alone say no more than the voice's silence.
+    bool prazdny = true;
+    for (size_t k = j; k < v.prvky.size() && v.prvky[k].zacatek < b && prazdny; ++k) prazdny = v.prvky[k].pauza;
     if (prazdny && !plni) return;
     if (zpet) out_ += "      <backup>\n        <duration>" + std::to_string(b - a) + "</duration>\n      </backup>\n";
     if (prazdny) {
-        out_ += "      <note>\n        <rest measure=\"yes\"/>\n        <duration>" + std::to_string(b - a) +
+        // A voice resting the whole measure under or over another on its
+        // staff: its rest out of the way, above or below the staff.
+        bool nad = true;
+        std::string rest = "<rest measure=\"yes\"/>";
+        if (jinyhlas(cast, h, a, b, nad)) {
+            const bool f = cast.basova[static_cast<size_t>(v.osnova)];
+            rest = std::string("<rest measure=\"yes\">\n          <display-step>") + (nad ? (f ? "C" : "A") : (f ? "E" : "C")) +
+                   "</display-step>\n          <display-octave>" + (nad ? (f ? "4" : "5") : (f ? "2" : "4")) +
+                   "</display-octave>\n        </rest>";
+        }
+        out_ += "      <note>\n        " + rest + "\n        <duration>" + std::to_string(b - a) +
                 "</duration>\n        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
                 std::to_string(v.osnova + 1) + "</staff>\n      </note>\n";
         return;
     }
+    polozky_.clear();
     int64_t pozice = a;
     bool nejaky = false;
     for (; j < v.prvky.size() && v.prvky[j].zacatek < b; ++j) {
@@ -536,35 +317,74 @@ void Pisar::hlas(Cast& cast, size_t h, int64_t a, int64_t b, bool plni, bool zpe
         if (!e.pauza && x == e.zacatek) {
             // A dynamics mark where the voice's volume changes.
             const ZapsanyTon& t = z_.tony[e.noty.front()];
-            const auto napsana = dynamika_.find(v.osnova);
+            // Above the upper voice of a staff, below the others: two
+            // voices' marks never overprint.
+            const int misto = v.osnova * 2 + (v.horni ? 0 : 1);
+            const auto napsana = dynamika_.find(misto);
             const bool volno = napsana == dynamika_.end() || napsana->second != x;
             if (t.sila != v.poslednisila && volno) {
-                dynamika_[v.osnova] = x;
+                dynamika_[misto] = x;
                 const int rychlost = rychlostmidi(t.sila);
-                out_ += std::string("      <direction placement=\"below\">\n        <direction-type>\n"
-                                    "          <dynamics>\n            <") +
-                        znackadynamiky(rychlost) + "/>\n          </dynamics>\n        </direction-type>\n" +
-                        "        <voice>" + std::to_string(h + 1) + "</voice>\n        <staff>" +
-                        std::to_string(v.osnova + 1) + "</staff>\n        <sound dynamics=\"" +
-                        cislo(rychlost * 100.0 / 90.0) + "\"/>\n      </direction>\n";
+                Polozka p;
+                p.druh = Polozka::Druh::text;
+                p.tik = x;
+                p.text = std::string("      <direction placement=\"") + (v.horni ? "above" : "below") +
+                         "\">\n        <direction-type>\n          <dynamics>\n            <" + znackadynamiky(rychlost) +
+                         "/>\n          </dynamics>\n        </direction-type>\n        <voice>" + std::to_string(h + 1) +
+                         "</voice>\n        <staff>" + std::to_string(v.osnova + 1) +
+                         "</staff>\n        <sound dynamics=\"" + cislo(rychlost * 100.0 / 90.0) +
+                         "\"/>\n      </direction>\n";
+                polozky_.push_back(std::move(p));
             }
             v.poslednisila = t.sila;
         }
         if (e.delka == 0) {
-            nota(v, h, e, Kus{7, 0, 1, 1, 0}, false, false);
+            nota(e, Kus{7, 0, 1, 1, 0}, x, false, false);
             continue;
         }
         const int64_t y = std::min(e.konec(), b);
         const int64_t hodnota = e.pauza ? 0 : z_.tony[e.noty.front()].hodnota;
         const std::vector<Kus> kusy = rozloz(y - x, z_.celanota, hodnota);
+        int64_t tik = x;
         for (size_t k = 0; k < kusy.size(); ++k) {
             const bool tiestop = !e.pauza && (k > 0 || x > e.zacatek);
             const bool tiestart = !e.pauza && (k + 1 < kusy.size() || y < e.konec());
-            nota(v, h, e, kusy[k], tiestop, tiestart);
+            nota(e, kusy[k], tik, tiestop, tiestart);
+            tik += kusy[k].tiku;
         }
         pozice = y;
     }
     mezera(v, h, pozice, b, plni);
+    // Beams by the beats of the metre, brackets over the tuplets.
+    const TaktZapisu& t = taktna(a);
+    std::vector<Psane> psane;
+    for (const Polozka& p : polozky_) {
+        Psane x;
+        x.druh = p.druh == Polozka::Druh::text ? Psane::Druh::nic
+                 : p.druh == Polozka::Druh::posun ? Psane::Druh::mezera
+                 : p.e.delka == 0                 ? Psane::Druh::nic
+                 : p.e.pauza                      ? Psane::Druh::pauza
+                                                  : Psane::Druh::nota;
+        x.tik = p.tik;
+        x.kus = p.k;
+        psane.push_back(x);
+    }
+    const int64_t plny = t.jmenovatel > 0 ? z_.celanota * t.citatel / t.jmenovatel : t.delka;
+    // A pickup holds the last beats of a bar.
+    const int64_t zacatek = predtakt_ && a == 0 && t.delka < plny ? t.zacatek + t.delka - plny : t.zacatek;
+    tramuj(psane, zacatek, t.doby, t.jmenovatel > 0 && z_.celanota % t.jmenovatel == 0 ? z_.celanota / t.jmenovatel : 0);
+    tupletuj(psane, z_.celanota);
+    for (size_t i = 0; i < polozky_.size(); ++i) {
+        Polozka& p = polozky_[i];
+        if (p.druh != Polozka::Druh::nota) {
+            out_ += p.text;
+            continue;
+        }
+        for (int u = 0; u < 4; ++u) p.tramy[u] = psane[i].tramy[u];
+        p.tupletod = psane[i].tupletod;
+        p.tupletdo = psane[i].tupletdo;
+        psanota(v, h, p);
+    }
 }
 
 // Tempo changes of the measure, in the first part: written after its
@@ -601,9 +421,14 @@ void Pisar::tempo(int64_t a, int64_t b) {
         }
         const bool metronom = t.druh == ZnackaTempa::Druh::metronom || t.druh == ZnackaTempa::Druh::atempo;
         if (metronom) {
-            out_ += "        <direction-type>\n          <metronome>\n            <beat-unit>quarter</beat-unit>\n"
-                    "            <per-minute>" +
-                    std::to_string(t.metronom) + "</per-minute>\n          </metronome>\n        </direction-type>\n";
+            // A compound metre beats in dotted quarters: 84 quarters a
+            // minute are 56 of them.
+            const bool slozene = taktna(t.tik).slozene && taktna(t.tik).jmenovatel == 8;
+            const std::string doba = slozene ? "quarter</beat-unit>\n            <beat-unit-dot/>" : "quarter</beat-unit>";
+            const std::string zaminutu = slozene ? cislo(t.metronom * 2.0 / 3.0) : std::to_string(t.metronom);
+            out_ += "        <direction-type>\n          <metronome>\n            <beat-unit>" + doba +
+                    "\n            <per-minute>" + zaminutu +
+                    "</per-minute>\n          </metronome>\n        </direction-type>\n";
         }
         out_ += "        <sound tempo=\"" + (metronom ? std::to_string(t.metronom) : cislo(t.tempo)) + "\"/>\n      </direction>\n";
     }
@@ -611,12 +436,12 @@ void Pisar::tempo(int64_t a, int64_t b) {
 }
 
 void Pisar::takt(size_t c, size_t m) {
-    const int64_t a = takty_[m], b = takty_[m + 1];
-    const bool predtakt = metrum_.posun > 0;
-    out_ += "    <measure number=\"" + std::to_string(predtakt ? m : m + 1) + "\"" +
-            (predtakt && m == 0 ? " implicit=\"yes\"" : "") + ">\n";
+    const int64_t a = takty_[m].zacatek, b = a + takty_[m].delka;
+    out_ += "    <measure number=\"" + std::to_string(predtakt_ ? m : m + 1) + "\"" +
+            (predtakt_ && m == 0 ? " implicit=\"yes\"" : "") + ">\n";
     Cast& cast = casti_[c];
-    if (m == 0) atributy(cast);
+    atributy(cast, m);
+    kvinty_ = takty_[m].kvinty;
     posuvky_.clear();
     int osnova = -1;
     bool prvni = true;
@@ -638,26 +463,47 @@ bool Pisar::pis(const std::string& nazev, const std::string& software, std::stri
                 "up to 2^22";
         return false;
     }
-    metrum_ = vtikach(z_.metrum, z_.celanota);
-    if (!rozdelcasti(chyba)) return false;
+    if (!rozdelcasti(z_, casti_, chyba)) return false;
     int64_t konec = 0;
     for (const ZapsanyTon& t : z_.tony) konec = std::max(konec, t.zacatek + std::max<int64_t>(t.delka, 1));
-    takty_.push_back(0);
-    if (metrum_.posun > 0) takty_.push_back(metrum_.posun);
-    const int64_t zbyva = std::max<int64_t>(0, konec - takty_.back());
-    const int64_t taktu = static_cast<int64_t>(takty_.size()) - 1 + std::max<int64_t>(1, (zbyva + metrum_.delka - 1) / metrum_.delka);
+    takty_ = z_.takty;
+    if (takty_.empty()) {
+        // Bars of the one metre, from a pickup on.
+        const Metrum m = vtikach(z_.metrum, z_.celanota);
+        TaktZapisu t;
+        t.citatel = m.citatel;
+        t.jmenovatel = m.jmenovatel;
+        t.doby.assign(static_cast<size_t>(std::max(1, m.citatel)), 1);
+        t.kvinty = z_.kvinty;
+        if (m.posun > 0) {
+            t.delka = m.posun;
+            takty_.push_back(t);
+        }
+        const int64_t zbyva = std::max<int64_t>(0, konec - m.posun);
+        const int64_t taktu = static_cast<int64_t>(takty_.size()) + std::max<int64_t>(1, (zbyva + m.delka - 1) / m.delka);
+        if (taktu > meze_.bunek / static_cast<int64_t>(casti_.size())) {
+            chyba = "the score would need " + std::to_string(taktu) + " measures in " + std::to_string(casti_.size()) +
+                    (casti_.size() == 1 ? " part" : " parts") + ", more than sheet music of " +
+                    std::to_string(meze_.bunek) + " measures in all holds";
+            return false;
+        }
+        t.delka = m.delka;
+        for (t.zacatek = m.posun; static_cast<int64_t>(takty_.size()) < taktu; t.zacatek += m.delka) takty_.push_back(t);
+    }
+    predtakt_ = takty_.size() > 1 && takty_[0].delka < takty_[1].delka &&
+                takty_[0].delka * takty_[0].jmenovatel != z_.celanota * takty_[0].citatel;
+    const int64_t taktu = static_cast<int64_t>(takty_.size());
     if (taktu > meze_.bunek / static_cast<int64_t>(casti_.size())) {
         chyba = "the score would need " + std::to_string(taktu) + " measures in " + std::to_string(casti_.size()) +
                 (casti_.size() == 1 ? " part" : " parts") + ", more than sheet music of " +
                 std::to_string(meze_.bunek) + " measures in all holds";
         return false;
     }
-    while (static_cast<int64_t>(takty_.size()) <= taktu) takty_.push_back(takty_.back() + metrum_.delka);
 
     hlavicka(nazev, software);
     for (size_t c = 0; c < casti_.size(); ++c) {
         out_ += "  <part id=\"P" + std::to_string(c + 1) + "\">\n";
-        for (size_t m = 0; m + 1 < takty_.size(); ++m) {
+        for (size_t m = 0; m < takty_.size(); ++m) {
             takt(c, m);
             if (out_.size() > meze_.bajtu) {
                 chyba = "the sheet music would pass " + std::to_string(meze_.bajtu >> 20) + " MiB";
@@ -683,154 +529,13 @@ bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::stri
     return true;
 }
 
-int odhadnitoninu(const std::vector<int>& klavesy) {
-    int pocty[12] = {};
-    for (int k : klavesy) ++pocty[((k % 12) + 12) % 12];
-    static const int stupne[] = {0, 2, 4, 5, 7, 9, 11};
-    int nejlepsi = 0, nejvic = -1;
-    for (int a = 0; a <= 7; ++a) {
-        for (int kvinty : {a, -a}) {
-            const int tonika = ((kvinty * 7) % 12 + 12) % 12;
-            int v = 0;
-            for (int s : stupne) v += pocty[(tonika + s) % 12];
-            if (v > nejvic) nejvic = v, nejlepsi = kvinty;
-        }
-    }
-    return nejlepsi;
-}
-
-namespace {
-
-int indexpismene(char z) {
-    switch (z) {
-        case 'c': return 0;
-        case 'd': return 1;
-        case 'e': return 2;
-        case 'f': return 3;
-        case 'g': return 4;
-        case 'a': return 5;
-        case 'h': return 6;
-        default: return -1;
-    }
-}
-constexpr int pultony[] = {0, 2, 4, 5, 7, 9, 11};
-constexpr char pismena[] = "CDEFGAB";
-
-int modulo(int64_t a, int64_t b) { return static_cast<int>(((a % b) + b) % b); }
-
-// The note as spelled: a pitch of the key's scale by its letter there (B
-// flat in F, not A sharp); any other as written, the letter and its sharps
-// and flats moved by the interval the transposition names most often (a
-// major second for 2, a fifth for 7); a spelling that would need more than
-// a double sharp or flat is replaced by the plainest one of that key.
-void hlaskuj(const Udalost& u, int kvinty, ZapsanyTon& t) {
-    const int klavesa = skladba::klavesa(u.segment);
-    int pismeno = -1;
-    for (int p = 0; p < 7; ++p) {
-        if (modulo(pultony[p] + alterklice(kvinty, pismena[p]), 12) == klavesa % 12) pismeno = p;
-    }
-    if (pismeno < 0) {
-        static const int krokyintervalu[] = {0, 1, 1, 2, 2, 3, 3, 4, 5, 5, 6, 6};
-        pismeno = std::max(0, indexpismene(u.znak));
-        const int64_t tr = u.transpozice;
-        const int64_t oktav = (tr - modulo(tr, 12)) / 12;
-        pismeno = modulo(pismeno + 7 * oktav + krokyintervalu[modulo(tr, 12)], 7);
-    }
-    int alter = modulo(klavesa - pultony[pismeno] + 6, 12) - 6;
-    if (alter < -2 || alter > 2) {
-        static const int kridla[] = {0, 0, 1, 1, 2, 3, 3, 4, 4, 5, 5, 6};
-        static const int becka[] = {0, 1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6};
-        pismeno = (int64_t{u.posuvky} + u.transpozice >= 0 ? kridla : becka)[klavesa % 12];
-        alter = modulo(klavesa - pultony[pismeno] + 6, 12) - 6;
-    }
-    t.krok = pismena[pismeno];
-    t.alter = static_cast<int8_t>(alter);
-    t.oktava = static_cast<int8_t>((klavesa - alter - pultony[pismeno]) / 12 - 1);
-    t.klavesa = static_cast<uint8_t>(klavesa);
-}
-
-constexpr int64_t nejjemnejsi = int64_t{1} << 22;   // ticks a whole note at most
-constexpr size_t nejvictonu = 1'000'000;
-
-}  // namespace
 
 bool bajtymusicxml(const Hudba& h, const std::string& nazev, const std::string& software, std::string& out,
                    std::string& chyba, const MezeNotopisu& meze) {
     Zapis z;
-    z.metrum = h.metrum;
-    if (h.udalosti.size() > nejvictonu) {
-        chyba = "too many notes for sheet music: it holds at most " + std::to_string(nejvictonu) + " notes and rests";
+    if (!zapiszhudby(h, meze, z, chyba)) {
         out.clear();
         return false;
-    }
-    // The grid: fine enough for every position when it can be.
-    int64_t celanota = 4;
-    bool presne = h.presna;
-    auto zjemni = [&](int64_t j) {
-        if (!presne || celanota % j == 0) return;
-        const int64_t n = celanota / std::gcd(celanota, j);
-        if (j > nejjemnejsi || n > nejjemnejsi / j) {
-            presne = false;
-            return;
-        }
-        celanota = n * j;
-    };
-    for (const Udalost& e : h.udalosti) {
-        zjemni(e.zacatek.j);
-        zjemni(e.konec().j);
-    }
-    z.celanota = presne ? celanota : 3 * 5 * 7 * (int64_t{1} << 12);
-    std::vector<int> klavesy;
-    for (const Udalost& e : h.udalosti) {
-        if (e.hraje()) klavesy.push_back(klavesa(e.segment));
-    }
-    z.kvinty = odhadnitoninu(klavesy);
-    for (const Udalost& e : h.udalosti) {
-        if (e.tecka && e.prodlouzila) continue;   // its time is the note's
-        ZapsanyTon t;
-        t.zacatek = e.zacatek.tiku(z.celanota);
-        t.delka = std::max<int64_t>(0, e.konec().tiku(z.celanota) - t.zacatek);
-        t.hodnota = e.hodnota;
-        t.hlas = std::max(0, e.hlas);
-        t.reg = e.reg;
-        t.pauza = !e.hraje();
-        t.sila = e.sila;
-        if (!t.pauza) hlaskuj(e, z.kvinty, t);
-        z.tony.push_back(t);
-    }
-    for (const ZmenaTempa& m : h.tempa) {
-        ZnackaTempa t;
-        t.tik = m.kde.tiku(z.celanota);
-        t.metronom = m.metronom;
-        t.tempo = m.ctvrtek;
-        switch (m.druh) {
-            case ZmenaTempa::Druh::metronom: t.druh = ZnackaTempa::Druh::metronom; break;
-            case ZmenaTempa::Druh::konec: t.druh = ZnackaTempa::Druh::atempo; break;
-            case ZmenaTempa::Druh::krivka:
-                t.druh = m.ritard > 0 ? ZnackaTempa::Druh::ritardando : ZnackaTempa::Druh::accelerando;
-                // It plays from the tempo where it starts; the notes under it
-                // carry on to the tempo it reaches.
-                break;
-        }
-        if (!(t.tempo > 0.01 && t.tempo < 1e7)) continue;
-        if (!z.tempa.empty() && z.tempa.back().tik == t.tik) continue;
-        z.tempa.push_back(t);
-    }
-    // Under a curve, the tempo each note is played at, for playback only.
-    std::vector<ZnackaTempa> plynule;
-    for (const Udalost& e : h.udalosti) {
-        if (!e.krivka || e.krok <= 0 || e.hodnota <= 0 || e.tecka) continue;
-        ZnackaTempa t;
-        t.tik = e.zacatek.tiku(z.celanota);
-        t.druh = ZnackaTempa::Druh::plynule;
-        t.tempo = 4.0 * zaklad * 60 / (static_cast<double>(e.hodnota) * static_cast<double>(e.krok));
-        if (t.tempo > 0.01 && t.tempo < 1e7) plynule.push_back(t);
-    }
-    auto potik = [](const ZnackaTempa& a, const ZnackaTempa& b) { return a.tik < b.tik; };
-    std::stable_sort(plynule.begin(), plynule.end(), potik);
-    for (const ZnackaTempa& t : plynule) {
-        const auto it = std::lower_bound(z.tempa.begin(), z.tempa.end(), t, potik);
-        if (it == z.tempa.end() || it->tik != t.tik) z.tempa.insert(it, t);
     }
     return bajtymusicxml(z, nazev, software, out, chyba, meze);
 }

@@ -4,10 +4,12 @@
 //
 // Time is counted in ticks of a grid fine enough for every value the score
 // used (whole notes of Zapis::celanota ticks). The file has one part per
-// register, named after its instrument; within a part, the score's voices
-// become MusicXML voices (several that never overlap share one), four to a
-// staff; a part whose voices lie apart in pitch gets a treble and a bass
-// staff. Every voice fills every measure it appears in, with rests between
+// part directive, or else per register, named by it or after its
+// instrument; within a part, the score's voices become MusicXML voices
+// (several that never overlap share one), four to a staff, at most four
+// staves a part; a part whose voices lie apart in pitch gets a treble and a
+// bass staff. Eighths and shorter are beamed by the beats of the metre, and
+// every tuplet has its bracket. Every voice fills every measure it appears in, with rests between
 // its notes and forwards outside them; the first voice of each staff fills
 // them all. Notes that cross a bar line are split and tied; values that are
 // not a power of two become tuplets; a note that takes no time is a grace
@@ -19,49 +21,9 @@
 #include <vector>
 
 #include "base/hudba.h"
-#include "base/nota.h"
+#include "output/zapis.h"
 
 namespace skladba {
-
-// One note or rest as the score wrote it.
-struct ZapsanyTon {
-    int64_t zacatek = 0;     // ticks from the start of the piece
-    int64_t delka = 0;       // ticks, the dots written after it included; 0: takes no time
-    int64_t hodnota = 0;     // the value's divisor as written (4: a quarter), for its tuplet
-    int32_t hlas = 0;        // the voice, numbered from 0
-    char reg = '1';          // register character
-    bool pauza = true;       // a rest (also a note on the silent segment 0)
-    char krok = 'C';         // the letter: C D E F G A B
-    int8_t alter = 0;        // semitones, -2 to 2
-    int8_t oktava = 4;       // the octave of the letter (C4 is middle C)
-    uint8_t klavesa = 0;     // MIDI key, segment + 36
-    uint8_t sila = 100;      // volume in percent
-};
-
-// A tempo mark: a metronome mark of a "t", a curve's "rit." or "accel."
-// with the tempo it reaches, "a tempo" where it ends.
-struct ZnackaTempa {
-    enum class Druh : uint8_t { metronom, ritardando, accelerando, atempo, plynule };   // plynule: playback only, no mark
-    int64_t tik = 0;
-    Druh druh = Druh::metronom;
-    int metronom = 0;        // quarter notes a minute, a whole number
-    double tempo = 0;        // what it plays: quarter notes a minute from here
-};
-
-struct Zapis {
-    int64_t celanota = 4;                 // ticks per whole note, a multiple of 4
-    std::vector<ZapsanyTon> tony;         // in the order of the score
-    std::vector<ZnackaTempa> tempa;       // in the order of time
-    // The time signature the bar lines show (4/4 when they show none).
-    Metrumtaktu metrum;
-    int kvinty = 0;                       // the key signature: sharps (+) or flats (-)
-};
-
-// Limits that keep the file of an enormous score within reason.
-struct MezeNotopisu {
-    int64_t bunek = 4'000'000;            // measures times parts
-    size_t bajtu = size_t{256} << 20;     // bytes of the file
-};
 
 // The file for a score named nazev, from software (a name and version).
 // Returns false, with why it cannot be written, when it would pass a limit.
@@ -72,8 +34,4 @@ bool bajtymusicxml(const Zapis& zapis, const std::string& nazev, const std::stri
 // every note of the scale spelled in it, and its tempo map.
 bool bajtymusicxml(const Hudba& hudba, const std::string& nazev, const std::string& software, std::string& out,
                    std::string& chyba, const MezeNotopisu& meze = MezeNotopisu{});
-// The key signature (fifths, -7 to 7) whose major scale holds the most of
-// these MIDI keys; the fewest accidentals among equals.
-int odhadnitoninu(const std::vector<int>& klavesy);
-
 }  // namespace skladba

@@ -123,6 +123,9 @@ public:
         Kodovani kodovani = n_.kodovani;
         kodovani.partitura = c_.jmenopartitury;
         kodovani.komentar = h.komentar;
+        // The directives name the piece and its composer; --title and --artist win.
+        if (kodovani.nazev.empty()) kodovani.nazev = h.nazev;
+        if (kodovani.autor.empty()) kodovani.autor = h.autor;
         const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani, h.pravy};
         auto bajty = [&](size_t i) { return vystupy[i].bajty(*h.hudba, n_, h.mixbajtu / 4, obalka_.get()); };
         if (pamet_) {

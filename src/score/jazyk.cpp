@@ -76,12 +76,17 @@ Parametr ctiparametr(Partitura& p, Argument a, int64_t& hloubka) {
             break;
         }
         case Argument::komentar: {
-            ++hloubka;
+            // The text of a comment that opens afresh is kept, as far as a
+            // directive may need it.
+            const bool text = ++hloubka == 1;
             char z = 0;
             do {
                 z = dejznak(p);
                 if (z == '(') ++hloubka;
                 if (z == ')') --hloubka;
+                if (text && hloubka != 0 && r.text.size() < nejdelsitext && !(z == konecsouboru && p.konec())) {
+                    r.text += z;
+                }
             } while (hloubka != 0 && z != konecsouboru);
             break;
         }

@@ -7,7 +7,9 @@
 // a Syntaxe built from it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "score/ctenar.h"
 
@@ -38,7 +40,11 @@ struct Parametr {
     char prikaz = 0;         // the command's own character: a note letter, "p", "." ...
     int64_t od = 0;          // offsets of the argument's bytes in the score, [od, po)
     int64_t po = 0;
+    std::string text;        // komentar: its bytes inside the parentheses, the first nejdelsitext of them
 };
+
+// The most of a comment's text a directive reads (score/smernice.h).
+constexpr size_t nejdelsitext = 1024;
 
 // Reads the argument of a command whose character was just read. hloubka is
 // the nesting depth of comments, which a comment cut short by a 0xFF byte

@@ -9,6 +9,7 @@
 
 #include "score/ctenar.h"
 #include "score/jazyk.h"
+#include "score/smernice.h"
 
 namespace skladba {
 
@@ -202,6 +203,8 @@ void Kontrola::konecslova() {
 
 void Kontrola::komentar(int64_t pozice) {
     const Parametr a = parametr('(', pozice);
+    Smernice s;
+    if (ctismernici(a.text, s) && !s.chyba.empty()) varuj(pozice, s.chyba);
     // A comment stops at a 0xFF byte as if the score ended there, and the
     // nesting it leaves open swallows the comments after it.
     if (hloubka_ != 0 && !in_.partitura().konec()) {

@@ -8,6 +8,7 @@
 
 #include "base/format.h"
 #include "score/jazyk.h"
+#include "score/smernice.h"
 
 namespace skladba {
 
@@ -41,7 +42,42 @@ Zlomek taktvhlasu(const std::vector<const CaraTaktu*>& t, const Zlomek& takt) {
 // counted again from it, unless the note before it crosses where the bar
 // ended: then the bar line is only written after that note instead of left
 // out, and the bars go on as they were.
+// Under metres that change (time: directives), every bar line stands where
+// a bar of the metre in force begins; the first of a voice that does not is
+// reported (the ones after it are off by as much).
+void zkontrolujtaktyvmetru(const Hudba& h, std::vector<Varovani>& out) {
+    const std::vector<Takt> bary = h.takty(h.konec());
+    for (const std::vector<const CaraTaktu*>& t : h.taktyhlasu()) {
+        for (const CaraTaktu* c : t) {
+            auto it = std::lower_bound(bary.begin(), bary.end(), c->kde,
+                                       [](const Takt& b, const Zlomek& z) { return b.zacatek < z; });
+            if ((it != bary.end() && it->zacatek == c->kde) || (it == bary.end() && c->kde == bary.back().konec())) {
+                continue;
+            }
+            const Takt& b = *std::prev(it);
+            out.push_back({c->pozice, "this bar line stands " + (c->kde - b.zacatek).text() + " of a whole note into a "
+                                      "bar of " + textmetra(h.metrumtaktu(b).citatel, h.metrumtaktu(b).jmenovatel, {}) +
+                                      ": a note or a value missing or extra?"});
+            break;
+        }
+    }
+}
+
+// Directives the check could read but that stand where they cannot act.
+void zkontrolujsmernice(const Hudba& h, std::vector<Varovani>& out) {
+    for (const ZmenaMetra& m : h.metra) {
+        if (m.vtaktu) continue;
+        out.push_back({m.pozice, "time: " + textmetra(m.citatel, m.jmenovatel, m.skupiny) + " stands where no bar "
+                                     "line is (" + m.kde.text() + " of a whole note from the start): a metre starts "
+                                     "at the beginning or right after a bar line |"});
+    }
+}
+
 void zkontrolujtakty(const Hudba& h, std::vector<Varovani>& out) {
+    if (h.metra.size() > 1) {
+        zkontrolujtaktyvmetru(h, out);
+        return;
+    }
     const std::vector<std::vector<const CaraTaktu*>> takty = h.taktyhlasu();
     std::vector<std::vector<const Udalost*>> hlasy(takty.size());
     for (const Udalost& e : h.udalosti) {
@@ -298,6 +334,7 @@ std::vector<Varovani> zkontrolujhudbu(const Hudba& h, size_t nejvic, int64_t& da
     std::vector<Varovani> out;
     zkontrolujtakty(h, out);
     zkontrolujoktavy(h, out);
+    zkontrolujsmernice(h, out);
     Noty(out).projdi(h);
     std::stable_sort(out.begin(), out.end(), [](const Varovani& a, const Varovani& b) { return a.pozice < b.pozice; });
     dalsich = out.size() > nejvic ? static_cast<int64_t>(out.size() - nejvic) : 0;

@@ -7,6 +7,7 @@
 #include "base/format.h"
 #include "base/utf8.h"
 #include "engine/prikazy.h"
+#include "score/smernice.h"
 
 namespace skladba {
 
@@ -175,7 +176,10 @@ std::string jsonjazyk() {
     for (int c = 0x21; c < 0x7F; ++c) {
         if (oktavapro(static_cast<char>(c)) >= 0) o += static_cast<char>(c);
     }
-    return o + "\"}";
+    // The keywords of directives: a comment that starts with one and a colon.
+    o += "\",\"directives\":[";
+    for (const KlicoveSlovo& k : klicovaslova()) o += std::string(&k == &klicovaslova().front() ? "" : ",") + "\"" + k.slovo + "\"";
+    return o + "]}";
 }
 
 }  // namespace skladba

@@ -218,14 +218,17 @@ class Playing(unittest.TestCase):
     def test_colours_and_a_diagnostic_with_its_fix(self):
         from selenium.webdriver.common.action_chains import ActionChains
         d = self.driver
-        self.open('t100 c 4.. d')
+        self.open('(title: Elegy) (Note: x) t100 c 4.. d')
         # A note and a command each in a colour of its own, told by the
-        # engine's table (the page has no list of commands).
+        # engine's table (the page has no list of commands); a directive is
+        # not a plain comment, and names the page.
         words = d.execute_script("""return Array.from(document.querySelectorAll('#editor .cm-line span'))
             .map(e => [e.textContent, e.className, getComputedStyle(e).color])""")
         kinds = {w[0]: w[1] for w in words}
         self.assertEqual((kinds['t'], kinds['100'], kinds['c'], kinds['4'], kinds['d']),
                          ('sk-command', 'sk-number', 'sk-note', 'sk-value', 'sk-note'))
+        self.assertEqual((kinds['(title: Elegy)'], kinds['(Note: x)']), ('sk-directive', 'sk-comment'))
+        self.assertEqual(wait(d, "return document.title.startsWith('Elegy') && document.title"), 'Elegy · skladba')
         plain = d.execute_script("return getComputedStyle(document.querySelector('#editor .cm-line')).color")
         colour = {w[1]: w[2] for w in words}
         self.assertEqual(len({plain, colour['sk-command'], colour['sk-note'], colour['sk-value']}), 4)

@@ -219,5 +219,33 @@ class Page(unittest.TestCase):
         d.execute_script(f'{T}.state.audio.pause()')
 
 
+class Engraving(unittest.TestCase):
+    """The page's engraver draws the beams and the tuplet brackets the
+    MusicXML writes: a 6/8 bar of eighths beamed 3+3, a triplet."""
+
+    def test_beams_and_tuplet_brackets_are_drawn(self):
+        try:
+            require_chromium()
+        except SystemExit:
+            raise unittest.SkipTest('no headless Chromium')
+        score = b'(time: 6/8) t84 S0 R4 8 o1 a | 8 o2 d >c d e >f g | 12 a g >f 8 e 4 d 8 p | 2 d. |'
+        server = Server(SERVE, REGISTERS, score)
+        d = start_chromium()
+        try:
+            d.get(server.url + '&test')
+            wait(d, f"return window.{T} && {SHOWN}")
+            d.find_element('id', 'show-notation').click()
+            wait(d, f'return {DRAWN}', timeout=60)
+            beams = d.execute_script("return document.querySelectorAll('#notation .vf-beam').length")
+            tuplets = d.execute_script(f'''let n = 0;
+                for (const row of {T}.sheet.osmd.GraphicSheet.MeasureList)
+                  for (const m of row) if (m && m.vftuplets) for (const k in m.vftuplets) n += m.vftuplets[k].length;
+                return n;''')
+            self.assertEqual((beams, tuplets), (3, 1))
+        finally:
+            close_chromium(d)
+            server.close()
+
+
 if __name__ == '__main__':
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -11,7 +11,7 @@ import { charOfCommand } from './kodovani.js';
 const KINDS = {
   note: tags.variableName, rest: tags.null, value: tags.number, octave: tags.unit, accidental: tags.operator,
   command: tags.keyword, number: tags.integer, register: tags.className, back: tags.controlKeyword,
-  bar: tags.separator, comment: tags.comment,
+  bar: tags.separator, comment: tags.comment, directive: tags.meta,
 };
 
 export const colours = tagHighlighter(Object.entries(KINDS).map(([kind, tag]) => ({ tag, class: 'sk-' + kind })));
@@ -29,17 +29,21 @@ export function scoreLanguage(table, kind) {
     if (ch && !commands.has(ch)) commands.set(ch, c);
   }
   const octaves = new Set(table.octaves);
+  // A comment that starts with a keyword and a colon is a directive.
+  const directive = new RegExp('^\\s*(?:' + (table.directives || []).join('|') + '):', 'i');
   const comment = (stream, st) => {
     while (!stream.eol()) {
       const ch = stream.next();
       if (ch === '(') st.depth++;
       else if (ch === ')' && --st.depth === 0) break;
     }
-    return 'comment';
+    const kind = st.directive ? 'directive' : 'comment';
+    if (st.depth === 0) st.directive = false;
+    return kind;
   };
   return StreamLanguage.define({
     name: 'skladba',
-    startState: () => ({ depth: 0, number: false }),
+    startState: () => ({ depth: 0, number: false, directive: false }),
     copyState: (st) => ({ ...st }),
     token(stream, st) {
       if (st.depth > 0) return comment(stream, st);
@@ -72,6 +76,7 @@ export function scoreLanguage(table, kind) {
           return 'back';
         case 'comment':
           st.depth = 1;
+          st.directive = (table.directives || []).length > 0 && stream.match(directive, false) !== null;
           return comment(stream, st);
         default:
           return c.kind;
@@ -79,4 +84,10 @@ export function scoreLanguage(table, kind) {
     },
     tokenTable: KINDS,
   });
+}
+
+// The title a score's "(title: ...)" directive gives it, or null.
+export function titleIn(text) {
+  const m = /\(\s*title\s*:\s*([^()]*?)\s*\)/i.exec(text);
+  return m && m[1] ? m[1].replace(/\s+/g, ' ') : null;
 }

@@ -1,5 +1,6 @@
 // A render shown: its problems, the voice summary, what it took, its files
 // to download, its audio and its piano roll.
+import { titleIn } from './jazyk.js';
 import { state, ui } from './stav.js';
 import { showMusic } from './noty.js';
 import { showRoll } from './valec.js';
@@ -19,6 +20,7 @@ function setLink(a, href, name) { a.href = href; a.download = name; }
 // times: when its edit was typed, sent and answered.
 export function showRender(r, text, map, times) {
   showProblems(problemsOf(r, text, map));
+  document.title = `${titleIn(text) || state.name} · skladba`;
   ui.summary.textContent = r.summary.join('\n');
   if (!r.ok) {
     ui.info.textContent = 'the last render failed: the audio and the piano roll are those of the last good one';
