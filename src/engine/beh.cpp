@@ -370,6 +370,7 @@ Vysledek Beh::spust() {
     k_.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
     k_.sledovaninoty = n_.sledovaninoty;
     k_.mixovat = !n_.kontrola;
+    k_.mix.nastavzaznam(n_.zaznammixu);
     k_.vynechat = n_.vynechat;
     std::sort(k_.vynechat.begin(), k_.vynechat.end());
     postup_ = n_.sledovanipostupu && !n_.kontrola;

@@ -104,6 +104,10 @@ struct Nastaveni {
     // the full score's, so that the voices left sounding keep the level
     // they have in the full render. A sum beyond it is clipped.
     double pevnemaximum = 0.0;
+    // Records what the mix takes and makes only the stretch of samples it
+    // asks for (synth/zaznammixu.h), for a render that remakes part of the
+    // last one's mix; null: the whole mix, unrecorded.
+    Zaznammixu* zaznammixu = nullptr;
 };
 
 // A warning or an error in the score, for a program that marks it in the

@@ -29,6 +29,7 @@
 #include "platform/system.h"
 #include "synth/rejstrik.h"
 #include "synth/smycka.h"
+#include "synth/zaznammixu.h"
 
 namespace skladba {
 
@@ -109,6 +110,13 @@ public:
 
     // The input block of the WAV writer.
     int32_t* pole4() { return bloky_->pole4; }
+
+    // Records what the mix takes, and makes only the stretch of samples
+    // zaznam asks for (synth/zaznammixu.h); null: neither. Before the first
+    // note.
+    void nastavzaznam(Zaznammixu* zaznam);
+    // The samples of one block of the mix, the unit of a recorded peak.
+    static constexpr int64_t vzorkunablok() { return vzorkubloku; }
 
 private:
     // The cache of mix blocks. Notes add into blocks held here; a block goes
@@ -193,6 +201,12 @@ private:
     int64_t limitbloku_;
     std::vector<Kus> pamet_;
     std::vector<platform::Pamet> desky_;
+    Zaznammixu* zaznam_ = nullptr;
+    int64_t oknood_ = 0;   // the stretch of samples made: all but with a record
+    int64_t oknopo_ = INT64_MAX;
+    void zaznamenej(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
+                    const Smycka* smycka);
+    void kopirujsumy();
 };
 
 }  // namespace skladba

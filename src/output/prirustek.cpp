@@ -1,0 +1,166 @@
+#include "output/prirustek.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include "synth/mix.h"
+
+namespace skladba {
+
+namespace {
+
+constexpr int64_t blok = Mix::vzorkunablok();
+
+int64_t bloku(int64_t vzorku) { return (vzorku + blok - 1) / blok; }
+
+// The run that only makes the mix of a stretch: nothing else it could
+// report is asked for, the first run has it.
+Nastaveni jenmix(const Nastaveni& n, Zaznammixu& z) {
+    Nastaveni m = n;
+    m.varovani = false;
+    m.souhrn = false;
+    m.seznamnot = false;
+    m.hudba = false;
+    m.sledovaninoty = nullptr;
+    m.sledovaniprikazu = nullptr;
+    m.pozorovatel = nullptr;
+    m.zaznammixu = &z;
+    return m;
+}
+
+}  // namespace
+
+uint64_t Prirustek::pamet() const {
+    return sumy_.capacity() * sizeof(int32_t) + vrcholy_.capacity() * sizeof(uint32_t) +
+           vstupy_.capacity() * sizeof(Vstupmixu);
+}
+
+void Prirustek::zapomen() {
+    ma_ = false;
+    std::vector<Vstupmixu>().swap(vstupy_);
+    std::vector<int32_t>().swap(sumy_);
+    std::vector<uint32_t>().swap(vrcholy_);
+    maximum_ = 0;
+}
+
+bool Prirustek::stejnanastaveni(const Nastaveni& n) const {
+    return ma_ && n.dozvukms == dozvukms_ && n.cesty.rejstriky == rejstriky_;
+}
+
+// What a render's record holds becomes the kept mix: its sums and peaks from
+// z.od on replace those kept, up to the new end of the mix.
+void Prirustek::prijmi(Zaznammixu& z, int64_t konec) {
+    if (z.od == 0 && static_cast<int64_t>(z.sumy.size()) == konec) {
+        sumy_ = std::move(z.sumy);
+    } else {
+        sumy_.resize(static_cast<size_t>(konec), 0);
+        std::copy(z.sumy.begin(), z.sumy.end(), sumy_.begin() + z.od);
+    }
+    vrcholy_.resize(static_cast<size_t>(bloku(konec)), 0);
+    const int64_t prvni = z.od / blok;
+    const int64_t poslednich = std::min<int64_t>(bloku(std::min(z.po, konec)), static_cast<int64_t>(vrcholy_.size()));
+    for (int64_t j = prvni; j < poslednich; ++j) {
+        const size_t i = static_cast<size_t>(j - prvni);
+        vrcholy_[static_cast<size_t>(j)] = i < z.vrcholy.size() ? z.vrcholy[i] : 0;
+    }
+    uint32_t vrchol = 0;
+    for (uint32_t v : vrcholy_) vrchol = std::max(vrchol, v);
+    maximum_ = vrchol;
+    vstupy_ = std::move(z.vstupy);
+}
+
+Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
+    Zmena zmena;
+    Zaznammixu z;
+    Nastaveni w = n;
+    w.zaznammixu = &z;
+    zmena.vysledek = spust(w);
+    if (zmena.vysledek.status != 0) return zmena;
+    const int64_t konec = zmena.vysledek.vzorku;
+    const uint64_t bajtu = static_cast<uint64_t>(konec) * sizeof(int32_t) + z.vstupy.size() * sizeof(Vstupmixu);
+    if (!z.vpameti || bajtu > pamet_) {
+        zapomen();
+        return zmena;
+    }
+    const double predtim = maximum_;
+    prijmi(z, konec);
+    ma_ = true;
+    dozvukms_ = n.dozvukms;
+    rejstriky_ = n.cesty.rejstriky;
+    zmena.drzi = true;
+    zmena.cely = true;
+    zmena.po = konec;
+    zmena.novymaximum = maximum_ != predtim;
+    return zmena;
+}
+
+Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
+    if (!n.vynechat.empty() || n.pevnemaximum > 0 || n.kontrola) {
+        // Not the mix of the score itself: nothing of it is kept.
+        zapomen();
+        Zmena z;
+        z.vysledek = spust(n);
+        return z;
+    }
+    if (!stejnanastaveni(n)) return cely(n);
+
+    // What the mix would take, without mixing.
+    Zaznammixu zaznam;
+    zaznam.od = zaznam.po = 0;
+    Nastaveni prvni = n;
+    prvni.zaznammixu = &zaznam;
+    Zmena zmena;
+    zmena.vysledek = spust(prvni);
+    if (zmena.vysledek.status != 0) return zmena;
+    const int64_t konec = zmena.vysledek.vzorku;
+    if (static_cast<uint64_t>(konec) * sizeof(int32_t) > pamet_) {
+        zapomen();
+        return zmena;
+    }
+
+    // Where the two lists part and meet again.
+    const std::vector<Vstupmixu>& a = vstupy_;
+    const std::vector<Vstupmixu>& b = zaznam.vstupy;
+    const size_t spolu = std::min(a.size(), b.size());
+    size_t zacatek = 0;
+    while (zacatek < spolu && a[zacatek] == b[zacatek]) ++zacatek;
+    size_t konce = 0;
+    while (konce < spolu - zacatek && a[a.size() - 1 - konce] == b[b.size() - 1 - konce]) ++konce;
+    int64_t od = INT64_MAX, po = INT64_MIN;
+    for (const std::vector<Vstupmixu>* v : {&a, &b}) {
+        for (size_t i = zacatek; i + konce < v->size(); ++i) {
+            od = std::min(od, (*v)[i].start);
+            po = std::max(po, (*v)[i].konec());
+        }
+    }
+    zmena.drzi = true;
+    zmena.vysledek.mix.maximum = maximum_;
+    if (od >= po) {
+        // The same notes at the same places: the same mix.
+        vstupy_ = std::move(zaznam.vstupy);
+        return zmena;
+    }
+
+    // The whole blocks the changed notes sound in, mixed again.
+    Zaznammixu okno;
+    okno.od = std::max<int64_t>(0, od) / blok * blok;
+    okno.po = bloku(po) * blok;
+    const Vysledek r = spust(jenmix(n, okno));
+    if (r.status != 0 || !okno.vpameti || okno.vstupy.size() != b.size()) {
+        // A sum that leaves the 32-bit range shows only when mixed: the
+        // whole render says where, with everything else it reports.
+        zapomen();
+        return cely(n);
+    }
+    const double predtim = maximum_;
+    prijmi(okno, konec);
+    zmena.vysledek.mix.maximum = maximum_;
+    zmena.novymaximum = maximum_ != predtim;
+    zmena.od = okno.od;
+    zmena.po = std::min(okno.po, konec);
+    zmena.cely = zmena.od == 0 && zmena.po == konec;
+    return zmena;
+}
+
+}  // namespace skladba
