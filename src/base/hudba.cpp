@@ -363,4 +363,28 @@ void urcihlasy(Hudba& h, const std::vector<size_t>& kroky) {
     }
 }
 
+std::vector<SouhrnHlasu> souhrnhlasu(const Hudba& h) {
+    std::vector<SouhrnHlasu> hlasy(static_cast<size_t>(std::max(0, h.hlasu)));
+    for (const Udalost& e : h.udalosti) {
+        if (e.hlas < 0 || e.hlas >= h.hlasu) continue;
+        SouhrnHlasu& v = hlasy[static_cast<size_t>(e.hlas)];
+        if (v.prvni < 0) {
+            v = {e.pozice, -1, e.zacatek, e.konec(), e.kurzor, e.kurzor + e.krok, 0, -1, -1, ""};
+        } else {
+            v.prvni = std::min(v.prvni, e.pozice);
+            v.zacatek = std::min(v.zacatek, e.zacatek);
+            v.konec = std::max(v.konec, e.konec());
+            v.zacatekvzorku = std::min(v.zacatekvzorku, e.kurzor);
+            v.konecvzorku = std::max(v.konecvzorku, e.kurzor + e.krok);
+        }
+        if (!e.hraje()) continue;
+        if (v.prvninota < 0) v.prvninota = e.pozice;
+        ++v.notu;
+        if (v.nejnizsi < 0 || e.segment < v.nejnizsi) v.nejnizsi = e.segment;
+        v.nejvyssi = std::max<int>(v.nejvyssi, e.segment);
+        if (v.rejstriky.find(e.reg) == std::string::npos) v.rejstriky += e.reg;
+    }
+    return hlasy;
+}
+
 }  // namespace skladba

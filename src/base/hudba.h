@@ -70,13 +70,14 @@ struct Udalost {
     bool krivka = false;     // placed under a tempo curve
     bool prodlouzila = false; // a dot that lengthened the note before it (else it is a rest)
     bool oktava = false;     // its octave written with o (else the relative rule chose it)
+    bool ticho = false;      // a letter on a segment its register holds as silence (where registers are loaded)
     // Where the WAV plays it, in samples.
     int64_t kurzor = 0;      // where the time cursor put it
     int64_t start = 0;       // with the start jitter
     int64_t krok = 0;        // how far the cursor moved on
-    int64_t zvuk = 0;        // its value and dots in samples
-    int64_t zni = 0;         // samples it sounds from its start (zneni)
-    int64_t utlum = 0;
+    int64_t trva = 0;        // its value and dots
+    int64_t zni = 0;         // how long it sounds from its start (zneni)
+    int64_t nahrano = 0;     // how long its register sounds it (Nota::zvuk; 0: not measured)
 
     Zlomek konec() const { return zacatek + delka + tecky; }
     bool hraje() const { return segment > 0 && !tecka; }
@@ -88,12 +89,10 @@ struct Udalost {
 struct ZmenaTempa {
     enum class Druh : uint8_t { metronom, krivka, konec };
     Zlomek kde;
-    int64_t vzorek = 0;      // where it falls in the WAV
     Druh druh = Druh::metronom;
     int metronom = 0;        // the number of the "t" in force
     double ritard = 0;       // the curve's percentage
     double ctvrtek = 0;      // quarter notes a minute from here (a curve: where it starts)
-    double dosazene = 0;     // a curve: the tempo reached at its last note
 };
 
 // A bar line "|" at a written position, in the voice of the note before it
@@ -104,10 +103,27 @@ struct CaraTaktu {
     int64_t pozice = 0;
 };
 
+// A step back "-" as the engine took it: for the warnings of one that
+// passes the start of the piece, crosses a change of tempo or lands inside
+// a dotted note.
+struct KrokZpet {
+    size_t pred = 0;         // the event written right after it (an index into udalosti)
+    Zlomek odkud;            // the cursor before it
+    Zlomek kam;              // where its values lead, before the start when they pass it
+    int64_t hodnota = 0;     // the value it steps back by (1/hodnota)
+    bool jednou = false;     // one value ("-", not "-3" or "-.")
+    bool nastart = false;    // the time cursor stood at the start after it
+    int64_t pozice = 0;
+    // The last t or r before it: where, and which (0: none yet, 1: t, 2: r).
+    Zlomek tempo;
+    uint8_t zmenatempa = 0;
+};
+
 struct Hudba {
     std::vector<Udalost> udalosti;
     std::vector<ZmenaTempa> tempa;
     std::vector<CaraTaktu> cary;
+    std::vector<KrokZpet> zpet;   // in the order of the score
     int32_t hlasu = 0;
     Metrumtaktu metrum;      // what the bar lines show; 4/4 when nothing
     Zlomek takt{1};          // the bar, in whole notes
@@ -146,6 +162,18 @@ void urcimetrum(Hudba& h);
 // (by pitch when their numbers differ); a run that starts where none ended
 // takes a free voice nearest in pitch, or a new one.
 void urcihlasy(Hudba& h, const std::vector<size_t>& kroky);
+
+// A voice as the check's summary and the editor show it.
+struct SouhrnHlasu {
+    int64_t prvni = -1;                  // the byte of its first note or rest
+    int64_t prvninota = -1;              // of its first note that sounds
+    Zlomek zacatek, konec;               // written
+    int64_t zacatekvzorku = 0, konecvzorku = 0;
+    int64_t notu = 0;                    // notes that sound
+    int nejnizsi = -1, nejvyssi = -1;    // their segments (-1: none)
+    std::string rejstriky;               // the registers they play, in the order they come
+};
+std::vector<SouhrnHlasu> souhrnhlasu(const Hudba& h);
 
 // The MIDI key of a segment (segment 0 is C2).
 inline int klavesa(int segment) { return segment + 36; }

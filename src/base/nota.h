@@ -35,6 +35,7 @@ struct Nota {
     // segment's four seconds).
     int64_t zvuk = 0;
     bool smycka = false;    // it was played through its segment's sustain loop
+    int64_t udalost = -1;   // its place among the notes, rests and dots in the order placed (Hudba::udalosti)
     int32_t hlas = -1;      // its voice, where the music of the run was asked for (Vysledek::hudba)
 };
 

@@ -11,12 +11,12 @@
 #include "base/stav.h"
 #include "engine/kontext.h"
 #include "engine/zaznam.h"
-#include "engine/prehled.h"
 #include "engine/prikazy.h"
 #include "engine/ton.h"
 #include "platform/system.h"
 #include "score/ctenar.h"
 #include "score/kontrola.h"
+#include "score/kontrolahudby.h"
 #include "synth/mix.h"
 #include "synth/rejstrik.h"
 
@@ -30,57 +30,6 @@ constexpr size_t nejvicvarovani = 100;
 // Notes, rests and dots of the music a render keeps for its warnings alone
 // (some 6 MiB).
 constexpr size_t nejvicudalosti = size_t{1} << 15;
-
-// The observer of a run: keeps the sounding notes for the MIDI file and the
-// piano roll, with whether they were all placed at one tempo, passes every
-// command read to whoever follows them, and everything else on to the
-// overview and to the sheet music when there are.
-class Sber : public Pozorovatel {
-public:
-    Pozorovatel* dalsi = nullptr;
-    Prehled* prehled = nullptr;
-    Zaznam* zaznam = nullptr;
-    bool sbirat = false;
-    std::function<void(int64_t, int64_t)> sledovaniprikazu;
-    std::vector<Nota> noty;
-    // The whole-note length every note and rest was placed at; -1 before the
-    // first, 0 once there were two or a tempo curve.
-    int64_t celatempa = -1;
-
-    void prikaz(int64_t pozice, int64_t po) override {
-        if (sledovaniprikazu) sledovaniprikazu(pozice, po);
-        if (dalsi) dalsi->prikaz(pozice, po);
-    }
-    void nota(const UlozenaNota& u) override {
-        if (dalsi) dalsi->nota(u);
-        if (prehled) prehled->nota(u);
-        if (zaznam) zaznam->nota(u);
-        if (u.krivka || (celatempa >= 0 && celatempa != u.celatempa)) {
-            celatempa = 0;
-        } else if (celatempa < 0) {
-            celatempa = u.celatempa;
-        }
-    }
-    void hotova(const Nota& n) override {
-        if (dalsi) dalsi->hotova(n);
-        if (prehled) prehled->hotova(n);
-        if (zaznam) zaznam->hotova(n);
-        if (sbirat && n.segment > 0) noty.push_back(n);
-    }
-    void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override {
-        if (dalsi) dalsi->zpet(hodnot, hodnota, kurzor, pozice);
-        if (prehled) prehled->zpet(hodnot, hodnota, kurzor, pozice);
-        if (zaznam) zaznam->zpet(hodnot, hodnota, kurzor, pozice);
-    }
-    void tempo(int64_t pozice, bool krivka) override {
-        if (dalsi) dalsi->tempo(pozice, krivka);
-        if (prehled) prehled->tempo(pozice, krivka);
-    }
-    void takt(int64_t pozice) override {
-        if (dalsi) dalsi->takt(pozice);
-        if (zaznam) zaznam->takt(pozice);
-    }
-};
 
 // One run: its context, the settings it follows and what it finds.
 class Beh {
@@ -107,19 +56,16 @@ private:
 
     const Nastaveni& n_;
     Zapisovac* z_;
-    Zapisovac::Potreby potreby_;
     std::unique_ptr<Kontext> kontext_;   // large: the mix cache and the wavetable
     Kontext& k_;
     // What the run found in the score besides errors.
     std::vector<Varovani> pismo_;     // from the lexical check
     int64_t dalsichpismo_ = 0;
-    std::unique_ptr<Prehled> prehled_;
-    std::unique_ptr<Zaznam> zaznam_;   // the music as written, when anything reads it
+    std::unique_ptr<Zaznam> zaznam_;   // the run's observer: the music as written, when anything reads it
     Hudba hudba_;
     std::vector<Varovani> hudbavarovani_;   // what the check of the music found
     int64_t dalsichhudba_ = 0;
     bool hudbahotova_ = false;
-    Sber sber_;
     // Where the first comment stands in the score, [od, po): the title of a
     // compressed output.
     int64_t komentarod_ = -1, komentarpo_ = -1;
@@ -225,7 +171,6 @@ void Beh::docteni() {
 void Beh::dokoncihudbu() {
     if (hudbahotova_) return;
     hudbahotova_ = true;
-    if (prehled_) prehled_->dokonci();
     if (!zaznam_) return;
     hudba_ = zaznam_->dokonci(k_.mix.vysledek().konecmixu);
     if (n_.varovani || n_.kontrola) hudbavarovani_ = zkontrolujhudbu(hudba_, nejvicvarovani, dalsichhudba_);
@@ -255,10 +200,8 @@ void Beh::dokonceni() {
     k_.isoubor.zavri();
     smazpostup();
     if (z_) {
-        const Metrumtaktu metrum = zaznam_ ? hudba_.metrum : Metrumtaktu{};
         const double maximum = n_.pevnemaximum > 0 ? n_.pevnemaximum : k_.mix.vysledek().maximum;
-        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, sber_.noty, std::max<int64_t>(0, sber_.celatempa), metrum,
-                         zaznam_ ? &hudba_ : nullptr, komentar});
+        z_->zapis(Hotovo{k_.mix, mixbajtu, maximum, n_.hudba ? &hudba_ : nullptr, komentar});
     }
     k_.mix.smazmix();
 }
@@ -268,10 +211,6 @@ void Beh::dokonceni() {
 std::vector<std::string> Beh::naformatujvarovani(std::vector<Hlaseni>& umistena) {
     std::vector<Varovani> vse = pismo_;
     int64_t dalsich = dalsichpismo_;
-    if (prehled_) {
-        vse.insert(vse.end(), prehled_->varovani.begin(), prehled_->varovani.end());
-        dalsich += prehled_->dalsichvarovani;
-    }
     vse.insert(vse.end(), hudbavarovani_.begin(), hudbavarovani_.end());
     dalsich += dalsichhudba_;
     std::stable_sort(vse.begin(), vse.end(), [](const Varovani& a, const Varovani& b) { return a.pozice < b.pozice; });
@@ -293,48 +232,35 @@ std::vector<std::string> Beh::naformatujvarovani(std::vector<Hlaseni>& umistena)
 
 // The check's summary: the piece, then one line per voice.
 std::vector<std::string> Beh::naformatujsouhrn() {
-    const Prehled& p = *prehled_;
+    int64_t konec = 0, noty = 0;   // the end of the segment that ends last (the WAV's length), notes that sound
+    int nejnizsi = -1, nejvyssi = -1;
+    for (const Udalost& e : hudba_.udalosti) {
+        konec = std::max(konec, e.start + e.zni);
+        if (!e.hraje()) continue;
+        ++noty;
+        if (nejnizsi < 0 || e.segment < nejnizsi) nejnizsi = e.segment;
+        nejvyssi = std::max<int>(nejvyssi, e.segment);
+    }
+    auto celych = [](const Zlomek& z) { return desetinne(z.cislo(), 3); };
     std::vector<std::string> radky;
-    std::string o = n_.cesty.jmenopartitury + ": " + popiscasu(static_cast<double>(p.konec) / zaklad) + ", ";
-    if (p.noty == 0) {
+    std::string o = n_.cesty.jmenopartitury + ": " + popiscasu(static_cast<double>(konec) / zaklad) + ", ";
+    if (noty == 0) {
         o += "no notes";
     } else {
-        o += std::to_string(p.noty) + (p.noty == 1 ? " note" : " notes") + ", range " + jmenotonu(p.nejnizsi) +
-             " to " + jmenotonu(p.nejvyssi);
+        o += std::to_string(noty) + (noty == 1 ? " note" : " notes") + ", range " + jmenotonu(nejnizsi) + " to " +
+             jmenotonu(nejvyssi);
     }
     // The voices as the music has them: by continuation, not by the order
     // of writing.
-    struct Hlas {
-        int64_t prvni = INT64_MAX;
-        Zlomek zacatek, konec;
-        int64_t zacatekvzorku = INT64_MAX, konecvzorku = 0;
-        bool je = false;
-        int nejnizsi = -1, nejvyssi = -1;   // segments
-        std::string rejstriky;              // in the order they come
-    };
-    std::vector<Hlas> hlasy(static_cast<size_t>(std::max(0, hudba_.hlasu)));
-    for (const Udalost& e : hudba_.udalosti) {
-        if (e.hlas < 0) continue;
-        Hlas& h = hlasy[static_cast<size_t>(e.hlas)];
-        if (!h.je || e.zacatek < h.zacatek) h.zacatek = e.zacatek;
-        if (!h.je || e.konec() > h.konec) h.konec = e.konec();
-        h.je = true;
-        h.prvni = std::min(h.prvni, e.pozice);
-        h.zacatekvzorku = std::min(h.zacatekvzorku, e.kurzor);
-        h.konecvzorku = std::max(h.konecvzorku, e.kurzor + e.krok);
-        if (!e.hraje()) continue;
-        if (h.nejnizsi < 0 || e.segment < h.nejnizsi) h.nejnizsi = e.segment;
-        h.nejvyssi = std::max<int>(h.nejvyssi, e.segment);
-        if (h.rejstriky.find(e.reg) == std::string::npos) h.rejstriky += e.reg;
-    }
+    const std::vector<SouhrnHlasu> hlasy = souhrnhlasu(hudba_);
     const size_t hlasu = hlasy.size();
     radky.push_back(o + ", " + std::to_string(hlasu) + (hlasu == 1 ? " voice" : " voices"));
     int64_t konechlasu = 0;
-    for (const Hlas& h : hlasy) konechlasu = std::max(konechlasu, h.konecvzorku);
-    if (konechlasu > p.konec) {
+    for (const SouhrnHlasu& h : hlasy) konechlasu = std::max(konechlasu, h.konecvzorku);
+    if (konechlasu > konec) {
         // A note longer than its recording falls silent before its voice
         // ends; the WAV is as long as what sounds.
-        radky.push_back("  the sound ends at " + popiscasu(static_cast<double>(p.konec) / zaklad, 2) +
+        radky.push_back("  the sound ends at " + popiscasu(static_cast<double>(konec) / zaklad, 2) +
                         " (the WAV's length), before the last voice, which ends at " +
                         popiscasu(static_cast<double>(konechlasu) / zaklad, 2) + ": no note sounds longer than "
                         "its " + std::to_string(delkatonu / zaklad) + "-second recording");
@@ -344,13 +270,13 @@ std::vector<std::string> Beh::naformatujsouhrn() {
     for (size_t i = 0; i < ukazanych; ++i) pozice.push_back(hlasy[i].prvni);
     const std::vector<Partitura::Misto> mista = k_.isoubor.umisteni(pozice);
     for (size_t i = 0; i < ukazanych; ++i) {
-        const Hlas& h = hlasy[i];
+        const SouhrnHlasu& h = hlasy[i];
         std::string popis;
         for (char reg : h.rejstriky) popis += (popis.empty() ? "" : " and ") + jmenorejstriku(reg);
         popis += (popis.empty() ? "" : ", ") +
                  (h.nejnizsi < 0 ? std::string("no notes") : jmenotonu(h.nejnizsi) + " to " + jmenotonu(h.nejvyssi));
         radky.push_back("  voice " + std::to_string(i + 1) + " (" + popis + "), line " + std::to_string(mista[i].radek) +
-                        ": whole notes " + vcelych(h.zacatek.cislo()) + " to " + vcelych(h.konec.cislo()) + ", " +
+                        ": whole notes " + celych(h.zacatek) + " to " + celych(h.konec) + ", " +
                         popiscasu(static_cast<double>(h.zacatekvzorku) / zaklad, 2) + " to " +
                         popiscasu(static_cast<double>(h.konecvzorku) / zaklad, 2));
     }
@@ -372,28 +298,25 @@ Vysledek Beh::spust() {
     k_.mixovat = !n_.kontrola;
     k_.mix.nastavzaznam(n_.zaznammixu);
     k_.vynechat = n_.vynechat;
-    std::sort(k_.vynechat.begin(), k_.vynechat.end());
     postup_ = n_.sledovanipostupu && !n_.kontrola;
-    if (z_) potreby_ = z_->potreby();
     zacatek_ = platform::ted();
     Vysledek r;
-    // The music as written also gives a MIDI file and sheet music their time signature.
-    const bool hudba = n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot || potreby_.hudba;
-    if (n_.varovani || hudba) prehled_ = std::make_unique<Prehled>(nejvicvarovani);
     // The music as written: in full for whoever reads it; for the warnings
     // of a render alone, up to a size that keeps its memory small (a
-    // check looks at any piece in full).
-    if (hudba || potreby_.metrum) {
+    // check looks at any piece in full); nothing kept when only followers
+    // of the run's commands and notes watch.
+    if (n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot) {
         zaznam_ = std::make_unique<Zaznam>();
     } else if (n_.varovani) {
         zaznam_ = std::make_unique<Zaznam>(nejvicudalosti);
+    } else if (n_.sledovaniprikazu || n_.pozorovatel) {
+        zaznam_ = std::make_unique<Zaznam>(0);
     }
-    sber_.prehled = prehled_.get();
-    sber_.zaznam = zaznam_.get();
-    sber_.sbirat = !n_.kontrola && (potreby_.noty || n_.seznamnot);
-    sber_.sledovaniprikazu = n_.sledovaniprikazu;
-    sber_.dalsi = n_.pozorovatel;
-    if (prehled_ || zaznam_ || sber_.sbirat || sber_.sledovaniprikazu || sber_.dalsi) k_.pozorovatel = &sber_;
+    if (zaznam_) {
+        zaznam_->sledovaniprikazu = n_.sledovaniprikazu;
+        zaznam_->dalsi = n_.pozorovatel;
+        k_.pozorovatel = zaznam_.get();
+    }
     // Warnings are placed while the score is still open, also when the run
     // stops at an error.
     auto varovani = [&] {
@@ -433,16 +356,16 @@ Vysledek Beh::spust() {
         dokonceni();
         r.vzorku = k_.mix.vysledek().konecmixu;
         if (n_.seznamnot) {
-            r.seznamnot = std::move(sber_.noty);
-            // Each note's voice, from the music as written.
-            std::vector<std::pair<int64_t, int32_t>> hlasy;
             for (const Udalost& e : hudba_.udalosti) {
-                if (e.hraje()) hlasy.push_back({e.pozice, e.hlas});
-            }
-            std::sort(hlasy.begin(), hlasy.end());
-            for (Nota& nota : r.seznamnot) {
-                auto it = std::lower_bound(hlasy.begin(), hlasy.end(), std::make_pair(nota.pozice, INT32_MIN));
-                if (it != hlasy.end() && it->first == nota.pozice) nota.hlas = it->second;
+                if (!e.hraje()) continue;
+                Nota nota;
+                nota.start = e.start;
+                nota.krok = e.krok;
+                nota.segment = e.segment;
+                nota.pozice = e.pozice;
+                nota.po = e.po;
+                nota.hlas = e.hlas;
+                r.seznamnot.push_back(nota);
             }
         }
         if (n_.hudba) r.hudba = std::move(hudba_);

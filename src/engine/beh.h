@@ -1,6 +1,6 @@
 // The engine's run: start-up, the command loop over the whole score, and the
-// finish that hands the complete mix, the notes and what the score showed
-// to a writer the caller chooses. The engine writes no file of its own: the
+// finish that hands the complete mix and the music as written to a writer
+// the caller chooses. The engine writes no file of its own: the
 // run sequence above it (output/vyroba.h) writes the WAV, the MIDI file, the
 // piano roll and sheet music, or keeps them in memory.
 #pragma once
@@ -89,17 +89,17 @@ struct Nastaveni {
     Pozorovatel* pozorovatel = nullptr;
     // A render also gives the check's summary (Vysledek::souhrn).
     bool souhrn = false;
-    // Keep every sounding note, with its place in the score
-    // (Vysledek::seznamnot).
+    // List the sounding notes of the music as written (Vysledek::seznamnot).
     bool seznamnot = false;
     // The music as written (Vysledek::hudba): every note in written time
     // with its voice, the tempo map and the bar lines.
     bool hudba = false;
-    // Notes left out of the mix, by the byte of the score their letter
-    // stands at (Udalost::pozice): a voice muted, or all but the soloed
-    // ones. They are placed, timed and reported as ever, and the piece
-    // keeps its length; they only add nothing to the sums.
-    std::vector<int64_t> vynechat;
+    // Notes left out of the mix, by their index in the music as written
+    // (true at Hudba::udalosti's index of each; the same score places its
+    // notes in the same order): a voice muted, or all but the soloed ones.
+    // They are placed, timed and reported as ever, and the piece keeps its
+    // length; they only add nothing to the sums.
+    std::vector<bool> vynechat;
     // The peak the WAV is scaled by instead of the mix's own (0: its own):
     // the full score's, so that the voices left sounding keep the level
     // they have in the full render. A sum beyond it is clipped.
@@ -137,12 +137,11 @@ struct Vysledek {
     // notes, range, one line per voice.
     std::vector<std::string> souhrn;
     // With Nastaveni::seznamnot, after a render that wrote its WAV: the
-    // sounding notes in the order they were completed, as the piano roll
-    // draws them, each with the bytes of the score it comes from
-    // (Nota::pozice and Nota::po).
+    // sounding notes of Vysledek::hudba in the order placed, each with its
+    // start, value, segment, voice and bytes of the score.
     std::vector<Nota> seznamnot;
-    // With Nastaveni::hudba (and whenever the run wrote a MIDI file, sheet
-    // music or a piano roll, or checked the score): the music as written.
+    // With Nastaveni::hudba (which the run sequence sets for a MIDI file,
+    // sheet music or a piano roll): the music as written.
     Hudba hudba;
     // The engine state as the run left it, for tools and tests.
     Stav stav;
@@ -158,10 +157,7 @@ struct Hotovo {
     Mix& mix;
     int64_t mixbajtu = 0;
     double maximum = 0.0;
-    const std::vector<Nota>& noty;   // the sounding notes in the order completed (Potreby::noty)
-    int64_t celatempa = 0;           // the one whole-note length they were all placed at, 0 when not one
-    Metrumtaktu metrum;              // the time signature the bar lines show (Potreby::metrum)
-    const Hudba* hudba = nullptr;    // the music as written: voices, tempo map, bar lines (Potreby::hudba)
+    const Hudba* hudba = nullptr;    // the music as written, with Nastaveni::hudba
     // The score's first comment as its bytes stand, for the title of a
     // compressed output (Nastaveni::kodovani not a WAV).
     std::string komentar;
@@ -172,13 +168,7 @@ struct Hotovo {
 // mix is complete; a ChybaSouboru from either fails the run with its message.
 class Zapisovac {
 public:
-    struct Potreby {
-        bool noty = false;      // the sounding notes (a MIDI file, a piano roll)
-        bool metrum = false;    // the time signature
-        bool hudba = false;     // the music as written (a MIDI file, sheet music)
-    };
     virtual ~Zapisovac() = default;
-    virtual Potreby potreby() const { return {}; }
     // Nothing is rendered yet: refuse an output that cannot be written, and
     // read what writing will need. Also called by a check of the score, so
     // that it reports what the render would.

@@ -5,7 +5,6 @@
 // variable and nothing has to be reset between them.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -42,11 +41,14 @@ struct Kontext {
     // When false, notes are placed, checked and reported but not mixed: the
     // check of a score renders nothing.
     bool mixovat = true;
-    // Notes not mixed (Nastaveni::vynechat), sorted: placed as any other,
-    // at no volume.
-    std::vector<int64_t> vynechat;
-    bool vynechana(int64_t pozice) const {
-        return !vynechat.empty() && std::binary_search(vynechat.begin(), vynechat.end(), pozice);
+    // Notes, rests and dots placed so far: the next one's index in the
+    // music as written (Hudba::udalosti).
+    int64_t udalosti = 0;
+    // Notes not mixed (Nastaveni::vynechat): placed as any other, at no
+    // volume.
+    std::vector<bool> vynechat;
+    bool vynechana(int64_t udalost) const {
+        return udalost >= 0 && static_cast<size_t>(udalost) < vynechat.size() && vynechat[static_cast<size_t>(udalost)];
     }
 
     // Registers named since the last note or rest, the default one first,

@@ -20,6 +20,7 @@ struct UlozenaNota {
     int64_t celatempa = 0;   // whole-note length in samples at the time (under a curve, its base)
     bool krivka = false;     // placed under a tempo curve
     bool pismeno = false;    // a note letter (not a rest), whatever segment it reached
+    bool prodlouzila = false; // a dot that lengthened the note or rest before it (the dot rule's choice)
     // As written, for notation: the letter ("p" for a rest or a dot), the
     // sharps (+) or flats (-) before it, the transposition in force, and the
     // tempo curve's percentage (0: none).

@@ -109,7 +109,7 @@ void dokonci(Kontext& k, Nota& n) {
     if (n.start + n.zni > k.meze.skladba) chybaprilisdlouha(k.meze);
     if (k.dozvuk > 0) zauctujnotu(k, n.segment, n.sila, n.zni);
     if (k.mixovat && k.dozvuk > 0) {
-        k.mix.mixuj(r, n.start, n.segment, k.vynechana(n.pozice) ? 0 : n.sila, n.utlum, n.zni, smycka);
+        k.mix.mixuj(r, n.start, n.segment, k.vynechana(n.udalost) ? 0 : n.sila, n.utlum, n.zni, smycka);
     }
     if (k.pozorovatel) k.pozorovatel->hotova(n);
 }
@@ -137,7 +137,7 @@ void uloz(Kontext& k, char znak, bool tecka) {
     if (k.sledovaninoty) k.sledovaninoty({start, seg, s.sila, s.reg, k.rejstriky.segment(seg)});
     // A note left out is mixed at no volume: it adds nothing, and the mix
     // still ends where its segment ends.
-    if (k.mixovat && k.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, k.vynechana(s.pozicepovelu) ? 0 : s.sila);
+    if (k.mixovat && k.dozvuk == 0) k.mix.mixuj(k.rejstriky, start, seg, k.vynechana(k.udalosti) ? 0 : s.sila);
 
     const int64_t kurzor = s.momcas;
     krokvpred(k);
@@ -153,17 +153,18 @@ void uloz(Kontext& k, char znak, bool tecka) {
     n.reg = s.reg;
     n.posunuta = s.synchro >= 1;
     n.tecka = tecka;
-    if (tecka) {
-        // A dot right after a note lengthens it; after a step back it
-        // lengthens nothing.
-        if (k.odlozena.je && k.odlozena.kurzor == kurzor) {
-            k.odlozena.nota.delka += n.krok;
-            k.odlozena.nota.po = n.po;
-            k.odlozena.kurzor = s.momcas;
-        }
-    } else {
+    // The dot rule: a dot right after a note or rest lengthens it; after a
+    // step back, or once a register change completed it, it lengthens
+    // nothing and is a rest of its own.
+    const bool prodlouzila = tecka && k.odlozena.je && k.odlozena.kurzor == kurzor;
+    if (prodlouzila) {
+        k.odlozena.nota.delka += n.krok;
+        k.odlozena.nota.po = n.po;
+        k.odlozena.kurzor = s.momcas;
+    } else if (!tecka) {
         doznej(k);
     }
+    n.udalost = k.udalosti++;
     if (k.pozorovatel) {
         UlozenaNota u;
         u.nota = n;
@@ -172,6 +173,7 @@ void uloz(Kontext& k, char znak, bool tecka) {
         u.celatempa = s.tempo;
         u.krivka = s.ritard != 0.0;
         u.pismeno = letter > 0;
+        u.prodlouzila = prodlouzila;
         u.znak = letter > 0 ? znak : 'p';
         u.oktava = s.zmenaoktavy != 0;
         u.posuvky = s.posuvky;

@@ -22,7 +22,13 @@ int cislometronomu(int64_t celatempa) {
 
 }  // namespace
 
+void Zaznam::prikaz(int64_t pozice, int64_t po) {
+    if (sledovaniprikazu) sledovaniprikazu(pozice, po);
+    if (dalsi) dalsi->prikaz(pozice, po);
+}
+
 void Zaznam::nota(const UlozenaNota& u) {
+    if (dalsi) dalsi->nota(u);
     if (preplneny_) return;
     if (h_.udalosti.size() >= nejvic_) {
         preplneny_ = true;
@@ -30,6 +36,10 @@ void Zaznam::nota(const UlozenaNota& u) {
         kroky_ = {};
         return;
     }
+    zapis(u);
+}
+
+void Zaznam::zapis(const UlozenaNota& u) {
     pokroku_ = false;
     Udalost e;
     e.zacatek = kurzor_;
@@ -47,10 +57,11 @@ void Zaznam::nota(const UlozenaNota& u) {
     e.tecka = u.nota.tecka;
     e.krivka = u.krivka;
     e.oktava = u.oktava;
+    e.ticho = u.ticho;
     e.kurzor = u.kurzor;
     e.start = u.nota.start;
     e.krok = u.nota.krok;
-    e.zvuk = u.nota.delka;
+    e.trva = u.nota.delka;
     kurzor_ = kurzor_ + e.delka;
     if (!kurzor_.presny) h_.presna = false;
 
@@ -59,7 +70,6 @@ void Zaznam::nota(const UlozenaNota& u) {
     if (u.celatempa > 0 && (u.celatempa != celatempa_ || u.ritard != ritard_)) {
         ZmenaTempa z;
         z.kde = e.zacatek;
-        z.vzorek = e.kurzor;
         z.ritard = u.ritard;
         z.metronom = cislometronomu(u.celatempa);
         z.ctvrtek = ctvrtekzaminutu(u.celatempa);
@@ -74,60 +84,74 @@ void Zaznam::nota(const UlozenaNota& u) {
         celatempa_ = u.celatempa;
         ritard_ = u.ritard;
     }
+    // A curve's tempo where it starts: that of its first note.
     if (krivka_ != SIZE_MAX && u.krivka && e.krok > 0 && u.hodnota > 0) {
         ZmenaTempa& z = h_.tempa[krivka_];
-        const double mistni = 4.0 * zaklad * 60 / (static_cast<double>(u.hodnota) * static_cast<double>(e.krok));
-        if (z.dosazene == 0 || (z.ritard > 0 ? mistni < z.dosazene : mistni > z.dosazene)) z.dosazene = mistni;
-        if (e.zacatek == z.kde) z.ctvrtek = mistni;
+        if (e.zacatek == z.kde) {
+            z.ctvrtek = 4.0 * zaklad * 60 / (static_cast<double>(u.hodnota) * static_cast<double>(e.krok));
+        }
     }
 
-    if (e.tecka) {
-        // The engine's rule: a dot right after a note lengthens it, the last
-        // one written (the top of a chord); after a step back, nothing.
-        if (drzena_ != SIZE_MAX && konecdrzene_ == u.kurzor) {
-            Udalost& d = h_.udalosti[drzena_];
-            d.tecky = d.tecky + e.delka;
-            d.po = e.po;
-            konecdrzene_ = u.kurzor + e.krok;
-            e.prodlouzila = true;
-        }
-    } else {
+    // What the engine's dot rule did: a dot that lengthened the note or
+    // rest before it adds its value to that one's.
+    if (!e.tecka) {
         posledni_ = h_.udalosti.size();
         drzena_ = posledni_;
-        konecdrzene_ = u.kurzor + e.krok;
+    } else if (u.prodlouzila && drzena_ != SIZE_MAX) {
+        Udalost& d = h_.udalosti[drzena_];
+        d.tecky = d.tecky + e.delka;
+        d.po = e.po;
+        e.prodlouzila = true;
     }
     h_.udalosti.push_back(e);
 }
 
 void Zaznam::hotova(const Nota& n) {
-    if (preplneny_) return;
-    size_t i = n.tecka ? h_.udalosti.size() - 1 : drzena_;
-    if (!n.tecka) drzena_ = SIZE_MAX;
-    if (i >= h_.udalosti.size() || h_.udalosti[i].pozice != n.pozice) return;
-    Udalost& e = h_.udalosti[i];
-    e.zvuk = n.delka;
+    if (dalsi) dalsi->hotova(n);
+    if (preplneny_ || n.udalost < 0 || static_cast<size_t>(n.udalost) >= h_.udalosti.size()) return;
+    Udalost& e = h_.udalosti[static_cast<size_t>(n.udalost)];
+    e.trva = n.delka;
     e.zni = n.zni;
-    e.utlum = n.utlum;
+    e.nahrano = n.zvuk;
     e.po = n.po;
 }
 
-void Zaznam::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t) {
+void Zaznam::zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) {
+    if (dalsi) dalsi->zpet(hodnot, hodnota, kurzor, pozice);
     if (preplneny_) return;
     pokroku_ = true;
+    KrokZpet k;
+    k.pred = h_.udalosti.size();
+    k.odkud = kurzor_;
+    k.kam = kurzor_;
+    k.hodnota = hodnota;
+    k.jednou = hodnot == 1.0;
+    k.nastart = kurzor == 0;
+    k.pozice = pozice;
+    k.tempo = tempo_;
+    k.zmenatempa = zmenatempa_;
     if (hodnota > 0) {
         const double cele = std::floor(hodnot);
         const int64_t pocet = cele > 4e18 ? int64_t{4'000'000'000'000'000'000} : static_cast<int64_t>(cele);
         Zlomek zpet = Zlomek{1, hodnota} * pocet;
         if (hodnot - cele >= 0.5) zpet = zpet + Zlomek{1, 2 * hodnota};
-        kurzor_ = kurzor_ - zpet;
+        k.kam = kurzor_ - zpet;
     }
-    if (kurzor == 0 || kurzor_ < Zlomek{}) kurzor_ = Zlomek{};   // the cursor stops at the start
+    h_.zpet.push_back(k);
+    kurzor_ = k.nastart || k.kam < Zlomek{} ? Zlomek{} : k.kam;   // the cursor stops at the start
     // Landing on the last note or rest, or inside it, stacks a chord there;
     // landing before it starts another run.
     if (posledni_ == SIZE_MAX || kurzor_ < h_.udalosti[posledni_].zacatek) kroky_.push_back(h_.udalosti.size());
 }
 
+void Zaznam::tempo(int64_t pozice, bool krivka) {
+    if (dalsi) dalsi->tempo(pozice, krivka);
+    tempo_ = kurzor_;
+    zmenatempa_ = krivka ? 2 : 1;
+}
+
 void Zaznam::takt(int64_t pozice) {
+    if (dalsi) dalsi->takt(pozice);
     if (preplneny_) return;
     CaraTaktu c;
     c.kde = kurzor_;

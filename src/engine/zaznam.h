@@ -1,9 +1,13 @@
-// Builds the music of a score (base/hudba.h) as the engine places each note:
-// every note, rest and dot once, in written time beside its samples, the
-// tempo map and the bar lines; the voices once the score is read.
+// The run's one observer: builds the music of a score (base/hudba.h) as the
+// engine places each note, every note, rest and dot once, in written time
+// beside its samples, with the tempo map, the bar lines and the step backs;
+// the voices once the score is read. It passes every command read to whoever
+// follows them, and everything else to another observer when there is one.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/hudba.h"
@@ -15,30 +19,36 @@ class Zaznam : public Pozorovatel {
 public:
     // Past nejvic events the music is let go (and comes out empty), for a
     // render that wants it only for its warnings: memory then stays small
-    // whatever the piece.
-    explicit Zaznam(size_t nejvic = SIZE_MAX) : nejvic_(nejvic) {}
+    // whatever the piece. 0: nothing is kept, everything only passed on.
+    explicit Zaznam(size_t nejvic = SIZE_MAX) : nejvic_(nejvic), preplneny_(nejvic == 0) {}
 
+    Pozorovatel* dalsi = nullptr;
+    std::function<void(int64_t, int64_t)> sledovaniprikazu;
+
+    void prikaz(int64_t pozice, int64_t po) override;
     void nota(const UlozenaNota& u) override;
     void hotova(const Nota& n) override;
     void zpet(double hodnot, int64_t hodnota, int64_t kurzor, int64_t pozice) override;
+    void tempo(int64_t pozice, bool krivka) override;
     void takt(int64_t pozice) override;
 
     // Voices, chords, the clock and the metre; once the score is read.
     Hudba dokonci(int64_t vzorku);
-    // Whether it let the music go (more than nejvic events).
-    bool preplneny() const { return preplneny_; }
 
 private:
+    void zapis(const UlozenaNota& u);
+
     Hudba h_;
     Zlomek kurzor_;                  // the cursor in whole notes as written
-    size_t drzena_ = SIZE_MAX;       // the note waiting for its dots
-    int64_t konecdrzene_ = 0;        // samples: where it and its dots end
+    size_t drzena_ = SIZE_MAX;       // the note or rest the dots after it lengthen
     size_t posledni_ = SIZE_MAX;     // the last note or rest (not a dot)
     std::vector<size_t> kroky_;      // events right after a step back that leaves the last note
     // The tempo of the last event: none yet (-1), its whole note and curve.
     int64_t celatempa_ = -1;
     double ritard_ = 0;
     size_t krivka_ = SIZE_MAX;       // the tempo change of the curve in force
+    Zlomek tempo_;                   // where the last t or r stood
+    uint8_t zmenatempa_ = 0;         // and which it was (KrokZpet::zmenatempa)
     bool pokroku_ = false;           // a step back since the last event: a bar line belongs to the next
     size_t nejvic_;
     bool preplneny_ = false;

@@ -52,7 +52,11 @@ bool cerna(int segment) {
 
 }  // namespace
 
-std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis) {
+std::string kresliobraz(const Hudba& hudba, const Obalka& obalka, const PopisObrazu& popis) {
+    std::vector<const Udalost*> noty;
+    for (const Udalost& e : hudba.udalosti) {
+        if (e.hraje()) noty.push_back(&e);
+    }
     std::string cil;
     const double sekund = std::max(1.0, static_cast<double>(popis.vzorku) / zaklad);
     const double sirka = std::clamp(sekund * pixelusekundu, nejmensisirka, nejvetsisirka);
@@ -61,7 +65,8 @@ std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, con
 
     int nejnizsi = pocetsegmentu, nejvyssi = 0;
     std::vector<char> rejstriky;
-    for (const Nota& n : noty) {
+    for (const Udalost* u : noty) {
+        const Udalost& n = *u;
         nejnizsi = std::min<int>(nejnizsi, n.segment);
         nejvyssi = std::max<int>(nejvyssi, n.segment);
         if (std::find(rejstriky.begin(), rejstriky.end(), n.reg) == rejstriky.end()) rejstriky.push_back(n.reg);
@@ -175,7 +180,8 @@ std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, con
     cil.append("<g id=\"tails\">\n");
     for (size_t i = 0; i < rejstriky.size(); ++i) {
         cil.append(formatuj("<path class=\"r%zu t\" d=\"", i));
-        for (const Nota& n : noty) {
+        for (const Udalost* u : noty) {
+        const Udalost& n = *u;
             const int64_t hodnota = std::max<int64_t>(n.krok, 0);
             if (n.reg != rejstriky[i] || hodnota >= n.zni) continue;
             const double x0 = x(n.start + hodnota);
@@ -189,7 +195,8 @@ std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, con
     // The notes: one bar each, from its start for its value.
     cil.append("<g id=\"notes\">\n");
     const bool popisky = noty.size() <= nejvicpopisku;
-    for (const Nota& n : noty) {
+    for (const Udalost* u : noty) {
+        const Udalost& n = *u;
         const size_t r = static_cast<size_t>(std::find(rejstriky.begin(), rejstriky.end(), n.reg) - rejstriky.begin());
         const int v = (rychlostmidi(n.sila) + 15) / 16;
         // A pixel of air at the end, so that repeated notes of one pitch

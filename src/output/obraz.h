@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "base/nota.h"
+#include "base/hudba.h"
 #include "output/obalka.h"
 
 namespace skladba {
@@ -32,7 +32,7 @@ struct PopisObrazu {
     int prvnitakt = 2;
 };
 
-// The SVG file's text.
-std::string kresliobraz(const std::vector<Nota>& noty, const Obalka& obalka, const PopisObrazu& popis);
+// The SVG file's text: the notes that sound of the music as written.
+std::string kresliobraz(const Hudba& hudba, const Obalka& obalka, const PopisObrazu& popis);
 
 }  // namespace skladba

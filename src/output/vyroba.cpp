@@ -35,14 +35,6 @@ class Vystupy : public Zapisovac {
 public:
     Vystupy(const Nastaveni& n, Vyrobek* pamet) : n_(n), c_(n.cesty), pamet_(pamet) {}
 
-    Potreby potreby() const override {
-        Potreby p;
-        p.noty = !c_.midi.empty() || !c_.obraz.empty();
-        p.metrum = !c_.midi.empty() || !c_.musicxml.empty();
-        p.hudba = !c_.midi.empty() || !c_.musicxml.empty() || !c_.obraz.empty();
-        return p;
-    }
-
     // Outputs that cannot be written are refused before anything is
     // rendered, and the header template is read now, so that a missing one
     // costs no render. A check reads it too where the registers are known,
@@ -100,17 +92,15 @@ private:
     std::string midi(const Hotovo& h) const {
         PopisMidi popis;
         popis.nazev = c_.jmenopartitury;
-        popis.metrum = h.metrum;
+        popis.metrum = h.hudba->metrum;
         popis.mrizka = n_.midimrizka;
         return bajtymidi(*h.hudba, popis);
     }
     std::string obraz(const Hotovo& h) const {
         PopisObrazu popis{c_.jmenopartitury, h.mixbajtu / 4, {}, {}, 2};
-        if (h.hudba) {
-            h.hudba->mrizka(popis.takty, popis.doby);
-            popis.prvnitakt = h.hudba->predtakt > Zlomek{} ? 1 : 2;
-        }
-        return kresliobraz(h.noty, *obalka_, popis);
+        h.hudba->mrizka(popis.takty, popis.doby);
+        popis.prvnitakt = h.hudba->predtakt > Zlomek{} ? 1 : 2;
+        return kresliobraz(*h.hudba, *obalka_, popis);
     }
     std::string musicxml(const Hotovo& h) const {
         std::string bajty, proc;
@@ -160,10 +150,14 @@ void dopovezneshody(Vysledek& r, const std::string& vystup) {
     r.zprava += "; " + wav + " was made from what the file held";
 }
 
+// The outputs beside the WAV read the music as written.
+bool chcehudbu(const Cesty& c) { return !c.midi.empty() || !c.obraz.empty() || !c.musicxml.empty(); }
+
 }  // namespace
 
 Vysledek vyrob(const Nastaveni& n) {
     Nastaveni s = n;
+    s.hudba = n.hudba || chcehudbu(n.cesty);
     if (n.postup && platform::chybjeterminal()) {
         s.sledovanipostupu = [&](const Postup& p) { ukazpostup(n.cesty.jmenopartitury, p); };
     }
@@ -178,9 +172,11 @@ Vysledek vyrob(const Nastaveni& n) {
 }
 
 Vyrobek vyrobvpameti(const Nastaveni& n) {
+    Nastaveni s = n;
+    s.hudba = n.hudba || chcehudbu(n.cesty);
     Vyrobek v;
-    Vystupy vystupy(n, &v);
-    v.vysledek = spust(n, &vystupy);
+    Vystupy vystupy(s, &v);
+    v.vysledek = spust(s, &vystupy);
     dopovezneshody(v.vysledek, "the WAV");
     return v;
 }

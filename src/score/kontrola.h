@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/hudba.h"
 #include "base/nota.h"
 #include "score/ctenar.h"
 #include "score/jazyk.h"
@@ -30,15 +29,5 @@ struct Povel {
 // listed there.
 std::vector<Varovani> zkontrolujpismo(Partitura& p, const Syntaxe& syntaxe, size_t nejvic, int64_t& dalsich,
                                      std::vector<Povel>* povely = nullptr);
-
-// The check of the music as written (base/hudba.h), voice by voice: bars
-// that do not keep the length of the voice's other bars (a bar line left
-// out, as a note across it is written, counts the bars it joins; the stretch
-// before a voice's first bar line is no bar), and notes that the relative
-// octave rule carries more than an octave from the note before them in
-// their voice because another voice was written in between. In the order of
-// the score.
-// At most nejvic are returned; dalsich counts the others.
-std::vector<Varovani> zkontrolujhudbu(const Hudba& h, size_t nejvic, int64_t& dalsich);
 
 }  // namespace skladba

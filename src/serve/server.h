@@ -9,7 +9,9 @@
 // machine gets nothing) and never a page of another site (a foreign Origin
 // or Sec-Fetch-Site); what changes the score must carry the editor's own
 // header; only the page's files, the score and the renders are served,
-// never another path; and a request may bring at most 1 MB.
+// never another path; and a request may bring at most 1 MB. The guard
+// (serve/straz.h) checks the first rules, the routes here the rest; the
+// JSON answers are serve/json.h's.
 #pragma once
 
 #include <memory>

@@ -86,9 +86,7 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     plna_.dozvukms = zadani.dozvukms;
     plna_.maximum = r.mix.maximum;
     plna_.hlasy.clear();
-    for (const Udalost& e : r.hudba.udalosti) {
-        if (e.pismeno) plna_.hlasy.push_back({e.pozice, e.hlas});
-    }
+    for (const Udalost& e : r.hudba.udalosti) plna_.hlasy.push_back(e.hlas);
 }
 
 Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
@@ -126,9 +124,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     };
     const bool vybrano = vyber && plna_.partitura == zadani.partitura && plna_.dozvukms == zadani.dozvukms;
     if (vybrano) {
-        for (const auto& [pozice, hlas] : plna_.hlasy) {
-            if (ticho(hlas)) n.vynechat.push_back(pozice);
-        }
+        for (const int32_t hlas : plna_.hlasy) n.vynechat.push_back(ticho(hlas));
         n.pevnemaximum = plna_.maximum;
     }
     Vyrobek vyrobek = vyrobvpameti(n);

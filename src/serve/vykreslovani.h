@@ -66,12 +66,13 @@ private:
     };
 
     // What a full render of a score gives the renders that leave voices
-    // out: its peak, and the voice of every note by the byte it stands at.
+    // out: its peak, and the voice of every note, rest and dot in the
+    // order they are placed.
     struct Plna {
         std::string partitura;
         int dozvukms = -1;
         double maximum = 0;
-        std::vector<std::pair<int64_t, int32_t>> hlasy;
+        std::vector<int32_t> hlasy;
     };
 
     void prace();
