@@ -1,5 +1,6 @@
 #include "output/vyroba.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -27,6 +28,29 @@ std::string nazevskladby(const std::string& jmeno) {
     const size_t tecka = n.rfind('.');
     if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
     return n;
+}
+
+std::string midizhudby(const Nastaveni& n, const Hudba& hudba) {
+    PopisMidi popis;
+    popis.nazev = n.cesty.jmenopartitury;
+    popis.metrum = hudba.metrum;
+    popis.mrizka = n.midimrizka;
+    return bajtymidi(hudba, popis);
+}
+
+std::string obrazzhudby(const Nastaveni& n, const Hudba& hudba, const Obalka& obalka, int64_t vzorku) {
+    PopisObrazu popis{n.cesty.jmenopartitury, vzorku, {}, {}, 2};
+    hudba.mrizka(popis.takty, popis.doby);
+    popis.prvnitakt = hudba.predtakt > Zlomek{} ? 1 : 2;
+    return kresliobraz(hudba, obalka, popis);
+}
+
+std::string musicxmlzhudby(const Nastaveni& n, const Hudba& hudba) {
+    std::string bajty, proc;
+    if (!bajtymusicxml(hudba, nazevskladby(n.cesty.jmenopartitury), "skladba", bajty, proc)) {
+        chybasouboru("cannot write " + n.cesty.musicxml + ": " + proc);
+    }
+    return bajty;
 }
 
 // Writes what a render made, from the names in the settings: as files put
@@ -89,26 +113,9 @@ public:
     }
 
 private:
-    std::string midi(const Hotovo& h) const {
-        PopisMidi popis;
-        popis.nazev = c_.jmenopartitury;
-        popis.metrum = h.hudba->metrum;
-        popis.mrizka = n_.midimrizka;
-        return bajtymidi(*h.hudba, popis);
-    }
-    std::string obraz(const Hotovo& h) const {
-        PopisObrazu popis{c_.jmenopartitury, h.mixbajtu / 4, {}, {}, 2};
-        h.hudba->mrizka(popis.takty, popis.doby);
-        popis.prvnitakt = h.hudba->predtakt > Zlomek{} ? 1 : 2;
-        return kresliobraz(*h.hudba, *obalka_, popis);
-    }
-    std::string musicxml(const Hotovo& h) const {
-        std::string bajty, proc;
-        if (!bajtymusicxml(*h.hudba, nazevskladby(c_.jmenopartitury), "skladba", bajty, proc)) {
-            chybasouboru("cannot write " + c_.musicxml + ": " + proc);
-        }
-        return bajty;
-    }
+    std::string midi(const Hotovo& h) const { return midizhudby(n_, *h.hudba); }
+    std::string obraz(const Hotovo& h) const { return obrazzhudby(n_, *h.hudba, *obalka_, h.mixbajtu / 4); }
+    std::string musicxml(const Hotovo& h) const { return musicxmlzhudby(n_, *h.hudba); }
 
     const Nastaveni& n_;
     const Cesty& c_;
@@ -169,6 +176,22 @@ Vysledek vyrob(const Nastaveni& n) {
     Vysledek r = spust(s, &vystupy);
     dopovezneshody(r, n.cesty.vystup);
     return r;
+}
+
+std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& druh) {
+    if (druh == "wav") return wavzesum(s.sumy, s.pocet, s.maximum, nactihlavicku(n.cesty.rejstriky + "/" + sablonahlavicky));
+    if (druh == "mid") return midizhudby(n, r.hudba);
+    if (druh == "musicxml") return musicxmlzhudby(n, r.hudba);
+    // The piano roll draws the waveform of the WAV.
+    Obalka obalka;
+    obalka.zacni(s.pocet);
+    std::vector<int16_t> blok(delkatonu);
+    for (int64_t i = 0; i < s.pocet; i += delkatonu) {
+        const int count = static_cast<int>(std::min<int64_t>(delkatonu, s.pocet - i));
+        prevedsumy(s.sumy + i, blok.data(), count, s.maximum);
+        obalka.pridej(i, blok.data(), count);
+    }
+    return obrazzhudby(n, r.hudba, obalka, s.pocet);
 }
 
 Vyrobek vyrobvpameti(const Nastaveni& n) {

@@ -6,6 +6,7 @@
 // make their outputs the one way.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/beh.h"
@@ -35,5 +36,17 @@ struct Vyrobek {
 // the mix file: n.cesty's output names only say which outputs to make.
 // Prints nothing.
 Vyrobek vyrobvpameti(const Nastaveni& n);
+
+// A render's mix held in memory as its sums (output/prirustek.h), with the
+// peak that scales them.
+struct Sumy {
+    const int32_t* sumy = nullptr;
+    int64_t pocet = 0;
+    double maximum = 0;
+};
+// One of the files vyrobvpameti makes, made when it is asked for from such
+// a render (r, with its music as written): druh "wav", "mid", "musicxml" or
+// "svg" (the piano roll, its waveform from the sums). The same bytes.
+std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& druh);
 
 }  // namespace skladba

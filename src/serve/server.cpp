@@ -73,7 +73,7 @@ const struct {
 // A render's audio in a compressed format, encoded when it is asked for
 // from the WAV in memory (most renders are never downloaded). partitura:
 // the score's name, which gives the title tag.
-void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::string& pripona, const std::string& partitura) {
+void poslizakodovany(httplib::Response& r, const std::string& wav, const std::string& pripona, const std::string& partitura) {
     for (const auto& z : zakodovane) {
         if (pripona != z.pripona) continue;
         const std::string chybi = chybejicipro(z.format);
@@ -88,7 +88,7 @@ void poslizakodovany(httplib::Response& r, const Vykresleni& v, const std::strin
         k.format = z.format;
         k.partitura = partitura;
         try {
-            auto data = std::make_shared<const std::string>(zakodujwav(k, v.wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
+            auto data = std::make_shared<const std::string>(zakodujwav(k, wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
             posli(r, data, *data, z.typ);
         } catch (const ChybaSouboru& e) {
             r.status = 500;
@@ -244,21 +244,26 @@ struct Server::Vnitrek {
         prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
         // At most 18 digits: a number that fits, and any longer one is not a render.
-        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus))",
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus|sums))",
                  [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
-            if (!v) {
+            const std::string druh = q.matches[2].str();
+            // What the audio the page holds needs to become this render's.
+            std::shared_ptr<const std::string> bajty;
+            if (v && druh == "sums") bajty = std::shared_ptr<const std::string>(v, &v->sumy);
+            else if (v) bajty = vykreslovani.soubor(v, druh == "wav" || druh == "svg" || druh == "mid" || druh == "musicxml" ? druh : "wav");
+            if (!bajty) {
                 r.status = 404;
                 r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
                               "text/plain; charset=utf-8");
                 return;
             }
-            const std::string druh = q.matches[2].str();
-            if (druh == "wav") posli(r, v, v->wav, "audio/wav");
-            else if (druh == "svg") posli(r, v, v->svg, "image/svg+xml; charset=utf-8");
-            else if (druh == "musicxml") posli(r, v, v->musicxml, "application/vnd.recordare.musicxml+xml");
-            else if (druh == "mid") posli(r, v, v->midi, "audio/midi");
-            else poslizakodovany(r, *v, druh, n.jmeno);   // encoded from the render's WAV on request
+            if (druh == "wav") posli(r, bajty, *bajty, "audio/wav");
+            else if (druh == "sums") posli(r, bajty, *bajty, "application/octet-stream");
+            else if (druh == "svg") posli(r, bajty, *bajty, "image/svg+xml; charset=utf-8");
+            else if (druh == "musicxml") posli(r, bajty, *bajty, "application/vnd.recordare.musicxml+xml");
+            else if (druh == "mid") posli(r, bajty, *bajty, "audio/midi");
+            else poslizakodovany(r, *bajty, druh, n.jmeno);   // encoded from the render's WAV on request
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

@@ -1,6 +1,7 @@
 #include "serve/vykreslovani.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "app/volby.h"
@@ -69,8 +70,9 @@ void Vykreslovani::prace() {
             if (konec_) return;
             dalsi = std::move(cekajici_);
         }
-        auto hotovo = std::make_shared<Vykresleni>(vykresli(dalsi->zadani));
-        hotovo->cislo = ++cislo_;
+        const uint64_t cislo = ++cislo_;
+        auto hotovo = std::make_shared<Vykresleni>(vykresli(dalsi->zadani, cislo));
+        hotovo->cislo = cislo;
         if (hotovo->vysledek.status == 0) {
             // A page still reading an older one holds it until it is sent.
             std::lock_guard<std::mutex> zamek(m_);
@@ -89,7 +91,56 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     for (const Udalost& e : r.hudba.udalosti) plna_.hlasy.push_back(e.hlas);
 }
 
-Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
+std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& druh) {
+    if (!v->zmixu) {
+        const std::string* bajty = druh == "wav" ? &v->wav : druh == "svg" ? &v->svg : druh == "mid" ? &v->midi : &v->musicxml;
+        return std::shared_ptr<const std::string>(v, bajty);
+    }
+    std::lock_guard<std::mutex> zamek(mixm_);
+    auto& hotovy = soubory_[{v->cislo, druh}];
+    if (hotovy) return hotovy;
+    if (drzi_ != v->cislo) {
+        soubory_.erase({v->cislo, druh});
+        return nullptr;
+    }
+    Nastaveni n;
+    n.cesty = cesty_;
+    const Sumy sumy{prirustek_.sumy().data(), prirustek_.konec(), prirustek_.maximum()};
+    hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
+    return hotovy;
+}
+
+// The last render's mix makes this one, when it is the score's own (no voice
+// left out) and short enough to keep; else it is made whole, with its files.
+bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
+    std::lock_guard<std::mutex> zamek(mixm_);
+    // Files made of older renders go: only the last render's can be made.
+    for (auto i = soubory_.begin(); i != soubory_.end();) {
+        i = i->first.first + drzenych < cislo ? soubory_.erase(i) : std::next(i);
+    }
+    Prirustek::Zmena z = prirustek_.vykresli(n);
+    drzi_ = z.drzi ? cislo : 0;
+    if (!z.drzi && z.vysledek.status == 0) return false;
+    v.vysledek = std::move(z.vysledek);
+    if (!z.drzi) return true;
+    v.zmixu = true;
+    v.zmenaod = z.od;
+    v.zmenapo = z.po;
+    v.cely = z.cely;
+    v.maximum = prirustek_.maximum();
+    const int32_t* od = prirustek_.sumy().data() + z.od;
+    v.sumy.resize(static_cast<size_t>(z.po - z.od) * 4);
+    for (size_t i = 0; i < static_cast<size_t>(z.po - z.od); ++i) {
+        const auto x = static_cast<uint32_t>(od[i]);
+        v.sumy[4 * i] = static_cast<char>(x);
+        v.sumy[4 * i + 1] = static_cast<char>(x >> 8);
+        v.sumy[4 * i + 2] = static_cast<char>(x >> 16);
+        v.sumy[4 * i + 3] = static_cast<char>(x >> 24);
+    }
+    return true;
+}
+
+Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
     const double zacatek = platform::ted();
     Vykresleni v;
     Nastaveni n;
@@ -126,6 +177,15 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     if (vybrano) {
         for (const int32_t hlas : plna_.hlasy) n.vynechat.push_back(ticho(hlas));
         n.pevnemaximum = plna_.maximum;
+    }
+    if (!vyber) {
+        Nastaveni jen = n;
+        jen.cesty.midi = jen.cesty.obraz = jen.cesty.musicxml = "";
+        if (zmixu(jen, v, cislo)) {
+            if (v.vysledek.status == 0) zapamatuj(zadani, v.vysledek);
+            v.sekund = platform::ted() - zacatek;
+            return v;
+        }
     }
     Vyrobek vyrobek = vyrobvpameti(n);
     v.vysledek = std::move(vyrobek.vysledek);

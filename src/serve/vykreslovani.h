@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/prirustek.h"
 #include "output/vyroba.h"
 
 namespace skladba {
@@ -39,7 +41,15 @@ struct Vykresleni {
     Vysledek vysledek;
     double sekund = 0;        // how long it took
     std::vector<int> ztlumeno;   // the voices left silent in its WAV, from 1
-    std::string wav, svg, midi, musicxml;   // its files' bytes, when it succeeded
+    std::string wav, svg, midi, musicxml;   // its files' bytes, when made at once
+    // Made from the last render's mix (output/prirustek.h): its files are
+    // made when they are asked for (Vykreslovani::soubor), and the page
+    // patches the audio it holds with the sums that changed.
+    bool zmixu = false;
+    int64_t zmenaod = 0, zmenapo = 0;   // the samples that changed
+    bool cely = false;                  // all of them (a new piece for the page)
+    double maximum = 0;                 // the peak that scales every sum
+    std::string sumy;                   // the sums of [zmenaod, zmenapo), 32-bit little-endian
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
@@ -55,6 +65,10 @@ public:
     std::shared_future<Vysledekvykresleni> zadej(Zadani zadani);
     // A render whose files are still kept, or nullptr.
     Vysledekvykresleni najdi(uint64_t cislo);
+    // The bytes of one of its files ("wav", "svg", "mid", "musicxml"); a
+    // render made from the last one's mix makes it when first asked, while
+    // the mix is still this render's. Null when it no longer is.
+    std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& druh);
     // Ends the thread once the render in progress is done; a waiting one is
     // answered as superseded.
     void zastav();
@@ -76,7 +90,8 @@ private:
     };
 
     void prace();
-    Vykresleni vykresli(const Zadani& zadani);
+    Vykresleni vykresli(const Zadani& zadani, uint64_t cislo);
+    bool zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo);
     void zapamatuj(const Zadani& zadani, const Vysledek& r);
 
     Cesty cesty_;
@@ -87,6 +102,12 @@ private:
     uint64_t cislo_ = 0;
     bool konec_ = false;
     Plna plna_;   // the last full render's, used by the render thread only
+    // The last render's mix, which the next is made from, and the files
+    // made of it on request; drzi_: the render it is (0: none).
+    std::mutex mixm_;
+    Prirustek prirustek_{Meze{}.pametmixu};
+    uint64_t drzi_ = 0;
+    std::map<std::pair<uint64_t, std::string>, std::shared_ptr<const std::string>> soubory_;
     std::thread vlakno_;
 };
 
