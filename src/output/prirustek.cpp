@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
+#include <iterator>
+#include <unordered_set>
 #include <utility>
 
 #include "synth/mix.h"
@@ -14,26 +17,11 @@ constexpr int64_t blok = Mix::vzorkunablok();
 
 int64_t bloku(int64_t vzorku) { return (vzorku + blok - 1) / blok; }
 
-// The run that only makes the mix of a stretch: nothing else it could
-// report is asked for, the first run has it.
-Nastaveni jenmix(const Nastaveni& n, Zaznammixu& z) {
-    Nastaveni m = n;
-    m.varovani = false;
-    m.souhrn = false;
-    m.seznamnot = false;
-    m.hudba = false;
-    m.sledovaninoty = nullptr;
-    m.sledovaniprikazu = nullptr;
-    m.pozorovatel = nullptr;
-    m.zaznammixu = &z;
-    return m;
-}
-
 }  // namespace
 
 uint64_t Prirustek::pamet() const {
     return sumy_.capacity() * sizeof(int32_t) + vrcholy_.capacity() * sizeof(uint32_t) +
-           vstupy_.capacity() * sizeof(Vstupmixu);
+           vstupy_.capacity() * sizeof(Vstupmixu) + zvuky_.size() * (sizeof(int16_t) * delkatonu + 64);
 }
 
 void Prirustek::zapomen() {
@@ -41,6 +29,7 @@ void Prirustek::zapomen() {
     std::vector<Vstupmixu>().swap(vstupy_);
     std::vector<int32_t>().swap(sumy_);
     std::vector<uint32_t>().swap(vrcholy_);
+    Segmentyzvuku().swap(zvuky_);
     maximum_ = 0;
 }
 
@@ -73,6 +62,7 @@ void Prirustek::prijmi(Zaznammixu& z, int64_t konec) {
 Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
     Zmena zmena;
     Zaznammixu z;
+    z.zvuky = &zvuky_;
     Nastaveni w = n;
     w.zaznammixu = &z;
     zmena.vysledek = spust(w);
@@ -85,6 +75,7 @@ Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
     }
     const double predtim = maximum_;
     prijmi(z, konec);
+    prober();
     ma_ = true;
     dozvukms_ = n.dozvukms;
     rejstriky_ = n.cesty.rejstriky;
@@ -93,6 +84,32 @@ Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
     zmena.po = konec;
     zmena.novymaximum = maximum_ != predtim;
     return zmena;
+}
+
+// The notes of the new record that reach into okno's stretch mixed again,
+// in their order, from the samples kept: false when they cannot be (a sum
+// leaves the 32-bit range, which the whole render then reports).
+bool Prirustek::smichej(const Nastaveni& n, const std::vector<Vstupmixu>& vstupy, Zaznammixu& okno) {
+    try {
+        Mix mix(n.meze);
+        mix.nastavzaznam(&okno);
+        for (const Vstupmixu& v : vstupy) {
+            if (v.start >= okno.po || v.konec() <= okno.od) continue;
+            const Segmentzvuku& z = zvuky_.at(v.zvuk);
+            mix.mixuj(z.vzorky.data(), z.vrchol, v.start, v.sila, v.utlum, v.zni, v.smycka.je() ? &v.smycka : nullptr);
+        }
+        mix.dopismix();
+    } catch (const std::exception&) {
+        return false;
+    }
+    return okno.vpameti;
+}
+
+// Only the samples of segments the kept record plays stay kept.
+void Prirustek::prober() {
+    std::unordered_set<uint64_t> hrane;
+    for (const Vstupmixu& v : vstupy_) hrane.insert(v.zvuk);
+    for (auto i = zvuky_.begin(); i != zvuky_.end();) i = hrane.count(i->first) ? std::next(i) : zvuky_.erase(i);
 }
 
 Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
@@ -105,9 +122,10 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     }
     if (!stejnanastaveni(n)) return cely(n);
 
-    // What the mix would take, without mixing.
+    // What the mix takes, without mixing, and the samples of what it takes.
     Zaznammixu zaznam;
     zaznam.od = zaznam.po = 0;
+    zaznam.zvuky = &zvuky_;
     Nastaveni prvni = n;
     prvni.zaznammixu = &zaznam;
     Zmena zmena;
@@ -139,6 +157,7 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     if (od >= po) {
         // The same notes at the same places: the same mix.
         vstupy_ = std::move(zaznam.vstupy);
+        prober();
         return zmena;
     }
 
@@ -146,18 +165,17 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     Zaznammixu okno;
     okno.od = std::max<int64_t>(0, od) / blok * blok;
     okno.po = bloku(po) * blok;
-    const Vysledek r = spust(jenmix(n, okno));
-    if (r.status != 0 || !okno.vpameti || okno.vstupy.size() != b.size()) {
-        // A sum that leaves the 32-bit range shows only when mixed: the
-        // whole render says where, with everything else it reports.
+    if (!smichej(n, b, okno)) {
         zapomen();
         return cely(n);
     }
+    okno.vstupy = std::move(zaznam.vstupy);
     const double predtim = maximum_;
     prijmi(okno, konec);
+    prober();
     zmena.vysledek.mix.maximum = maximum_;
     zmena.novymaximum = maximum_ != predtim;
-    zmena.od = okno.od;
+    zmena.od = std::min(okno.od, konec);
     zmena.po = std::min(okno.po, konec);
     zmena.cely = zmena.od == 0 && zmena.po == konec;
     return zmena;

@@ -1,11 +1,11 @@
 // Renders of one score made from the last one: what the editor's server
 // does on every keystroke. The last render's mix (its 32-bit sums and each
-// block's peak) and what its mix took (every segment, in order) are kept.
-// A new render first reads the score without mixing, which lists what its
-// mix would take; where the two lists part and meet again, the notes
-// between them changed, and only the blocks their sounds cover are mixed
-// again, by the engine itself, replaying every note that reaches into them
-// in the order of the score. So every sum there and each block's peak come
+// block's peak) and what its mix took (every segment, in order, and the
+// samples of each) are kept. A new render reads the score without mixing,
+// which lists what its mix takes; where the two lists part and meet again,
+// the notes between them changed, and only the blocks their sounds cover
+// are mixed again, through the mix itself, replaying every note that
+// reaches into them in the order of the score. So every sum there and each block's peak come
 // out as a whole render makes them, and the peak of the blocks not touched
 // is known without replaying them: the result is the whole render's, byte
 // for byte. An edit that moves time (a value, a tempo, a step back, or one
@@ -58,6 +58,8 @@ private:
     bool stejnanastaveni(const Nastaveni& n) const;
     Zmena cely(const Nastaveni& n);
     void prijmi(Zaznammixu& z, int64_t konec);
+    bool smichej(const Nastaveni& n, const std::vector<Vstupmixu>& vstupy, Zaznammixu& okno);
+    void prober();
 
     uint64_t pamet_;
     bool ma_ = false;
@@ -68,6 +70,7 @@ private:
     std::vector<int32_t> sumy_;
     std::vector<uint32_t> vrcholy_;   // each block's peak (Mix::vzorkunablok samples)
     double maximum_ = 0;
+    Segmentyzvuku zvuky_;   // the samples of every segment vstupy_ plays
 };
 
 }  // namespace skladba

@@ -313,18 +313,29 @@ void Mix::zaznamenej(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, i
     v.sila = sila;
     if (smycka) v.smycka = *smycka;
     zaznam_->vstupy.push_back(v);
+    if (zaznam_->zvuky && zaznam_->zvuky->find(v.zvuk) == zaznam_->zvuky->end()) {
+        const int16_t* vzorky = rejstriky.segment(k);
+        Segmentzvuku& z = (*zaznam_->zvuky)[v.zvuk];
+        z.vzorky.assign(vzorky, vzorky + delkatonu);
+        z.vrchol = rejstriky.vrchol(k);
+    }
 }
 
 void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
                 const Smycka* smycka) {
     const int16_t* segment = rejstriky.segment(k);
     if (zaznam_) zaznamenej(rejstriky, start, k, sila, utlum, zni, smycka && zni > delkatonu ? smycka : nullptr);
+    mixuj(segment, rejstriky.vrchol(k), start, sila, utlum, zni, smycka);
+}
+
+void Mix::mixuj(const int16_t* segment, int32_t vrchol, int64_t start, int sila, int64_t utlum, int64_t zni,
+                const Smycka* smycka) {
     // A note wholly outside the stretch made adds nothing here.
     const bool vokne = start < oknopo_ && start + zni > oknood_;
     if (smycka && zni > delkatonu) {
         // A note longer than its segment: its samples are made a segment's
         // worth at a time, through the loop.
-        if (vokne && int64_t{rejstriky.vrchol(k)} * sila >= 100) {
+        if (vokne && int64_t{vrchol} * sila >= 100) {
             for (int64_t od = 0; od < zni; od += delkatonu) {
                 const int kus = static_cast<int>(std::min<int64_t>(delkatonu, zni - od));
                 if (start + od >= oknopo_ || start + od + kus <= oknood_) continue;
@@ -339,7 +350,7 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
     // A segment that adds nothing at this volume (a rest, a silent note)
     // changes no sum and no peak: it only makes the mix longer, which the
     // final flush makes of the file.
-    if (vokne && int64_t{rejstriky.vrchol(k)} * sila >= 100) {
+    if (vokne && int64_t{vrchol} * sila >= 100) {
         pridejsegment(start, cely ? segment : bloky_->zkraceny, cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni),
                       sila);
     }

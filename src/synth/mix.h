@@ -79,6 +79,10 @@ public:
     // repeats the loop until it has sounded zni samples (synth/smycka.h).
     void mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum = delkatonu,
                int64_t zni = delkatonu, const Smycka* smycka = nullptr);
+    // The same for a segment's samples given as they are, whose largest
+    // |sample| is vrchol (a note mixed again from a record).
+    void mixuj(const int16_t* segment, int32_t vrchol, int64_t start, int sila, int64_t utlum, int64_t zni,
+               const Smycka* smycka);
 
     // Writes and verifies every block still in the cache, in file order, and
     // makes the file vysledek().konecmixu sums long. Called once, after the last note

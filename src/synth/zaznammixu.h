@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "synth/smycka.h"
@@ -34,6 +35,14 @@ struct Vstupmixu {
     friend bool operator!=(const Vstupmixu& a, const Vstupmixu& b) { return !(a == b); }
 };
 
+// A segment's samples as a note took them, by their checksum, kept so that
+// the notes of a stretch can be mixed again without the registers.
+struct Segmentzvuku {
+    std::vector<int16_t> vzorky;
+    int32_t vrchol = 0;   // the largest |sample|
+};
+using Segmentyzvuku = std::unordered_map<uint64_t, Segmentzvuku>;
+
 struct Zaznammixu {
     // Asked: only the sums of samples [od, po) are made; od is a multiple of
     // Mix::vzorkunablok, and so is po unless it is the end of the mix.
@@ -50,6 +59,8 @@ struct Zaznammixu {
     // unless the mix had to leave memory for its file (vpameti false).
     std::vector<int32_t> sumy;
     bool vpameti = true;
+    // Where the samples of every segment taken are kept (null: nowhere).
+    Segmentyzvuku* zvuky = nullptr;
 };
 
 }  // namespace skladba
