@@ -15,6 +15,18 @@ namespace {
 // 160 MB), so no more than the page can be using.
 constexpr size_t drzenych = 2;
 
+// Sums as the page reads them: 32-bit little-endian.
+void kmalymkoncum(const int32_t* sumy, int64_t pocet, std::string& bajty) {
+    bajty.resize(static_cast<size_t>(pocet) * 4);
+    for (size_t i = 0; i < static_cast<size_t>(pocet); ++i) {
+        const auto x = static_cast<uint32_t>(sumy[i]);
+        bajty[4 * i] = static_cast<char>(x);
+        bajty[4 * i + 1] = static_cast<char>(x >> 8);
+        bajty[4 * i + 2] = static_cast<char>(x >> 16);
+        bajty[4 * i + 3] = static_cast<char>(x >> 24);
+    }
+}
+
 Vysledekvykresleni nahrazene() {
     auto v = std::make_shared<Vykresleni>();
     v->nahrazeno = true;
@@ -93,6 +105,7 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
 
 std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& druh) {
     if (!v->zmixu) {
+        if (druh == "mix") return nullptr;
         const std::string* bajty = druh == "wav" ? &v->wav : druh == "svg" ? &v->svg : druh == "mid" ? &v->midi : &v->musicxml;
         return std::shared_ptr<const std::string>(v, bajty);
     }
@@ -106,7 +119,14 @@ std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni
     Nastaveni n;
     n.cesty = cesty_;
     const Sumy sumy{prirustek_.sumy().data(), prirustek_.konec(), prirustek_.maximum()};
-    hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
+    if (druh == "mix") {
+        // Every sum, for a page whose audio is not the one this render builds on.
+        auto bajty = std::make_shared<std::string>();
+        kmalymkoncum(sumy.sumy, sumy.pocet, *bajty);
+        hotovy = std::move(bajty);
+    } else {
+        hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
+    }
     return hotovy;
 }
 
@@ -118,6 +138,7 @@ bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
     for (auto i = soubory_.begin(); i != soubory_.end();) {
         i = i->first.first + drzenych < cislo ? soubory_.erase(i) : std::next(i);
     }
+    const uint64_t zaklad = drzi_;
     Prirustek::Zmena z = prirustek_.vykresli(n);
     drzi_ = z.drzi ? cislo : 0;
     if (!z.drzi && z.vysledek.status == 0) return false;
@@ -127,16 +148,9 @@ bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
     v.zmenaod = z.od;
     v.zmenapo = z.po;
     v.cely = z.cely;
+    v.zaklad = zaklad;
     v.maximum = prirustek_.maximum();
-    const int32_t* od = prirustek_.sumy().data() + z.od;
-    v.sumy.resize(static_cast<size_t>(z.po - z.od) * 4);
-    for (size_t i = 0; i < static_cast<size_t>(z.po - z.od); ++i) {
-        const auto x = static_cast<uint32_t>(od[i]);
-        v.sumy[4 * i] = static_cast<char>(x);
-        v.sumy[4 * i + 1] = static_cast<char>(x >> 8);
-        v.sumy[4 * i + 2] = static_cast<char>(x >> 16);
-        v.sumy[4 * i + 3] = static_cast<char>(x >> 24);
-    }
+    kmalymkoncum(prirustek_.sumy().data() + z.od, z.po - z.od, v.sumy);
     return true;
 }
 

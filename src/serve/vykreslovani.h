@@ -48,6 +48,7 @@ struct Vykresleni {
     bool zmixu = false;
     int64_t zmenaod = 0, zmenapo = 0;   // the samples that changed
     bool cely = false;                  // all of them (a new piece for the page)
+    uint64_t zaklad = 0;                // the render whose mix the others are patched into
     double maximum = 0;                 // the peak that scales every sum
     std::string sumy;                   // the sums of [zmenaod, zmenapo), 32-bit little-endian
 };
@@ -65,7 +66,8 @@ public:
     std::shared_future<Vysledekvykresleni> zadej(Zadani zadani);
     // A render whose files are still kept, or nullptr.
     Vysledekvykresleni najdi(uint64_t cislo);
-    // The bytes of one of its files ("wav", "svg", "mid", "musicxml"); a
+    // The bytes of one of its files ("wav", "svg", "mid", "musicxml", or
+    // "mix": every sum of a render made from the last one's mix); a
     // render made from the last one's mix makes it when first asked, while
     // the mix is still this render's. Null when it no longer is.
     std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& druh);

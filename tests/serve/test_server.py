@@ -9,6 +9,7 @@ import os
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import time
@@ -113,6 +114,29 @@ class Rules(unittest.TestCase):
         body = self.server.request('GET', render['musicxml'])[1]
         self.assertEqual(body.count(b'<pitch>'), render['notes'])
         self.assertIn(b'<score-partwise', body)
+
+
+    def test_an_edit_sends_only_the_samples_it_changed(self):
+        # One letter changed at the end: the answer's patch holds the sums of
+        # the stretch its note sounds in, the rest is the last render's, and
+        # scaled by the peak they are the render's WAV to the sample.
+        score = b't120 R4 4 o1 ' + b'c d e f g f e d ' * 8 + b'| -8 o2 ' + b'e g ' * 8 + b'\n'
+        first = json.loads(self.edit(score, query='save=0')[1])['render']
+        mix = self.server.request('GET', first['patch']['sums'].replace('.sums', '.mix'))[1]
+        second = json.loads(self.edit(score.replace(b'g \n', b'a \n'), query='save=0')[1])['render']
+        patch = second['patch']
+        self.assertFalse(patch['whole'])
+        self.assertEqual(patch['base'], first['id'])
+        self.assertGreater(patch['from'], 0)
+        self.assertEqual(patch['to'], second['samples'])
+        sums = self.server.request('GET', patch['sums'])[1]
+        self.assertEqual(len(sums), 4 * (patch['to'] - patch['from']))
+        now = mix[:4 * patch['from']] + sums
+        self.assertEqual(now, self.server.request('GET', patch['sums'].replace('.sums', '.mix'))[1])
+        wav = self.server.request('GET', second['wav'])[1]
+        scale = 32752.0 / patch['peak']
+        expected = [max(-32768, min(32767, int(x * scale))) for x in struct.unpack('<%di' % (len(now) // 4), now)]
+        self.assertEqual(list(struct.unpack('<%dh' % second['samples'], wav[44:])), expected)
 
 
 def chunked(server, path, chunks, headers):
