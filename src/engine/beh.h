@@ -19,6 +19,8 @@
 
 namespace skladba {
 
+struct Pamatkrivky;
+
 // The files of one run, chosen by the command line. The defaults are those of
 // a run without arguments, in the current directory. The engine reads the
 // score and the registers and mixes in the mix file; the outputs are the
@@ -108,6 +110,9 @@ struct Nastaveni {
     // asks for (synth/zaznammixu.h), for a render that remakes part of the
     // last one's mix; null: the whole mix, unrecorded.
     Zaznammixu* zaznammixu = nullptr;
+    // Tempo curve stretches kept across runs of the same score
+    // (engine/pamatkrivky.h); null: none.
+    Pamatkrivky* krivky = nullptr;
 };
 
 // A warning or an error in the score, for a program that marks it in the

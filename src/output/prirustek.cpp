@@ -65,6 +65,7 @@ Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
     z.zvuky = &zvuky_;
     Nastaveni w = n;
     w.zaznammixu = &z;
+    w.krivky = &krivky_;
     zmena.vysledek = spust(w);
     if (zmena.vysledek.status != 0) return zmena;
     const int64_t konec = zmena.vysledek.vzorku;
@@ -128,6 +129,7 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     zaznam.zvuky = &zvuky_;
     Nastaveni prvni = n;
     prvni.zaznammixu = &zaznam;
+    prvni.krivky = &krivky_;
     Zmena zmena;
     zmena.vysledek = spust(prvni);
     if (zmena.vysledek.status != 0) return zmena;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/beh.h"
+#include "engine/pamatkrivky.h"
 #include "output/wav.h"
 #include "synth/zaznammixu.h"
 
@@ -71,6 +72,7 @@ private:
     std::vector<uint32_t> vrcholy_;   // each block's peak (Mix::vzorkunablok samples)
     double maximum_ = 0;
     Segmentyzvuku zvuky_;   // the samples of every segment vstupy_ plays
+    Pamatkrivky krivky_;    // the tempo curves' stretches, for every run
 };
 
 }  // namespace skladba
