@@ -150,7 +150,8 @@ bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
     v.cely = z.cely;
     v.zaklad = zaklad;
     v.maximum = prirustek_.maximum();
-    kmalymkoncum(prirustek_.sumy().data() + z.od, z.po - z.od, v.sumy);
+    // A whole mix is sent from the kept one (soubor "mix"), not copied here.
+    if (!z.cely) kmalymkoncum(prirustek_.sumy().data() + z.od, z.po - z.od, v.sumy);
     return true;
 }
 

@@ -50,7 +50,7 @@ struct Vykresleni {
     bool cely = false;                  // all of them (a new piece for the page)
     uint64_t zaklad = 0;                // the render whose mix the others are patched into
     double maximum = 0;                 // the peak that scales every sum
-    std::string sumy;                   // the sums of [zmenaod, zmenapo), 32-bit little-endian
+    std::string sumy;                   // the sums of [zmenaod, zmenapo), 32-bit little-endian (not when cely)
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
