@@ -184,7 +184,7 @@ std::string jsonvykresleni(const Vykresleni& v) {
             // and the peak that scales them all.
             std::snprintf(buf, sizeof buf, "%.17g", v.maximum);
             o += ",\"patch\":{\"from\":" + std::to_string(v.zmenaod) + ",\"to\":" + std::to_string(v.zmenapo) +
-                 ",\"whole\":" + (v.cely ? "true" : "false") + ",\"base\":" + std::to_string(v.zaklad) + ",\"peak\":" + buf + ",\"sums\":\"/out/" + cislo + (v.cely ? ".mix" : ".sums") + "\"}";
+                 ",\"whole\":" + (v.cely ? "true" : "false") + ",\"base\":" + std::to_string(v.zaklad) + ",\"peak\":" + buf + ",\"sums\":\"/out/" + cislo + ".sums\"}";
         }
         o += ",\"bars\":" + jsontakty(r.hudba);
         o += jsonhudba(r, v.ztlumeno);

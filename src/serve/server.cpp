@@ -244,14 +244,14 @@ struct Server::Vnitrek {
         prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
         // At most 18 digits: a number that fits, and any longer one is not a render.
-        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus|sums|mix))",
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus|sums))",
                  [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
             const std::string druh = q.matches[2].str();
             // What the audio the page holds needs to become this render's.
             std::shared_ptr<const std::string> bajty;
             if (v && druh == "sums") bajty = std::shared_ptr<const std::string>(v, &v->sumy);
-            else if (v) bajty = vykreslovani.soubor(v, druh == "wav" || druh == "svg" || druh == "mid" || druh == "musicxml" || druh == "mix" ? druh : "wav");
+            else if (v) bajty = vykreslovani.soubor(v, druh == "wav" || druh == "svg" || druh == "mid" || druh == "musicxml" ? druh : "wav");
             if (!bajty) {
                 r.status = 404;
                 r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
@@ -259,7 +259,7 @@ struct Server::Vnitrek {
                 return;
             }
             if (druh == "wav") posli(r, bajty, *bajty, "audio/wav");
-            else if (druh == "sums" || druh == "mix") posli(r, bajty, *bajty, "application/octet-stream");
+            else if (druh == "sums") posli(r, bajty, *bajty, "application/octet-stream");
             else if (druh == "svg") posli(r, bajty, *bajty, "image/svg+xml; charset=utf-8");
             else if (druh == "musicxml") posli(r, bajty, *bajty, "application/vnd.recordare.musicxml+xml");
             else if (druh == "mid") posli(r, bajty, *bajty, "audio/midi");

@@ -105,7 +105,6 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
 
 std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& druh) {
     if (!v->zmixu) {
-        if (druh == "mix") return nullptr;
         const std::string* bajty = druh == "wav" ? &v->wav : druh == "svg" ? &v->svg : druh == "mid" ? &v->midi : &v->musicxml;
         return std::shared_ptr<const std::string>(v, bajty);
     }
@@ -119,14 +118,7 @@ std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni
     Nastaveni n;
     n.cesty = cesty_;
     const Sumy sumy{prirustek_.sumy().data(), prirustek_.konec(), prirustek_.maximum()};
-    if (druh == "mix") {
-        // Every sum, for a page whose audio is not the one this render builds on.
-        auto bajty = std::make_shared<std::string>();
-        kmalymkoncum(sumy.sumy, sumy.pocet, *bajty);
-        hotovy = std::move(bajty);
-    } else {
-        hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
-    }
+    hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
     return hotovy;
 }
 
@@ -150,7 +142,7 @@ bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
     v.cely = z.cely;
     v.zaklad = zaklad;
     v.maximum = prirustek_.maximum();
-    // A whole mix is sent from the kept one (soubor "mix"), not copied here.
+    // A whole mix goes to the page as its WAV.
     if (!z.cely) kmalymkoncum(prirustek_.sumy().data() + z.od, z.po - z.od, v.sumy);
     return true;
 }

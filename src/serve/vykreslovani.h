@@ -66,8 +66,7 @@ public:
     std::shared_future<Vysledekvykresleni> zadej(Zadani zadani);
     // A render whose files are still kept, or nullptr.
     Vysledekvykresleni najdi(uint64_t cislo);
-    // The bytes of one of its files ("wav", "svg", "mid", "musicxml", or
-    // "mix": every sum of a render made from the last one's mix); a
+    // The bytes of one of its files ("wav", "svg", "mid", "musicxml"); a
     // render made from the last one's mix makes it when first asked, while
     // the mix is still this render's. Null when it no longer is.
     std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& druh);

@@ -118,11 +118,11 @@ class Rules(unittest.TestCase):
 
     def test_an_edit_sends_only_the_samples_it_changed(self):
         # One letter changed at the end: the answer's patch holds the sums of
-        # the stretch its note sounds in, the rest is the last render's, and
-        # scaled by the peak they are the render's WAV to the sample.
+        # the stretch its note sounds in, which scaled by the peak are the
+        # render's WAV there to the sample; before it the WAV is the last one's.
         score = b't120 R4 4 o1 ' + b'c d e f g f e d ' * 8 + b'| -8 o2 ' + b'e g ' * 8 + b'\n'
         first = json.loads(self.edit(score, query='save=0')[1])['render']
-        mix = self.server.request('GET', first['patch']['sums'].replace('.sums', '.mix'))[1]
+        old = self.server.request('GET', first['wav'])[1]
         second = json.loads(self.edit(score.replace(b'g \n', b'a \n'), query='save=0')[1])['render']
         patch = second['patch']
         self.assertFalse(patch['whole'])
@@ -131,12 +131,12 @@ class Rules(unittest.TestCase):
         self.assertEqual(patch['to'], second['samples'])
         sums = self.server.request('GET', patch['sums'])[1]
         self.assertEqual(len(sums), 4 * (patch['to'] - patch['from']))
-        now = mix[:4 * patch['from']] + sums
-        self.assertEqual(now, self.server.request('GET', patch['sums'].replace('.sums', '.mix'))[1])
         wav = self.server.request('GET', second['wav'])[1]
         scale = 32752.0 / patch['peak']
-        expected = [max(-32768, min(32767, int(x * scale))) for x in struct.unpack('<%di' % (len(now) // 4), now)]
-        self.assertEqual(list(struct.unpack('<%dh' % second['samples'], wav[44:])), expected)
+        expected = [max(-32768, min(32767, int(x * scale))) for x in struct.unpack('<%di' % (len(sums) // 4), sums)]
+        self.assertEqual(list(struct.unpack('<%dh' % len(expected), wav[44 + 2 * patch['from']:])), expected)
+        if patch['peak'] == first['patch']['peak']:
+            self.assertEqual(wav[:44 + 2 * patch['from']], old[:44 + 2 * patch['from']])
 
 
 def chunked(server, path, chunks, headers):

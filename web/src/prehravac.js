@@ -141,34 +141,39 @@ class SkladbaAudio extends HTMLElement {
   }
 
   // Render r's audio: patched into the buffer when r was made from the mix
-  // the buffer holds, else loaded whole. Resolves once it has taken over.
+  // the buffer holds, else loaded whole from its WAV (16 bits a sample,
+  // half the bytes of the sums). The buffer holds the sums (as the WAV's
+  // samples give them back where nothing was patched yet), the gain the
+  // scale. Resolves once it has taken over.
   async load(r) {
     const ctx = this.context();
     const p = r.patch;
-    if (p) {
-      // A stretch patched into the buffer made from the render it builds
-      // on; any other buffer is replaced by all of this render's sums.
-      const partial = !p.whole && this.buffer && this.base === p.base;
-      const response = await fetch(partial ? p.sums : p.sums.replace(/\.sums$/, '.mix'));
+    const length = Math.max(1, r.samples);
+    if (p && !p.whole && this.buffer && this.base === p.base) {
+      const response = await fetch(p.sums);
       if (!response.ok) throw new Error('the render is no longer kept');
       const sums = new Int32Array(await response.arrayBuffer());
       let buffer = this.buffer;
-      const length = Math.max(1, r.samples);
-      if (!partial || buffer.length !== length) {
+      if (buffer.length !== length) {
         const grown = ctx.createBuffer(1, length, r.rate);
-        if (partial) grown.copyToChannel(buffer.getChannelData(0).subarray(0, Math.min(buffer.length, length)), 0, 0);
+        grown.copyToChannel(buffer.getChannelData(0).subarray(0, Math.min(buffer.length, length)), 0, 0);
         buffer = grown;
       }
       const data = new Float32Array(sums.length);
       for (let i = 0; i < sums.length; i++) data[i] = sums[i] / 32768;
-      buffer.copyToChannel(data, 0, partial ? p.from : 0);
+      buffer.copyToChannel(data, 0, p.from);
       this.takeOver(buffer, p.peak > 0 ? MAXSIGNAL / p.peak : 0, r.wav, r.id);
       return;
     }
     const response = await fetch(r.wav);
     if (!response.ok) throw new Error('the render is no longer kept');
-    const buffer = await ctx.decodeAudioData(await response.arrayBuffer());
-    this.takeOver(buffer, 1, r.wav, null);
+    const wav = new Int16Array((await response.arrayBuffer()).slice(44));
+    const buffer = ctx.createBuffer(1, length, r.rate);
+    const unscale = p && p.peak > 0 ? p.peak / MAXSIGNAL : 1;
+    const data = new Float32Array(wav.length);
+    for (let i = 0; i < wav.length; i++) data[i] = wav[i] * unscale / 32768;
+    buffer.copyToChannel(data, 0, 0);
+    this.takeOver(buffer, p && p.peak > 0 ? MAXSIGNAL / p.peak : 1, r.wav, p ? r.id : null);
   }
 }
 
