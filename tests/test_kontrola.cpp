@@ -355,7 +355,7 @@ TEST(Check, HandsUpPlacesForAnEditor) {
     Studio studio;
     studio.soubor("aktualni.txt", "c d.\nfis e");
     Nastaveni n;
-    n.varovani = n.souhrn = n.seznamnot = true;
+    n.varovani = n.souhrn = n.hudba = true;
     Vysledek r = vyrob(n);
     ASSERT_EQ(r.status, 0) << r.zprava;
     ASSERT_EQ(r.mistavarovani.size(), 1u);
@@ -364,7 +364,9 @@ TEST(Check, HandsUpPlacesForAnEditor) {
     EXPECT_EQ(r.varovani[0], "aktualni.txt:2:1: warning: " + w.text);
     EXPECT_EQ(r.souhrn.size(), 2u);
     std::vector<std::pair<int64_t, int64_t>> mista;
-    for (const Nota& nota : r.seznamnot) mista.emplace_back(nota.pozice, nota.po);
+    for (const Udalost& e : r.hudba.udalosti) {
+        if (e.hraje()) mista.emplace_back(e.pozice, e.po);
+    }
     EXPECT_EQ(mista, (std::vector<std::pair<int64_t, int64_t>>{{0, 1}, {2, 4}, {5, 6}, {9, 10}}));
 
     studio.soubor("aktualni.txt", "c\n  t0 d");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/chyba.h"
+#include "base/jmeno.h"
 #include "base/format.h"
 #include "base/vzorky.h"
 #include "engine/pozorovatel.h"
@@ -214,8 +215,7 @@ int hraj(const Volby& volby, Nastaveni n) {
     std::string chyba;
     if (!p.otevri(zaklad, jmeno, chyba)) {
         std::string flac = n.cesty.partitura == "-" ? "piece" : n.cesty.partitura;
-        const size_t tecka = flac.rfind('.');
-        if (tecka != std::string::npos && tecka > flac.rfind('/') + 1) flac.erase(tecka);
+        flac.erase(zacatekpripony(flac));
         std::fprintf(stderr, "skladba: cannot play %s: no sound server answered (%s); skladba play needs PulseAudio "
                              "or PipeWire running for this user. Write a file instead: skladba %s -o %s.flac\n",
                      jmeno.c_str(), chyba.c_str(), n.cesty.partitura.c_str(), flac.c_str());

@@ -3,8 +3,10 @@
 #include <cerrno>
 
 #include "base/chyba.h"
+#include "base/jmeno.h"
 #include "base/moznosti.h"
 #include "output/formaty.h"
+#include "output/vyroba.h"
 #include "platform/system.h"
 
 namespace skladba {
@@ -146,29 +148,19 @@ bool rozeberargumenty(int argc, char** argv, Volby& v, std::string& chyba) {
         chyba = "--format takes wav, flac, ogg, mp3 or opus, not '" + v.format + "'";
         return false;
     }
-    if (!v.kvalita.empty()) {
-        const std::string& q = v.kvalita;
-        if (q.size() > 2 || q.find_first_not_of("0123456789") != std::string::npos || std::stoi(q) > 10) {
-            chyba = "--quality needs a whole number from 0 (smallest) to 10 (best), not '" + q + "'";
-            return false;
-        }
+    int cislo = 0;
+    if (!v.kvalita.empty() && !celecislo(v.kvalita, 0, 10, cislo)) {
+        chyba = "--quality needs a whole number from 0 (smallest) to 10 (best), not '" + v.kvalita + "'";
+        return false;
     }
-    if (v.sdozvukem) {
-        // Whole milliseconds from 5 (shorter fades click) to ten seconds.
-        const std::string& d = v.dozvuk;
-        const bool cislo = !d.empty() && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-        if (!cislo || std::stoi(d) < nejkratsidozvuk || std::stoi(d) > nejdelsidozvuk) {
-            chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
-                    std::to_string(nejdelsidozvuk) + ", not '" + d + "'";
-            return false;
-        }
+    // Whole milliseconds from 5 (shorter fades click) to ten seconds.
+    if (v.sdozvukem && !dozvukms(v.dozvuk, cislo)) {
+        chyba = "--release needs " + popisdozvuku() + ", not '" + v.dozvuk + "'";
+        return false;
     }
-    if (!v.pametmixu.empty()) {
-        const std::string& m = v.pametmixu;
-        if (m.size() > 6 || m.find_first_not_of("0123456789") != std::string::npos) {
-            chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + m + "'";
-            return false;
-        }
+    if (!v.pametmixu.empty() && !celecislo(v.pametmixu, 0, 999999, cislo)) {
+        chyba = "--mix-memory needs a whole number of mebibytes from 0 to 999999, not '" + v.pametmixu + "'";
+        return false;
     }
     if (v.partitury.size() > 1) {
         chyba = "more than one score given ('" + v.partitury[0] + "', '" + v.partitury[1] +
@@ -202,12 +194,7 @@ std::string jmenocesty(const std::string& cesta) {
 }
 
 // kanon.txt gives kanon.wav; a name without an extension gets .wav appended.
-std::string wavpro(const std::string& partitura) {
-    const std::string jmeno = jmenocesty(partitura);
-    const size_t tecka = jmeno.rfind('.');
-    if (tecka == std::string::npos || tecka == 0) return partitura + ".wav";
-    return partitura.substr(0, partitura.size() - (jmeno.size() - tecka)) + ".wav";
-}
+std::string wavpro(const std::string& partitura) { return partitura.substr(0, zacatekpripony(partitura)) + ".wav"; }
 
 // The mix file lives beside the WAV, on the same file system, and its name
 // follows from the WAV's, so that two runs writing one WAV lock each other
@@ -301,27 +288,24 @@ void overzapisovany(const std::string& cesta, const Cesty& c) {
 // and the sheet music neither the WAV nor each other, and the score none of
 // the run's temporary files, which the run empties and removes.
 void overcesty(const Cesty& c) {
-    const std::vector<std::string> vystupy = {c.vystup, c.midi, c.obraz, c.musicxml};
+    std::vector<std::string> vystupy = {c.vystup};
+    for (const Vystup& v : skladba::vystupy) vystupy.push_back(c.*v.cesta);
     for (const std::string& v : vystupy) {
         if (!v.empty()) overzapisovany(v, c);
     }
-    const std::pair<const std::string*, const char*> pribuzne[] = {
-        {&c.midi, "--midi"}, {&c.obraz, "--piano-roll"}, {&c.musicxml, "--musicxml"}};
-    for (const auto& [pribuzny, volba] : pribuzne) {
-        if (*pribuzny == "-") {
-            chybasouboru(std::string("cannot write -: ") + volba + " needs a file name, not standard output");
+    for (const Vystup& v : skladba::vystupy) {
+        const std::string& cesta = c.*v.cesta;
+        if (cesta == "-") {
+            chybasouboru(std::string("cannot write -: ") + v.volba + " needs a file name, not standard output");
         }
-        if (!pribuzny->empty() && totez(*pribuzny, c.vystup)) {
-            chybasouboru("refusing to write " + *pribuzny + ": it is the WAV itself" + jinymjmenem(*pribuzny, c.vystup));
+        if (!cesta.empty() && totez(cesta, c.vystup)) {
+            chybasouboru("refusing to write " + cesta + ": it is the WAV itself" + jinymjmenem(cesta, c.vystup));
         }
-    }
-    for (size_t i = 0; i < 3; ++i) {
-        for (size_t j = i + 1; j < 3; ++j) {
-            const std::string& a = *pribuzne[i].first;
-            const std::string& b = *pribuzne[j].first;
-            if (!a.empty() && totez(a, b)) {
-                chybasouboru("refusing to write " + a + " twice" + (a == b ? "" : ", as " + b + " too") +
-                             ": name one file for " + pribuzne[i].second + " and another for " + pribuzne[j].second);
+        for (const Vystup* w = &v + 1; w != std::end(skladba::vystupy); ++w) {
+            const std::string& b = c.*w->cesta;
+            if (!cesta.empty() && totez(cesta, b)) {
+                chybasouboru("refusing to write " + cesta + " twice" + (cesta == b ? "" : ", as " + b + " too") +
+                             ": name one file for " + v.volba + " and another for " + w->volba);
             }
         }
     }

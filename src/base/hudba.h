@@ -1,10 +1,11 @@
 // The music of a score as it was written: every note, rest and dot once, in
 // written time (whole notes as exact fractions) beside the samples where the
-// WAV plays it, with its voice; the tempo map, the bar lines, the metre and a
-// pickup. The engine builds it once where each note is placed; the check's
-// summary, the MIDI file, the sheet music, the piano roll and the editor all
-// read it, so that none of them keeps a clock, a voice rule or a dot rule of
-// its own.
+// WAV plays it and how long it sounds, with its voice and what the dot rule
+// did; the tempo map, the bar lines, the step backs, the metre and a pickup.
+// The engine builds it once where each note is placed (engine/zaznam.h); the
+// warnings and the summary of the check, the MIDI file, the sheet music, the
+// piano roll and the editor all read it, so that none of them keeps a clock,
+// a voice rule or a dot rule of its own.
 #pragma once
 
 #include <cstdint>

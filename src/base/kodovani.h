@@ -2,6 +2,7 @@
 // from the same 16-bit samples, with its quality and its tags.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace skladba {
@@ -22,6 +23,15 @@ struct Kodovani {
     // name, for a title when none was given.
     std::string komentar;
     std::string partitura;
+};
+
+// Where the samples of a render go, block by block, in the machine's byte
+// order, to be written as a WAV or encoded; dokonci once all are in.
+class Odber {
+public:
+    virtual ~Odber() = default;
+    virtual void pridej(const int16_t* vzorky, int pocet) = 0;
+    virtual void dokonci() = 0;
 };
 
 }  // namespace skladba

@@ -1,5 +1,7 @@
 #include "base/moznosti.h"
 
+#include <algorithm>
+
 namespace skladba {
 
 namespace {
@@ -68,6 +70,32 @@ bool roztrid(int argc, char** argv, const std::vector<Tvar>& tvary, std::vector<
             return false;
         }
         zadane.push_back({static_cast<size_t>(m - tvary.data()), hodnota});
+    }
+    return true;
+}
+
+bool celecislo(const std::string& text, int od, int po, int& cislo) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long n = std::stol(text);
+    if (n < od || n > po) return false;
+    cislo = static_cast<int>(n);
+    return true;
+}
+
+std::string popisdozvuku() {
+    return "a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
+           std::to_string(nejdelsidozvuk);
+}
+
+bool seznamhlasu(const std::string& text, std::vector<int>& hlasy) {
+    hlasy.clear();
+    if (text.empty()) return true;
+    for (size_t i = 0; i <= text.size();) {
+        const size_t konec = std::min(text.find(',', i), text.size());
+        int h = 0;
+        if (hlasy.size() >= 1000 || !celecislo(text.substr(i, konec - i), 1, 999999, h)) return false;
+        hlasy.push_back(h);
+        i = konec + 1;
     }
     return true;
 }

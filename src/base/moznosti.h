@@ -15,6 +15,18 @@ namespace skladba {
 constexpr int nejkratsidozvuk = 5;
 constexpr int nejdelsidozvuk = 10000;
 
+// The values of options, checked one way wherever they are given: the
+// command line, the editor's server and its page's requests.
+// A whole number from od to po written in decimal digits alone.
+bool celecislo(const std::string& text, int od, int po, int& cislo);
+// --release: whole milliseconds in the range above.
+inline bool dozvukms(const std::string& text, int& ms) { return celecislo(text, nejkratsidozvuk, nejdelsidozvuk, ms); }
+// What --release takes, for a message.
+std::string popisdozvuku();   // "a whole number of milliseconds from 5 to 10000"
+// Voice numbers from 1, separated by commas ("2,4"), at most a thousand;
+// empty for none.
+bool seznamhlasu(const std::string& text, std::vector<int>& hlasy);
+
 // What the reader needs to know of an option.
 struct Tvar {
     const char* dlouha;   // without the leading "--"

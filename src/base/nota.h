@@ -1,6 +1,6 @@
-// A note as it was rendered, and a warning about the score: the records the
-// engine hands up to the run sequence and on to the writers of the MIDI file
-// and the piano roll.
+// A note as the engine mixes it, and a warning about the score. The music
+// as written (base/hudba.h) takes each note's sound from here, and every
+// output reads that.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +8,10 @@
 
 namespace skladba {
 
-// A note, rest or dot as it was mixed, with how long it sounds: what the
-// mix, the check's summary, the MIDI file and the piano roll all take from
-// one place.
+// A note, rest or dot as it is mixed, with how long it sounds, worked out
+// once (engine/ton.cpp) for the mix and the music as written.
 struct Nota {
     int64_t start = 0;      // start sample, jitter included
-    int64_t kurzor = 0;     // start sample as the time cursor put it, before any jitter
     int64_t krok = 0;       // samples the time cursor moved on: the value as rendered
     int64_t delka = 0;      // its value and the dots written right after it
     // Samples it sounds from its start: its whole segment, or with a release
@@ -28,7 +26,6 @@ struct Nota {
     uint8_t segment = 0;    // segment index, 0 (a rest, a dot, the silent note) to pocetsegmentu - 1
     uint8_t sila = 0;       // volume in percent, 1 to 100
     char reg = '1';         // register character
-    bool posunuta = false;  // its start was jittered
     bool tecka = false;     // a dot
     // Samples its register really sounds it: its segment's sound, or with
     // a sustain loop under a release its whole value (0: not measured, as a
@@ -36,7 +33,6 @@ struct Nota {
     int64_t zvuk = 0;
     bool smycka = false;    // it was played through its segment's sustain loop
     int64_t udalost = -1;   // its place among the notes, rests and dots in the order placed (Hudba::udalosti)
-    int32_t hlas = -1;      // its voice, where the music of the run was asked for (Vysledek::hudba)
 };
 
 // The time signature that the bar lines "|" of a score show, for the files

@@ -306,7 +306,7 @@ Vysledek Beh::spust() {
     // of a render alone, up to a size that keeps its memory small (a
     // check looks at any piece in full); nothing kept when only followers
     // of the run's commands and notes watch.
-    if (n_.kontrola || n_.souhrn || n_.hudba || n_.seznamnot) {
+    if (n_.kontrola || n_.souhrn || n_.hudba) {
         zaznam_ = std::make_unique<Zaznam>();
     } else if (n_.varovani) {
         zaznam_ = std::make_unique<Zaznam>(nejvicudalosti);
@@ -356,19 +356,6 @@ Vysledek Beh::spust() {
         }
         dokonceni();
         r.vzorku = k_.mix.vysledek().konecmixu;
-        if (n_.seznamnot) {
-            for (const Udalost& e : hudba_.udalosti) {
-                if (!e.hraje()) continue;
-                Nota nota;
-                nota.start = e.start;
-                nota.krok = e.krok;
-                nota.segment = e.segment;
-                nota.pozice = e.pozice;
-                nota.po = e.po;
-                nota.hlas = e.hlas;
-                r.seznamnot.push_back(nota);
-            }
-        }
         if (n_.hudba) r.hudba = std::move(hudba_);
     } catch (const ChybaPartitury& e) {
         const std::string zprava = umistenachyba(e, r.mistochyby);

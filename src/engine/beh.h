@@ -91,8 +91,6 @@ struct Nastaveni {
     Pozorovatel* pozorovatel = nullptr;
     // A render also gives the check's summary (Vysledek::souhrn).
     bool souhrn = false;
-    // List the sounding notes of the music as written (Vysledek::seznamnot).
-    bool seznamnot = false;
     // The music as written (Vysledek::hudba): every note in written time
     // with its voice, the tempo map and the bar lines.
     bool hudba = false;
@@ -141,10 +139,6 @@ struct Vysledek {
     // The check's summary (with --check, or Nastaveni::souhrn): duration,
     // notes, range, one line per voice.
     std::vector<std::string> souhrn;
-    // With Nastaveni::seznamnot, after a render that wrote its WAV: the
-    // sounding notes of Vysledek::hudba in the order placed, each with its
-    // start, value, segment, voice and bytes of the score.
-    std::vector<Nota> seznamnot;
     // With Nastaveni::hudba (which the run sequence sets for a MIDI file,
     // sheet music or a piano roll): the music as written.
     Hudba hudba;

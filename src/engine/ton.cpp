@@ -143,7 +143,6 @@ void uloz(Kontext& k, char znak, bool tecka) {
     krokvpred(k);
     Nota n;
     n.start = start;
-    n.kurzor = kurzor;
     n.krok = s.momcas - kurzor;
     n.delka = n.krok;
     n.pozice = s.pozicepovelu;
@@ -151,7 +150,6 @@ void uloz(Kontext& k, char znak, bool tecka) {
     n.segment = static_cast<uint8_t>(seg);
     n.sila = static_cast<uint8_t>(s.sila);
     n.reg = s.reg;
-    n.posunuta = s.synchro >= 1;
     n.tecka = tecka;
     // The dot rule: a dot right after a note or rest lengthens it; after a
     // step back, or once a register change completed it, it lengthens

@@ -70,6 +70,16 @@ const char* jmenoformatu(Format f) {
     }
 }
 
+const char* typformatu(Format f) {
+    switch (f) {
+        case Format::flac: return "audio/flac";
+        case Format::vorbis: return "audio/ogg";
+        case Format::mp3: return "audio/mpeg";
+        case Format::opus: return "audio/ogg; codecs=opus";
+        default: return "audio/wav";
+    }
+}
+
 const char* priponaformatu(Format f) {
     switch (f) {
         case Format::flac: return ".flac";
@@ -90,26 +100,3 @@ std::string chybejicipro(Format f) {
 }
 
 }  // namespace skladba
-
-#ifndef SKLADBA_HAVE_KODEK
-// Without the encoder the command line refuses these formats before a
-// render; this is for a caller that did not ask first.
-#include "base/chyba.h"
-#include "output/kodek.h"
-
-namespace skladba {
-
-std::unique_ptr<Odber> otevrikodek(const Kodovani& k, int, const std::string& jmeno) {
-    chybasouboru("cannot write " + jmeno + ": " + jmenoformatu(k.format) + " needs " + chybejicipro(k.format) +
-                 ", which this build was made without");
-}
-
-std::string zakodujwav(const Kodovani& k, const std::string&, const std::string& jmeno) {
-    otevrikodek(k, -1, jmeno);
-    return "";
-}
-
-std::string nazevzvuku(const Kodovani& k) { return k.nazev; }
-
-}  // namespace skladba
-#endif

@@ -20,6 +20,10 @@ bool formatpripony(const std::string& cesta, Format& format, std::string& cizi);
 
 const char* jmenoformatu(Format format);     // "FLAC", "Ogg Vorbis", ...
 const char* priponaformatu(Format format);   // ".flac", ".ogg", ...
+const char* typformatu(Format format);       // the media type: "audio/flac", ...
+
+// The compressed formats, in the order the editor offers them.
+constexpr Format zakodovaneformaty[] = {Format::flac, Format::vorbis, Format::mp3, Format::opus};
 inline bool ztratovy(Format f) { return f == Format::vorbis || f == Format::mp3 || f == Format::opus; }
 
 // What this build lacks to write the format ("libsndfile (libsndfile1-dev)"),

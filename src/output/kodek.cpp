@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/chyba.h"
+#include "base/jmeno.h"
 #include "base/format.h"
 #include "output/formaty.h"
 #include "platform/system.h"
@@ -247,10 +248,7 @@ std::string nazevzvuku(const Kodovani& k) {
     if (!nazev.empty()) return nazev;
     const std::string& p = k.partitura;
     if (p.empty() || p == "<stdin>") return "";
-    std::string n = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
-    const size_t tecka = n.rfind('.');
-    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
-    return n;
+    return jmenobezpripony(p);
 }
 
 }  // namespace skladba

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/kodovani.h"
-#include "output/wav.h"
 
 namespace skladba {
 

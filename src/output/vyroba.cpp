@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/chyba.h"
+#include "base/jmeno.h"
 #include "base/format.h"
 #include "output/midi.h"
 #include "output/musicxml.h"
@@ -21,16 +22,7 @@ namespace skladba {
 
 namespace {
 
-// The title of sheet music: the score's file name without its folder and
-// extension ("songs/kanon.txt" is "kanon").
-std::string nazevskladby(const std::string& jmeno) {
-    std::string n = jmeno.substr(jmeno.rfind('/') == std::string::npos ? 0 : jmeno.rfind('/') + 1);
-    const size_t tecka = n.rfind('.');
-    if (tecka != std::string::npos && tecka > 0) n.erase(tecka);
-    return n;
-}
-
-std::string midizhudby(const Nastaveni& n, const Hudba& hudba) {
+std::string midivystup(const Hudba& hudba, const Nastaveni& n, int64_t, const Obalka*) {
     PopisMidi popis;
     popis.nazev = n.cesty.jmenopartitury;
     popis.metrum = hudba.metrum;
@@ -38,91 +30,20 @@ std::string midizhudby(const Nastaveni& n, const Hudba& hudba) {
     return bajtymidi(hudba, popis);
 }
 
-std::string obrazzhudby(const Nastaveni& n, const Hudba& hudba, const Obalka& obalka, int64_t vzorku) {
+std::string obrazvystup(const Hudba& hudba, const Nastaveni& n, int64_t vzorku, const Obalka* obalka) {
     PopisObrazu popis{n.cesty.jmenopartitury, vzorku, {}, {}, 2};
     hudba.mrizka(popis.takty, popis.doby);
     popis.prvnitakt = hudba.predtakt > Zlomek{} ? 1 : 2;
-    return kresliobraz(hudba, obalka, popis);
+    return kresliobraz(hudba, *obalka, popis);
 }
 
-std::string musicxmlzhudby(const Nastaveni& n, const Hudba& hudba) {
+std::string notyvystup(const Hudba& hudba, const Nastaveni& n, int64_t, const Obalka*) {
     std::string bajty, proc;
-    if (!bajtymusicxml(hudba, nazevskladby(n.cesty.jmenopartitury), "skladba", bajty, proc)) {
+    if (!bajtymusicxml(hudba, jmenobezpripony(n.cesty.jmenopartitury), "skladba", bajty, proc)) {
         chybasouboru("cannot write " + n.cesty.musicxml + ": " + proc);
     }
     return bajty;
 }
-
-// Writes what a render made, from the names in the settings: as files put
-// in place together, or kept in memory.
-class Vystupy : public Zapisovac {
-public:
-    Vystupy(const Nastaveni& n, Vyrobek* pamet) : n_(n), c_(n.cesty), pamet_(pamet) {}
-
-    // Outputs that cannot be written are refused before anything is
-    // rendered, and the header template is read now, so that a missing one
-    // costs no render. A check reads it too where the registers are known,
-    // and so fails where the render would.
-    void priprav() override {
-        if (n_.kontrola) {
-            if (!c_.rejstriky.empty()) nactihlavicku(c_.rejstriky + "/" + sablonahlavicky);
-            return;
-        }
-        if (!pamet_) {
-            pripravvystup(c_.vystup);
-            for (const std::string* cesta : {&c_.midi, &c_.obraz, &c_.musicxml}) {
-                if (!cesta->empty()) pripravvystup(*cesta);
-            }
-        }
-        hlavicka_ = nactihlavicku(c_.rejstriky + "/" + sablonahlavicky);
-    }
-
-    void zapis(const Hotovo& h) override {
-        if (!c_.obraz.empty()) obalka_ = std::make_unique<Obalka>();
-        Kodovani kodovani = n_.kodovani;
-        kodovani.partitura = c_.jmenopartitury;
-        kodovani.komentar = h.komentar;
-        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani};
-        if (pamet_) {
-            pamet_->wav = wavvpameti(zdroj);
-            if (!c_.midi.empty()) pamet_->midi = midi(h);
-            if (!c_.obraz.empty()) pamet_->obraz = obraz(h);
-            if (!c_.musicxml.empty()) pamet_->musicxml = musicxml(h);
-            return;
-        }
-        // The files beside the WAV are made once the WAV is complete (the
-        // piano roll draws its waveform) and renamed right after it.
-        std::vector<std::unique_ptr<Rozpracovany>> soubory;
-        Souputnici souputnici;
-        if (!c_.midi.empty() || !c_.obraz.empty() || !c_.musicxml.empty()) {
-            souputnici = [&] {
-                std::vector<Rozpracovany*> hotove;
-                auto pridej = [&](const std::string& cesta, const std::string& bajty) {
-                    soubory.push_back(std::make_unique<Rozpracovany>(cesta));
-                    soubory.back()->pis(bajty);
-                    soubory.back()->dokonci(n_.nadisk);
-                    hotove.push_back(soubory.back().get());
-                };
-                if (!c_.midi.empty()) pridej(c_.midi, midi(h));
-                if (!c_.obraz.empty()) pridej(c_.obraz, obraz(h));
-                if (!c_.musicxml.empty()) pridej(c_.musicxml, musicxml(h));
-                return hotove;
-            };
-        }
-        zapiswav(zdroj, c_.vystup, n_.uspechjekonecny, souputnici, n_.nadisk);
-    }
-
-private:
-    std::string midi(const Hotovo& h) const { return midizhudby(n_, *h.hudba); }
-    std::string obraz(const Hotovo& h) const { return obrazzhudby(n_, *h.hudba, *obalka_, h.mixbajtu / 4); }
-    std::string musicxml(const Hotovo& h) const { return musicxmlzhudby(n_, *h.hudba); }
-
-    const Nastaveni& n_;
-    const Cesty& c_;
-    Vyrobek* pamet_;
-    Hlavicka hlavicka_;
-    std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
-};
 
 // The progress line of a long render, on standard error when it is a
 // terminal.
@@ -157,8 +78,93 @@ void dopovezneshody(Vysledek& r, const std::string& vystup) {
     r.zprava += "; " + wav + " was made from what the file held";
 }
 
+}  // namespace
+
+const Vystup vystupy[pocetvystupu] = {
+    {"--midi", "midi", "mid", "audio/midi", &Cesty::midi, false, midivystup},
+    {"--piano-roll", "svg", "svg", "image/svg+xml; charset=utf-8", &Cesty::obraz, true, obrazvystup},
+    {"--musicxml", "musicxml", "musicxml", "application/vnd.recordare.musicxml+xml", &Cesty::musicxml, false,
+     notyvystup},
+};
+
+namespace {
+
+// Writes what a render made, from the names in the settings: as files put
+// in place together, or kept in memory.
+class Vystupy : public Zapisovac {
+public:
+    Vystupy(const Nastaveni& n, Vyrobek* pamet) : n_(n), c_(n.cesty), pamet_(pamet) {}
+
+    // Outputs that cannot be written are refused before anything is
+    // rendered, and the header template is read now, so that a missing one
+    // costs no render. A check reads it too where the registers are known,
+    // and so fails where the render would.
+    void priprav() override {
+        if (n_.kontrola) {
+            if (!c_.rejstriky.empty()) nactihlavicku(c_.rejstriky + "/" + sablonahlavicky);
+            return;
+        }
+        if (!pamet_) {
+            pripravvystup(c_.vystup);
+            for (const Vystup& v : vystupy) {
+                if (!(c_.*v.cesta).empty()) pripravvystup(c_.*v.cesta);
+            }
+        }
+        hlavicka_ = nactihlavicku(c_.rejstriky + "/" + sablonahlavicky);
+    }
+
+    void zapis(const Hotovo& h) override {
+        std::vector<size_t> chtene;
+        for (size_t i = 0; i < pocetvystupu; ++i) {
+            if (!(c_.*vystupy[i].cesta).empty()) chtene.push_back(i);
+        }
+        for (size_t i : chtene) {
+            if (vystupy[i].obalka && !obalka_) obalka_ = std::make_unique<Obalka>();
+        }
+        Kodovani kodovani = n_.kodovani;
+        kodovani.partitura = c_.jmenopartitury;
+        kodovani.komentar = h.komentar;
+        const ZdrojWav zdroj{h.mix, h.mixbajtu, h.maximum, hlavicka_, obalka_.get(), &kodovani};
+        auto bajty = [&](size_t i) { return vystupy[i].bajty(*h.hudba, n_, h.mixbajtu / 4, obalka_.get()); };
+        if (pamet_) {
+            pamet_->wav = wavvpameti(zdroj);
+            for (size_t i : chtene) pamet_->soubory[i] = bajty(i);
+            return;
+        }
+        // The files beside the WAV are made once the WAV is complete (the
+        // piano roll draws its waveform) and renamed right after it.
+        std::vector<std::unique_ptr<Rozpracovany>> soubory;
+        Souputnici souputnici;
+        if (!chtene.empty()) {
+            souputnici = [&] {
+                std::vector<Rozpracovany*> hotove;
+                for (size_t i : chtene) {
+                    soubory.push_back(std::make_unique<Rozpracovany>(c_.*vystupy[i].cesta));
+                    soubory.back()->pis(bajty(i));
+                    soubory.back()->dokonci(n_.nadisk);
+                    hotove.push_back(soubory.back().get());
+                }
+                return hotove;
+            };
+        }
+        zapiswav(zdroj, c_.vystup, n_.uspechjekonecny, souputnici, n_.nadisk);
+    }
+
+private:
+    const Nastaveni& n_;
+    const Cesty& c_;
+    Vyrobek* pamet_;
+    Hlavicka hlavicka_;
+    std::unique_ptr<Obalka> obalka_;   // the waveform under the piano roll
+};
+
 // The outputs beside the WAV read the music as written.
-bool chcehudbu(const Cesty& c) { return !c.midi.empty() || !c.obraz.empty() || !c.musicxml.empty(); }
+bool chcehudbu(const Cesty& c) {
+    for (const Vystup& v : vystupy) {
+        if (!(c.*v.cesta).empty()) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -178,20 +184,25 @@ Vysledek vyrob(const Nastaveni& n) {
     return r;
 }
 
-std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& druh) {
-    if (druh == "wav") return wavzesum(s.sumy, s.pocet, s.maximum, nactihlavicku(n.cesty.rejstriky + "/" + sablonahlavicky));
-    if (druh == "mid") return midizhudby(n, r.hudba);
-    if (druh == "musicxml") return musicxmlzhudby(n, r.hudba);
-    // The piano roll draws the waveform of the WAV.
-    Obalka obalka;
-    obalka.zacni(s.pocet);
-    std::vector<int16_t> blok(delkatonu);
-    for (int64_t i = 0; i < s.pocet; i += delkatonu) {
-        const int count = static_cast<int>(std::min<int64_t>(delkatonu, s.pocet - i));
-        prevedsumy(s.sumy + i, blok.data(), count, s.maximum);
-        obalka.pridej(i, blok.data(), count);
+std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& pripona) {
+    if (pripona == "wav") return wavzesum(s.sumy, s.pocet, s.maximum, nactihlavicku(n.cesty.rejstriky + "/" + sablonahlavicky));
+    for (const Vystup& v : vystupy) {
+        if (pripona != v.pripona) continue;
+        std::unique_ptr<Obalka> obalka;
+        if (v.obalka) {
+            // The waveform of the WAV these sums make.
+            obalka = std::make_unique<Obalka>();
+            obalka->zacni(s.pocet);
+            std::vector<int16_t> blok(delkatonu);
+            for (int64_t i = 0; i < s.pocet; i += delkatonu) {
+                const int count = static_cast<int>(std::min<int64_t>(delkatonu, s.pocet - i));
+                prevedsumy(s.sumy + i, blok.data(), count, s.maximum);
+                obalka->pridej(i, blok.data(), count);
+            }
+        }
+        return v.bajty(r.hudba, n, s.pocet, obalka.get());
     }
-    return obrazzhudby(n, r.hudba, obalka, s.pocet);
+    return "";
 }
 
 Vyrobek vyrobvpameti(const Nastaveni& n) {

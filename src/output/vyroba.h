@@ -6,10 +6,13 @@
 // make their outputs the one way.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "engine/beh.h"
+#include "output/obalka.h"
 
 namespace skladba {
 
@@ -23,19 +26,38 @@ namespace skladba {
 // mix file that did not read back as written.
 Vysledek vyrob(const Nastaveni& n);
 
+// The files a render makes beside its sound (the rows of vystupy below).
+constexpr size_t pocetvystupu = 3;
+
 // What a render made, in memory.
 struct Vyrobek {
     Vysledek vysledek;
     std::string wav;        // the WAV file's bytes, when the render succeeded
-    std::string midi;       // with n.cesty.midi not empty
-    std::string obraz;      // the piano roll (SVG), with n.cesty.obraz not empty
-    std::string musicxml;   // sheet music, with n.cesty.musicxml not empty
+    // The files beside it, by their row in vystupy: those n.cesty names.
+    std::array<std::string, pocetvystupu> soubory;
 };
 
 // The same render with every output kept in memory and no file written but
 // the mix file: n.cesty's output names only say which outputs to make.
 // Prints nothing.
 Vyrobek vyrobvpameti(const Nastaveni& n);
+
+// The files a render makes beside its sound, one row each: the option that
+// names one, where the run's paths and a render in memory keep it, what it
+// needs besides the music as written (which they all read), and how it
+// writes its bytes. The command line, the run and the server ask this
+// table; an output more is a row more.
+struct Vystup {
+    const char* volba;               // the command line's option: "--midi"
+    const char* klic;                // the editor's name for it: "midi"
+    const char* pripona;             // its files' extension: "mid"
+    const char* typ;                 // its media type: "audio/midi"
+    std::string Cesty::*cesta;       // its file (empty: not made)
+    bool obalka;                     // it draws the WAV's waveform, so is made once the WAV is
+    // Its bytes; a ChybaSouboru when it cannot be written.
+    std::string (*bajty)(const Hudba& hudba, const Nastaveni& n, int64_t vzorku, const Obalka* obalka);
+};
+extern const Vystup vystupy[pocetvystupu];
 
 // A render's mix held in memory as its sums (output/prirustek.h), with the
 // peak that scales them.
@@ -44,9 +66,9 @@ struct Sumy {
     int64_t pocet = 0;
     double maximum = 0;
 };
-// One of the files vyrobvpameti makes, made when it is asked for from such
-// a render (r, with its music as written): druh "wav", "mid", "musicxml" or
-// "svg" (the piano roll, its waveform from the sums). The same bytes.
-std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& druh);
+// One of a render's files made when it is asked for from such a mix (r,
+// with its music as written): "wav", or the extension of a row of vystupy.
+// The same bytes as vyrobvpameti's; empty for any other name.
+std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& pripona);
 
 }  // namespace skladba

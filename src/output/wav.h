@@ -49,15 +49,6 @@ struct ZdrojWav {
     const Kodovani* kodovani = nullptr;
 };
 
-// Where the samples of a render go, block by block, in the machine's byte
-// order; dokonci once all are in.
-class Odber {
-public:
-    virtual ~Odber() = default;
-    virtual void pridej(const int16_t* vzorky, int pocet) = 0;
-    virtual void dokonci() = 0;
-};
-
 // The conversion itself: every block of the mix scaled to 16 bits, seen by
 // obalka (when set) and handed to odber.
 void prevedmix(Mix& mix, int64_t mixbajtu, double maximum, Obalka* obalka, Odber& odber);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "base/utf8.h"
+
 namespace skladba {
 
 std::string proxml(const std::string& s) {
@@ -18,24 +20,13 @@ std::string proxml(const std::string& s) {
             ++i;
             continue;
         }
-        const int navic = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : -1;
-        bool platny = navic > 0 && i + static_cast<size_t>(navic) < s.size();
-        for (int k = 1; platny && k <= navic; ++k) {
-            const auto c = static_cast<unsigned char>(s[i + k]);
-            platny = c >= 0x80 && c <= 0xBF;
-        }
-        if (platny) {
-            // Only characters XML allows: no overlong forms, no surrogates,
-            // nothing past U+10FFFF, no U+FFFE or U+FFFF.
-            uint32_t znak = b & (0x7F >> (navic + 1));
-            for (int k = 1; k <= navic; ++k) znak = znak << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-            const uint32_t nejmensi[] = {0, 0x80, 0x800, 0x10000};
-            platny = znak >= nejmensi[navic] && znak <= 0x10FFFF && !(znak >= 0xD800 && znak <= 0xDFFF) &&
-                     znak != 0xFFFE && znak != 0xFFFF;
-        }
-        if (platny) {
-            out.append(s, i, static_cast<size_t>(navic) + 1);
-            i += static_cast<size_t>(navic) + 1;
+        // Only characters XML allows: besides what is not UTF-8, no U+FFFE
+        // or U+FFFF.
+        uint32_t znak = 0;
+        const size_t delka = znakutf8(s, i, znak);
+        if (delka > 0 && znak != 0xFFFE && znak != 0xFFFF) {
+            out.append(s, i, delka);
+            i += delka;
         } else {
             out += "\xEF\xBF\xBD";
             ++i;

@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,9 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -431,46 +427,6 @@ Prejmenovani prejmenujsvuj(const char* from, const char* to, const Totoznost& so
     return jmenuje(to, soubor) ? Prejmenovani::hotovo : Prejmenovani::nahrazenpo;
 }
 
-std::string cestaprogramu() {
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "";
-    return std::string(buf, static_cast<size_t>(n));
-}
-
-bool lzespustit(const char* path) {
-    struct stat st {};
-    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode) && ::access(path, X_OK) == 0;
-}
-
-void nahradproces(const std::string& path, const std::vector<std::string>& argumenty) {
-    std::vector<char*> argv;
-    for (const std::string& a : argumenty) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(path.c_str(), argv.data());
-}
-
-long cisloprocesu() { return static_cast<long>(::getpid()); }
-
-std::string promenna(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-bool vstupjeterminal() { return ::isatty(STDIN_FILENO) == 1; }
-bool vystupjeterminal() { return ::isatty(STDOUT_FILENO) == 1; }
-bool chybjeterminal() { return ::isatty(STDERR_FILENO) == 1; }
-
-double ted() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void spi(int milisekund) {
-    timespec t{milisekund / 1000, (milisekund % 1000) * 1000000L};
-    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
-}
-
 bool Otisk::operator==(const Otisk& o) const {
     return existuje == o.existuje && zarizeni == o.zarizeni && inode == o.inode && velikost == o.velikost &&
            zmeneno == o.zmeneno && zmenenostav == o.zmenenostav;
@@ -502,205 +458,5 @@ Otisk otisk(int fd) {
     if (::fstat(fd, &st) != 0) return Otisk{};
     return zestat(st);
 }
-
-Pamet::Pamet(size_t bajtu) {
-    if (bajtu == 0) return;
-    const size_t d = velikostdilu;
-    const size_t n = (bajtu + d - 1) / d * d;
-    // Mapped one piece larger, then trimmed to an aligned stretch.
-    void* p = ::mmap(nullptr, n + d, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    const uintptr_t od = reinterpret_cast<uintptr_t>(p);
-    const uintptr_t zarovnano = (od + d - 1) / d * d;
-    if (zarovnano > od) ::munmap(p, zarovnano - od);
-    if (od + n + d > zarovnano + n) ::munmap(reinterpret_cast<void*>(zarovnano + n), od + n + d - zarovnano - n);
-    p_ = reinterpret_cast<void*>(zarovnano);
-    n_ = n;
-#ifdef MADV_HUGEPAGE
-    ::madvise(p_, n_, MADV_HUGEPAGE);   // advice only: small pages work the same
-#endif
-}
-
-Pamet& Pamet::operator=(Pamet&& o) noexcept {
-    if (this != &o) {
-        if (p_) ::munmap(p_, n_);
-        p_ = o.p_;
-        n_ = o.n_;
-        o.p_ = nullptr;
-        o.n_ = 0;
-    }
-    return *this;
-}
-
-Pamet::~Pamet() {
-    if (p_) ::munmap(p_, n_);
-}
-
-namespace {
-
-// The terminal settings in force before cekejnaklavesu changed them, so that an
-// interruption during the wait can put them back.
-termios ulozenyterminal {};
-volatile std::sig_atomic_t terminalzmenen = 0;
-
-}  // namespace
-
-void cekejnaklavesu() {
-    if (::tcgetattr(STDIN_FILENO, &ulozenyterminal) == 0) {
-        termios t = ulozenyterminal;
-        t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        terminalzmenen = 1;
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
-    }
-    char c;
-    while (::read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
-    }
-    if (terminalzmenen) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
-        terminalzmenen = 0;
-    }
-}
-
-void surovyterminal() {
-    if (terminalzmenen || ::tcgetattr(STDIN_FILENO, &ulozenyterminal) != 0) return;
-    termios t = ulozenyterminal;
-    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    terminalzmenen = 1;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
-}
-
-void obnovterminal() {
-    if (!terminalzmenen) return;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
-    terminalzmenen = 0;
-}
-
-namespace {
-
-// Paths are copied here, so that the signal handler reads only memory that
-// never moves. A slot is free (0), being filled or emptied (1), or marks
-// its path for removal (2); a lock-free atomic is safe to read in a handler.
-char docasnacesta[pocetdocasnych][PATH_MAX];
-std::atomic<int> docasnyslot[pocetdocasnych] = {};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
-volatile std::sig_atomic_t uspech = 0;
-
-void smazdocasneaskonci(int sig) {
-    if (terminalzmenen) ::tcsetattr(STDIN_FILENO, TCSANOW, &ulozenyterminal);
-    for (int i = 0; i < pocetdocasnych; ++i) {
-        if (docasnyslot[i].load() == 2) ::unlink(docasnacesta[i]);
-    }
-    // A marked folder (the player's scratch folder) once the files in it are gone.
-    for (int i = 0; i < pocetdocasnych; ++i) {
-        if (docasnyslot[i].load() == 2) ::rmdir(docasnacesta[i]);
-    }
-    ::_exit(uspech ? 0 : 128 + sig);
-}
-
-// Every signal whose default action ends the process and that a user, a
-// shell, a time limit or a profiler may send: each must take the scratch
-// files with it.
-const int preruseni[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
-
-sigset_t mnozinapreruseni() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : preruseni) sigaddset(&set, sig);
-    return set;
-}
-
-}  // namespace
-
-int oznacdocasny(const std::string& path) {
-    for (int i = 0; i < pocetdocasnych; ++i) {
-        int volny = 0;
-        if (!docasnyslot[i].compare_exchange_strong(volny, 1)) continue;
-        // The handler looks at the path only once the slot says 2, so it
-        // never sees half of one.
-        const size_t n = path.size() < PATH_MAX - 1 ? path.size() : PATH_MAX - 1;
-        std::memcpy(docasnacesta[i], path.data(), n);
-        docasnacesta[i][n] = '\0';
-        docasnyslot[i].store(2);
-        return i;
-    }
-    return -1;
-}
-
-void odznacdocasny(int slot) {
-    if (slot >= 0 && slot < pocetdocasnych) docasnyslot[slot].store(0);
-}
-
-namespace {
-
-// SIGPIPE and SIGXFSZ are ignored, so that the write that met a closed pipe
-// or the file-size limit fails and reports why.
-void ignorujrouruavelikost() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
-    ::sigaction(SIGXFSZ, &ignore, nullptr);
-}
-
-}  // namespace
-
-void nastavpreruseni() {
-    struct sigaction sa {};
-    sa.sa_handler = smazdocasneaskonci;
-    sa.sa_mask = mnozinapreruseni();
-    for (int sig : preruseni) ::sigaction(sig, &sa, nullptr);
-    ignorujrouruavelikost();
-}
-
-void zadrzpreruseni() {
-    const sigset_t set = mnozinapreruseni();
-    ::sigprocmask(SIG_BLOCK, &set, nullptr);
-}
-
-void pustpreruseni() {
-    const sigset_t set = mnozinapreruseni();
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-}
-
-void oznacuspech() { uspech = 1; }
-
-namespace {
-
-int rourapreruseni[2] = {-1, -1};
-
-void zapispreruseni(int sig) {
-    const int ulozene = errno;
-    const unsigned char b = static_cast<unsigned char>(sig);
-    [[maybe_unused]] const ssize_t n = ::write(rourapreruseni[1], &b, 1);
-    errno = ulozene;
-}
-
-}  // namespace
-
-void zachytavejpreruseni() {
-    if (::pipe2(rourapreruseni, O_CLOEXEC) != 0) std::abort();
-    ::fcntl(rourapreruseni[1], F_SETFL, O_NONBLOCK);
-    struct sigaction sa {};
-    sa.sa_handler = zapispreruseni;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &sa, nullptr);
-    ignorujrouruavelikost();
-}
-
-int cekejnapreruseni() {
-    unsigned char b = 0;
-    for (;;) {
-        const ssize_t n = ::read(rourapreruseni[0], &b, 1);
-        if (n == 1) return b;
-        if (n < 0 && errno == EINTR) continue;
-        return 0;
-    }
-}
-
-void probudhlavni() { zapispreruseni(0); }
 
 }  // namespace skladba::platform

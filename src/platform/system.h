@@ -1,7 +1,9 @@
 // Thin layer over the operating system: files, positional and streamed I/O,
-// links and special files, the lock on the mix file, the console, signals and
-// the clean-up paths used on interruption, and watching a file for changes.
-// Everything above this layer is plain portable C++.
+// links and special files, the lock on the mix file and watching a file for
+// changes (system.cpp); the process and its clock (proces.cpp); memory
+// (pamet.cpp); the console (terminal.cpp); signals and the clean-up paths
+// used on interruption (signaly.cpp). Everything above this layer is plain
+// portable C++.
 #pragma once
 
 #include <cstddef>

@@ -1,10 +1,11 @@
 #include "serve/json.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "base/format.h"
+#include "base/utf8.h"
 #include "engine/prikazy.h"
 
 namespace skladba {
@@ -30,20 +31,11 @@ std::string jsontext(const std::string& s) {
             ++i;
             continue;
         }
-        const size_t navic = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : 0;
-        bool platny = navic > 0 && i + navic < s.size();
-        for (size_t k = 1; platny && k <= navic; ++k) platny = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        if (platny && navic == 2) {
-            const auto c = static_cast<unsigned char>(s[i + 1]);
-            platny = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);   // overlong, surrogates
-        }
-        if (platny && navic == 3) {
-            const auto c = static_cast<unsigned char>(s[i + 1]);
-            platny = !(b == 0xF0 && c < 0x90) && !(b == 0xF4 && c >= 0x90);   // overlong, past U+10FFFF
-        }
-        if (platny) {
-            o.append(s, i, navic + 1);
-            i += navic + 1;
+        uint32_t kod = 0;
+        const size_t delka = znakutf8(s, i, kod);
+        if (delka > 0) {
+            o.append(s, i, delka);
+            i += delka;
         } else {
             o += "\xEF\xBF\xBD";
             ++i;
@@ -70,29 +62,20 @@ std::string sekundy(double s) {
 // piano roll draws it, with its voice and written start; the beats in
 // seconds (the bar lines are jsontakty's); the voices with their registers
 // and ranges, and those its WAV leaves out.
-std::string jsonhudba(const Vysledek& r, const std::vector<int>& ztlumeno) {
-    const Hudba& h = r.hudba;
-    // The written start of each note by the byte it stands at.
-    std::vector<std::pair<int64_t, double>> zacatky;
-    for (const Udalost& e : h.udalosti) {
-        if (e.hraje()) zacatky.push_back({e.pozice, e.zacatek.cislo()});
-    }
-    std::sort(zacatky.begin(), zacatky.end());
-    auto zacatek = [&](int64_t pozice) {
-        auto it = std::lower_bound(zacatky.begin(), zacatky.end(), std::make_pair(pozice, -1e300));
-        return it != zacatky.end() && it->first == pozice ? it->second : -1.0;
-    };
+std::string jsonhudba(const Hudba& h, const std::vector<int>& ztlumeno) {
     // Each note: start and value in samples, segment, the bytes of the
     // score it comes from, its voice (from 1; 0: none) and where it starts
     // in whole notes as written.
     std::string o = ",\"noteList\":[";
-    o.reserve(o.size() + r.seznamnot.size() * 56);
+    o.reserve(o.size() + h.udalosti.size() * 56);
     char buf[64];
-    for (size_t i = 0; i < r.seznamnot.size(); ++i) {
-        const Nota& n = r.seznamnot[i];
-        std::snprintf(buf, sizeof buf, ",%d,%.12g]", n.hlas + 1, zacatek(n.pozice));
-        o += (i ? ",[" : "[") + std::to_string(n.start) + "," + std::to_string(n.krok) + "," +
-             std::to_string(n.segment) + "," + std::to_string(n.pozice) + "," + std::to_string(n.po) + buf;
+    bool prvni = true;
+    for (const Udalost& e : h.udalosti) {
+        if (!e.hraje()) continue;
+        std::snprintf(buf, sizeof buf, ",%d,%.12g]", e.hlas + 1, e.zacatek.cislo());
+        o += (prvni ? "[" : ",[") + std::to_string(e.start) + "," + std::to_string(e.krok) + "," +
+             std::to_string(e.segment) + "," + std::to_string(e.pozice) + "," + std::to_string(e.po) + buf;
+        prvni = false;
     }
     o += "]";
     std::vector<double> takty, doby;
@@ -100,29 +83,15 @@ std::string jsonhudba(const Vysledek& r, const std::vector<int>& ztlumeno) {
     o += ",\"beats\":[";
     for (size_t i = 0; i < doby.size(); ++i) o += (i ? "," : "") + sekundy(doby[i]);
     o += "],\"meter\":[" + std::to_string(h.metrum.citatel) + "," + std::to_string(h.metrum.jmenovatel) + "]";
-    struct Hlas {
-        std::string rejstriky;
-        int nejnizsi = 1000, nejvyssi = -1;
-        int64_t pocet = 0, prvni = -1;
-    };
-    std::vector<Hlas> hlasy(static_cast<size_t>(std::max(0, h.hlasu)));
-    for (const Udalost& e : h.udalosti) {
-        if (e.hlas < 0 || static_cast<size_t>(e.hlas) >= hlasy.size() || !e.hraje()) continue;
-        Hlas& v = hlasy[static_cast<size_t>(e.hlas)];
-        if (v.rejstriky.find(e.reg) == std::string::npos) v.rejstriky += e.reg;
-        v.nejnizsi = std::min<int>(v.nejnizsi, e.segment);
-        v.nejvyssi = std::max<int>(v.nejvyssi, e.segment);
-        if (v.prvni < 0) v.prvni = e.pozice;
-        ++v.pocet;
-    }
+    const std::vector<SouhrnHlasu> hlasy = souhrnhlasu(h);
     o += ",\"voices\":[";
     for (size_t i = 0; i < hlasy.size(); ++i) {
-        const Hlas& v = hlasy[i];
+        const SouhrnHlasu& v = hlasy[i];
         std::string rejstriky;
         for (size_t k = 0; k < v.rejstriky.size(); ++k) rejstriky += (k ? "," : "") + jsontext(jmenorejstriku(v.rejstriky[k]));
         o += std::string(i ? "," : "") + "{\"voice\":" + std::to_string(i + 1) + ",\"registers\":[" + rejstriky +
-             "],\"notes\":" + std::to_string(v.pocet) + ",\"at\":" + std::to_string(v.prvni);
-        if (v.pocet > 0) {
+             "],\"notes\":" + std::to_string(v.notu) + ",\"at\":" + std::to_string(v.prvninota);
+        if (v.notu > 0) {
             o += ",\"low\":" + jsontext(jmenotonu(v.nejnizsi)) + ",\"high\":" + jsontext(jmenotonu(v.nejvyssi)) +
                  ",\"lowKey\":" + std::to_string(klavesa(v.nejnizsi)) + ",\"highKey\":" + std::to_string(klavesa(v.nejvyssi));
         }
@@ -177,8 +146,8 @@ std::string jsonvykresleni(const Vykresleni& v) {
     for (size_t i = 0; i < r.souhrn.size(); ++i) o += (i ? "," : "") + jsontext(r.souhrn[i]);
     o += "]";
     if (r.status == 0) {
-        o += ",\"wav\":\"/out/" + cislo + ".wav\",\"svg\":\"/out/" + cislo + ".svg\",\"midi\":\"/out/" + cislo + ".mid\"" +
-             ",\"musicxml\":\"/out/" + cislo + ".musicxml\"";
+        o += ",\"wav\":\"/out/" + cislo + ".wav\"";
+        for (const Vystup& s : vystupy) o += std::string(",\"") + s.klic + "\":\"/out/" + cislo + "." + s.pripona + "\"";
         if (v.zmixu) {
             // The page's audio patched: the sums of the samples that changed
             // and the peak that scales them all.
@@ -187,7 +156,7 @@ std::string jsonvykresleni(const Vykresleni& v) {
                  ",\"whole\":" + (v.cely ? "true" : "false") + ",\"base\":" + std::to_string(v.zaklad) + ",\"peak\":" + buf + ",\"sums\":\"/out/" + cislo + ".sums\"}";
         }
         o += ",\"bars\":" + jsontakty(r.hudba);
-        o += jsonhudba(r, v.ztlumeno);
+        o += jsonhudba(r.hudba, v.ztlumeno);
     }
     return o + "}";
 }

@@ -90,17 +90,13 @@ bool rozeber(int argc, char** argv, Volbyserveru& v, std::string& chyba) {
         return false;
     }
     if (!partitury.empty()) v.partitura = partitury[0];
-    auto cislo = [](const std::string& s, int od, int po) {
-        return !s.empty() && s.size() <= 5 && s.find_first_not_of("0123456789") == std::string::npos &&
-               std::stoi(s) >= od && std::stoi(s) <= po;
-    };
-    if (!v.port.empty() && !cislo(v.port, 1, 65535)) {
+    int cislo = 0;
+    if (!v.port.empty() && !celecislo(v.port, 1, 65535, cislo)) {
         chyba = "--port needs a port number from 1 to 65535, not '" + v.port + "'";
         return false;
     }
-    if (!v.dozvuk.empty() && !cislo(v.dozvuk, nejkratsidozvuk, nejdelsidozvuk)) {
-        chyba = "--release needs a whole number of milliseconds from " + std::to_string(nejkratsidozvuk) + " to " +
-                std::to_string(nejdelsidozvuk) + ", not '" + v.dozvuk + "'";
+    if (!v.dozvuk.empty() && !dozvukms(v.dozvuk, cislo)) {
+        chyba = "--release needs " + popisdozvuku() + ", not '" + v.dozvuk + "'";
         return false;
     }
     if (v.partitura.empty()) v.partitura = "aktualni.txt";

@@ -41,55 +41,26 @@ void posli(httplib::Response& r, std::shared_ptr<const void> drzi, const std::st
     });
 }
 
-// Voice numbers from 1, separated by commas ("2,4"); empty for none. False
-// for anything else.
-bool cislahlasu(const std::string& text, std::vector<int>& hlasy) {
-    hlasy.clear();
-    if (text.empty()) return true;
-    size_t i = 0;
-    while (i <= text.size()) {
-        const size_t konec = std::min(text.find(',', i), text.size());
-        const std::string kus = text.substr(i, konec - i);
-        if (kus.empty() || kus.size() > 6 || kus.find_first_not_of("0123456789") != std::string::npos) return false;
-        const int h = std::stoi(kus);
-        if (h < 1 || hlasy.size() >= 1000) return false;
-        hlasy.push_back(h);
-        i = konec + 1;
-    }
-    return true;
-}
-
-// The compressed formats a render can be downloaded as: those this build
-// can write, by the extension of their files.
-const struct {
-    const char* pripona;
-    Format format;
-    const char* typ;
-} zakodovane[] = {{"flac", Format::flac, "audio/flac"},
-                  {"ogg", Format::vorbis, "audio/ogg"},
-                  {"mp3", Format::mp3, "audio/mpeg"},
-                  {"opus", Format::opus, "audio/ogg; codecs=opus"}};
-
 // A render's audio in a compressed format, encoded when it is asked for
 // from the WAV in memory (most renders are never downloaded). partitura:
 // the score's name, which gives the title tag.
 void poslizakodovany(httplib::Response& r, const std::string& wav, const std::string& pripona, const std::string& partitura) {
-    for (const auto& z : zakodovane) {
-        if (pripona != z.pripona) continue;
-        const std::string chybi = chybejicipro(z.format);
+    for (const Format f : zakodovaneformaty) {
+        if (pripona != priponaformatu(f) + 1) continue;
+        const std::string chybi = chybejicipro(f);
         if (!chybi.empty()) {
             r.status = 404;
-            r.set_content(std::string("skladba serve: this build cannot write ") + jmenoformatu(z.format) + ": it needs " +
+            r.set_content(std::string("skladba serve: this build cannot write ") + jmenoformatu(f) + ": it needs " +
                               chybi + "\n",
                           "text/plain; charset=utf-8");
             return;
         }
         Kodovani k;
-        k.format = z.format;
+        k.format = f;
         k.partitura = partitura;
         try {
-            auto data = std::make_shared<const std::string>(zakodujwav(k, wav, "the " + std::string(jmenoformatu(z.format)) + " download"));
-            posli(r, data, *data, z.typ);
+            auto data = std::make_shared<const std::string>(zakodujwav(k, wav, "the " + std::string(jmenoformatu(f)) + " download"));
+            posli(r, data, *data, typformatu(f));
         } catch (const ChybaSouboru& e) {
             r.status = 500;
             r.set_content(std::string("skladba serve: ") + e.what() + "\n", "text/plain; charset=utf-8");
@@ -217,9 +188,9 @@ struct Server::Vnitrek {
             // The compressed formats a render can be downloaded as.
             j += ",\"formats\":[";
             bool prvni = true;
-            for (const auto& z : zakodovane) {
-                if (!chybejicipro(z.format).empty()) continue;
-                j += std::string(prvni ? "" : ",") + "{\"ext\":\"" + z.pripona + "\",\"name\":" + jsontext(jmenoformatu(z.format)) + "}";
+            for (const Format f : zakodovaneformaty) {
+                if (!chybejicipro(f).empty()) continue;
+                j += std::string(prvni ? "" : ",") + "{\"ext\":\"" + (priponaformatu(f) + 1) + "\",\"name\":" + jsontext(jmenoformatu(f)) + "}";
                 prvni = false;
             }
             j += "]}";
@@ -251,19 +222,19 @@ struct Server::Vnitrek {
             // What the audio the page holds needs to become this render's.
             std::shared_ptr<const std::string> bajty;
             if (v && druh == "sums") bajty = std::shared_ptr<const std::string>(v, &v->sumy);
-            else if (v) bajty = vykreslovani.soubor(v, druh == "wav" || druh == "svg" || druh == "mid" || druh == "musicxml" ? druh : "wav");
+            else if (v) bajty = vykreslovani.soubor(v, druh);
             if (!bajty) {
                 r.status = 404;
                 r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
                               "text/plain; charset=utf-8");
                 return;
             }
-            if (druh == "wav") posli(r, bajty, *bajty, "audio/wav");
-            else if (druh == "sums") posli(r, bajty, *bajty, "application/octet-stream");
-            else if (druh == "svg") posli(r, bajty, *bajty, "image/svg+xml; charset=utf-8");
-            else if (druh == "musicxml") posli(r, bajty, *bajty, "application/vnd.recordare.musicxml+xml");
-            else if (druh == "mid") posli(r, bajty, *bajty, "audio/midi");
-            else poslizakodovany(r, *bajty, druh, n.jmeno);   // encoded from the render's WAV on request
+            if (druh == "wav") return posli(r, bajty, *bajty, "audio/wav");
+            if (druh == "sums") return posli(r, bajty, *bajty, "application/octet-stream");
+            for (size_t i = 0; i < pocetvystupu; ++i) {
+                if (druh == vystupy[i].pripona) return posli(r, bajty, *bajty, vystupy[i].typ);
+            }
+            poslizakodovany(r, *bajty, druh, n.jmeno);   // encoded from the render's WAV on request
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });
@@ -274,21 +245,16 @@ struct Server::Vnitrek {
     // (base); both answers come back together. Options: release=MS,
     // warnings=0, mute=VOICES and solo=VOICES (numbers from 1, "1,3").
     void uprava(const httplib::Request& q, httplib::Response& r) {
+        // release=0 (or none): notes ring for their whole segment.
         int dozvuk = 0;
         const std::string d = q.get_param_value("release");
-        if (!d.empty()) {
-            const bool cislo = d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-            dozvuk = cislo ? std::stoi(d) : -1;
-            if (dozvuk != 0 && (dozvuk < nejkratsidozvuk || dozvuk > nejdelsidozvuk)) {
-                r.status = 400;
-                r.set_content("skladba serve: the release must be a whole number of milliseconds from " +
-                                  std::to_string(nejkratsidozvuk) + " to " + std::to_string(nejdelsidozvuk) + "\n",
-                              "text/plain; charset=utf-8");
-                return;
-            }
+        if (!d.empty() && d != "0" && !dozvukms(d, dozvuk)) {
+            r.status = 400;
+            r.set_content("skladba serve: the release must be " + popisdozvuku() + "\n", "text/plain; charset=utf-8");
+            return;
         }
         Zadani zadani{q.body, dozvuk, q.get_param_value("warnings") != "0", {}, {}};
-        if (!cislahlasu(q.get_param_value("mute"), zadani.ztlumit) || !cislahlasu(q.get_param_value("solo"), zadani.solo)) {
+        if (!seznamhlasu(q.get_param_value("mute"), zadani.ztlumit) || !seznamhlasu(q.get_param_value("solo"), zadani.solo)) {
             r.status = 400;
             r.set_content("skladba serve: mute and solo take voice numbers from 1, separated by commas\n",
                           "text/plain; charset=utf-8");

@@ -8,7 +8,7 @@
 #include <httplib.h>
 #include <string>
 
-#include "serve/server.h"
+#include "serve/nastaveni.h"
 
 namespace skladba {
 

@@ -103,11 +103,14 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     for (const Udalost& e : r.hudba.udalosti) plna_.hlasy.push_back(e.hlas);
 }
 
-std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& druh) {
-    if (!v->zmixu) {
-        const std::string* bajty = druh == "wav" ? &v->wav : druh == "svg" ? &v->svg : druh == "mid" ? &v->midi : &v->musicxml;
-        return std::shared_ptr<const std::string>(v, bajty);
+std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& pripona) {
+    // A row of the outputs' table, or the WAV (which the compressed formats are encoded from).
+    size_t radek = pocetvystupu;
+    for (size_t i = 0; i < pocetvystupu; ++i) {
+        if (pripona == vystupy[i].pripona) radek = i;
     }
+    const std::string druh = radek < pocetvystupu ? pripona : "wav";
+    if (!v->zmixu) return std::shared_ptr<const std::string>(v, radek < pocetvystupu ? &v->soubory[radek] : &v->wav);
     std::lock_guard<std::mutex> zamek(mixm_);
     auto& hotovy = soubory_[{v->cislo, druh}];
     if (hotovy) return hotovy;
@@ -157,7 +160,6 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
     n.dozvukms = zadani.dozvukms;
     n.varovani = zadani.varovani;
     n.souhrn = true;
-    n.seznamnot = true;
     n.hudba = true;   // the bar lines, the voices and each note's written start
     n.text = &zadani.partitura;
     const bool vyber = !zadani.ztlumit.empty() || !zadani.solo.empty();
@@ -187,7 +189,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
     }
     if (!vyber) {
         Nastaveni jen = n;
-        jen.cesty.midi = jen.cesty.obraz = jen.cesty.musicxml = "";
+        for (const Vystup& s : vystupy) jen.cesty.*s.cesta = "";
         if (zmixu(jen, v, cislo)) {
             if (v.vysledek.status == 0) zapamatuj(zadani, v.vysledek);
             v.sekund = platform::ted() - zacatek;
@@ -203,9 +205,7 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
         }
     }
     v.wav = std::move(vyrobek.wav);
-    v.svg = std::move(vyrobek.obraz);
-    v.midi = std::move(vyrobek.midi);
-    v.musicxml = std::move(vyrobek.musicxml);
+    v.soubory = std::move(vyrobek.soubory);
     v.sekund = platform::ted() - zacatek;
     return v;
 }

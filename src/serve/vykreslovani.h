@@ -41,7 +41,10 @@ struct Vykresleni {
     Vysledek vysledek;
     double sekund = 0;        // how long it took
     std::vector<int> ztlumeno;   // the voices left silent in its WAV, from 1
-    std::string wav, svg, midi, musicxml;   // its files' bytes, when made at once
+    // Its files' bytes, when made at once: the WAV, and those beside it by
+    // their row in vystupy (output/vyroba.h).
+    std::string wav;
+    std::array<std::string, pocetvystupu> soubory;
     // Made from the last render's mix (output/prirustek.h): its files are
     // made when they are asked for (Vykreslovani::soubor), and the page
     // patches the audio it holds with the sums that changed.
@@ -66,10 +69,11 @@ public:
     std::shared_future<Vysledekvykresleni> zadej(Zadani zadani);
     // A render whose files are still kept, or nullptr.
     Vysledekvykresleni najdi(uint64_t cislo);
-    // The bytes of one of its files ("wav", "svg", "mid", "musicxml"); a
+    // The bytes of one of its files, by extension: a row of vystupy, else
+    // the WAV (which a compressed format is encoded from); a
     // render made from the last one's mix makes it when first asked, while
     // the mix is still this render's. Null when it no longer is.
-    std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& druh);
+    std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& pripona);
     // Ends the thread once the render in progress is done; a waiting one is
     // answered as superseded.
     void zastav();

@@ -4,7 +4,7 @@
 // with, and its bar lines.
 import { range } from './kodovani.js';
 import * as editor from './editor.js';
-import { formatTime } from './zvuk.js';
+import { formatTime } from './cas.js';
 import { state, ui } from './stav.js';
 
 // The notes as [start s, end s, from, to] in the text.

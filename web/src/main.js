@@ -4,6 +4,10 @@
 // score by the engine's table of the language and marks the warnings and
 // the error in the text.
 //
+// This module wires the others: each gets the callbacks it needs from here
+// (the saving's schedule for a voice muted, the loop kept every frame), so
+// that imports point one way.
+//
 // Loaded with "test" among the address's parameters (/?token=KEY&test), the
 // page hands its tests and the benchmark one object, window.skladbaTest:
 // the page's state (its stats list: keystroke to audio for each render),
@@ -11,13 +15,12 @@
 import { insertNewline } from '@codemirror/commands';
 import './prehravac.js';   // <skladba-audio>, before any module reads the element
 import * as editor from './editor.js';
-import { listen, loadScore } from './spojeni.js';
 import { banner, setStatus } from './stranka.js';
 import { state, ui } from './stav.js';
-import { saveNow, saveOnLeaving, schedule, showSaveState, unsaved } from './ukladani.js';
-import { PLAY_KEYS, startPlaying } from './hrani.js';
+import { listen, loadScore, saveNow, saveOnLeaving, schedule, showSaveState, unsaved } from './ukladani.js';
+import { PLAY_KEYS, keepLoop, startPlaying } from './hrani.js';
 import { sheetMusic, startMusic } from './noty.js';
-import { frame } from './zvuk.js';
+import { frame, onFrame } from './zvuk.js';
 
 function edited() {
   if (state.firstInput === null) state.firstInput = performance.now() - state.lastKey < 100 ? state.lastKey : performance.now();
@@ -55,7 +58,7 @@ async function start() {
   const info = await (await fetch('/api/info')).json();
   state.name = info.name;
   state.limit = info.limit;
-  if (info.releaseRange) state.releaseRange = info.releaseRange;
+  state.releaseRange = info.releaseRange;
   document.title = `${info.name} · skladba`;
   ui.name.textContent = info.name;
   for (const r of info.registers) {
@@ -76,7 +79,7 @@ async function start() {
   formatLinks(info.formats || []);
   editor.startEditor(edited, pressed, KEYS);
   startPlaying();
-  startMusic();
+  startMusic(schedule);
   state.language = await language;
   ui.register.addEventListener('change', () => {
     if (ui.register.value) editor.insertAtCaret(ui.register.value);
@@ -91,6 +94,7 @@ async function start() {
   window.addEventListener('pagehide', saveOnLeaving);
   await loadScore();
   listen();
+  onFrame(keepLoop);
   requestAnimationFrame(frame);
 }
 

@@ -6,11 +6,11 @@ import { colourRoll, showVoices, voiceLegend, voicesByLine } from './hlasy.js';
 import { range } from './kodovani.js';
 import { SheetMusic } from './notace.js';
 import { state, ui } from './stav.js';
-import { schedule } from './ukladani.js';
 
 const REMEMBER = 'skladba-sheet-music';
 let sheet = null;       // the sheet music, once the page has shown it
 let latest = null;      // the last good render as the server sent it
+let voicesChanged = () => {};   // a voice muted or soloed: render again
 
 // Note i of the render shown found in the text, and the audio moved to it.
 function findNote(i) {
@@ -54,7 +54,9 @@ function showSheet(on) {
   if (latest) drawSheet(latest);
 }
 
-export function startMusic() {
+// changed(): a voice was muted or soloed.
+export function startMusic(changed) {
+  voicesChanged = changed;
   let on = false;
   try { on = localStorage.getItem(REMEMBER) === '1'; } catch (e) { /* private window */ }
   ui.showSheet.checked = on;
@@ -66,7 +68,7 @@ export function startMusic() {
 export function showMusic(r) {
   latest = r;
   state.render.silent = r.silent || [];
-  showVoices(ui.voices, r, schedule, findByte);
+  showVoices(ui.voices, r, voicesChanged, findByte);
   const map = state.render.map;
   editor.showVoiceLines(voicesByLine(r.noteList, (at) => editor.lineOf(range(map, at, at + 1)[0])));
   if (ui.showSheet.checked && sheet) drawSheet(r);

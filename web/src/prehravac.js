@@ -11,6 +11,8 @@
 // element: play(), pause(), currentTime, duration, paused, ended, src (the
 // WAV of the render it now holds), with a play button and a position bar.
 
+import { formatTime } from './cas.js';
+
 const MAXSIGNAL = 32752;     // the WAV's loudest sample, where the peak lands
 const HANDOVER = 0.03;       // seconds ahead the patched buffer takes over
 
@@ -57,7 +59,7 @@ class SkladbaAudio extends HTMLElement {
     this.bar.max = d;
     if (document.activeElement !== this.bar) this.bar.value = t;
     this.button.textContent = this.isPaused ? '▶' : '❚❚';
-    const text = `${clock(t)} / ${clock(d)}`;
+    const text = `${formatTime(t)} / ${formatTime(d)}`;
     if (this.label.textContent !== text) this.label.textContent = text;
   }
 
@@ -175,11 +177,6 @@ class SkladbaAudio extends HTMLElement {
     buffer.copyToChannel(data, 0, 0);
     this.takeOver(buffer, p && p.peak > 0 ? MAXSIGNAL / p.peak : 1, r.wav, p ? r.id : null);
   }
-}
-
-function clock(s) {
-  const m = Math.floor(s / 60);
-  return `${m}:${(s - m * 60).toFixed(1).padStart(4, '0')}`;
 }
 
 customElements.define('skladba-audio', SkladbaAudio);

@@ -18,7 +18,7 @@ export const ui = {
 
 export const state = {
   name: '', limit: 1 << 20,
-  releaseRange: [5, 10000], // the fades --release takes, as the server tells
+  releaseRange: null,    // [shortest, longest]: the fades --release takes, as the server tells
   enc: { kind: 'windows-1250', bom: false, crlf: false, lines: null, ends: null },
   base: 'none',          // the file's version the page's text was made from
   disk: 'none',          // the file's version as the server last told

@@ -3,7 +3,8 @@
 import { state, ui } from './stav.js';
 import { showMusic } from './noty.js';
 import { showRoll } from './valec.js';
-import { formatTime, showAudio } from './zvuk.js';
+import { formatTime } from './cas.js';
+import { showAudio } from './zvuk.js';
 import { problemsOf, showProblems } from './znacky.js';
 
 function baseName() {

@@ -3,16 +3,9 @@
 // in the text and the piano roll, from the audio's own clock.
 import { range } from './kodovani.js';
 import * as editor from './editor.js';
-import { keepLoop } from './hrani.js';
 import { lightSheet } from './noty.js';
 import { state } from './stav.js';
 import { followRoll, lightRoll } from './valec.js';
-
-export function formatTime(s) {
-  const m = Math.floor(s / 60);
-  const rest = (s - m * 60).toFixed(1).padStart(4, '0');
-  return `${m}:${rest}`;
-}
 
 // The new render's audio takes the place of the one playing at the same
 // moment of the piece, playing if it was playing (prehravac.js); then()
@@ -67,10 +60,14 @@ function showPlaying(t) {
   editor.showPlayingMarks();
 }
 
-// Every frame: the cursor of the roll and the notes lit follow the audio.
+// Every frame: what the page asked to run first (a loop kept), then the
+// cursor of the roll and the notes lit follow the audio.
+const everyFrame = [];
+export function onFrame(f) { everyFrame.push(f); }
+
 export function frame() {
   const audio = state.audio;
-  keepLoop();
+  for (const f of everyFrame) f();
   const t = audio.currentTime || 0;
   followRoll(t, !audio.paused);
   showPlaying(audio.paused && t === 0 ? -1 : t);
