@@ -16,6 +16,9 @@
 #include "platform/klavesy.h"
 #include "output/vyroba.h"
 #include "platform/system.h"
+#ifdef SKLADBA_HAVE_LSP
+#include "lsp/lsp.h"
+#endif
 
 #ifndef SKLADBA_VERSION
 #define SKLADBA_VERSION "unknown"
@@ -141,8 +144,21 @@ int overstandardni() {
     return 0;
 }
 
+// "skladba lsp": the language server, built where nlohmann-json was found.
+int spustlsp(int argc, char** argv) {
+#ifdef SKLADBA_HAVE_LSP
+    return lsp::spustlsp(argc, argv);
+#else
+    (void)argc;
+    (void)argv;
+    std::fputs("skladba: lsp is not part of this build: it needs nlohmann-json (nlohmann-json3-dev)\n", stderr);
+    return stavchyba;
+#endif
+}
+
 int program(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "serve") return predejserveru(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "lsp") return spustlsp(argc, argv);
     Volby volby;
     std::string chyba;
     if (!rozeberargumenty(argc, argv, volby, chyba)) return chybapouziti(chyba);

@@ -17,6 +17,8 @@ const char napoveda[] =
     "                                          skladba play --help)\n"
     "       skladba serve [OPTION]... [SCORE]   (edit SCORE in a web browser and hear it as\n"
     "                                          you type; skladba serve --help)\n"
+    "       skladba lsp [--registers DIR]       (a language server for editors on standard\n"
+    "                                          input and output; skladba lsp --help)\n"
     "\n"
     "Renders SCORE, a text of one-character commands, to a 16-bit mono PCM WAV\n"
     "(22050 Hz) with the same name and the extension .wav (songs/kanon.txt gives\n"

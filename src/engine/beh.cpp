@@ -342,6 +342,8 @@ Vysledek Beh::spust() {
                 docteni();
                 dokoncihudbu();
                 varovani();
+                // The music read so far, for an editor that shows it beside the error.
+                if (n_.hudba) r.hudba = std::move(hudba_);
                 return konec(1, zprava);
             }
         } else {

@@ -75,6 +75,12 @@ const Tabulka tabulka = sestavtabulku();
 
 }  // namespace
 
+const char* jmenodruhu(Druhprikazu d) {
+    static const char* const jmena[pocetdruhu] = {"note", "rest", "value", "octave", "accidental",
+                                                  "command", "register", "back", "bar", "comment"};
+    return jmena[static_cast<int>(d)];
+}
+
 const Polozka& polozkapro(char znak) { return tabulka.polozky[static_cast<unsigned char>(znak)]; }
 
 const Syntaxe& syntaxe() { return tabulka.syntaxe; }

@@ -17,6 +17,11 @@ enum class Druhprikazu : uint8_t {
     nota, pauza, hodnota, oktava, posuvka, prikaz, rejstrik, zpet, takt, komentar,
 };
 
+// How the kind is named outside the engine: the page's colours and the
+// language server's tokens ("note", "rest", ..., "comment").
+const char* jmenodruhu(Druhprikazu d);
+constexpr int pocetdruhu = static_cast<int>(Druhprikazu::komentar) + 1;
+
 struct Polozka {
     unsigned char znak = 0;
     Prikaz prikaz = nullptr;   // nullptr: the byte has no meaning and is ignored

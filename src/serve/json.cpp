@@ -167,15 +167,13 @@ std::string jsonvykresleni(const Vykresleni& v) {
 // Windows-1250, an argument "raw" for the UTF-16LE letter whose code unit
 // is the byte followed by 0x01.
 std::string jsonjazyk() {
-    static const char* const druhy[] = {"note", "rest", "value", "octave", "accidental",
-                                        "command", "register", "back", "bar", "comment"};
     static const char* const argumenty[] = {"none", "number", "value", "octave", "register", "back", "raw", "comment"};
     std::string o = "{\"commands\":[";
     bool prvni = true;
     for (const Polozka& p : seznamprikazu()) {
         o += prvni ? "{" : ",{";
         prvni = false;
-        o += "\"byte\":" + std::to_string(p.znak) + ",\"kind\":\"" + druhy[static_cast<int>(p.druh)] +
+        o += "\"byte\":" + std::to_string(p.znak) + ",\"kind\":\"" + jmenodruhu(p.druh) +
              "\",\"argument\":\"" + argumenty[static_cast<int>(p.argument)] + "\",\"text\":" + jsontext(p.popis) + "}";
     }
     o += "],\"octaves\":\"";
