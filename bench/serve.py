@@ -9,8 +9,9 @@ Each single keystroke replaces one note letter of the score, one second
 after the last, so that every render stands alone; a burst then types
 twelve characters 60 ms apart, the pace of quick typing, where renders are
 throttled to one per 200 ms. The page itself records when the key went down
-(keydown), when the edit was sent, answered, and when the new audio element
-could play at the old one's position."""
+(keydown), when the edit was sent, answered, and when the new audio had
+taken over at the old one's position (the stretch of samples the edit
+changed patched into the audio the page holds, or a whole render loaded)."""
 import argparse
 import os
 import statistics
@@ -118,7 +119,7 @@ def main():
     print(f'  keystroke to the answer (saved and rendered):   {spread(answer_ms)}')
     print(f'  of which the render in the server:               {spread(server_ms)}')
     print(f'  answer to audio ready at the same position:      {spread(load_ms)}')
-    print(f'  of which the audio element loading the WAV:      {spread(element_ms)}')
+    print(f'  of which the page fetching and patching audio:  {spread(element_ms)}')
     print(f'typing 12 keys 60 ms apart, each key to audio:     {spread(burst)}')
     print(f'single keystroke to new sheet music:               {spread(sheet)}')
     print(f'  of which engraving it in the page:               {spread(engrave)}')

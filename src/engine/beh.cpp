@@ -369,6 +369,8 @@ Vysledek Beh::spust() {
     k_.dozvuk = int64_t{n_.dozvukms} * zaklad / 1000;
     k_.sledovaninoty = n_.sledovaninoty;
     k_.mixovat = !n_.kontrola;
+    k_.mix.nastavzaznam(n_.zaznammixu);
+    k_.krivky = n_.krivky;
     k_.vynechat = n_.vynechat;
     postup_ = n_.sledovanipostupu && !n_.kontrola;
     zacatek_ = platform::ted();

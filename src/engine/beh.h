@@ -19,6 +19,8 @@
 
 namespace skladba {
 
+struct Pamatkrivky;
+
 // The files of one run, chosen by the command line. The defaults are those of
 // a run without arguments, in the current directory. The engine reads the
 // score and the registers and mixes in the mix file; the outputs are the
@@ -107,6 +109,13 @@ struct Nastaveni {
     // the same score places its events in the same order), -1 left to 1
     // right; notes past the end stand in the centre.
     std::vector<double> polohy;
+    // Records what the mix takes and makes only the stretch of samples it
+    // asks for (synth/zaznammixu.h), for a render that remakes part of the
+    // last one's mix; null: the whole mix, unrecorded.
+    Zaznammixu* zaznammixu = nullptr;
+    // Tempo curve stretches kept across runs of the same score
+    // (engine/pamatkrivky.h); null: none.
+    Pamatkrivky* krivky = nullptr;
 };
 
 // A warning or an error in the score, for a program that marks it in the

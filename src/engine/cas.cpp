@@ -56,10 +56,24 @@ void overkrok(double r) {
     }
 }
 
+void zapamatuj(Pamatkrivky& p, const Pamatkrivky::Klic& klic, double delka, double krok) {
+    if (p.mapa.size() >= Pamatkrivky::nejvic) p.mapa.clear();
+    p.mapa[klic] = {delka, krok};
+}
+
 // Real length of n nominal samples going forward under the curve: each
 // nominal sample counts rittempo real ones, and the step grows after it.
 double delkavpred(Kontext& k, int64_t n) {
     zauctujkroky(k, n);
+    Pamatkrivky::Klic klic;
+    if (k.krivky) {
+        klic = Pamatkrivky::klic(k.stav.rittempo, k.stav.delta, n, false);
+        const auto i = k.krivky->mapa.find(klic);
+        if (i != k.krivky->mapa.end()) {
+            k.stav.rittempo = i->second.krok;
+            return i->second.delka;
+        }
+    }
     double s = 0.0;
     double r = k.stav.rittempo;
     const double d = k.stav.delta;
@@ -73,6 +87,7 @@ double delkavpred(Kontext& k, int64_t n) {
         overkrok(r);
     }
     k.stav.rittempo = r;
+    if (k.krivky) zapamatuj(*k.krivky, klic, s, r);
     return s;
 }
 
@@ -80,6 +95,15 @@ double delkavpred(Kontext& k, int64_t n) {
 // back undoes a forward step of the same length.
 double delkazpet(Kontext& k, int64_t m) {
     zauctujkroky(k, m);
+    Pamatkrivky::Klic klic;
+    if (k.krivky) {
+        klic = Pamatkrivky::klic(k.stav.rittempo, k.stav.delta, m, true);
+        const auto i = k.krivky->mapa.find(klic);
+        if (i != k.krivky->mapa.end()) {
+            k.stav.rittempo = i->second.krok;
+            return i->second.delka;
+        }
+    }
     double s = 0.0;
     double r = k.stav.rittempo;
     const double d = k.stav.delta;
@@ -93,6 +117,7 @@ double delkazpet(Kontext& k, int64_t m) {
         overkrok(r);
     }
     k.stav.rittempo = r;
+    if (k.krivky) zapamatuj(*k.krivky, klic, s, r);
     return s;
 }
 

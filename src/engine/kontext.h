@@ -13,6 +13,7 @@
 
 #include "base/nota.h"
 #include "base/stav.h"
+#include "engine/pamatkrivky.h"
 #include "engine/pozorovatel.h"
 #include "score/ctenar.h"
 #include "synth/mix.h"
@@ -56,6 +57,9 @@ struct Kontext {
 
     Pozorovatel* pozorovatel = nullptr;
     SledovaniNoty sledovaninoty;
+    // Tempo curve stretches computed by earlier runs of the score (null:
+    // each is computed).
+    Pamatkrivky* krivky = nullptr;
     // When false, notes are placed, checked and reported but not mixed: the
     // check of a score renders nothing.
     bool mixovat = true;

@@ -1,5 +1,6 @@
 #include "output/vyroba.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -236,6 +237,27 @@ Vysledek vyrob(const Nastaveni& n) {
     Vysledek r = spust(s, &vystupy);
     dopovezneshody(r, n.cesty.vystup);
     return r;
+}
+
+std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& pripona) {
+    if (pripona == "wav") return wavzesum(s.sumy, s.pocet, s.maximum, nactihlavicku(n.cesty.rejstriky + "/" + sablonahlavicky));
+    for (const Vystup& v : vystupy) {
+        if (pripona != v.pripona) continue;
+        std::unique_ptr<Obalka> obalka;
+        if (v.obalka) {
+            // The waveform of the WAV these sums make.
+            obalka = std::make_unique<Obalka>();
+            obalka->zacni(s.pocet);
+            std::vector<int16_t> blok(delkatonu);
+            for (int64_t i = 0; i < s.pocet; i += delkatonu) {
+                const int count = static_cast<int>(std::min<int64_t>(delkatonu, s.pocet - i));
+                prevedsumy(s.sumy + i, blok.data(), count, s.maximum);
+                obalka->pridej(i, blok.data(), count);
+            }
+        }
+        return v.bajty(r.hudba, n, s.pocet, obalka.get());
+    }
+    return "";
 }
 
 Vyrobek vyrobvpameti(const Nastaveni& n) {

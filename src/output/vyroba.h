@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "engine/beh.h"
@@ -57,5 +58,17 @@ struct Vystup {
     std::string (*bajty)(const Hudba& hudba, const Nastaveni& n, int64_t vzorku, const Obalka* obalka);
 };
 extern const Vystup vystupy[pocetvystupu];
+
+// A render's mix held in memory as its sums (output/prirustek.h), with the
+// peak that scales them.
+struct Sumy {
+    const int32_t* sumy = nullptr;
+    int64_t pocet = 0;
+    double maximum = 0;
+};
+// One of a render's files made when it is asked for from such a mix (r,
+// with its music as written): "wav", or the extension of a row of vystupy.
+// The same bytes as vyrobvpameti's; empty for any other name.
+std::string vyrobzesum(const Nastaveni& n, const Vysledek& r, const Sumy& s, const std::string& pripona);
 
 }  // namespace skladba

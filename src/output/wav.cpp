@@ -1,6 +1,7 @@
 #include "output/wav.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -34,7 +35,9 @@ void sestavhlavicku(unsigned char* out, const Hlavicka& hlavicka, int64_t mixbaj
     zapis32(out + 40, databajtu);       // data chunk size
 }
 
-void prevedblok(const int32_t* pole4, int16_t* pole2, int count, double maximum) {
+}  // namespace
+
+void prevedsumy(const int32_t* pole4, int16_t* pole2, int count, double maximum) {
     if (maximum == 0.0) {
         std::memset(pole2, 0, sizeof(int16_t) * count);
         return;
@@ -42,6 +45,8 @@ void prevedblok(const int32_t* pole4, int16_t* pole2, int count, double maximum)
     const double scale = static_cast<double>(maxsignal) / maximum;
     for (int i = 0; i < count; ++i) pole2[i] = vzorekwav(pole4[i], scale);
 }
+
+namespace {
 
 [[noreturn]] void chybaproudu() {
     chybasouboru("cannot write the WAV to standard output: " + popischyby(errno));
@@ -170,7 +175,7 @@ void prevedmix(Mix& mix, int64_t mixbajtu, double maximum, Obalka* obalka, Odber
         mix.ctimix(sample, pole4);
         const int64_t left = mixbajtu / 4 - sample;
         const int count = left < delkatonu ? static_cast<int>(left) : delkatonu;
-        prevedblok(pole4, pole2, count, maximum);
+        prevedsumy(pole4, pole2, count, maximum);
         if (obalka) obalka->pridej(sample, pole2, count);
         odber.pridej(pole2, count);
     }
@@ -229,6 +234,20 @@ std::string wavvpameti(const ZdrojWav& zdroj) {
     std::string wav;
     wav.reserve(static_cast<size_t>(delkahlavicky + zdroj.mixbajtu / 2));
     zapisdata(Cil{nullptr, &wav}, zdroj);
+    return wav;
+}
+
+std::string wavzesum(const int32_t* sumy, int64_t pocet, double maximum, const Hlavicka& hlavicka) {
+    std::string wav(static_cast<size_t>(delkahlavicky + pocet * 2), '\0');
+    auto* out = reinterpret_cast<unsigned char*>(wav.data());
+    sestavhlavicku(out, hlavicka, pocet * 4);
+    std::vector<int16_t> blok(delkatonu);
+    for (int64_t i = 0; i < pocet; i += delkatonu) {
+        const int count = static_cast<int>(std::min<int64_t>(delkatonu, pocet - i));
+        prevedsumy(sumy + i, blok.data(), count, maximum);
+        if constexpr (!littleendianstroj) dolittleendian(blok.data(), static_cast<size_t>(count));
+        std::memcpy(out + delkahlavicky + i * 2, blok.data(), sizeof(int16_t) * static_cast<size_t>(count));
+    }
     return wav;
 }
 

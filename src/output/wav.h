@@ -69,6 +69,14 @@ void zapiswav(const ZdrojWav& zdroj, const std::string& vystup, bool uspechjekon
 // The same WAV as bytes in memory, for a caller that serves it at once.
 std::string wavvpameti(const ZdrojWav& zdroj);
 
+// The same WAV of sums held in memory (pocet of them) and the peak that
+// scales them.
+std::string wavzesum(const int32_t* sumy, int64_t pocet, double maximum, const Hlavicka& hlavicka);
+
+// count sums as the WAV's 16-bit samples, scaled so that maximum becomes
+// maxsignal (all 0 when maximum is 0).
+void prevedsumy(const int32_t* sumy, int16_t* vzorky, int count, double maximum);
+
 // The 16-bit sample for one mix sum: sum * (maxsignal / maximum), the
 // quotient first, truncated toward zero. No sum of an intact mix exceeds
 // maximum, so the clamp changes nothing there; it only keeps a mix altered

@@ -151,6 +151,13 @@ std::string jsonvykresleni(const Vykresleni& v) {
     if (r.status == 0) {
         o += ",\"wav\":\"/out/" + cislo + ".wav\"";
         for (const Vystup& s : vystupy) o += std::string(",\"") + s.klic + "\":\"/out/" + cislo + "." + s.pripona + "\"";
+        if (v.zmixu) {
+            // The page's audio patched: the sums of the samples that changed
+            // and the peak that scales them all.
+            std::snprintf(buf, sizeof buf, "%.17g", v.maximum);
+            o += ",\"patch\":{\"from\":" + std::to_string(v.zmenaod) + ",\"to\":" + std::to_string(v.zmenapo) +
+                 ",\"whole\":" + (v.cely ? "true" : "false") + ",\"base\":" + std::to_string(v.zaklad) + ",\"peak\":" + buf + ",\"sums\":\"/out/" + cislo + ".sums\"}";
+        }
         o += ",\"bars\":" + jsontakty(r.hudba);
         o += jsonhudba(r.hudba, v.ztlumeno);
     }

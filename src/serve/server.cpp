@@ -45,9 +45,11 @@ void posli(httplib::Response& r, std::shared_ptr<const void> drzi, const std::st
 // A render's audio in a compressed format, encoded from the WAV in memory
 // when it is first asked for (most renders are never downloaded) and kept
 // with the render for every request after, the ranges of a player's
-// included. partitura: the score's name, which gives the title tag.
+// included. wav: the render's WAV (made when first asked for where the
+// render was made from the last one's mix); partitura: the score's name,
+// which gives the title tag.
 void poslizakodovany(httplib::Response& r, Vykreslovani& vykreslovani, const Vysledekvykresleni& v,
-                     const std::string& pripona, const std::string& partitura) {
+                     const std::string& wav, const std::string& pripona, const std::string& partitura) {
     for (const Format f : zakodovaneformaty) {
         if (pripona != priponaformatu(f) + 1) continue;
         const std::string chybi = chybejicipro(f);
@@ -65,8 +67,8 @@ void poslizakodovany(httplib::Response& r, Vykreslovani& vykreslovani, const Vys
                 k.partitura = partitura;
                 const std::string jmeno = "the " + std::string(jmenoformatu(f)) + " download";
                 // A render of --master is 24-bit stereo (its header says so).
-                const bool master = v->wav.size() > 34 && static_cast<unsigned char>(v->wav[34]) == 24;
-                return master ? zakodujmaster(k, v->wav, jmeno) : zakodujwav(k, v->wav, jmeno);
+                const bool master = wav.size() > 34 && static_cast<unsigned char>(wav[34]) == 24;
+                return master ? zakodujmaster(k, wav, jmeno) : zakodujwav(k, wav, jmeno);
             });
             posli(r, data, *data, typformatu(f));
         } catch (const ChybaSouboru& e) {
@@ -223,21 +225,26 @@ struct Server::Vnitrek {
         prijmi("/api/edit", [this](const httplib::Request& q, httplib::Response& r) { uprava(q, r); });
 
         // At most 18 digits: a number that fits, and any longer one is not a render.
-        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus))",
+        http.Get(R"(/out/(\d{1,18})\.(wav|svg|mid|musicxml|flac|ogg|mp3|opus|sums))",
                  [this](const httplib::Request& q, httplib::Response& r) {
             const Vysledekvykresleni v = vykreslovani.najdi(std::stoull(q.matches[1].str()));
-            if (!v) {
+            const std::string druh = q.matches[2].str();
+            // What the audio the page holds needs to become this render's.
+            std::shared_ptr<const std::string> bajty;
+            if (v && druh == "sums") bajty = std::shared_ptr<const std::string>(v, &v->sumy);
+            else if (v) bajty = vykreslovani.soubor(v, druh);
+            if (!bajty) {
                 r.status = 404;
                 r.set_content("skladba serve: this render is no longer kept; a newer one has replaced it\n",
                               "text/plain; charset=utf-8");
                 return;
             }
-            const std::string druh = q.matches[2].str();
-            if (druh == "wav") return posli(r, v, v->wav, "audio/wav");
+            if (druh == "wav") return posli(r, bajty, *bajty, "audio/wav");
+            if (druh == "sums") return posli(r, bajty, *bajty, "application/octet-stream");
             for (size_t i = 0; i < pocetvystupu; ++i) {
-                if (druh == vystupy[i].pripona) return posli(r, v, v->soubory[i], vystupy[i].typ);
+                if (druh == vystupy[i].pripona) return posli(r, bajty, *bajty, vystupy[i].typ);
             }
-            poslizakodovany(r, vykreslovani, v, druh, n.jmeno);   // encoded from the render's WAV once
+            poslizakodovany(r, vykreslovani, v, *bajty, druh, n.jmeno);   // encoded from the render's WAV once
         });
 
         http.Get("/api/events", [this](const httplib::Request&, httplib::Response& r) { udalosti(r); });

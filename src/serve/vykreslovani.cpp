@@ -1,6 +1,7 @@
 #include "serve/vykreslovani.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "app/volby.h"
@@ -13,6 +14,18 @@ namespace {
 // Renders whose outputs are kept. A long piece's WAV is large (an hour,
 // 160 MB), so no more than the page can be using.
 constexpr size_t drzenych = 2;
+
+// Sums as the page reads them: 32-bit little-endian.
+void kmalymkoncum(const int32_t* sumy, int64_t pocet, std::string& bajty) {
+    bajty.resize(static_cast<size_t>(pocet) * 4);
+    for (size_t i = 0; i < static_cast<size_t>(pocet); ++i) {
+        const auto x = static_cast<uint32_t>(sumy[i]);
+        bajty[4 * i] = static_cast<char>(x);
+        bajty[4 * i + 1] = static_cast<char>(x >> 8);
+        bajty[4 * i + 2] = static_cast<char>(x >> 16);
+        bajty[4 * i + 3] = static_cast<char>(x >> 24);
+    }
+}
 
 Vysledekvykresleni nahrazene() {
     auto v = std::make_shared<Vykresleni>();
@@ -119,8 +132,9 @@ void Vykreslovani::prace() {
             if (konec_) return;
             dalsi = std::move(cekajici_);
         }
-        auto hotovo = std::make_shared<Vykresleni>(vykresli(dalsi->zadani));
-        hotovo->cislo = ++cislo_;
+        const uint64_t cislo = ++cislo_;
+        auto hotovo = std::make_shared<Vykresleni>(vykresli(dalsi->zadani, cislo));
+        hotovo->cislo = cislo;
         if (hotovo->vysledek.status == 0) {
             // A page still reading an older one holds it until it is sent.
             std::lock_guard<std::mutex> zamek(m_);
@@ -139,7 +153,54 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     for (const Udalost& e : r.hudba.udalosti) plna_.hlasy.push_back(e.hlas);
 }
 
-Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
+std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& pripona) {
+    // A row of the outputs' table, or the WAV (which the compressed formats are encoded from).
+    size_t radek = pocetvystupu;
+    for (size_t i = 0; i < pocetvystupu; ++i) {
+        if (pripona == vystupy[i].pripona) radek = i;
+    }
+    const std::string druh = radek < pocetvystupu ? pripona : "wav";
+    if (!v->zmixu) return std::shared_ptr<const std::string>(v, radek < pocetvystupu ? &v->soubory[radek] : &v->wav);
+    std::lock_guard<std::mutex> zamek(mixm_);
+    auto& hotovy = soubory_[{v->cislo, druh}];
+    if (hotovy) return hotovy;
+    if (drzi_ != v->cislo) {
+        soubory_.erase({v->cislo, druh});
+        return nullptr;
+    }
+    Nastaveni n;
+    n.cesty = cesty_;
+    const Sumy sumy{prirustek_.sumy().data(), prirustek_.konec(), prirustek_.maximum()};
+    hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
+    return hotovy;
+}
+
+// The last render's mix makes this one, when it is the score's own (no voice
+// left out) and short enough to keep; else it is made whole, with its files.
+bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
+    std::lock_guard<std::mutex> zamek(mixm_);
+    // Files made of older renders go: only the last render's can be made.
+    for (auto i = soubory_.begin(); i != soubory_.end();) {
+        i = i->first.first + drzenych < cislo ? soubory_.erase(i) : std::next(i);
+    }
+    const uint64_t zaklad = drzi_;
+    Prirustek::Zmena z = prirustek_.vykresli(n);
+    drzi_ = z.drzi ? cislo : 0;
+    if (!z.drzi && z.vysledek.status == 0) return false;
+    v.vysledek = std::move(z.vysledek);
+    if (!z.drzi) return true;
+    v.zmixu = true;
+    v.zmenaod = z.od;
+    v.zmenapo = z.po;
+    v.cely = z.cely;
+    v.zaklad = zaklad;
+    v.maximum = prirustek_.maximum();
+    // A whole mix goes to the page as its WAV.
+    if (!z.cely) kmalymkoncum(prirustek_.sumy().data() + z.od, z.po - z.od, v.sumy);
+    return true;
+}
+
+Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
     const double zacatek = platform::ted();
     Vykresleni v;
     Nastaveni n;
@@ -178,6 +239,16 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani) {
     if (vybrano) {
         for (const int32_t hlas : plna_.hlasy) n.vynechat.push_back(ticho(hlas));
         n.pevnemaximum = plna_.maximum;
+    }
+    // The stereo of --master is made whole (its mix is not the one kept).
+    if (!vyber && !zadani.master) {
+        Nastaveni jen = n;
+        for (const Vystup& s : vystupy) jen.cesty.*s.cesta = "";
+        if (zmixu(jen, v, cislo)) {
+            if (v.vysledek.status == 0) zapamatuj(zadani, v.vysledek);
+            v.sekund = platform::ted() - zacatek;
+            return v;
+        }
     }
     Vyrobek vyrobek = vyrobvpameti(n);
     v.vysledek = std::move(vyrobek.vysledek);

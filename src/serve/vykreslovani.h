@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/prirustek.h"
 #include "output/vyroba.h"
 
 namespace skladba {
@@ -52,11 +53,20 @@ struct Vykresleni {
     Vysledek vysledek;
     double sekund = 0;        // how long it took
     std::vector<int> ztlumeno;   // the voices left silent in its WAV, from 1
-    // Its files' bytes, when it succeeded: the WAV, and those beside it by
+    // Its files' bytes, when made at once: the WAV, and those beside it by
     // their row in vystupy (output/vyroba.h).
     std::string wav;
     std::array<std::string, pocetvystupu> soubory;
     std::shared_ptr<Zakodovane> zakodovane = std::make_shared<Zakodovane>();
+    // Made from the last render's mix (output/prirustek.h): its files are
+    // made when they are asked for (Vykreslovani::soubor), and the page
+    // patches the audio it holds with the sums that changed.
+    bool zmixu = false;
+    int64_t zmenaod = 0, zmenapo = 0;   // the samples that changed
+    bool cely = false;                  // all of them (a new piece for the page)
+    uint64_t zaklad = 0;                // the render whose mix the others are patched into
+    double maximum = 0;                 // the peak that scales every sum
+    std::string sumy;                   // the sums of [zmenaod, zmenapo), 32-bit little-endian (not when cely)
 };
 
 using Vysledekvykresleni = std::shared_ptr<const Vykresleni>;
@@ -80,6 +90,11 @@ public:
     // every request for it.
     std::shared_ptr<const std::string> zakodovany(const Vysledekvykresleni& v, int format,
                                                   const std::function<std::string()>& koduj);
+    // The bytes of one of its files, by extension: a row of vystupy, else
+    // the WAV (which a compressed format is encoded from); a
+    // render made from the last one's mix makes it when first asked, while
+    // the mix is still this render's. Null when it no longer is.
+    std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& pripona);
     // Ends the thread once the render in progress is done; a waiting one is
     // answered as superseded.
     void zastav();
@@ -101,7 +116,8 @@ private:
     };
 
     void prace();
-    Vykresleni vykresli(const Zadani& zadani);
+    Vykresleni vykresli(const Zadani& zadani, uint64_t cislo);
+    bool zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo);
     void zapamatuj(const Zadani& zadani, const Vysledek& r);
     // Drops the oldest kept renders while more are kept than the page can
     // use, or while they pass the budget (the newest always stays). With m_.
@@ -116,6 +132,12 @@ private:
     uint64_t cislo_ = 0;
     bool konec_ = false;
     Plna plna_;   // the last full render's, used by the render thread only
+    // The last render's mix, which the next is made from, and the files
+    // made of it on request; drzi_: the render it is (0: none).
+    std::mutex mixm_;
+    Prirustek prirustek_{pamet_};   // the last render's mix, within the same --mix-memory
+    uint64_t drzi_ = 0;
+    std::map<std::pair<uint64_t, std::string>, std::shared_ptr<const std::string>> soubory_;
     std::thread vlakno_;
 };
 

@@ -255,6 +255,14 @@ void Mix::vylij() {
 // blocks from sample start on; a score error when a sum would leave the
 // 32-bit range.
 void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int sila) {
+    // Only the stretch asked for is made (all of it but for a record).
+    if (start < oknood_) {
+        const int64_t pred = std::min<int64_t>(oknood_ - start, count);
+        start += pred;
+        segment += pred;
+        count -= static_cast<int>(pred);
+    }
+    if (start + count > oknopo_) count = static_cast<int>(std::max<int64_t>(0, oknopo_ - start));
     // Every sum in the mix was counted into maximum and a segment adds at
     // most 32768 to it, so below this bound no sum can overflow and the fast
     // kernel needs no checks.
@@ -267,10 +275,18 @@ void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int si
         const int od = static_cast<int>(vzorek % vzorkubloku);
         const int kus = std::min(vzorkubloku - od, count - hotovo);
         int32_t* block = pridejdo(vzorek / vzorkubloku, od, kus) + od;
+        uint32_t vrchol = 0;
         if (bezpecne) {
-            peak = std::max(peak, pridej(segment + hotovo, sila, block, kus));
-        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, kus, peak)) {
+            vrchol = pridej(segment + hotovo, sila, block, kus);
+        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, kus, vrchol)) {
             chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
+        }
+        peak = std::max(peak, vrchol);
+        if (zaznam_) {
+            // Each block's own peak: the mix's is the largest of them.
+            const size_t j = static_cast<size_t>((vzorek - oknood_) / vzorkubloku);
+            if (j >= zaznam_->vrcholy.size()) zaznam_->vrcholy.resize(j + 1, 0);
+            zaznam_->vrcholy[j] = std::max(zaznam_->vrcholy[j], vrchol);
         }
         hotovo += kus;
     }
@@ -305,15 +321,49 @@ const int16_t* Mix::zeslab(const int16_t* segment, int count, double zisk) {
     return out;
 }
 
+void Mix::nastavzaznam(Zaznammixu* zaznam) {
+    zaznam_ = zaznam;
+    oknood_ = zaznam ? zaznam->od : 0;
+    oknopo_ = zaznam ? zaznam->po : INT64_MAX;
+}
+
+void Mix::zaznamenej(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
+                     const Smycka* smycka) {
+    Vstupmixu v;
+    v.start = start;
+    v.utlum = utlum;
+    v.zni = zni;
+    v.zvuk = rejstriky.soucet(k);
+    v.segment = static_cast<int32_t>(k);
+    v.sila = sila;
+    if (smycka) v.smycka = *smycka;
+    zaznam_->vstupy.push_back(v);
+    if (zaznam_->zvuky && zaznam_->zvuky->find(v.zvuk) == zaznam_->zvuky->end()) {
+        const int16_t* vzorky = rejstriky.segment(k);
+        Segmentzvuku& z = (*zaznam_->zvuky)[v.zvuk];
+        z.vzorky.assign(vzorky, vzorky + delkatonu);
+        z.vrchol = rejstriky.vrchol(k);
+    }
+}
+
 void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
                 const Smycka* smycka, double zisk) {
     const int16_t* segment = rejstriky.segment(k);
+    if (zaznam_) zaznamenej(rejstriky, start, k, sila, utlum, zni, smycka && zni > delkatonu ? smycka : nullptr);
+    mixuj(segment, rejstriky.vrchol(k), start, sila, utlum, zni, smycka, zisk);
+}
+
+void Mix::mixuj(const int16_t* segment, int32_t vrchol, int64_t start, int sila, int64_t utlum, int64_t zni,
+                const Smycka* smycka, double zisk) {
+    // A note wholly outside the stretch made adds nothing here.
+    const bool vokne = start < oknopo_ && start + zni > oknood_;
     if (smycka && zni > delkatonu) {
         // A note longer than its segment: its samples are made a segment's
         // worth at a time, through the loop.
-        if (int64_t{rejstriky.vrchol(k)} * sila >= 100) {
+        if (vokne && int64_t{vrchol} * sila >= 100) {
             for (int64_t od = 0; od < zni; od += delkatonu) {
                 const int kus = static_cast<int>(std::min<int64_t>(delkatonu, zni - od));
+                if (start + od >= oknopo_ || start + od + kus <= oknood_) continue;
                 vzorkysmycky(segment, *smycka, od, kus, utlum, zni, bloky_->zkraceny);
                 pridejsegment(start + od, zeslab(bloky_->zkraceny, kus, zisk), kus, sila);
             }
@@ -325,14 +375,35 @@ void Mix::mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_
     // A segment that adds nothing at this volume (a rest, a silent note)
     // changes no sum and no peak: it only makes the mix longer, which the
     // final flush makes of the file.
-    if (int64_t{rejstriky.vrchol(k)} * sila >= 100) {
+    if (vokne && int64_t{vrchol} * sila >= 100) {
         const int count = cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni);
         pridejsegment(start, zeslab(cely ? segment : bloky_->zkraceny, count, zisk), count, sila);
     }
     if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
 }
 
+// The sums of the stretch recorded, for the caller that keeps them.
+void Mix::kopirujsumy() {
+    zaznam_->vpameti = vpameti_;
+    zaznam_->sumy.clear();
+    if (!vpameti_) return;
+    const int64_t konec = std::min(oknopo_, vysledek_.konecmixu);
+    if (konec <= oknood_) return;
+    zaznam_->sumy.assign(static_cast<size_t>(konec - oknood_), 0);
+    for (int64_t vzorek = oknood_; vzorek < konec;) {
+        const int64_t cislo = vzorek / vzorkubloku;
+        const int od = static_cast<int>(vzorek % vzorkubloku);
+        const int64_t kus = std::min<int64_t>(vzorkubloku - od, konec - vzorek);
+        if (cislo < static_cast<int64_t>(pamet_.size()) && pamet_[cislo].sumy) {
+            std::memcpy(zaznam_->sumy.data() + (vzorek - oknood_), pamet_[cislo].sumy + od,
+                        static_cast<size_t>(kus) * 4);
+        }
+        vzorek += kus;
+    }
+}
+
 void Mix::dopismix() {
+    if (zaznam_) kopirujsumy();
     if (vpameti_) return;
     Blok* poradi[pocetbloku];
     int count = 0;

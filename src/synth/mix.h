@@ -29,6 +29,7 @@
 #include "platform/system.h"
 #include "synth/rejstrik.h"
 #include "synth/smycka.h"
+#include "synth/zaznammixu.h"
 
 namespace skladba {
 
@@ -81,6 +82,10 @@ public:
     // nearest), for one side of a voice placed in the stereo field.
     void mixuj(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum = delkatonu,
                int64_t zni = delkatonu, const Smycka* smycka = nullptr, double zisk = 1.0);
+    // The same for a segment's samples given as they are, whose largest
+    // |sample| is vrchol (a note mixed again from a record).
+    void mixuj(const int16_t* segment, int32_t vrchol, int64_t start, int sila, int64_t utlum, int64_t zni,
+               const Smycka* smycka, double zisk = 1.0);
 
     // Writes and verifies every block still in the cache, in file order, and
     // makes the file vysledek().konecmixu sums long. Called once, after the last note
@@ -112,6 +117,13 @@ public:
 
     // The input block of the WAV writer.
     int32_t* pole4() { return bloky_->pole4; }
+
+    // Records what the mix takes, and makes only the stretch of samples
+    // zaznam asks for (synth/zaznammixu.h); null: neither. Before the first
+    // note.
+    void nastavzaznam(Zaznammixu* zaznam);
+    // The samples of one block of the mix, the unit of a recorded peak.
+    static constexpr int64_t vzorkunablok() { return vzorkubloku; }
 
 private:
     // The cache of mix blocks. Notes add into blocks held here; a block goes
@@ -199,6 +211,12 @@ private:
     int64_t limitbloku_;
     std::vector<Kus> pamet_;
     std::vector<platform::Pamet> desky_;
+    Zaznammixu* zaznam_ = nullptr;
+    int64_t oknood_ = 0;   // the stretch of samples made: all but with a record
+    int64_t oknopo_ = INT64_MAX;
+    void zaznamenej(Rejstriky& rejstriky, int64_t start, int64_t k, int sila, int64_t utlum, int64_t zni,
+                    const Smycka* smycka);
+    void kopirujsumy();
 };
 
 }  // namespace skladba

@@ -21,6 +21,7 @@ constexpr int64_t bajtusegmentu = int64_t{delkatonu} * 2;
 Rejstriky::Rejstriky() : rejstrpole_(new int16_t[size_t{pocetsegmentu} * delkatonu]) {}
 
 void Rejstriky::zmervrchol(int64_t k) {
+    segmenty_[k].masoucet = false;
     const int16_t* s = segmenty_[k].vzorky;
     int32_t top = 0;
     for (int i = 0; i < delkatonu; ++i) {
@@ -147,6 +148,7 @@ const int16_t* Rejstriky::segment(int64_t k) {
     Segment& s = segmenty_[k];
     if (s.aktualni) return s.vzorky;
     s.aktualni = true;
+    s.masoucet = false;
     s.konec = -1;
     s.kopie = nullptr;
     if (!s.zdroj) {
@@ -265,6 +267,28 @@ const Smycka* Rejstriky::smycka(int64_t k) {
     if (!s.smycky->smycky.smycka[k].je()) return nullptr;
     over(*s.smycky);
     return &s.smycky->smycky.smycka[k];
+}
+
+uint64_t Rejstriky::soucet(int64_t k) {
+    const int16_t* x = segment(k);
+    Segment& s = segmenty_[k];
+    if (s.masoucet) return s.soucet;
+    // Four independent chains over 64-bit words of the samples, so that the
+    // multiplications overlap: a few microseconds a segment.
+    static_assert(delkatonu % 4 == 0, "a segment is whole 64-bit words");
+    constexpr int slov = delkatonu / 4;
+    uint64_t h[4] = {0x9e3779b97f4a7c15ull, 0xbf58476d1ce4e5b9ull, 0x94d049bb133111ebull, 0x2545f4914f6cdd1dull};
+    const auto* b = reinterpret_cast<const unsigned char*>(x);
+    for (int i = 0; i < slov; ++i) {
+        uint64_t w;
+        std::memcpy(&w, b + size_t{8} * static_cast<size_t>(i), 8);
+        uint64_t& c = h[i & 3];
+        c = (c ^ w) * 0x100000001b3ull;
+        c ^= c >> 29;
+    }
+    s.soucet = ((h[0] * 31 + h[1]) * 31 + h[2]) * 31 + h[3];
+    s.masoucet = true;
+    return s.soucet;
 }
 
 int64_t Rejstriky::koneczvuku(int64_t k) {

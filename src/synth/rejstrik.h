@@ -69,6 +69,10 @@ public:
     const int16_t* segment(int64_t k);
     // The largest |sample| of segment k (which segment() has made current).
     int32_t vrchol(int64_t k) const { return segmenty_[k].vrchol; }
+    // A checksum of segment k's samples as the registers loaded so far make
+    // them: two notes that play the same checksum play the same sound, for
+    // a render that compares its notes with the last render's.
+    uint64_t soucet(int64_t k);
 
     // The sustain loop of segment k, from the loop file beside the register
     // it was loaded from (smycka.h); null when it has none. The first use of
@@ -129,6 +133,8 @@ private:
         std::shared_ptr<Zdroj> zdroj;   // null with !aktualni: silence
         int32_t vrchol = 0;             // largest |sample|, once current
         int64_t konec = -1;             // koneczvuku, once measured
+        uint64_t soucet = 0;            // soucet(), once asked
+        bool masoucet = false;
         std::shared_ptr<Smyckyrejstriku> smycky;   // null: no loops
         // Once current: its samples, in the wavetable or in a kept copy
         // (kopie, which then keeps what is measured of it too).

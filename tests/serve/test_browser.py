@@ -99,6 +99,42 @@ class Editor(unittest.TestCase):
         self.assertEqual(d.execute_script(f'return {A}.src'), src)
         self.assertAlmostEqual(d.execute_script(f'return {A}.duration'), seconds, delta=0.001)
 
+    def test_an_edit_patches_the_audio_playing(self):
+        # Playing, a letter changed: the page fetches only the sums of the
+        # stretch that changed, plays on from where it was, and what it
+        # holds is the render's WAV (to its rounding to 16 bits).
+        d = self.driver
+        self.open()
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        text = 't120 R4 4 o1 ' + 'c d e f g f e d ' * 6
+        self.type(text)
+        seconds = rendered(text)
+        wait(d, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        d.execute_script(f'{A}.play()')
+        src, at = wait(d, f'return {A}.currentTime > 1 && [{A}.src, {A}.currentTime]')
+        d.execute_script(f'skladbaTest.select({len(text) - 2}, {len(text) - 1})')
+        self.type('a')
+        wait(d, f"return {A}.src != '{src}'")
+        self.assertFalse(d.execute_script(f'return {A}.paused'))
+        self.assertGreater(d.execute_script(f'return {A}.currentTime'), at)
+        fetched = d.execute_script(f"return performance.getEntriesByType('resource').map((e) => e.name)"
+                                   f".filter((n) => n.includes({A}.src.replace(/\\.wav$/, '.')))")
+        kinds = [f.rsplit('.', 1)[1] for f in fetched]
+        self.assertIn('sums', kinds)
+        self.assertNotIn('wav', kinds)
+        self.assertNotIn('mix', kinds)
+        worst = d.execute_script(f"""const a = {A};
+            return fetch(a.src).then((r) => r.arrayBuffer()).then((b) => {{
+              const wav = new Int16Array(b, 44), held = a.buffer.getChannelData(0), g = a.gain.gain.value;
+              if (wav.length !== held.length) return -1;
+              let worst = 0;
+              for (let i = 0; i < wav.length; i++) worst = Math.max(worst, Math.abs(held[i] * g * 32768 - wav[i]));
+              return worst;
+            }});""")
+        self.assertGreaterEqual(worst, 0)
+        self.assertLessEqual(worst, 1.01)
+        d.execute_script(f'{A}.pause()')
+
     def test_change_on_disk_is_offered(self):
         d = self.driver
         with open(self.server.score, 'w') as f:

@@ -10,6 +10,7 @@ import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -168,6 +169,29 @@ def flip(token, i):
     return ''.join(chars)
 
 
+    def test_an_edit_sends_only_the_samples_it_changed(self):
+        # One letter changed at the end: the answer's patch holds the sums of
+        # the stretch its note sounds in, which scaled by the peak are the
+        # render's WAV there to the sample; before it the WAV is the last one's.
+        score = b't120 R4 4 o1 ' + b'c d e f g f e d ' * 8 + b'| -8 o2 ' + b'e g ' * 8 + b'\n'
+        first = json.loads(self.edit(score, query='save=0')[1])['render']
+        old = self.server.request('GET', first['wav'])[1]
+        second = json.loads(self.edit(score.replace(b'g \n', b'a \n'), query='save=0')[1])['render']
+        patch = second['patch']
+        self.assertFalse(patch['whole'])
+        self.assertEqual(patch['base'], first['id'])
+        self.assertGreater(patch['from'], 0)
+        self.assertEqual(patch['to'], second['samples'])
+        sums = self.server.request('GET', patch['sums'])[1]
+        self.assertEqual(len(sums), 4 * (patch['to'] - patch['from']))
+        wav = self.server.request('GET', second['wav'])[1]
+        scale = 32752.0 / patch['peak']
+        expected = [max(-32768, min(32767, int(x * scale))) for x in struct.unpack('<%di' % (len(sums) // 4), sums)]
+        self.assertEqual(list(struct.unpack('<%dh' % len(expected), wav[44 + 2 * patch['from']:])), expected)
+        if patch['peak'] == first['patch']['peak']:
+            self.assertEqual(wav[:44 + 2 * patch['from']], old[:44 + 2 * patch['from']])
+
+
 def chunked(server, path, chunks, headers):
     """(status, body) of a POST whose body comes in chunks, with no length."""
     conn = http.client.HTTPConnection('127.0.0.1', server.port, timeout=30)
@@ -250,7 +274,11 @@ class Adversaries(unittest.TestCase):
         s.start(['--mix-memory', '1'])
         def render(score):
             return json.loads(s.request('POST', '/api/edit?save=0', score, {'X-Skladba': '1'})[1])['render']['wav']
-        a, b = render(b'c d e'), render(b'e d c')
+        # The page fetches each render's WAV as it comes; a render made from
+        # the last one's mix makes its WAV then, and keeps it.
+        a = render(b'c d e')
+        self.assertEqual(s.request('GET', a)[0], 200)
+        b = render(b'e d c')
         self.assertEqual(s.request('GET', a)[0], 200, 'two small renders fit 1 MiB together')
         # Half a minute is 1.3 MB of WAV: the older render goes, the newest stays.
         c = render(b't120 ' + b'c e g e ' * 15)

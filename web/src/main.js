@@ -13,6 +13,7 @@
 // the page's state (its stats list: keystroke to audio for each render),
 // the text, and a way to select in it.
 import { insertNewline } from '@codemirror/commands';
+import './prehravac.js';   // <skladba-audio>, before any module reads the element
 import * as editor from './editor.js';
 import { banner, setStatus } from './stranka.js';
 import { state, ui } from './stav.js';

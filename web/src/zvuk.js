@@ -1,4 +1,4 @@
-// The render's audio: a new render's element takes over from the one
+// The render's audio: each new render takes over from the one
 // playing at the same moment of the piece, and the notes sounding are lit
 // in the text and the piano roll, from the audio's own clock.
 import { range } from './kodovani.js';
@@ -7,53 +7,23 @@ import { lightSheet } from './noty.js';
 import { state } from './stav.js';
 import { followRoll, lightRoll } from './valec.js';
 
-// The new audio is loaded beside the one playing and takes its place at
-// the same moment of the piece, playing if it was playing; then() once it
-// has (or once it failed).
+// The new render's audio takes the place of the one playing at the same
+// moment of the piece, playing if it was playing (prehravac.js); then()
+// once it has (or once it failed). Renders are taken in the order they
+// came, each patched into what the one before left.
+let loading = Promise.resolve();
 export function showAudio(r, times, then) {
-  if (state.nextAudio) { state.nextAudio.removeAttribute('src'); state.nextAudio.load(); }
-  const next = document.createElement('audio');
-  state.nextAudio = next;
-  next.controls = true;
-  // Only what it needs to start (Chromium is ready about twice as soon);
-  // the rest is fetched once it has taken over.
-  next.preload = 'metadata';
-  next.dataset.render = r.id;
-  next.dataset.seconds = r.samples / r.rate;
-  let positioned = false;
   const created = performance.now();
-  next.addEventListener('loadedmetadata', () => {
-    const at = Math.min(state.audio.currentTime || 0, next.duration || 0);
-    if (at > 0) next.currentTime = at;   // no seek to wait for at the start
-    positioned = true;
-  });
-  next.addEventListener('error', then);
-  next.addEventListener('canplay', () => {
-    if (!positioned || state.nextAudio !== next) return;
-    state.nextAudio = null;
-    const old = state.audio;
-    const playing = !old.paused && !old.ended;
-    next.volume = old.volume;
-    next.muted = old.muted;
-    next.playbackRate = old.playbackRate;
-    if (playing) {
-      next.currentTime = Math.min(old.currentTime, next.duration);
-      next.play().catch(() => {});
-    }
-    old.pause();
-    next.id = 'audio';
-    next.preload = 'auto';
-    old.replaceWith(next);
-    state.audio = next;
-    old.removeAttribute('src');
-    old.load();
+  state.nextAudio = r;
+  const done = () => { if (state.nextAudio === r) state.nextAudio = null; };
+  loading = loading.then(() => state.audio.load(r)).then(() => {
+    done();
     if (times.inputAt !== null) {
       state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt, created,
         audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate, id: r.id });
     }
     then();
-  });
-  next.src = r.wav;
+  }, () => { done(); then(); });
 }
 
 // The indices of the notes sounding at time t (seconds; -1: none).
