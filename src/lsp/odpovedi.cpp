@@ -6,6 +6,7 @@
 #include <map>
 
 #include "engine/prikazy.h"
+#include "score/smernice.h"
 
 namespace skladba::lsp {
 
@@ -459,8 +460,9 @@ json doplneni(const Rozbor& r, int64_t bajt) {
     while (i > 0 && std::isalpha(static_cast<unsigned char>(t[static_cast<size_t>(i - 1)]))) --i;
     while (i > 0 && t[static_cast<size_t>(i - 1)] == ' ') --i;
     if (i > 0 && t[static_cast<size_t>(i - 1)] == '(') {
-        for (const char* k : klicovaslova) {
-            o.push_back({{"label", std::string(k) + ":"}, {"kind", 14}, {"insertText", std::string(k) + ": "}});
+        for (const KlicoveSlovo& k : klicovaslova()) {
+            o.push_back({{"label", std::string(k.slovo) + ":"}, {"kind", 14}, {"detail", k.popis},
+                         {"insertText", std::string(k.slovo) + ": "}});
         }
         return o;
     }
@@ -474,9 +476,9 @@ json doplneni(const Rozbor& r, int64_t bajt) {
         o.push_back(x);
     }
     for (char c : rejstriky) rejstrik(c, true);
-    for (const char* k : klicovaslova) {
-        const std::string smernice = "(" + std::string(k) + ": )";
-        o.push_back({{"label", smernice}, {"kind", 14}, {"insertText", smernice}});
+    for (const KlicoveSlovo& k : klicovaslova()) {
+        const std::string smernice = "(" + std::string(k.slovo) + ": )";
+        o.push_back({{"label", smernice}, {"kind", 14}, {"detail", k.popis}, {"insertText", smernice}});
     }
     return o;
 }

@@ -8,18 +8,15 @@
 #include "engine/prikazy.h"
 #include "output/vyroba.h"
 #include "platform/system.h"
+#include "score/smernice.h"
 
 namespace skladba::lsp {
 
-const char* const klicovaslova[6] = {"title", "composer", "time", "key", "part", "pan"};
-
 std::string klicoveslovo(const std::string& komentar) {
-    size_t i = 0;
-    while (i < komentar.size() && std::isspace(static_cast<unsigned char>(komentar[i]))) ++i;
-    for (const char* k : klicovaslova) {
-        const std::string s = k;
-        const size_t dvojtecka = i + s.size();
-        if (komentar.compare(i, s.size(), s) == 0 && dvojtecka < komentar.size() && komentar[dvojtecka] == ':') return s;
+    Smernice s;
+    if (!ctismernici(komentar, s)) return "";
+    for (const KlicoveSlovo& k : klicovaslova()) {
+        if (k.druh == s.druh) return k.slovo;
     }
     return "";
 }

@@ -15,11 +15,9 @@
 
 namespace skladba::lsp {
 
-// The words a comment can begin with to say something to the outputs that
-// know the music, as "(title: Elegy)": the one list of them here.
-extern const char* const klicovaslova[6];
-// The keyword a comment's text (without its parentheses) begins with, or
-// empty for a plain comment.
+// The directive keyword a comment's text (without its parentheses) begins
+// with, as the check reads it (score/smernice.h), or empty for a plain
+// comment.
 std::string klicoveslovo(const std::string& komentar);
 
 struct Rozbor {
