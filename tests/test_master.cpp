@@ -148,6 +148,28 @@ TEST(Master, VoicesSpreadAcrossTheStereoField) {
     EXPECT_GT(korelace({"--pan", "off"}), 0.9999);
 }
 
+// A part's pan: directive places it, over the voices' own order: a part
+// set hard left is silent on the right, its partner hard right the other way.
+TEST(Master, APanDirectivePlacesItsPart) {
+    Slozka s;
+    test::zapis(s.cesta + "/pan.txt", "(part: Low) (pan: left) R5 t90 S0 4 o1 c e g e | -1 "
+                                      "(part: High) (pan: 100) o2 c e g e |");
+    ASSERT_EQ(s.skladba({"pan.txt", "--master", "--room", "0", "-o", "pan.wav"}).status, 0);
+    const Stereo st = precti(test::precti(s.cesta + "/pan.wav"));
+    ASSERT_FALSE(st.l.empty());
+    test::zapis(s.cesta + "/levy.txt", "(part: Low) (pan: left) R5 t90 S0 4 o1 c e g e |");
+    ASSERT_EQ(s.skladba({"levy.txt", "--master", "--room", "0", "-o", "levy.wav"}).status, 0);
+    const Stereo levy = precti(test::precti(s.cesta + "/levy.wav"));
+    double l = 0, p = 0;
+    for (size_t i = 0; i < levy.l.size(); ++i) l += levy.l[i] * levy.l[i], p += levy.p[i] * levy.p[i];
+    EXPECT_GT(l, 0);
+    EXPECT_EQ(p, 0) << "a part hard left sounds nothing on the right";
+    // Both parts: the sides differ (each part on its own side).
+    double lp = 0, ll = 0, pp = 0;
+    for (size_t i = 0; i < st.l.size(); ++i) lp += st.l[i] * st.p[i], ll += st.l[i] * st.l[i], pp += st.p[i] * st.p[i];
+    EXPECT_LT(lp / std::sqrt(ll * pp), 0.9);
+}
+
 // One short note: after its fade the room rings on, well under the note
 // and well above silence; without a room it stops.
 TEST(Master, AShortNoteRingsOnInTheRoom) {

@@ -193,29 +193,39 @@ void umistihlasy(Nastaveni& n, std::string& text) {
     c.pozorovatel = nullptr;
     c.hlasenesouhlasy = nullptr;
     const Vysledek r = spust(c, nullptr);
-    if (r.status != 0 || r.hudba.hlasu < 2) return;   // the render says what is wrong
-    std::vector<double> soucet(static_cast<size_t>(r.hudba.hlasu), 0.0);
+    if (r.status != 0) return;   // the render says what is wrong
+    const Hudba& h = r.hudba;
+    std::vector<double> soucet(static_cast<size_t>(std::max(0, h.hlasu)), 0.0);
     std::vector<int64_t> pocet(soucet.size(), 0);
-    for (const Udalost& e : r.hudba.udalosti) {
-        if (!e.hraje() || e.hlas < 0 || e.hlas >= r.hudba.hlasu) continue;
+    for (const Udalost& e : h.udalosti) {
+        if (!e.hraje() || e.hlas < 0 || e.hlas >= h.hlasu) continue;
         soucet[e.hlas] += e.segment;
         ++pocet[e.hlas];
     }
     std::vector<int32_t> poradi;
-    for (int32_t h = 0; h < r.hudba.hlasu; ++h) {
-        if (pocet[h] > 0) poradi.push_back(h);
+    for (int32_t v = 0; v < h.hlasu; ++v) {
+        if (pocet[v] > 0) poradi.push_back(v);
     }
-    if (poradi.size() < 2) return;
-    const auto vyska = [&](int32_t h) { return soucet[h] / static_cast<double>(pocet[h]); };
+    const auto vyska = [&](int32_t v) { return soucet[v] / static_cast<double>(pocet[v]); };
     std::stable_sort(poradi.begin(), poradi.end(), [&](int32_t a, int32_t b) { return vyska(a) < vyska(b); });
     std::vector<double> poloha(soucet.size(), 0.0);
-    for (size_t i = 0; i < poradi.size(); ++i) {
+    for (size_t i = 0; poradi.size() > 1 && i < poradi.size(); ++i) {
         poloha[poradi[i]] = -0.6 + 1.2 * static_cast<double>(i) / static_cast<double>(poradi.size() - 1);
     }
-    n.polohy.assign(r.hudba.udalosti.size(), 0.0);
-    for (size_t i = 0; i < r.hudba.udalosti.size(); ++i) {
-        const Udalost& e = r.hudba.udalosti[i];
-        if (e.hraje() && e.hlas >= 0 && e.hlas < r.hudba.hlasu) n.polohy[i] = poloha[e.hlas];
+    // A part whose pan: directive says where it sits stands there instead.
+    const auto pan = [&](const Udalost& e) -> const Cast* {
+        if (e.cast < 0 || static_cast<size_t>(e.cast) >= h.casti.size()) return nullptr;
+        const Cast& c = h.casti[static_cast<size_t>(e.cast)];
+        return c.mapan ? &c : nullptr;
+    };
+    const bool nektera = std::any_of(h.udalosti.begin(), h.udalosti.end(), [&](const Udalost& e) { return pan(e); });
+    if (poradi.size() < 2 && !nektera) return;
+    n.polohy.assign(h.udalosti.size(), 0.0);
+    for (size_t i = 0; i < h.udalosti.size(); ++i) {
+        const Udalost& e = h.udalosti[i];
+        if (!e.hraje() || e.hlas < 0 || e.hlas >= h.hlasu) continue;
+        const Cast* c = pan(e);
+        n.polohy[i] = c ? std::clamp(c->pan, -1.0, 1.0) : poloha[e.hlas];
     }
 }
 
