@@ -29,8 +29,9 @@ namespace {
 // a score full of one mistake says it a hundred times and counts the rest.
 constexpr size_t nejvicvarovani = 100;
 // Notes, rests and dots of the music a render keeps for its warnings alone
-// (some 6 MiB).
-constexpr size_t nejvicudalosti = size_t{1} << 15;
+// (some 48 MiB: more than an hour of four voices); past them the render
+// says that its warnings stopped there.
+constexpr size_t nejvicudalosti = size_t{1} << 18;
 
 // What the directives of a score said, for the check's summary: "title
 // Elegy, composer X, time 6/8 with a pickup of 1/8, key E minor, parts
@@ -232,6 +233,11 @@ void Beh::dokoncihudbu() {
     if (!zaznam_) return;
     hudba_ = zaznam_->dokonci(k_.mix.vysledek().konecmixu);
     if (n_.varovani || n_.kontrola) hudbavarovani_ = zkontrolujhudbu(hudba_, nejvicvarovani, dalsichhudba_);
+    if (n_.varovani && zaznam_->preplneny()) {
+        hudbavarovani_.push_back({0, "the piece has more than " + std::to_string(nejvicudalosti) +
+                                         " notes, rests and dots: a render checks no more of its music than that "
+                                         "(skladba --check checks all of it)"});
+    }
 }
 
 // The bytes of the score from od to po as they stand, zero bytes included.

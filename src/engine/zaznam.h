@@ -22,6 +22,8 @@ public:
     // render that wants it only for its warnings: memory then stays small
     // whatever the piece. 0: nothing is kept, everything only passed on.
     explicit Zaznam(size_t nejvic = SIZE_MAX) : nejvic_(nejvic), preplneny_(nejvic == 0) {}
+    // The music was let go past nejvic events (a limit of 0 aside).
+    bool preplneny() const { return preplneny_ && nejvic_ > 0; }
 
     Pozorovatel* dalsi = nullptr;
     std::function<void(int64_t, int64_t)> sledovaniprikazu;
