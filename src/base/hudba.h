@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/format.h"
 #include "base/nota.h"
 
 namespace skladba {
@@ -82,6 +83,12 @@ struct Udalost {
     int64_t nahrano = 0;     // how long its register sounds it (Nota::zvuk; 0: not measured)
 
     Zlomek konec() const { return zacatek + delka + tecky; }
+    // The tempo it was placed at, quarter notes a minute, from how far the
+    // cursor moved for its value (under a curve, each note's own); 0 when
+    // it moved nowhere.
+    double ctvrtek() const {
+        return krok > 0 && hodnota > 0 ? 4.0 * zaklad * 60 / (static_cast<double>(hodnota) * static_cast<double>(krok)) : 0;
+    }
     bool hraje() const { return segment > 0 && !tecka; }
 };
 

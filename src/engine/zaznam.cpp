@@ -90,7 +90,7 @@ void Zaznam::zapis(const UlozenaNota& u) {
     if (krivka_ != SIZE_MAX && u.krivka && e.krok > 0 && u.hodnota > 0) {
         ZmenaTempa& z = h_.tempa[krivka_];
         if (e.zacatek == z.kde) {
-            z.ctvrtek = 4.0 * zaklad * 60 / (static_cast<double>(u.hodnota) * static_cast<double>(e.krok));
+            z.ctvrtek = e.ctvrtek();
         }
     }
 

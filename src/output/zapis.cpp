@@ -208,7 +208,7 @@ bool zapiszhudby(const Hudba& h, const MezeNotopisu& meze, Zapis& z, std::string
         ZnackaTempa t;
         t.tik = e.zacatek.tiku(z.celanota);
         t.druh = ZnackaTempa::Druh::plynule;
-        t.tempo = 4.0 * zaklad * 60 / (static_cast<double>(e.hodnota) * static_cast<double>(e.krok));
+        t.tempo = e.ctvrtek();
         if (t.tempo > 0.01 && t.tempo < 1e7) plynule.push_back(t);
     }
     auto potik = [](const ZnackaTempa& a, const ZnackaTempa& b) { return a.tik < b.tik; };
