@@ -128,11 +128,11 @@ TEST(Compressed, TagsAreUtf8WithoutControlsWhateverTheirSource) {
     s.soubor("kol\xE9" "da.txt", "c d e");
     for (const char* pripona : {"flac", "ogg", "mp3", "opus"}) {
         const std::string jmeno = std::string("x.") + pripona;
-        Beh r = test::skladba(s.cesta(), {"kol\xE9" "da.txt", "-o", jmeno, "--artist", "a\tb\x1B[31mc\x07"});
+        Beh r = test::skladba(s.cesta(), {"kol\xE9" "da.txt", "-o", jmeno, "--artist", "a\tb\x1B[31mc\x07\x7F\xC2\x9B" "1m\xC2\xA0"});
         ASSERT_EQ(r.status, 0) << jmeno << ": " << r.err;
         const test::Dekodovany d = test::dekoduj(s.cesta() + "/" + jmeno);
         EXPECT_EQ(d.nazev, "kol\xC3\xA9" "da") << jmeno;
-        EXPECT_EQ(d.autor, "a\tb[31mc") << jmeno;
+        EXPECT_EQ(d.autor, "a\tb[31mc1m\xC2\xA0") << jmeno;
     }
 }
 

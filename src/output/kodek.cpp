@@ -63,7 +63,8 @@ std::string protag(const std::string& s) {
             ++i;
             continue;
         }
-        if (n > 1 || b >= 0x20 || b == '\t') o.append(s, i, n);
+        // C0, DEL and C1 (U+0080 to U+009F, which some terminals read as escapes) go.
+        if (n > 1 ? kod > 0x9F : (b >= 0x20 && b != 0x7F) || b == '\t') o.append(s, i, n);
         i += n;
     }
     return o;

@@ -65,6 +65,9 @@ void poslizakodovany(httplib::Response& r, Vykreslovani& vykreslovani, const Vys
                 Kodovani k;
                 k.format = f;
                 k.partitura = partitura;
+                // The directives name the piece and its composer, as in a render's own files.
+                k.nazev = v->vysledek.hudba.nazev;
+                k.autor = v->vysledek.hudba.autor;
                 const std::string jmeno = "the " + std::string(jmenoformatu(f)) + " download";
                 // A render of --master is 24-bit stereo (its header says so).
                 const bool master = wav.size() > 34 && static_cast<unsigned char>(wav[34]) == 24;

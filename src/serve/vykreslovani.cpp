@@ -252,7 +252,8 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
     }
     Vyrobek vyrobek = vyrobvpameti(n);
     v.vysledek = std::move(vyrobek.vysledek);
-    if (v.vysledek.status == 0 && !vyber) zapamatuj(zadani, v.vysledek);
+    // The peak of --master's stereo is not the level of the score's own mix.
+    if (v.vysledek.status == 0 && !vyber && !zadani.master) zapamatuj(zadani, v.vysledek);
     if (vybrano) {
         for (int32_t h = 0; h < v.vysledek.hudba.hlasu; ++h) {
             if (ticho(h)) v.ztlumeno.push_back(h + 1);

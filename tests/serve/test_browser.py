@@ -24,17 +24,18 @@ TEXT = 'skladbaTest.text()'
 TO_END = 'skladbaTest.select(skladbaTest.text().length, skladbaTest.text().length)'
 
 
-def rendered(text):
+def rendered(text, *args):
     """What the renderer itself makes of the text: the WAV's seconds, or its error."""
     folder = tempfile.mkdtemp()
     try:
         with open(os.path.join(folder, 'piece.txt'), 'w', encoding='cp1250') as f:
             f.write(text)
-        run = subprocess.run([SKLADBA, '--registers', REGISTERS, '-q', 'piece.txt'], cwd=folder,
+        run = subprocess.run([SKLADBA, '--registers', REGISTERS, '-q', 'piece.txt', *args], cwd=folder,
                              capture_output=True, text=True)
         if run.returncode:
             return run.stderr
-        return (os.path.getsize(os.path.join(folder, 'piece.wav')) - 44) / 2 / 22050
+        bytes_a_second = 6 * 48000 if '--master' in args else 2 * 22050
+        return (os.path.getsize(os.path.join(folder, 'piece.wav')) - 44) / bytes_a_second
     finally:
         shutil.rmtree(folder)
 
@@ -134,6 +135,25 @@ class Editor(unittest.TestCase):
         self.assertGreaterEqual(worst, 0)
         self.assertLessEqual(worst, 1.01)
         d.execute_script(f'{A}.pause()')
+
+    def test_master_plays_its_stereo(self):
+        # With master ticked the page plays the 48 kHz stereo WAV as it is
+        # written, as long as the plain render; then an edit unticked is
+        # mono again.
+        d = self.driver
+        self.open()
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        d.find_element('id', 'master').click()
+        text = 't120 R4 4 o1 c d e f g f e d'
+        self.type(text)
+        seconds = rendered(text, '--master')
+        channels = wait(d, f"return {A}.buffer && Math.abs({A}.duration - {seconds}) < 0.01 && {A}.buffer.numberOfChannels")
+        self.assertEqual(channels, 2)
+        peak = d.execute_script(f"return {A}.buffer.getChannelData(0).reduce((m, x) => Math.max(m, Math.abs(x)), 0)")
+        self.assertTrue(0.05 < peak <= 1, peak)
+        d.find_element('id', 'master').click()
+        seconds = rendered(text)
+        wait(d, f"return {A}.buffer.numberOfChannels == 1 && Math.abs({A}.duration - {seconds}) < 0.001")
 
     def test_change_on_disk_is_offered(self):
         d = self.driver

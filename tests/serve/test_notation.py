@@ -79,6 +79,9 @@ class Voices(unittest.TestCase):
         self.assertEqual(solo['silent'], [1, 3, 4])
         # At the full score's level the two halves add up to the whole.
         self.assertLessEqual(max(abs(a + b - c) for a, b, c in zip(without, alone, whole)), 1)
+        # A master render between them leaves that level as it was.
+        self.render('master=1')
+        self.assertEqual(self.render('mute=2')[1], without)
         # Muting every voice leaves silence of the same length.
         _, none = self.render('mute=1,2,3,4')
         self.assertEqual(len(none), len(whole))

@@ -160,6 +160,12 @@ class Rules(unittest.TestCase):
         self.assertEqual((status, flac[:4]), (200, b'fLaC'))
         # Its STREAMINFO's last 36 bits of bytes 18 to 25: the frames.
         self.assertEqual(len(wav) - 44, 6 * (int.from_bytes(flac[18:26], 'big') & ((1 << 36) - 1)))
+        # The title: and composer: directives tag it, as they tag a render's FLAC.
+        tagged = b'(title: Elegy)(composer: Jana Nova)' + SCORE
+        render = json.loads(self.edit(tagged, query='save=0')[1])['render']
+        flac = self.server.request('GET', render['wav'][:-4] + '.flac')[1]
+        self.assertIn(b'title=elegy', flac[:4000].lower())
+        self.assertIn(b'artist=jana nova', flac[:4000].lower())
 
 
 def flip(token, i):

@@ -169,7 +169,15 @@ class SkladbaAudio extends HTMLElement {
     }
     const response = await fetch(r.wav);
     if (!response.ok) throw new Error('the render is no longer kept');
-    const wav = new Int16Array((await response.arrayBuffer()).slice(44));
+    const bytes = await response.arrayBuffer();
+    const head = new DataView(bytes, 0, Math.min(44, bytes.byteLength));
+    if (head.byteLength < 36 || head.getUint16(22, true) !== 1 || head.getUint16(34, true) !== 16) {
+      // Not the 16-bit mono of a plain render (the 24-bit stereo of
+      // --master): decoded as its header says, at its own level.
+      this.takeOver(await ctx.decodeAudioData(bytes), 1, r.wav, null);
+      return;
+    }
+    const wav = new Int16Array(bytes.slice(44));
     const buffer = ctx.createBuffer(1, length, r.rate);
     const unscale = p && p.peak > 0 ? p.peak / MAXSIGNAL : 1;
     const data = new Float32Array(wav.length);
