@@ -406,8 +406,6 @@ private:
 
 }  // namespace
 
-double dozvukmistnosti(int prostor) { return prostor <= 0 ? 0.0 : 0.3 + 2.7 * prostor / 100.0; }
-
 Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, const Master& master)
     : levy_(levy), pravy_(pravy), vzorku_(vzorku), maximum_(maximum), master_(master) {
     // The room rings on until it has decayed by 70 dB.

@@ -47,7 +47,7 @@ inline std::string chybejicipromaster() {
 }
 
 // The room's reverberation time in seconds for --room 0-100 (0 for none).
-double dozvukmistnosti(int prostor);
+inline double dozvukmistnosti(int prostor) { return prostor <= 0 ? 0.0 : 0.3 + 2.7 * prostor / 100.0; }
 
 // What mastering measured and did.
 struct Zpravamasteru {
