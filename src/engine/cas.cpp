@@ -56,6 +56,19 @@ void overkrok(double r) {
     }
 }
 
+// A stretch of the curve already computed for this score: its real length
+// in delka, the step moved on to where it ends. klic is the stretch's key
+// for zapamatuj when it is not kept.
+bool zpamati(Kontext& k, int64_t n, bool zpet, Pamatkrivky::Klic& klic, double& delka) {
+    if (!k.krivky) return false;
+    klic = Pamatkrivky::klic(k.stav.rittempo, k.stav.delta, n, zpet);
+    const auto i = k.krivky->mapa.find(klic);
+    if (i == k.krivky->mapa.end()) return false;
+    k.stav.rittempo = i->second.krok;
+    delka = i->second.delka;
+    return true;
+}
+
 void zapamatuj(Pamatkrivky& p, const Pamatkrivky::Klic& klic, double delka, double krok) {
     if (p.mapa.size() >= Pamatkrivky::nejvic) p.mapa.clear();
     p.mapa[klic] = {delka, krok};
@@ -66,14 +79,8 @@ void zapamatuj(Pamatkrivky& p, const Pamatkrivky::Klic& klic, double delka, doub
 double delkavpred(Kontext& k, int64_t n) {
     zauctujkroky(k, n);
     Pamatkrivky::Klic klic;
-    if (k.krivky) {
-        klic = Pamatkrivky::klic(k.stav.rittempo, k.stav.delta, n, false);
-        const auto i = k.krivky->mapa.find(klic);
-        if (i != k.krivky->mapa.end()) {
-            k.stav.rittempo = i->second.krok;
-            return i->second.delka;
-        }
-    }
+    double delka = 0;
+    if (zpamati(k, n, false, klic, delka)) return delka;
     double s = 0.0;
     double r = k.stav.rittempo;
     const double d = k.stav.delta;
@@ -96,14 +103,8 @@ double delkavpred(Kontext& k, int64_t n) {
 double delkazpet(Kontext& k, int64_t m) {
     zauctujkroky(k, m);
     Pamatkrivky::Klic klic;
-    if (k.krivky) {
-        klic = Pamatkrivky::klic(k.stav.rittempo, k.stav.delta, m, true);
-        const auto i = k.krivky->mapa.find(klic);
-        if (i != k.krivky->mapa.end()) {
-            k.stav.rittempo = i->second.krok;
-            return i->second.delka;
-        }
-    }
+    double delka = 0;
+    if (zpamati(k, m, true, klic, delka)) return delka;
     double s = 0.0;
     double r = k.stav.rittempo;
     const double d = k.stav.delta;

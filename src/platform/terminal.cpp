@@ -20,17 +20,21 @@ namespace {
 termios ulozenyterminal {};
 volatile std::sig_atomic_t terminalzmenen = 0;
 
+// Keys one at a time without echo: a read waits for one key (vmin 1) or
+// returns at once (vmin 0). The settings before are kept to put back.
+void bezozveny(cc_t vmin) {
+    termios t = ulozenyterminal;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.c_cc[VMIN] = vmin;
+    t.c_cc[VTIME] = 0;
+    terminalzmenen = 1;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+}
+
 }  // namespace
 
 void cekejnaklavesu() {
-    if (::tcgetattr(STDIN_FILENO, &ulozenyterminal) == 0) {
-        termios t = ulozenyterminal;
-        t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        terminalzmenen = 1;
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
-    }
+    if (::tcgetattr(STDIN_FILENO, &ulozenyterminal) == 0) bezozveny(1);
     char c;
     while (::read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
     }
@@ -42,12 +46,7 @@ void cekejnaklavesu() {
 
 void surovyterminal() {
     if (terminalzmenen || ::tcgetattr(STDIN_FILENO, &ulozenyterminal) != 0) return;
-    termios t = ulozenyterminal;
-    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    terminalzmenen = 1;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+    bezozveny(0);
 }
 
 void obnovterminal() {
