@@ -11,6 +11,7 @@ import os
 import struct
 import sys
 import unittest
+import xml.etree.ElementTree as ET
 
 from harness import Server, close_chromium, require_chromium, start_chromium, wait
 
@@ -241,13 +242,126 @@ class Engraving(unittest.TestCase):
             wait(d, f'return {DRAWN}', timeout=60)
             beams = d.execute_script("return document.querySelectorAll('#notation .vf-beam').length")
             tuplets = d.execute_script(f'''let n = 0;
-                for (const row of {T}.sheet.osmd.GraphicSheet.MeasureList)
-                  for (const m of row) if (m && m.vftuplets) for (const k in m.vftuplets) n += m.vftuplets[k].length;
+                for (const osmd of {T}.sheet.engravers())
+                  for (const row of osmd.GraphicSheet.MeasureList)
+                    for (const m of row) if (m && m.vftuplets) for (const k in m.vftuplets) n += m.vftuplets[k].length;
                 return n;''')
             self.assertEqual((beams, tuplets), (3, 1))
         finally:
             close_chromium(d)
             server.close()
+
+
+with open(os.path.join(HERE, '..', '..', 'examples', 'barkarola.txt'), 'rb') as f:
+    BARCAROLLE = f.read()
+# Twelve bars of 4/4 in C, D major from bar 5 and 3/4 from bar 9: stretches
+# of four measures start where the key and the metre change.
+CHANGES = (b'(time: 4/4) (key: C major)\nt120 S0 R4\n'
+           b'4 o1 c d e f | g a h o2 c | o1 c d e f | g a h o2 c |\n'
+           b'(key: D major) 4 o1 d e >f g | a h o2 >c d | o1 d e >f g | a h o2 >c d |\n'
+           b'(time: 3/4) 4 o1 d e >f | g a h | o2 >c d e | 2 d. |\n')
+
+
+def stretch_xml(d, i):
+    return ET.fromstring(d.execute_script(f'return {T}.sheet.slots[{i}].xml').split('?>', 1)[1].split('>', 1)[1])
+
+
+class Stretches(unittest.TestCase):
+    """The sheet music drawn as stretches of four measures, each engraved
+    alone with the attributes in force where it starts; an edit engraves
+    again only the stretch it changed."""
+
+    @classmethod
+    def setUpClass(cls):
+        try:
+            require_chromium()
+        except SystemExit:
+            raise unittest.SkipTest('no headless Chromium')
+
+    def open(self, score):
+        server = Server(SERVE, REGISTERS, score)
+        self.addCleanup(server.close)
+        d = start_chromium()
+        self.addCleanup(close_chromium, d)
+        d.get(server.url + '&test')
+        wait(d, f"return window.{T} && {SHOWN}")
+        d.find_element('id', 'show-notation').click()
+        counts = wait(d, f'return {DRAWN}', timeout=60)
+        return server, d, counts
+
+    def render(self, server, score):
+        _, body = server.request('POST', '/api/edit?save=0', score, {'X-Skladba': '1'})
+        return json.loads(body)['render']
+
+    def measures(self, d):
+        """Each stretch's parts, each a list of its measures' numbers."""
+        out = []
+        for i in range(d.execute_script(f'return {T}.sheet.slots.length')):
+            x = stretch_xml(d, i)
+            out.append([[m.get('number') for m in part.findall('measure')] for part in x.findall('part')])
+        return out
+
+    def test_a_pickup_and_two_parts_cut_into_stretches(self):
+        server, d, counts = self.open(BARCAROLLE)
+        render = self.render(server, BARCAROLLE)
+        # Every note drawn once and found, across the stretches' bounds.
+        self.assertEqual((counts['drawn'], counts['matched']), (len(render['noteList']),) * 2)
+        _, whole = server.request('GET', render['musicxml'])
+        numbers = [m.get('number') for m in ET.fromstring(whole.split(b'?>', 1)[1].split(b'>', 1)[1])
+                   .find('part').findall('measure')]
+        stretches = self.measures(d)
+        # The pickup, measure 0, goes with the first four; then fours, the
+        # last stretch ending with the last measure; both parts alike.
+        self.assertEqual(stretches[0][0], numbers[:5])
+        for s in stretches:
+            self.assertEqual(len(s), 2)
+            self.assertEqual(s[0], s[1])
+            self.assertLessEqual(len(s[0]), 4 if s is not stretches[0] else 5)
+        self.assertEqual([n for s in stretches for n in s[0]], numbers)
+        # A later stretch opens both parts with the key, the metre (in force,
+        # not shown again) and the clef; the first keeps the pickup.
+        second = stretch_xml(d, 1)
+        for part in second.findall('part'):
+            a = part.find('measure').find('attributes')
+            self.assertEqual(a.findtext('divisions'), stretch_xml(d, 0).find('part').find('measure').find('attributes').findtext('divisions'))
+            self.assertEqual(a.findtext('key/fifths'), '2')
+            self.assertEqual((a.find('time').get('print-object'), a.findtext('time/beats')), ('no', '6'))
+            self.assertEqual(len(a.findall('clef')), 1)
+        self.assertEqual(stretch_xml(d, 0).find('part').find('measure').get('implicit'), 'yes')
+        # Each engraver numbers its measures as the whole score does.
+        shown = d.execute_script(f'return {T}.sheet.engravers().map((o) => o.Sheet.SourceMeasures[0].MeasureNumberXML)')
+        self.assertEqual([str(n) for n in shown], [s[0][0] for s in stretches])
+
+    def test_a_key_and_a_metre_changing_where_a_stretch_starts(self):
+        _, d, counts = self.open(CHANGES)
+        self.assertEqual(self.measures(d), [[['1', '2', '3', '4']], [['5', '6', '7', '8']], [['9', '10', '11', '12']]])
+        keys = [stretch_xml(d, i).find('part').find('measure').findall('attributes/key/fifths') for i in range(3)]
+        self.assertEqual([[k.text for k in ks] for ks in keys], [['0'], ['2'], ['2']])
+        times = [stretch_xml(d, i).find('part').find('measure').find('attributes/time') for i in range(3)]
+        self.assertEqual([(t.get('print-object'), t.findtext('beats')) for t in times],
+                         [(None, '4'), ('no', '4'), (None, '3')])
+        self.assertEqual((counts['drawn'], counts['matched']), (42, 42))
+
+    def test_an_edit_engraves_only_its_stretch(self):
+        server, d, _ = self.open(CHANGES)
+        first = d.execute_script(f'return {SHOWN}.id')
+        # The first note of bar 10 (g in "| g a h |"), made an e.
+        text = d.execute_script(f'return {T}.text()')
+        at = text.index('| g a h |') + 2
+        d.execute_script(f'{T}.select({at}, {at + 1})')
+        d.switch_to.active_element.send_keys('e')
+        wait(d, f'return {SHOWN}.id > {first} && {DRAWN}', timeout=60)
+        last = d.execute_script(f'return {T}.sheet.stats[{T}.sheet.stats.length - 1]')
+        self.assertEqual(last['engraved'], [2])
+        # The edited note is drawn in its stretch at its new pitch, an E
+        # where a G was, and found.
+        before = self.render(server, CHANGES)['noteList']
+        after = self.render(server, text[:at].encode() + b'e' + text[at + 1:].encode())['noteList']
+        i = next(k for k, n in enumerate(after) if n[3] == at)
+        self.assertEqual(after[i][2], before[i][2] - 3)
+        drawn = d.execute_script(f'''const s = {T}.sheet, els = s.shown.elements[{i}];
+            return [els.length, s.slots[2].notes.filter((n) => n.element === els[0]).map((n) => n.key)];''')
+        self.assertEqual(drawn, [1, [after[i][2] + 36]])
 
 
 if __name__ == '__main__':

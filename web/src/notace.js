@@ -1,10 +1,14 @@
 // The sheet music of each render, drawn beside the text from the render's
 // MusicXML by OpenSheetMusicDisplay (loaded only when the page shows sheet
-// music). Every drawn note that starts a sound is matched to the note of
-// the score it comes from, by its written start and its pitch, so that a click on it finds the note in the text, the notes
-// playing are lit as they are in the text, and each note takes its voice's
-// colour.
+// music). The score is drawn as a column of stretches of a few measures,
+// each engraved on its own, so that an edit engraves again only the
+// stretches it changed, however long the piece. Every drawn note that
+// starts a sound is matched to the note of the score it comes from, by its
+// written start and its pitch, so that a click on it finds the note in the
+// text, the notes playing are lit as they are in the text, and each note
+// takes its voice's colour.
 import { voiceColour } from './hlasy.js';
+import { cut } from './useky.js';
 
 let library = null;   // the engraver's module, once asked for: a promise
 
@@ -23,10 +27,10 @@ function loadLibrary() {
 const key = (wholeNotes, pitch) => `${Math.round(wholeNotes * 1e6)}:${pitch}`;
 
 export class SheetMusic {
-  // host: the element the pages go into. onNote(i): a drawn note of the
-  // render's noteList[i] was clicked. idle(): whether the page can give the
-  // engraver its thread now (engraving a long piece takes it for a good
-  // part of a second, which keys typed and a new audio must not wait for).
+  // host: the element the stretches go into. onNote(i): a drawn note of
+  // the render's noteList[i] was clicked. idle(): whether the page can give
+  // the engraver its thread now (keys typed and a new audio must not wait
+  // for it).
   constructor(host, onNote, idle = () => true) {
     this.host = host;
     this.onNote = onNote;
@@ -35,7 +39,8 @@ export class SheetMusic {
     this.lit = [];
     this.wanted = null;     // the newest render asked for while one is being drawn
     this.busy = false;
-    this.stats = [];        // { id, drawn, ms } of every render drawn, for the benchmark
+    this.slots = [];        // the stretches drawn, in order: { box, engraver, xml, start, notes }
+    this.stats = [];        // { id, drawn, ms, engraved: stretch indices } of every render drawn, for the benchmark
     host.addEventListener('click', (e) => {
       const g = e.target.closest && e.target.closest('g.vf-stavenote');
       if (!g || !this.shown) return;
@@ -55,25 +60,62 @@ export class SheetMusic {
         const { render: r, xml: x } = this.wanted;
         this.wanted = null;
         const lib = await loadLibrary();
-        if (!this.osmd) this.osmd = lib.createEngraver(this.host);
-        while (!this.idle()) await new Promise((ok) => setTimeout(ok, 50));
-        if (this.wanted) continue;   // a newer render came meanwhile
         const t0 = performance.now();
-        await this.draw(lib, r, x);
-        this.stats.push({ id: r.id, drawn: performance.now(), ms: performance.now() - t0 });
+        const engraved = await this.draw(lib, r, x);
+        if (engraved) this.stats.push({ id: r.id, drawn: performance.now(), ms: performance.now() - t0, engraved });
       }
     } finally {
       this.busy = false;
     }
   }
 
+  // The engravers of the stretches, in order (for the tests).
+  engravers() { return this.slots.map((s) => s.engraver); }
+
+  // Engraves the stretches whose text changed, the first ones first, each
+  // when the page is idle; gives up (null) when a newer render is wanted,
+  // keeping the stretches already drawn. Returns the indices engraved.
   async draw(lib, render, xml) {
-    const osmd = this.osmd;
-    const scroll = this.host.scrollTop;
-    await osmd.load(xml);
-    osmd.zoom = 0.65;
-    osmd.render();
-    this.host.scrollTop = scroll;
+    const stretches = cut(xml) || [{ xml, first: 0, count: 0, start: 0 }];
+    while (this.slots.length > stretches.length) this.slots.pop().box.remove();
+    const engraved = [];
+    let spent = 0;
+    for (let i = 0; i < stretches.length; i++) {
+      const st = stretches[i];
+      let slot = this.slots[i];
+      if (!slot) {
+        const box = document.createElement('div');
+        box.className = 'stretch';
+        this.host.appendChild(box);
+        slot = this.slots[i] = { box, engraver: lib.createEngraver(box, i === 0), xml: null, start: 0, notes: [] };
+      }
+      slot.start = st.start;
+      if (slot.xml === st.xml) continue;
+      // Give the thread back now and then: to keys typed, a new audio, and
+      // a newer render, which replaces this one.
+      if (spent > 40 || !this.idle()) {
+        await new Promise((ok) => setTimeout(ok, 0));
+        while (!this.idle()) await new Promise((ok) => setTimeout(ok, 50));
+        spent = 0;
+        if (this.wanted) return null;
+      }
+      const t0 = performance.now();
+      const scroll = this.host.scrollTop;
+      slot.xml = null;
+      await slot.engraver.load(st.xml);
+      slot.engraver.render();
+      slot.xml = st.xml;
+      slot.notes = [...lib.drawnNotes(slot.engraver)];
+      this.host.scrollTop = scroll;
+      engraved.push(i);
+      spent += performance.now() - t0;
+    }
+    this.match(render);
+    return engraved;
+  }
+
+  // The render's notes found among the drawn ones of every stretch.
+  match(render) {
     // The score's notes by written start and pitch, in the order written
     // (two voices in unison at one time are told apart by that order).
     const byKey = new Map();
@@ -84,28 +126,44 @@ export class SheetMusic {
     });
     for (const list of byKey.values()) list.sort((a, b) => render.noteList[a][3] - render.noteList[b][3]);
     // A chord is one drawn element: its notes share it (and one voice). A
-    // tied note is drawn as several, all of them lit while it sounds.
+    // tied note is drawn as several, all of them lit while it sounds; one
+    // tied over into the next stretch is found by where the note before it
+    // ends there, at the same pitch.
     const elements = render.noteList.map(() => []);
     const index = new Map();
-    const bySource = new Map();
-    const tied = [];
+    let ends = new Map();
     let drawn = 0;
-    for (const d of lib.drawnNotes(osmd)) {
-      if (!d.element) continue;
-      if (d.first !== d.note) {
-        tied.push(d);
-        continue;
+    for (const slot of this.slots) {
+      const bySource = new Map();
+      const tied = [];
+      const ending = new Map();
+      const end = (d, i) => ending.set(key(slot.start + d.start + d.length, d.key), i);
+      for (const d of slot.notes) {
+        if (!d.element) continue;
+        if (d.first !== d.note) {
+          tied.push(d);
+          continue;
+        }
+        const list = byKey.get(key(slot.start + d.start, d.key));
+        let i = list && list.length ? list.shift() : undefined;
+        if (i === undefined) {
+          i = ends.get(key(slot.start + d.start, d.key));
+          if (i === undefined) drawn++;
+        } else {
+          drawn++;
+        }
+        if (i === undefined) continue;
+        bySource.set(d.note, i);
+        this.take(render, elements, index, d.element, i);
+        end(d, i);
       }
-      drawn++;
-      const list = byKey.get(key(d.start, d.key));
-      const i = list && list.shift();
-      if (i === undefined) continue;
-      bySource.set(d.note, i);
-      this.take(render, elements, index, d.element, i);
-    }
-    for (const d of tied) {
-      const i = bySource.get(d.first);
-      if (i !== undefined) this.take(render, elements, index, d.element, i);
+      for (const d of tied) {
+        const i = bySource.get(d.first);
+        if (i === undefined) continue;
+        this.take(render, elements, index, d.element, i);
+        end(d, i);
+      }
+      ends = ending;
     }
     this.shown = { id: render.id, elements, index, drawn };
     this.lit = [];
