@@ -61,12 +61,14 @@ def main():
         # The sheet music shown beside the text, drawn once before the keys.
         if not driver.execute_script("return document.getElementById('show-notation').checked"):
             driver.find_element('id', 'show-notation').click()
-        wait(driver, 'return skladbaTest.sheet && skladbaTest.sheet.stats.length > 0')
+        shown = time.time()
+        harness_wait(driver, 'return skladbaTest.sheet && skladbaTest.sheet.stats.length > 0', timeout=300, step=0.05)
+        first_sheet = time.time() - shown
         driver.execute_script(KEYS)
         value = driver.execute_script('return skladbaTest.text()')
         # Note letters in the middle of the piece, each replaced in turn.
         letters = [i for i in range(len(value) // 3, len(value)) if value[i] in 'cdefga' and value[i - 1] in ' 1248o']
-        single, server_ms, answer_ms, load_ms, element_ms, sheet, engrave = [], [], [], [], [], [], []
+        single, server_ms, answer_ms, load_ms, element_ms, sheet, engrave, stretches = [], [], [], [], [], [], [], []
         for run in range(a.runs):
             i = letters[run * 7 % len(letters)]
             driver.execute_script(f'skladbaTest.select({i}, {i + 1})')
@@ -84,6 +86,10 @@ def main():
             n = wait(driver, f"return skladbaTest.sheet.stats.find((n) => n.id >= {s['id']})")
             sheet.append(n['drawn'] - key)
             engrave.append(n['ms'])
+            # How many stretches of measures the page engraved again (a page
+            # that engraves the whole score each time reports none).
+            if 'engraved' in n:
+                stretches.append(len(n['engraved']))
             time.sleep(1)
         # A burst: each key's wait for the first audio whose edit was sent after it.
         end = driver.execute_script('return skladbaTest.text().length')
@@ -108,6 +114,7 @@ def main():
                 if pictures:
                     sheet_burst.append(min(pictures) - k)
         seconds = stats[-1]['seconds'] if stats else 0
+        driver_stretches = driver.execute_script('return skladbaTest.sheet.slots ? skladbaTest.sheet.slots.length : 1')
     finally:
         close_chromium(driver)
         server.close()
@@ -124,6 +131,10 @@ def main():
     print(f'single keystroke to new sheet music:               {spread(sheet)}')
     print(f'  of which engraving it in the page:               {spread(engrave)}')
     print(f'typing 12 keys 60 ms apart, each key to sheet:     {spread(sheet_burst)}')
+    print(f'sheet music first shown, the whole score drawn:    {first_sheet * 1000:4.0f} ms')
+    if stretches:
+        print(f'stretches engraved again per keystroke:            median {statistics.median(stretches):g}, '
+              f'max {max(stretches)} of {driver_stretches}')
 
 
 if __name__ == '__main__':

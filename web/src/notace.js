@@ -60,9 +60,8 @@ export class SheetMusic {
         const { render: r, xml: x } = this.wanted;
         this.wanted = null;
         const lib = await loadLibrary();
-        const t0 = performance.now();
-        const engraved = await this.draw(lib, r, x);
-        if (engraved) this.stats.push({ id: r.id, drawn: performance.now(), ms: performance.now() - t0, engraved });
+        const done = await this.draw(lib, r, x);
+        if (done) this.stats.push({ id: r.id, drawn: performance.now(), ...done });
       }
     } finally {
       this.busy = false;
@@ -74,12 +73,14 @@ export class SheetMusic {
 
   // Engraves the stretches whose text changed, the first ones first, each
   // when the page is idle; gives up (null) when a newer render is wanted,
-  // keeping the stretches already drawn. Returns the indices engraved.
+  // keeping the stretches already drawn. Returns the indices engraved and
+  // the time the work took (ms), waits for the page left out.
   async draw(lib, render, xml) {
+    let t0 = performance.now();
     const stretches = cut(xml) || [{ xml, first: 0, count: 0, start: 0 }];
     while (this.slots.length > stretches.length) this.slots.pop().box.remove();
     const engraved = [];
-    let spent = 0;
+    let spent = 0, ms = 0;
     for (let i = 0; i < stretches.length; i++) {
       const st = stretches[i];
       let slot = this.slots[i];
@@ -94,12 +95,14 @@ export class SheetMusic {
       // Give the thread back now and then: to keys typed, a new audio, and
       // a newer render, which replaces this one.
       if (spent > 40 || !this.idle()) {
+        ms += performance.now() - t0;
         await new Promise((ok) => setTimeout(ok, 0));
         while (!this.idle()) await new Promise((ok) => setTimeout(ok, 50));
         spent = 0;
+        t0 = performance.now();
         if (this.wanted) return null;
       }
-      const t0 = performance.now();
+      const t1 = performance.now();
       const scroll = this.host.scrollTop;
       slot.xml = null;
       await slot.engraver.load(st.xml);
@@ -108,10 +111,10 @@ export class SheetMusic {
       slot.notes = [...lib.drawnNotes(slot.engraver)];
       this.host.scrollTop = scroll;
       engraved.push(i);
-      spent += performance.now() - t0;
+      spent += performance.now() - t1;
     }
     this.match(render);
-    return engraved;
+    return { engraved, ms: ms + performance.now() - t0 };
   }
 
   // The render's notes found among the drawn ones of every stretch.
