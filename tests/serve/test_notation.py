@@ -342,6 +342,19 @@ class Stretches(unittest.TestCase):
                          [(None, '4'), ('no', '4'), (None, '3')])
         self.assertEqual((counts['drawn'], counts['matched']), (42, 42))
 
+    def test_a_tie_from_one_stretch_into_the_next(self):
+        # The c of bar 4 held into bar 5, where the second stretch begins.
+        score = b'(time: 4/4) (key: C major)\nt120 S0 R4\n4 o1 c d e f g a h o2 c o1 c d e f g a h 2 o2 c 4 o1 d e f 1 g\n'
+        _, d, counts = self.open(score)
+        self.assertEqual((counts['drawn'], counts['matched']), (20, 20))
+        # The tied note is drawn in both stretches, and its tie is drawn
+        # half at the end of the first, half at the start of the second.
+        halves = d.execute_script(f'''const s = {T}.sheet;
+            const tied = s.shown.elements.find((els) => els.length == 2);
+            return [tied && tied.map((el) => s.slots.findIndex((x) => x.box.contains(el))),
+                    s.slots.map((x) => x.box.querySelectorAll('path.tie-across').length)];''')
+        self.assertEqual(halves, [[0, 1], [1, 1]])
+
     def test_an_edit_engraves_only_its_stretch(self):
         server, d, _ = self.open(CHANGES)
         first = d.execute_script(f'return {SHOWN}.id')

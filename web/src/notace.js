@@ -59,7 +59,7 @@ export class SheetMusic {
       while (this.wanted) {
         const { render: r, xml: x } = this.wanted;
         this.wanted = null;
-        const lib = await loadLibrary();
+        const lib = this.lib = await loadLibrary();
         const done = await this.draw(lib, r, x);
         if (done) this.stats.push({ id: r.id, drawn: performance.now(), ...done });
       }
@@ -136,11 +136,12 @@ export class SheetMusic {
     const index = new Map();
     let ends = new Map();
     let drawn = 0;
+    const across = [];   // [the note tied, its continuation in the next stretch]
     for (const slot of this.slots) {
       const bySource = new Map();
       const tied = [];
       const ending = new Map();
-      const end = (d, i) => ending.set(key(slot.start + d.start + d.length, d.key), i);
+      const end = (d, i) => ending.set(key(slot.start + d.start + d.length, d.key), { i, d });
       for (const d of slot.notes) {
         if (!d.element) continue;
         if (d.first !== d.note) {
@@ -150,8 +151,13 @@ export class SheetMusic {
         const list = byKey.get(key(slot.start + d.start, d.key));
         let i = list && list.length ? list.shift() : undefined;
         if (i === undefined) {
-          i = ends.get(key(slot.start + d.start, d.key));
-          if (i === undefined) drawn++;
+          const before = ends.get(key(slot.start + d.start, d.key));
+          if (before) {
+            i = before.i;
+            across.push([before.d, d]);
+          } else {
+            drawn++;
+          }
         } else {
           drawn++;
         }
@@ -170,6 +176,10 @@ export class SheetMusic {
     }
     this.shown = { id: render.id, elements, index, drawn };
     this.lit = [];
+    // Each stretch drew the ties it holds whole; those from one stretch
+    // into the next are drawn here, half in each.
+    for (const t of this.ties || []) t.remove();
+    this.ties = across.flatMap(([from, to]) => this.lib.tieAcross(from, to));
   }
 
   // The element drawn for note i of the render: in its voice's colour,

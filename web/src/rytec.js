@@ -21,7 +21,8 @@ export function createEngraver(box, first) {
   return osmd;
 }
 
-// Every drawn note: its element, its written start in whole notes from the
+// Every drawn note: its element (and the engraver's own note, for its
+// head's place), its written start in whole notes from the
 // start of the stretch and its written length, its MIDI key, and the note
 // it is drawn for (the first of a tied one, which is the note that sounds).
 export function* drawnNotes(osmd) {
@@ -35,10 +36,41 @@ export function* drawnNotes(osmd) {
             if (n.isRest()) continue;
             const first = n.NoteTie ? n.NoteTie.StartNote : n;
             yield { element: gn.getSVGGElement(), start: n.getAbsoluteTimestamp().RealValue, length: n.Length.RealValue,
-              key: n.halfTone + 12, note: n, first };
+              key: n.halfTone + 12, note: n, first, drawn: gn.vfnote, head: gn.vfnoteIndex };
           }
         }
       }
     }
   }
+}
+
+// The halves of a tie from a note at the end of one stretch to its
+// continuation at the start of the next: an arc from the first note's head
+// to the end of its staff, and one from the start of the next staff to the
+// continuation's head, on the side away from the stem. Returns the arcs
+// drawn (none where a note's place is not known).
+export function tieAcross(from, to) {
+  const arcs = [];
+  const half = (d, toEnd) => {
+    const [note] = d.drawn || [];
+    const svg = d.element && d.element.ownerSVGElement;
+    if (!note || !svg || !note.getStave) return;
+    const stave = note.getStave();
+    const y = note.getYs()[d.head || 0];
+    const down = note.getStemDirection() === 1;
+    const x0 = toEnd ? note.getNoteHeadEndX() + 2 : stave.getNoteStartX() - 4;
+    const x1 = toEnd ? stave.getX() + stave.getWidth() + 4 : note.getNoteHeadBeginX() - 2;
+    if (!(x1 > x0) || !Number.isFinite(y)) return;
+    const side = down ? 1 : -1;
+    const y0 = y + side * 4, h = side * 6, w = (x1 - x0) / 3;
+    const path = document.createElementNS('http://www.w3.org/2000/svg', 'path');
+    path.setAttribute('d', `M${x0} ${y0}C${x0 + w} ${y0 + h} ${x1 - w} ${y0 + h} ${x1} ${y0}` +
+      `C${x1 - w} ${y0 + h + side * 1.5} ${x0 + w} ${y0 + h + side * 1.5} ${x0} ${y0}Z`);
+    path.setAttribute('class', 'tie-across');
+    svg.appendChild(path);
+    arcs.push(path);
+  };
+  half(from, true);
+  half(to, false);
+  return arcs;
 }
