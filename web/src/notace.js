@@ -40,6 +40,8 @@ export class SheetMusic {
     this.wanted = null;     // the newest render asked for while one is being drawn
     this.busy = false;
     this.slots = [];        // the stretches drawn, in order: { box, engraver, xml, start, notes }
+    this.ties = [];         // the halves of the ties drawn from one stretch into the next
+    this.lib = null;        // the engraver's module, once loaded
     this.stats = [];        // { id, drawn, ms, engraved: stretch indices } of every render drawn, for the benchmark
     host.addEventListener('click', (e) => {
       const g = e.target.closest && e.target.closest('g.vf-stavenote');
@@ -178,7 +180,7 @@ export class SheetMusic {
     this.lit = [];
     // Each stretch drew the ties it holds whole; those from one stretch
     // into the next are drawn here, half in each.
-    for (const t of this.ties || []) t.remove();
+    for (const t of this.ties) t.remove();
     this.ties = across.flatMap(([from, to]) => this.lib.tieAcross(from, to));
   }
 
