@@ -5,7 +5,7 @@ import { OpenSheetMusicDisplay } from 'opensheetmusicdisplay';
 // An engraver for one stretch of the score, drawing into box. The stretches
 // stand one under the other as the systems of one page: the first names
 // the parts; every stretch fills the width, keeps the measure numbers it is
-// given, and leaves little margin above and below.
+// given, and stands as far below the one above as systems on a page do.
 export function createEngraver(box, first) {
   const osmd = new OpenSheetMusicDisplay(box, {
     autoResize: false, backend: 'svg', drawTitle: false, drawSubtitle: false, drawComposer: false,
@@ -17,7 +17,7 @@ export function createEngraver(box, first) {
   rules.UseXMLMeasureNumbers = true;
   rules.StretchLastSystemLine = true;
   rules.PageTopMargin = rules.PageTopMarginNarrow = first ? 2 : 0.5;
-  rules.PageBottomMargin = 0.5;
+  rules.PageBottomMargin = 4;
   return osmd;
 }
 
