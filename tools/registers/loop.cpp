@@ -147,9 +147,10 @@ Smycka searchLoop(const int16_t* x, int k, const Stretch& steady, bool exactPeri
 // by up to a period, its length rounded either way, whichever seam
 // matches best. False with `why` when it does not fit or the sound does
 // not repeat at its length.
-bool placeSampleLoop(const int16_t* x, int k, const SampleLoop& own, int times, Smycka& s, std::string& why) {
+bool placeSampleLoop(const int16_t* x, int k, double ownLength, const SampleLoop& own, int times, Smycka& s,
+                     std::string& why, double seamMatch = kSampleSeamMatch) {
     const double period = kSampleRate / segmentFrequency(k);
-    const double wanted = own.length * times;
+    const double wanted = ownLength * times;
     const int shortest = static_cast<int>(std::floor(wanted * (1.0 - kSampleLoopSlack)));
     const int longest = static_cast<int>(std::ceil(wanted * (1.0 + kSampleLoopSlack)));
     const int crossfade = std::min(kLongestCrossfade, shortest / 4);
@@ -175,7 +176,7 @@ bool placeSampleLoop(const int16_t* x, int k, const SampleLoop& own, int times, 
         if (m > best + 1e-12) best = m, s.od = a;
     }
     s.po = s.od + length;
-    if (best < kSampleSeamMatch) {
+    if (best < seamMatch) {
         why = kNoRepeat;
         return false;
     }
@@ -236,6 +237,18 @@ Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice, double dbPerS
     said.kind = choice.exactPeriods ? LoopSource::periods : LoopSource::found;
     if (k >= static_cast<int>(choice.samples.size())) return found;
     const SampleLoop& own = choice.samples[k];
+    if (!(own.length > 0.0) && own.layered > 0.0) {
+        // The layers' loops together: each seam joins every layer near
+        // where it repeats, the rest is left to the crossfade.
+        Smycka s;
+        s.pokles = dbPerSecond;
+        std::string why;
+        if (placeSampleLoop(x, k, own.layered, own, 1, s, why, -1.0) &&
+            holdOn(x, s).seamStep <= largestStep(x, kSegmentLength)) {
+            said = {LoopSource::layered, ""};
+            return s;
+        }
+    }
     if (!(own.length > 0.0)) {
         said.why = own.none;
         return found;
@@ -249,7 +262,7 @@ Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice, double dbPerS
     bool placed = false;
     for (int times = 1; times <= kMostRepeats && !placed; ++times) {
         std::string whyNot;
-        if (!placeSampleLoop(x, k, own, times, s, whyNot)) {
+        if (!placeSampleLoop(x, k, own.length, own, times, s, whyNot)) {
             if (times == 1) why = whyNot;
             if (whyNot != kNoRepeat) break;
             continue;

@@ -41,7 +41,12 @@
 // seam is larger than the largest inside the segment, and a note held on it
 // for 8 s keeps its level (or its fall) within 1 dB or as well as one held
 // on the loop found would; otherwise the loop found is used, and the tool
-// says why.
+// says why. Where layered samples (an ensemble's two sides) loop at
+// different lengths, the loop is the length that comes nearest a whole
+// number of every layer's loops (SampleLoop::layered): every layer then goes
+// on from about where the synthesiser would play it, so the note keeps the
+// ensemble's ebb and flow, where a loop of another length would replay
+// another part of it.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +63,10 @@ struct SampleLoop {
     int earliest = 0;     // from here on every sample of the note is inside its loop (or has ended)
     int latest = delkatonu;  // the loop ends by here (where the key is released)
     std::string none;     // why there is none, as "its sample has no loop"
+    // Where layered samples loop at different lengths: the length, a whole
+    // number of one layer's loops, that comes nearest a whole number of each
+    // other's, when one fits after `earliest` (else 0).
+    double layered = 0.0;
 };
 
 // Whether a register's held notes hold their level or die away.
@@ -74,7 +83,7 @@ struct LoopChoice {
 
 // Where a segment's loop came from.
 struct LoopSource {
-    enum Kind { none, sample, found, periods, given } kind = none;
+    enum Kind { none, sample, layered, found, periods, given } kind = none;
     std::string why;  // for a loop found although the segment had a SampleLoop entry: why it was not taken
 };
 

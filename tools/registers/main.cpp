@@ -243,12 +243,14 @@ int runTimbre(const Arguments& args) {
 // Which segments took their samples' own loop and which a loop found in the
 // sound, and why: one line for each reason.
 void printLoopSources(const std::vector<reg::LoopSource>& sources) {
-    std::vector<int> own;
+    std::vector<int> own, layered;
     std::vector<std::pair<std::string, std::vector<int>>> found;
     for (int k = 1; k < static_cast<int>(sources.size()); ++k) {
         const reg::LoopSource& s = sources[k];
         if (s.kind == reg::LoopSource::sample) {
             own.push_back(k);
+        } else if (s.kind == reg::LoopSource::layered) {
+            layered.push_back(k);
         } else if (s.kind != reg::LoopSource::none) {
             auto group = std::find_if(found.begin(), found.end(), [&](const auto& g) { return g.first == s.why; });
             if (group == found.end()) {
@@ -259,6 +261,9 @@ void printLoopSources(const std::vector<reg::LoopSource>& sources) {
         }
     }
     if (!own.empty()) std::printf("sustain loops from the samples' own loops: %s\n", segmentList(own).c_str());
+    if (!layered.empty()) {
+        std::printf("sustain loops from the layered samples' loops together: %s\n", segmentList(layered).c_str());
+    }
     for (const auto& [why, segments] : found) {
         std::printf("sustain loops found in the sound: %s%s\n", segmentList(segments).c_str(),
                     why.empty() ? "" : (" (" + why + ")").c_str());
