@@ -43,15 +43,19 @@ bool cele(const std::string& slovo, long& v) {
     return true;
 }
 
-// A decimal number of dB per second: digits with at most one point among
-// them, at most nine characters, from 0 to 1000.
-bool desetinne(const std::string& slovo, double& v) {
+// A decimal number: digits with at most one point among them (and with
+// `znamenko`, a leading minus), at most nine characters, from -nejvic to
+// nejvic.
+bool desetinne(std::string slovo, double& v, double nejvic, bool znamenko = false) {
+    const bool zaporne = znamenko && !slovo.empty() && slovo.front() == '-';
+    if (zaporne) slovo.erase(0, 1);
     if (slovo.empty() || slovo.size() > 9 || slovo.find_first_not_of("0123456789.") != std::string::npos ||
         slovo.find('.') != slovo.rfind('.') || slovo.front() == '.' || slovo.back() == '.') {
         return false;
     }
     v = std::strtod(slovo.c_str(), nullptr);
-    return v <= 1000.0;
+    if (zaporne) v = -v;
+    return std::fabs(v) <= nejvic;
 }
 
 }  // namespace
@@ -96,16 +100,17 @@ bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
         if (!cele(w[0], k) || k >= pocetsegmentu) return spatne("expected a segment index from 0 to 68");
         if (w.size() == 2 && w[1] == "-") continue;
         long od = 0, po = 0, x = 0;
-        double pokles = 0.0;
-        const size_t slov = verze == 1 ? 4 : 5;
-        if (w.size() != slov || !cele(w[1], od) || !cele(w[2], po) || !cele(w[3], x) || po <= od || po > delkatonu ||
-            x > od || x > po - od || (slov == 5 && !desetinne(w[4], pokles))) {
-            return spatne(std::string("expected '-' or START END CROSSFADE") + (slov == 5 ? " DECAY" : "") +
+        double pokles = 0.0, uroven = 0.0;
+        const bool dva = verze >= 2;
+        if (w.size() != (dva ? 6u : 4u) || !cele(w[1], od) || !cele(w[2], po) || !cele(w[3], x) || po <= od ||
+            po > delkatonu || x > od || x > po - od ||
+            (dva && (!desetinne(w[4], pokles, 1000.0) || !desetinne(w[5], uroven, 20.0, true)))) {
+            return spatne(std::string("expected '-' or START END CROSSFADE") + (dva ? " DECAY LEVEL" : "") +
                           " within the segment (0 <= CROSSFADE <= START < END <= " + std::to_string(delkatonu) +
-                          ", CROSSFADE <= END - START" + (slov == 5 ? ", DECAY from 0 to 1000 dB a second" : "") +
-                          ")");
+                          ", CROSSFADE <= END - START" +
+                          (dva ? ", DECAY from 0 to 1000 dB a second, LEVEL from -20 to 20 dB" : "") + ")");
         }
-        s.smycka[k] = {static_cast<int32_t>(od), static_cast<int32_t>(po), static_cast<int32_t>(x), pokles};
+        s.smycka[k] = {static_cast<int32_t>(od), static_cast<int32_t>(po), static_cast<int32_t>(x), pokles, uroven};
     }
     if (cislo < 2) {
         ++cislo;
@@ -125,10 +130,10 @@ std::string zapissmycky(const Smycky& s) {
             o += std::to_string(k) + " -\n";
             continue;
         }
-        char pokles[32];
-        std::snprintf(pokles, sizeof pokles, "%.6g", m.pokles);
+        char cisla[64];
+        std::snprintf(cisla, sizeof cisla, " %.6g %.6g", m.pokles, m.uroven);
         o += std::to_string(k) + " " + std::to_string(m.od) + " " + std::to_string(m.po) + " " +
-             std::to_string(m.prolnuti) + " " + pokles + "\n";
+             std::to_string(m.prolnuti) + cisla + "\n";
     }
     return o;
 }
@@ -140,6 +145,8 @@ void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet
     const double dozvuk = static_cast<double>(zni - utlum);
     // The gain of one repeat of the loop over the one before.
     const double krok = s.pokles > 0.0 ? std::pow(10.0, -s.pokles * static_cast<double>(delka) / (20.0 * zaklad)) : 1.0;
+    // The held note's level, and the gain of the repeat being played.
+    const double hlasitost = s.uroven != 0.0 ? std::pow(10.0, s.uroven / 20.0) : 1.0;
     int64_t opakovani = 0;
     double zisk = 1.0;
     for (int n = 0; n < pocet; ++n) {
@@ -163,6 +170,7 @@ void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet
                 v *= zisk;
             }
         }
+        v *= hlasitost;
         if (p >= zni) {
             v = 0.0;
         } else if (p >= utlum) {

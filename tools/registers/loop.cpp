@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "registers/level.h"
 #include "registers/register_file.h"
 #include "registers/timbres.h"
 
@@ -317,6 +318,20 @@ bool writeLoopFile(const std::string& registerPath, const std::vector<int16_t>& 
     said.given = choice.sound != Sound::guess;
     said.sound = said.given ? choice.sound
                             : (said.middleDecline >= kDecayingDbPerSecond ? Sound::decaying : Sound::sustaining);
+    // A sustaining register's held sound, by segment, and the middle
+    // octave's.
+    std::vector<double> held(kSegments, 0.0);
+    double middleHeld = 0.0;
+    if (choice.evenHeld && said.sound == Sound::sustaining) {
+        std::vector<double> m;
+        for (int k = 1; k < kSegments; ++k) {
+            held[k] = power(segment(k), kSampleRate) > 0.0 ? loudness(segment(k) + kSampleRate, kLatest - kSampleRate)
+                                                           : 0.0;
+            if (k >= 24 && k <= 35 && std::isfinite(held[k])) m.push_back(held[k]);
+        }
+        std::sort(m.begin(), m.end());
+        middleHeld = m.empty() ? 0.0 : m[m.size() / 2];
+    }
     for (int k = 1; k < kSegments; ++k) {
         const int16_t* x = segment(k);
         // A decaying note goes on falling as its recording fell over the
@@ -334,6 +349,10 @@ bool writeLoopFile(const std::string& registerPath, const std::vector<int16_t>& 
             source.kind = LoopSource::given;
         } else {
             loops.smycka[k] = findLoop(x, k, choice, fall, &source);
+        }
+        const double raise = middleHeld - held[k];
+        if (middleHeld != 0.0 && std::isfinite(raise) && std::fabs(raise) > kHeldLevelDb) {
+            loops.smycka[k].uroven = std::round(std::clamp(raise, -12.0, 12.0) * 10.0) / 10.0;
         }
     }
     // Through the register's own kind of output file: whole or not at all,

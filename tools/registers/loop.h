@@ -16,6 +16,14 @@
 // to 35) falls, by the median of its segments, at least kDecayingDbPerSecond
 // from 1 to 3.9 s; or as given by hand.
 //
+// A register leveled alike across its keys is leveled by each segment's
+// first second. An instrument whose onset is louder against its sustain on
+// some keys than on others (an ensemble's samples) then holds some keys
+// louder than others. So, for a sustaining one, each loop carries the gain
+// that brings a held note's sound (its loudness from 1 to 3.9 s) to the
+// middle octave's (the median of its segments'), where they differ by more
+// than kHeldLevelDb; a note that fits its segment is played as recorded.
+//
 // How a loop is chosen, segment by segment: it ends at 3.9 s (before the
 // segment's end fade). Its start is the earliest from 0.5 s on for which
 // the loop's level (a decaying sound's measured as if it did not fall)
@@ -72,6 +80,7 @@ struct SampleLoop {
 // Whether a register's held notes hold their level or die away.
 enum class Sound { guess, sustaining, decaying };
 inline constexpr double kDecayingDbPerSecond = 2.0;
+inline constexpr double kHeldLevelDb = 1.0;
 
 const char* soundName(Sound sound);  // "sustaining", "decaying"
 
@@ -79,6 +88,9 @@ struct LoopChoice {
     bool exactPeriods = false;        // the synthesised timbres
     std::vector<SampleLoop> samples;  // by segment, for a register played from a SoundFont
     Sound sound = Sound::guess;       // given by hand, or found
+    // A sustaining register whose segments were leveled alike: its held
+    // notes are leveled alike too (LoopReport).
+    bool evenHeld = false;
 };
 
 // Where a segment's loop came from.

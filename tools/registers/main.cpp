@@ -342,6 +342,7 @@ int runSoundFont(const Arguments& args) {
         for (reg::SampleLoop& l : choice.samples) l.none = "--find-loops";
     }
     choice.sound = sound;
+    choice.evenHeld = even;
     reg::LoopReport loops;
     const int status = writeLeveled(output, args.words[3], segments, even, error, {}, choice, &loops);
     if (status == 0) printLoopSources(loops.sources);
@@ -406,6 +407,7 @@ int runSample(const Arguments& args) {
     if (loopTo > loopFrom) {
         for (int k = first.first; k <= first.last; ++k) loops[k] = reg::loopAtSpeed(first, k, loopFrom, loopTo);
     }
+    choice.evenHeld = even;
     return writeLeveled(output, args.words[3], segments, even, error, loops, choice);
 }
 #endif
