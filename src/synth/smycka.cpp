@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -42,6 +43,21 @@ bool cele(const std::string& slovo, long& v) {
     return true;
 }
 
+// A decimal number: digits with at most one point among them (and with
+// `znamenko`, a leading minus), at most nine characters, from -nejvic to
+// nejvic.
+bool desetinne(std::string slovo, double& v, double nejvic, bool znamenko = false) {
+    const bool zaporne = znamenko && !slovo.empty() && slovo.front() == '-';
+    if (zaporne) slovo.erase(0, 1);
+    if (slovo.empty() || slovo.size() > 9 || slovo.find_first_not_of("0123456789.") != std::string::npos ||
+        slovo.find('.') != slovo.rfind('.') || slovo.front() == '.' || slovo.back() == '.') {
+        return false;
+    }
+    v = std::strtod(slovo.c_str(), nullptr);
+    if (zaporne) v = -v;
+    return std::fabs(v) <= nejvic;
+}
+
 }  // namespace
 
 bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
@@ -53,17 +69,18 @@ bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
         return false;
     };
     s = Smycky{};
+    long verze = 0;
     while (std::getline(in, line)) {
         ++cislo;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::vector<std::string> w = slova(line);
         if (cislo == 1) {
-            long verze = 0;
             if (w.size() != 2 || w[0] != "skladba-smycky" || !cele(w[1], verze)) {
-                return spatne("not a loop file (no 'skladba-smycky 1')");
+                return spatne("not a loop file (no 'skladba-smycky " + std::to_string(verzesmycek) + "')");
             }
-            if (verze != verzesmycek) {
-                return spatne("loop file version " + w[1] + "; this skladba reads version " + std::to_string(verzesmycek));
+            if (verze < 1 || verze > verzesmycek) {
+                return spatne("loop file version " + w[1] + "; this skladba reads versions 1 to " +
+                              std::to_string(verzesmycek));
             }
             continue;
         }
@@ -83,12 +100,17 @@ bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
         if (!cele(w[0], k) || k >= pocetsegmentu) return spatne("expected a segment index from 0 to 68");
         if (w.size() == 2 && w[1] == "-") continue;
         long od = 0, po = 0, x = 0;
-        if (w.size() != 4 || !cele(w[1], od) || !cele(w[2], po) || !cele(w[3], x) || po <= od || po > delkatonu ||
-            x > od || x > po - od) {
-            return spatne("expected '-' or START END CROSSFADE within the segment (0 <= CROSSFADE <= START < END <= " +
-                          std::to_string(delkatonu) + ", CROSSFADE <= END - START)");
+        double pokles = 0.0, uroven = 0.0;
+        const bool dva = verze >= 2;
+        if (w.size() != (dva ? 6u : 4u) || !cele(w[1], od) || !cele(w[2], po) || !cele(w[3], x) || po <= od ||
+            po > delkatonu || x > od || x > po - od ||
+            (dva && (!desetinne(w[4], pokles, 1000.0) || !desetinne(w[5], uroven, 20.0, true)))) {
+            return spatne(std::string("expected '-' or START END CROSSFADE") + (dva ? " DECAY LEVEL" : "") +
+                          " within the segment (0 <= CROSSFADE <= START < END <= " + std::to_string(delkatonu) +
+                          ", CROSSFADE <= END - START" +
+                          (dva ? ", DECAY from 0 to 1000 dB a second, LEVEL from -20 to 20 dB" : "") + ")");
         }
-        s.smycka[k] = {static_cast<int32_t>(od), static_cast<int32_t>(po), static_cast<int32_t>(x)};
+        s.smycka[k] = {static_cast<int32_t>(od), static_cast<int32_t>(po), static_cast<int32_t>(x), pokles, uroven};
     }
     if (cislo < 2) {
         ++cislo;
@@ -104,10 +126,14 @@ std::string zapissmycky(const Smycky& s) {
                     std::to_string(s.velikost) + " " + hex + "\n";
     for (int k = 0; k < pocetsegmentu; ++k) {
         const Smycka& m = s.smycka[k];
-        o += std::to_string(k) + (m.je() ? " " + std::to_string(m.od) + " " + std::to_string(m.po) + " " +
-                                               std::to_string(m.prolnuti)
-                                         : std::string(" -")) +
-             "\n";
+        if (!m.je()) {
+            o += std::to_string(k) + " -\n";
+            continue;
+        }
+        char cisla[64];
+        std::snprintf(cisla, sizeof cisla, " %.6g %.6g", m.pokles, m.uroven);
+        o += std::to_string(k) + " " + std::to_string(m.od) + " " + std::to_string(m.po) + " " +
+             std::to_string(m.prolnuti) + cisla + "\n";
     }
     return o;
 }
@@ -117,6 +143,12 @@ void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet
     const int64_t delka = s.po - s.od;
     const int64_t x = s.prolnuti;
     const double dozvuk = static_cast<double>(zni - utlum);
+    // The gain of one repeat of the loop over the one before.
+    const double krok = s.pokles > 0.0 ? std::pow(10.0, -s.pokles * static_cast<double>(delka) / (20.0 * zaklad)) : 1.0;
+    // The held note's level, and the gain of the repeat being played.
+    const double hlasitost = s.uroven != 0.0 ? std::pow(10.0, s.uroven / 20.0) : 1.0;
+    int64_t opakovani = 0;
+    double zisk = 1.0;
     for (int n = 0; n < pocet; ++n) {
         const int64_t p = od + n;
         double v;
@@ -127,11 +159,18 @@ void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet
             v = segment[s.od + i];
             if (i >= delka - x) {
                 // Toward the seam the loop turns into what comes just before
-                // its start, so that its last sample leads into its first.
+                // its start, so that its last sample leads into its first;
+                // that sound belongs to the next repeat, one step softer.
                 const double w = static_cast<double>(i - (delka - x) + 1) / static_cast<double>(x + 1);
-                v = v * (1.0 - w) + segment[s.od + i - delka] * w;
+                v = v * (1.0 - w) + segment[s.od + i - delka] * krok * w;
+            }
+            if (krok != 1.0) {
+                const int64_t n = (p - s.od) / delka;
+                if (n != opakovani) opakovani = n, zisk = std::pow(krok, static_cast<double>(n));
+                v *= zisk;
             }
         }
+        v *= hlasitost;
         if (p >= zni) {
             v = 0.0;
         } else if (p >= utlum) {

@@ -31,9 +31,10 @@ bool quantise(const double* segment, double gain, int16_t* out) {
 
 namespace {
 
-// The mean square of the first second through the K-weighting filter.
+// The mean square of x[0, n) through the K-weighting filter (by default
+// the first second).
 template <typename T>
-double kWeightedPower(const T* x) {
+double kWeightedPower(const T* x, int n = kLoudnessWindow) {
     constexpr double pi = 3.14159265358979323846;
     struct Biquad {
         double b0, b1, b2, a1, a2, z1 = 0.0, z2 = 0.0;
@@ -58,11 +59,11 @@ double kWeightedPower(const T* x) {
     a0 = 1.0 + K / Q + K * K;
     Biquad highPass{1.0, -2.0, 1.0, 2.0 * (K * K - 1.0) / a0, (1.0 - K / Q + K * K) / a0};
     double sum = 0.0;
-    for (int n = 0; n < kLoudnessWindow; ++n) {
-        const double y = highPass(shelf(static_cast<double>(x[n])));
+    for (int i = 0; i < n; ++i) {
+        const double y = highPass(shelf(static_cast<double>(x[i])));
         sum += y * y;
     }
-    return sum / kLoudnessWindow;
+    return n > 0 ? sum / n : 0.0;
 }
 
 double toLufs(double power) { return power > 0.0 ? -0.691 + 10.0 * std::log10(power) : -INFINITY; }
@@ -73,6 +74,7 @@ double firstSecondLoudness(const double* segment) { return toLufs(kWeightedPower
 double firstSecondLoudness(const int16_t* segment) {
     return toLufs(kWeightedPower(segment) / (32768.0 * 32768.0));
 }
+double loudness(const int16_t* x, int n) { return toLufs(kWeightedPower(x, n) / (32768.0 * 32768.0)); }
 
 std::vector<int16_t> levelRegister(const Segments& segments, LevelReport& report, bool even) {
     LoudnessMeter meter;

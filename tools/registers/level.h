@@ -67,6 +67,8 @@ struct LevelReport {
 // second, in LUFS (-0.691 + 10 log10). -inf for silence.
 double firstSecondLoudness(const double* segment);
 double firstSecondLoudness(const int16_t* segment);
+// The same over x[0, n), 16-bit samples.
+double loudness(const int16_t* x, int n);
 
 // Applies the loudness rule to a whole register; returns kSegments *
 // kSegmentLength samples. With `even` (the SoundFont and recording sources

@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "registers/level.h"
 #include "registers/register_file.h"
 #include "registers/timbres.h"
 
@@ -14,9 +16,9 @@ namespace {
 
 constexpr int kFrame = kSampleRate / 20;             // 50 ms
 constexpr int kEarliest = kSampleRate / 10;          // 0.1 s: past the attack
+constexpr int kEarliestFound = kSampleRate / 2;      // 0.5 s: a loop found starts past a slow attack too
 constexpr int kLatest = kSampleRate * 39 / 10;       // 3.9 s: before the end fade
 constexpr int kLongestCrossfade = kSampleRate / 20;  // 50 ms
-constexpr int kLatestStart = kSampleRate / 2;       // 0.5 s
 constexpr double kSteadyDb = 1.0;
 constexpr double kSampleSeamMatch = 0.98;  // a sample's own loop must join at least this alike
 // The synthesiser plays a sample a cent or two off the pitch it is asked
@@ -51,58 +53,62 @@ int largestStep(const int16_t* x, int n) {
     return top;
 }
 
-// The steady stretch of a segment, in whole frames: of the loops starting
-// from 0.1 s to 0.5 s, the longest whose frames all lie within kSteadyDb
-// of the first second a note held on it would have; failing one, the one
-// that comes nearest.
+// A loop in whole frames, ending at kLatest.
 struct Stretch {
     int from = 0, length = 0;  // in frames
 };
 
-Stretch steadyStretch(const int16_t* x) {
+// The levels in dB of the 50 ms frames up to kLatest, each raised by what a
+// sound falling at dbPerSecond has lost by then: a loop whose levels are
+// even here repeats into a note that goes on falling at that rate.
+std::vector<double> evenedLevels(const int16_t* x, double dbPerSecond) {
     const int frames = kLatest / kFrame;
-    const int firstFrame = kEarliest / kFrame;
-    const int lastStart = kLatestStart / kFrame;
-    std::vector<double> p(frames);
-    for (int f = 0; f < frames; ++f) p[f] = power(x + f * kFrame, kFrame);
-    // A held note's first second is the segment up to the loop's end, then
-    // the loop again: the level the loop must keep depends on the loop.
-    const int second = kSampleRate / kFrame;
-    int bestFrom = firstFrame, bestLength = 2;
+    std::vector<double> db(frames);
+    for (int f = 0; f < frames; ++f) {
+        db[f] = 10.0 * std::log10(std::max(power(x + f * kFrame, kFrame), 1e-9)) +
+                dbPerSecond * f * kFrame / kSampleRate;
+    }
+    return db;
+}
+
+double meanLevel(const std::vector<double>& db, int from, int to) {
+    double sum = 0.0;
+    for (int f = from; f < to; ++f) sum += std::pow(10.0, db[f] / 10.0);
+    return 10.0 * std::log10(std::max(sum / std::max(1, to - from), 1e-9));
+}
+
+// The stretch a loop ending at kLatest repeats: the longest, from 0.5 s on,
+// whose level lies within kSteadyDb of the level of its first and of its
+// last half second (evened for the fall); failing one, the one that comes
+// nearest, at least a quarter of a second long.
+Stretch steadyStretch(const int16_t* x, double dbPerSecond) {
+    const std::vector<double> db = evenedLevels(x, dbPerSecond);
+    const int frames = static_cast<int>(db.size());
+    const int half = kSampleRate / 2 / kFrame;
+    Stretch best{frames - 5, 5};
     double bestSpread = 1e9;
-    for (int f = firstFrame; f <= lastStart; ++f) {
-        double before = 0.0;
-        for (int g = 0; g < f; ++g) before += p[g];
-        double loop = 0.0, lo = 1e300, hi = 0.0;
-        for (int g = f; g < frames; ++g) {
-            loop += p[g];
-            lo = std::min(lo, p[g]);
-            hi = std::max(hi, p[g]);
-            const int length = g - f + 1;
-            if (length < 2) continue;
-            double firstSecond = before + loop;
-            if (g + 1 < second) firstSecond += loop * (second - g - 1) / length;
-            firstSecond /= std::max(second, g + 1);
-            const double spread =
-                std::max(std::fabs(10.0 * std::log10(std::max(lo, 1e-9) / firstSecond)),
-                         std::fabs(10.0 * std::log10(std::max(hi, 1e-9) / firstSecond)));
-            const bool steady = spread <= kSteadyDb;
-            if ((steady && (bestSpread > kSteadyDb || length > bestLength)) ||
-                (!steady && bestSpread > kSteadyDb && spread < bestSpread)) {
-                bestFrom = f, bestLength = length, bestSpread = spread;
-            }
-            if (spread > 3.0 * kSteadyDb) break;
+    for (int f = frames - 5; f >= kEarliestFound / kFrame; --f) {
+        const int length = frames - f;
+        const int edge = std::min(half, length / 2);
+        const double whole = meanLevel(db, f, frames);
+        const double spread =
+            std::max(std::fabs(meanLevel(db, f, f + edge) - whole), std::fabs(meanLevel(db, frames - edge, frames) - whole));
+        const bool steady = spread <= kSteadyDb;
+        if ((steady && (bestSpread > kSteadyDb || length > best.length)) ||
+            (!steady && bestSpread > kSteadyDb && spread < bestSpread)) {
+            best = {f, length};
+            bestSpread = spread;
         }
     }
-    return {bestFrom, bestLength};
+    return best;
 }
 
 // The loop found in the sound of segment k over its steady stretch.
 Smycka searchLoop(const int16_t* x, int k, const Stretch& steady, bool exactPeriods) {
     const double period = kSampleRate / segmentFrequency(k);
-    const int a = steady.from * kFrame;
+    const int end = kLatest;
     int length = steady.length * kFrame;
-    const int crossfade = std::min({kLongestCrossfade, length / 4, a});
+    const int crossfade = std::min({kLongestCrossfade, length / 4, end - length});
     if (exactPeriods) {
         // The whole number of periods, at most this long, that comes
         // nearest a whole number of samples.
@@ -120,39 +126,40 @@ Smycka searchLoop(const int16_t* x, int k, const Stretch& steady, bool exactPeri
         // at the pitch the segment was tuned to.
         const int w = std::max(crossfade, static_cast<int>(2 * period));
         const int periods = std::max(1, static_cast<int>(std::lround(length / period)));
-        int bestLength2 = length;
+        int bestLength = length;
         double bestMatch = -2.0;
         for (int n = std::max(1, periods - 3); n <= periods + 3; ++n) {
             const int l = static_cast<int>(std::lround(n * period));
-            if (l <= 2 * crossfade || a + l > kLatest || a - w < 0) continue;
-            const double m = match(x, a, a + l, w);
-            if (m > bestMatch) bestMatch = m, bestLength2 = l;
+            if (l <= 2 * crossfade || end - l - w < 0) continue;
+            const double m = match(x, end - l, end, w);
+            if (m > bestMatch) bestMatch = m, bestLength = l;
         }
-        length = bestLength2;
+        length = bestLength;
     }
     Smycka s;
-    s.od = a;
-    s.po = std::min(a + length, kLatest);
-    s.prolnuti = std::min(crossfade, s.po - s.od);
+    s.od = std::max(end - length, 0);
+    s.po = end;
+    s.prolnuti = std::min({crossfade, s.po - s.od, s.od});
     return s;
 }
 
-// The samples' own loop placed in segment k: from where the steady
-// stretch starts (and the window the seam is matched over lies inside the
-// samples' loops), moved by up to a period, its length rounded either way,
-// whichever seam matches best. False with `why` when it does not fit or
-// the sound does not repeat at its length.
-bool placeSampleLoop(const int16_t* x, int k, const SampleLoop& own, int times, const Stretch& steady, Smycka& s,
-                     std::string& why) {
+// The samples' own loop placed in segment k: as late as it fits (and the
+// window the seam is matched over lies inside the samples' loops), moved
+// by up to a period, its length rounded either way, whichever seam
+// matches best. False with `why` when it does not fit or the sound does
+// not repeat at its length.
+bool placeSampleLoop(const int16_t* x, int k, double ownLength, const SampleLoop& own, int times, Smycka& s,
+                     std::string& why, double seamMatch = kSampleSeamMatch) {
     const double period = kSampleRate / segmentFrequency(k);
-    const double wanted = own.length * times;
+    const double wanted = ownLength * times;
     const int shortest = static_cast<int>(std::floor(wanted * (1.0 - kSampleLoopSlack)));
     const int longest = static_cast<int>(std::ceil(wanted * (1.0 + kSampleLoopSlack)));
     const int crossfade = std::min(kLongestCrossfade, shortest / 4);
     const int w = std::max(crossfade, static_cast<int>(2 * period));
     const int limit = std::min(kLatest, own.latest);
-    const int first = std::max(steady.from * kFrame, own.earliest + w);
-    if (shortest < 4 || first + longest > limit) {
+    const int first = std::max(kEarliest, own.earliest + w);
+    const int last = limit - longest;
+    if (shortest < 4 || last < first) {
         why = "its sample's loop does not fit in the segment";
         return false;
     }
@@ -161,16 +168,16 @@ bool placeSampleLoop(const int16_t* x, int k, const SampleLoop& own, int times, 
     double best = -2.0;
     int length = 0;
     for (int l = shortest; l <= longest; ++l) {
-        const double m = match(x, first, first + l, w) - 1e-9 * std::fabs(l - wanted);
+        const double m = match(x, last, last + l, w) - 1e-9 * std::fabs(l - wanted);
         if (m > best) best = m, length = l;
     }
     best = -2.0;
-    for (int a = first; a <= first + static_cast<int>(std::ceil(period)) && a + length <= limit; ++a) {
+    for (int a = limit - length; a >= std::max(first, limit - length - static_cast<int>(std::ceil(period))); --a) {
         const double m = match(x, a, a + length, w);
         if (m > best + 1e-12) best = m, s.od = a;
     }
     s.po = s.od + length;
-    if (best < kSampleSeamMatch) {
+    if (best < seamMatch) {
         why = kNoRepeat;
         return false;
     }
@@ -178,9 +185,10 @@ bool placeSampleLoop(const int16_t* x, int k, const SampleLoop& own, int times, 
     return true;
 }
 
-// A note held on loop s for 8 s: how far (in dB) its 50 ms frames from
-// 0.5 s to 7.8 s stray from its first second, and the largest step from one
-// sample to the next across its seam.
+// A note held on loop s for 8 s: how far (in dB) its 50 ms frames from the
+// loop's start to 7.8 s stray from the level of the loop's first pass (a
+// falling note's evened for its fall), and the largest step from one sample
+// to the next across its seam.
 struct Held {
     double spread = 0.0;
     int seamStep = 0;
@@ -191,10 +199,13 @@ Held holdOn(const int16_t* x, const Smycka& s) {
     std::vector<int16_t> note(n);
     vzorkysmycky(x, s, 0, n, n, n + 1, note.data());
     Held held;
-    const double first = power(note.data(), kSampleRate);
-    for (int at = kLatestStart; at + kFrame <= kSampleRate * 78 / 10; at += kFrame) {
-        const double db = 10.0 * std::log10(std::max(power(&note[at], kFrame), 1e-9) / first);
-        held.spread = std::max(held.spread, std::fabs(db));
+    const auto evened = [&](int at, int length) {
+        return 10.0 * std::log10(std::max(power(&note[at], length), 1e-9)) +
+               s.pokles * (at + length / 2 - s.od) / kSampleRate;
+    };
+    const double first = evened(s.od, s.po - s.od);
+    for (int at = s.od; at + kFrame <= kSampleRate * 78 / 10; at += kFrame) {
+        held.spread = std::max(held.spread, std::fabs(evened(at, kFrame) - first));
     }
     const int from = s.po - s.prolnuti - 1;
     held.seamStep = largestStep(&note[std::max(0, from)], s.po + 2 - std::max(0, from));
@@ -203,16 +214,42 @@ Held holdOn(const int16_t* x, const Smycka& s) {
 
 }  // namespace
 
-Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice, LoopSource* source) {
+double decline(const int16_t* x, double from, double to) {
+    double st = 0.0, sd = 0.0, stt = 0.0, std = 0.0;
+    int n = 0;
+    for (int at = static_cast<int>(from * kSampleRate); at + kFrame <= static_cast<int>(to * kSampleRate);
+         at += kFrame) {
+        const double t = static_cast<double>(at) / kSampleRate;
+        const double db = 10.0 * std::log10(std::max(power(x + at, kFrame), 1e-9));
+        st += t, sd += db, stt += t * t, std += t * db;
+        ++n;
+    }
+    const double d = n * stt - st * st;
+    return n > 1 && d > 0.0 ? -(n * std - st * sd) / d : 0.0;
+}
+
+Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice, double dbPerSecond, LoopSource* source) {
     LoopSource ignored;
     LoopSource& said = source != nullptr ? *source : ignored;
     said = {};
     if (k <= 0 || power(x, kSampleRate) <= 0.0) return {};
-    const Stretch steady = steadyStretch(x);
-    const Smycka found = searchLoop(x, k, steady, choice.exactPeriods);
+    Smycka found = searchLoop(x, k, steadyStretch(x, dbPerSecond), choice.exactPeriods);
+    found.pokles = dbPerSecond;
     said.kind = choice.exactPeriods ? LoopSource::periods : LoopSource::found;
     if (k >= static_cast<int>(choice.samples.size())) return found;
     const SampleLoop& own = choice.samples[k];
+    if (!(own.length > 0.0) && own.layered > 0.0) {
+        // The layers' loops together: each seam joins every layer near
+        // where it repeats, the rest is left to the crossfade.
+        Smycka s;
+        s.pokles = dbPerSecond;
+        std::string why;
+        if (placeSampleLoop(x, k, own.layered, own, 1, s, why, -1.0) &&
+            holdOn(x, s).seamStep <= largestStep(x, kSegmentLength)) {
+            said = {LoopSource::layered, ""};
+            return s;
+        }
+    }
     if (!(own.length > 0.0)) {
         said.why = own.none;
         return found;
@@ -221,11 +258,12 @@ Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice, LoopSource* s
     // that the seam does not join in phase (a high note's period is a few
     // samples), the fewest repeats of it that come near a whole number.
     Smycka s;
+    s.pokles = dbPerSecond;
     std::string why;
     bool placed = false;
     for (int times = 1; times <= kMostRepeats && !placed; ++times) {
         std::string whyNot;
-        if (!placeSampleLoop(x, k, own, times, steady, s, whyNot)) {
+        if (!placeSampleLoop(x, k, own.length, own, times, s, whyNot)) {
             if (times == 1) why = whyNot;
             if (whyNot != kNoRepeat) break;
             continue;
@@ -249,9 +287,14 @@ Smycka findLoop(const int16_t* x, int k, const LoopChoice& choice, LoopSource* s
     return s;
 }
 
+const char* soundName(Sound sound) { return sound == Sound::decaying ? "decaying" : "sustaining"; }
+
 bool writeLoopFile(const std::string& registerPath, const std::vector<int16_t>& samples, const LoopChoice& choice,
-                   std::string& error, const std::vector<Smycka>& given, std::vector<LoopSource>* sources) {
-    if (sources != nullptr) sources->assign(kSegments, LoopSource{});
+                   std::string& error, const std::vector<Smycka>& given, LoopReport* report) {
+    LoopReport ignored;
+    LoopReport& said = report != nullptr ? *report : ignored;
+    said = {};
+    said.sources.assign(kSegments, LoopSource{});
     Smycky loops;
     std::string bytes(samples.size() * 2, '\0');
     for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -263,16 +306,54 @@ bool writeLoopFile(const std::string& registerPath, const std::vector<int16_t>& 
     loops.soucet = kontrolnisoucet(bytes.data(), bytes.size());
     const auto slash = registerPath.rfind('/');
     loops.rejstrik = slash == std::string::npos ? registerPath : registerPath.substr(slash + 1);
+    const auto segment = [&](int k) { return &samples[static_cast<std::size_t>(k) * kSegmentLength]; };
+    // The register's kind: how its middle octave falls over its recording,
+    // unless it was given.
+    std::vector<double> middle;
+    for (int k = 24; k <= 35 && k < kSegments; ++k) {
+        if (power(segment(k), kSampleRate) > 0.0) middle.push_back(decline(segment(k), 1.0, 3.9));
+    }
+    std::sort(middle.begin(), middle.end());
+    said.middleDecline = middle.empty() ? 0.0 : middle[middle.size() / 2];
+    said.given = choice.sound != Sound::guess;
+    said.sound = said.given ? choice.sound
+                            : (said.middleDecline >= kDecayingDbPerSecond ? Sound::decaying : Sound::sustaining);
+    // A sustaining register's held sound, by segment, and the middle
+    // octave's.
+    std::vector<double> held(kSegments, 0.0);
+    double middleHeld = 0.0;
+    if (choice.evenHeld && said.sound == Sound::sustaining) {
+        std::vector<double> m;
+        for (int k = 1; k < kSegments; ++k) {
+            held[k] = power(segment(k), kSampleRate) > 0.0 ? loudness(segment(k) + kSampleRate, kLatest - kSampleRate)
+                                                           : 0.0;
+            if (k >= 24 && k <= 35 && std::isfinite(held[k])) m.push_back(held[k]);
+        }
+        std::sort(m.begin(), m.end());
+        middleHeld = m.empty() ? 0.0 : m[m.size() / 2];
+    }
     for (int k = 1; k < kSegments; ++k) {
-        const int16_t* x = &samples[static_cast<std::size_t>(k) * kSegmentLength];
-        LoopSource source;
+        const int16_t* x = segment(k);
+        // A decaying note goes on falling as its recording fell over the
+        // last 1.5 s before the loop's end; a written rate is what is played.
+        double fall = 0.0;
+        if (said.sound == Sound::decaying) {
+            char written[32];
+            std::snprintf(written, sizeof written, "%.2f", std::clamp(decline(x, 2.4, 3.9), 0.0, 1000.0));
+            fall = std::strtod(written, nullptr);
+        }
+        LoopSource& source = said.sources[k];
         if (k < static_cast<int>(given.size()) && given[k].je()) {
             loops.smycka[k] = given[k];
+            loops.smycka[k].pokles = fall;
             source.kind = LoopSource::given;
         } else {
-            loops.smycka[k] = findLoop(x, k, choice, &source);
+            loops.smycka[k] = findLoop(x, k, choice, fall, &source);
         }
-        if (sources != nullptr) (*sources)[k] = source;
+        const double raise = middleHeld - held[k];
+        if (middleHeld != 0.0 && std::isfinite(raise) && std::fabs(raise) > kHeldLevelDb) {
+            loops.smycka[k].uroven = std::round(std::clamp(raise, -12.0, 12.0) * 10.0) / 10.0;
+        }
     }
     // Through the register's own kind of output file: whole or not at all,
     // never through a link, removed if the tool is interrupted.

@@ -39,7 +39,8 @@ void printUsage(std::FILE* stream) {
                  "       skladba-registers soundfont [OPTIONS] SF2 PRESET FILE\n"
                  "       skladba-registers soundfont SF2 --list\n"
                  "       skladba-registers sample [--zone AUDIO=PITCH]... [--loop START-END]\n"
-                 "                                [--keep-balance] AUDIO PITCH FILE\n\n"
+                 "                                [--keep-balance] [--sustaining|--decaying]\n"
+                 "                                AUDIO PITCH FILE\n\n"
                  "Writes a register to FILE.\n\n"
                  "TIMBRE synthesises one:\n"
                  "  organ   steady harmonics\n"
@@ -59,6 +60,13 @@ void printUsage(std::FILE* stream) {
                  "                   measured and retuned to its segment's equal-tempered pitch\n"
                  "  --find-loops     find every sustain loop in the sound (default: the loop\n"
                  "                   of the preset's own samples where they have one)\n\n"
+                 "Every source also tells whether the register's sound holds (sustaining: an\n"
+                 "organ, strings) or dies away (decaying: a piano, a guitar), by how fast its\n"
+                 "middle octave falls from 1 to 3.9 s (decaying from %.0f dB a second). A note\n"
+                 "held past its four seconds then holds its level, or goes on dying away as\n"
+                 "its recording did. soundfont and sample take the kind by hand:\n"
+                 "  --sustaining     hold every held note's level\n"
+                 "  --decaying       let every held note go on dying away\n\n"
                  "sample plays a recording of one note (WAV, FLAC, OGG, AIFF...) at every\n"
                  "pitch. PITCH is a note name (a4, C#3, eb2; a4 is 440 Hz), a frequency in\n"
                  "Hz (440), or auto to estimate it. Each --zone adds a recording that serves\n"
@@ -77,7 +85,7 @@ void printUsage(std::FILE* stream) {
                  "sounds 440 * 2^((k-33)/12) Hz; segment 0 is silence.\n\n"
                  "Sources in this build:\n"
                  "  organ flute string piano  built in\n",
-                 reg::kLoudnessRms, 20.0 * std::log10(reg::kLoudnessRms / 32768.0), reg::kCeiling, reg::kSampleRate,
+                 reg::kDecayingDbPerSecond, reg::kLoudnessRms, 20.0 * std::log10(reg::kLoudnessRms / 32768.0), reg::kCeiling, reg::kSampleRate,
                  reg::kSegments, reg::kSegmentLength, reg::kFileBytes);
 #ifdef SKLADBA_HAVE_FLUIDSYNTH
     std::fprintf(stream, "  soundfont                 %s\n", reg::fluidSynthVersion().c_str());
@@ -124,6 +132,8 @@ const std::vector<skladba::Tvar> kOptions = {
     {"keep-balance", 0, false},
     {"loop", 0, true},
     {"find-loops", 0, false},
+    {"sustaining", 0, false},
+    {"decaying", 0, false},
 };
 
 bool split(int argc, char** argv, Arguments& args, std::string& error) {
@@ -160,16 +170,44 @@ bool onlyOptions(const Arguments& args, std::initializer_list<std::string_view> 
     return !text.empty() && end != nullptr && *end == '\0' && value >= low && value <= high;
 }
 
+// The register's kind of sound, as the tool found it or was told.
+void printSound(const reg::LoopReport& report) {
+    if (report.given) {
+        std::printf("held notes: %s, as given\n", reg::soundName(report.sound));
+    } else {
+        std::printf("held notes: %s (the middle octave falls %.1f dB a second from 1 to 3.9 s)\n",
+                    reg::soundName(report.sound), report.middleDecline);
+    }
+}
+
+// The kind of sound given by hand (--sustaining, --decaying); false when
+// both are given.
+[[maybe_unused]] bool soundGiven(const Arguments& args, reg::Sound& sound) {
+    sound = reg::Sound::guess;
+    for (const auto& [name, value] : args.options) {
+        const reg::Sound s = name == "--sustaining" ? reg::Sound::sustaining
+                             : name == "--decaying" ? reg::Sound::decaying
+                                                    : reg::Sound::guess;
+        if (s == reg::Sound::guess) continue;
+        if (sound != reg::Sound::guess && sound != s) return false;
+        sound = s;
+    }
+    return true;
+}
+
 [[maybe_unused]] int writeLeveled(reg::RegisterOutput& output, const std::string& path, const reg::Segments& segments,
                                   bool even, std::string& error, const std::vector<skladba::Smycka>& loops = {},
                                   const reg::LoopChoice& choice = {},
-                                  std::vector<reg::LoopSource>* sources = nullptr) {
+                                  reg::LoopReport* loopReport = nullptr) {
     reg::LevelReport report;
     const std::vector<int16_t> samples = reg::levelRegister(segments, report, even);
     const std::string silence = reg::silenceReason(samples);
     if (!silence.empty()) return failure(silence);
     if (!output.commit(samples, error)) return failure(error);
-    if (!reg::writeLoopFile(path, samples, choice, error, loops, sources)) return failure(error);
+    reg::LoopReport ownReport;
+    reg::LoopReport& said = loopReport != nullptr ? *loopReport : ownReport;
+    if (!reg::writeLoopFile(path, samples, choice, error, loops, &said)) return failure(error);
+    printSound(said);
     if (report.lowered > 0) {
         std::printf("%d loud segments were lowered to peak at %.0f\n", report.lowered, reg::kCeiling);
     }
@@ -195,7 +233,9 @@ int runTimbre(const Arguments& args) {
     if (args.words.size() != 2) return usageError(args.words.size() < 2 ? "missing FILE" : "too many arguments");
     reg::Timbre timbre{};
     if (!reg::parseTimbre(args.words[0], timbre)) return usageError("unknown timbre '" + args.words[0] + "'");
-    if (!reg::writeRegisterFile(timbre, args.words[1], error)) return failure(error);
+    reg::LoopReport loops;
+    if (!reg::writeRegisterFile(timbre, args.words[1], error, &loops)) return failure(error);
+    printSound(loops);
     return 0;
 }
 
@@ -203,12 +243,14 @@ int runTimbre(const Arguments& args) {
 // Which segments took their samples' own loop and which a loop found in the
 // sound, and why: one line for each reason.
 void printLoopSources(const std::vector<reg::LoopSource>& sources) {
-    std::vector<int> own;
+    std::vector<int> own, layered;
     std::vector<std::pair<std::string, std::vector<int>>> found;
     for (int k = 1; k < static_cast<int>(sources.size()); ++k) {
         const reg::LoopSource& s = sources[k];
         if (s.kind == reg::LoopSource::sample) {
             own.push_back(k);
+        } else if (s.kind == reg::LoopSource::layered) {
+            layered.push_back(k);
         } else if (s.kind != reg::LoopSource::none) {
             auto group = std::find_if(found.begin(), found.end(), [&](const auto& g) { return g.first == s.why; });
             if (group == found.end()) {
@@ -219,6 +261,9 @@ void printLoopSources(const std::vector<reg::LoopSource>& sources) {
         }
     }
     if (!own.empty()) std::printf("sustain loops from the samples' own loops: %s\n", segmentList(own).c_str());
+    if (!layered.empty()) {
+        std::printf("sustain loops from the layered samples' loops together: %s\n", segmentList(layered).c_str());
+    }
     for (const auto& [why, segments] : found) {
         std::printf("sustain loops found in the sound: %s%s\n", segmentList(segments).c_str(),
                     why.empty() ? "" : (" (" + why + ")").c_str());
@@ -228,10 +273,12 @@ void printLoopSources(const std::vector<reg::LoopSource>& sources) {
 int runSoundFont(const Arguments& args) {
     std::string error;
     if (!onlyOptions(args, {"--velocity", "--hold", "--reverb", "--chorus", "--no-tune", "--list", "--keep-balance",
-                            "--find-loops"},
+                            "--find-loops", "--sustaining", "--decaying"},
                      "soundfont", error)) {
         return usageError(error);
     }
+    reg::Sound sound = reg::Sound::guess;
+    if (!soundGiven(args, sound)) return usageError("--sustaining and --decaying exclude each other");
     bool list = false;
     bool even = true;
     bool sampleLoops = true;
@@ -294,9 +341,11 @@ int runSoundFont(const Arguments& args) {
         choice.samples.assign(reg::kSegments, reg::SampleLoop{});
         for (reg::SampleLoop& l : choice.samples) l.none = "--find-loops";
     }
-    std::vector<reg::LoopSource> sources;
-    const int status = writeLeveled(output, args.words[3], segments, even, error, {}, choice, &sources);
-    if (status == 0) printLoopSources(sources);
+    choice.sound = sound;
+    choice.evenHeld = even;
+    reg::LoopReport loops;
+    const int status = writeLeveled(output, args.words[3], segments, even, error, {}, choice, &loops);
+    if (status == 0) printLoopSources(loops.sources);
     return status;
 }
 #endif
@@ -304,7 +353,11 @@ int runSoundFont(const Arguments& args) {
 #ifdef SKLADBA_HAVE_SAMPLES
 int runSample(const Arguments& args) {
     std::string error;
-    if (!onlyOptions(args, {"--zone", "--keep-balance", "--loop"}, "sample", error)) return usageError(error);
+    if (!onlyOptions(args, {"--zone", "--keep-balance", "--loop", "--sustaining", "--decaying"}, "sample", error)) {
+        return usageError(error);
+    }
+    reg::LoopChoice choice;
+    if (!soundGiven(args, choice.sound)) return usageError("--sustaining and --decaying exclude each other");
     if (args.words.size() != 4) {
         return usageError(args.words.size() < 4 ? "sample needs AUDIO, PITCH and FILE" : "too many arguments");
     }
@@ -316,6 +369,7 @@ int runSample(const Arguments& args) {
             even = false;
             continue;
         }
+        if (name == "--sustaining" || name == "--decaying") continue;
         if (name == "--loop") {
             const auto dash = value.find('-');
             if (dash == std::string::npos || !parseNumber(value.substr(0, dash), 0.0, reg::kLongestRecording, loopFrom) ||
@@ -353,7 +407,8 @@ int runSample(const Arguments& args) {
     if (loopTo > loopFrom) {
         for (int k = first.first; k <= first.last; ++k) loops[k] = reg::loopAtSpeed(first, k, loopFrom, loopTo);
     }
-    return writeLeveled(output, args.words[3], segments, even, error, loops);
+    choice.evenHeld = even;
+    return writeLeveled(output, args.words[3], segments, even, error, loops, choice);
 }
 #endif
 

@@ -135,6 +135,7 @@ SampleLoop sampleLoop(const std::vector<PlayedSample>& samples, int key, double 
         return loop;
     }
     double shortest = 1e300, longest = 0.0, inLoop = 0.0, ended = 0.0;
+    std::vector<double> lengths;
     for (const PlayedSample& s : samples) {
         // Cents the sample is played above its own speed, and so how many of
         // its points pass in one sample of the segment.
@@ -155,6 +156,7 @@ SampleLoop sampleLoop(const std::vector<PlayedSample>& samples, int key, double 
             return loop;
         }
         const double length = (s.loopEnd - s.loopStart) / step;
+        lengths.push_back(length);
         shortest = std::min(shortest, length);
         longest = std::max(longest, length);
         inLoop = std::max(inLoop, (s.loopStart - s.start) / step);
@@ -165,6 +167,25 @@ SampleLoop sampleLoop(const std::vector<PlayedSample>& samples, int key, double 
     }
     if (longest - shortest > 1.0) {
         loop.none = "its layered samples loop at different lengths";
+        // The whole number of one layer's loops, fitting after every sample
+        // is inside its loop, that comes nearest a whole number of every
+        // other layer's loops (each missed by a share of its own length).
+        const double room = loop.latest - std::max(inLoop, ended);
+        double best = 1e300;
+        for (double unit : lengths) {
+            for (int times = 1; times * unit <= room; ++times) {
+                double missed = 0.0;
+                for (double other : lengths) {
+                    const double r = times * unit / other;
+                    missed += std::fabs(r - std::round(r)) + (r < 0.5 ? 1.0 : 0.0);
+                }
+                if (missed < best - 1e-9 || (missed < best + 1e-9 && times * unit > loop.layered)) {
+                    best = missed;
+                    loop.layered = times * unit;
+                }
+            }
+        }
+        if (loop.layered > 0.0) loop.earliest = static_cast<int>(std::ceil(std::max(inLoop, ended)));
         return loop;
     }
     if (ended + longest > loop.latest) {

@@ -360,7 +360,7 @@ void renderSegment(Timbre timbre, int index, int16_t* out) {
     quantise(shapedTone(timbre, index).data(), registerGain(timbre), out);
 }
 
-bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& error) {
+bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& error, LoopReport* loops) {
     RegisterOutput output;
     if (!output.open(path, error)) return false;  // before rendering: a bad path fails at once
     std::vector<int16_t> samples(static_cast<std::size_t>(kSegments) * kSegmentLength);
@@ -370,7 +370,7 @@ bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& erro
     // The synthesised timbres loop an exact whole number of periods.
     LoopChoice choice;
     choice.exactPeriods = true;
-    return output.commit(samples, error) && writeLoopFile(path, samples, choice, error);
+    return output.commit(samples, error) && writeLoopFile(path, samples, choice, error, {}, loops);
 }
 
 }  // namespace skladba::registers

@@ -41,8 +41,11 @@ double segmentFrequency(int index);
 // Segment 0 is all zeros. The result is bit-identical on every machine.
 void renderSegment(Timbre timbre, int index, int16_t* out);
 
-// Renders all segments and writes them to `path` (see register_file.h). On
-// failure returns false with `error` set to "cannot write PATH: reason".
-bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& error);
+struct LoopReport;
+
+// Renders all segments and writes them to `path` (see register_file.h), and
+// its loop file beside it (saying what it found in `loops`). On failure
+// returns false with `error` set to "cannot write PATH: reason".
+bool writeRegisterFile(Timbre timbre, const std::string& path, std::string& error, LoopReport* loops = nullptr);
 
 }  // namespace skladba::registers
