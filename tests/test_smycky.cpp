@@ -350,6 +350,29 @@ TEST(LoopFile, VersionTwoCarriesTheFallAndVersionOneIsStillRead) {
     }
 }
 
+// A loop's level may raise a loud recording past full scale: its samples
+// clip there, never wrap round to the other sign. A note held for ten
+// minutes on the steepest fall goes to silence and stays there.
+TEST(LoopFile, RaisedLoopsClipAndFallingOnesEndInSilence) {
+    std::vector<int16_t> segment(delkatonu);
+    for (int i = 0; i < delkatonu; ++i) segment[i] = static_cast<int16_t>(i % 50 < 25 ? 32000 : -32000);
+    const Smycka hlasita{zaklad, 2 * zaklad, 100, 0.0, 20.0};
+    std::vector<int16_t> note(3 * zaklad);
+    vzorkysmycky(segment.data(), hlasita, 0, static_cast<int>(note.size()), 3 * zaklad, 3 * zaklad + 1, note.data());
+    for (size_t i = 0; i < note.size(); ++i) {
+        ASSERT_EQ(note[i], i % 50 < 25 ? 32767 : -32768) << "sample " << i;
+    }
+    const Smycka klesa{zaklad, 2 * zaklad, 100, 1000.0, 20.0};
+    const int64_t deset = int64_t{600} * zaklad;
+    std::vector<int16_t> kus(delkatonu);
+    for (int64_t od = 0; od < deset; od += delkatonu) {
+        vzorkysmycky(segment.data(), klesa, od, delkatonu, deset, deset + 1, kus.data());
+        if (od >= 2 * delkatonu) {
+            ASSERT_EQ(kus, std::vector<int16_t>(delkatonu, 0)) << "at " << od / zaklad << " s";
+        }
+    }
+}
+
 // A held note recorded at 44.1 kHz, a4 with two harmonics and a slow
 // tremolo, as 16-bit WAV; with smplod < smplpo, a smpl chunk loops those
 // samples of it.

@@ -1,5 +1,6 @@
 #include "synth/smycka.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -166,7 +167,14 @@ void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet
             }
             if (krok != 1.0) {
                 const int64_t n = (p - s.od) / delka;
-                if (n != opakovani) opakovani = n, zisk = std::pow(krok, static_cast<double>(n));
+                if (n != opakovani) {
+                    opakovani = n;
+                    zisk = std::pow(krok, static_cast<double>(n));
+                    // Far below what a sample can hold (even raised 20 dB),
+                    // the repeat is silence: no denormals for a note held
+                    // for minutes.
+                    if (zisk < 1e-12) zisk = 0.0;
+                }
                 v *= zisk;
             }
         }
@@ -177,7 +185,9 @@ void vzorkysmycky(const int16_t* segment, const Smycka& s, int64_t od, int pocet
             const double t = static_cast<double>(p - utlum) / dozvuk;
             v *= 1.0 - t * t * (3.0 - 2.0 * t);
         }
-        out[n] = static_cast<int16_t>(std::lround(v));
+        // A held note raised by its level may pass full scale: it clips
+        // there instead of wrapping round to the other sign.
+        out[n] = static_cast<int16_t>(std::clamp<long>(std::lround(v), -32768, 32767));
     }
 }
 
