@@ -16,14 +16,16 @@ const FOUND = {
 };
 const CLEF = /<clef\b[^>]*>[\s\S]*?<\/clef>/g;
 
-// The measures of one part's text.
+// The measures of one part's text (not <measure-style> and the like);
+// null when one of them is not closed, as in text cut short.
 function measures(part) {
   const list = [];
-  let at = part.indexOf('<measure');
-  while (at >= 0) {
-    const end = part.indexOf('</measure>', at) + '</measure>'.length;
-    list.push(part.slice(at, end));
-    at = part.indexOf('<measure', end);
+  const open = /<measure[\s>]/g;
+  for (let m = open.exec(part); m; m = open.exec(part)) {
+    const end = part.indexOf('</measure>', m.index);
+    if (end < 0) return null;
+    list.push(part.slice(m.index, end + '</measure>'.length));
+    open.lastIndex = end;
   }
   return list;
 }
@@ -86,8 +88,11 @@ export function cut(xml, perStretch = MEASURES) {
     const end = xml.indexOf('</part>', at);
     if (end < 0) return null;
     const body = xml.slice(at, end);
-    parts.push({ open: body.slice(0, body.indexOf('>') + 1), measures: measures(body) });
+    const list = measures(body);
+    if (!list) return null;
+    parts.push({ open: body.slice(0, body.indexOf('>') + 1), measures: list });
   }
+  if (!parts.length) return null;
   const count = parts[0].measures.length;
   if (!count || parts.some((p) => p.measures.length !== count)) return null;
   // Where each measure starts, in whole notes, from the first part.
