@@ -99,7 +99,9 @@ struct Workshop {
         h += std::string("\0\0\0\0", 4) + "WAVEfmt " + std::string("\x10\0\0\0\x01\0\x01\0\x22\x56\0\0\x44\xac\0\0\x02\0\x10\0", 20) + "data";
         writeFile(reg + "wavhlavicka.nes", h);
         // Register 1: three segments of a steady tone, looped from 0.5 s to
-        // 1.5 s of segments 1 and 2 with a crossfade.
+        // 1.5 s of segments 1 and 2 with a crossfade; segment 1's held notes
+        // fall and are raised past full scale, segment 2's fall as steeply
+        // as a loop file allows.
         std::vector<int16_t> v(3 * static_cast<size_t>(delkatonu));
         for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>((static_cast<int>(i % 100) - 50) * 300);
         const std::string r1 = samples(v);
@@ -108,8 +110,8 @@ struct Workshop {
         s.rejstrik = "rejstr1.nes";
         s.velikost = static_cast<int64_t>(r1.size());
         s.soucet = skladba::kontrolnisoucet(r1.data(), r1.size());
-        s.smycka[1] = {11025, 33075, 2000};
-        s.smycka[2] = {11025, 11026, 0};   // a loop of one sample
+        s.smycka[1] = {11025, 33075, 2000, 3.0, 20.0};
+        s.smycka[2] = {11025, 11026, 0, 1000.0, 0.0};   // a loop of one sample
         writeFile(reg + "rejstr1.smycky", skladba::zapissmycky(s));
         // Register 2: three segments, and a loop file with junk after a number.
         v.assign(3 * static_cast<size_t>(delkatonu), 0);
