@@ -325,10 +325,20 @@ TEST(LoopFile, VersionTwoCarriesTheFallAndVersionOneIsStillRead) {
     ASSERT_TRUE(prectismycky(zapissmycky(loops), loops, why)) << why;
     EXPECT_EQ(loops.smycka[24].pokles, 6.25);
     EXPECT_EQ(loops.smycka[25].uroven, -1.5);
+    // A register whose name has a space in it keeps its loop file.
+    loops.rejstrik = "moje varhany.nes";
+    ASSERT_TRUE(prectismycky(zapissmycky(loops), loops, why)) << why;
+    EXPECT_EQ(loops.rejstrik, "moje varhany.nes");
+    EXPECT_EQ(loops.smycka[24].pokles, 6.25);
     for (const std::string& spatne : {hlavicka + "24 2204 3000 10\n", hlavicka + "24 2204 3000 10 -1 0\n",
                                       hlavicka + "24 2204 3000 10 .5 0\n", hlavicka + "24 2204 3000 10 1000.1 0\n",
                                       hlavicka + "24 2204 3000 10 1 20.5\n", hlavicka + "24 2204 3000 10 1 --1\n",
-                                      std::string("skladba-smycky 3\nrejstrik r.nes 100 0123456789abcdef\n")}) {
+                                      std::string("skladba-smycky 3\nrejstrik r.nes 100 0123456789abcdef\n"),
+                                      std::string("skladba-smycky 2\nrejstrik 100 0123456789abcdef\n"),
+                                      hlavicka + "24 2204 3000 10 nan 0\n", hlavicka + "24 2204 3000 10 1 inf\n",
+                                      hlavicka + "24 2204 3000 10 1e3 0\n", hlavicka + "24 2204 3000 10 1 0 0\n",
+                                      hlavicka + "24 2204 999999999 10 1 0\n", hlavicka + "24 2204 3000 2205 1 0\n",
+                                      hlavicka + "24 2204 2300 97 1 0\n"}) {
         EXPECT_FALSE(prectismycky(spatne, loops, why)) << spatne;
     }
     // A note held on a loop that falls 6 dB a second: each repeat of the

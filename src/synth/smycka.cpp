@@ -86,14 +86,18 @@ bool prectismycky(const std::string& text, Smycky& s, std::string& chyba) {
             continue;
         }
         if (cislo == 2) {
+            // The register's name may have spaces in it: it is all that
+            // stands between the word and the last two numbers.
             long velikost = 0;
-            if (w.size() != 4 || w[0] != "rejstrik" || !cele(w[2], velikost) || w[3].size() != 16 ||
-                w[3].find_first_not_of("0123456789abcdef") != std::string::npos) {
+            const size_t n = w.size();
+            if (n < 4 || w[0] != "rejstrik" || !cele(w[n - 2], velikost) || w[n - 1].size() != 16 ||
+                w[n - 1].find_first_not_of("0123456789abcdef") != std::string::npos) {
                 return spatne("expected 'rejstrik FILE SIZE CHECKSUM'");
             }
             s.rejstrik = w[1];
+            for (size_t i = 2; i + 2 < n; ++i) s.rejstrik += " " + w[i];
             s.velikost = velikost;
-            s.soucet = std::stoull(w[3], nullptr, 16);
+            s.soucet = std::stoull(w[n - 1], nullptr, 16);
             continue;
         }
         if (w.empty()) continue;
