@@ -21,7 +21,7 @@ int64_t bloku(int64_t vzorku) { return (vzorku + blok - 1) / blok; }
 
 uint64_t Prirustek::pamet() const {
     return sumy_.capacity() * sizeof(int32_t) + vrcholy_.capacity() * sizeof(uint32_t) +
-           vstupy_.capacity() * sizeof(Vstupmixu) + zvuky_.size() * (sizeof(int16_t) * delkatonu + 64);
+           vstupy_.capacity() * sizeof(Vstupmixu) + zvuky_.size() * (sizeof(int16_t) * delkatonu + 64) + segmenty_.bajtu;
 }
 
 void Prirustek::zapomen() {
@@ -66,8 +66,10 @@ Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
     Nastaveni w = n;
     w.zaznammixu = &z;
     w.krivky = &krivky_;
+    w.pamatrejstriku = &segmenty_;
     zmena.vysledek = spust(w);
     if (zmena.vysledek.status != 0) return zmena;
+    segmenty_.prober();
     const int64_t konec = zmena.vysledek.vzorku;
     const uint64_t bajtu = static_cast<uint64_t>(konec) * sizeof(int32_t) + z.vstupy.size() * sizeof(Vstupmixu);
     if (!z.vpameti || bajtu > pamet_) {
@@ -130,9 +132,11 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     Nastaveni prvni = n;
     prvni.zaznammixu = &zaznam;
     prvni.krivky = &krivky_;
+    prvni.pamatrejstriku = &segmenty_;
     Zmena zmena;
     zmena.vysledek = spust(prvni);
     if (zmena.vysledek.status != 0) return zmena;
+    segmenty_.prober();
     const int64_t konec = zmena.vysledek.vzorku;
     if (static_cast<uint64_t>(konec) * sizeof(int32_t) > pamet_) {
         zapomen();

@@ -20,6 +20,7 @@
 #include "engine/beh.h"
 #include "engine/pamatkrivky.h"
 #include "output/wav.h"
+#include "synth/rejstrik.h"
 #include "synth/zaznammixu.h"
 
 namespace skladba {
@@ -28,7 +29,8 @@ class Prirustek {
 public:
     // pamet: the most bytes of sums and notes it keeps (--mix-memory); a
     // longer piece is rendered whole every time and nothing is kept.
-    explicit Prirustek(uint64_t pamet) : pamet_(pamet) {}
+    // Half of it may hold the register segments the last render played.
+    explicit Prirustek(uint64_t pamet) : pamet_(pamet) { segmenty_.nejvic = pamet / 2; }
 
     struct Zmena {
         Vysledek vysledek;
@@ -73,6 +75,7 @@ private:
     double maximum_ = 0;
     Segmentyzvuku zvuky_;   // the samples of every segment vstupy_ plays
     Pamatkrivky krivky_;    // the tempo curves' stretches, for every run
+    Pamatrejstriku segmenty_;   // the register segments the last run played
 };
 
 }  // namespace skladba
