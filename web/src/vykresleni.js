@@ -2,7 +2,7 @@
 // to download, its audio and its piano roll.
 import { titleIn } from './jazyk.js';
 import { state, ui } from './stav.js';
-import { showMusic } from './noty.js';
+import { sheetOf, showMusic } from './noty.js';
 import { showRoll } from './valec.js';
 import { formatTime } from './cas.js';
 import { showAudio } from './zvuk.js';
@@ -19,6 +19,18 @@ function setLink(a, href, name) { a.href = href; a.download = name; }
 // r: the server's render of text, whose bytes' characters map gives;
 // times: when its edit was typed, sent and answered.
 export function showRender(r, text, map, times) {
+  // The audio first: its fetch and patch go on while the rest is shown.
+  // The piano roll and the sheet music are fetched and drawn once the audio
+  // has taken over, so that neither holds it back.
+  if (r.ok) {
+    showAudio(r, times, () => {
+      if (!state.render || state.render.id !== r.id) return;
+      sheetOf(r);
+      fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
+        if (svg && state.render && state.render.id === r.id) showRoll(svg);
+      }).catch(() => {});
+    });
+  }
   showProblems(problemsOf(r, text, map));
   document.title = `${titleIn(text) || state.name} · skladba`;
   ui.summary.textContent = r.summary.join('\n');
@@ -40,9 +52,4 @@ export function showRender(r, text, map, times) {
   setLink(ui.dlSvg, r.svg, base + '.svg');
   // The compressed formats are made only when one is downloaded.
   for (const f of state.formats) setLink(f.link, r.wav.replace(/\.wav$/, '.' + f.ext), base + '.' + f.ext);
-  // The picture is fetched and drawn once the audio has taken over, so
-  // that it does not hold the new audio back.
-  showAudio(r, times, () => fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
-    if (svg && state.render && state.render.id === r.id) showRoll(svg);
-  }).catch(() => {}));
 }
