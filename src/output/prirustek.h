@@ -29,7 +29,9 @@ namespace skladba {
 class Prirustek {
 public:
     // pamet: the most bytes of sums and notes it keeps (--mix-memory); a
-    // longer piece is rendered whole every time and nothing is kept.
+    // longer piece is rendered whole every time and nothing is kept. The
+    // stretch the last render replaced is kept while it fits beside them,
+    // and the register segments the last render played within half of it.
     // Half of it may hold the register segments the last render played.
     explicit Prirustek(uint64_t pamet) : pamet_(pamet) { segmenty_.nejvic = pamet / 2; }
 

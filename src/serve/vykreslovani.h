@@ -4,7 +4,8 @@
 // one it replaced is answered as superseded. The files of the last two
 // renders are kept in memory for the page to fetch: the newest, and the one
 // the page may still be playing while it loads the newest, as long as the
-// two fit the memory budget (--mix-memory); past it only the newest.
+// two fit the memory budget (--mix-memory), with every file made of them on
+// request; past it only the newest.
 #pragma once
 
 #include <condition_variable>

@@ -17,20 +17,28 @@ function baseName() {
 function setLink(a, href, name) { a.href = href; a.download = name; }
 
 // r: the server's render of text, whose bytes' characters map gives;
-// times: when its edit was typed, sent and answered.
+// times: when its edit was typed, sent and answered. The audio comes
+// first: the rest (problems, summary, voices, links, then the piano roll
+// and the sheet music) is shown once it has taken over, so that none of it
+// holds the new sound back; a render overtaken meanwhile shows none of it.
+let shown = 0;
 export function showRender(r, text, map, times) {
-  // The audio first: its fetch and patch go on while the rest is shown.
-  // The piano roll and the sheet music are fetched and drawn once the audio
-  // has taken over, so that neither holds it back.
-  if (r.ok) {
-    showAudio(r, times, () => {
-      if (!state.render || state.render.id !== r.id) return;
-      sheetOf(r);
-      fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
-        if (svg && state.render && state.render.id === r.id) showRoll(svg);
-      }).catch(() => {});
-    });
+  const mine = ++shown;
+  if (!r.ok) {
+    showRest(r, text, map);
+    return;
   }
+  showAudio(r, times, () => {
+    if (mine !== shown) return;
+    showRest(r, text, map);
+    sheetOf(r);
+    fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
+      if (svg && state.render && state.render.id === r.id) showRoll(svg);
+    }).catch(() => {});
+  });
+}
+
+function showRest(r, text, map) {
   showProblems(problemsOf(r, text, map));
   document.title = `${titleIn(text) || state.name} · skladba`;
   ui.summary.textContent = r.summary.join('\n');
