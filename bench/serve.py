@@ -9,9 +9,10 @@ Each single keystroke replaces one note letter of the score, one second
 after the last, so that every render stands alone; a burst then types
 twelve characters 60 ms apart, the pace of quick typing, where renders are
 throttled to one per 200 ms. The page itself records when the key went down
-(keydown), when the edit was sent, answered, and when the new audio had
-taken over at the old one's position (the stretch of samples the edit
-changed patched into the audio the page holds, or a whole render loaded)."""
+(keydown), when the edit was sent, answered, and when the new audio is
+heard in the old one's place (the stretch of samples the edit changed
+patched into the audio the page holds, or a whole render loaded, and
+handed over on the audio clock)."""
 import argparse
 import os
 import statistics

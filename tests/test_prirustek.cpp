@@ -131,5 +131,32 @@ TEST_F(Prirustky, EveryKeystrokeEqualsTheWholeRender) { pis(0, 1, 200); }
 
 TEST_F(Prirustky, EveryKeystrokeWithAReleaseAndLoopsEqualsTheWholeRender) { pis(150, 2, 150); }
 
+// The segments a render read are kept for the next render only while their
+// register file stays the same: one rewritten between two keystrokes (even
+// at the same size) is read again.
+TEST_F(Prirustky, ARegisterRewrittenBetweenKeystrokesIsReadAgain) {
+    Prirustek prirustek(uint64_t{256} << 20);
+    auto porovnej = [&](const std::string& score) {
+        std::string wav;
+        ASSERT_EQ(cely(score, 0, wav).status, 0);
+        Nastaveni n;
+        n.text = &score;
+        ASSERT_EQ(prirustek.vykresli(n).vysledek.status, 0);
+        ASSERT_TRUE(prirustek.wav(hlavicka) == wav) << score;
+    };
+    porovnej("R2 o2 4 c d R3 e f R2 g a");
+    porovnej("R2 o2 4 c d R3 e g R2 g a");
+    int16_t (*const jine[])(int, int) = {
+        [](int s, int i) -> int16_t { return static_cast<int16_t>(((i * (s + 11)) % 300) - 150); },
+        [](int s, int i) -> int16_t { return static_cast<int16_t>(((i * (s + 12)) % 300) - 150); },
+        [](int s, int i) -> int16_t { return static_cast<int16_t>((i / (s + 2)) % 2 ? 400 : -400); },
+    };
+    for (auto* vzorky : jine) {
+        studio.soubor("rejstriky/rejstr3.nes", test::registr(pocetsegmentu, vzorky));
+        porovnej("R2 o2 4 c d R3 e g R2 g a");
+        porovnej("R2 o2 4 c e R3 e g R2 g a");
+    }
+}
+
 }  // namespace
 }  // namespace skladba

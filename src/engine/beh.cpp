@@ -183,6 +183,7 @@ void Beh::spustsekvenci() {
     // A check renders nothing: it loads the registers only where they are
     // (to report one that is missing).
     k_.rejstriky.nastavslozku(cesty.rejstriky);
+    k_.rejstriky.nastavpamet(n_.pamatrejstriku);
     k_.cekajicirejstriky.push_back({s.reg, -1});
     if (z_) z_->priprav();
 }

@@ -20,6 +20,7 @@
 namespace skladba {
 
 struct Pamatkrivky;
+struct Pamatrejstriku;
 
 // The files of one run, chosen by the command line. The defaults are those of
 // a run without arguments, in the current directory. The engine reads the
@@ -116,6 +117,9 @@ struct Nastaveni {
     // Tempo curve stretches kept across runs of the same score
     // (engine/pamatkrivky.h); null: none.
     Pamatkrivky* krivky = nullptr;
+    // Register segments read by earlier runs of the same score
+    // (synth/rejstrik.h); null: each run reads its own.
+    Pamatrejstriku* pamatrejstriku = nullptr;
 };
 
 // A warning or an error in the score, for a program that marks it in the

@@ -20,8 +20,8 @@ int64_t bloku(int64_t vzorku) { return (vzorku + blok - 1) / blok; }
 }  // namespace
 
 uint64_t Prirustek::pamet() const {
-    return sumy_.capacity() * sizeof(int32_t) + vrcholy_.capacity() * sizeof(uint32_t) +
-           vstupy_.capacity() * sizeof(Vstupmixu) + zvuky_.size() * (sizeof(int16_t) * delkatonu + 64);
+    return (sumy_.capacity() + predtim_.sumy.capacity()) * sizeof(int32_t) + vrcholy_.capacity() * sizeof(uint32_t) +
+           vstupy_.capacity() * sizeof(Vstupmixu) + zvuky_.size() * (sizeof(int16_t) * delkatonu + 64) + segmenty_.bajtu;
 }
 
 void Prirustek::zapomen() {
@@ -31,6 +31,27 @@ void Prirustek::zapomen() {
     std::vector<uint32_t>().swap(vrcholy_);
     Segmentyzvuku().swap(zvuky_);
     maximum_ = 0;
+    predtim_ = Predtim{};
+}
+
+bool Prirustek::predchozi(const std::function<void(const int32_t*, int64_t, double)>& f) {
+    if (!predtim_.je) return false;
+    const size_t ted = sumy_.size();
+    auto vymen = [this] {
+        std::swap_ranges(predtim_.sumy.begin(), predtim_.sumy.end(), sumy_.begin() + predtim_.od);
+    };
+    sumy_.resize(std::max(ted, static_cast<size_t>(predtim_.konec)), 0);
+    vymen();
+    try {
+        f(sumy_.data(), predtim_.konec, predtim_.maximum);
+    } catch (...) {
+        vymen();
+        sumy_.resize(ted);
+        throw;
+    }
+    vymen();
+    sumy_.resize(ted);
+    return true;
 }
 
 bool Prirustek::stejnanastaveni(const Nastaveni& n) const {
@@ -40,9 +61,25 @@ bool Prirustek::stejnanastaveni(const Nastaveni& n) const {
 // What a render's record holds becomes the kept mix: its sums and peaks from
 // z.od on replace those kept, up to the new end of the mix.
 void Prirustek::prijmi(Zaznammixu& z, int64_t konec) {
+    // What it replaces, kept while the two fit the budget together.
+    const int64_t stary = static_cast<int64_t>(sumy_.size());
+    predtim_.je = ma_;
+    predtim_.konec = stary;
+    predtim_.maximum = maximum_;
+    std::vector<int32_t>().swap(predtim_.sumy);
     if (z.od == 0 && static_cast<int64_t>(z.sumy.size()) == konec) {
+        predtim_.od = 0;
+        predtim_.je = predtim_.je && static_cast<uint64_t>(stary + konec) * sizeof(int32_t) <= pamet_;
+        if (predtim_.je) predtim_.sumy.swap(sumy_);
         sumy_ = std::move(z.sumy);
     } else {
+        // The stretch it writes, and all that a shorter mix leaves out.
+        predtim_.od = std::min(z.od, stary);
+        int64_t po = std::min(z.od + static_cast<int64_t>(z.sumy.size()), stary);
+        if (konec < stary) po = stary;
+        po = std::max(po, predtim_.od);
+        predtim_.je = predtim_.je && static_cast<uint64_t>(po - predtim_.od + konec) * sizeof(int32_t) <= pamet_;
+        if (predtim_.je) predtim_.sumy.assign(sumy_.begin() + predtim_.od, sumy_.begin() + po);
         sumy_.resize(static_cast<size_t>(konec), 0);
         std::copy(z.sumy.begin(), z.sumy.end(), sumy_.begin() + z.od);
     }
@@ -66,8 +103,10 @@ Prirustek::Zmena Prirustek::cely(const Nastaveni& n) {
     Nastaveni w = n;
     w.zaznammixu = &z;
     w.krivky = &krivky_;
+    w.pamatrejstriku = &segmenty_;
     zmena.vysledek = spust(w);
     if (zmena.vysledek.status != 0) return zmena;
+    segmenty_.prober();
     const int64_t konec = zmena.vysledek.vzorku;
     const uint64_t bajtu = static_cast<uint64_t>(konec) * sizeof(int32_t) + z.vstupy.size() * sizeof(Vstupmixu);
     if (!z.vpameti || bajtu > pamet_) {
@@ -130,9 +169,11 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     Nastaveni prvni = n;
     prvni.zaznammixu = &zaznam;
     prvni.krivky = &krivky_;
+    prvni.pamatrejstriku = &segmenty_;
     Zmena zmena;
     zmena.vysledek = spust(prvni);
     if (zmena.vysledek.status != 0) return zmena;
+    segmenty_.prober();
     const int64_t konec = zmena.vysledek.vzorku;
     if (static_cast<uint64_t>(konec) * sizeof(int32_t) > pamet_) {
         zapomen();
@@ -158,6 +199,10 @@ Prirustek::Zmena Prirustek::vykresli(const Nastaveni& n) {
     zmena.vysledek.mix.maximum = maximum_;
     if (od >= po) {
         // The same notes at the same places: the same mix.
+        predtim_ = Predtim{};
+        predtim_.je = true;
+        predtim_.konec = static_cast<int64_t>(sumy_.size());
+        predtim_.maximum = maximum_;
         vstupy_ = std::move(zaznam.vstupy);
         prober();
         return zmena;

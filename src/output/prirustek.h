@@ -14,12 +14,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/beh.h"
 #include "engine/pamatkrivky.h"
 #include "output/wav.h"
+#include "synth/rejstrik.h"
 #include "synth/zaznammixu.h"
 
 namespace skladba {
@@ -27,8 +29,11 @@ namespace skladba {
 class Prirustek {
 public:
     // pamet: the most bytes of sums and notes it keeps (--mix-memory); a
-    // longer piece is rendered whole every time and nothing is kept.
-    explicit Prirustek(uint64_t pamet) : pamet_(pamet) {}
+    // longer piece is rendered whole every time and nothing is kept. The
+    // stretch the last render replaced is kept while it fits beside them,
+    // and the register segments the last render played within half of it.
+    // Half of it may hold the register segments the last render played.
+    explicit Prirustek(uint64_t pamet) : pamet_(pamet) { segmenty_.nejvic = pamet / 2; }
 
     struct Zmena {
         Vysledek vysledek;
@@ -51,6 +56,11 @@ public:
     // The WAV a whole render of the same score writes.
     std::string wav(const Hlavicka& hlavicka) const { return wavzesum(sumy_.data(), konec(), maximum_, hlavicka); }
     int64_t konec() const { return static_cast<int64_t>(sumy_.size()); }
+    // Calls f with the mix as the render before the last one left it (its
+    // sums, their count and peak), restored in place for the call from the
+    // stretch the last render replaced; false when that is not kept (the
+    // two together would pass the memory budget, or there was none).
+    bool predchozi(const std::function<void(const int32_t* sumy, int64_t pocet, double maximum)>& f);
     // Bytes held.
     uint64_t pamet() const;
     void zapomen();
@@ -73,6 +83,17 @@ private:
     double maximum_ = 0;
     Segmentyzvuku zvuky_;   // the samples of every segment vstupy_ plays
     Pamatkrivky krivky_;    // the tempo curves' stretches, for every run
+    Pamatrejstriku segmenty_;   // the register segments the last run played
+    // What the last render replaced of the mix before it: the sums of
+    // [od, od + sumy.size()) as they were, and the length and peak.
+    struct Predtim {
+        bool je = false;
+        int64_t od = 0;
+        std::vector<int32_t> sumy;
+        int64_t konec = 0;
+        double maximum = 0;
+    };
+    Predtim predtim_;
 };
 
 }  // namespace skladba

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -280,6 +281,11 @@ void Prijem::zavripoodpovedi() { zavrit = true; }
 bool Prijem::process_and_close_socket(socket_t sock) {
     Spojeni s;
     s.sock = sock;
+    // An answer goes out as it is written: its head and body are separate
+    // writes, and the body would otherwise wait for the page to acknowledge
+    // the head, which it may hold back for tens of milliseconds.
+    const int ano = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &ano, sizeof ano);
     int port = 0;
     sockaddr_storage a {};
     socklen_t delka = sizeof a;

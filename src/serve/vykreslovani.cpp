@@ -161,17 +161,40 @@ std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni
     }
     const std::string druh = radek < pocetvystupu ? pripona : "wav";
     if (!v->zmixu) return std::shared_ptr<const std::string>(v, radek < pocetvystupu ? &v->soubory[radek] : &v->wav);
-    std::lock_guard<std::mutex> zamek(mixm_);
-    auto& hotovy = soubory_[{v->cislo, druh}];
-    if (hotovy) return hotovy;
-    if (drzi_ != v->cislo) {
-        soubory_.erase({v->cislo, druh});
-        return nullptr;
+    Zakodovane& z = *v->zakodovane;
+    std::shared_ptr<const std::string> hotovy;
+    {
+        // Made before: requests that meet while it is made each make it,
+        // and the first one kept is the one served from then on.
+        std::lock_guard<std::mutex> zamek(z.m);
+        auto it = z.soubory.find(druh);
+        if (it != z.soubory.end()) return it->second;
     }
     Nastaveni n;
     n.cesty = cesty_;
-    const Sumy sumy{prirustek_.sumy().data(), prirustek_.konec(), prirustek_.maximum()};
-    hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
+    // The WAV and the roll's waveform need the render's sums; the rest only its music.
+    if (radek == pocetvystupu || vystupy[radek].obalka) {
+        std::lock_guard<std::mutex> zamek(mixm_);
+        if (drzi_ == v->cislo) {
+            const Sumy sumy{prirustek_.sumy().data(), prirustek_.konec(), prirustek_.maximum()};
+            hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, sumy, druh));
+        } else if (predtim_ == v->cislo) {
+            prirustek_.predchozi([&](const int32_t* s, int64_t pocet, double maximum) {
+                hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, Sumy{s, pocet, maximum}, druh));
+            });
+        }
+        if (!hotovy) return nullptr;
+    } else {
+        hotovy = std::make_shared<const std::string>(vyrobzesum(n, v->vysledek, Sumy{nullptr, v->vysledek.vzorku, v->maximum}, druh));
+    }
+    {
+        std::lock_guard<std::mutex> zamek(z.m);
+        auto it = z.soubory.emplace(druh, hotovy);
+        if (!it.second) return it.first->second;
+        z.bajtu += hotovy->size();
+    }
+    std::lock_guard<std::mutex> zamek(m_);
+    omez();
     return hotovy;
 }
 
@@ -179,13 +202,13 @@ std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni
 // left out) and short enough to keep; else it is made whole, with its files.
 bool Vykreslovani::zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo) {
     std::lock_guard<std::mutex> zamek(mixm_);
-    // Files made of older renders go: only the last render's can be made.
-    for (auto i = soubory_.begin(); i != soubory_.end();) {
-        i = i->first.first + drzenych < cislo ? soubory_.erase(i) : std::next(i);
-    }
     const uint64_t zaklad = drzi_;
     Prirustek::Zmena z = prirustek_.vykresli(n);
-    drzi_ = z.drzi ? cislo : 0;
+    // A render that failed leaves the kept mix as it was.
+    if (z.vysledek.status == 0) {
+        predtim_ = z.drzi ? zaklad : 0;
+        drzi_ = z.drzi ? cislo : 0;
+    }
     if (!z.drzi && z.vysledek.status == 0) return false;
     v.vysledek = std::move(z.vysledek);
     if (!z.drzi) return true;

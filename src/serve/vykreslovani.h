@@ -4,7 +4,8 @@
 // one it replaced is answered as superseded. The files of the last two
 // renders are kept in memory for the page to fetch: the newest, and the one
 // the page may still be playing while it loads the newest, as long as the
-// two fit the memory budget (--mix-memory); past it only the newest.
+// two fit the memory budget (--mix-memory), with every file made of them on
+// request; past it only the newest.
 #pragma once
 
 #include <condition_variable>
@@ -44,7 +45,10 @@ struct Zadani {
 struct Zakodovane {
     std::mutex m;
     std::map<int, std::shared_future<std::shared_ptr<const std::string>>> formaty;
-    uint64_t bajtu = 0;   // of those encoded so far
+    // The files of a render made from the last one's mix, made when first
+    // asked for, by extension ("wav", or a row of vystupy).
+    std::map<std::string, std::shared_ptr<const std::string>> soubory;
+    uint64_t bajtu = 0;   // of those encoded and made so far
 };
 
 struct Vykresleni {
@@ -91,9 +95,12 @@ public:
     std::shared_ptr<const std::string> zakodovany(const Vysledekvykresleni& v, int format,
                                                   const std::function<std::string()>& koduj);
     // The bytes of one of its files, by extension: a row of vystupy, else
-    // the WAV (which a compressed format is encoded from); a
-    // render made from the last one's mix makes it when first asked, while
-    // the mix is still this render's. Null when it no longer is.
+    // the WAV (which a compressed format is encoded from); a render made
+    // from the last one's mix makes it when first asked: the WAV (and the
+    // roll's waveform) from the kept mix while it is this render's or the
+    // one before it, which is made again from the stretch the newer one
+    // replaced. Null when it no longer can be. What is made counts
+    // against the memory of the renders kept.
     std::shared_ptr<const std::string> soubor(const Vysledekvykresleni& v, const std::string& pripona);
     // Ends the thread once the render in progress is done; a waiting one is
     // answered as superseded.
@@ -132,12 +139,13 @@ private:
     uint64_t cislo_ = 0;
     bool konec_ = false;
     Plna plna_;   // the last full render's, used by the render thread only
-    // The last render's mix, which the next is made from, and the files
-    // made of it on request; drzi_: the render it is (0: none).
+    // The last render's mix, which the next is made from; drzi_: the
+    // render it is, predtim_: the one before it, which it can give back
+    // (0: none).
     std::mutex mixm_;
     Prirustek prirustek_{pamet_};   // the last render's mix, within the same --mix-memory
     uint64_t drzi_ = 0;
-    std::map<std::pair<uint64_t, std::string>, std::shared_ptr<const std::string>> soubory_;
+    uint64_t predtim_ = 0;
     std::thread vlakno_;
 };
 

@@ -20,6 +20,25 @@ constexpr int64_t bajtusegmentu = int64_t{delkatonu} * 2;
 
 Rejstriky::Rejstriky() : rejstrpole_(new int16_t[size_t{pocetsegmentu} * delkatonu]) {}
 
+void Pamatrejstriku::prober() {
+    for (auto i = soubory.begin(); i != soubory.end();) {
+        bool zbyva = false;
+        for (std::unique_ptr<Segment>& s : i->second.segmenty) {
+            if (s && s->beh != beh) {
+                bajtu -= s->vzorky.size() * sizeof(int16_t);
+                s.reset();
+            }
+            zbyva = zbyva || s;
+        }
+        i = zbyva ? std::next(i) : soubory.erase(i);
+    }
+}
+
+void Rejstriky::nastavpamet(Pamatrejstriku* p) {
+    pamet_ = p;
+    if (p) ++p->beh;
+}
+
 void Rejstriky::zmervrchol(int64_t k) {
     segmenty_[k].masoucet = false;
     const int16_t* s = segmenty_[k].vzorky;
@@ -44,6 +63,7 @@ int16_t* Rejstriky::vtabulce(int64_t k) {
     if (p != data(k)) std::memcpy(data(k), p, bajtusegmentu);
     s.vzorky = data(k);
     s.kopie = nullptr;
+    s.pamet = nullptr;
     s.zdroj.reset();
     return data(k);
 }
@@ -75,6 +95,18 @@ std::shared_ptr<Rejstriky::Zdroj> Rejstriky::zdroj(platform::Soubor f, const std
     z->soubor = std::move(f);
     z->cesta = cesta;
     z->otisk = o;
+    if (pamet_ && o.existuje) {
+        Pamatrejstriku::Soubor& p = pamet_->soubory[cesta];
+        if (p.otisk != o) {
+            // Changed since: what was kept of it is not its sound.
+            for (std::unique_ptr<Pamatrejstriku::Segment>& s : p.segmenty) {
+                if (s) pamet_->bajtu -= s->vzorky.size() * sizeof(int16_t);
+                s.reset();
+            }
+            p.otisk = o;
+        }
+        z->pamet = &p;
+    }
     if (drzet) {
         z->rozpocet = &rozpocet_;
         // A file changed since: its old source goes once no segment plays it.
@@ -151,6 +183,7 @@ const int16_t* Rejstriky::segment(int64_t k) {
     s.masoucet = false;
     s.konec = -1;
     s.kopie = nullptr;
+    s.pamet = nullptr;
     if (!s.zdroj) {
         std::memset(data(k), 0, bajtusegmentu);
         s.vzorky = data(k);
@@ -165,6 +198,18 @@ const int16_t* Rejstriky::segment(int64_t k) {
         s.vrchol = c->vrchol;
         s.konec = c->konec;
         s.kopie = c;
+        return s.vzorky;
+    }
+    if (z.pamet && z.pamet->segmenty[k]) {
+        // Read by an earlier run from the same unchanged file.
+        Pamatrejstriku::Segment& p = *z.pamet->segmenty[k];
+        p.beh = pamet_->beh;
+        s.vzorky = p.vzorky.data();
+        s.vrchol = p.vrchol;
+        s.konec = p.konec;
+        s.soucet = p.soucet;
+        s.masoucet = p.masoucet;
+        s.pamet = &p;
         return s.vzorky;
     }
     int16_t* kam = data(k);
@@ -189,9 +234,18 @@ const int16_t* Rejstriky::segment(int64_t k) {
     std::memset(reinterpret_cast<char*>(kam) + n, 0, static_cast<size_t>(bajtusegmentu - n));
     s.vzorky = kam;
     zmervrchol(k);
+    if (z.pamet && n == bajtusegmentu && pamet_->bajtu + bajtusegmentu <= pamet_->nejvic) {
+        auto p = std::make_unique<Pamatrejstriku::Segment>();
+        p->vzorky.assign(kam, kam + delkatonu);
+        p->vrchol = s.vrchol;
+        p->beh = pamet_->beh;
+        pamet_->bajtu += bajtusegmentu;
+        s.pamet = p.get();
+        z.pamet->segmenty[k] = std::move(p);
+    }
     if (s.kopie) {
         s.kopie->vrchol = s.vrchol;
-    } else {
+    } else if (!s.pamet) {
         s.zdroj.reset();
     }
     return s.vzorky;
@@ -288,6 +342,10 @@ uint64_t Rejstriky::soucet(int64_t k) {
     }
     s.soucet = ((h[0] * 31 + h[1]) * 31 + h[2]) * 31 + h[3];
     s.masoucet = true;
+    if (s.pamet) {
+        s.pamet->soucet = s.soucet;
+        s.pamet->masoucet = true;
+    }
     return s.soucet;
 }
 
@@ -325,6 +383,7 @@ int64_t Rejstriky::koneczvuku(int64_t k) {
         }
     }
     if (s.kopie) s.kopie->konec = s.konec;
+    if (s.pamet) s.pamet->konec = s.konec;
     return s.konec;
 }
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,33 @@ struct Rozpocet {
     int64_t mix = 0;
     int64_t rejstriky = 0;
     bool vejdese(int64_t bajtu) const { return mix + rejstriky + bajtu <= celkem; }
+};
+
+// Segments read from register files by earlier runs (the editor's renders,
+// one a keystroke), with what was measured of them: a run that loads the
+// same unchanged file (same path, file, size and times) plays them from
+// here instead of reading and measuring them again. Only whole segments of
+// regular files are kept.
+struct Pamatrejstriku {
+    struct Segment {
+        std::vector<int16_t> vzorky;
+        int32_t vrchol = 0;
+        int64_t konec = -1;       // koneczvuku, once measured
+        uint64_t soucet = 0;      // soucet, once asked
+        bool masoucet = false;
+        uint64_t beh = 0;         // the last run that played it
+    };
+    struct Soubor {
+        platform::Otisk otisk;
+        std::unique_ptr<Segment> segmenty[pocetsegmentu];
+    };
+    std::map<std::string, Soubor> soubory;
+    uint64_t beh = 0;        // the run now, counted by the runs that use it
+    uint64_t nejvic = 0;     // bytes of samples it may hold; past them no more is kept
+    uint64_t bajtu = 0;
+
+    // Drops the segments the last run did not play.
+    void prober();
 };
 
 class Rejstriky {
@@ -60,6 +88,8 @@ public:
     // Whether register reg is a regular file holding every segment, so that
     // loading it leaves nothing of the registers loaded before.
     bool uplny(char reg) const;
+    // Segments kept from earlier runs, taken and added to (null: none).
+    void nastavpamet(Pamatrejstriku* p);
     // Whether registers are loaded at all (a folder was set).
     bool maslozku() const { return !slozka_.empty(); }
 
@@ -103,6 +133,7 @@ private:
         platform::Otisk otisk;          // as it was when opened
         Rozpocet* rozpocet = nullptr;   // set when it may keep copies
         int64_t drzi = 0;               // bytes of them, given back when it goes
+        Pamatrejstriku::Soubor* pamet = nullptr;   // its segments from earlier runs
         std::unique_ptr<Kopie> kopie[pocetsegmentu];
         // The copies' samples, in pieces of memory of a few segments each;
         // volno segments are still free in the last one.
@@ -140,6 +171,7 @@ private:
         // (kopie, which then keeps what is measured of it too).
         const int16_t* vzorky = nullptr;
         Kopie* kopie = nullptr;
+        Pamatrejstriku::Segment* pamet = nullptr;   // where it is kept for later runs
     };
 
     int16_t* data(int64_t k) { return rejstrpole_.get() + k * delkatonu; }
@@ -168,6 +200,7 @@ private:
     // The register files opened while segments could be kept, for the next
     // load of the same unchanged file.
     std::vector<std::shared_ptr<Zdroj>> zdroje_;
+    Pamatrejstriku* pamet_ = nullptr;
 };
 
 }  // namespace skladba

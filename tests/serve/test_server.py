@@ -168,13 +168,6 @@ class Rules(unittest.TestCase):
         self.assertIn(b'artist=jana nova', flac[:4000].lower())
 
 
-def flip(token, i):
-    """The key with its byte at i changed."""
-    chars = list(token)
-    chars[i] = '0' if chars[i] != '0' else '1'
-    return ''.join(chars)
-
-
     def test_an_edit_sends_only_the_samples_it_changed(self):
         # One letter changed at the end: the answer's patch holds the sums of
         # the stretch its note sounds in, which scaled by the peak are the
@@ -196,6 +189,44 @@ def flip(token, i):
         self.assertEqual(list(struct.unpack('<%dh' % len(expected), wav[44 + 2 * patch['from']:])), expected)
         if patch['peak'] == first['patch']['peak']:
             self.assertEqual(wav[:44 + 2 * patch['from']], old[:44 + 2 * patch['from']])
+
+    def test_the_older_of_two_patched_renders_keeps_its_wav(self):
+        # The page may still play (or download) the render before the newest:
+        # its WAV is made from what the newest replaced, the command line's
+        # bytes, whether the newest changed a note, shortened the piece or
+        # lengthened it.
+        score = b't120 R4 4 o1 ' + b'c d e f g f e d ' * 6 + b'\n'
+        for name, newer in (('a note', score.replace(b'g f e d \n', b'g f e c \n')),
+                            ('shorter', score.replace(b'g f e d \n', b'g \n')),
+                            ('longer', score.replace(b'g f e d \n', b'g f e d 1c \n'))):
+            with self.subTest(name):
+                older = json.loads(self.edit(score, query='save=0')[1])['render']
+                newest = json.loads(self.edit(newer, query='save=0')[1])['render']
+                self.assertIn('patch', newest)
+                status, wav = self.server.request('GET', older['wav'])
+                self.assertEqual(status, 200)
+                self.assertTrue(wav == cli_wav(score), 'the older render\'s WAV is a whole render of its score')
+                self.assertTrue(self.server.request('GET', newest['wav'])[1] == cli_wav(newer))
+
+
+def flip(token, i):
+    """The key with its byte at i changed."""
+    chars = list(token)
+    chars[i] = '0' if chars[i] != '0' else '1'
+    return ''.join(chars)
+
+
+def cli_wav(score):
+    """The WAV the command line renders of score."""
+    folder = tempfile.mkdtemp(prefix='skladba-serve-cli-')
+    try:
+        with open(os.path.join(folder, 'piece.txt'), 'wb') as f:
+            f.write(score)
+        subprocess.run([SKLADBA, '--registers', REGISTERS, '-q', 'piece.txt'], cwd=folder, check=True)
+        with open(os.path.join(folder, 'piece.wav'), 'rb') as f:
+            return f.read()
+    finally:
+        shutil.rmtree(folder)
 
 
 def chunked(server, path, chunks, headers):
@@ -289,6 +320,28 @@ class Adversaries(unittest.TestCase):
         # Half a minute is 1.3 MB of WAV: the older render goes, the newest stays.
         c = render(b't120 ' + b'c e g e ' * 15)
         self.assertEqual((s.request('GET', b)[0], s.request('GET', c)[0]), (404, 200))
+
+    def test_files_made_for_patched_renders_count_against_mix_memory(self):
+        s = self.server
+        if 'flac' not in [f['ext'] for f in json.loads(s.request('GET', '/api/info')[1])['formats']]:
+            self.skipTest('this build writes no FLAC')
+        s.stop()
+        s.start(['--mix-memory', '1'])
+        def render(score):
+            return json.loads(s.request('POST', '/api/edit?save=0&release=50', score, {'X-Skladba': '1'})[1])['render']
+        # Nine seconds and a half: its sums and the stretch the edit replaced
+        # fit 1 MiB, and each WAV is 420 kB.
+        score = b't120 R4 8 o1 ' + b'c e g e ' * 9 + b'4 c'
+        older = render(score)
+        newest = render(score.replace(b'4 c', b'4 d'))
+        self.assertFalse(newest['patch']['whole'])
+        # Both WAVs, made on request, fit together...
+        self.assertEqual([s.request('GET', r['wav'])[0] for r in (newest, older, newest, older)], [200] * 4)
+        # ...and with the FLACs made of them (200 kB each) they pass the
+        # budget: the older goes, the newest stays.
+        self.assertEqual(s.request('GET', newest['wav'].replace('.wav', '.flac'))[0], 200)
+        s.request('GET', older['wav'].replace('.wav', '.flac'))
+        self.assertEqual((s.request('GET', older['wav'])[0], s.request('GET', newest['wav'])[0]), (404, 200))
 
     def test_slow_and_idle_clients_lock_no_one_out(self):
         s = self.server

@@ -64,14 +64,18 @@ export function startMusic(changed) {
   if (on) showSheet(true);
 }
 
-// A good render: its voices, and its sheet music when shown.
+// A good render: its voices (its sheet music is sheetOf's).
 export function showMusic(r) {
   latest = r;
   state.render.silent = r.silent || [];
   showVoices(ui.voices, r, voicesChanged, findByte);
   const map = state.render.map;
   editor.showVoiceLines(voicesByLine(r.noteList, (at) => editor.lineOf(range(map, at, at + 1)[0])));
-  if (ui.showSheet.checked && sheet) drawSheet(r);
+}
+
+// Its sheet music, when shown and still the latest render.
+export function sheetOf(r) {
+  if (latest === r && ui.showSheet.checked && sheet) drawSheet(r);
 }
 
 // The roll of the render shown: each note in its voice's colour, and a

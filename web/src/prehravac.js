@@ -14,7 +14,10 @@
 import { formatTime } from './cas.js';
 
 const MAXSIGNAL = 32752;     // the WAV's loudest sample, where the peak lands
-const HANDOVER = 0.03;       // seconds ahead the patched buffer takes over
+// Seconds ahead the patched buffer takes over: a few of the audio
+// thread's 128-frame quanta, so that the instant is still to come when the
+// thread next reads the schedule, and the new source starts on it exactly.
+const HANDOVER = 0.012;
 
 class SkladbaAudio extends HTMLElement {
   constructor() {
@@ -129,6 +132,7 @@ class SkladbaAudio extends HTMLElement {
   }
 
   // The new buffer (and its gain) in place: playing on from the same moment.
+  // Returns when it is heard, in the page's clock (performance.now()).
   takeOver(buffer, gain, url, base) {
     const ctx = this.context();
     const at = ctx.currentTime + (this.isPaused ? 0 : HANDOVER);
@@ -140,13 +144,15 @@ class SkladbaAudio extends HTMLElement {
     if (this.isPaused) this.offset = Math.min(this.offset, buffer.duration);
     else if (offset < buffer.duration) this.startAt(offset, at);
     else { this.pause(); this.offset = buffer.duration; }
+    return performance.now() + Math.max(0, at - ctx.currentTime) * 1000;
   }
 
   // Render r's audio: patched into the buffer when r was made from the mix
   // the buffer holds, else loaded whole from its WAV (16 bits a sample,
   // half the bytes of the sums). The buffer holds the sums (as the WAV's
   // samples give them back where nothing was patched yet), the gain the
-  // scale. Resolves once it has taken over.
+  // scale. Resolves once it has taken over, with when it is heard
+  // (performance.now()).
   async load(r) {
     const ctx = this.context();
     const p = r.patch;
@@ -164,8 +170,7 @@ class SkladbaAudio extends HTMLElement {
       const data = new Float32Array(sums.length);
       for (let i = 0; i < sums.length; i++) data[i] = sums[i] / 32768;
       buffer.copyToChannel(data, 0, p.from);
-      this.takeOver(buffer, p.peak > 0 ? MAXSIGNAL / p.peak : 0, r.wav, r.id);
-      return;
+      return this.takeOver(buffer, p.peak > 0 ? MAXSIGNAL / p.peak : 0, r.wav, r.id);
     }
     const response = await fetch(r.wav);
     if (!response.ok) throw new Error('the render is no longer kept');
@@ -174,8 +179,7 @@ class SkladbaAudio extends HTMLElement {
     if (head.byteLength < 36 || head.getUint16(22, true) !== 1 || head.getUint16(34, true) !== 16) {
       // Not the 16-bit mono of a plain render (the 24-bit stereo of
       // --master): decoded as its header says, at its own level.
-      this.takeOver(await ctx.decodeAudioData(bytes), 1, r.wav, null);
-      return;
+      return this.takeOver(await ctx.decodeAudioData(bytes), 1, r.wav, null);
     }
     const wav = new Int16Array(bytes.slice(44));
     const buffer = ctx.createBuffer(1, length, r.rate);
@@ -183,7 +187,7 @@ class SkladbaAudio extends HTMLElement {
     const data = new Float32Array(wav.length);
     for (let i = 0; i < wav.length; i++) data[i] = wav[i] * unscale / 32768;
     buffer.copyToChannel(data, 0, 0);
-    this.takeOver(buffer, p && p.peak > 0 ? MAXSIGNAL / p.peak : 1, r.wav, p ? r.id : null);
+    return this.takeOver(buffer, p && p.peak > 0 ? MAXSIGNAL / p.peak : 1, r.wav, p ? r.id : null);
   }
 }
 

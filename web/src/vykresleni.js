@@ -2,7 +2,7 @@
 // to download, its audio and its piano roll.
 import { titleIn } from './jazyk.js';
 import { state, ui } from './stav.js';
-import { showMusic } from './noty.js';
+import { sheetOf, showMusic } from './noty.js';
 import { showRoll } from './valec.js';
 import { formatTime } from './cas.js';
 import { showAudio } from './zvuk.js';
@@ -17,8 +17,28 @@ function baseName() {
 function setLink(a, href, name) { a.href = href; a.download = name; }
 
 // r: the server's render of text, whose bytes' characters map gives;
-// times: when its edit was typed, sent and answered.
+// times: when its edit was typed, sent and answered. The audio comes
+// first: the rest (problems, summary, voices, links, then the piano roll
+// and the sheet music) is shown once it has taken over, so that none of it
+// holds the new sound back; a render overtaken meanwhile shows none of it.
+let shown = 0;
 export function showRender(r, text, map, times) {
+  const mine = ++shown;
+  if (!r.ok) {
+    showRest(r, text, map);
+    return;
+  }
+  showAudio(r, times, () => {
+    if (mine !== shown) return;
+    showRest(r, text, map);
+    sheetOf(r);
+    fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
+      if (svg && state.render && state.render.id === r.id) showRoll(svg);
+    }).catch(() => {});
+  });
+}
+
+function showRest(r, text, map) {
   showProblems(problemsOf(r, text, map));
   document.title = `${titleIn(text) || state.name} · skladba`;
   ui.summary.textContent = r.summary.join('\n');
@@ -40,9 +60,4 @@ export function showRender(r, text, map, times) {
   setLink(ui.dlSvg, r.svg, base + '.svg');
   // The compressed formats are made only when one is downloaded.
   for (const f of state.formats) setLink(f.link, r.wav.replace(/\.wav$/, '.' + f.ext), base + '.' + f.ext);
-  // The picture is fetched and drawn once the audio has taken over, so
-  // that it does not hold the new audio back.
-  showAudio(r, times, () => fetch(r.svg).then((x) => (x.ok ? x.text() : null)).then((svg) => {
-    if (svg && state.render && state.render.id === r.id) showRoll(svg);
-  }).catch(() => {}));
 }

@@ -16,11 +16,11 @@ export function showAudio(r, times, then) {
   const created = performance.now();
   state.nextAudio = r;
   const done = () => { if (state.nextAudio === r) state.nextAudio = null; };
-  loading = loading.then(() => state.audio.load(r)).then(() => {
+  loading = loading.then(() => state.audio.load(r)).then((heard) => {
     done();
     if (times.inputAt !== null) {
       state.stats.push({ input: times.inputAt, sent: times.sentAt, answered: times.answeredAt, created,
-        audio: performance.now(), serverMs: r.ms, seconds: r.samples / r.rate, id: r.id });
+        audio: heard, serverMs: r.ms, seconds: r.samples / r.rate, id: r.id });
     }
     then();
   }, () => { done(); then(); });
