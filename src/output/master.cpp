@@ -292,7 +292,11 @@ public:
     // once the first A + pulokna are through). Returns how many.
     int zpracuj(const double* lr, int ramcu, double* out) {
         int ven = 0;
-        for (int f = 0; f < ramcu; ++f) ven += vloz(lr[2 * f] * zisk_, lr[2 * f + 1] * zisk_, out + 2 * ven);
+        for (int f = 0; f < ramcu; ++f) {
+            const double l = lr[2 * f] * zisk_, r = lr[2 * f + 1] * zisk_;
+            ven += klid_ && std::max(std::fabs(l), std::fabs(r)) < 0.5 * strop ? vlozticho(l, r, out + 2 * ven)
+                                                                             : vloz(l, r, out + 2 * ven);
+        }
         return ven;
     }
     int dokonci(double* out) {
@@ -306,7 +310,34 @@ private:
     static constexpr int kruh = 256;   // frames of input kept: look-ahead and interpolation
     static_assert(kruh > predstih + 2 * pulokna + 4, "the ring holds every frame still needed");
 
+    // At rest (klid_: no cut in the last A + 1 frames, the gain back at 1
+    // exactly) and with the frames around quiet, a frame leaves as it came
+    // in: what vloz would do, without looking for a peak that cannot be
+    // there. Most of a piece goes this way.
+    int vlozticho(double l, double r, double* out) {
+        const int64_t m = prijato_++;
+        x_[0][m % kruh] = x_[0][m % kruh + kruh] = l;
+        x_[1][m % kruh] = x_[1][m % kruh + kruh] = r;
+        ++tiche_;
+        const int64_t n = m - pulokna;
+        if (tiche_ < pulokna + 3 || n < predstih) {
+            // The frames around n are not all known to be quiet.
+            --prijato_;
+            --tiche_;
+            return vloz(l, r, out);
+        }
+        // The queue holds only n's 1; q_ and its sum stay all ones.
+        zacatek_ = static_cast<int>(n % kruh);
+        fronta_[zacatek_] = {n, 1.0};
+        pocet_ = 1;
+        const int64_t j = n - predstih;
+        out[0] = x_[0][j % kruh];
+        out[1] = x_[1][j % kruh];
+        return 1;
+    }
+
     int vloz(double l, double r, double* out) {
+        tiche_ = std::max(std::fabs(l), std::fabs(r)) < 0.5 * strop ? tiche_ + 1 : 0;
         const int64_t m = prijato_++;
         // Each sample twice, kruh apart, so that any window is contiguous.
         x_[0][m % kruh] = x_[0][m % kruh + kruh] = l;
@@ -326,10 +357,14 @@ private:
             --pocet_;
         }
         const double h = fronta_[zacatek_].hodnota;
-        posledni_ = std::min(h, posledni_ + (1.0 - posledni_) * alfa_);
+        // The return comes to 1 exactly, not to a step under it.
+        double zpet = posledni_ + (1.0 - posledni_) * alfa_;
+        if (zpet > 1.0 - 1e-9) zpet = 1.0;
+        posledni_ = std::min(h, zpet);
         // The mean of the last A + 1 values of q, summed afresh once round.
         const size_t i = static_cast<size_t>(n % (predstih + 1));
         soucet_ += posledni_ - q_[i];
+        neplnych_ += (posledni_ != 1.0) - (q_[i] != 1.0);
         q_[i] = posledni_;
         if (i == predstih) {
             soucet_ = 0;
@@ -339,6 +374,7 @@ private:
         if (j < 0) return 0;
         const double g = soucet_ / (predstih + 1);
         nejnizsi_ = std::min(nejnizsi_, g);
+        klid_ = posledni_ == 1.0 && neplnych_ == 0 && soucet_ == predstih + 1 && fronta_[zacatek_].hodnota == 1.0;
         out[0] = g * x_[0][j % kruh];
         out[1] = g * x_[1][j % kruh];
         return 1;
@@ -358,6 +394,9 @@ private:
     std::vector<double> q_;
     double soucet_ = 0;
     double nejnizsi_ = 1.0;
+    int neplnych_ = 0;       // values of q_ under 1
+    int64_t tiche_ = 0;      // frames in a row whose samples are under half the ceiling
+    bool klid_ = false;
 };
 
 // The loudness meter (EBU R128 integrated loudness) over stereo frames.
