@@ -180,20 +180,21 @@ public:
     // Adds the room to ramcu frames of lr (left, right interleaved).
     void zpracuj(double* lr, int ramcu) {
         if (!je_) return;
-        // The network's input: one sample for every second frame.
-        x_.clear();
-        bool lichy = lichy_;
-        for (int f = 0; f < ramcu; ++f) {
-            const double m = predtim_[pi_];
-            predtim_[pi_] = 0.5 * (lr[2 * f] + lr[2 * f + 1]);
-            if (++pi_ == predtim_.size()) pi_ = 0;
-            if (lichy) x_.push_back(0.5 * (minuly_ + m));
-            minuly_ = m;
-            lichy = !lichy;
-        }
-        const int n = static_cast<int>(x_.size());
+        // The network's samples this block: one for every second frame.
+        const int n = (ramcu + (lichy_ ? 1 : 0)) / 2;
         const float* y = nullptr;
         if (sit_) {
+            // Its input (a replay needs none).
+            x_.clear();
+            bool lichy = lichy_;
+            for (int f = 0; f < ramcu; ++f) {
+                const double m = predtim_[pi_];
+                predtim_[pi_] = 0.5 * (lr[2 * f] + lr[2 * f + 1]);
+                if (++pi_ == predtim_.size()) pi_ = 0;
+                if (lichy) x_.push_back(0.5 * (minuly_ + m));
+                minuly_ = m;
+                lichy = !lichy;
+            }
             y_.resize(2 * static_cast<size_t>(n));
             for (int k = 0; k < n; k += kusmistnosti) sit_->kus(x_.data() + k, y_.data() + 2 * k, std::min(kusmistnosti, n - k));
             if (ozvena_ && ozvena_->drzet) ozvena_->y.insert(ozvena_->y.end(), y_.begin(), y_.end());
@@ -202,23 +203,36 @@ public:
             y = ozvena_->y.data() + 2 * prehrano_;
             prehrano_ += static_cast<size_t>(n);
         }
-        // Back to 22050 Hz.
-        for (int f = 0, k = 0; f < ramcu; ++f) {
-            double l = yl_, p = yp_;
-            if (lichy_) {
-                l = 0.5 * (yl_ + y[2 * k]);
-                p = 0.5 * (yp_ + y[2 * k + 1]);
-                yl_ = y[2 * k];
-                yp_ = y[2 * k + 1];
-                ++k;
-            }
-            lichy_ = !lichy_;
-            lr[2 * f] += mokro_ * l;
-            lr[2 * f + 1] += mokro_ * p;
+        // Back to 22050 Hz: a first frame of a pair holds the last sample,
+        // a second one is between it and the next.
+        int f = 0;
+        if (lichy_ && ramcu > 0) {
+            druhy(lr, y);
+            f = 1;
+        }
+        for (; f + 1 < ramcu; f += 2) {
+            lr[2 * f] += mokro_ * yl_;
+            lr[2 * f + 1] += mokro_ * yp_;
+            druhy(lr + 2 * (f + 1), y);
+        }
+        lichy_ = f < ramcu;
+        if (lichy_) {
+            lr[2 * f] += mokro_ * yl_;
+            lr[2 * f + 1] += mokro_ * yp_;
         }
     }
 
 private:
+    // The second frame of a pair (lr), with the network's next sample at
+    // *y (y then moves on).
+    void druhy(double* lr, const float*& y) {
+        lr[0] += mokro_ * (0.5 * (yl_ + y[0]));
+        lr[1] += mokro_ * (0.5 * (yp_ + y[1]));
+        yl_ = y[0];
+        yp_ = y[1];
+        y += 2;
+    }
+
     bool je_ = false;
     double mokro_ = 0;
     Ozvena* ozvena_;
@@ -399,27 +413,41 @@ private:
     bool klid_ = false;
 };
 
-// The loudness meter (EBU R128 integrated loudness) over stereo frames.
+// The loudness meter (EBU R128 integrated loudness) over stereo frames. It
+// measures each block on a second thread while the pass makes the next;
+// the blocks go in in order, so the result is the same as in one thread.
 class Merak {
 public:
     Merak() : st_(ebur128_init(2, zaklad, EBUR128_MODE_I)) {
         if (!st_) chybasouboru("cannot measure the loudness: out of memory");
     }
-    ~Merak() { ebur128_destroy(&st_); }
+    ~Merak() {
+        pockej();
+        ebur128_destroy(&st_);
+    }
     Merak(const Merak&) = delete;
     Merak& operator=(const Merak&) = delete;
     void pridej(const double* lr, int ramcu) {
-        if (ramcu > 0) ebur128_add_frames_double(st_, lr, static_cast<size_t>(ramcu));
+        pockej();
+        if (ramcu <= 0) return;
+        blok_.assign(lr, lr + 2 * static_cast<size_t>(ramcu));
+        vlakno_ = std::thread([this, ramcu] { ebur128_add_frames_double(st_, blok_.data(), static_cast<size_t>(ramcu)); });
     }
     // LUFS; -HUGE_VAL for a sound too short or too quiet to have one.
     double hlasitost() {
+        pockej();
         double l = -HUGE_VAL;
         if (ebur128_loudness_global(st_, &l) != EBUR128_SUCCESS) return -HUGE_VAL;
         return l;
     }
 
 private:
+    void pockej() {
+        if (vlakno_.joinable()) vlakno_.join();
+    }
     ebur128_state* st_;
+    std::vector<double> blok_;
+    std::thread vlakno_;
 };
 
 // One pass over the mixes: the sound with its room, block by block, and
@@ -472,9 +500,10 @@ double decibely(double pomer) { return 20.0 * std::log10(pomer); }
 // The resampler to 48 kHz, with one fixed recipe (20-bit quality, linear
 // phase, single precision, one thread per resampler), so that it gives the
 // same samples on every run; exactly ramcu frames come out, rounded to 24
-// bits. Each side has a resampler of its own, and the left one runs on a
-// second thread while this one does the right: the two never share a
-// sample, so the result is the same as one after the other.
+// bits. Each side has a resampler of its own, each on a thread of its own
+// while the pass makes the next block: the two never share a sample and
+// their frames are handed on in order, so the result is the same as in
+// one thread.
 class Prevzorkovani {
 public:
     Prevzorkovani(OdberStereo& odber, int64_t ramcu) : odber_(odber), zbyva_(ramcu) {
@@ -490,25 +519,27 @@ public:
         }
     }
     ~Prevzorkovani() {
+        pockej();
         for (Kanal& k : k_) soxr_delete(k.soxr);
     }
     Prevzorkovani(const Prevzorkovani&) = delete;
     Prevzorkovani& operator=(const Prevzorkovani&) = delete;
 
+    // Starts resampling ramcu frames of lr, each side on a thread of its
+    // own, once the frames of the block before are handed on.
     void pridej(const double* lr, int ramcu) {
+        pockej();
+        odevzdej();
         if (ramcu <= 0) return;
         for (int s = 0; s < 2; ++s) {
             for (int f = 0; f < ramcu; ++f) k_[s].vstup[f] = static_cast<float>(lr[2 * f + s]);
         }
-        std::thread levy([&] { prevzorkuj(k_[0], ramcu); });
-        prevzorkuj(k_[1], ramcu);
-        levy.join();
-        odevzdej();
+        for (int s = 0; s < 2; ++s) vlakna_[s] = std::thread([this, s, ramcu] { prevzorkuj(k_[s], ramcu); });
     }
     void dokonci() {
-        std::thread levy([&] { prevzorkuj(k_[0], -1); });
-        prevzorkuj(k_[1], -1);
-        levy.join();
+        pockej();
+        odevzdej();
+        for (Kanal& k : k_) prevzorkuj(k, -1);
         odevzdej();
         // What the filter's end leaves short is silence.
         while (zbyva_ > 0) {
@@ -524,6 +555,12 @@ private:
         std::vector<float> vstup, vystup;
         std::vector<float> hotove;   // resampled, not yet handed on
     };
+
+    void pockej() {
+        for (std::thread& v : vlakna_) {
+            if (v.joinable()) v.join();
+        }
+    }
 
     // ramcu frames of k.vstup through its resampler; -1: what it still
     // holds at the end.
@@ -570,6 +607,7 @@ private:
     OdberStereo& odber_;
     int64_t zbyva_;
     Kanal k_[2];
+    std::thread vlakna_[2];
     std::vector<int32_t> cela_;
 };
 
