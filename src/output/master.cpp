@@ -98,27 +98,37 @@ public:
 
     // n samples of x (at most kusmistnosti) in, n frames of y (left, right) out.
     void kus(const double* x, float* y, int n) {
-        for (int f = 0; f < n; ++f) {
-            double v = x[f];
-            for (Propust& p : propust_) {
-                const double zpozdene = p.buf[p.i];
-                const double w = v + ziskpropusti * zpozdene;
-                p.buf[p.i] = w;
-                if (++p.i == p.buf.size()) p.i = 0;
-                v = zpozdene - ziskpropusti * w;
+        // The all-passes one after another, each over the whole stretch
+        // (the same sums as sample by sample through all four).
+        std::copy(x, x + n, x_);
+        for (Propust& p : propust_) {
+            double* buf = p.buf.data();
+            const size_t delka = p.buf.size();
+            size_t i = p.i;
+            for (int f = 0; f < n; ++f) {
+                const double zpozdene = buf[i];
+                const double w = x_[f] + ziskpropusti * zpozdene;
+                buf[i] = w;
+                if (++i == delka) i = 0;
+                x_[f] = zpozdene - ziskpropusti * w;
             }
-            x_[f] = v;
+            p.i = i;
         }
         // What each line gives, low-passed and scaled by its loss.
         for (int c = 0; c < 8; ++c) {
             Linka& l = linka_[c];
+            const double* buf = l.buf.data();
+            const size_t delka = l.buf.size();
+            const double g = g_[c];
             double* u = u_[c];
+            double filtr = l.filtr;
             size_t i = l.i;
             for (int f = 0; f < n; ++f) {
-                l.filtr = l.buf[i] * (1.0 - tlumeni) + l.filtr * tlumeni;
-                u[f] = l.filtr * g_[c];
-                if (++i == l.buf.size()) i = 0;
+                filtr = buf[i] * (1.0 - tlumeni) + filtr * tlumeni;
+                u[f] = filtr * g;
+                if (++i == delka) i = 0;
             }
+            l.filtr = filtr;
         }
         // The two sides and the exchange, sample by sample across the lines.
         for (int f = 0; f < n; ++f) {
@@ -135,10 +145,15 @@ public:
         }
         for (int c = 0; c < 8; ++c) {
             Linka& l = linka_[c];
+            double* buf = l.buf.data();
+            const size_t delka = l.buf.size();
+            const double* u = u_[c];
+            size_t i = l.i;
             for (int f = 0; f < n; ++f) {
-                l.buf[l.i] = u_[c][f];
-                if (++l.i == l.buf.size()) l.i = 0;
+                buf[i] = u[f];
+                if (++i == delka) i = 0;
             }
+            l.i = i;
         }
     }
 
