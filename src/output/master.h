@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -49,6 +50,17 @@ inline std::string chybejicipromaster() {
     return "";
 #else
     return "libsndfile, libsoxr and libebur128 (libsndfile1-dev, libsoxr-dev, libebur128-dev)";
+#endif
+}
+
+// libsoxr picks its engine by the environment (SOXR_USE_SIMD and
+// SOXR_USE_SIMD32), and the engines give different samples: pinned to the
+// SIMD one, which every x86-64 processor runs, so that no environment
+// changes the bytes of --master. Called first thing in main, before any
+// thread runs (setenv is not safe beside them).
+inline void ustalprevzorkovani() {
+#ifdef SKLADBA_HAVE_MASTER
+    ::setenv("SOXR_USE_SIMD", "1", 1);
 #endif
 }
 
