@@ -114,46 +114,31 @@ public:
             }
             p.i = i;
         }
-        // What each line gives, low-passed and scaled by its loss.
-        for (int c = 0; c < 8; ++c) {
-            Linka& l = linka_[c];
-            const double* buf = l.buf.data();
-            const size_t delka = l.buf.size();
-            const double g = g_[c];
-            double* u = u_[c];
-            double filtr = l.filtr;
-            size_t i = l.i;
-            for (int f = 0; f < n; ++f) {
-                filtr = buf[i] * (1.0 - tlumeni) + filtr * tlumeni;
-                u[f] = filtr * g;
-                if (++i == delka) i = 0;
-            }
-            l.filtr = filtr;
-        }
-        // The two sides and the exchange, sample by sample across the lines.
+        // What each line gives (read out first, so that the loop below
+        // runs the eight lines side by side: each line's low-pass waits
+        // for its own last sample only), low-passed and scaled by its
+        // loss; the two sides; and the exchange.
+        for (int c = 0; c < 8; ++c) ctiz(linka_[c], u_[c], n);
+        double filtr[8];
+        for (int c = 0; c < 8; ++c) filtr[c] = linka_[c].filtr;
         for (int f = 0; f < n; ++f) {
+            double u[8];
             double s = 0, levy = 0, pravy = 0;
             for (int c = 0; c < 8; ++c) {
-                s += u_[c][f];
-                levy += nalevo[c] * u_[c][f];
-                pravy += napravo[c] * u_[c][f];
+                filtr[c] = u_[c][f] * (1.0 - tlumeni) + filtr[c] * tlumeni;
+                u[c] = filtr[c] * g_[c];
+                s += u[c];
+                levy += nalevo[c] * u[c];
+                pravy += napravo[c] * u[c];
             }
             s *= 0.25;
-            for (int c = 0; c < 8; ++c) u_[c][f] = u_[c][f] - s + vstupy[c] * x_[f];
+            for (int c = 0; c < 8; ++c) u_[c][f] = u[c] - s + vstupy[c] * x_[f];
             y[2 * f] = static_cast<float>(meritko_ * levy);
             y[2 * f + 1] = static_cast<float>(meritko_ * pravy);
         }
         for (int c = 0; c < 8; ++c) {
-            Linka& l = linka_[c];
-            double* buf = l.buf.data();
-            const size_t delka = l.buf.size();
-            const double* u = u_[c];
-            size_t i = l.i;
-            for (int f = 0; f < n; ++f) {
-                buf[i] = u[f];
-                if (++i == delka) i = 0;
-            }
-            l.i = i;
+            linka_[c].filtr = filtr[c];
+            zapisdo(linka_[c], u_[c], n);
         }
     }
 
@@ -163,6 +148,19 @@ private:
         size_t i = 0;
         double filtr = 0;
     };
+    // n samples of a line from where it stands, and n written there (the
+    // line then moves on): at most one wrap, n being under its length.
+    static void ctiz(const Linka& l, double* kam, int n) {
+        const size_t prvni = std::min(static_cast<size_t>(n), l.buf.size() - l.i);
+        std::copy(l.buf.begin() + static_cast<ptrdiff_t>(l.i), l.buf.begin() + static_cast<ptrdiff_t>(l.i + prvni), kam);
+        std::copy(l.buf.begin(), l.buf.begin() + static_cast<ptrdiff_t>(n - prvni), kam + prvni);
+    }
+    static void zapisdo(Linka& l, const double* co, int n) {
+        const size_t prvni = std::min(static_cast<size_t>(n), l.buf.size() - l.i);
+        std::copy(co, co + prvni, l.buf.begin() + static_cast<ptrdiff_t>(l.i));
+        std::copy(co + prvni, co + n, l.buf.begin());
+        l.i = (l.i + static_cast<size_t>(n)) % l.buf.size();
+    }
     struct Propust {
         std::vector<double> buf;
         size_t i = 0;
