@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/volby.h"
+#include "output/master.h"
 #include "base/chyba.h"
 #include "base/format.h"
 #include "base/nota.h"
@@ -256,6 +257,7 @@ int program(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (const int odmitnuti = overstandardni()) return odmitnuti;
+    skladba::ustalprevzorkovani();
     // Unwinding, not an abort: every scratch file is removed on the way out.
     try {
         return program(argc, argv);

@@ -116,6 +116,14 @@ TEST(Master, ExamplesAreLoudAsSharedMusicAndNeverOverTheCeiling) {
             const test::Beh zesouboru = s.skladba({e.path().string(), "--master", "--mix-memory", "0", "-o", "-"});
             ASSERT_EQ(zesouboru.status, 0) << zesouboru.err;
             EXPECT_TRUE(zesouboru.out == bajty) << "the mix files gave other bytes";
+            // Nor does an environment that asks the resampler for another engine.
+            test::Prikaz jinak;
+            jinak.slozka = s.cesta;
+            jinak.argumenty = {e.path().string(), "--master", "-o", "-", "--registers", SKLADBA_REGISTERS, "-q"};
+            jinak.prostredi = {{"SOXR_USE_SIMD", "0"}, {"SOXR_USE_SIMD32", "0"}};
+            const test::Beh bezsimd = test::spust(jinak);
+            ASSERT_EQ(bezsimd.status, 0) << bezsimd.err;
+            EXPECT_TRUE(bezsimd.out == bajty) << "the resampler's environment changed the bytes";
             // Another target.
             ASSERT_EQ(s.skladba({e.path().string(), "--master", "--loudness", "-20", "-o", wav}).status, 0);
             ASSERT_TRUE(zmer(wav, lufs, tp));

@@ -213,6 +213,31 @@ TEST(Kernel, EveryBuildAddsTheSameBits) {
     }
 }
 
+// One side's gain of a voice in the stereo field: both builds round every
+// sample as the arithmetic written out does, at the gains' limits, for
+// every length (the wide build's tail) and in place.
+TEST(Kernel, EveryBuildScalesASideTheSameBits) {
+    std::mt19937 rng(11);
+    std::vector<int16_t> segment(delkatonu);
+    for (auto& v : segment) v = static_cast<int16_t>(rng());
+    segment[0] = -32768;
+    segment[1] = 32767;
+    segment[2] = -1;
+    for (int g : {0, 1, 16384, 23170, 32767}) {
+        for (int count : {delkatonu, 1, 15, 16, 17, 33}) {
+            std::vector<int16_t> expected(static_cast<size_t>(count));
+            for (int i = 0; i < count; ++i) expected[i] = static_cast<int16_t>((segment[i] * g + 16384) >> 15);
+            std::vector<int16_t> plain(static_cast<size_t>(count));
+            jadro::zeslabzakladni(segment.data(), static_cast<int16_t>(g), plain.data(), count);
+            EXPECT_EQ(plain, expected) << g << " " << count;
+            std::vector<int16_t> wide(segment.begin(), segment.begin() + count);
+            (jadro::avx2dostupne() ? jadro::zeslabavx2 : jadro::zeslabzakladni)(wide.data(), static_cast<int16_t>(g),
+                                                                               wide.data(), count);
+            EXPECT_EQ(wide, expected) << g << " " << count;
+        }
+    }
+}
+
 TEST(Kernel, CheckedAddRefusesSumsOutsideTheRange) {
     std::vector<int16_t> segment(delkatonu, 0);
     std::vector<int32_t> block(delkatonu, 0);

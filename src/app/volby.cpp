@@ -250,8 +250,8 @@ std::vector<std::string> popismasteru(const Master& m) {
                            : "master: every voice in the centre (--pan off)");
     if (m.prostor > 0) {
         std::snprintf(radek, sizeof radek,
-                      "master: room %d: 8 combs and 4 all-passes, reverberation time %.1f s, rendered on for %.1f s "
-                      "after the last note",
+                      "master: room %d: a network of 8 delay lines at 11025 Hz after 4 all-passes, reverberation time "
+                      "%.1f s, rendered on for %.1f s after the last note",
                       m.prostor, dozvukmistnosti(m.prostor), dozvukmistnosti(m.prostor) * 70.0 / 60.0);
         p.push_back(radek);
     } else {

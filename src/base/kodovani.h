@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace skladba {
@@ -17,6 +18,20 @@ struct Master {
     int prostor = 30;            // --room 0 (dry) to 100 (a large hall)
     double hlasitost = -14.0;    // --loudness: integrated loudness in LUFS
     bool panorama = true;        // --pan off: every voice in the centre
+    // A render that leaves voices out (mute and solo in the editor) keeps
+    // the full score's scale (Nastaveni::pevnemaximum, the peak of both its
+    // channels) and this gain in dB, so that the voices left sound as they
+    // do in the whole; unset, the gain is measured from the render itself.
+    bool pevnyzisk = false;
+    double zisk = 0.0;
+    // Where a render leaves the scale and the gain it used, for the renders
+    // that leave voices out of it later.
+    struct Mereni {
+        double maximum = 0.0;
+        double zisk = 0.0;
+        bool hotovo = false;
+    };
+    std::shared_ptr<Mereni> mereni;
 };
 
 // --quality when it is not given: a middle setting, where the lossy formats

@@ -5,12 +5,25 @@
 #include <ebur128.h>
 #include <memory>
 #include <soxr.h>
+#include <thread>
 #include <vector>
 
 #include "base/chyba.h"
 #include "base/stav.h"
 
 namespace skladba {
+
+// The network's output of a whole render, kept by the first pass so that
+// the others replay it rather than run the network again: 8 bytes for
+// every two frames of the piece, and only for pieces up to about 12
+// minutes (past that each pass runs the network again; the samples are
+// the same either way).
+struct Ozvena {
+    static constexpr int64_t nejvic = int64_t{8} << 20;   // half-rate frames: 64 MiB, some 12 minutes
+    std::vector<float> y;   // left, right
+    bool plna = false;      // holds the whole render's
+    bool drzet = false;     // the first pass fills it
+};
 
 namespace {
 
@@ -28,120 +41,223 @@ constexpr double navrat = 0.080;
 // way between two samples, from the 24 around them (a windowed sinc).
 constexpr int pulokna = 12;
 
-// The delays of the room, in samples at 22050 Hz: eight combs of 25 to 39
-// ms and four all-passes of 2 to 11 ms, primes, so that their echoes rarely
-// coincide; the right channel's a little longer than the left's. A short
-// delay before all of them, as the first reflections arrive after the
-// direct sound.
-constexpr int hrebeny[2][8] = {{557, 593, 641, 683, 727, 769, 811, 853}, {571, 607, 653, 691, 733, 773, 823, 857}};
-constexpr int propusti[2][4] = {{241, 163, 107, 53}, {251, 173, 113, 59}};
+// The room: a feedback delay network of eight lines, whose echoes are
+// exchanged at every pass through a Householder reflection (each line
+// gets all the others' sound, less twice the mean: energy is neither lost
+// nor gained by the exchange), each line with a low-pass in its loop so
+// that high notes die sooner, as in a real room. One network serves both
+// sides: the left hears the lines with one pattern of signs, the right
+// with another orthogonal to it, so the two tails are uncorrelated though
+// they come from one sound. The input, the mean of both channels, comes a
+// little late (the first reflections arrive after the direct sound) and is
+// smeared by four all-passes first, so that the tail is dense from its
+// start.
+//
+// A room's tail is dark: the network runs at half the rate, 11025 Hz, on
+// the mean of each two frames, and its sound is drawn back to 22050 Hz
+// between its samples. That halves its cost, which is most of mastering's.
+//
+// The delays, in samples at 11025 Hz: eight lines of 25 to 46 ms and
+// all-passes of 3 to 12 ms, primes, so that their echoes rarely coincide.
+constexpr int pulrate = zaklad / 2;
+constexpr int vedeni[8] = {281, 307, 337, 373, 409, 439, 479, 509};
+constexpr int propusti[4] = {127, 83, 53, 29};
+constexpr double vstupy[8] = {1, -1, 1, 1, -1, 1, -1, -1};     // the input's sign into each line
+constexpr double nalevo[8] = {1, -1, 1, -1, 1, -1, 1, -1};     // the left side's pattern
+constexpr double napravo[8] = {1, 1, -1, -1, 1, 1, -1, -1};    // the right side's
 constexpr int predzpozdeni = zaklad * 12 / 1000;
 constexpr double ziskpropusti = 0.5;
-constexpr double tlumeni = 0.3;   // the low-pass in each comb's loop
+constexpr double tlumeni = 0.09;   // the low-pass in each line's loop
 
-// The room: the two channels' mean through the combs and all-passes, once
-// per side, added to the dry sound. Its buffers are 64-bit, so that a
-// decaying tail never becomes denormal.
+// The network runs a stretch of its samples at a time no longer than its
+// shortest line: within it, what a line reads was written before the
+// stretch began, so every line's reads and the exchange are loops over the
+// stretch that the compiler can run several samples at a time.
+constexpr int kusmistnosti = 256;
+static_assert(kusmistnosti <= vedeni[0], "a stretch reads nothing it writes");
+
+// The network itself: half-rate input in, the two sides' wet sound out,
+// each rounded to 32 bits (what a pass keeps to replay is then what it
+// computed). Its own buffers are 64-bit, so that a decaying tail never
+// becomes denormal.
+class Sit {
+public:
+    explicit Sit(double rt60) {
+        double soucet = 0;
+        for (int i = 0; i < 8; ++i) {
+            linka_[i].buf.assign(static_cast<size_t>(vedeni[i]), 0.0);
+            // Each pass round the loop loses 60 dB per rt60.
+            g_[i] = std::pow(10.0, -3.0 * vedeni[i] / (rt60 * pulrate));
+            soucet += g_[i] * g_[i];
+        }
+        // Eight lines of about equal feedback: their sum scaled to about the
+        // power of one echo-free impulse.
+        meritko_ = std::sqrt((1.0 - soucet / 8.0) / 8.0);
+        for (int i = 0; i < 4; ++i) propust_[i].buf.assign(static_cast<size_t>(propusti[i]), 0.0);
+    }
+
+    // n samples of x (at most kusmistnosti) in, n frames of y (left, right) out.
+    void kus(const double* x, float* y, int n) {
+        // The all-passes one after another, each over the whole stretch
+        // (the same sums as sample by sample through all four).
+        std::copy(x, x + n, x_);
+        for (Propust& p : propust_) {
+            double* buf = p.buf.data();
+            const size_t delka = p.buf.size();
+            size_t i = p.i;
+            for (int f = 0; f < n; ++f) {
+                const double zpozdene = buf[i];
+                const double w = x_[f] + ziskpropusti * zpozdene;
+                buf[i] = w;
+                if (++i == delka) i = 0;
+                x_[f] = zpozdene - ziskpropusti * w;
+            }
+            p.i = i;
+        }
+        // What each line gives (read out first, so that the loop below
+        // runs the eight lines side by side: each line's low-pass waits
+        // for its own last sample only), low-passed and scaled by its
+        // loss; the two sides; and the exchange.
+        for (int c = 0; c < 8; ++c) ctiz(linka_[c], u_[c], n);
+        double filtr[8];
+        for (int c = 0; c < 8; ++c) filtr[c] = linka_[c].filtr;
+        for (int f = 0; f < n; ++f) {
+            double u[8];
+            double s = 0, levy = 0, pravy = 0;
+            for (int c = 0; c < 8; ++c) {
+                filtr[c] = u_[c][f] * (1.0 - tlumeni) + filtr[c] * tlumeni;
+                u[c] = filtr[c] * g_[c];
+                s += u[c];
+                levy += nalevo[c] * u[c];
+                pravy += napravo[c] * u[c];
+            }
+            s *= 0.25;
+            for (int c = 0; c < 8; ++c) u_[c][f] = u[c] - s + vstupy[c] * x_[f];
+            y[2 * f] = static_cast<float>(meritko_ * levy);
+            y[2 * f + 1] = static_cast<float>(meritko_ * pravy);
+        }
+        for (int c = 0; c < 8; ++c) {
+            linka_[c].filtr = filtr[c];
+            zapisdo(linka_[c], u_[c], n);
+        }
+    }
+
+private:
+    struct Linka {
+        std::vector<double> buf;
+        size_t i = 0;
+        double filtr = 0;
+    };
+    // n samples of a line from where it stands, and n written there (the
+    // line then moves on): at most one wrap, n being under its length.
+    static void ctiz(const Linka& l, double* kam, int n) {
+        const size_t prvni = std::min(static_cast<size_t>(n), l.buf.size() - l.i);
+        std::copy(l.buf.begin() + static_cast<ptrdiff_t>(l.i), l.buf.begin() + static_cast<ptrdiff_t>(l.i + prvni), kam);
+        std::copy(l.buf.begin(), l.buf.begin() + static_cast<ptrdiff_t>(n - prvni), kam + prvni);
+    }
+    static void zapisdo(Linka& l, const double* co, int n) {
+        const size_t prvni = std::min(static_cast<size_t>(n), l.buf.size() - l.i);
+        std::copy(co, co + prvni, l.buf.begin() + static_cast<ptrdiff_t>(l.i));
+        std::copy(co + prvni, co + n, l.buf.begin());
+        l.i = (l.i + static_cast<size_t>(n)) % l.buf.size();
+    }
+    struct Propust {
+        std::vector<double> buf;
+        size_t i = 0;
+    };
+    double meritko_ = 0;
+    double g_[8] = {};
+    Linka linka_[8];
+    Propust propust_[4];
+    double x_[kusmistnosti];
+    double u_[8][kusmistnosti];
+};
+
+// The room around the dry sound at 22050 Hz: the mean of both channels,
+// delayed, into the network at half the rate, and its output back between
+// the frames: the network's sample k, made of frames 2k and 2k + 1, is
+// heard at frame 2k + 2, and frame 2k + 1 hears the mean of it and the one
+// before.
 class Mistnost {
 public:
-    explicit Mistnost(int prostor) {
+    Mistnost(int prostor, Ozvena* ozvena) : ozvena_(ozvena) {
         const double rt60 = dozvukmistnosti(prostor);
         if (rt60 <= 0) return;
         je_ = true;
         // The wet sound's power beside the dry: up to two thirds of it.
         mokro_ = 0.6 * prostor / 100.0;
-        for (int s = 0; s < 2; ++s) {
-            double soucet = 0;
-            for (int i = 0; i < 8; ++i) {
-                Hreben& h = hreben_[s][i];
-                h.buf.assign(static_cast<size_t>(hrebeny[s][i]), 0.0);
-                // Each pass round the loop loses 60 dB per rt60.
-                h.g = std::pow(10.0, -3.0 * hrebeny[s][i] / (rt60 * zaklad));
-                soucet += h.g * h.g;
-            }
-            // Eight combs of about equal feedback: their sum scaled to about
-            // the power of one echo-free impulse.
-            meritko_[s] = std::sqrt((1.0 - soucet / 8.0) / 8.0);
-            for (int i = 0; i < 4; ++i) propust_[s][i].buf.assign(static_cast<size_t>(propusti[s][i]), 0.0);
-        }
+        if (!ozvena_ || !ozvena_->plna) sit_ = std::make_unique<Sit>(rt60);
         predtim_.assign(predzpozdeni, 0.0);
     }
 
     // Adds the room to ramcu frames of lr (left, right interleaved).
     void zpracuj(double* lr, int ramcu) {
         if (!je_) return;
-        vstup_.resize(static_cast<size_t>(ramcu));
-        mokre_.resize(static_cast<size_t>(ramcu));
-        for (int f = 0; f < ramcu; ++f) {
-            vstup_[f] = predtim_[pi_];
-            predtim_[pi_] = 0.5 * (lr[2 * f] + lr[2 * f + 1]);
-            if (++pi_ == predtim_.size()) pi_ = 0;
-        }
-        for (int s = 0; s < 2; ++s) {
-            // The combs in stretches where none of their buffers wraps, all
-            // eight a frame at a time (each one's sum in the same order as
-            // ever).
-            for (int f = 0; f < ramcu;) {
-                int kus = ramcu - f;
-                for (const Hreben& h : hreben_[s]) kus = std::min(kus, static_cast<int>(h.buf.size() - h.i));
-                double* b[8];
-                double g[8], filtr[8];
-                for (int c = 0; c < 8; ++c) {
-                    b[c] = hreben_[s][c].buf.data() + hreben_[s][c].i;
-                    g[c] = hreben_[s][c].g;
-                    filtr[c] = hreben_[s][c].filtr;
-                }
-                for (int n = 0; n < kus; ++n) {
-                    const double x = vstup_[f + n];
-                    double y = 0;
-                    for (int c = 0; c < 8; ++c) {
-                        const double v = b[c][n];
-                        filtr[c] = v * (1.0 - tlumeni) + filtr[c] * tlumeni;
-                        b[c][n] = x + filtr[c] * g[c];
-                        y += v;
-                    }
-                    mokre_[f + n] = y;
-                }
-                for (int c = 0; c < 8; ++c) {
-                    Hreben& h = hreben_[s][c];
-                    h.filtr = filtr[c];
-                    h.i += static_cast<size_t>(kus);
-                    if (h.i == h.buf.size()) h.i = 0;
-                }
-                f += kus;
-            }
+        // The network's samples this block: one for every second frame.
+        const int n = (ramcu + (lichy_ ? 1 : 0)) / 2;
+        const float* y = nullptr;
+        if (sit_) {
+            // Its input (a replay needs none).
+            x_.clear();
+            bool lichy = lichy_;
             for (int f = 0; f < ramcu; ++f) {
-                double y = mokre_[f] * meritko_[s];
-                for (Propust& p : propust_[s]) {
-                    const double zpozdene = p.buf[p.i];
-                    const double w = y + ziskpropusti * zpozdene;
-                    p.buf[p.i] = w;
-                    if (++p.i == p.buf.size()) p.i = 0;
-                    y = zpozdene - ziskpropusti * w;
-                }
-                lr[2 * f + s] += mokro_ * y;
+                const double m = predtim_[pi_];
+                predtim_[pi_] = 0.5 * (lr[2 * f] + lr[2 * f + 1]);
+                if (++pi_ == predtim_.size()) pi_ = 0;
+                if (lichy) x_.push_back(0.5 * (minuly_ + m));
+                minuly_ = m;
+                lichy = !lichy;
             }
+            y_.resize(2 * static_cast<size_t>(n));
+            for (int k = 0; k < n; k += kusmistnosti) sit_->kus(x_.data() + k, y_.data() + 2 * k, std::min(kusmistnosti, n - k));
+            if (ozvena_ && ozvena_->drzet) ozvena_->y.insert(ozvena_->y.end(), y_.begin(), y_.end());
+            y = y_.data();
+        } else {
+            y = ozvena_->y.data() + 2 * prehrano_;
+            prehrano_ += static_cast<size_t>(n);
+        }
+        // Back to 22050 Hz: a first frame of a pair holds the last sample,
+        // a second one is between it and the next.
+        int f = 0;
+        if (lichy_ && ramcu > 0) {
+            druhy(lr, y);
+            f = 1;
+        }
+        for (; f + 1 < ramcu; f += 2) {
+            lr[2 * f] += mokro_ * yl_;
+            lr[2 * f + 1] += mokro_ * yp_;
+            druhy(lr + 2 * (f + 1), y);
+        }
+        lichy_ = f < ramcu;
+        if (lichy_) {
+            lr[2 * f] += mokro_ * yl_;
+            lr[2 * f + 1] += mokro_ * yp_;
         }
     }
 
 private:
-    struct Hreben {
-        std::vector<double> buf;
-        size_t i = 0;
-        double g = 0, filtr = 0;
-    };
-    struct Propust {
-        std::vector<double> buf;
-        size_t i = 0;
-    };
+    // The second frame of a pair (lr), with the network's next sample at
+    // *y (y then moves on).
+    void druhy(double* lr, const float*& y) {
+        lr[0] += mokro_ * (0.5 * (yl_ + y[0]));
+        lr[1] += mokro_ * (0.5 * (yp_ + y[1]));
+        yl_ = y[0];
+        yp_ = y[1];
+        y += 2;
+    }
+
     bool je_ = false;
     double mokro_ = 0;
-    double meritko_[2] = {};
-    Hreben hreben_[2][8];
-    Propust propust_[2][4];
+    Ozvena* ozvena_;
+    std::unique_ptr<Sit> sit_;
     std::vector<double> predtim_;
     size_t pi_ = 0;
-    std::vector<double> vstup_, mokre_;   // a block's input and its combs' sum
+    bool lichy_ = false;            // the next frame is the second of its two
+    double minuly_ = 0;             // the first of them
+    double yl_ = 0, yp_ = 0;        // the network's last output
+    std::vector<double> x_;
+    std::vector<float> y_;
+    size_t prehrano_ = 0;           // of ozvena_'s frames
 };
 
 // The taps of the interpolation, for the three points between two samples.
@@ -203,7 +319,11 @@ public:
     // once the first A + pulokna are through). Returns how many.
     int zpracuj(const double* lr, int ramcu, double* out) {
         int ven = 0;
-        for (int f = 0; f < ramcu; ++f) ven += vloz(lr[2 * f] * zisk_, lr[2 * f + 1] * zisk_, out + 2 * ven);
+        for (int f = 0; f < ramcu; ++f) {
+            const double l = lr[2 * f] * zisk_, r = lr[2 * f + 1] * zisk_;
+            ven += klid_ && std::max(std::fabs(l), std::fabs(r)) < 0.5 * strop ? vlozticho(l, r, out + 2 * ven)
+                                                                             : vloz(l, r, out + 2 * ven);
+        }
         return ven;
     }
     int dokonci(double* out) {
@@ -217,7 +337,34 @@ private:
     static constexpr int kruh = 256;   // frames of input kept: look-ahead and interpolation
     static_assert(kruh > predstih + 2 * pulokna + 4, "the ring holds every frame still needed");
 
+    // At rest (klid_: no cut in the last A + 1 frames, the gain back at 1
+    // exactly) and with the frames around quiet, a frame leaves as it came
+    // in: what vloz would do, without looking for a peak that cannot be
+    // there. Most of a piece goes this way.
+    int vlozticho(double l, double r, double* out) {
+        const int64_t m = prijato_++;
+        x_[0][m % kruh] = x_[0][m % kruh + kruh] = l;
+        x_[1][m % kruh] = x_[1][m % kruh + kruh] = r;
+        ++tiche_;
+        const int64_t n = m - pulokna;
+        if (tiche_ < pulokna + 3 || n < predstih) {
+            // The frames around n are not all known to be quiet.
+            --prijato_;
+            --tiche_;
+            return vloz(l, r, out);
+        }
+        // The queue holds only n's 1; q_ and its sum stay all ones.
+        zacatek_ = static_cast<int>(n % kruh);
+        fronta_[zacatek_] = {n, 1.0};
+        pocet_ = 1;
+        const int64_t j = n - predstih;
+        out[0] = x_[0][j % kruh];
+        out[1] = x_[1][j % kruh];
+        return 1;
+    }
+
     int vloz(double l, double r, double* out) {
+        tiche_ = std::max(std::fabs(l), std::fabs(r)) < 0.5 * strop ? tiche_ + 1 : 0;
         const int64_t m = prijato_++;
         // Each sample twice, kruh apart, so that any window is contiguous.
         x_[0][m % kruh] = x_[0][m % kruh + kruh] = l;
@@ -237,10 +384,14 @@ private:
             --pocet_;
         }
         const double h = fronta_[zacatek_].hodnota;
-        posledni_ = std::min(h, posledni_ + (1.0 - posledni_) * alfa_);
+        // The return comes to 1 exactly, not to a step under it.
+        double zpet = posledni_ + (1.0 - posledni_) * alfa_;
+        if (zpet > 1.0 - 1e-9) zpet = 1.0;
+        posledni_ = std::min(h, zpet);
         // The mean of the last A + 1 values of q, summed afresh once round.
         const size_t i = static_cast<size_t>(n % (predstih + 1));
         soucet_ += posledni_ - q_[i];
+        neplnych_ += (posledni_ != 1.0) - (q_[i] != 1.0);
         q_[i] = posledni_;
         if (i == predstih) {
             soucet_ = 0;
@@ -250,6 +401,7 @@ private:
         if (j < 0) return 0;
         const double g = soucet_ / (predstih + 1);
         nejnizsi_ = std::min(nejnizsi_, g);
+        klid_ = posledni_ == 1.0 && neplnych_ == 0 && soucet_ == predstih + 1 && fronta_[zacatek_].hodnota == 1.0;
         out[0] = g * x_[0][j % kruh];
         out[1] = g * x_[1][j % kruh];
         return 1;
@@ -269,38 +421,55 @@ private:
     std::vector<double> q_;
     double soucet_ = 0;
     double nejnizsi_ = 1.0;
+    int neplnych_ = 0;       // values of q_ under 1
+    int64_t tiche_ = 0;      // frames in a row whose samples are under half the ceiling
+    bool klid_ = false;
 };
 
-// The loudness meter (EBU R128 integrated loudness) over stereo frames.
+// The loudness meter (EBU R128 integrated loudness) over stereo frames. It
+// measures each block on a second thread while the pass makes the next;
+// the blocks go in in order, so the result is the same as in one thread.
 class Merak {
 public:
     Merak() : st_(ebur128_init(2, zaklad, EBUR128_MODE_I)) {
         if (!st_) chybasouboru("cannot measure the loudness: out of memory");
     }
-    ~Merak() { ebur128_destroy(&st_); }
+    ~Merak() {
+        pockej();
+        ebur128_destroy(&st_);
+    }
     Merak(const Merak&) = delete;
     Merak& operator=(const Merak&) = delete;
     void pridej(const double* lr, int ramcu) {
-        if (ramcu > 0) ebur128_add_frames_double(st_, lr, static_cast<size_t>(ramcu));
+        pockej();
+        if (ramcu <= 0) return;
+        blok_.assign(lr, lr + 2 * static_cast<size_t>(ramcu));
+        vlakno_ = std::thread([this, ramcu] { ebur128_add_frames_double(st_, blok_.data(), static_cast<size_t>(ramcu)); });
     }
     // LUFS; -HUGE_VAL for a sound too short or too quiet to have one.
     double hlasitost() {
+        pockej();
         double l = -HUGE_VAL;
         if (ebur128_loudness_global(st_, &l) != EBUR128_SUCCESS) return -HUGE_VAL;
         return l;
     }
 
 private:
+    void pockej() {
+        if (vlakno_.joinable()) vlakno_.join();
+    }
     ebur128_state* st_;
+    std::vector<double> blok_;
+    std::thread vlakno_;
 };
 
 // One pass over the mixes: the sound with its room, block by block, and
 // then the room's tail.
 class Retez {
 public:
-    Retez(Mix& levy, Mix& pravy, int64_t vzorku, int64_t ocas, double maximum, int prostor)
+    Retez(Mix& levy, Mix& pravy, int64_t vzorku, int64_t ocas, double maximum, int prostor, Ozvena* ozvena)
         : levy_(levy), pravy_(pravy), vzorku_(vzorku), celkem_(vzorku + ocas),
-          meritko_(maximum > 0 ? 1.0 / maximum : 0.0), mistnost_(prostor), l_(delkatonu), p_(delkatonu) {}
+          meritko_(maximum > 0 ? 1.0 / maximum : 0.0), mistnost_(prostor, ozvena), l_(delkatonu), p_(delkatonu) {}
 
     // The next block, at most delkatonu frames, into lr; 0 at the end.
     // obalka sees the dry sound.
@@ -342,65 +511,116 @@ private:
 double decibely(double pomer) { return 20.0 * std::log10(pomer); }
 
 // The resampler to 48 kHz, with one fixed recipe (20-bit quality, linear
-// phase, single precision, one thread), so that it gives the same samples
-// on every run; exactly ramcu frames come out, rounded to 24 bits.
+// phase, single precision, one thread per resampler), so that it gives the
+// same samples on every run; exactly ramcu frames come out, rounded to 24
+// bits. Each side has a resampler of its own, each on a thread of its own
+// while the pass makes the next block: the two never share a sample and
+// their frames are handed on in order, so the result is the same as in
+// one thread.
 class Prevzorkovani {
 public:
     Prevzorkovani(OdberStereo& odber, int64_t ramcu) : odber_(odber), zbyva_(ramcu) {
-        soxr_error_t e = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
         const soxr_runtime_spec_t rt = soxr_runtime_spec(1);
-        soxr_ = soxr_create(zaklad, ratemasteru, 2, &e, &io, &q, &rt);
-        if (!soxr_) chybasouboru(std::string("cannot resample to 48 kHz: ") + e);
-        vstup_.resize(2 * static_cast<size_t>(delkatonu));
-        vystup_.resize(2 * (static_cast<size_t>(delkatonu) * ratemasteru / zaklad + 4096));
-        cela_.resize(vystup_.size());
+        for (Kanal& k : k_) {
+            soxr_error_t e = nullptr;
+            k.soxr = soxr_create(zaklad, ratemasteru, 1, &e, &io, &q, &rt);
+            if (!k.soxr) chybasouboru(std::string("cannot resample to 48 kHz: ") + e);
+            k.vstup.resize(static_cast<size_t>(delkatonu));
+            k.vystup.resize(static_cast<size_t>(delkatonu) * ratemasteru / zaklad + 4096);
+        }
     }
-    ~Prevzorkovani() { soxr_delete(soxr_); }
+    ~Prevzorkovani() {
+        pockej();
+        for (Kanal& k : k_) soxr_delete(k.soxr);
+    }
     Prevzorkovani(const Prevzorkovani&) = delete;
     Prevzorkovani& operator=(const Prevzorkovani&) = delete;
 
+    // Starts resampling ramcu frames of lr, each side on a thread of its
+    // own, once the frames of the block before are handed on.
     void pridej(const double* lr, int ramcu) {
-        for (int i = 0; i < 2 * ramcu; ++i) vstup_[i] = static_cast<float>(lr[i]);
-        size_t hotovo = 0;
-        while (hotovo < static_cast<size_t>(ramcu)) {
-            size_t vzato = 0, dano = 0;
-            soxr_process(soxr_, vstup_.data() + 2 * hotovo, static_cast<size_t>(ramcu) - hotovo, &vzato,
-                         vystup_.data(), vystup_.size() / 2, &dano);
-            odevzdej(dano);
-            hotovo += vzato;
-            if (vzato == 0 && dano == 0) break;
+        pockej();
+        odevzdej();
+        if (ramcu <= 0) return;
+        for (int s = 0; s < 2; ++s) {
+            for (int f = 0; f < ramcu; ++f) k_[s].vstup[f] = static_cast<float>(lr[2 * f + s]);
         }
+        for (int s = 0; s < 2; ++s) vlakna_[s] = std::thread([this, s, ramcu] { prevzorkuj(k_[s], ramcu); });
     }
     void dokonci() {
-        for (size_t dano = 1; dano > 0 && zbyva_ > 0;) {
-            dano = 0;
-            soxr_process(soxr_, nullptr, 0, nullptr, vystup_.data(), vystup_.size() / 2, &dano);
-            odevzdej(dano);
-        }
+        pockej();
+        odevzdej();
+        for (Kanal& k : k_) prevzorkuj(k, -1);
+        odevzdej();
         // What the filter's end leaves short is silence.
-        std::fill(vystup_.begin(), vystup_.end(), 0.0f);
-        while (zbyva_ > 0) odevzdej(std::min<size_t>(static_cast<size_t>(zbyva_), vystup_.size() / 2));
+        while (zbyva_ > 0) {
+            for (Kanal& k : k_) k.hotove.resize(std::min<size_t>(static_cast<size_t>(zbyva_), 65536), 0.0f);
+            odevzdej();
+        }
         odber_.dokonci();
     }
 
 private:
-    void odevzdej(size_t dano) {
-        const size_t ramcu = std::min<size_t>(dano, static_cast<size_t>(zbyva_));
-        for (size_t i = 0; i < 2 * ramcu; ++i) {
-            double v = static_cast<double>(vystup_[i]) * 8388608.0;
-            v = std::min(8388607.0, std::max(-8388608.0, v < 0 ? v - 0.5 : v + 0.5));
-            cela_[i] = static_cast<int32_t>(v);   // toward zero: v rounded half away from zero
+    struct Kanal {
+        soxr_t soxr = nullptr;
+        std::vector<float> vstup, vystup;
+        std::vector<float> hotove;   // resampled, not yet handed on
+    };
+
+    void pockej() {
+        for (std::thread& v : vlakna_) {
+            if (v.joinable()) v.join();
+        }
+    }
+
+    // ramcu frames of k.vstup through its resampler; -1: what it still
+    // holds at the end.
+    static void prevzorkuj(Kanal& k, int ramcu) {
+        if (ramcu < 0) {
+            for (size_t dano = 1; dano > 0;) {
+                dano = 0;
+                soxr_process(k.soxr, nullptr, 0, nullptr, k.vystup.data(), k.vystup.size(), &dano);
+                k.hotove.insert(k.hotove.end(), k.vystup.begin(), k.vystup.begin() + static_cast<ptrdiff_t>(dano));
+            }
+            return;
+        }
+        size_t hotovo = 0;
+        while (hotovo < static_cast<size_t>(ramcu)) {
+            size_t vzato = 0, dano = 0;
+            soxr_process(k.soxr, k.vstup.data() + hotovo, static_cast<size_t>(ramcu) - hotovo, &vzato,
+                         k.vystup.data(), k.vystup.size(), &dano);
+            k.hotove.insert(k.hotove.end(), k.vystup.begin(), k.vystup.begin() + static_cast<ptrdiff_t>(dano));
+            hotovo += vzato;
+            if (vzato == 0 && dano == 0) break;
+        }
+    }
+
+    // The frames both sides have, as far as ramcu reaches, to odber.
+    void odevzdej() {
+        const size_t ramcu =
+            std::min({k_[0].hotove.size(), k_[1].hotove.size(), static_cast<size_t>(std::max<int64_t>(zbyva_, 0))});
+        cela_.resize(2 * ramcu);
+        for (size_t f = 0; f < ramcu; ++f) {
+            for (int s = 0; s < 2; ++s) {
+                double v = static_cast<double>(k_[s].hotove[f]) * 8388608.0;
+                v = std::min(8388607.0, std::max(-8388608.0, v < 0 ? v - 0.5 : v + 0.5));
+                cela_[2 * f + s] = static_cast<int32_t>(v);   // toward zero: v rounded half away from zero
+            }
         }
         if (ramcu > 0) odber_.pridej(cela_.data(), static_cast<int>(ramcu));
+        for (Kanal& k : k_) k.hotove.erase(k.hotove.begin(), k.hotove.begin() + static_cast<ptrdiff_t>(ramcu));
         zbyva_ -= static_cast<int64_t>(ramcu);
+        if (zbyva_ <= 0) {
+            for (Kanal& k : k_) k.hotove.clear();
+        }
     }
 
     OdberStereo& odber_;
     int64_t zbyva_;
-    soxr_t soxr_ = nullptr;
-    std::vector<float> vstup_, vystup_;
+    Kanal k_[2];
+    std::thread vlakna_[2];
     std::vector<int32_t> cela_;
 };
 
@@ -415,31 +635,33 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
     const int64_t vzorku22 = vzorku + ocas_;
     zprava_.ramcu = (vzorku22 * ratemasteru + zaklad / 2) / zaklad;
 
-    // The loudness and the peak of the sound with its room.
+    if (master_.pevnyzisk) {
+        // The full score's gain, measured by its own render.
+        zisk_ = std::pow(10.0, master_.zisk / 20.0);
+        zprava_.zisk = master_.zisk;
+        return;
+    }
+    // The loudness and the sample peak of the sound with its room; the
+    // first pass keeps the room's sound for the others when it is short
+    // enough.
+    ozvena_ = std::make_unique<Ozvena>();
+    if (vzorku22 / 2 + 1 <= Ozvena::nejvic) {
+        ozvena_->drzet = true;
+        ozvena_->y.reserve(2 * static_cast<size_t>(vzorku22 / 2 + 1));
+    }
     std::vector<double> lr(2 * static_cast<size_t>(delkatonu));
     double vrchol = 0;
     {
         Merak merak;
-        Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor);
-        // Each channel with the last 2 * pulokna samples of the block before
-        // in front, for the interpolation across the seam.
-        constexpr int pred = 2 * pulokna;
-        std::vector<double> x[2];
-        for (std::vector<double>& k : x) k.assign(pred, 0.0);
+        Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
         for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
             merak.pridej(lr.data(), ramcu);
-            for (int s = 0; s < 2; ++s) {
-                std::vector<double>& k = x[s];
-                k.resize(static_cast<size_t>(pred + ramcu));
-                for (int f = 0; f < ramcu; ++f) k[pred + f] = lr[2 * f + s];
-                for (int i = pulokna; i + pulokna < pred + ramcu; ++i) {
-                    vrchol = std::max(vrchol, vrcholmezi(k.data() + i, std::max(vrchol, 1e-9)));
-                }
-                std::copy(k.end() - pred, k.end(), k.begin());
-            }
+            for (int i = 0; i < 2 * ramcu; ++i) vrchol = std::max(vrchol, std::fabs(lr[i]));
         }
         zprava_.hlasitost = merak.hlasitost();
     }
+    ozvena_->plna = ozvena_->drzet;
+    ozvena_->drzet = false;
     if (!std::isfinite(zprava_.hlasitost)) {
         // Silence, or too short to measure: left as it is.
         zisk_ = 1.0;
@@ -447,11 +669,14 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
         return;
     }
     zisk_ = std::pow(10.0, (master_.hlasitost - zprava_.hlasitost) / 20.0);
-    if (vrchol * zisk_ > strop) {
+    // A peak between samples of a sound with nothing above 11 kHz stands
+    // less than 3 dB above the samples around it: under that the limiter
+    // never acts, and the loudness is what was measured.
+    if (vrchol * std::sqrt(2.0) * zisk_ > strop) {
         // The limiter lowers the loudness a little: measured once through
         // it, and the gain corrected by what it took.
         Merak merak;
-        Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor);
+        Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
         Omezovac omezovac(zisk_);
         std::vector<double> ven(lr.size());
         for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
@@ -464,9 +689,11 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
     zprava_.zisk = decibely(zisk_);
 }
 
+Masterovani::~Masterovani() = default;
+
 void Masterovani::zapis(OdberStereo& odber, Obalka* obalka) {
     if (obalka) obalka->zacni(vzorku_);
-    Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor);
+    Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
     Omezovac omezovac(zisk_);
     Prevzorkovani prevzorkovani(odber, zprava_.ramcu);
     std::vector<double> lr(2 * static_cast<size_t>(delkatonu)), ven(lr.size() + 2 * (predstih + pulokna));

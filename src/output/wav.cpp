@@ -142,6 +142,11 @@ void zapisdata(const Cil& cil, const ZdrojWav& z) {
 #ifdef SKLADBA_HAVE_MASTER
     if (z.pravy && z.kodovani) {
         Masterovani m(z.mix, *z.pravy, z.mixbajtu / 4, z.maximum, z.kodovani->master);
+        if (Master::Mereni* mereni = z.kodovani->master.mereni.get()) {
+            mereni->maximum = z.maximum;
+            mereni->zisk = m.zprava().zisk;
+            mereni->hotovo = true;
+        }
         std::unique_ptr<OdberStereo> odber;
         if (z.kodovani->format == Format::wav) {
             odber = std::make_unique<OdberWav24>(cil, m.ramcu());

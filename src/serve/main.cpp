@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/volby.h"
+#include "output/master.h"
 #include "base/chyba.h"
 #include "base/moznosti.h"
 #include "platform/system.h"
@@ -232,6 +233,7 @@ int main(int argc, char** argv) {
     // First of all: a Ctrl-C from now on waits in the pipe until the server
     // is ready to stop in order, however early it comes.
     platform::zachytavejpreruseni();
+    ustalprevzorkovani();
     Volbyserveru v;
     std::string chyba;
     if (!rozeber(argc, argv, v, chyba)) return chybapouziti(chyba);

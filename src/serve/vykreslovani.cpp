@@ -153,6 +153,13 @@ void Vykreslovani::zapamatuj(const Zadani& zadani, const Vysledek& r) {
     for (const Udalost& e : r.hudba.udalosti) plna_.hlasy.push_back(e.hlas);
 }
 
+void Vykreslovani::zapamatujmaster(const Zadani& zadani, const Master::Mereni& mereni) {
+    if (!mereni.hotovo) return;
+    plna_.master = zadani.partitura;
+    plna_.masterdozvukms = zadani.dozvukms;
+    plna_.mereni = mereni;
+}
+
 std::shared_ptr<const std::string> Vykreslovani::soubor(const Vysledekvykresleni& v, const std::string& pripona) {
     // A row of the outputs' table, or the WAV (which the compressed formats are encoded from).
     size_t radek = pocetvystupu;
@@ -251,6 +258,16 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
         const Vysledek r = spust(p);
         if (r.status == 0) zapamatuj(zadani, r);
     }
+    const bool zmerenmaster = plna_.mereni.hotovo && plna_.master == zadani.partitura &&
+                              plna_.masterdozvukms == zadani.dozvukms;
+    if (vyber && zadani.master && !zmerenmaster) {
+        // With master on, the full score's own master render too: its gain
+        // and scale are what the voices left keep.
+        Nastaveni p = n;
+        for (const Vystup& s : vystupy) p.cesty.*s.cesta = "";
+        p.kodovani.master.mereni = std::make_shared<Master::Mereni>();
+        if (vyrobvpameti(p).vysledek.status == 0) zapamatujmaster(zadani, *p.kodovani.master.mereni);
+    }
     // A voice (from 0) that the WAV leaves out.
     auto ticho = [&zadani](int32_t hlas) {
         auto ma = [hlas](const std::vector<int>& hlasy) {
@@ -262,6 +279,13 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
     if (vybrano) {
         for (const int32_t hlas : plna_.hlasy) n.vynechat.push_back(ticho(hlas));
         n.pevnemaximum = plna_.maximum;
+        if (zadani.master) {
+            const bool zmereno = plna_.mereni.hotovo && plna_.master == zadani.partitura &&
+                                 plna_.masterdozvukms == zadani.dozvukms;
+            n.pevnemaximum = zmereno ? plna_.mereni.maximum : 0.0;
+            n.kodovani.master.pevnyzisk = zmereno;
+            n.kodovani.master.zisk = plna_.mereni.zisk;
+        }
     }
     // The stereo of --master is made whole (its mix is not the one kept).
     if (!vyber && !zadani.master) {
@@ -273,8 +297,10 @@ Vykresleni Vykreslovani::vykresli(const Zadani& zadani, uint64_t cislo) {
             return v;
         }
     }
+    if (zadani.master && !vyber) n.kodovani.master.mereni = std::make_shared<Master::Mereni>();
     Vyrobek vyrobek = vyrobvpameti(n);
     v.vysledek = std::move(vyrobek.vysledek);
+    if (v.vysledek.status == 0 && zadani.master && !vyber) zapamatujmaster(zadani, *n.kodovani.master.mereni);
     // The peak of --master's stereo is not the level of the score's own mix.
     if (v.vysledek.status == 0 && !vyber && !zadani.master) zapamatuj(zadani, v.vysledek);
     if (vybrano) {

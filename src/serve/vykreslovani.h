@@ -120,12 +120,18 @@ private:
         int dozvukms = -1;
         double maximum = 0;
         std::vector<int32_t> hlasy;
+        // Its --master render's scale and gain, for those of its renders
+        // with master on (master: the score and release they are of).
+        std::string master;
+        int masterdozvukms = -1;
+        Master::Mereni mereni;
     };
 
     void prace();
     Vykresleni vykresli(const Zadani& zadani, uint64_t cislo);
     bool zmixu(const Nastaveni& n, Vykresleni& v, uint64_t cislo);
     void zapamatuj(const Zadani& zadani, const Vysledek& r);
+    void zapamatujmaster(const Zadani& zadani, const Master::Mereni& mereni);
     // Drops the oldest kept renders while more are kept than the page can
     // use, or while they pass the budget (the newest always stays). With m_.
     void omez();

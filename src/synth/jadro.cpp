@@ -22,7 +22,19 @@ template <bool plnahlasitost>
     return top;
 }
 
+// The product fits 32 bits and the shifted result 16: the compiler
+// vectorises it as a multiply with rounding of the high half. out may be
+// segment itself.
+[[gnu::always_inline]] inline void zeslabjadro(const int16_t* segment, int16_t g,
+                                               int16_t* out, int count) {
+    for (int i = 0; i < count; ++i) out[i] = static_cast<int16_t>((int32_t{segment[i]} * g + 16384) >> 15);
+}
+
 }  // namespace
+
+void zeslabzakladni(const int16_t* segment, int16_t g, int16_t* out, int count) {
+    zeslabjadro(segment, g, out, count);
+}
 
 uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block, int count) {
     return sila == 100 ? pridejjadro<true>(segment, sila, block, count)
@@ -35,8 +47,16 @@ uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block, int co
                        : pridejjadro<false>(segment, sila, block, count);
 }
 
+[[gnu::target("avx2")]] void zeslabavx2(const int16_t* segment, int16_t g, int16_t* out, int count) {
+    zeslabjadro(segment, g, out, count);
+}
+
 bool avx2dostupne() { return __builtin_cpu_supports("avx2"); }
 #else
+void zeslabavx2(const int16_t* segment, int16_t g, int16_t* out, int count) {
+    zeslabzakladni(segment, g, out, count);
+}
+
 uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block, int count) {
     return pridejzakladni(segment, sila, block, count);
 }
@@ -46,6 +66,11 @@ bool avx2dostupne() { return false; }
 
 Pridej nejlepsi() {
     static const Pridej best = avx2dostupne() ? pridejavx2 : pridejzakladni;
+    return best;
+}
+
+Zeslab nejlepsizeslab() {
+    static const Zeslab best = avx2dostupne() ? zeslabavx2 : zeslabzakladni;
     return best;
 }
 

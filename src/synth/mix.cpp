@@ -316,8 +316,11 @@ int Mix::zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni) {
 const int16_t* Mix::zeslab(const int16_t* segment, int count, double zisk) {
     if (zisk >= 1.0) return segment;
     const auto g = static_cast<int32_t>(zisk * 32768.0 + 0.5);
+    // A gain that rounds to 1 leaves every sample as it is.
+    if (g >= 32768) return segment;
     int16_t* out = bloky_->zkraceny;
-    for (int i = 0; i < count; ++i) out[i] = static_cast<int16_t>((segment[i] * g + 16384) >> 15);
+    static const jadro::Zeslab zeslab = jadro::nejlepsizeslab();
+    zeslab(segment, static_cast<int16_t>(g), out, count);
     return out;
 }
 

@@ -92,6 +92,29 @@ class Voices(unittest.TestCase):
         self.assertEqual(both['silent'], [1, 2, 3, 4])
         self.assertFalse(any(quiet))
 
+    def test_mute_and_solo_with_master_keep_the_full_scores_level(self):
+        # With master on, the voices left sound at the full score's gain:
+        # a solo is quieter than the whole, and what a mute leaves and the
+        # solo of the voice it muted add up to the whole (but where the
+        # limiter held the whole's peaks down).
+        def stereo(query):
+            status, body = self.server.request('POST', '/api/edit?save=0&master=1&' + query, CHORALE, {'X-Skladba': '1'})
+            self.assertEqual(status, 200, body)
+            r = json.loads(body)['render']
+            self.assertTrue(r['ok'], r)
+            wav = self.server.request('GET', r['wav'])[1]
+            self.assertEqual(wav[34], 24)
+            data = wav[44:]
+            return [int.from_bytes(data[i:i + 3], 'little', signed=True) for i in range(0, len(data) - 2, 3)]
+        whole = stereo('')
+        without = stereo('mute=2')
+        alone = stereo('solo=2')
+        self.assertEqual((len(without), len(alone)), (len(whole), len(whole)))
+        energy = lambda xs: sum(x * x for x in xs)
+        self.assertLess(energy(alone), energy(whole) / 2)
+        rest = energy(a + b - c for a, b, c in zip(without, alone, whole))
+        self.assertLess(rest, energy(whole) / 200)
+
     def test_bad_voice_numbers_are_refused(self):
         for query in ['mute=0', 'mute=x', 'solo=1,,2', 'mute=-1', 'solo=1234567']:
             status, body = self.server.request('POST', '/api/edit?save=0&' + query, CHORALE, {'X-Skladba': '1'})
