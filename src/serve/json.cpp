@@ -1,6 +1,7 @@
 #include "serve/json.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -63,22 +64,10 @@ std::string sekundy(double s) {
 // piano roll draws it, with its voice and written start; the beats in
 // seconds (the bar lines are jsontakty's); the voices with their registers
 // and ranges, and those its WAV leaves out.
-std::string jsonhudba(const Hudba& h, const std::vector<int>& ztlumeno) {
-    // Each note: start and value in samples, segment, the bytes of the
-    // score it comes from, its voice (from 1; 0: none) and where it starts
-    // in whole notes as written.
-    std::string o = ",\"noteList\":[";
-    o.reserve(o.size() + h.udalosti.size() * 56);
-    char buf[64];
-    bool prvni = true;
-    for (const Udalost& e : h.udalosti) {
-        if (!e.hraje()) continue;
-        std::snprintf(buf, sizeof buf, ",%d,%.12g]", e.hlas + 1, e.zacatek.cislo());
-        o += (prvni ? "[" : ",[") + std::to_string(e.start) + "," + std::to_string(e.krok) + "," +
-             std::to_string(e.segment) + "," + std::to_string(e.pozice) + "," + std::to_string(e.po) + buf;
-        prvni = false;
-    }
-    o += "]";
+// noty: the render's note list (jsonnoty), or where the page holds the
+// same one, what names the render it came with.
+std::string jsonhudba(const Hudba& h, const std::vector<int>& ztlumeno, const std::string& noty) {
+    std::string o = noty;
     std::vector<double> takty, doby;
     h.mrizka(takty, doby);
     o += ",\"beats\":[";
@@ -119,6 +108,32 @@ std::string jsontakty(const Hudba& h) {
     return o + "]";
 }
 
+// Each note: start and value in samples, segment, the bytes of the score
+// it comes from, its voice (from 1; 0: none) and where it starts in whole
+// notes as written; one JSON array a note.
+std::vector<std::string> jsonnoty(const Hudba& h) {
+    std::vector<std::string> noty;
+    noty.reserve(h.udalosti.size());
+    char buf[128];
+    for (const Udalost& e : h.udalosti) {
+        if (!e.hraje()) continue;
+        std::snprintf(buf, sizeof buf, "[%lld,%lld,%d,%lld,%lld,%d,%.12g]", static_cast<long long>(e.start),
+                      static_cast<long long>(e.krok), static_cast<int>(e.segment), static_cast<long long>(e.pozice),
+                      static_cast<long long>(e.po), e.hlas + 1, e.zacatek.cislo());
+        noty.emplace_back(buf);
+    }
+    return noty;
+}
+
+std::string jsonpole(std::vector<std::string>::const_iterator od, std::vector<std::string>::const_iterator po) {
+    std::string o = "[";
+    for (auto i = od; i != po; ++i) {
+        if (i != od) o += ',';
+        o += *i;
+    }
+    return o + "]";
+}
+
 }  // namespace
 
 std::string jsonulozeni(const Uloziste::Ulozeni& u) {
@@ -127,7 +142,7 @@ std::string jsonulozeni(const Uloziste::Ulozeni& u) {
            jsontext(u.chyba) + "}";
 }
 
-std::string jsonvykresleni(const Vykresleni& v) {
+std::string jsonvykresleni(const Vykresleni& v, Seznamnot* posledni, uint64_t stranky) {
     if (v.nahrazeno) return "{\"superseded\":true}";
     const Vysledek& r = v.vysledek;
     const std::string cislo = std::to_string(v.cislo);
@@ -159,7 +174,31 @@ std::string jsonvykresleni(const Vykresleni& v) {
                  ",\"whole\":" + (v.cely ? "true" : "false") + ",\"base\":" + std::to_string(v.zaklad) + ",\"peak\":" + buf + ",\"sums\":\"/out/" + cislo + ".sums\"}";
         }
         o += ",\"bars\":" + jsontakty(r.hudba);
-        o += jsonhudba(r.hudba, v.ztlumeno);
+        std::vector<std::string> noty = jsonnoty(r.hudba);
+        std::string seznam;
+        if (posledni && stranky != 0 && posledni->cislo == stranky) {
+            // The page holds the list it was last sent: only the notes
+            // between those the two lists begin and end with are sent, and
+            // the number of each of those kept.
+            const std::vector<std::string>& stare = posledni->noty;
+            size_t zacatek = 0, konec = 0;
+            while (zacatek < noty.size() && zacatek < stare.size() && noty[zacatek] == stare[zacatek]) ++zacatek;
+            while (konec < noty.size() - zacatek && konec < stare.size() - zacatek &&
+                   noty[noty.size() - 1 - konec] == stare[stare.size() - 1 - konec]) {
+                ++konec;
+            }
+            seznam = ",\"noteEdit\":{\"of\":" + std::to_string(stranky) + ",\"head\":" + std::to_string(zacatek) +
+                     ",\"tail\":" + std::to_string(konec) + ",\"notes\":" +
+                     jsonpole(noty.begin() + static_cast<std::ptrdiff_t>(zacatek),
+                              noty.end() - static_cast<std::ptrdiff_t>(konec)) + "}";
+        } else {
+            seznam = ",\"noteList\":" + jsonpole(noty.begin(), noty.end());
+        }
+        if (posledni) {
+            posledni->cislo = v.cislo;
+            posledni->noty = std::move(noty);
+        }
+        o += jsonhudba(r.hudba, v.ztlumeno, seznam);
     }
     return o + "}";
 }

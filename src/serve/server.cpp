@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <httplib.h>
 
 #include "base/format.h"
@@ -112,6 +113,9 @@ struct Server::Vnitrek {
     std::atomic<int> proudu{0};
     std::atomic<bool> konec{false};
     std::atomic<bool> obsluhuje{false};
+    // The note list last sent, which a page that holds it is not sent again.
+    std::mutex notym;
+    Seznamnot noty;
 
     Vnitrek(NastaveniServeru nastaveni, Uloziste& u, Vykreslovani& v)
         : n(std::move(nastaveni)), uloziste(u), vykreslovani(v) {}
@@ -286,8 +290,33 @@ struct Server::Vnitrek {
             if (!u.chyba.empty()) std::fprintf(stderr, "skladba serve: %s\n", u.chyba.c_str());
             ulozeni = jsonulozeni(u);
         }
-        const std::string vykresleni = vykreslit ? jsonvykresleni(*budouci.get()) : "null";
-        r.set_content("{\"save\":" + ulozeni + ",\"render\":" + vykresleni + "}", typjson);
+        const Vysledekvykresleni v = vykreslit ? budouci.get() : nullptr;
+        std::string vykresleni = "null";
+        if (v) {
+            // notes=N: the page holds render N's note list.
+            uint64_t stranky = 0;
+            const std::string drzi = q.get_param_value("notes");
+            if (!drzi.empty() && drzi.size() <= 18 && drzi.find_first_not_of("0123456789") == std::string::npos) {
+                stranky = std::stoull(drzi);
+            }
+            std::lock_guard<std::mutex> z(notym);
+            vykresleni = jsonvykresleni(*v, &noty, stranky);
+        }
+        std::string json = "{\"save\":" + ulozeni + ",\"render\":" + vykresleni + "}";
+        if (q.get_param_value("sums") != "1") return r.set_content(json, typjson);
+        // sums=1: the page patches its audio without asking again. One
+        // binary answer: the length of the JSON (32-bit little-endian), the
+        // JSON, spaces to a multiple of 4 bytes, then the changed sums the
+        // JSON's patch names (none when the render is whole or not patched).
+        json.append((4 - json.size() % 4) % 4, ' ');
+        const auto delka = static_cast<uint32_t>(json.size());
+        std::string telo;
+        const bool sumy = v && !v->nahrazeno && v->zmixu && !v->cely;
+        telo.reserve(4 + json.size() + (sumy ? v->sumy.size() : 0));
+        for (int i = 0; i < 4; ++i) telo += static_cast<char>((delka >> (8 * i)) & 0xFF);
+        telo += json;
+        if (sumy) telo += v->sumy;
+        r.set_content(std::move(telo), "application/octet-stream");
     }
 
     // Server-sent events: the score's version now and at every change,

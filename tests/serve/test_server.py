@@ -190,6 +190,49 @@ class Rules(unittest.TestCase):
         if patch['peak'] == first['patch']['peak']:
             self.assertEqual(wav[:44 + 2 * patch['from']], old[:44 + 2 * patch['from']])
 
+    def test_sums_come_in_the_edit_answer_when_asked(self):
+        # sums=1: the JSON's length, the JSON padded to 4 bytes, then the
+        # sums /out/N.sums would give; a whole render brings none after it.
+        def unpack(body):
+            n = struct.unpack('<I', body[:4])[0]
+            self.assertEqual((4 + n) % 4, 0)
+            return json.loads(body[4:4 + n])['render'], body[4 + n:]
+        score = b't97 R4 4 o1 ' + b'c d e f ' * 8 + b'\n'
+        first, rest = unpack(self.edit(score + b'o2 c\n', query='save=0&sums=1')[1])
+        self.assertEqual(rest, b'')
+        second, sums = unpack(self.edit(score + b'o2 d\n', query='save=0&sums=1')[1])
+        self.assertFalse(second['patch']['whole'])
+        self.assertEqual(second['patch']['base'], first['id'])
+        self.assertEqual(len(sums), 4 * (second['patch']['to'] - second['patch']['from']))
+        self.assertTrue(sums == self.server.request('GET', second['patch']['sums'])[1])
+
+    def test_a_note_list_the_page_holds_comes_as_its_changes(self):
+        # notes=N: the page holds render N's list, the last the server sent:
+        # only the notes between the head and the tail that stay come; a list
+        # the page does not hold comes whole.
+        score = b't120 R4 4 o1 c d e f g\n'
+        def render(text, held):
+            return json.loads(self.edit(text, query='save=0&notes=%d' % held)[1])['render']
+        def patched(held, r):
+            e = r['noteEdit']
+            self.assertEqual(e['of'], held['id'])
+            self.assertNotIn('noteList', r)
+            return held['noteList'][:e['head']] + e['notes'] + held['noteList'][len(held['noteList']) - e['tail']:]
+        first = render(score, 0)
+        one = render(score.replace(b'e', b'a'), first['id'])
+        self.assertEqual((one['noteEdit']['head'], one['noteEdit']['tail'], len(one['noteEdit']['notes'])), (2, 2, 1))
+        one['noteList'] = patched(first, one)
+        whole = render(score.replace(b'e', b'a'), 0)
+        self.assertEqual(one['noteList'], whole['noteList'])
+        stale = render(score, first['id'])
+        self.assertEqual(stale['noteList'], first['noteList'])
+        for name, text in (('a note more', score + b'c\n'), ('the same', score), ('none', b't120\n'),
+                           ('a note at the start', score.replace(b'o1 ', b'o1 c '))):
+            with self.subTest(name):
+                r = render(text, stale['id'])
+                self.assertEqual(patched(stale, r), render(text, 0)['noteList'])
+                stale = render(text, 0)
+
     def test_the_older_of_two_patched_renders_keeps_its_wav(self):
         # The page may still play (or download) the render before the newest:
         # its WAV is made from what the newest replaced, the command line's

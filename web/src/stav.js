@@ -31,6 +31,7 @@ export const state = {
   seq: 0, shown: 0,
   firstInput: null, lastKey: 0,
   render: null,          // the last good render: notes, rate, map of the score it was made from
+  notes: null,           // { id, list }: the note list of the last good render answered, which the server does not send again
   problemMarks: [], playingMarks: [], foundMarks: [],
   roll: null,            // { svg, cursor, rects, x0, pxps }
   playingKey: '',

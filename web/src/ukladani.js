@@ -93,6 +93,9 @@ async function send() {
   const save = !state.conflict;
   params.set('save', save ? '1' : '0');
   params.set('base', state.base);
+  // The changed sums come in the same answer, after its JSON.
+  params.set('sums', '1');
+  if (state.notes) params.set('notes', state.notes.id);
   showSaveState();
   const sentAt = performance.now();
   let answer = null;
@@ -101,7 +104,7 @@ async function send() {
       method: 'POST', headers: { 'X-Skladba': '1', 'Content-Type': 'application/octet-stream' }, body: enc.bytes,
     });
     if (!response.ok) throw new Error((await response.text()).trim() || `HTTP ${response.status}`);
-    answer = await response.json();
+    answer = unpack(await response.arrayBuffer());
     setOffline(false);
   } catch (e) {
     state.inFlight = false;
@@ -139,6 +142,28 @@ async function send() {
     schedule();
   }
   showSaveState();
+}
+
+// An edit's answer: the length of its JSON (32-bit little-endian), the
+// JSON, then the sums its render's patch holds, which the audio takes from
+// there instead of fetching them. Where the page holds the note list the
+// server last sent, only the notes that changed come (noteEdit): those
+// between the first head and the last tail of the list held.
+export function unpack(bytes) {
+  const length = new DataView(bytes, 0, 4).getUint32(0, true);
+  const answer = JSON.parse(new TextDecoder().decode(new Uint8Array(bytes, 4, length)));
+  const r = answer.render;
+  const p = r && r.patch;
+  if (p && !p.whole && bytes.byteLength > 4 + length) p.data = new Int32Array(bytes, 4 + length);
+  if (r && r.noteEdit) {
+    const e = r.noteEdit;
+    const held = state.notes && state.notes.id === e.of ? state.notes.list : null;
+    if (!held || e.head + e.tail > held.length) throw new Error('the note list the server patched is not held');
+    r.noteList = held.slice(0, e.head).concat(e.notes, held.slice(held.length - e.tail));
+    delete r.noteEdit;
+  }
+  if (r && r.noteList) state.notes = { id: r.id, list: r.noteList };
+  return answer;
 }
 
 // A page closed within the 200 ms after a keystroke still saves it.
