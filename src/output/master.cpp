@@ -482,10 +482,11 @@ public:
             pravy_.ctimix(od, p_.data());
         }
         const int zmixu = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(ramcu, vzorku_ - od)));
-        for (int f = 0; f < ramcu; ++f) {
-            lr[2 * f] = f < zmixu ? l_[f] * meritko_ : 0.0;
-            lr[2 * f + 1] = f < zmixu ? p_[f] * meritko_ : 0.0;
+        for (int f = 0; f < zmixu; ++f) {
+            lr[2 * f] = l_[f] * meritko_;
+            lr[2 * f + 1] = p_[f] * meritko_;
         }
+        std::fill(lr + 2 * zmixu, lr + 2 * ramcu, 0.0);
         if (obalka && zmixu > 0) {
             std::vector<int16_t> stred(static_cast<size_t>(zmixu));
             for (int f = 0; f < zmixu; ++f) {
@@ -604,9 +605,11 @@ private:
         cela_.resize(2 * ramcu);
         for (size_t f = 0; f < ramcu; ++f) {
             for (int s = 0; s < 2; ++s) {
+                // Half away from zero, then toward zero: v rounded to the
+                // nearest (a -0.0 becomes -0.5, which is 0 as well).
                 double v = static_cast<double>(k_[s].hotove[f]) * 8388608.0;
-                v = std::min(8388607.0, std::max(-8388608.0, v < 0 ? v - 0.5 : v + 0.5));
-                cela_[2 * f + s] = static_cast<int32_t>(v);   // toward zero: v rounded half away from zero
+                v = std::min(8388607.0, std::max(-8388608.0, v + std::copysign(0.5, v)));
+                cela_[2 * f + s] = static_cast<int32_t>(v);
             }
         }
         if (ramcu > 0) odber_.pridej(cela_.data(), static_cast<int>(ramcu));
