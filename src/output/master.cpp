@@ -427,8 +427,9 @@ private:
 };
 
 // The loudness meter (EBU R128 integrated loudness) over stereo frames. It
-// measures each block on a second thread while the pass makes the next;
-// the blocks go in in order, so the result is the same as in one thread.
+// measures each block on a second thread while the pass makes the next
+// into the meter's other buffer (volny: no copy between them); the blocks
+// go in in order, so the result is the same as in one thread.
 class Merak {
 public:
     Merak() : st_(ebur128_init(2, zaklad, EBUR128_MODE_I)) {
@@ -440,11 +441,20 @@ public:
     }
     Merak(const Merak&) = delete;
     Merak& operator=(const Merak&) = delete;
-    void pridej(const double* lr, int ramcu) {
+    // The buffer of at least ramcu frames for the next block, which the
+    // meter is not reading.
+    double* volny(size_t ramcu) {
+        std::vector<double>& b = bloky_[volny_];
+        if (b.size() < 2 * ramcu) b.resize(2 * ramcu);
+        return b.data();
+    }
+    // Measures the first ramcu frames of the buffer volny gave.
+    void pridej(int ramcu) {
         pockej();
         if (ramcu <= 0) return;
-        blok_.assign(lr, lr + 2 * static_cast<size_t>(ramcu));
-        vlakno_ = std::thread([this, ramcu] { ebur128_add_frames_double(st_, blok_.data(), static_cast<size_t>(ramcu)); });
+        const double* lr = bloky_[volny_].data();
+        volny_ ^= 1;
+        vlakno_ = std::thread([this, lr, ramcu] { ebur128_add_frames_double(st_, lr, static_cast<size_t>(ramcu)); });
     }
     // LUFS; -HUGE_VAL for a sound too short or too quiet to have one.
     double hlasitost() {
@@ -459,7 +469,8 @@ private:
         if (vlakno_.joinable()) vlakno_.join();
     }
     ebur128_state* st_;
-    std::vector<double> blok_;
+    std::vector<double> bloky_[2];
+    int volny_ = 0;
     std::thread vlakno_;
 };
 
@@ -657,9 +668,12 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
     {
         Merak merak;
         Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
-        for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
-            merak.pridej(lr.data(), ramcu);
-            for (int i = 0; i < 2 * ramcu; ++i) vrchol = std::max(vrchol, std::fabs(lr[i]));
+        for (;;) {
+            double* blok = merak.volny(delkatonu);
+            const int ramcu = retez.dalsi(blok, nullptr);
+            if (ramcu <= 0) break;
+            for (int i = 0; i < 2 * ramcu; ++i) vrchol = std::max(vrchol, std::fabs(blok[i]));
+            merak.pridej(ramcu);
         }
         zprava_.hlasitost = merak.hlasitost();
     }
@@ -681,11 +695,10 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
         Merak merak;
         Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
         Omezovac omezovac(zisk_);
-        std::vector<double> ven(lr.size());
         for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
-            merak.pridej(ven.data(), omezovac.zpracuj(lr.data(), ramcu, ven.data()));
+            merak.pridej(omezovac.zpracuj(lr.data(), ramcu, merak.volny(ramcu + predstih + pulokna)));
         }
-        merak.pridej(ven.data(), omezovac.dokonci(ven.data()));
+        merak.pridej(omezovac.dokonci(merak.volny(predstih + pulokna)));
         const double po = merak.hlasitost();
         if (std::isfinite(po)) zisk_ *= std::pow(10.0, (master_.hlasitost - po) / 20.0);
     }
