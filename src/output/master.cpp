@@ -540,7 +540,7 @@ public:
             k.soxr = soxr_create(zaklad, ratemasteru, 1, &e, &io, &q, &rt);
             if (!k.soxr) chybasouboru(std::string("cannot resample to 48 kHz: ") + e);
             k.vstup.resize(static_cast<size_t>(delkatonu));
-            k.vystup.resize(static_cast<size_t>(delkatonu) * ratemasteru / zaklad + 4096);
+            k.mista = static_cast<size_t>(delkatonu) * ratemasteru / zaklad + 4096;
         }
     }
     ~Prevzorkovani() {
@@ -568,7 +568,7 @@ public:
         odevzdej();
         // What the filter's end leaves short is silence.
         while (zbyva_ > 0) {
-            for (Kanal& k : k_) k.hotove.resize(std::min<size_t>(static_cast<size_t>(zbyva_), 65536), 0.0f);
+            for (Kanal& k : k_) k.doplntichem(std::min<size_t>(static_cast<size_t>(zbyva_), 65536));
             odevzdej();
         }
         odber_.dokonci();
@@ -577,8 +577,23 @@ public:
 private:
     struct Kanal {
         soxr_t soxr = nullptr;
-        std::vector<float> vstup, vystup;
-        std::vector<float> hotove;   // resampled, not yet handed on
+        std::vector<float> vstup;
+        // Resampled, not yet handed on: the first hotovych of hotove.
+        std::vector<float> hotove;
+        size_t hotovych = 0;
+        size_t mista = 0;   // what one call of the resampler may give at most
+        // Room for mista more after those done (grown only when short, so
+        // the resampler writes there with no copy after it).
+        float* misto() {
+            if (hotove.size() < hotovych + mista) hotove.resize(hotovych + mista);
+            return hotove.data() + hotovych;
+        }
+        // n done, what is not done yet of them silence.
+        void doplntichem(size_t n) {
+            if (hotove.size() < n) hotove.resize(n);
+            if (n > hotovych) std::fill(hotove.begin() + static_cast<ptrdiff_t>(hotovych), hotove.begin() + static_cast<ptrdiff_t>(n), 0.0f);
+            hotovych = n;
+        }
     };
 
     void pockej() {
@@ -593,17 +608,17 @@ private:
         if (ramcu < 0) {
             for (size_t dano = 1; dano > 0;) {
                 dano = 0;
-                soxr_process(k.soxr, nullptr, 0, nullptr, k.vystup.data(), k.vystup.size(), &dano);
-                k.hotove.insert(k.hotove.end(), k.vystup.begin(), k.vystup.begin() + static_cast<ptrdiff_t>(dano));
+                soxr_process(k.soxr, nullptr, 0, nullptr, k.misto(), k.mista, &dano);
+                k.hotovych += dano;
             }
             return;
         }
         size_t hotovo = 0;
         while (hotovo < static_cast<size_t>(ramcu)) {
             size_t vzato = 0, dano = 0;
-            soxr_process(k.soxr, k.vstup.data() + hotovo, static_cast<size_t>(ramcu) - hotovo, &vzato,
-                         k.vystup.data(), k.vystup.size(), &dano);
-            k.hotove.insert(k.hotove.end(), k.vystup.begin(), k.vystup.begin() + static_cast<ptrdiff_t>(dano));
+            soxr_process(k.soxr, k.vstup.data() + hotovo, static_cast<size_t>(ramcu) - hotovo, &vzato, k.misto(),
+                         k.mista, &dano);
+            k.hotovych += dano;
             hotovo += vzato;
             if (vzato == 0 && dano == 0) break;
         }
@@ -612,7 +627,7 @@ private:
     // The frames both sides have, as far as ramcu reaches, to odber.
     void odevzdej() {
         const size_t ramcu =
-            std::min({k_[0].hotove.size(), k_[1].hotove.size(), static_cast<size_t>(std::max<int64_t>(zbyva_, 0))});
+            std::min({k_[0].hotovych, k_[1].hotovych, static_cast<size_t>(std::max<int64_t>(zbyva_, 0))});
         cela_.resize(2 * ramcu);
         for (size_t f = 0; f < ramcu; ++f) {
             for (int s = 0; s < 2; ++s) {
@@ -624,10 +639,14 @@ private:
             }
         }
         if (ramcu > 0) odber_.pridej(cela_.data(), static_cast<int>(ramcu));
-        for (Kanal& k : k_) k.hotove.erase(k.hotove.begin(), k.hotove.begin() + static_cast<ptrdiff_t>(ramcu));
+        for (Kanal& k : k_) {
+            std::copy(k.hotove.begin() + static_cast<ptrdiff_t>(ramcu), k.hotove.begin() + static_cast<ptrdiff_t>(k.hotovych),
+                      k.hotove.begin());
+            k.hotovych -= ramcu;
+        }
         zbyva_ -= static_cast<int64_t>(ramcu);
         if (zbyva_ <= 0) {
-            for (Kanal& k : k_) k.hotove.clear();
+            for (Kanal& k : k_) k.hotovych = 0;
         }
     }
 
