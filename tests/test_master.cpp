@@ -4,6 +4,7 @@
 // tail, and the same bytes every run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -200,6 +201,36 @@ TEST(Master, AShortNoteRingsOnInTheRoom) {
     test::zapis(s.cesta + "/prazdna.txt", "");
     ASSERT_EQ(s.skladba({"prazdna.txt", "--master", "-o", "p.wav"}).status, 0);
     EXPECT_EQ(test::precti(s.cesta + "/p.wav").size(), 44u);
+}
+
+// The samples of the 24-bit WAV, as ffmpeg decodes them, are those of the
+// FLAC written from the same frames (whose packing is libsndfile's): every
+// byte of every sample in its place, at the loudest target, where the
+// samples come nearest full scale either way.
+TEST(Master, TheWavHoldsTheSamplesOfTheFlac) {
+    if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    Slozka s;
+    const std::string kanon = std::string(SKLADBA_EXAMPLES) + "/kanon.txt";
+    ASSERT_EQ(s.skladba({kanon, "--master", "--loudness", "-6", "-o", "k.wav"}).status, 0);
+    if (s.skladba({kanon, "--master", "--loudness", "-6", "-o", "k.flac"}).status != 0) GTEST_SKIP() << "no FLAC in this build";
+    auto dekoduj = [&](const std::string& soubor) {
+        return test::spust({s.cesta, {"-hide_banner", "-loglevel", "error", "-i", soubor, "-f", "s32le", "-"}, "", {}, 0, 0,
+                            "/usr/bin/ffmpeg"});
+    };
+    const test::Beh wav = dekoduj("k.wav"), flac = dekoduj("k.flac");
+    ASSERT_EQ(wav.status, 0) << wav.err;
+    ASSERT_EQ(flac.status, 0) << flac.err;
+    const Stereo st = precti(test::precti(s.cesta + "/k.wav"));
+    ASSERT_GT(st.l.size(), 48000u);
+    EXPECT_EQ(wav.out.size(), st.l.size() * 8);
+    EXPECT_TRUE(wav.out == flac.out) << "the WAV's samples are not the FLAC's";
+    double nejvic = 0, nejmene = 0;
+    for (size_t i = 0; i < st.l.size(); ++i) {
+        nejvic = std::max({nejvic, st.l[i], st.p[i]});
+        nejmene = std::min({nejmene, st.l[i], st.p[i]});
+    }
+    EXPECT_GT(nejvic, 0.5);
+    EXPECT_LT(nejmene, -0.5);
 }
 
 // The settings of --master are refused without it and out of range, before

@@ -427,8 +427,9 @@ private:
 };
 
 // The loudness meter (EBU R128 integrated loudness) over stereo frames. It
-// measures each block on a second thread while the pass makes the next;
-// the blocks go in in order, so the result is the same as in one thread.
+// measures each block on a second thread while the pass makes the next
+// into the meter's other buffer (volny: no copy between them); the blocks
+// go in in order, so the result is the same as in one thread.
 class Merak {
 public:
     Merak() : st_(ebur128_init(2, zaklad, EBUR128_MODE_I)) {
@@ -440,11 +441,20 @@ public:
     }
     Merak(const Merak&) = delete;
     Merak& operator=(const Merak&) = delete;
-    void pridej(const double* lr, int ramcu) {
+    // The buffer of at least ramcu frames for the next block, which the
+    // meter is not reading.
+    double* volny(size_t ramcu) {
+        std::vector<double>& b = bloky_[volny_];
+        if (b.size() < 2 * ramcu) b.resize(2 * ramcu);
+        return b.data();
+    }
+    // Measures the first ramcu frames of the buffer volny gave.
+    void pridej(int ramcu) {
         pockej();
         if (ramcu <= 0) return;
-        blok_.assign(lr, lr + 2 * static_cast<size_t>(ramcu));
-        vlakno_ = std::thread([this, ramcu] { ebur128_add_frames_double(st_, blok_.data(), static_cast<size_t>(ramcu)); });
+        const double* lr = bloky_[volny_].data();
+        volny_ ^= 1;
+        vlakno_ = std::thread([this, lr, ramcu] { ebur128_add_frames_double(st_, lr, static_cast<size_t>(ramcu)); });
     }
     // LUFS; -HUGE_VAL for a sound too short or too quiet to have one.
     double hlasitost() {
@@ -459,7 +469,8 @@ private:
         if (vlakno_.joinable()) vlakno_.join();
     }
     ebur128_state* st_;
-    std::vector<double> blok_;
+    std::vector<double> bloky_[2];
+    int volny_ = 0;
     std::thread vlakno_;
 };
 
@@ -482,10 +493,11 @@ public:
             pravy_.ctimix(od, p_.data());
         }
         const int zmixu = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(ramcu, vzorku_ - od)));
-        for (int f = 0; f < ramcu; ++f) {
-            lr[2 * f] = f < zmixu ? l_[f] * meritko_ : 0.0;
-            lr[2 * f + 1] = f < zmixu ? p_[f] * meritko_ : 0.0;
+        for (int f = 0; f < zmixu; ++f) {
+            lr[2 * f] = l_[f] * meritko_;
+            lr[2 * f + 1] = p_[f] * meritko_;
         }
+        std::fill(lr + 2 * zmixu, lr + 2 * ramcu, 0.0);
         if (obalka && zmixu > 0) {
             std::vector<int16_t> stred(static_cast<size_t>(zmixu));
             for (int f = 0; f < zmixu; ++f) {
@@ -528,7 +540,7 @@ public:
             k.soxr = soxr_create(zaklad, ratemasteru, 1, &e, &io, &q, &rt);
             if (!k.soxr) chybasouboru(std::string("cannot resample to 48 kHz: ") + e);
             k.vstup.resize(static_cast<size_t>(delkatonu));
-            k.vystup.resize(static_cast<size_t>(delkatonu) * ratemasteru / zaklad + 4096);
+            k.mista = static_cast<size_t>(delkatonu) * ratemasteru / zaklad + 4096;
         }
     }
     ~Prevzorkovani() {
@@ -556,7 +568,7 @@ public:
         odevzdej();
         // What the filter's end leaves short is silence.
         while (zbyva_ > 0) {
-            for (Kanal& k : k_) k.hotove.resize(std::min<size_t>(static_cast<size_t>(zbyva_), 65536), 0.0f);
+            for (Kanal& k : k_) k.doplntichem(std::min<size_t>(static_cast<size_t>(zbyva_), 65536));
             odevzdej();
         }
         odber_.dokonci();
@@ -565,8 +577,23 @@ public:
 private:
     struct Kanal {
         soxr_t soxr = nullptr;
-        std::vector<float> vstup, vystup;
-        std::vector<float> hotove;   // resampled, not yet handed on
+        std::vector<float> vstup;
+        // Resampled, not yet handed on: the first hotovych of hotove.
+        std::vector<float> hotove;
+        size_t hotovych = 0;
+        size_t mista = 0;   // what one call of the resampler may give at most
+        // Room for mista more after those done (grown only when short, so
+        // the resampler writes there with no copy after it).
+        float* misto() {
+            if (hotove.size() < hotovych + mista) hotove.resize(hotovych + mista);
+            return hotove.data() + hotovych;
+        }
+        // n done, what is not done yet of them silence.
+        void doplntichem(size_t n) {
+            if (hotove.size() < n) hotove.resize(n);
+            if (n > hotovych) std::fill(hotove.begin() + static_cast<ptrdiff_t>(hotovych), hotove.begin() + static_cast<ptrdiff_t>(n), 0.0f);
+            hotovych = n;
+        }
     };
 
     void pockej() {
@@ -581,17 +608,17 @@ private:
         if (ramcu < 0) {
             for (size_t dano = 1; dano > 0;) {
                 dano = 0;
-                soxr_process(k.soxr, nullptr, 0, nullptr, k.vystup.data(), k.vystup.size(), &dano);
-                k.hotove.insert(k.hotove.end(), k.vystup.begin(), k.vystup.begin() + static_cast<ptrdiff_t>(dano));
+                soxr_process(k.soxr, nullptr, 0, nullptr, k.misto(), k.mista, &dano);
+                k.hotovych += dano;
             }
             return;
         }
         size_t hotovo = 0;
         while (hotovo < static_cast<size_t>(ramcu)) {
             size_t vzato = 0, dano = 0;
-            soxr_process(k.soxr, k.vstup.data() + hotovo, static_cast<size_t>(ramcu) - hotovo, &vzato,
-                         k.vystup.data(), k.vystup.size(), &dano);
-            k.hotove.insert(k.hotove.end(), k.vystup.begin(), k.vystup.begin() + static_cast<ptrdiff_t>(dano));
+            soxr_process(k.soxr, k.vstup.data() + hotovo, static_cast<size_t>(ramcu) - hotovo, &vzato, k.misto(),
+                         k.mista, &dano);
+            k.hotovych += dano;
             hotovo += vzato;
             if (vzato == 0 && dano == 0) break;
         }
@@ -600,20 +627,26 @@ private:
     // The frames both sides have, as far as ramcu reaches, to odber.
     void odevzdej() {
         const size_t ramcu =
-            std::min({k_[0].hotove.size(), k_[1].hotove.size(), static_cast<size_t>(std::max<int64_t>(zbyva_, 0))});
+            std::min({k_[0].hotovych, k_[1].hotovych, static_cast<size_t>(std::max<int64_t>(zbyva_, 0))});
         cela_.resize(2 * ramcu);
         for (size_t f = 0; f < ramcu; ++f) {
             for (int s = 0; s < 2; ++s) {
+                // Half away from zero, then toward zero: v rounded to the
+                // nearest (a -0.0 becomes -0.5, which is 0 as well).
                 double v = static_cast<double>(k_[s].hotove[f]) * 8388608.0;
-                v = std::min(8388607.0, std::max(-8388608.0, v < 0 ? v - 0.5 : v + 0.5));
-                cela_[2 * f + s] = static_cast<int32_t>(v);   // toward zero: v rounded half away from zero
+                v = std::min(8388607.0, std::max(-8388608.0, v + std::copysign(0.5, v)));
+                cela_[2 * f + s] = static_cast<int32_t>(v);
             }
         }
         if (ramcu > 0) odber_.pridej(cela_.data(), static_cast<int>(ramcu));
-        for (Kanal& k : k_) k.hotove.erase(k.hotove.begin(), k.hotove.begin() + static_cast<ptrdiff_t>(ramcu));
+        for (Kanal& k : k_) {
+            std::copy(k.hotove.begin() + static_cast<ptrdiff_t>(ramcu), k.hotove.begin() + static_cast<ptrdiff_t>(k.hotovych),
+                      k.hotove.begin());
+            k.hotovych -= ramcu;
+        }
         zbyva_ -= static_cast<int64_t>(ramcu);
         if (zbyva_ <= 0) {
-            for (Kanal& k : k_) k.hotove.clear();
+            for (Kanal& k : k_) k.hotovych = 0;
         }
     }
 
@@ -654,9 +687,12 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
     {
         Merak merak;
         Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
-        for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
-            merak.pridej(lr.data(), ramcu);
-            for (int i = 0; i < 2 * ramcu; ++i) vrchol = std::max(vrchol, std::fabs(lr[i]));
+        for (;;) {
+            double* blok = merak.volny(delkatonu);
+            const int ramcu = retez.dalsi(blok, nullptr);
+            if (ramcu <= 0) break;
+            for (int i = 0; i < 2 * ramcu; ++i) vrchol = std::max(vrchol, std::fabs(blok[i]));
+            merak.pridej(ramcu);
         }
         zprava_.hlasitost = merak.hlasitost();
     }
@@ -678,11 +714,10 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
         Merak merak;
         Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
         Omezovac omezovac(zisk_);
-        std::vector<double> ven(lr.size());
         for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
-            merak.pridej(ven.data(), omezovac.zpracuj(lr.data(), ramcu, ven.data()));
+            merak.pridej(omezovac.zpracuj(lr.data(), ramcu, merak.volny(ramcu + predstih + pulokna)));
         }
-        merak.pridej(ven.data(), omezovac.dokonci(ven.data()));
+        merak.pridej(omezovac.dokonci(merak.volny(predstih + pulokna)));
         const double po = merak.hlasitost();
         if (std::isfinite(po)) zisk_ *= std::pow(10.0, (master_.hlasitost - po) / 20.0);
     }

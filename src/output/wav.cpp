@@ -119,15 +119,23 @@ public:
         cil_.zapis(h, sizeof h, 0);
     }
     void pridej(const int32_t* ramce, int pocet) override {
-        blok_.resize(6 * static_cast<size_t>(pocet));
+        const size_t bajtu = 6 * static_cast<size_t>(pocet);
+        // One byte more: a sample's low three bytes go in as a 4-byte store
+        // where the processor stores little-endian, the fourth overwritten
+        // by the next sample's.
+        blok_.resize(bajtu + 1);
         for (size_t i = 0; i < 2 * static_cast<size_t>(pocet); ++i) {
             const auto v = static_cast<uint32_t>(ramce[i]);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            std::memcpy(&blok_[3 * i], &v, 4);
+#else
             blok_[3 * i] = static_cast<unsigned char>(v);
             blok_[3 * i + 1] = static_cast<unsigned char>(v >> 8);
             blok_[3 * i + 2] = static_cast<unsigned char>(v >> 16);
+#endif
         }
-        cil_.zapis(blok_.data(), blok_.size(), out_);
-        out_ += static_cast<off_t>(blok_.size());
+        cil_.zapis(blok_.data(), bajtu, out_);
+        out_ += static_cast<off_t>(bajtu);
     }
     void dokonci() override {}
 
