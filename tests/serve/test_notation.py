@@ -25,6 +25,13 @@ def samples(wav):
     return struct.unpack('<%dh' % ((len(wav) - 44) // 2), wav[44:44 + (len(wav) - 44) // 2 * 2])
 
 
+def skip_without_chromium():
+    try:
+        require_chromium()
+    except SystemExit:
+        raise unittest.SkipTest('no headless Chromium')
+
+
 class Voices(unittest.TestCase):
     """The render's answer: voices, bars, and WAVs without some of them."""
 
@@ -133,10 +140,7 @@ class Page(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        try:
-            require_chromium()
-        except SystemExit:
-            raise unittest.SkipTest('no headless Chromium')
+        skip_without_chromium()
         cls.server = Server(SERVE, REGISTERS, CHORALE)
         _, body = cls.server.request('POST', '/api/edit?save=0', CHORALE, {'X-Skladba': '1'})
         cls.render = json.loads(body)['render']
@@ -251,10 +255,7 @@ class Engraving(unittest.TestCase):
     MusicXML writes: a 6/8 bar of eighths beamed 3+3, a triplet."""
 
     def test_beams_and_tuplet_brackets_are_drawn(self):
-        try:
-            require_chromium()
-        except SystemExit:
-            raise unittest.SkipTest('no headless Chromium')
+        skip_without_chromium()
         score = b'(time: 6/8) t84 S0 R4 8 o1 a | 8 o2 d >c d e >f g | 12 a g >f 8 e 4 d 8 p | 2 d. |'
         server = Server(SERVE, REGISTERS, score)
         d = start_chromium()
@@ -296,10 +297,7 @@ class Stretches(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        try:
-            require_chromium()
-        except SystemExit:
-            raise unittest.SkipTest('no headless Chromium')
+        skip_without_chromium()
 
     def open(self, score):
         server = Server(SERVE, REGISTERS, score)
