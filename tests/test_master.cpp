@@ -133,6 +133,25 @@ TEST(Master, ExamplesAreLoudAsSharedMusicAndNeverOverTheCeiling) {
     }
 }
 
+// Loud high attacks at the very start and the very end, where the limiter
+// works and the loudness is measured again through it, with a room and
+// without one: the independent meter still reads the target.
+TEST(Master, TheLimitersWorkAtTheEdgesKeepsTheLoudness) {
+    if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    Slozka s;
+    test::zapis(s.cesta + "/okraje.txt", "t120 R5 8 o3 c e g c o1 c c e e g g c c e e g g o3 c e g c");
+    for (const char* prostor : {"0", "30"}) {
+        SCOPED_TRACE(prostor);
+        const std::string wav = s.cesta + "/o.wav";
+        const test::Beh r = s.skladba({"okraje.txt", "--master", "--room", prostor, "-o", wav});
+        ASSERT_EQ(r.status, 0) << r.err;
+        double lufs = 0, tp = 0;
+        ASSERT_TRUE(zmer(wav, lufs, tp));
+        EXPECT_NEAR(lufs, -14.0, 0.3);
+        EXPECT_LE(tp, -1.0);
+    }
+}
+
 // Four voices from low to high sit apart: left and right differ; with
 // --pan off and no room the two sides are one.
 TEST(Master, VoicesSpreadAcrossTheStereoField) {
