@@ -503,12 +503,17 @@ private:
             lr += 2 * kus;
             ramcu -= kus;
             zmereno_ += kus;
-            if (zmereno_ % desetina == 0 && zmereno_ / desetina - 1 >= prvni_) {
-                double l = -HUGE_VAL;
-                ebur128_loudness_momentary(st_, &l);
-                // Back from LUFS to the block's mean square (summed over
-                // both channels, each weighted 1).
-                energie_.push_back(std::isfinite(l) ? std::pow(10.0, (l + 0.691) / 10.0) : 0.0);
+            if (zmereno_ % desetina != 0) continue;
+            // The tenth's mean square (summed over both channels, each
+            // weighted 1), back from LUFS; a block's is the mean of its
+            // four tenths' (read so, each frame is summed once, not four
+            // times).
+            double l = -HUGE_VAL;
+            ebur128_loudness_window(st_, 100, &l);
+            const int64_t t = zmereno_ / desetina - 1;
+            desetiny_[t % 4] = std::isfinite(l) ? std::pow(10.0, (l + 0.691) / 10.0) : 0.0;
+            if (t >= prvni_) {
+                energie_.push_back((desetiny_[(t - 3) % 4] + desetiny_[(t - 2) % 4] + desetiny_[(t - 1) % 4] + desetiny_[t % 4]) / 4.0);
             }
         }
     }
@@ -519,6 +524,7 @@ private:
     int64_t prvni_ = 0;
     int64_t zmereno_ = 0;   // the render's frame the meter has reached
     std::vector<double> energie_;
+    double desetiny_[4] = {};   // the last four tenths' mean squares
     std::vector<double> bloky_[2];
     int volny_ = 0;
     std::thread vlakno_;
