@@ -152,6 +152,20 @@ TEST(Master, TheLimitersWorkAtTheEdgesKeepsTheLoudness) {
     }
 }
 
+// Twenty-four seconds of rests between two notes, where only the room's tail
+// rings: its quiet blocks are gated out of the loudness, as the
+// independent meter gates them, so the notes come to the target.
+TEST(Master, ASilenceInThePieceIsLeftOutOfItsLoudness) {
+    if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    Slozka s;
+    test::zapis(s.cesta + "/ticho.txt", "t60 R7 4 o1 c e p p p p p p p p p p p p p p p p p p p p p p p p g c");
+    const std::string wav = s.cesta + "/t.wav";
+    ASSERT_EQ(s.skladba({"ticho.txt", "--master", "--room", "60", "-o", wav}).status, 0);
+    double lufs = 0, tp = 0;
+    ASSERT_TRUE(zmer(wav, lufs, tp));
+    EXPECT_NEAR(lufs, -14.0, 0.3);
+}
+
 // Four voices from low to high sit apart: left and right differ; with
 // --pan off and no room the two sides are one.
 TEST(Master, VoicesSpreadAcrossTheStereoField) {
