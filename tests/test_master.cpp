@@ -133,6 +133,39 @@ TEST(Master, ExamplesAreLoudAsSharedMusicAndNeverOverTheCeiling) {
     }
 }
 
+// Loud high attacks at the very start and the very end, where the limiter
+// works and the loudness is measured again through it, with a room and
+// without one: the independent meter still reads the target.
+TEST(Master, TheLimitersWorkAtTheEdgesKeepsTheLoudness) {
+    if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    Slozka s;
+    test::zapis(s.cesta + "/okraje.txt", "t120 R5 8 o3 c e g c o1 c c e e g g c c e e g g o3 c e g c");
+    for (const char* prostor : {"0", "30"}) {
+        SCOPED_TRACE(prostor);
+        const std::string wav = s.cesta + "/o.wav";
+        const test::Beh r = s.skladba({"okraje.txt", "--master", "--room", prostor, "-o", wav});
+        ASSERT_EQ(r.status, 0) << r.err;
+        double lufs = 0, tp = 0;
+        ASSERT_TRUE(zmer(wav, lufs, tp));
+        EXPECT_NEAR(lufs, -14.0, 0.3);
+        EXPECT_LE(tp, -1.0);
+    }
+}
+
+// Twenty-four seconds of rests between two notes, where only the room's tail
+// rings: its quiet blocks are gated out of the loudness, as the
+// independent meter gates them, so the notes come to the target.
+TEST(Master, ASilenceInThePieceIsLeftOutOfItsLoudness) {
+    if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    Slozka s;
+    test::zapis(s.cesta + "/ticho.txt", "t60 R7 4 o1 c e p p p p p p p p p p p p p p p p p p p p p p p p g c");
+    const std::string wav = s.cesta + "/t.wav";
+    ASSERT_EQ(s.skladba({"ticho.txt", "--master", "--room", "60", "-o", wav}).status, 0);
+    double lufs = 0, tp = 0;
+    ASSERT_TRUE(zmer(wav, lufs, tp));
+    EXPECT_NEAR(lufs, -14.0, 0.3);
+}
+
 // Four voices from low to high sit apart: left and right differ; with
 // --pan off and no room the two sides are one.
 TEST(Master, VoicesSpreadAcrossTheStereoField) {

@@ -213,27 +213,39 @@ TEST(Kernel, EveryBuildAddsTheSameBits) {
     }
 }
 
-// One side's gain of a voice in the stereo field: both builds round every
-// sample as the arithmetic written out does, at the gains' limits, for
-// every length (the wide build's tail) and in place.
+// One side's gain of a voice in the stereo field, applied by the add: both
+// builds and the checked add round every sample as the arithmetic written
+// out does, at the gains' limits, at full and lower volume, for every
+// length (the wide build's tail).
 TEST(Kernel, EveryBuildScalesASideTheSameBits) {
     std::mt19937 rng(11);
     std::vector<int16_t> segment(delkatonu);
+    std::vector<int32_t> start(delkatonu);
     for (auto& v : segment) v = static_cast<int16_t>(rng());
+    for (auto& v : start) v = static_cast<int32_t>(rng() % 2000000000) - 1000000000;
     segment[0] = -32768;
     segment[1] = 32767;
     segment[2] = -1;
     for (int g : {0, 1, 16384, 23170, 32767}) {
-        for (int count : {delkatonu, 1, 15, 16, 17, 33}) {
-            std::vector<int16_t> expected(static_cast<size_t>(count));
-            for (int i = 0; i < count; ++i) expected[i] = static_cast<int16_t>((segment[i] * g + 16384) >> 15);
-            std::vector<int16_t> plain(static_cast<size_t>(count));
-            jadro::zeslabzakladni(segment.data(), static_cast<int16_t>(g), plain.data(), count);
-            EXPECT_EQ(plain, expected) << g << " " << count;
-            std::vector<int16_t> wide(segment.begin(), segment.begin() + count);
-            (jadro::avx2dostupne() ? jadro::zeslabavx2 : jadro::zeslabzakladni)(wide.data(), static_cast<int16_t>(g),
-                                                                               wide.data(), count);
-            EXPECT_EQ(wide, expected) << g << " " << count;
+        for (int sila : {37, 100}) {
+            for (int count : {delkatonu, 1, 15, 16, 17, 33}) {
+                std::vector<int32_t> expected(start.begin(), start.begin() + count);
+                uint32_t expected_peak = 0;
+                for (int i = 0; i < count; ++i) {
+                    expected[i] += ((segment[i] * g + 16384) >> 15) * sila / 100;
+                    expected_peak = std::max(expected_peak, static_cast<uint32_t>(std::abs(int64_t{expected[i]})));
+                }
+                std::vector<int32_t> plain(start.begin(), start.begin() + count);
+                EXPECT_EQ(jadro::pridejzeslabenezakladni(segment.data(), g, sila, plain.data(), count), expected_peak);
+                EXPECT_EQ(plain, expected) << g << " " << sila << " " << count;
+                std::vector<int32_t> wide(start.begin(), start.begin() + count);
+                EXPECT_EQ(jadro::nejlepsizeslabene()(segment.data(), g, sila, wide.data(), count), expected_peak);
+                EXPECT_EQ(wide, expected) << g << " " << sila << " " << count;
+                std::vector<int32_t> checked(start.begin(), start.begin() + count);
+                uint32_t peak = 0;
+                EXPECT_TRUE(jadro::pridejkontrolovane(segment.data(), sila, checked.data(), count, peak, g));
+                EXPECT_EQ(checked, expected) << g << " " << sila << " " << count;
+            }
         }
     }
 }

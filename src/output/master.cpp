@@ -235,6 +235,20 @@ public:
         }
     }
 
+    // Goes to frame ramec (even) of the render, where the pass goes on:
+    // only a room replayed from the first pass (or no room) can; false
+    // for one whose network runs.
+    bool skoc(int64_t ramec) {
+        if (!je_) return true;
+        if (sit_ || ramec % 2 != 0) return false;
+        lichy_ = false;
+        prehrano_ = static_cast<size_t>(ramec / 2);
+        const bool prvni = prehrano_ == 0;
+        yl_ = prvni ? 0.0 : ozvena_->y[2 * prehrano_ - 2];
+        yp_ = prvni ? 0.0 : ozvena_->y[2 * prehrano_ - 1];
+        return true;
+    }
+
 private:
     // The second frame of a pair (lr), with the network's next sample at
     // *y (y then moves on).
@@ -426,18 +440,35 @@ private:
     bool klid_ = false;
 };
 
-// The loudness meter (EBU R128 integrated loudness) over stereo frames. It
-// measures each block on a second thread while the pass makes the next
-// into the meter's other buffer (volny: no copy between them); the blocks
-// go in in order, so the result is the same as in one thread.
+// The loudness meter (EBU R128, libebur128) over stereo frames from frame
+// od of the render on. The integrated loudness is the energy of 400 ms
+// blocks one tenth of a second apart, gated; the meter gives each block's
+// energy (its momentary loudness, read as each tenth is complete) by the
+// tenth the block ends with, so that a second pass can measure again only
+// the blocks that the limiter changed. It measures each block of frames on
+// a second thread while the pass makes the next into the meter's other
+// buffer (volny: no copy between them); the blocks go in in order, so the
+// result is the same as in one thread.
+constexpr int desetina = zaklad / 10;
+
 class Merak {
 public:
-    Merak() : st_(ebur128_init(2, zaklad, EBUR128_MODE_I)) {
-        if (!st_) chybasouboru("cannot measure the loudness: out of memory");
-    }
+    // od: a multiple of desetina. The first usadit tenths only settle the
+    // meter's filters: no block that reaches into them is kept.
+    Merak(int64_t od, int usadit) { zacni(od, usadit); }
     ~Merak() {
         pockej();
         ebur128_destroy(&st_);
+    }
+    // Starts again at frame od, as a new meter (its buffers kept).
+    void zacni(int64_t od, int usadit) {
+        pockej();
+        if (st_) ebur128_destroy(&st_);
+        st_ = ebur128_init(2, zaklad, EBUR128_MODE_M);
+        if (!st_) chybasouboru("cannot measure the loudness: out of memory");
+        prvni_ = od / desetina + 3 + usadit;
+        zmereno_ = od;
+        energie_.clear();
     }
     Merak(const Merak&) = delete;
     Merak& operator=(const Merak&) = delete;
@@ -454,25 +485,78 @@ public:
         if (ramcu <= 0) return;
         const double* lr = bloky_[volny_].data();
         volny_ ^= 1;
-        vlakno_ = std::thread([this, lr, ramcu] { ebur128_add_frames_double(st_, lr, static_cast<size_t>(ramcu)); });
+        vlakno_ = std::thread([this, lr, ramcu] { mer(lr, ramcu); });
     }
-    // LUFS; -HUGE_VAL for a sound too short or too quiet to have one.
-    double hlasitost() {
+    // The energy of each whole block measured, by the tenth it ends with
+    // (the first is tenth prvni()).
+    const std::vector<double>& energie() {
         pockej();
-        double l = -HUGE_VAL;
-        if (ebur128_loudness_global(st_, &l) != EBUR128_SUCCESS) return -HUGE_VAL;
-        return l;
+        return energie_;
     }
+    int64_t prvni() const { return prvni_; }
 
 private:
+    void mer(const double* lr, int ramcu) {
+        while (ramcu > 0) {
+            const int kus = static_cast<int>(std::min<int64_t>(ramcu, desetina - zmereno_ % desetina));
+            ebur128_add_frames_double(st_, lr, static_cast<size_t>(kus));
+            lr += 2 * kus;
+            ramcu -= kus;
+            zmereno_ += kus;
+            if (zmereno_ % desetina != 0) continue;
+            // The tenth's mean square (summed over both channels, each
+            // weighted 1), back from LUFS; a block's is the mean of its
+            // four tenths' (read so, each frame is summed once, not four
+            // times).
+            double l = -HUGE_VAL;
+            ebur128_loudness_window(st_, 100, &l);
+            const int64_t t = zmereno_ / desetina - 1;
+            desetiny_[t % 4] = std::isfinite(l) ? std::pow(10.0, (l + 0.691) / 10.0) : 0.0;
+            if (t >= prvni_) {
+                energie_.push_back((desetiny_[(t - 3) % 4] + desetiny_[(t - 2) % 4] + desetiny_[(t - 1) % 4] + desetiny_[t % 4]) / 4.0);
+            }
+        }
+    }
     void pockej() {
         if (vlakno_.joinable()) vlakno_.join();
     }
-    ebur128_state* st_;
+    ebur128_state* st_ = nullptr;
+    int64_t prvni_ = 0;
+    int64_t zmereno_ = 0;   // the render's frame the meter has reached
+    std::vector<double> energie_;
+    double desetiny_[4] = {};   // the last four tenths' mean squares
     std::vector<double> bloky_[2];
     int volny_ = 0;
     std::thread vlakno_;
 };
+
+// The integrated loudness of a sound whose blocks have energies e (EBU
+// R128): the blocks under -70 LUFS left out, then those more than 10 LU
+// under the mean energy of the rest; LUFS of the mean of what is left, or
+// -HUGE_VAL when nothing is.
+double integrovana(const std::vector<double>& e) {
+    const double absolutni = std::pow(10.0, (-70.0 + 0.691) / 10.0);
+    double soucet = 0;
+    size_t n = 0;
+    for (double v : e) {
+        if (v >= absolutni) {
+            soucet += v;
+            ++n;
+        }
+    }
+    if (n == 0) return -HUGE_VAL;
+    const double relativni = soucet / static_cast<double>(n) * 0.1;
+    soucet = 0;
+    n = 0;
+    for (double v : e) {
+        if (v >= absolutni && v >= relativni) {
+            soucet += v;
+            ++n;
+        }
+    }
+    if (n == 0) return -HUGE_VAL;
+    return 10.0 * std::log10(soucet / static_cast<double>(n)) - 0.691;
+}
 
 // One pass over the mixes: the sound with its room, block by block, and
 // then the room's tail.
@@ -480,13 +564,23 @@ class Retez {
 public:
     Retez(Mix& levy, Mix& pravy, int64_t vzorku, int64_t ocas, double maximum, int prostor, Ozvena* ozvena)
         : levy_(levy), pravy_(pravy), vzorku_(vzorku), celkem_(vzorku + ocas),
-          meritko_(maximum > 0 ? 1.0 / maximum : 0.0), mistnost_(prostor, ozvena), l_(delkatonu), p_(delkatonu) {}
+          konec_(celkem_), meritko_(maximum > 0 ? 1.0 / maximum : 0.0), mistnost_(prostor, ozvena), l_(delkatonu),
+          p_(delkatonu) {}
+
+    // The pass goes on from frame od (even) to frame po; false when it
+    // cannot go there but from the start (the room's network runs).
+    bool skoc(int64_t od, int64_t po) {
+        if (!mistnost_.skoc(od)) return false;
+        pozice_ = od;
+        konec_ = std::min(po, celkem_);
+        return true;
+    }
 
     // The next block, at most delkatonu frames, into lr; 0 at the end.
     // obalka sees the dry sound.
     int dalsi(double* lr, Obalka* obalka) {
         const int64_t od = pozice_;
-        const int ramcu = static_cast<int>(std::min<int64_t>(delkatonu, celkem_ - od));
+        const int ramcu = static_cast<int>(std::min<int64_t>(delkatonu, konec_ - od));
         if (ramcu <= 0) return 0;
         if (od < vzorku_) {
             levy_.ctimix(od, l_.data());
@@ -513,7 +607,7 @@ public:
 private:
     Mix& levy_;
     Mix& pravy_;
-    int64_t vzorku_, celkem_;
+    int64_t vzorku_, celkem_, konec_;
     double meritko_;
     Mistnost mistnost_;
     std::vector<int32_t> l_, p_;
@@ -521,6 +615,38 @@ private:
 };
 
 double decibely(double pomer) { return 20.0 * std::log10(pomer); }
+
+// The stretches of the sound the limiter may change, and of the blocks
+// whose loudness it then changes, in frames. It looks for a peak only
+// where a sample reaches prah (half its ceiling, before the gain): each
+// tenth whose sample peak does is taken with tenths before it for the
+// meter (its filters settle over usadit, a block reaches three back, the
+// look-ahead into the one before) and with what it takes for the limiter
+// to return to full level after (at most 1.7 s from the deepest cut) and
+// for the blocks over that. Stretches that meet are one; each starts on
+// an even frame (where the room's replay can start).
+struct Usek {
+    int64_t od, po;
+};
+constexpr int usadit = 2;
+constexpr int predusekem = usadit + 3 + 1;
+constexpr int zausekem = 12;
+
+std::vector<Usek> useky(const std::vector<double>& vrcholy, double prah, int64_t ramcu) {
+    std::vector<Usek> u;
+    for (size_t t = 0; t < vrcholy.size(); ++t) {
+        if (vrcholy[t] < prah) continue;
+        int64_t od = std::max<int64_t>(0, static_cast<int64_t>(t) - predusekem);
+        od -= od % 2;   // desetina is odd: an even tenth starts on an even frame
+        const int64_t po = std::min<int64_t>(ramcu, (static_cast<int64_t>(t) + 1 + zausekem) * desetina);
+        if (!u.empty() && od * desetina <= u.back().po) {
+            u.back().po = po;
+        } else {
+            u.push_back({od * desetina, po});
+        }
+    }
+    return u;
+}
 
 // The resampler to 48 kHz, with one fixed recipe (20-bit quality, linear
 // phase, single precision, one thread per resampler), so that it gives the
@@ -682,19 +808,27 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
         ozvena_->drzet = true;
         ozvena_->y.reserve(2 * static_cast<size_t>(vzorku22 / 2 + 1));
     }
-    std::vector<double> lr(2 * static_cast<size_t>(delkatonu));
-    double vrchol = 0;
+    // The energy of each block and the sample peak of each tenth.
+    std::vector<double> energie, vrcholy(static_cast<size_t>((vzorku22 + desetina - 1) / desetina), 0.0);
     {
-        Merak merak;
+        Merak merak(0, 0);
         Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
-        for (;;) {
+        for (int64_t od = 0;;) {
             double* blok = merak.volny(delkatonu);
             const int ramcu = retez.dalsi(blok, nullptr);
             if (ramcu <= 0) break;
-            for (int i = 0; i < 2 * ramcu; ++i) vrchol = std::max(vrchol, std::fabs(blok[i]));
+            // Blocks start on a tenth (delkatonu is forty of them).
+            for (int f = 0; f < ramcu; f += desetina) {
+                double v = 0;
+                for (int i = 2 * f; i < 2 * std::min(ramcu, f + desetina); ++i) v = std::max(v, std::fabs(blok[i]));
+                vrcholy[static_cast<size_t>((od + f) / desetina)] = v;
+            }
             merak.pridej(ramcu);
+            od += ramcu;
         }
-        zprava_.hlasitost = merak.hlasitost();
+        energie.assign(static_cast<size_t>(merak.prvni()), -1.0);
+        energie.insert(energie.end(), merak.energie().begin(), merak.energie().end());
+        zprava_.hlasitost = integrovana(energie);
     }
     ozvena_->plna = ozvena_->drzet;
     ozvena_->drzet = false;
@@ -708,17 +842,35 @@ Masterovani::Masterovani(Mix& levy, Mix& pravy, int64_t vzorku, double maximum, 
     // A peak between samples of a sound with nothing above 11 kHz stands
     // less than 3 dB above the samples around it: under that the limiter
     // never acts, and the loudness is what was measured.
+    const double vrchol = *std::max_element(vrcholy.begin(), vrcholy.end());
     if (vrchol * std::sqrt(2.0) * zisk_ > strop) {
-        // The limiter lowers the loudness a little: measured once through
-        // it, and the gain corrected by what it took.
-        Merak merak;
+        // The limiter lowers the loudness a little: the blocks it changes
+        // measured again through it, and the gain corrected by what it took.
+        for (double& e : energie) e *= zisk_ * zisk_;
+        // Where the room's network runs again, the whole sound.
+        const bool skace = rt60 <= 0 || ozvena_->plna;
+        const std::vector<Usek> kde =
+            skace ? useky(vrcholy, strop / (std::sqrt(2.0) * zisk_), vzorku22) : std::vector<Usek>{{0, vzorku22}};
+        std::vector<double> lr(2 * static_cast<size_t>(delkatonu));
+        Merak merak(0, 0);
         Retez retez(levy_, pravy_, vzorku_, ocas_, maximum_, master_.prostor, ozvena_.get());
-        Omezovac omezovac(zisk_);
-        for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
-            merak.pridej(omezovac.zpracuj(lr.data(), ramcu, merak.volny(ramcu + predstih + pulokna)));
+        auto omezovac = std::make_unique<Omezovac>(zisk_);
+        for (const Usek& u : kde) {
+            merak.zacni(u.od, u.od > 0 ? usadit : 0);
+            // (The whole sound needs no jump: the pass is at its start.)
+            retez.skoc(u.od, u.po);
+            *omezovac = Omezovac(zisk_);
+            for (int ramcu; (ramcu = retez.dalsi(lr.data(), nullptr)) > 0;) {
+                merak.pridej(omezovac->zpracuj(lr.data(), ramcu, merak.volny(ramcu + predstih + pulokna)));
+            }
+            merak.pridej(omezovac->dokonci(merak.volny(predstih + pulokna)));
+            const std::vector<double>& nove = merak.energie();
+            for (size_t i = 0; i < nove.size(); ++i) {
+                const size_t t = static_cast<size_t>(merak.prvni()) + i;
+                if (t < energie.size()) energie[t] = nove[i];
+            }
         }
-        merak.pridej(omezovac.dokonci(merak.volny(predstih + pulokna)));
-        const double po = merak.hlasitost();
+        const double po = integrovana(energie);
         if (std::isfinite(po)) zisk_ *= std::pow(10.0, (master_.hlasitost - po) / 20.0);
     }
     zprava_.zisk = decibely(zisk_);

@@ -10,21 +10,23 @@
 //    lines heard with two orthogonal patterns of signs, so that they are
 //    uncorrelated; added to the dry sound, and rendered on after the last
 //    note until it has decayed by 70 dB;
-// 3. the integrated loudness measured (EBU R128, libebur128) and a gain
-//    that brings it to the target;
+// 3. the integrated loudness measured (EBU R128, libebur128: the energy of
+//    each 400 ms block, gated) and a gain that brings it to the target;
 // 4. a look-ahead limiter where that gain would take the true peak (the
 //    peak between the samples, found by interpolating four times over)
 //    above -1 dBTP: it turns the level down smoothly a few milliseconds
 //    before each peak and back up over about a tenth of a second; the
-//    loudness is then measured again and the gain corrected once;
+//    blocks around where it acts are then measured again through it and
+//    the gain corrected once;
 // 5. resampled to 48 kHz (libsoxr, one fixed quality, one resampler per
 //    side, the left on a second thread) and rounded to 24 bits.
 //
 // Steps 2 to 4 run at the renderer's 22050 Hz, where the sound has all its
-// content. Each of the two or three passes reads the mixes again; the
-// first keeps the room's output (8 bytes for every two frames, for pieces
-// up to about 12 minutes) for the others to replay, past that each pass
-// runs the room again. Every step is plain arithmetic in a fixed order: the
+// content. Each pass reads the mixes again (the second only the stretches
+// where the limiter acts); the first keeps the room's output (8 bytes for
+// every two frames, for pieces up to about 12 minutes) for the others to
+// replay, past that each pass runs the room again (and the second goes
+// through the whole sound). Every step is plain arithmetic in a fixed order: the
 // same score gives the same bytes on every run.
 //
 // A render that leaves voices out (Master::pevnyzisk) takes the full

@@ -22,18 +22,28 @@ template <bool plnahlasitost>
     return top;
 }
 
-// The product fits 32 bits and the shifted result 16: the compiler
-// vectorises it as a multiply with rounding of the high half. out may be
-// segment itself.
-[[gnu::always_inline]] inline void zeslabjadro(const int16_t* segment, int16_t g,
-                                               int16_t* out, int count) {
-    for (int i = 0; i < count; ++i) out[i] = static_cast<int16_t>((int32_t{segment[i]} * g + 16384) >> 15);
+// The add of a side: the scaled sample fits 16 bits, as the sum of the
+// plain add does.
+template <bool plnahlasitost>
+[[gnu::always_inline]] inline uint32_t pridejzeslabenejadro(const int16_t* __restrict segment, int32_t g, int sila,
+                                                            int32_t* __restrict block, int count) {
+    uint32_t top = 0;
+    for (int i = 0; i < count; ++i) {
+        const int32_t x = (int32_t{segment[i]} * g + 16384) >> 15;
+        const int32_t add = plnahlasitost ? x : x * sila / 100;
+        const uint32_t sum = static_cast<uint32_t>(block[i]) + static_cast<uint32_t>(add);
+        block[i] = static_cast<int32_t>(sum);
+        const uint32_t magnitude = static_cast<int32_t>(sum) < 0 ? 0u - sum : sum;
+        top = magnitude > top ? magnitude : top;
+    }
+    return top;
 }
 
 }  // namespace
 
-void zeslabzakladni(const int16_t* segment, int16_t g, int16_t* out, int count) {
-    zeslabjadro(segment, g, out, count);
+uint32_t pridejzeslabenezakladni(const int16_t* segment, int32_t g, int sila, int32_t* block, int count) {
+    return sila == 100 ? pridejzeslabenejadro<true>(segment, g, sila, block, count)
+                       : pridejzeslabenejadro<false>(segment, g, sila, block, count);
 }
 
 uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block, int count) {
@@ -47,14 +57,16 @@ uint32_t pridejzakladni(const int16_t* segment, int sila, int32_t* block, int co
                        : pridejjadro<false>(segment, sila, block, count);
 }
 
-[[gnu::target("avx2")]] void zeslabavx2(const int16_t* segment, int16_t g, int16_t* out, int count) {
-    zeslabjadro(segment, g, out, count);
+[[gnu::target("avx2")]] uint32_t pridejzeslabeneavx2(const int16_t* segment, int32_t g, int sila, int32_t* block,
+                                                      int count) {
+    return sila == 100 ? pridejzeslabenejadro<true>(segment, g, sila, block, count)
+                       : pridejzeslabenejadro<false>(segment, g, sila, block, count);
 }
 
 bool avx2dostupne() { return __builtin_cpu_supports("avx2"); }
 #else
-void zeslabavx2(const int16_t* segment, int16_t g, int16_t* out, int count) {
-    zeslabzakladni(segment, g, out, count);
+uint32_t pridejzeslabeneavx2(const int16_t* segment, int32_t g, int sila, int32_t* block, int count) {
+    return pridejzeslabenezakladni(segment, g, sila, block, count);
 }
 
 uint32_t pridejavx2(const int16_t* segment, int sila, int32_t* block, int count) {
@@ -69,16 +81,17 @@ Pridej nejlepsi() {
     return best;
 }
 
-Zeslab nejlepsizeslab() {
-    static const Zeslab best = avx2dostupne() ? zeslabavx2 : zeslabzakladni;
+PridejZeslabene nejlepsizeslabene() {
+    static const PridejZeslabene best = avx2dostupne() ? pridejzeslabeneavx2 : pridejzeslabenezakladni;
     return best;
 }
 
-bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, int count, uint32_t& peak) {
+bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, int count, uint32_t& peak, int32_t g) {
     uint32_t overflow = 0;
     uint32_t top = peak;
     for (int i = 0; i < count; ++i) {
-        const int32_t add = segment[i] * sila / 100;
+        // (g = 2^15 gives the sample itself.)
+        const int32_t add = ((int32_t{segment[i]} * g + 16384) >> 15) * sila / 100;
         // A signed overflow shows as a sign change that neither operand had.
         const uint32_t a = static_cast<uint32_t>(block[i]);
         const uint32_t b = static_cast<uint32_t>(add);

@@ -21,17 +21,19 @@ bool avx2dostupne();
 // The fastest kernel this processor runs.
 Pridej nejlepsi();
 
-// out[i] = (segment[i] * g + 2^14) >> 15 (rounded to the nearest, halves
-// up) for i below count, g from 0 to 2^15 - 1: one side of a voice placed
-// in the stereo field. Both builds give the same bits.
-using Zeslab = void (*)(const int16_t* segment, int16_t g, int16_t* out, int count);
-void zeslabzakladni(const int16_t* segment, int16_t g, int16_t* out, int count);
-void zeslabavx2(const int16_t* segment, int16_t g, int16_t* out, int count);   // only where avx2dostupne()
-Zeslab nejlepsizeslab();
+// The same add with the segment first scaled by g / 2^15, each sample
+// rounded to the nearest (halves up): block[i] += ((segment[i] * g + 2^14)
+// >> 15) * sila / 100, g from 0 to 2^15 - 1: one side of a voice placed in
+// the stereo field. Both builds give the same bits.
+using PridejZeslabene = uint32_t (*)(const int16_t* segment, int32_t g, int sila, int32_t* block, int count);
+uint32_t pridejzeslabenezakladni(const int16_t* segment, int32_t g, int sila, int32_t* block, int count);
+uint32_t pridejzeslabeneavx2(const int16_t* segment, int32_t g, int sila, int32_t* block, int count);   // only where avx2dostupne()
+PridejZeslabene nejlepsizeslabene();
 
-// The same add with every sum checked: false when one would leave the 32-bit
-// range (block is then partly updated). peak is raised to the largest
-// |block[i]| afterwards.
-bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, int count, uint32_t& peak);
+// The same add with every sum checked, the segment scaled by g as above
+// (2^15: as it is): false when one would leave the 32-bit range (block is
+// then partly updated). peak is raised to the largest |block[i]| afterwards.
+bool pridejkontrolovane(const int16_t* segment, int sila, int32_t* block, int count, uint32_t& peak,
+                        int32_t g = 32768);
 
 }  // namespace skladba::jadro

@@ -254,7 +254,7 @@ void Mix::vylij() {
 // Adds count samples of segment, each times sila / 100, into the cached
 // blocks from sample start on; a score error when a sum would leave the
 // 32-bit range.
-void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int sila) {
+void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int sila, int32_t g) {
     // Only the stretch asked for is made (all of it but for a record).
     if (start < oknood_) {
         const int64_t pred = std::min<int64_t>(oknood_ - start, count);
@@ -269,6 +269,7 @@ void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int si
     constexpr double bezpecnemaximum = 2147483647.0 - 32768.0;
     const bool bezpecne = vysledek_.maximum <= bezpecnemaximum;
     const jadro::Pridej pridej = jadro::nejlepsi();
+    static const jadro::PridejZeslabene pridejzeslabene = jadro::nejlepsizeslabene();
     uint32_t peak = 0;
     for (int hotovo = 0; hotovo < count;) {
         const int64_t vzorek = start + hotovo;
@@ -277,8 +278,8 @@ void Mix::pridejsegment(int64_t start, const int16_t* segment, int count, int si
         int32_t* block = pridejdo(vzorek / vzorkubloku, od, kus) + od;
         uint32_t vrchol = 0;
         if (bezpecne) {
-            vrchol = pridej(segment + hotovo, sila, block, kus);
-        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, kus, vrchol)) {
+            vrchol = g < 32768 ? pridejzeslabene(segment + hotovo, g, sila, block, kus) : pridej(segment + hotovo, sila, block, kus);
+        } else if (!jadro::pridejkontrolovane(segment + hotovo, sila, block, kus, vrchol, g)) {
             chybapartitury("mix overflow: a sum of the voices here would leave the 32-bit range");
         }
         peak = std::max(peak, vrchol);
@@ -309,19 +310,13 @@ int Mix::zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni) {
     return static_cast<int>(zni);
 }
 
-// The samples of a segment times zisk, in the buffer of a cut segment
-// (which may already hold them): in integers, the gain in 15 fractional
-// bits and each product rounded to the nearest, so the loop vectorises and
-// gives the same samples everywhere.
-const int16_t* Mix::zeslab(const int16_t* segment, int count, double zisk) {
-    if (zisk >= 1.0) return segment;
-    const auto g = static_cast<int32_t>(zisk * 32768.0 + 0.5);
-    // A gain that rounds to 1 leaves every sample as it is.
-    if (g >= 32768) return segment;
-    int16_t* out = bloky_->zkraceny;
-    static const jadro::Zeslab zeslab = jadro::nejlepsizeslab();
-    zeslab(segment, static_cast<int16_t>(g), out, count);
-    return out;
+// A side's gain in 15 fractional bits, by which the add scales each sample
+// (rounded to the nearest) as it goes in: in integers, so the loop
+// vectorises and gives the same samples everywhere. 2^15: as they are (a
+// gain that rounds to 1 too).
+int32_t Mix::zeslabeni(double zisk) {
+    if (zisk >= 1.0) return 32768;
+    return std::min<int32_t>(32768, static_cast<int32_t>(zisk * 32768.0 + 0.5));
 }
 
 void Mix::nastavzaznam(Zaznammixu* zaznam) {
@@ -368,7 +363,7 @@ void Mix::mixuj(const int16_t* segment, int32_t vrchol, int64_t start, int sila,
                 const int kus = static_cast<int>(std::min<int64_t>(delkatonu, zni - od));
                 if (start + od >= oknopo_ || start + od + kus <= oknood_) continue;
                 vzorkysmycky(segment, *smycka, od, kus, utlum, zni, bloky_->zkraceny);
-                pridejsegment(start + od, zeslab(bloky_->zkraceny, kus, zisk), kus, sila);
+                pridejsegment(start + od, bloky_->zkraceny, kus, sila, zeslabeni(zisk));
             }
         }
         if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
@@ -380,7 +375,7 @@ void Mix::mixuj(const int16_t* segment, int32_t vrchol, int64_t start, int sila,
     // final flush makes of the file.
     if (vokne && int64_t{vrchol} * sila >= 100) {
         const int count = cely ? static_cast<int>(zni) : zkratsegment(segment, utlum, zni);
-        pridejsegment(start, zeslab(cely ? segment : bloky_->zkraceny, count, zisk), count, sila);
+        pridejsegment(start, cely ? segment : bloky_->zkraceny, count, sila, zeslabeni(zisk));
     }
     if (start + zni > vysledek_.konecmixu) vysledek_.konecmixu = start + zni;
 }

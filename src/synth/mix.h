@@ -189,9 +189,9 @@ private:
     void over(int64_t start, const int32_t* block, int count);
     void vyrad(Blok& b);
     Blok& blok(int64_t cislo);
-    void pridejsegment(int64_t start, const int16_t* segment, int count, int sila);
+    void pridejsegment(int64_t start, const int16_t* segment, int count, int sila, int32_t g = 32768);
     int zkratsegment(const int16_t* segment, int64_t utlum, int64_t zni);
-    const int16_t* zeslab(const int16_t* segment, int count, double zisk);
+    static int32_t zeslabeni(double zisk);
 
     Vysledekmixu vysledek_;
     const Meze& meze_;
