@@ -160,6 +160,28 @@ class Editor(unittest.TestCase):
         self.assertLessEqual(d.execute_script(HELD_VS_WAV), 1.01)
         self.assertGreaterEqual(d.execute_script(HELD_VS_WAV), 0)
 
+    def test_a_page_at_rest_writes_nothing_from_frame_to_frame(self):
+        # Paused, with its roll drawn, the page changes nothing in its
+        # elements over thirty frames, so that none costs a layout or a
+        # paint (a keystroke's answer would wait for them).
+        d = self.driver
+        self.server.close()
+        self.server = Server(SERVE, REGISTERS, 't120 R4 4 o1 c d e f')   # one render, and nothing after it
+        self.open()
+        wait(d, f"return {A}.duration > 0 && document.getElementById('status').textContent == 'saved' && "
+                "document.getElementById('roll').shadowRoot && "
+                "document.getElementById('roll').shadowRoot.querySelector('line.cursor')")
+        d.execute_script("""window.changes = [];
+            const seen = new MutationObserver((list) => changes.push(...list.map((m) => m.target.nodeName + ' ' + m.attributeName)));
+            for (const root of [document.body, document.getElementById('roll').shadowRoot]) {
+              seen.observe(root, { subtree: true, childList: true, attributes: true, characterData: true });
+            }
+            window.frames30 = 0;
+            const count = () => { if (++frames30 < 30) requestAnimationFrame(count); };
+            requestAnimationFrame(count);""")
+        wait(d, 'return frames30 >= 30')
+        self.assertEqual(d.execute_script('return changes'), [])
+
     def test_master_plays_its_stereo(self):
         # With master ticked the page plays the 48 kHz stereo WAV as it is
         # written, as long as the plain render; then an edit unticked is

@@ -54,6 +54,7 @@ class SkladbaAudio extends HTMLElement {
     this.volume = 1;
     this.muted = false;
     this.playbackRate = 1;
+    this.shown = {};         // what the button, the bar and the label show now
   }
 
   connectedCallback() {
@@ -75,14 +76,18 @@ class SkladbaAudio extends HTMLElement {
     requestAnimationFrame(tick);
   }
 
+  // Every frame; the page's elements are written only when what they show
+  // changed, so that a frame of a page at rest costs nothing to draw.
   show() {
     const t = this.currentTime;
     const d = this.buffer ? this.buffer.duration : 0;
-    this.bar.max = d;
-    if (document.activeElement !== this.bar) this.bar.value = t;
-    this.button.textContent = this.isPaused ? '▶' : '❚❚';
+    const shown = this.shown;
+    if (shown.d !== d) this.bar.max = shown.d = d;
+    if (shown.t !== t && document.activeElement !== this.bar) this.bar.value = shown.t = t;
+    const button = this.isPaused ? '▶' : '❚❚';
+    if (shown.button !== button) this.button.textContent = shown.button = button;
     const text = `${formatTime(t)} / ${formatTime(d)}`;
-    if (this.label.textContent !== text) this.label.textContent = text;
+    if (shown.text !== text) this.label.textContent = shown.text = text;
   }
 
   context() {
