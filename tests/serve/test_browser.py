@@ -160,6 +160,20 @@ class Editor(unittest.TestCase):
         self.assertLessEqual(d.execute_script(HELD_VS_WAV), 1.01)
         self.assertGreaterEqual(d.execute_script(HELD_VS_WAV), 0)
 
+    def test_a_letter_the_file_cannot_hold_is_marked_where_typed(self):
+        # The edit is looked at before the editor takes it in: the problem
+        # it finds is marked on the new text, once the editor has it.
+        d = self.driver
+        self.open()
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.type('c d \u2603 e')
+        mark = wait(d, "return document.querySelector('#editor .cm-lintRange-error')")
+        self.assertEqual(mark.text, '\u2603')
+        self.assertIn('not saved', d.find_element('id', 'status').text)
+        self.type('\b\b\b')
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(self.server.read_score(), b'c d ')
+
     def test_a_page_at_rest_writes_nothing_from_frame_to_frame(self):
         # Paused, with its roll drawn, the page changes nothing in its
         # elements over thirty frames, so that none costs a layout or a
