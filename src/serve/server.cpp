@@ -83,6 +83,24 @@ void poslizakodovany(httplib::Response& r, Vykreslovani& vykreslovani, const Vys
     }
 }
 
+// The fewest bytes (2, 3 or 4) that hold every 32-bit little-endian sum of
+// bajty, each as the low bytes of its two's complement.
+int sirkasum(const std::string& bajty) {
+    int32_t nejmene = 0, nejvic = 0;
+    for (size_t i = 0; i + 4 <= bajty.size(); i += 4) {
+        const uint32_t u = static_cast<uint32_t>(static_cast<unsigned char>(bajty[i])) |
+                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 1])) << 8 |
+                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 2])) << 16 |
+                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 3])) << 24;
+        const auto s = static_cast<int32_t>(u);
+        nejmene = std::min(nejmene, s);
+        nejvic = std::max(nejvic, s);
+    }
+    if (nejmene >= -32768 && nejvic <= 32767) return 2;
+    if (nejmene >= -8388608 && nejvic <= 8388607) return 3;
+    return 4;
+}
+
 // Registers the menu offers: every rejstrX.nes in the folder whose X is a
 // character that can be typed after R.
 std::vector<std::string> rejstrikyve(const std::string& slozka) {
@@ -302,20 +320,33 @@ struct Server::Vnitrek {
             std::lock_guard<std::mutex> z(notym);
             vykresleni = jsonvykresleni(*v, &noty, stranky);
         }
-        std::string json = "{\"save\":" + ulozeni + ",\"render\":" + vykresleni + "}";
-        if (q.get_param_value("sums") != "1") return r.set_content(json, typjson);
+        std::string json = "{\"save\":" + ulozeni + ",\"render\":" + vykresleni;
+        const std::string sumy = q.get_param_value("sums");
+        if (sumy != "1" && sumy != "2") return r.set_content(json + "}", typjson);
         // sums=1: the page patches its audio without asking again. One
         // binary answer: the length of the JSON (32-bit little-endian), the
         // JSON, spaces to a multiple of 4 bytes, then the changed sums the
-        // JSON's patch names (none when the render is whole or not patched).
+        // JSON's patch names (none when the render is whole or not patched),
+        // 32 bits each. sums=2: in the fewest bytes that hold every one of
+        // them (2, 3 or 4: the low bytes of each), which "width" says.
+        const bool posli = v && !v->nahrazeno && v->zmixu && !v->cely;
+        const int sirka = sumy == "2" && posli ? sirkasum(v->sumy) : 4;
+        json += ",\"width\":" + std::to_string(sirka) + "}";
         json.append((4 - json.size() % 4) % 4, ' ');
         const auto delka = static_cast<uint32_t>(json.size());
+        const size_t pocet = posli ? v->sumy.size() / 4 : 0;
         std::string telo;
-        const bool sumy = v && !v->nahrazeno && v->zmixu && !v->cely;
-        telo.reserve(4 + json.size() + (sumy ? v->sumy.size() : 0));
+        telo.reserve(4 + json.size() + pocet * static_cast<size_t>(sirka));
         for (int i = 0; i < 4; ++i) telo += static_cast<char>((delka >> (8 * i)) & 0xFF);
         telo += json;
-        if (sumy) telo += v->sumy;
+        if (sirka == 4) {
+            if (posli) telo += v->sumy;
+        } else {
+            const size_t od = telo.size();
+            const auto w = static_cast<size_t>(sirka);
+            telo.resize(od + w * pocet);
+            for (size_t i = 0; i < pocet; ++i) std::copy_n(v->sumy.data() + 4 * i, w, &telo[od + w * i]);
+        }
         r.set_content(std::move(telo), "application/octet-stream");
     }
 

@@ -24,6 +24,18 @@ TEXT = 'skladbaTest.text()'
 TO_END = 'skladbaTest.select(skladbaTest.text().length, skladbaTest.text().length)'
 
 
+# The largest difference between the samples the page's audio holds, at
+# its gain, and its render's WAV; -1 when their lengths differ.
+HELD_VS_WAV = f"""const a = {A};
+    return fetch(a.src).then((r) => r.arrayBuffer()).then((b) => {{
+      const wav = new Int16Array(b, 44), held = a.buffer.getChannelData(0), g = a.gain.gain.value;
+      if (wav.length !== held.length) return -1;
+      let worst = 0;
+      for (let i = 0; i < wav.length; i++) worst = Math.max(worst, Math.abs(held[i] * g * 32768 - wav[i]));
+      return worst;
+    }});"""
+
+
 def rendered(text, *args):
     """What the renderer itself makes of the text: the WAV's seconds, or its error."""
     folder = tempfile.mkdtemp()
@@ -125,17 +137,64 @@ class Editor(unittest.TestCase):
         self.assertNotIn('sums', kinds)
         self.assertNotIn('wav', kinds)
         self.assertNotIn('mix', kinds)
-        worst = d.execute_script(f"""const a = {A};
-            return fetch(a.src).then((r) => r.arrayBuffer()).then((b) => {{
-              const wav = new Int16Array(b, 44), held = a.buffer.getChannelData(0), g = a.gain.gain.value;
-              if (wav.length !== held.length) return -1;
-              let worst = 0;
-              for (let i = 0; i < wav.length; i++) worst = Math.max(worst, Math.abs(held[i] * g * 32768 - wav[i]));
-              return worst;
-            }});""")
+        worst = d.execute_script(HELD_VS_WAV)
         self.assertGreaterEqual(worst, 0)
         self.assertLessEqual(worst, 1.01)
         d.execute_script(f'{A}.pause()')
+
+    def test_a_loud_edit_patches_the_audio_exactly(self):
+        # Nine voices on one note: the sums the edit changed pass 16 bits
+        # and come in 3 bytes each; what the page holds is still the
+        # render's WAV.
+        d = self.driver
+        self.open()
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        text = 't120 R4 4 o1 c d e f 1 o1 c' + ' -1 c' * 8
+        self.type(text)
+        seconds = rendered(text)
+        wait(d, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        src = d.execute_script(f'return {A}.src')
+        d.execute_script(f'skladbaTest.select({len(text) - 1}, {len(text)})')
+        self.type('d')
+        wait(d, f"return {A}.src != '{src}' && document.getElementById('status').textContent == 'saved'")
+        self.assertLessEqual(d.execute_script(HELD_VS_WAV), 1.01)
+        self.assertGreaterEqual(d.execute_script(HELD_VS_WAV), 0)
+
+    def test_a_letter_the_file_cannot_hold_is_marked_where_typed(self):
+        # The edit is looked at before the editor takes it in: the problem
+        # it finds is marked on the new text, once the editor has it.
+        d = self.driver
+        self.open()
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.type('c d \u2603 e')
+        mark = wait(d, "return document.querySelector('#editor .cm-lintRange-error')")
+        self.assertEqual(mark.text, '\u2603')
+        self.assertIn('not saved', d.find_element('id', 'status').text)
+        self.type('\b\b\b')
+        wait(d, "return document.getElementById('status').textContent == 'saved'")
+        self.assertEqual(self.server.read_score(), b'c d ')
+
+    def test_a_page_at_rest_writes_nothing_from_frame_to_frame(self):
+        # Paused, with its roll drawn, the page changes nothing in its
+        # elements over thirty frames, so that none costs a layout or a
+        # paint (a keystroke's answer would wait for them).
+        d = self.driver
+        self.server.close()
+        self.server = Server(SERVE, REGISTERS, 't120 R4 4 o1 c d e f')   # one render, and nothing after it
+        self.open()
+        wait(d, f"return {A}.duration > 0 && document.getElementById('status').textContent == 'saved' && "
+                "document.getElementById('roll').shadowRoot && "
+                "document.getElementById('roll').shadowRoot.querySelector('line.cursor')")
+        d.execute_script("""window.changes = [];
+            const seen = new MutationObserver((list) => changes.push(...list.map((m) => m.target.nodeName + ' ' + m.attributeName)));
+            for (const root of [document.body, document.getElementById('roll').shadowRoot]) {
+              seen.observe(root, { subtree: true, childList: true, attributes: true, characterData: true });
+            }
+            window.frames30 = 0;
+            const count = () => { if (++frames30 < 30) requestAnimationFrame(count); };
+            requestAnimationFrame(count);""")
+        wait(d, 'return frames30 >= 30')
+        self.assertEqual(d.execute_script('return changes'), [])
 
     def test_master_plays_its_stereo(self):
         # With master ticked the page plays the 48 kHz stereo WAV as it is

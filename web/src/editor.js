@@ -44,8 +44,17 @@ const language = new Compartment();
 // A change that puts the file's text in, which is no edit.
 const fromFile = Annotation.define();
 let view = null;
+// The text an edit leaves, while the editor has yet to take it in, and
+// the changes to the editor asked for meanwhile, made once it has.
+let edited = null;
+let later = null;
 
-export function text() { return view ? view.state.doc.toString() : ''; }
+function once(change) {
+  if (later) later.push(change);
+  else change();
+}
+
+export function text() { return edited ? edited.toString() : view ? view.state.doc.toString() : ''; }
 
 // The caret, and the selection as [from, to).
 export function cursor() { return view.state.selection.main.head; }
@@ -88,7 +97,9 @@ function problemMessage(text) {
 
 // The problems of the last render (state.problemMarks) as the editor's
 // diagnostics.
-export function showProblemMarks() {
+export function showProblemMarks() { once(problemMarks); }
+
+function problemMarks() {
   const len = view.state.doc.length;
   const list = state.problemMarks.filter((m) => m.from <= len).map((m) => ({
     from: m.from, to: Math.min(m.to, len), severity: m.cls === 'error' ? 'error' : 'warning', message: m.text,
@@ -135,10 +146,31 @@ export function setLanguage(table, kind) {
 }
 
 // onEdit after every change of the text; onKey(event) for every key
-// pressed in it; keys: the page's own key bindings.
+// pressed in it; keys: the page's own key bindings. onEdit runs before the
+// editor takes the change in (its colours, marks, gutters and drawing), so
+// that an edit is sent at once: text() already gives the new text.
 export function startEditor(onEdit, onKey, keys) {
   view = new EditorView({
     parent: ui.editor,
+    dispatchTransactions(trs, v) {
+      const changes = [];
+      // setText's change is the file's, not an edit.
+      if (trs.some((tr) => tr.docChanged && !tr.annotation(fromFile))) {
+        state.foundMarks = [];
+        edited = trs[trs.length - 1].newDoc;
+        later = changes;
+        try {
+          onEdit();
+        } catch (e) {
+          // Reported, and the edit still taken in.
+          queueMicrotask(() => { throw e; });
+        }
+        edited = null;
+        later = null;
+      }
+      v.update(trs);
+      for (const change of changes) change();
+    },
     state: EditorState.create({
       doc: '',
       extensions: [
@@ -153,14 +185,6 @@ export function startEditor(onEdit, onKey, keys) {
         keymap.of([...keys, ...defaultKeymap, ...historyKeymap]),
         EditorView.domEventHandlers({ keydown: (e) => { onKey(e); return false; } }),
         EditorView.contentAttributes.of({ 'aria-label': 'The score', spellcheck: 'false', autocapitalize: 'off' }),
-        EditorView.updateListener.of((u) => {
-          if (!u.docChanged) return;
-          // setText's change is the file's, not an edit.
-          if (u.transactions.some((tr) => tr.docChanged && !tr.annotation(fromFile))) {
-            state.foundMarks = [];
-            onEdit();
-          }
-        }),
       ],
     }),
   });

@@ -1,11 +1,11 @@
 // The render's audio held in the page, in Web Audio. A render made from the
-// last one sends only the 32-bit sums of the samples its edit changed and
-// the peak that scales every sum: the buffer holds the sums, a gain node
-// scales them, so a patch rewrites only its stretch and a new peak changes
-// only the gain. While playing, the patched buffer takes over from the one
-// playing at one instant of the audio clock, at the same moment of the
-// piece: no gap, no seek. A render that comes whole (or that the page
-// cannot patch) is decoded from its WAV.
+// last one sends only the sums of the samples its edit changed (in 2 to 4
+// bytes each) and the peak that scales every sum: the buffer holds the
+// sums, a gain node scales them, so a patch rewrites only its stretch and a
+// new peak changes only the gain. While playing, the patched buffer takes
+// over from the one playing at one instant of the audio clock, at the same
+// moment of the piece: no gap, no seek. A render that comes whole (or that
+// the page cannot patch) is decoded from its WAV.
 //
 // <skladba-audio id="audio"> offers what the page uses of an audio
 // element: play(), pause(), currentTime, duration, paused, ended, src (the
@@ -18,6 +18,25 @@ const MAXSIGNAL = 32752;     // the WAV's loudest sample, where the peak lands
 // thread's 128-frame quanta, so that the instant is still to come when the
 // thread next reads the schedule, and the new source starts on it exactly.
 const HANDOVER = 0.012;
+
+// The buffer's samples of sums given as bytes, each the low width bytes
+// (2, 3 or 4) of its two's complement, little-endian.
+function samples(bytes, width) {
+  const n = Math.floor(bytes.length / width);
+  const data = new Float32Array(n);
+  if (width === 2) {
+    const s = new Int16Array(bytes.buffer, bytes.byteOffset, n);
+    for (let i = 0; i < n; i++) data[i] = s[i] / 32768;
+  } else if (width === 3) {
+    for (let i = 0, j = 0; i < n; i++, j += 3) {
+      data[i] = ((bytes[j] | (bytes[j + 1] << 8) | (bytes[j + 2] << 16)) << 8 >> 8) / 32768;
+    }
+  } else {
+    const s = new Int32Array(bytes.buffer, bytes.byteOffset, n);
+    for (let i = 0; i < n; i++) data[i] = s[i] / 32768;
+  }
+  return data;
+}
 
 class SkladbaAudio extends HTMLElement {
   constructor() {
@@ -35,6 +54,7 @@ class SkladbaAudio extends HTMLElement {
     this.volume = 1;
     this.muted = false;
     this.playbackRate = 1;
+    this.shown = {};         // what the button, the bar and the label show now
   }
 
   connectedCallback() {
@@ -56,14 +76,18 @@ class SkladbaAudio extends HTMLElement {
     requestAnimationFrame(tick);
   }
 
+  // Every frame; the page's elements are written only when what they show
+  // changed, so that a frame of a page at rest costs nothing to draw.
   show() {
     const t = this.currentTime;
     const d = this.buffer ? this.buffer.duration : 0;
-    this.bar.max = d;
-    if (document.activeElement !== this.bar) this.bar.value = t;
-    this.button.textContent = this.isPaused ? '▶' : '❚❚';
+    const shown = this.shown;
+    if (shown.d !== d) this.bar.max = shown.d = d;
+    if (shown.t !== t && document.activeElement !== this.bar) this.bar.value = shown.t = t;
+    const button = this.isPaused ? '▶' : '❚❚';
+    if (shown.button !== button) this.button.textContent = shown.button = button;
     const text = `${formatTime(t)} / ${formatTime(d)}`;
-    if (this.label.textContent !== text) this.label.textContent = text;
+    if (shown.text !== text) this.label.textContent = shown.text = text;
   }
 
   context() {
@@ -159,11 +183,12 @@ class SkladbaAudio extends HTMLElement {
     const length = Math.max(1, r.samples);
     if (p && !p.whole && this.buffer && this.base === p.base) {
       // Sent with the edit's answer, else fetched.
-      let sums = p.data;
+      let sums = p.data, width = p.width;
       if (!sums) {
         const response = await fetch(p.sums);
         if (!response.ok) throw new Error('the render is no longer kept');
-        sums = new Int32Array(await response.arrayBuffer());
+        sums = new Uint8Array(await response.arrayBuffer());
+        width = 4;
       }
       let buffer = this.buffer;
       if (buffer.length !== length) {
@@ -171,9 +196,7 @@ class SkladbaAudio extends HTMLElement {
         grown.copyToChannel(buffer.getChannelData(0).subarray(0, Math.min(buffer.length, length)), 0, 0);
         buffer = grown;
       }
-      const data = new Float32Array(sums.length);
-      for (let i = 0; i < sums.length; i++) data[i] = sums[i] / 32768;
-      buffer.copyToChannel(data, 0, p.from);
+      buffer.copyToChannel(samples(sums, width), 0, p.from);
       return this.takeOver(buffer, p.peak > 0 ? MAXSIGNAL / p.peak : 0, r.wav, r.id);
     }
     const response = await fetch(r.wav);

@@ -93,8 +93,9 @@ async function send() {
   const save = !state.conflict;
   params.set('save', save ? '1' : '0');
   params.set('base', state.base);
-  // The changed sums come in the same answer, after its JSON.
-  params.set('sums', '1');
+  // The changed sums come in the same answer, after its JSON, in as few
+  // bytes each as hold them.
+  params.set('sums', '2');
   if (state.notes) params.set('notes', state.notes.id);
   showSaveState();
   const sentAt = performance.now();
@@ -145,8 +146,8 @@ async function send() {
 }
 
 // An edit's answer: the length of its JSON (32-bit little-endian), the
-// JSON, then the sums its render's patch holds, which the audio takes from
-// there instead of fetching them. Where the page holds the note list the
+// JSON, then the sums its render's patch holds (answer.width bytes each),
+// which the audio takes from there instead of fetching them. Where the page holds the note list the
 // server last sent, only the notes that changed come (noteEdit): those
 // between the first head and the last tail of the list held.
 export function unpack(bytes) {
@@ -154,7 +155,10 @@ export function unpack(bytes) {
   const answer = JSON.parse(new TextDecoder().decode(new Uint8Array(bytes, 4, length)));
   const r = answer.render;
   const p = r && r.patch;
-  if (p && !p.whole && bytes.byteLength > 4 + length) p.data = new Int32Array(bytes, 4 + length);
+  if (p && !p.whole && bytes.byteLength > 4 + length) {
+    p.data = new Uint8Array(bytes, 4 + length);
+    p.width = answer.width || 4;
+  }
   if (r && r.noteEdit) {
     const e = r.noteEdit;
     const held = state.notes && state.notes.id === e.of ? state.notes.list : null;

@@ -47,8 +47,12 @@ export function followRoll(t, playing) {
   const roll = state.roll;
   if (!roll) return;
   const x = roll.x0 + t * roll.pxps;
-  roll.cursor.setAttribute('x1', x);
-  roll.cursor.setAttribute('x2', x);
+  // Written only when it moved: every frame calls this.
+  if (roll.x !== x) {
+    roll.x = x;
+    roll.cursor.setAttribute('x1', x);
+    roll.cursor.setAttribute('x2', x);
+  }
   if (playing) {
     const view = ui.roll;
     if (x < view.scrollLeft + 40 || x > view.scrollLeft + view.clientWidth - 60) {
