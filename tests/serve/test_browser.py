@@ -68,19 +68,25 @@ class Editor(unittest.TestCase):
     def type(self, keys):
         self.driver.find_element('css selector', '#editor .cm-content').send_keys(keys)
 
+    def open_and_type(self, text):
+        """The page opened on an empty score, text typed into it, and the
+        render of the whole text loaded; its length in seconds."""
+        self.open()
+        wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
+        self.type(text)
+        # The last keystroke may still be rendering: wait for the render of the whole text.
+        seconds = rendered(text)
+        wait(self.driver, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        return seconds
+
     def saved(self, text):
         wait(self.driver, "return document.getElementById('status').textContent == 'saved'")
         self.assertEqual(self.server.read_score().decode('cp1250'), text)
 
     def test_typing_playing_and_errors(self):
         d = self.driver
-        self.open()
-        wait(d, "return document.getElementById('status').textContent == 'saved'")
         text = 't100 R4 4 o1 c e g e | 2c c'
-        self.type(text)
-        # The last keystroke may still be rendering: wait for the render of the whole text.
-        seconds = rendered(text)
-        wait(d, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        seconds = self.open_and_type(text)
         self.saved(text)
 
         # Playing, an edit keeps the position; the cursor follows the audio.
@@ -118,12 +124,8 @@ class Editor(unittest.TestCase):
         # from where it was, and what it holds is the render's WAV (to its
         # rounding to 16 bits).
         d = self.driver
-        self.open()
-        wait(d, "return document.getElementById('status').textContent == 'saved'")
         text = 't120 R4 4 o1 ' + 'c d e f g f e d ' * 6
-        self.type(text)
-        seconds = rendered(text)
-        wait(d, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        self.open_and_type(text)
         d.execute_script(f'{A}.play()')
         src, at = wait(d, f'return {A}.currentTime > 1 && [{A}.src, {A}.currentTime]')
         d.execute_script(f'skladbaTest.select({len(text) - 2}, {len(text) - 1})')
@@ -147,12 +149,8 @@ class Editor(unittest.TestCase):
         # and come in 3 bytes each; what the page holds is still the
         # render's WAV.
         d = self.driver
-        self.open()
-        wait(d, "return document.getElementById('status').textContent == 'saved'")
         text = 't120 R4 4 o1 c d e f 1 o1 c' + ' -1 c' * 8
-        self.type(text)
-        seconds = rendered(text)
-        wait(d, f"return Math.abs({A}.duration - {seconds}) < 0.001")
+        self.open_and_type(text)
         src = d.execute_script(f'return {A}.src')
         d.execute_script(f'skladbaTest.select({len(text) - 1}, {len(text)})')
         self.type('d')
