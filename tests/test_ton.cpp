@@ -182,13 +182,23 @@ TEST(Render, NotesOutsideTheRegisterAreScoreErrors) {
     EXPECT_FALSE(studio.existuje("_.tmp"));
 }
 
+// A segment of random samples, the lowest first, and a block of random
+// sums it is added to, far enough from the limits that no add leaves them.
+struct Nahodne {
+    std::vector<int16_t> segment = std::vector<int16_t>(delkatonu);
+    std::vector<int32_t> start = std::vector<int32_t>(delkatonu);
+    explicit Nahodne(unsigned seed) {
+        std::mt19937 rng(seed);
+        for (auto& v : segment) v = static_cast<int16_t>(rng());
+        for (auto& v : start) v = static_cast<int32_t>(rng() % 2000000000) - 1000000000;
+        segment[0] = -32768;
+    }
+};
+
 TEST(Kernel, EveryBuildAddsTheSameBits) {
-    std::mt19937 rng(7);
-    std::vector<int16_t> segment(delkatonu);
-    std::vector<int32_t> start(delkatonu);
-    for (auto& v : segment) v = static_cast<int16_t>(rng());
-    for (auto& v : start) v = static_cast<int32_t>(rng() % 2000000000) - 1000000000;
-    segment[0] = -32768;
+    const Nahodne n(7);
+    const std::vector<int16_t>& segment = n.segment;
+    const std::vector<int32_t>& start = n.start;
     for (int sila : {1, 3, 10, 31, 95, 99, 100}) {
         // Reference: the arithmetic written out one sample at a time.
         std::vector<int32_t> expected = start;
@@ -218,12 +228,9 @@ TEST(Kernel, EveryBuildAddsTheSameBits) {
 // out does, at the gains' limits, at full and lower volume, for every
 // length (the wide build's tail).
 TEST(Kernel, EveryBuildScalesASideTheSameBits) {
-    std::mt19937 rng(11);
-    std::vector<int16_t> segment(delkatonu);
-    std::vector<int32_t> start(delkatonu);
-    for (auto& v : segment) v = static_cast<int16_t>(rng());
-    for (auto& v : start) v = static_cast<int32_t>(rng() % 2000000000) - 1000000000;
-    segment[0] = -32768;
+    Nahodne n(11);
+    std::vector<int16_t>& segment = n.segment;
+    const std::vector<int32_t>& start = n.start;
     segment[1] = 32767;
     segment[2] = -1;
     for (int g : {0, 1, 16384, 23170, 32767}) {

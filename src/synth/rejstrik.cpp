@@ -24,14 +24,17 @@ void Pamatrejstriku::prober() {
     for (auto i = soubory.begin(); i != soubory.end();) {
         bool zbyva = false;
         for (std::unique_ptr<Segment>& s : i->second.segmenty) {
-            if (s && s->beh != beh) {
-                bajtu -= s->vzorky.size() * sizeof(int16_t);
-                s.reset();
-            }
+            if (s && s->beh != beh) zahod(s);
             zbyva = zbyva || s;
         }
         i = zbyva ? std::next(i) : soubory.erase(i);
     }
+}
+
+void Pamatrejstriku::zahod(std::unique_ptr<Segment>& s) {
+    if (!s) return;
+    bajtu -= s->vzorky.size() * sizeof(int16_t);
+    s.reset();
 }
 
 void Rejstriky::nastavpamet(Pamatrejstriku* p) {
@@ -99,10 +102,7 @@ std::shared_ptr<Rejstriky::Zdroj> Rejstriky::zdroj(platform::Soubor f, const std
         Pamatrejstriku::Soubor& p = pamet_->soubory[cesta];
         if (p.otisk != o) {
             // Changed since: what was kept of it is not its sound.
-            for (std::unique_ptr<Pamatrejstriku::Segment>& s : p.segmenty) {
-                if (s) pamet_->bajtu -= s->vzorky.size() * sizeof(int16_t);
-                s.reset();
-            }
+            for (std::unique_ptr<Pamatrejstriku::Segment>& s : p.segmenty) pamet_->zahod(s);
             p.otisk = o;
         }
         z->pamet = &p;

@@ -61,6 +61,8 @@ struct Pamatrejstriku {
 
     // Drops the segments the last run did not play.
     void prober();
+    // Drops one segment (if kept), giving back its bytes.
+    void zahod(std::unique_ptr<Segment>& s);
 };
 
 class Rejstriky {
