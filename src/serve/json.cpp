@@ -1,5 +1,6 @@
 #include "serve/json.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstddef>
 #include <cstdio>
@@ -48,16 +49,26 @@ std::string jsontext(const std::string& s) {
 
 namespace {
 
+// Numbers written as printf's "%lld" and "%.Nf"/"%.Ng" write them, without
+// its locale and format parsing: an edit's answer holds thousands. Each
+// writes at p, within end, and returns where it stopped.
+char* napis(char* p, char* end, long long x) { return std::to_chars(p, end, x).ptr; }
+
+char* napis(char* p, char* end, double x, std::chars_format f, int presnost) {
+    const std::to_chars_result r = std::to_chars(p, end, x, f, presnost);
+    if (r.ec == std::errc()) return r.ptr;
+    *p = '0';   // no number of the music is that long
+    return p + 1;
+}
+
+void pripis(std::string& o, double x, std::chars_format f, int presnost) {
+    char buf[64];
+    o.append(buf, static_cast<size_t>(napis(buf, buf + sizeof buf, x, f, presnost) - buf));
+}
+
 std::string jsonhlaseni(const Hlaseni& h) {
     return "{\"at\":" + std::to_string(h.pozice) + ",\"line\":" + std::to_string(h.radek) +
            ",\"col\":" + std::to_string(h.sloupec) + ",\"text\":" + jsontext(h.text) + "}";
-}
-
-// A number of seconds to the millisecond.
-std::string sekundy(double s) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", s);
-    return buf;
 }
 
 // What the page draws of a good render beside its files: every note as the
@@ -71,7 +82,10 @@ std::string jsonhudba(const Hudba& h, const std::vector<int>& ztlumeno, const st
     std::vector<double> takty, doby;
     h.mrizka(takty, doby);
     o += ",\"beats\":[";
-    for (size_t i = 0; i < doby.size(); ++i) o += (i ? "," : "") + sekundy(doby[i]);
+    for (size_t i = 0; i < doby.size(); ++i) {
+        if (i) o += ',';
+        pripis(o, doby[i], std::chars_format::fixed, 3);   // to the millisecond
+    }
     o += "],\"meter\":[" + std::to_string(h.metrum.citatel) + "," + std::to_string(h.metrum.jmenovatel) + "]";
     const std::vector<SouhrnHlasu> hlasy = souhrnhlasu(h);
     o += ",\"voices\":[";
@@ -100,10 +114,9 @@ std::string jsontakty(const Hudba& h) {
     std::vector<double> takty, doby;
     h.mrizka(takty, doby);
     std::string o = "[0";
-    char buf[32];
     for (const double t : takty) {
-        std::snprintf(buf, sizeof buf, ",%.6f", t);
-        o += buf;
+        o += ',';
+        pripis(o, t, std::chars_format::fixed, 6);
     }
     return o + "]";
 }
@@ -114,13 +127,21 @@ std::string jsontakty(const Hudba& h) {
 std::vector<std::string> jsonnoty(const Hudba& h) {
     std::vector<std::string> noty;
     noty.reserve(h.udalosti.size());
-    char buf[128];
     for (const Udalost& e : h.udalosti) {
         if (!e.hraje()) continue;
-        std::snprintf(buf, sizeof buf, "[%lld,%lld,%d,%lld,%lld,%d,%.12g]", static_cast<long long>(e.start),
-                      static_cast<long long>(e.krok), static_cast<int>(e.segment), static_cast<long long>(e.pozice),
-                      static_cast<long long>(e.po), e.hlas + 1, e.zacatek.cislo());
-        noty.emplace_back(buf);
+        char buf[192];
+        char* const end = buf + sizeof buf;
+        char* p = buf;
+        *p++ = '[';
+        for (const long long x : {static_cast<long long>(e.start), static_cast<long long>(e.krok),
+                                  static_cast<long long>(e.segment), static_cast<long long>(e.pozice),
+                                  static_cast<long long>(e.po), static_cast<long long>(e.hlas) + 1}) {
+            p = napis(p, end, x);
+            *p++ = ',';
+        }
+        p = napis(p, end - 1, e.zacatek.cislo(), std::chars_format::general, 12);
+        *p++ = ']';
+        noty.emplace_back(buf, p);
     }
     return noty;
 }
