@@ -145,6 +145,19 @@ export function setLanguage(table, kind) {
   view.dispatch({ effects: language.reconfigure(scoreLanguage(table, kind)) });
 }
 
+// A character typed goes into the text at once, as a change of the
+// editor's own, instead of the browser editing the page first and the
+// editor reading the change back: the browser's editing lays the whole page
+// out before it inserts (5-10 ms with the sheet music shown), and the edit
+// could only be sent after it. Composing (an input method, a dead key) and
+// every other kind of input stay the browser's.
+function typed(e, v) {
+  if (e.inputType !== 'insertText' || e.isComposing || v.composing || typeof e.data !== 'string' || !e.data) return false;
+  e.preventDefault();
+  v.dispatch(v.state.replaceSelection(e.data), { userEvent: 'input.type', scrollIntoView: true });
+  return true;
+}
+
 // onEdit after every change of the text; onKey(event) for every key
 // pressed in it; keys: the page's own key bindings. onEdit runs before the
 // editor takes the change in (its colours, marks, gutters and drawing), so
@@ -183,7 +196,7 @@ export function startEditor(onEdit, onKey, keys) {
         language.of([]), syntaxHighlighting(colours),
         playing.field, found.field,
         keymap.of([...keys, ...defaultKeymap, ...historyKeymap]),
-        EditorView.domEventHandlers({ keydown: (e) => { onKey(e); return false; } }),
+        EditorView.domEventHandlers({ keydown: (e) => { onKey(e); return false; }, beforeinput: typed }),
         EditorView.contentAttributes.of({ 'aria-label': 'The score', spellcheck: 'false', autocapitalize: 'off' }),
       ],
     }),

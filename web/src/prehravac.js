@@ -12,31 +12,13 @@
 // WAV of the render it now holds), with a play button and a position bar.
 
 import { formatTime } from './cas.js';
+import { samples } from './vzorky.js';
 
 const MAXSIGNAL = 32752;     // the WAV's loudest sample, where the peak lands
 // Seconds ahead the patched buffer takes over: a few of the audio
 // thread's 128-frame quanta, so that the instant is still to come when the
 // thread next reads the schedule, and the new source starts on it exactly.
 const HANDOVER = 0.012;
-
-// The buffer's samples of sums given as bytes, each the low width bytes
-// (2, 3 or 4) of its two's complement, little-endian.
-function samples(bytes, width) {
-  const n = Math.floor(bytes.length / width);
-  const data = new Float32Array(n);
-  if (width === 2) {
-    const s = new Int16Array(bytes.buffer, bytes.byteOffset, n);
-    for (let i = 0; i < n; i++) data[i] = s[i] / 32768;
-  } else if (width === 3) {
-    for (let i = 0, j = 0; i < n; i++, j += 3) {
-      data[i] = ((bytes[j] | (bytes[j + 1] << 8) | (bytes[j + 2] << 16)) << 8 >> 8) / 32768;
-    }
-  } else {
-    const s = new Int32Array(bytes.buffer, bytes.byteOffset, n);
-    for (let i = 0; i < n; i++) data[i] = s[i] / 32768;
-  }
-  return data;
-}
 
 class SkladbaAudio extends HTMLElement {
   constructor() {
@@ -182,13 +164,12 @@ class SkladbaAudio extends HTMLElement {
     const p = r.patch;
     const length = Math.max(1, r.samples);
     if (p && !p.whole && this.buffer && this.base === p.base) {
-      // Sent with the edit's answer, else fetched.
-      let sums = p.data, width = p.width;
-      if (!sums) {
+      // Sent with the edit's answer (as samples), else fetched.
+      let data = p.samples;
+      if (!data) {
         const response = await fetch(p.sums);
         if (!response.ok) throw new Error('the render is no longer kept');
-        sums = new Uint8Array(await response.arrayBuffer());
-        width = 4;
+        data = samples(new Uint8Array(await response.arrayBuffer()), 4);
       }
       let buffer = this.buffer;
       if (buffer.length !== length) {
@@ -196,7 +177,7 @@ class SkladbaAudio extends HTMLElement {
         grown.copyToChannel(buffer.getChannelData(0).subarray(0, Math.min(buffer.length, length)), 0, 0);
         buffer = grown;
       }
-      buffer.copyToChannel(samples(sums, width), 0, p.from);
+      buffer.copyToChannel(data, 0, p.from);
       return this.takeOver(buffer, p.peak > 0 ? MAXSIGNAL / p.peak : 0, r.wav, r.id);
     }
     const response = await fetch(r.wav);

@@ -101,11 +101,10 @@ async function send() {
   const sentAt = performance.now();
   let answer = null;
   try {
-    const response = await fetch('/api/edit?' + params, {
-      method: 'POST', headers: { 'X-Skladba': '1', 'Content-Type': 'application/octet-stream' }, body: enc.bytes,
-    });
-    if (!response.ok) throw new Error((await response.text()).trim() || `HTTP ${response.status}`);
-    answer = unpack(await response.arrayBuffer());
+    const reply = await ask('/api/edit?' + params, enc.bytes);
+    if (reply.offline) throw new TypeError('the server is not answering');
+    if (reply.error) throw new Error(reply.error);
+    answer = noteList(reply.answer, reply.data);
     setOffline(false);
   } catch (e) {
     state.inFlight = false;
@@ -145,20 +144,44 @@ async function send() {
   showSaveState();
 }
 
-// An edit's answer: the length of its JSON (32-bit little-endian), the
-// JSON, then the sums its render's patch holds (answer.width bytes each),
-// which the audio takes from there instead of fetching them. Where the page holds the note list the
-// server last sent, only the notes that changed come (noteEdit): those
-// between the first head and the last tail of the list held.
-export function unpack(bytes) {
-  const length = new DataView(bytes, 0, 4).getUint32(0, true);
-  const answer = JSON.parse(new TextDecoder().decode(new Uint8Array(bytes, 4, length)));
+// The messenger (posel.js) sends an edit and reads its answer in a thread
+// of its own; ask() resolves with what it answers.
+let messenger = null;
+const asked = new Map();
+let lastAsked = 0;
+
+function ask(url, bytes) {
+  if (!messenger) {
+    messenger = new Worker('/js/posel.js', { type: 'module' });
+    messenger.onmessage = (e) => {
+      const resolve = asked.get(e.data.id);
+      asked.delete(e.data.id);
+      if (resolve) resolve(e.data);
+    };
+    // A messenger that cannot start: every edit waiting is answered as
+    // with no server, and the next one starts another.
+    messenger.onerror = () => {
+      for (const resolve of asked.values()) resolve({ offline: true });
+      asked.clear();
+      messenger = null;
+    };
+  }
+  const id = ++lastAsked;
+  return new Promise((resolve) => {
+    asked.set(id, resolve);
+    const body = bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength);
+    messenger.postMessage({ id, url, body }, [body]);
+  });
+}
+
+// An edit's answer, with the samples of its patch (data, or null). Where
+// the page holds the note list the server last sent, only the notes that
+// changed come (noteEdit): those between the first head and the last tail
+// of the list held.
+function noteList(answer, data) {
   const r = answer.render;
   const p = r && r.patch;
-  if (p && !p.whole && bytes.byteLength > 4 + length) {
-    p.data = new Uint8Array(bytes, 4 + length);
-    p.width = answer.width || 4;
-  }
+  if (p && data) p.samples = data;
   if (r && r.noteEdit) {
     const e = r.noteEdit;
     const held = state.notes && state.notes.id === e.of ? state.notes.list : null;

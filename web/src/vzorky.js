@@ -1,0 +1,23 @@
+// The sums of a render's mix as the page's audio holds them: each sum
+// given as bytes, the low width bytes (2, 3 or 4) of its two's complement,
+// little-endian, becomes the sample sum / 32768 (the gain scales it).
+export function samples(bytes, width) {
+  const n = Math.floor(bytes.length / width);
+  const data = new Float32Array(n);
+  if (width === 2 && bytes.byteOffset % 2 === 0) {
+    const s = new Int16Array(bytes.buffer, bytes.byteOffset, n);
+    for (let i = 0; i < n; i++) data[i] = s[i] / 32768;
+  } else if (width === 4 && bytes.byteOffset % 4 === 0) {
+    const s = new Int32Array(bytes.buffer, bytes.byteOffset, n);
+    for (let i = 0; i < n; i++) data[i] = s[i] / 32768;
+  } else {
+    // Any width at any offset: the top byte carries the sign.
+    const top = 8 * (4 - width);
+    for (let i = 0, j = 0; i < n; i++, j += width) {
+      let x = 0;
+      for (let k = width - 1; k >= 0; k--) x = (x << 8) | bytes[j + k];
+      data[i] = ((x << top) >> top) / 32768;
+    }
+  }
+  return data;
+}
