@@ -118,6 +118,16 @@ class Editor(unittest.TestCase):
         self.assertEqual(d.execute_script(f'return {A}.src'), src)
         self.assertAlmostEqual(d.execute_script(f'return {A}.duration'), seconds, delta=0.001)
 
+        # Typed over a selection, the letters replace it; one undo takes
+        # back the letters typed in a row, selection and all.
+        now = bad + 'c'
+        d.execute_script(f'skladbaTest.select({len(now) - 6}, {len(now)})')
+        self.type(' d')
+        self.saved(text + ' e d')
+        from selenium.webdriver.common.keys import Keys
+        self.type(Keys.CONTROL + 'z')
+        self.saved(now)
+
     def test_an_edit_patches_the_audio_playing(self):
         # Playing, a letter changed: the page takes the sums of the stretch
         # that changed from the edit's answer and fetches no audio, plays on
