@@ -3,7 +3,7 @@ key is pressed in the editor the page holds the new render's audio, ready
 to play, and shows its sheet music, for a generated 3-minute piece in four
 voices, in headless Chromium.
 
-usage: serve.py SKLADBA_BENCH SKLADBA_SERVE REGISTERS [--runs N] [--minutes M]
+usage: serve.py SKLADBA_BENCH SKLADBA_SERVE REGISTERS [--runs N] [--minutes M] [--skladba SKLADBA]
 
 Each single keystroke replaces one note letter of the score, one second
 after the last, so that every render stands alone; the letter is selected
@@ -14,7 +14,10 @@ renders are throttled to one per 200 ms. The page itself records when the
 key went down (keydown), when the edit was sent, answered, and when the new
 audio is heard in the old one's place (the stretch of samples the edit changed
 patched into the audio the page holds, or a whole render loaded, and
-handed over on the audio clock)."""
+handed over on the audio clock). The command line renders the same piece
+whole, from scratch, four times before the keystrokes and four times after
+(skladba beside skladba-serve, or --skladba), so that a keystroke is
+compared with it under the same load."""
 import argparse
 import os
 import statistics
@@ -42,6 +45,15 @@ def wait(driver, script):
     return harness_wait(driver, script, timeout=30, step=0.01)
 
 
+def whole_render(skladba, registers, score):
+    """Seconds the command line takes to render the score whole, to a WAV
+    beside it."""
+    start = time.perf_counter()
+    subprocess.run([skladba, '--registers', os.path.abspath(registers), score], capture_output=True, check=True,
+                   cwd=os.path.dirname(score))
+    return time.perf_counter() - start
+
+
 def spread(values):
     v = sorted(values)
     return 'median %4.0f ms, min %4.0f, max %4.0f' % (statistics.median(v), v[0], v[-1])
@@ -54,7 +66,9 @@ def main():
     p.add_argument('registers')
     p.add_argument('--runs', type=int, default=15)
     p.add_argument('--minutes', type=int, default=3)
+    p.add_argument('--skladba', help='the command line (default: skladba beside skladba-serve)')
     a = p.parse_args()
+    skladba = a.skladba or os.path.join(os.path.dirname(os.path.abspath(a.serve)), 'skladba')
 
     folder = tempfile.mkdtemp(prefix='skladba-serve-bench-')
     score = os.path.join(folder, 'piece.txt')
@@ -62,6 +76,7 @@ def main():
     print(made.stdout.strip())
     with open(score, 'rb') as f:
         text = f.read()
+    whole = [whole_render(skladba, a.registers, score) * 1000 for _ in range(4)]
     server = Server(a.serve, a.registers, text)
     driver = start_chromium()
     from selenium.webdriver.common.keys import Keys
@@ -130,6 +145,7 @@ def main():
                     sheet_burst.append(min(pictures) - k)
         seconds = stats[-1]['seconds'] if stats else 0
         driver_stretches = driver.execute_script('return skladbaTest.sheet.slots ? skladbaTest.sheet.slots.length : 1')
+        whole += [whole_render(skladba, a.registers, score) * 1000 for _ in range(4)]
     finally:
         close_chromium(driver)
         server.close()
@@ -142,6 +158,8 @@ def main():
     print(f'  of which the render in the server:               {spread(server_ms)}')
     print(f'  answer to audio ready at the same position:      {spread(load_ms)}')
     print(f'  of which the page fetching and patching audio:  {spread(element_ms)}')
+    print(f'the command line rendering it whole (8 times):    {spread(whole)}')
+    print(f'  a keystroke against it, median to median:        {statistics.median(single) / statistics.median(whole):.2f} times')
     print(f'typing 12 keys 60 ms apart, each key to audio:     {spread(burst)}')
     print(f'single keystroke to new sheet music:               {spread(sheet)}')
     print(f'  of which engraving it in the page:               {spread(engrave)}')
