@@ -152,19 +152,21 @@ let lastAsked = 0;
 
 function ask(url, bytes) {
   if (!messenger) {
-    messenger = new Worker('/js/posel.js', { type: 'module' });
-    messenger.onmessage = (e) => {
+    const m = new Worker('/js/posel.js', { type: 'module' });
+    m.onmessage = (e) => {
       const resolve = asked.get(e.data.id);
       asked.delete(e.data.id);
       if (resolve) resolve(e.data);
     };
-    // A messenger that cannot start: every edit waiting is answered as
-    // with no server, and the next one starts another.
-    messenger.onerror = () => {
-      for (const resolve of asked.values()) resolve({ offline: true });
+    // A messenger that cannot start (its script missing from the page's
+    // files) says so for every edit waiting, and the next edit tries again.
+    m.onerror = () => {
+      for (const resolve of asked.values()) resolve({ error: 'the page could not start its messenger (js/posel.js)' });
       asked.clear();
-      messenger = null;
+      m.terminate();
+      if (messenger === m) messenger = null;
     };
+    messenger = m;
   }
   const id = ++lastAsked;
   return new Promise((resolve) => {
