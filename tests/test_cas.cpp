@@ -1,7 +1,12 @@
 // Note values, the time cursor, tempo and tempo curves.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <random>
+
 #include "base/format.h"
+#include "base/hudba.h"
 #include "studio.h"
 
 namespace skladba {
@@ -9,6 +14,50 @@ namespace {
 
 using test::starty;
 using test::Studio;
+
+// Fractions of time come out in lowest terms, the sign on the numerator,
+// whether their terms fit 64 bits (the fast reduction) or need 128 (sums
+// of large terms): checked against plain Euclid at the edges of the fast
+// path and at random.
+TEST(Fractions, LowestTermsOnBothSidesOfSixtyFourBits) {
+    using i128 = __int128;
+    auto nsd = [](i128 a, i128 b) {
+        if (a < 0) a = -a;
+        while (b != 0) {
+            const i128 t = a % b;
+            a = b;
+            b = t;
+        }
+        return a;
+    };
+    auto expect = [&](const Zlomek& z, i128 c, i128 j) {
+        const i128 g = nsd(c, j);
+        EXPECT_EQ(i128{z.c}, c / g) << static_cast<double>(c) << "/" << static_cast<double>(j);
+        EXPECT_EQ(i128{z.j}, j / g) << static_cast<double>(c) << "/" << static_cast<double>(j);
+        EXPECT_TRUE(z.presny);
+    };
+    const int64_t big = std::numeric_limits<int64_t>::max() / 2;   // the largest term kept exact
+    EXPECT_EQ(Zlomek(0, 7), Zlomek(0, 1));
+    EXPECT_EQ(Zlomek(6, -4), Zlomek(-3, 2));
+    EXPECT_EQ(Zlomek(-6, -4), Zlomek(3, 2));
+    expect(Zlomek(big, big - 1), big, big - 1);
+    expect(Zlomek(-big + 1, big - 1), -1, 1);
+    expect(Zlomek(int64_t{3} << 60, int64_t{9} << 58), 3 * 4, 9);
+    // Sums whose cross products pass 64 bits, and reduce back into them.
+    expect(Zlomek(big, 3) + Zlomek(big, 6), i128{big} * 9, 18);
+    // Too fine to keep in 64 bits: rounded, and marked so.
+    EXPECT_FALSE((Zlomek(1, big) - Zlomek(1, big - 1)).presny);
+    std::mt19937_64 r(7);
+    for (int i = 0; i < 20000; ++i) {
+        const int bits = 1 + static_cast<int>(r() % 62);
+        const int64_t mask = (int64_t{1} << bits) - 1;
+        const int64_t a = static_cast<int64_t>(r() & static_cast<uint64_t>(mask)) * (r() % 2 ? 1 : -1);
+        const int64_t b = 1 + static_cast<int64_t>(r() & static_cast<uint64_t>(mask >> 1));
+        const int64_t d = 1 + static_cast<int64_t>(r() % 3840);
+        expect(Zlomek(a, b), a, b);
+        expect(Zlomek(a % 100000, d) + Zlomek(b % 100000, d * 3), i128{a % 100000} * 3 + b % 100000, i128{d} * 3);
+    }
+}
 
 TEST(Tempo, DefaultsAndTheTempoCommand) {
     Studio studio;

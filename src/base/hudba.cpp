@@ -28,13 +28,38 @@ i128 nsd(i128 a, i128 b) {
     return a;
 }
 
+// Binary Euclid on 64-bit magnitudes: the numbers of nearly every fraction
+// a score makes fit in them, and 128-bit division costs many times more.
+uint64_t nsd64(uint64_t a, uint64_t b) {
+    if (a == 0) return b;
+    if (b == 0) return a;
+    const int k = __builtin_ctzll(a | b);
+    a >>= __builtin_ctzll(a);
+    do {
+        b >>= __builtin_ctzll(b);
+        if (a > b) std::swap(a, b);
+        b -= a;
+    } while (b != 0);
+    return a << k;
+}
+
 bool vejde(i128 x) { return x >= std::numeric_limits<int64_t>::min() / 2 && x <= std::numeric_limits<int64_t>::max() / 2; }
 
 Zlomek zlomek(i128 c, i128 j, bool presny) {
     if (j < 0) c = -c, j = -j;
     if (j == 0) j = 1;
-    const i128 g = nsd(c, j);
-    if (g > 1) c /= g, j /= g;
+    using u128 = unsigned __int128;
+    const u128 m = c < 0 ? -static_cast<u128>(c) : static_cast<u128>(c);
+    if ((m >> 64) == 0 && (static_cast<u128>(j) >> 64) == 0) {
+        uint64_t a = static_cast<uint64_t>(m), b = static_cast<uint64_t>(j);
+        const uint64_t g = nsd64(a, b);
+        if (g > 1) a /= g, b /= g;
+        c = c < 0 ? -static_cast<i128>(a) : static_cast<i128>(a);
+        j = b;
+    } else {
+        const i128 g = nsd(c, j);
+        if (g > 1) c /= g, j /= g;
+    }
     Zlomek z;
     if (vejde(c) && vejde(j)) {
         z.c = static_cast<int64_t>(c);
