@@ -102,6 +102,28 @@ int sirkasum(const std::string& bajty) {
     return 4;
 }
 
+// The 32-bit little-endian sums of bajty, each replaced by its difference
+// from the one before (modulo 2^32, so that adding them up again modulo
+// 2^32 gives every sum back exactly); the first's from itself, so 0, and
+// prvni is the first sum. A mix of tones changes little from one sample to
+// the next: the differences take fewer bytes than the sums.
+std::string rozdily(const std::string& bajty, int32_t& prvni) {
+    prvni = 0;
+    std::string r(bajty.size() / 4 * 4, '\0');
+    uint32_t pred = 0;
+    for (size_t i = 0; i + 4 <= bajty.size(); i += 4) {
+        const uint32_t u = static_cast<uint32_t>(static_cast<unsigned char>(bajty[i])) |
+                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 1])) << 8 |
+                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 2])) << 16 |
+                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 3])) << 24;
+        if (i == 0) pred = u, prvni = static_cast<int32_t>(u);
+        const uint32_t d = u - pred;
+        pred = u;
+        for (int k = 0; k < 4; ++k) r[i + static_cast<size_t>(k)] = static_cast<char>((d >> (8 * k)) & 0xFF);
+    }
+    return r;
+}
+
 // Registers the menu offers: every rejstrX.nes in the folder whose X is a
 // character that can be typed after R.
 std::vector<std::string> rejstrikyve(const std::string& slozka) {
@@ -323,16 +345,23 @@ struct Server::Vnitrek {
         }
         std::string json = "{\"save\":" + ulozeni + ",\"render\":" + vykresleni;
         const std::string sumy = q.get_param_value("sums");
-        if (sumy != "1" && sumy != "2") return r.set_content(json + "}", typjson);
+        if (sumy != "1" && sumy != "2" && sumy != "3") return r.set_content(json + "}", typjson);
         // sums=1: the page patches its audio without asking again. One
         // binary answer: the length of the JSON (32-bit little-endian), the
         // JSON, spaces to a multiple of 4 bytes, then the changed sums the
         // JSON's patch names (none when the render is whole or not patched),
         // 32 bits each. sums=2: in the fewest bytes that hold every one of
         // them (2, 3 or 4: the low bytes of each), which "width" says.
+        // sums=3: as 2, each sum as its difference from the one before
+        // (the first's is 0, and "first" is the first sum), modulo 2^32.
         const bool posli = v && !v->nahrazeno && v->zmixu && !v->cely;
-        const int sirka = sumy == "2" && posli ? sirkasum(v->sumy) : 4;
-        json += ",\"width\":" + std::to_string(sirka) + "}";
+        int32_t prvni = 0;
+        const std::string rozdil = sumy == "3" && posli ? rozdily(v->sumy, prvni) : std::string();
+        const std::string& vysledek = sumy == "3" || !v ? rozdil : v->sumy;
+        const int sirka = sumy != "1" && posli ? sirkasum(vysledek) : 4;
+        json += ",\"width\":" + std::to_string(sirka);
+        if (sumy == "3" && posli) json += ",\"first\":" + std::to_string(prvni);
+        json += "}";
         json.append((4 - json.size() % 4) % 4, ' ');
         const auto delka = static_cast<uint32_t>(json.size());
         const size_t pocet = posli ? v->sumy.size() / 4 : 0;
@@ -341,12 +370,12 @@ struct Server::Vnitrek {
         for (int i = 0; i < 4; ++i) telo += static_cast<char>((delka >> (8 * i)) & 0xFF);
         telo += json;
         if (sirka == 4) {
-            if (posli) telo += v->sumy;
+            if (posli) telo += vysledek;
         } else {
             const size_t od = telo.size();
             telo.resize(od + static_cast<size_t>(sirka) * pocet);
             char* cil = &telo[od];
-            const char* zdroj = v->sumy.data();
+            const char* zdroj = vysledek.data();
             // A width known to the compiler: each sum's copy is a move or two.
             if (sirka == 2) {
                 for (size_t i = 0; i < pocet; ++i) std::memcpy(cil + 2 * i, zdroj + 4 * i, 2);

@@ -4,6 +4,7 @@ they claim, a save with its version check, and Ctrl-C at any moment.
 
 usage: test_server.py SKLADBA SKLADBA_SERVE REGISTERS"""
 import http.client
+import itertools
 import json
 import os
 import shutil
@@ -208,20 +209,24 @@ class Rules(unittest.TestCase):
 
     def test_sums_come_in_as_few_bytes_as_hold_them(self):
         # sums=2: each sum in the low 2 bytes while every one fits in 16
-        # bits, in 3 where nine voices on one note pass them; either way the
-        # same sums as /out/N.sums.
-        for voices, width in ((1, 2), (9, 3)):
+        # bits, in 3 where nine voices on one note pass them. sums=3: each as
+        # its difference from the one before, which stays within 2 bytes
+        # there. Either way the same sums as /out/N.sums.
+        for voices, sums, width in ((1, 2, 2), (9, 2, 3), (9, 3, 2)):
             score = b't120 R4 4 o1 c d e f 1 o1 c' + b' -1 c' * (voices - 1)
-            self.edit(score + b' -1 c\n', query='save=0&sums=2')
-            body = self.edit(score + b' -1 d\n', query='save=0&sums=2')[1]
+            self.edit(score + b' -1 c\n', query='save=0&sums=%d' % sums)
+            body = self.edit(score + b' -1 d\n', query='save=0&sums=%d' % sums)[1]
             n = struct.unpack('<I', body[:4])[0]
             answer, rest = json.loads(body[4:4 + n]), body[4 + n:]
             patch = answer['render']['patch']
             self.assertFalse(patch['whole'])
             self.assertEqual((answer['width'], len(rest)), (width, width * (patch['to'] - patch['from'])))
+            got = [int.from_bytes(rest[i:i + width], 'little', signed=True) for i in range(0, len(rest), width)]
+            if sums == 3:
+                self.assertEqual(got[0], 0)
+                got = list(itertools.accumulate(got, lambda a, d: (a + d + 2**31) % 2**32 - 2**31, initial=answer['first']))[1:]
             full = self.server.request('GET', patch['sums'])[1]
-            self.assertEqual([int.from_bytes(rest[i:i + width], 'little', signed=True) for i in range(0, len(rest), width)],
-                             list(struct.unpack('<%di' % (len(full) // 4), full)))
+            self.assertEqual(got, list(struct.unpack('<%di' % (len(full) // 4), full)))
 
     def test_a_note_list_the_page_holds_comes_as_its_changes(self):
         # notes=N: the page holds render N's list, the last the server sent:

@@ -7,7 +7,7 @@
 // Asked { id, url, body }, it answers { id, answer, data } (data: the
 // patch's samples, or null), or { id, offline } when the server could not
 // be reached, or { id, error } with the server's refusal.
-import { samples } from './vzorky.js';
+import { samples, samplesOfDifferences } from './vzorky.js';
 
 self.onmessage = async (e) => {
   const { id, url, body } = e.data;
@@ -28,8 +28,11 @@ self.onmessage = async (e) => {
     const length = new DataView(bytes, 0, 4).getUint32(0, true);
     const answer = JSON.parse(new TextDecoder().decode(new Uint8Array(bytes, 4, length)));
     const p = answer.render && answer.render.patch;
-    const data = p && !p.whole && bytes.byteLength > 4 + length
-      ? samples(new Uint8Array(bytes, 4 + length), answer.width || 4) : null;
+    // (sums=3: each sum as its difference from the one before, the
+    // first sum in answer.first.)
+    const sums = p && !p.whole && bytes.byteLength > 4 + length ? new Uint8Array(bytes, 4 + length) : null;
+    const data = !sums ? null : 'first' in answer
+      ? samplesOfDifferences(sums, answer.width, answer.first) : samples(sums, answer.width || 4);
     self.postMessage({ id, answer, data }, data ? [data.buffer] : []);
   } catch (err) {
     self.postMessage({ id, error: err.message || String(err) });

@@ -93,9 +93,9 @@ async function send() {
   const save = !state.conflict;
   params.set('save', save ? '1' : '0');
   params.set('base', state.base);
-  // The changed sums come in the same answer, after its JSON, in as few
-  // bytes each as hold them.
-  params.set('sums', '2');
+  // The changed sums come in the same answer, after its JSON, each as its
+  // difference from the one before, in as few bytes each as hold them.
+  params.set('sums', '3');
   if (state.notes) params.set('notes', state.notes.id);
   showSaveState();
   const sentAt = performance.now();
