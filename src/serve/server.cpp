@@ -108,18 +108,22 @@ int sirkasum(const std::string& bajty) {
 // prvni is the first sum. A mix of tones changes little from one sample to
 // the next: the differences take fewer bytes than the sums.
 std::string rozdily(const std::string& bajty, int32_t& prvni) {
+    const size_t n = bajty.size() / 4;
+    std::string r(4 * n, '\0');
     prvni = 0;
-    std::string r(bajty.size() / 4 * 4, '\0');
-    uint32_t pred = 0;
-    for (size_t i = 0; i + 4 <= bajty.size(); i += 4) {
-        const uint32_t u = static_cast<uint32_t>(static_cast<unsigned char>(bajty[i])) |
-                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 1])) << 8 |
-                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 2])) << 16 |
-                           static_cast<uint32_t>(static_cast<unsigned char>(bajty[i + 3])) << 24;
-        if (i == 0) pred = u, prvni = static_cast<int32_t>(u);
+    if (n == 0) return r;
+    const auto* z = reinterpret_cast<const unsigned char*>(bajty.data());
+    auto* c = reinterpret_cast<unsigned char*>(&r[0]);
+    uint32_t pred = z[0] | z[1] << 8 | z[2] << 16 | uint32_t{z[3]} << 24;
+    prvni = static_cast<int32_t>(pred);
+    for (size_t i = 0; i < n; ++i, z += 4, c += 4) {
+        const uint32_t u = z[0] | z[1] << 8 | z[2] << 16 | uint32_t{z[3]} << 24;
         const uint32_t d = u - pred;
         pred = u;
-        for (int k = 0; k < 4; ++k) r[i + static_cast<size_t>(k)] = static_cast<char>((d >> (8 * k)) & 0xFF);
+        c[0] = static_cast<unsigned char>(d);
+        c[1] = static_cast<unsigned char>(d >> 8);
+        c[2] = static_cast<unsigned char>(d >> 16);
+        c[3] = static_cast<unsigned char>(d >> 24);
     }
     return r;
 }
